@@ -1,0 +1,135 @@
+#include "dhcp/dhcpserver.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+bool CDhcpServer::Init()
+{
+    // A socket that failed half-way is closed at once: nothing else would
+    // ever use it, and keeping it would hold port 67 for nothing.
+    const bool ready = m_Socket.open()
+        && m_Socket.enableBroadcast()
+        && m_Socket.bind(kServerPort)
+        // Poll must never block: the worker tests the running flag between
+        // polls, and stopping waits for it.
+        && m_Socket.setNonBlocking();
+    if (!ready)
+        m_Socket.close();
+    return ready;
+}
+
+bool CDhcpServer::Close()
+{
+    m_Socket.close();
+    return true;
+}
+
+int CDhcpServer::Poll()
+{
+    if (!m_Socket.isOpen())
+        return 0;
+    // A non-blocking receive doubles as the "anything waiting?" query, and
+    // unlike a byte count it also consumes an empty datagram instead of
+    // leaving it at the head of the queue for ever.
+    const auto received = m_Socket.receiveFrom(m_Request.wire, sizeof m_Request.wire);
+    if (received.status != platform::UdpSocket::ReceiveStatus::Received)
+        return 0; // nothing waiting, a receive error, or longer than the buffer
+    m_Request.Length = static_cast<std::int32_t>(received.length);
+    if (!ProcessRequest())
+        return 0;
+    const bool sent = m_Socket.sendTo(platform::UdpSocket::kLimitedBroadcastAddress, kClientPort,
+                                      m_Reply.wire, static_cast<std::size_t>(m_Reply.Length));
+    return sent ? 1 : 0;
+}
+
+bool CDhcpServer::IsSupportedMac(const std::uint8_t* chaddr)
+{
+    return std::memcmp(chaddr, kSupportedMacPrefix, sizeof kSupportedMacPrefix) == 0;
+}
+
+bool CDhcpServer::ProcessRequest()
+{
+    if (!m_Request.Parse())
+        return false;
+    const std::uint8_t* mac = m_Request.chaddr;
+    if (!IsSupportedMac(mac)) {
+        Log("[RECV] Got message from non-supported MAC (%02x:%02x:%02x:%02x:%02x:%02x)\n",
+            mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+        return false;
+    }
+    PrepareReply();
+    if (!ChooseReplyType())
+        return false;
+    m_Reply.Build();
+    return true;
+}
+
+// The reply's fixed fields; those not set here stay zero.
+void CDhcpServer::PrepareReply()
+{
+    m_Reply.op = CDhcpMessage::kOpReply;
+    m_Reply.htype = m_Request.htype;
+    m_Reply.hlen = m_Request.hlen;
+    m_Reply.hops = 0;
+    std::memcpy(m_Reply.xid, m_Request.xid, sizeof m_Reply.xid);
+    std::memcpy(m_Reply.yiaddr, kOfferedNetwork, sizeof kOfferedNetwork);
+    m_Reply.yiaddr[sizeof kOfferedNetwork] = m_Request.chaddr[kMacLastByte];
+    // Only an Ethernet address is echoed, whatever hlen claims.
+    std::memset(m_Reply.chaddr, 0, sizeof m_Reply.chaddr);
+    std::memcpy(m_Reply.chaddr, m_Request.chaddr, CDhcpMessage::kMacSize);
+    m_Reply.MsgTypeValid = 0;
+    m_Reply.MsgType = 0;
+    std::memcpy(m_Reply.SubnetMask, kOfferedSubnetMask, sizeof kOfferedSubnetMask);
+    m_Reply.SubnetMaskValid = 1;
+    m_Reply.ServerIdValid = 0;
+}
+
+// Sets the reply's message type and writes the trace. False for every
+// request that is neither a DISCOVER nor a REQUEST (DECLINE, RELEASE,
+// INFORM, no option 53): those get no reply at all, since a reply must never
+// carry a message type that was not chosen for this request.
+bool CDhcpServer::ChooseReplyType()
+{
+    if (!m_Request.MsgTypeValid)
+        return false;
+    const std::uint8_t* offered = m_Reply.yiaddr;
+    if (m_Request.MsgType == CDhcpMessage::kDhcpDiscover) {
+        Log("[RECV] DHCP_DISCOVER\n");
+        Log("[SEND] DHCP_OFFER.\n\n");
+        m_Reply.MsgType = CDhcpMessage::kDhcpOffer;
+    } else if (m_Request.MsgType == CDhcpMessage::kDhcpRequest) {
+        const std::uint8_t* wanted = m_Request.RequestedIp;
+        Log("[RECV] DHCP_REQUEST ");
+        if (m_Request.RequestedIpValid)
+            Log("%d.%d.%d.%d\n", wanted[0], wanted[1], wanted[2], wanted[3]);
+        else
+            Log("\n");
+        // The offered address depends on the MAC alone, so a REQUEST for
+        // any other address is refused; a REQUEST naming none is accepted.
+        if (m_Request.RequestedIpValid && std::memcmp(wanted, offered, CDhcpMessage::kAddressSize) != 0) {
+            Log("[SEND] DHCP_NAK (Correct IP should be %d.%d.%d.%d)\n\n",
+                offered[0], offered[1], offered[2], offered[3]);
+            m_Reply.MsgType = CDhcpMessage::kDhcpNak;
+        } else {
+            Log("[SEND] DHCP_ACK %d.%d.%d.%d\n\n", offered[0], offered[1], offered[2], offered[3]);
+            m_Reply.MsgType = CDhcpMessage::kDhcpAck;
+        }
+    } else {
+        return false;
+    }
+    m_Reply.MsgTypeValid = 1;
+    return true;
+}
+
+void CDhcpServer::Log(const char* format, ...)
+{
+    if (!m_TraceSink)
+        return;
+    char line[kTraceLineSize];
+    va_list values;
+    va_start(values, format);
+    std::vsnprintf(line, sizeof line, format, values);
+    va_end(values);
+    m_TraceSink(line);
+}
