@@ -1,0 +1,72 @@
+// The nine exported functions: thin entries into the library's engine that
+// check their pointer arguments at the boundary.
+#include "protocol/library.h"
+#include "protocol/qort.h"
+
+#include <cstdint>
+
+namespace {
+
+// The platform's "invalid pointer" result (E_POINTER), for a null record.
+constexpr long kInvalidPointerResult = static_cast<std::int32_t>(0x80004003u);
+
+} // namespace
+
+extern "C" {
+
+QORT_EXPORT int QORT_Start(void)
+{
+    return qort::libraryEngine().start();
+}
+
+QORT_EXPORT int QORT_SendModuleScan(void)
+{
+    return qort::libraryEngine().sendModuleScan();
+}
+
+QORT_EXPORT void QORT_SendConfigure(const QORT_ConfigureRequestType* request)
+{
+    if (request != nullptr)
+        qort::libraryEngine().sendConfigure(*request);
+}
+
+QORT_EXPORT void QORT_SendWink(const QORT_ConfigureRequestType* request)
+{
+    if (request != nullptr)
+        qort::libraryEngine().sendWink(*request);
+}
+
+QORT_EXPORT void QORT_RegisterCallBack(QORT_CallBackType callback)
+{
+    qort::libraryEngine().registerCallback(callback);
+}
+
+QORT_EXPORT int QORT_GetResponse(QORT_ModuleScanResponseType* response)
+{
+    return response != nullptr ? qort::libraryEngine().takeResponse(*response) : 0;
+}
+
+QORT_EXPORT int QORT_GetInvPswdMacId(uint8_t* macId)
+{
+    return macId != nullptr ? qort::libraryEngine().peekInvalidPasswordMac(macId) : 0;
+}
+
+QORT_EXPORT void QORT_RemoveFirstInvPswdMacId(void)
+{
+    qort::libraryEngine().dropInvalidPasswordMac();
+}
+
+// The numbers come from the build (SORVINDA_QORT_VERSION). cbSize is not
+// read: callers of this library are known to leave it unset.
+QORT_EXPORT long DllGetVersion(DLLVERSIONINFO* info)
+{
+    if (info == nullptr)
+        return kInvalidPointerResult;
+    info->dwMajorVersion = QORT_VERSION_MAJOR;
+    info->dwMinorVersion = QORT_VERSION_MINOR;
+    info->dwBuildNumber = QORT_VERSION_BUILD;
+    info->dwPlatformID = DLLVER_PLATFORM_WINDOWS;
+    return 0;
+}
+
+} // extern "C"
