@@ -11,10 +11,20 @@
 #include "tests/dhcp/dhcptestpackets.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <thread>
 
 namespace dhcptest {
+
+// The server broadcasts its replies: outside the namespaces made by
+// scripts/isolated-net they would leave through the machine's own network.
+inline bool InIsolatedNetwork()
+{
+    const char* isolated = std::getenv("SORVINDA_ISOLATED");
+    return isolated != nullptr && std::strcmp(isolated, "1") == 0;
+}
 
 constexpr auto kReplyWait = std::chrono::seconds(2);
 constexpr auto kWaitStep = std::chrono::milliseconds(5);

@@ -16,6 +16,7 @@ class DhcpServerNetworkTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        ASSERT_TRUE(InIsolatedNetwork()) << "run through scripts/isolated-net";
         ASSERT_TRUE(client.Open());
         ASSERT_TRUE(server->Init()) << "errno " << server->LastError();
     }
@@ -99,6 +100,7 @@ TEST_F(DhcpServerNetworkTest, InitAgainOpensAFreshSocket)
 
 TEST(DhcpServerPortTest, InitFailsWhileAnotherSocketHoldsPort67)
 {
+    ASSERT_TRUE(InIsolatedNetwork()) << "run through scripts/isolated-net";
     platform::UdpSocket holder;
     ASSERT_TRUE(holder.open() && holder.bind(CDhcpServer::kServerPort));
     CDhcpServer server;
