@@ -188,7 +188,8 @@ class DhcpMessageBadOptionTest : public DhcpMessageTest, public ::testing::WithP
 
 TEST_P(DhcpMessageBadOptionTest, WrongLengthOfAnUnderstoodOptionDropsTheDatagram)
 {
-    Bytes m = MakeRequest(kSupportedMac, std::nullopt);
+    // Room for the longest value, so that the option is whole, not cut off.
+    Bytes m = MakeRequest(kSupportedMac, std::nullopt, std::nullopt, 600);
     std::fill(m.begin() + 240, m.end(), 0);
     m[240] = GetParam().code;
     m[241] = GetParam().length;
