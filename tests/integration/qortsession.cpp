@@ -1,0 +1,142 @@
+#include "tests/integration/qortsession.h"
+
+#include "tests/support/isolatednetwork.h"
+#include "tests/support/waituntil.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+namespace integration {
+
+namespace {
+
+std::mutex recorderMutex;
+std::vector<QortSession::Event> recorded;
+
+std::int64_t nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+} // namespace
+
+void QortSession::record(int code)
+{
+    const std::int64_t at = nowNs();
+    std::lock_guard lock(recorderMutex);
+    recorded.push_back({code, at});
+}
+
+bool QortSession::startOnce()
+{
+    static const bool started = [] {
+        testsupport::requireIsolatedNetwork();
+        QORT_RegisterCallBack(&QortSession::record);
+        return QORT_Start() == 1;
+    }();
+    return started;
+}
+
+void QortSession::registerRecorder()
+{
+    QORT_RegisterCallBack(&QortSession::record);
+}
+
+void QortSession::reset()
+{
+    takeAllResponses();
+    takeAllInvalidPasswordMacs();
+    std::lock_guard lock(recorderMutex);
+    recorded.clear();
+}
+
+std::vector<QortSession::Event> QortSession::events()
+{
+    std::lock_guard lock(recorderMutex);
+    return recorded;
+}
+
+std::vector<int> QortSession::codes()
+{
+    std::vector<int> result;
+    for (const Event& event : events())
+        result.push_back(event.code);
+    return result;
+}
+
+std::size_t QortSession::count(int code)
+{
+    std::lock_guard lock(recorderMutex);
+    return static_cast<std::size_t>(
+        std::count_if(recorded.begin(), recorded.end(), [code](const Event& event) { return event.code == code; }));
+}
+
+bool QortSession::waitForCount(int code, std::size_t n, std::chrono::milliseconds timeout)
+{
+    return testsupport::waitUntil([code, n] { return count(code) >= n; }, timeout);
+}
+
+std::vector<QORT_ModuleScanResponseType> QortSession::takeAllResponses()
+{
+    std::vector<QORT_ModuleScanResponseType> responses;
+    QORT_ModuleScanResponseType response;
+    while (QORT_GetResponse(&response) == 1)
+        responses.push_back(response);
+    return responses;
+}
+
+std::vector<QortSession::Mac> QortSession::takeAllInvalidPasswordMacs()
+{
+    std::vector<Mac> macs;
+    Mac mac;
+    while (QORT_GetInvPswdMacId(mac.data()) == 1) {
+        macs.push_back(mac);
+        QORT_RemoveFirstInvPswdMacId();
+    }
+    return macs;
+}
+
+std::string macText(const std::uint8_t* mac)
+{
+    char text[3 * QORT_MAC_SIZE];
+    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    return text;
+}
+
+std::string addressText(std::uint32_t value)
+{
+    return std::to_string(value >> 24) + "." + std::to_string((value >> 16) & 0xFF) + "."
+           + std::to_string((value >> 8) & 0xFF) + "." + std::to_string(value & 0xFF);
+}
+
+std::uint32_t address(unsigned a, unsigned b, unsigned c, unsigned d)
+{
+    return a << 24 | b << 16 | c << 8 | d;
+}
+
+QORT_ConfigureRequestType emptyRequest(const std::string& mac)
+{
+    QORT_ConfigureRequestType request;
+    std::memset(&request, 0, sizeof request);
+    unsigned bytes[QORT_MAC_SIZE] = {};
+    std::sscanf(mac.c_str(), "%x-%x-%x-%x-%x-%x", &bytes[0], &bytes[1], &bytes[2], &bytes[3], &bytes[4], &bytes[5]);
+    for (std::size_t i = 0; i < QORT_MAC_SIZE; ++i)
+        request.MacId[i] = static_cast<std::uint8_t>(bytes[i]);
+    request.IpAddr = request.SubnetMask = request.Gateway = QORT_ADDR_NOT_GIVEN;
+    request.Dns1 = request.Dns2 = QORT_ADDR_NOT_GIVEN;
+    request.Dhcp = 2;
+    return request;
+}
+
+std::string textField(const char* field, std::uint8_t valid)
+{
+    if (valid != 1)
+        return "<absent>";
+    return std::string(field, strnlen(field, QORT_TEXT_FIELD_SIZE));
+}
+
+} // namespace integration
