@@ -1,0 +1,34 @@
+#ifndef DEVICELIST_MACADDRESS_H
+#define DEVICELIST_MACADDRESS_H
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "protocol/qort.h"
+
+namespace devicelist {
+
+// Six bytes in written order, as in QORT_ModuleScanResponseType::MacId.
+using MacAddress = std::array<std::uint8_t, QORT_MAC_SIZE>;
+
+// "00-30-11-0A-BC-0F": two upper-case hexadecimal digits per byte.
+std::string FormatMac(const MacAddress& mac);
+
+MacAddress MacOfRecord(const QORT_ModuleScanResponseType& record);
+
+// Characters of a MAC column text that are read back: six two-digit
+// numbers and five dashes.
+inline constexpr std::size_t kMacTextReadLimit = 17;
+
+// Reads a MAC back from a list row's text as "%x-%x-%x-%x-%x-%x" would,
+// looking at no more than the first kMacTextReadLimit characters; each number
+// gives its low 8 bits. No value when fewer than six numbers can be read,
+// so a row without a readable MAC never yields made-up bytes.
+std::optional<MacAddress> ParseRowMac(std::string_view text);
+
+}  // namespace devicelist
+
+#endif
