@@ -14,6 +14,7 @@
 
 #include "platform/autoresetevent.h"
 #include "platform/pollticker.h"
+#include "platform/recursivetimedmutex.h"
 #include "platform/udpsocket.h"
 #include "protocol/messages.h"
 #include "protocol/qort.h"
@@ -70,10 +71,10 @@ public:
     void dropInvalidPasswordMac() noexcept;
 
     // The library lock, so that tests can hold it from another thread.
-    std::recursive_timed_mutex& lockForTesting() noexcept { return mutex_; }
+    platform::RecursiveTimedMutex& lockForTesting() noexcept { return mutex_; }
 
 private:
-    using Lock = std::unique_lock<std::recursive_timed_mutex>;
+    using Lock = std::unique_lock<platform::RecursiveTimedMutex>;
 
     Lock lockBounded() noexcept;
     bool prepareSocket() noexcept;
@@ -89,7 +90,7 @@ private:
     // Serialises start() and shutdown() only; never taken by the receive
     // thread, so it cannot be part of a lock cycle with mutex_.
     std::mutex lifecycleMutex_;
-    std::recursive_timed_mutex mutex_;
+    platform::RecursiveTimedMutex mutex_;
     platform::AutoResetEvent pollEvent_;
     platform::PollTicker ticker_{pollEvent_, kPollPeriod};
     std::thread receiveThread_;

@@ -104,7 +104,7 @@ QORT_ConfigureRequestType winkRecord()
 // stuck receive pass or a slow caller would.
 class LockHolder {
 public:
-    explicit LockHolder(std::recursive_timed_mutex& mutex)
+    explicit LockHolder(platform::RecursiveTimedMutex& mutex)
         : thread_([this, &mutex] {
               std::unique_lock held(mutex);
               {
