@@ -11,7 +11,8 @@
  *
  * Threads: every QORT_ function except QORT_RegisterCallBack takes the
  * library's one re-entrant lock for its whole duration, waiting at most
- * 1000 ms for it. The callback runs on the library's receive thread while
+ * 1000 ms for it. When that wait runs out the function sends nothing and
+ * touches no queue: it reports 0 (or simply returns). The callback runs on the library's receive thread while
  * that lock is held: it must return quickly and must not wait for a thread
  * that may itself be waiting for the library. It may call the QORT_
  * functions directly.
@@ -119,7 +120,9 @@ QORT_EXPORT int  QORT_Start(void);
 /* Broadcasts "Module Scan". 1 when the datagram was handed to the network. */
 QORT_EXPORT int  QORT_SendModuleScan(void);
 
-/* Broadcasts the Configure request built from request. */
+/* Broadcasts the Configure request built from request. Nothing is sent
+ * when one of the text fields it would carry has no NUL within its 128
+ * bytes: the request is never cut short. */
 QORT_EXPORT void QORT_SendConfigure(const QORT_ConfigureRequestType *request);
 
 /* Broadcasts the wink request for request->MacId. */
