@@ -1,7 +1,16 @@
 #include "devicelist/configureflow.h"
 
+#include "configdialog/ethernetconfigdlg.h"
+#include "devicelist/columntexts.h"
+#include "devicelist/devicelistctrl.h"
+#include "resources/resourceids.h"
+
+#include <QByteArray>
+#include <QObject>
+
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace devicelist {
 
@@ -81,6 +90,32 @@ QORT_ConfigureRequestType BuildConfigureRequest(const QORT_ModuleScanResponseTyp
   }
   CopyRequestText(request.HostName, fields.HostName);
   return request;
+}
+
+bool RunConfigureFlow(CDeviceListCtrl& list, int row, const ConfigureSender& send) {
+  // No parent: the dialog is application-modal on its own, as the list's
+  // window may be rebuilt by a rescan while it is open.
+  CEthernetConfigDlg dialog;
+  const QByteArray macText = list.GetItemText(row, kColumnMac).toLatin1();
+  dialog.Title = ConfigureDialogTitle(std::string_view(macText.constData(), static_cast<std::size_t>(macText.size())));
+
+  const std::optional<MacAddress> mac = list.GetRowMac(row);
+  if (!mac) return false;
+  const std::optional<QORT_ModuleScanResponseType> found = list.FindModule(*mac);
+  if (!found) return false;
+
+  PrefillConfigFields(*found, dialog);
+  if (dialog.DoModal() != IDOK) return false;
+
+  const QORT_ConfigureRequestType request = BuildConfigureRequest(*found, dialog);
+  list.SetLastConfiguredMac(MacOfRecord(*found));
+  send(request);
+  return true;
+}
+
+void AttachConfigureFlow(CDeviceListCtrl& list, ConfigureSender send) {
+  QObject::connect(&list, &CDeviceListCtrl::RowDoubleClicked, &list,
+                   [&list, send = std::move(send)](int row) { RunConfigureFlow(list, row, send); });
 }
 
 }  // namespace devicelist
