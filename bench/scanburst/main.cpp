@@ -1,0 +1,118 @@
+// Scan burst: N simulated modules answer one scan at the same moment, back
+// to back. Reports how many replies the library queued and how long it took
+// from the scan to the last callback. Replies missing here were dropped by
+// the receiving socket (its kernel buffer overflowed during the burst).
+//
+//   bench_scanburst [N ...]      default: 50 250 1000, three rounds each
+// Inside scripts/isolated-net only (see bench/README.md).
+#include "tests/integration/qortsession.h"
+#include "tests/support/isolatednetwork.h"
+#include "tests/support/simulatorprocess.h"
+#include "tests/support/waituntil.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using integration::QortSession;
+using namespace std::chrono_literals;
+
+constexpr int kRounds = 3;
+constexpr auto kSendTimeout = 30s;
+// After the simulator has sent everything, replies still in flight arrive
+// within milliseconds; this long without a new callback means the rest are lost.
+constexpr auto kQuietPeriod = 500ms;
+constexpr auto kCollectLimit = 30s;
+
+std::int64_t nowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+bool isSend(const std::string& line)
+{
+    return line.rfind("send ", 0) == 0;
+}
+
+void waitUntilQuiet()
+{
+    std::size_t seen = QortSession::count(QORT_CB_RESPONSE);
+    auto lastChange = std::chrono::steady_clock::now();
+    const auto limit = lastChange + kCollectLimit;
+    while (std::chrono::steady_clock::now() < limit && std::chrono::steady_clock::now() - lastChange < kQuietPeriod) {
+        std::this_thread::sleep_for(testsupport::kWaitPollInterval);
+        const std::size_t now = QortSession::count(QORT_CB_RESPONSE);
+        if (now != seen) {
+            seen = now;
+            lastChange = std::chrono::steady_clock::now();
+        }
+    }
+}
+
+bool runRound(int modules, int round)
+{
+    testsupport::SimulatorProcess simulator({"--count", std::to_string(modules), "--burst"});
+    if (!simulator.start()) {
+        std::fprintf(stderr, "simulator: %s\n", simulator.error().c_str());
+        return false;
+    }
+    QortSession::reset();
+    const std::size_t from = simulator.lineCount();
+    const std::int64_t scanNs = nowNs();
+    if (QORT_SendModuleScan() != 1) {
+        std::fprintf(stderr, "QORT_SendModuleScan failed\n");
+        return false;
+    }
+    simulator.waitForLines(isSend, static_cast<std::size_t>(modules), kSendTimeout, from);
+    waitUntilQuiet();
+
+    const auto sent = simulator.linesMatching(isSend, from);
+    std::int64_t firstSendNs = 0;
+    std::int64_t lastSendNs = 0;
+    if (!sent.empty()) {
+        firstSendNs = testsupport::parseDatagramLine(sent.front())->timestampNs;
+        lastSendNs = testsupport::parseDatagramLine(sent.back())->timestampNs;
+    }
+    const auto events = QortSession::events();
+    const std::int64_t lastCallbackNs = events.empty() ? scanNs : events.back().steadyNs;
+    const std::size_t queued = QortSession::takeAllResponses().size();
+    const std::size_t received = QortSession::count(QORT_CB_RESPONSE);
+
+    std::printf("%6d %5d %6zu %8zu %6zu %7zu %12.3f %12.3f %12.3f\n", modules, round, sent.size(), received,
+                queued, sent.size() - std::min(sent.size(), received), (lastCallbackNs - scanNs) / 1e6,
+                (lastSendNs - firstSendNs) / 1e6, (lastCallbackNs - firstSendNs) / 1e6);
+    std::fflush(stdout);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    testsupport::requireIsolatedNetwork();
+    std::vector<int> counts;
+    for (int i = 1; i < argc; ++i)
+        counts.push_back(std::atoi(argv[i]));
+    if (counts.empty())
+        counts = {50, 250, 1000};
+    if (!QortSession::startOnce()) {
+        std::fprintf(stderr, "QORT_Start refused\n");
+        return 1;
+    }
+    std::printf("# times in ms; scan->last: from QORT_SendModuleScan to the last callback;\n"
+                "# send span: first to last reply leaving the simulator; first send->last cb\n");
+    std::printf("%6s %5s %6s %8s %6s %7s %12s %12s %12s\n", "N", "round", "sent", "callbacks", "queued", "lost",
+                "scan->last", "send span", "send->last");
+    for (int modules : counts)
+        for (int round = 1; round <= kRounds; ++round)
+            if (!runRound(modules, round))
+                return 1;
+    return 0;
+}
