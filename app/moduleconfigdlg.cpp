@@ -6,6 +6,7 @@
 #include "app/sizingclamp.h"
 #include "app/winkrule.h"
 #include "devicelist/columnspec.h"
+#include "devicelist/configureflow.h"
 #include "devicelist/devicelistctrl.h"
 #include "dhcp/advancedoptions.h"
 #include "resources/resourceids.h"
@@ -70,6 +71,11 @@ CModuleConfigDlg::CModuleConfigDlg(QWidget* parent, const QortApi& api, std::str
       m_api(api),
       m_libraryFile(std::move(libraryFile)) {
   SubstituteControl(IDC_DEVICE_LIST, m_pDeviceList);
+  // A double-click on a row configures that module; the request goes out
+  // through the same library table as every other call of this window.
+  devicelist::AttachConfigureFlow(*m_pDeviceList, [this](const QORT_ConfigureRequestType& request) {
+    m_api.SendConfigure(&request);
+  });
   MapCommand(IDC_SCAN, [this] { OnScan(); });
   MapCommand(IDC_ADVANCED_OPTIONS, [this] { OnAdvancedOptions(); });
   MapCommand(IDC_WINK, [this] { OnWink(); });
