@@ -28,7 +28,9 @@ bool MemoryByteSource::readAt(std::uint64_t offset, void *out, std::size_t count
 
 FileByteSource::FileByteSource(const std::string &path)
 {
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a
+    // writer; it has no effect on reads of regular files.
+    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0)
         return;
     struct stat st {};
