@@ -1,10 +1,12 @@
 #include "app/librarynotifyevent.h"
 #include "app/moduleconfigdlg.h"
 #include "app/qortapi.h"
+#include "app/versionmessagebox.h"
 #include "devicelist/devicelistctrl.h"
 #include "resources/dialogtemplate.h"
 #include "resources/resourceids.h"
 #include "ui/messagebox.h"
+#include "versioninfo/cvfxversiondata.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -103,6 +105,7 @@ private slots:
   void winkWithoutSelectionDoesNothing();
   void noticeFromLibraryThreadIsHandledOnGuiThread();
   void noticeAfterWindowClosedIsDropped();
+  void versionRecordShowUsesAnInformationBox();
 };
 
 void ModuleConfigDlgTest::controlsTextsAndGeometryFollowTemplate102() {
@@ -373,6 +376,21 @@ void ModuleConfigDlgTest::noticeAfterWindowClosedIsDropped() {
   library.join();
   QCoreApplication::processEvents();
   QCOMPARE(g_fake.responses.size(), std::size_t(1));  // nobody took it
+}
+
+// The version record's box goes through the program's message boxes, with
+// the information icon and the default caption.
+void ModuleConfigDlgTest::versionRecordShowUsesAnInformationBox() {
+  InstallVersionInfoMessageBox();
+  MessageBoxRecorder boxes;
+  CVFXVersionData empty;
+  empty.Show(false);
+  QCOMPARE(boxes.Count(), 1);
+  QCOMPARE(boxes.Records()[0].text, QString("No version information is available"));
+  QCOMPARE(boxes.Records()[0].caption, QString("SorvindaConfig"));
+  QCOMPARE(boxes.Records()[0].Icon(), MB_ICONINFORMATION);
+  QCOMPARE(boxes.Records()[0].Buttons(), MB_OK);
+  CVFXVersionData::SetMessageBoxHook(nullptr);
 }
 
 QTEST_MAIN(ModuleConfigDlgTest)
