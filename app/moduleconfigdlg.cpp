@@ -7,7 +7,6 @@
 #include "app/winkrule.h"
 #include "devicelist/columnspec.h"
 #include "devicelist/configureflow.h"
-#include "devicelist/configureflow.h"
 #include "devicelist/devicelistctrl.h"
 #include "dhcp/advancedoptions.h"
 #include "resources/resourceids.h"
@@ -114,9 +113,6 @@ bool CModuleConfigDlg::OnInitDialog() {
     return true;
   }
   m_pDeviceList->InitColumns(devicelist::kDeviceListColumnSpec);
-  // A double-click on a row configures that module.
-  devicelist::AttachConfigureFlow(*m_pDeviceList,
-                                  [this](const QORT_ConfigureRequestType& request) { m_api.SendConfigure(&request); });
 
   MainDlgNotices().Attach([this](int code) { QCoreApplication::postEvent(this, new CLibraryNotifyEvent(code)); });
   m_api.RegisterCallBack(LibraryCallback);

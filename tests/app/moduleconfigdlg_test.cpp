@@ -6,6 +6,7 @@
 #include "resources/dialogtemplate.h"
 #include "resources/resourceids.h"
 #include "ui/messagebox.h"
+#include "ui/templatedialog.h"
 #include "versioninfo/cvfxversiondata.h"
 
 #include <QAbstractButton>
@@ -27,6 +28,7 @@ struct FakeLibrary {
   int started = 0;
   int scans = 0;
   int winks = 0;
+  int configures = 0;
   QORT_ConfigureRequestType lastWink{};
   std::deque<QORT_ModuleScanResponseType> responses;
   std::deque<devicelist::MacAddress> invalidPasswords;
@@ -37,7 +39,7 @@ const QortApi kFakeApi{
     [](QORT_CallBackType) { ++g_fake.registered; },
     [] { return ++g_fake.started, 1; },
     [] { return ++g_fake.scans, 1; },
-    [](const QORT_ConfigureRequestType*) {},
+    [](const QORT_ConfigureRequestType*) { ++g_fake.configures; },
     [](const QORT_ConfigureRequestType* r) { ++g_fake.winks, g_fake.lastWink = *r; },
     [](QORT_ModuleScanResponseType* r) {
       if (g_fake.responses.empty()) return 0;
@@ -106,6 +108,7 @@ private slots:
   void noticeFromLibraryThreadIsHandledOnGuiThread();
   void noticeAfterWindowClosedIsDropped();
   void versionRecordShowUsesAnInformationBox();
+  void doubleClickOpensOneDialogAndSendsOneRequest();
 };
 
 void ModuleConfigDlgTest::controlsTextsAndGeometryFollowTemplate102() {
@@ -391,6 +394,35 @@ void ModuleConfigDlgTest::versionRecordShowUsesAnInformationBox() {
   QCOMPARE(boxes.Records()[0].Icon(), MB_ICONINFORMATION);
   QCOMPARE(boxes.Records()[0].Buttons(), MB_OK);
   CVFXVersionData::SetMessageBoxHook(nullptr);
+}
+
+// Regression: the configure flow was connected to the list twice, so one
+// double-click ran the dialog twice and could send two requests.
+void ModuleConfigDlgTest::doubleClickOpensOneDialogAndSendsOneRequest() {
+  CModuleConfigDlg dlg(nullptr, kFakeApi);
+  dlg.Create();
+  g_fake.responses = {Module(7, 1, 10)};
+  QCOMPARE(dlg.OnLibraryNotify(QORT_CB_RESPONSE), 1);
+  QCOMPARE(dlg.DeviceList()->GetItemCount(), 1);
+  const int configuresBefore = g_fake.configures;
+
+  int dialogsSeen = 0;
+  QTimer acceptor;
+  connect(&acceptor, &QTimer::timeout, [&] {
+    auto* modal = qobject_cast<TemplateDialog*>(QApplication::activeModalWidget());
+    if (modal == nullptr || modal == &dlg) return;
+    ++dialogsSeen;
+    auto* set = qobject_cast<QAbstractButton*>(modal->GetDlgItem(IDOK));
+    QVERIFY(set != nullptr);
+    set->click();
+  });
+  acceptor.start(10);
+  // Returns only after every modal run the double-click started has ended.
+  emit dlg.DeviceList()->RowDoubleClicked(0);
+  acceptor.stop();
+
+  QCOMPARE(dialogsSeen, 1);
+  QCOMPARE(g_fake.configures - configuresBefore, 1);
 }
 
 QTEST_MAIN(ModuleConfigDlgTest)

@@ -1,4 +1,4 @@
-#include "app/screenshot.h"
+#include "tools/screenshot/screenshot.h"
 
 #include "app/moduleconfigdlg.h"
 #include "devicelist/devicelistctrl.h"
@@ -26,7 +26,7 @@ struct Capture {
 };
 
 void Fail(const char* why) {
-  std::fprintf(stderr, "SorvindaConfig: screenshot: %s\n", why);
+  std::fprintf(stderr, "sorvinda-screenshot: %s\n", why);
   std::fflush(stderr);
   QCoreApplication::exit(1);
   std::exit(1);
@@ -50,16 +50,14 @@ void Poll(Capture& capture, QTimer& timer) {
   dlg->DeviceList()->SortByColumn(kSortColumn, true);
   dlg->repaint();
   if (!dlg->grab().save(capture.file, "PNG")) Fail("cannot write the picture");
-  std::printf("SorvindaConfig: %d modules listed, window saved to %s\n", count, qPrintable(capture.file));
+  std::printf("sorvinda-screenshot: %d modules listed, window saved to %s\n", count, qPrintable(capture.file));
   std::fflush(stdout);
   dlg->EndDialog(IDOK);
 }
 
 }  // namespace
 
-void ArmScreenshotFromEnvironment() {
-  const QString file = qEnvironmentVariable(kScreenshotVariable);
-  if (file.isEmpty()) return;
+void ArmScreenshot(const QString& file) {
   auto* capture = new Capture{file};
   auto* timer = new QTimer(qApp);
   QObject::connect(timer, &QTimer::timeout, timer, [capture, timer] { Poll(*capture, *timer); });
