@@ -17,7 +17,9 @@
 
 #include <cstring>
 #include <deque>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -29,6 +31,7 @@ struct FakeLibrary {
   int scans = 0;
   int winks = 0;
   int configures = 0;
+  std::vector<std::string> calls;  // the order of the start-up calls
   QORT_ConfigureRequestType lastWink{};
   std::deque<QORT_ModuleScanResponseType> responses;
   std::deque<devicelist::MacAddress> invalidPasswords;
@@ -36,9 +39,9 @@ struct FakeLibrary {
 FakeLibrary g_fake;
 
 const QortApi kFakeApi{
-    [](QORT_CallBackType) { ++g_fake.registered; },
-    [] { return ++g_fake.started, 1; },
-    [] { return ++g_fake.scans, 1; },
+    [](QORT_CallBackType) { ++g_fake.registered, g_fake.calls.push_back("register"); },
+    [] { return ++g_fake.started, g_fake.calls.push_back("start"), 1; },
+    [] { return ++g_fake.scans, g_fake.calls.push_back("scan"), 1; },
     [](const QORT_ConfigureRequestType*) { ++g_fake.configures; },
     [](const QORT_ConfigureRequestType* r) { ++g_fake.winks, g_fake.lastWink = *r; },
     [](QORT_ModuleScanResponseType* r) {
@@ -143,11 +146,16 @@ void ModuleConfigDlgTest::controlsTextsAndGeometryFollowTemplate102() {
 }
 
 void ModuleConfigDlgTest::startsLibraryAndScansOnce() {
+  g_fake.calls.clear();
   CModuleConfigDlg dlg(nullptr, kFakeApi);
   dlg.Create();
   QCOMPARE(g_fake.registered, 1);
   QCOMPARE(g_fake.started, 1);
   QCOMPARE(g_fake.scans, 1);
+  // The callback is in place before the library starts, and the library is
+  // running before the first scan goes out.
+  const std::vector<std::string> expected{"register", "start", "scan"};
+  QVERIFY(g_fake.calls == expected);
   QTest::mouseClick(dlg.GetDlgItemAs<QAbstractButton>(IDC_SCAN), Qt::LeftButton);
   QCOMPARE(g_fake.scans, 2);
   QCOMPARE(g_fake.started, 1);
@@ -340,6 +348,7 @@ void ModuleConfigDlgTest::winkFollowsProtocolVersion() {
     QVERIFY(std::equal(mac.begin(), mac.end(), g_fake.lastWink.MacId));
   } else {
     QCOMPARE(boxes.Records()[0].text, QString("Device does not support wink."));
+    QCOMPARE(boxes.Records()[0].caption, QString("SorvindaConfig"));
     QCOMPARE(boxes.Records()[0].Buttons(), MB_OK);
     QCOMPARE(boxes.Records()[0].Icon(), 0u);
   }

@@ -36,6 +36,7 @@ const devicelist::MacAddress kProtectedMac{0x00, 0x30, 0x11, 0x00, 0x00, 0x03};
 // sent counted, so a test knows when every reply has been handled.
 std::atomic<int> g_responsesTaken{0};
 std::atomic<int> g_scansSent{0};
+std::atomic<int> g_winksSent{0};
 
 const QortApi& CountingApi() {
   static const QortApi api{
@@ -43,7 +44,7 @@ const QortApi& CountingApi() {
       QORT_Start,
       [] { return ++g_scansSent, QORT_SendModuleScan(); },
       QORT_SendConfigure,
-      QORT_SendWink,
+      [](const QORT_ConfigureRequestType* r) { ++g_winksSent, QORT_SendWink(r); },
       [](QORT_ModuleScanResponseType* r) {
         const int taken = QORT_GetResponse(r);
         g_responsesTaken += taken;
@@ -227,11 +228,14 @@ void MainWindowE2eTest::winkOnProtocol19ModuleShowsTheMessage() {
 
   const int row = RowOf(dlg.DeviceList(), "00-30-11-00-00-02");
   dlg.DeviceList()->setCurrentIndex(dlg.DeviceList()->model()->index(row, 0));
+  const int winksBefore = g_winksSent;
+  const std::size_t from = simulator.lineCount();
   QTest::mouseClick(dlg.GetDlgItemAs<QAbstractButton>(IDC_WINK), Qt::LeftButton);
   QCOMPARE(boxes.Count(), 1);
   QCOMPARE(boxes.Records()[0].text, QString("Device does not support wink."));
+  QCOMPARE(boxes.Records()[0].caption, QString("SorvindaConfig"));
+  QCOMPARE(g_winksSent.load(), winksBefore);
   // Nothing went out: a later scan is the next thing the modules hear.
-  const std::size_t from = simulator.lineCount();
   QTest::mouseClick(dlg.GetDlgItemAs<QAbstractButton>(IDC_SCAN), Qt::LeftButton);
   const auto next = simulator.waitForLine(std::regex("^recv "), kSimulatorWait, from);
   QVERIFY(next.has_value());
