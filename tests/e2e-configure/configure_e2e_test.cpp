@@ -63,15 +63,6 @@ const QortApi& CountingApi() {
   return api;
 }
 
-std::vector<std::string> ModuleArgs(std::initializer_list<const char*> specs) {
-  std::vector<std::string> args;
-  for (const char* spec : specs) {
-    args.emplace_back("--module");
-    args.emplace_back(spec);
-  }
-  return args;
-}
-
 int RowOf(CDeviceListCtrl* list, const char* mac) {
   for (int row = 0; row < list->GetItemCount(); ++row) {
     if (list->GetItemText(row, devicelist::kColumnMac) == QLatin1String(mac)) return row;
@@ -206,7 +197,7 @@ void ConfigureE2eTest::DoubleClickTypeColumn(CModuleConfigDlg& window, const cha
 }
 
 void ConfigureE2eTest::setNewIpSendsConfigureAndListShowsItAfterRescan() {
-  testsupport::SimulatorProcess simulator(ModuleArgs({kPlainModule}));
+  testsupport::SimulatorProcess simulator(testsupport::moduleArgs({kPlainModule}));
   QVERIFY2(simulator.start(), simulator.error().c_str());
   CModuleConfigDlg window(nullptr, CountingApi());
   QVERIFY(OpenWindowWith(window, kPlainMac));
@@ -238,7 +229,7 @@ void ConfigureE2eTest::setNewIpSendsConfigureAndListShowsItAfterRescan() {
 
 void ConfigureE2eTest::wrongPasswordIsReportedThenRightPasswordReconfigures() {
   MessageBoxRecorder boxes;
-  testsupport::SimulatorProcess simulator(ModuleArgs({kPlainModule, kProtectedModule}));
+  testsupport::SimulatorProcess simulator(testsupport::moduleArgs({kPlainModule, kProtectedModule}));
   QVERIFY2(simulator.start(), simulator.error().c_str());
   CModuleConfigDlg window(nullptr, CountingApi());
   QVERIFY(OpenWindowWith(window, kProtectedMac));
@@ -285,7 +276,7 @@ void ConfigureE2eTest::wrongPasswordIsReportedThenRightPasswordReconfigures() {
 }
 
 void ConfigureE2eTest::cancelSendsNothing() {
-  testsupport::SimulatorProcess simulator(ModuleArgs({kPlainModule}));
+  testsupport::SimulatorProcess simulator(testsupport::moduleArgs({kPlainModule}));
   QVERIFY2(simulator.start(), simulator.error().c_str());
   CModuleConfigDlg window(nullptr, CountingApi());
   QVERIFY(OpenWindowWith(window, kPlainMac));

@@ -56,15 +56,6 @@ const QortApi& CountingApi() {
   return api;
 }
 
-std::vector<std::string> ModuleArgs(std::initializer_list<const char*> specs) {
-  std::vector<std::string> args;
-  for (const char* spec : specs) {
-    args.emplace_back("--module");
-    args.emplace_back(spec);
-  }
-  return args;
-}
-
 int RowOf(CDeviceListCtrl* list, const QString& mac) {
   for (int row = 0; row < list->GetItemCount(); ++row) {
     if (list->GetItemText(row, 6) == mac) return row;
@@ -119,7 +110,7 @@ private slots:
 };
 
 void MainWindowE2eTest::firstScanFillsTheList() {
-  testsupport::SimulatorProcess simulator(ModuleArgs({kWinkModule, kOldModule, kProtectedModule}));
+  testsupport::SimulatorProcess simulator(testsupport::moduleArgs({kWinkModule, kOldModule, kProtectedModule}));
   QVERIFY2(simulator.start(), simulator.error().c_str());
   CModuleConfigDlg dlg(nullptr, CountingApi());
   dlg.Create();
@@ -131,7 +122,7 @@ void MainWindowE2eTest::firstScanFillsTheList() {
 }
 
 void MainWindowE2eTest::moduleAnsweringTwiceIsShownOnce() {
-  std::vector<std::string> args = ModuleArgs({kWinkModule, kOldModule});
+  std::vector<std::string> args = testsupport::moduleArgs({kWinkModule, kOldModule});
   args.emplace_back("--answer-twice");
   testsupport::SimulatorProcess simulator(args);
   QVERIFY2(simulator.start(), simulator.error().c_str());
@@ -143,7 +134,7 @@ void MainWindowE2eTest::moduleAnsweringTwiceIsShownOnce() {
 }
 
 void MainWindowE2eTest::scanClearsAndRefills() {
-  testsupport::SimulatorProcess simulator(ModuleArgs({kWinkModule, kOldModule}));
+  testsupport::SimulatorProcess simulator(testsupport::moduleArgs({kWinkModule, kOldModule}));
   QVERIFY2(simulator.start(), simulator.error().c_str());
   CModuleConfigDlg dlg(nullptr, CountingApi());
   dlg.Create();
@@ -158,7 +149,7 @@ void MainWindowE2eTest::scanClearsAndRefills() {
 }
 
 void MainWindowE2eTest::reconfiguredReplyTriggersRescan() {
-  testsupport::SimulatorProcess simulator(ModuleArgs({kWinkModule, kProtectedModule}));
+  testsupport::SimulatorProcess simulator(testsupport::moduleArgs({kWinkModule, kProtectedModule}));
   QVERIFY2(simulator.start(), simulator.error().c_str());
   CModuleConfigDlg dlg(nullptr, CountingApi());
   dlg.Create();
@@ -178,7 +169,7 @@ void MainWindowE2eTest::reconfiguredReplyTriggersRescan() {
 }
 
 void MainWindowE2eTest::twoInvalidPasswordNoticesGiveTwoBoxes() {
-  testsupport::SimulatorProcess simulator(ModuleArgs({kProtectedModule}));
+  testsupport::SimulatorProcess simulator(testsupport::moduleArgs({kProtectedModule}));
   QVERIFY2(simulator.start(), simulator.error().c_str());
   MessageBoxRecorder boxes;
   CModuleConfigDlg dlg(nullptr, CountingApi());
@@ -202,7 +193,7 @@ void MainWindowE2eTest::twoInvalidPasswordNoticesGiveTwoBoxes() {
 }
 
 void MainWindowE2eTest::winkOnProtocol110ModuleSendsTheWinkText() {
-  testsupport::SimulatorProcess simulator(ModuleArgs({kWinkModule, kOldModule}));
+  testsupport::SimulatorProcess simulator(testsupport::moduleArgs({kWinkModule, kOldModule}));
   QVERIFY2(simulator.start(), simulator.error().c_str());
   MessageBoxRecorder boxes;
   CModuleConfigDlg dlg(nullptr, CountingApi());
@@ -219,7 +210,7 @@ void MainWindowE2eTest::winkOnProtocol110ModuleSendsTheWinkText() {
 }
 
 void MainWindowE2eTest::winkOnProtocol19ModuleShowsTheMessage() {
-  testsupport::SimulatorProcess simulator(ModuleArgs({kWinkModule, kOldModule}));
+  testsupport::SimulatorProcess simulator(testsupport::moduleArgs({kWinkModule, kOldModule}));
   QVERIFY2(simulator.start(), simulator.error().c_str());
   MessageBoxRecorder boxes;
   CModuleConfigDlg dlg(nullptr, CountingApi());

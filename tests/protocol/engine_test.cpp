@@ -3,13 +3,13 @@
 // own broadcasts come back to it as they would on a real segment.
 #include "platform/udpsocket.h"
 #include "protocol/engine.h"
+#include "tests/support/threadcount.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <dirent.h>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -67,20 +67,6 @@ private:
 
 CodeRecorder recorder;
 void recordCode(int code) { recorder.record(code); }
-
-// Counts this process's threads, to see whether the engine started some.
-std::size_t threadCount()
-{
-    std::size_t count = 0;
-    DIR* tasks = ::opendir("/proc/self/task");
-    if (tasks == nullptr)
-        return 0;
-    while (const dirent* entry = ::readdir(tasks))
-        if (entry->d_name[0] != '.')
-            ++count;
-    ::closedir(tasks);
-    return count;
-}
 
 std::string hostNameOf(const QORT_ModuleScanResponseType& r)
 {
@@ -403,19 +389,19 @@ TEST_F(EngineTest, CallbackMayCallTheEngineOnItsOwnThread)
 
 TEST_F(EngineTest, SecondStartStartsNothing)
 {
-    const std::size_t before = threadCount();
+    const std::size_t before = testsupport::threadCount();
     ASSERT_GT(before, 0u);
     EXPECT_EQ(engine.start(), 1);
-    EXPECT_EQ(threadCount(), before);
+    EXPECT_EQ(testsupport::threadCount(), before);
     sendMarkerAndWait(0);
     EXPECT_EQ(recorder.codes(), (std::vector<int>{QORT_CB_RESPONSE}));
 }
 
 TEST_F(EngineTest, ShutdownStopsThreadsAndSends)
 {
-    const std::size_t running = threadCount();
+    const std::size_t running = testsupport::threadCount();
     engine.shutdown();
-    EXPECT_EQ(threadCount(), running - 2) << "receive thread and ticker still alive";
+    EXPECT_EQ(testsupport::threadCount(), running - 2) << "receive thread and ticker still alive";
     EXPECT_EQ(engine.sendModuleScan(), 0);
     EXPECT_EQ(engine.start(), 0);
 }
@@ -423,9 +409,9 @@ TEST_F(EngineTest, ShutdownStopsThreadsAndSends)
 TEST(EngineLifecycle, StartBeforeSetUpIsRefused)
 {
     Engine engine;
-    const std::size_t before = threadCount();
+    const std::size_t before = testsupport::threadCount();
     EXPECT_EQ(engine.start(), 0);
-    EXPECT_EQ(threadCount(), before);
+    EXPECT_EQ(testsupport::threadCount(), before);
     EXPECT_EQ(engine.sendModuleScan(), 0) << "no socket before set-up";
 }
 

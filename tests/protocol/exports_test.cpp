@@ -3,13 +3,13 @@
 // ends. Runs in a private network namespace.
 #include "platform/udpsocket.h"
 #include "protocol/qort.h"
+#include "tests/support/threadcount.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstring>
-#include <dirent.h>
 #include <string>
 #include <thread>
 
@@ -38,19 +38,6 @@ bool waitFor(const std::atomic<int>& counter, int value)
     while (counter < value && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(1ms);
     return counter >= value;
-}
-
-std::size_t threadCount()
-{
-    std::size_t count = 0;
-    DIR* tasks = ::opendir("/proc/self/task");
-    if (tasks == nullptr)
-        return 0;
-    while (const dirent* entry = ::readdir(tasks))
-        if (entry->d_name[0] != '.')
-            ++count;
-    ::closedir(tasks);
-    return count;
 }
 
 void sendToLibrary(const std::string& text)
@@ -122,9 +109,9 @@ TEST(ExportsTest, ScanReplyAndInvalidPasswordThroughTheCInterface)
 TEST(ExportsTest, SecondStartReportsOneAndStartsNoThread)
 {
     startLibrary();
-    const std::size_t before = threadCount();
+    const std::size_t before = testsupport::threadCount();
     EXPECT_EQ(QORT_Start(), 1);
-    EXPECT_EQ(threadCount(), before);
+    EXPECT_EQ(testsupport::threadCount(), before);
 }
 
 } // namespace

@@ -15,6 +15,17 @@ extern char** environ;
 
 namespace testsupport {
 
+std::vector<std::string> moduleArgs(std::initializer_list<const char*> specs)
+{
+    std::vector<std::string> args;
+    for (const char* spec : specs) {
+        args.emplace_back("--module");
+        args.emplace_back(spec);
+    }
+    return args;
+}
+
+
 namespace {
 
 constexpr const char* kSimulatorProgram = "sorvinda-modulesim";

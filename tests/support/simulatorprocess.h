@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <regex>
@@ -15,6 +16,9 @@
 #include <vector>
 
 namespace testsupport {
+
+// "--module SPEC" for each spec: simulator arguments for a list of modules.
+std::vector<std::string> moduleArgs(std::initializer_list<const char*> specs);
 
 // One sorvinda-modulesim run in the modules namespace of the current
 // isolated network, for tests and benchmarks:
