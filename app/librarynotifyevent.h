@@ -9,15 +9,19 @@ constexpr int WM_LIBRARY_NOTIFY = 0x0401;
 
 class CLibraryNotifyEvent : public QEvent {
 public:
-  static constexpr QEvent::Type kType = static_cast<QEvent::Type>(WM_LIBRARY_NOTIFY);
+    static constexpr QEvent::Type kType = static_cast<QEvent::Type>(WM_LIBRARY_NOTIFY);
 
-  explicit CLibraryNotifyEvent(int code) : QEvent(kType), m_code(code) {}
+    explicit CLibraryNotifyEvent(int code)
+        : QEvent(kType)
+        , m_code(code)
+    {
+    }
 
-  // The library's callback code (QORT_CB_...).
-  int Code() const { return m_code; }
+    // The library's callback code (QORT_CB_...).
+    int Code() const { return m_code; }
 
 private:
-  int m_code;
+    int m_code;
 };
 
 static_assert(WM_LIBRARY_NOTIFY > QEvent::User && WM_LIBRARY_NOTIFY < QEvent::MaxUser);

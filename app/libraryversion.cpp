@@ -21,7 +21,7 @@ constexpr std::size_t kPathSize = 256;
 // atoi's reading (leading blanks, optional sign, digits up to the first
 // other character, none gives 0), but clamped to int's range: atoi's
 // behaviour on overflow is undefined.
-int asciiToInt(const char *text)
+int asciiToInt(const char* text)
 {
     while (std::isspace(static_cast<unsigned char>(*text)))
         ++text;
@@ -43,7 +43,7 @@ int asciiToInt(const char *text)
 
 CLibraryVersion::~CLibraryVersion() = default;
 
-std::string CLibraryVersion::ResolveFileName(const char *fileName)
+std::string CLibraryVersion::ResolveFileName(const char* fileName)
 {
     if (fileName == nullptr)
         return {};
@@ -54,14 +54,14 @@ std::string CLibraryVersion::ResolveFileName(const char *fileName)
     return fileName;
 }
 
-bool CLibraryVersion::IsAcceptedLibrary(const char *fileName)
+bool CLibraryVersion::IsAcceptedLibrary(const char* fileName)
 {
     int major = 0, minor = 0, build = 0;
     ReadVersionNumbers(fileName, major, minor, build);
     return major == kAcceptedMajor && minor == kAcceptedMinor;
 }
 
-bool CLibraryVersion::ReadVersionNumbers(const char *fileName, int &major, int &minor, int &build)
+bool CLibraryVersion::ReadVersionNumbers(const char* fileName, int& major, int& minor, int& build)
 {
     char text[kVersionTextSize];
     if (!ReadFileVersionString(fileName, text))
@@ -73,7 +73,7 @@ bool CLibraryVersion::ReadVersionNumbers(const char *fileName, int &major, int &
     return SplitVersionString(text, major, minor, build, ',');
 }
 
-bool CLibraryVersion::ReadFileVersionString(const char *fileName, char *out)
+bool CLibraryVersion::ReadFileVersionString(const char* fileName, char* out)
 {
     if (out == nullptr)
         return false;
@@ -81,7 +81,7 @@ bool CLibraryVersion::ReadFileVersionString(const char *fileName, char *out)
     const std::uint32_t size = platform::fileVersionInfoSize(path.c_str());
     if (size == 0)
         return false;
-    void *block = std::malloc(std::size_t{size} + 1);
+    void* block = std::malloc(std::size_t{size} + 1);
     if (block == nullptr)
         return false;
     if (!platform::readFileVersionInfo(path.c_str(), size, block)) {
@@ -90,21 +90,21 @@ bool CLibraryVersion::ReadFileVersionString(const char *fileName, char *out)
     }
 
     char key[kPathSize];
-    void *translation = nullptr;
+    void* translation = nullptr;
     std::uint32_t translationSize = 0;
     if (platform::queryVersionValue(block, kTranslationPath, &translation, &translationSize)
         && translationSize == kOneTranslationSize) {
-        const auto *bytes = static_cast<const unsigned char *>(translation);
+        const auto* bytes = static_cast<const unsigned char*>(translation);
         const unsigned language = bytes[0] | (bytes[1] << 8);
         const unsigned codePage = bytes[2] | (bytes[3] << 8);
         std::snprintf(key, sizeof key, "\\StringFileInfo\\%02X%02X%02X%02X\\FileVersion", language >> 8,
-                      language & 0xFF, codePage >> 8, codePage & 0xFF);
+            language & 0xFF, codePage >> 8, codePage & 0xFF);
     } else {
-        std::snprintf(key, sizeof key, "\\StringFileInfo\\%04X04B0\\FileVersion",
-                      unsigned{platform::userDefaultLangId()});
+        std::snprintf(
+            key, sizeof key, "\\StringFileInfo\\%04X04B0\\FileVersion", unsigned{platform::userDefaultLangId()});
     }
 
-    void *value = nullptr;
+    void* value = nullptr;
     std::uint32_t length = 0;
     if (!platform::queryVersionValue(block, key, &value, &length)) {
         std::free(block);
@@ -119,16 +119,16 @@ bool CLibraryVersion::ReadFileVersionString(const char *fileName, char *out)
     return true;
 }
 
-bool CLibraryVersion::SplitVersionString(char *text, int &major, int &minor, int &build, char separator)
+bool CLibraryVersion::SplitVersionString(char* text, int& major, int& minor, int& build, char separator)
 {
     if (text == nullptr)
         return false;
     const char separators[] = {separator, '\0'};
-    char *state = nullptr;
-    int *const numbers[] = {&major, &minor, &build};
-    char *from = text;
-    for (int *number : numbers) {
-        const char *token = ::strtok_r(from, separators, &state);
+    char* state = nullptr;
+    int* const numbers[] = {&major, &minor, &build};
+    char* from = text;
+    for (int* number : numbers) {
+        const char* token = ::strtok_r(from, separators, &state);
         if (token == nullptr)
             return false;
         *number = asciiToInt(token);

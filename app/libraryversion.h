@@ -24,27 +24,27 @@ public:
     // The version rule: true when, after ReadVersionNumbers, major and minor
     // are both 1. Its result and the build number take no part; when no
     // version string can be read at all the library is refused.
-    bool IsAcceptedLibrary(const char *fileName = kLibraryFileName);
+    bool IsAcceptedLibrary(const char* fileName = kLibraryFileName);
 
     // True when a FileVersion string was read and the '.' split, or failing
     // that the ',' split of what the first left, found three numbers. A
     // failed read leaves the numbers untouched; a failed split leaves those
     // it already stored.
-    bool ReadVersionNumbers(const char *fileName, int &major, int &minor, int &build);
+    bool ReadVersionNumbers(const char* fileName, int& major, int& minor, int& build);
 
     // out: kVersionTextSize bytes, always NUL-terminated on success. The
     // string is taken from the block of the single translation, or, with none
     // or several, from the user's default language with code page 04B0.
-    bool ReadFileVersionString(const char *fileName, char *out);
+    bool ReadFileVersionString(const char* fileName, char* out);
 
     // Splits text in place like strtok with the one separator: runs of it are
     // skipped and a NUL is written over the separator ending each token. The
     // numbers are converted like atoi, saturating instead of overflowing.
-    bool SplitVersionString(char *text, int &major, int &minor, int &build, char separator);
+    bool SplitVersionString(char* text, int& major, int& minor, int& build, char separator);
 
     // kLibraryFileName -> path of the loaded libqort (or the name itself when
     // none is loaded); any other name unchanged.
-    static std::string ResolveFileName(const char *fileName);
+    static std::string ResolveFileName(const char* fileName);
 };
 
 #endif // APP_LIBRARYVERSION_H

@@ -2,9 +2,10 @@
 
 #include <QApplication>
 
-int main(int argc, char* argv[]) {
-  QApplication application(argc, argv);
-  CModuleConfigApp theApp;
-  theApp.InitInstance();
-  return 0;
+int main(int argc, char* argv[])
+{
+    QApplication application(argc, argv);
+    CModuleConfigApp theApp;
+    theApp.InitInstance();
+    return 0;
 }

@@ -5,7 +5,7 @@
 // made by main() before it.
 class CModuleConfigApp {
 public:
-  // Always false: the program has no event loop of its own after the
-  // dialog, so main() returns once this does.
-  bool InitInstance();
+    // Always false: the program has no event loop of its own after the
+    // dialog, so main() returns once this does.
+    bool InitInstance();
 };

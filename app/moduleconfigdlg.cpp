@@ -33,8 +33,8 @@ constexpr const char* kWarningCaption = "Warning";
 constexpr const char* kNoWinkText = "Device does not support wink.";
 
 struct LaidOutControl {
-  int id;
-  ControlAnchor anchor;
+    int id;
+    ControlAnchor anchor;
 };
 
 // In the order the controls are measured and moved.
@@ -49,249 +49,275 @@ constexpr std::array<LaidOutControl, CControlLayout::kMaxControls> kLaidOutContr
 
 // Reached by the library's thread at any time until the process ends, also
 // while static objects are being destroyed, so it is never destroyed.
-CNoticeGuard& MainDlgNotices() {
-  static CNoticeGuard* guard = new CNoticeGuard;
-  return *guard;
+CNoticeGuard& MainDlgNotices()
+{
+    static CNoticeGuard* guard = new CNoticeGuard;
+    return *guard;
 }
 
-LayoutRect ToLayoutRect(const QRect& r) {
-  return {r.x(), r.y(), r.x() + r.width(), r.y() + r.height()};
+LayoutRect ToLayoutRect(const QRect& r)
+{
+    return {r.x(), r.y(), r.x() + r.width(), r.y() + r.height()};
 }
 
-}  // namespace
+} // namespace
 
-void LibraryCallback(int code) {
-  MainDlgNotices().Deliver(code);
+void LibraryCallback(int code)
+{
+    MainDlgNotices().Deliver(code);
 }
 
 CModuleConfigDlg::CModuleConfigDlg(QWidget* parent, const QortApi& api, std::string libraryFile)
-    : CDialog(IDD_SORVINDACONFIG_DIALOG, parent),
-      m_pDeviceList(new CDeviceListCtrl(this)),
-      m_hIcon(AppIcon()),
-      m_api(api),
-      m_libraryFile(std::move(libraryFile)) {
-  SubstituteControl(IDC_DEVICE_LIST, m_pDeviceList);
-  // A double-click on a row configures that module; the request goes out
-  // through the same library table as every other call of this window.
-  devicelist::AttachConfigureFlow(*m_pDeviceList, [this](const QORT_ConfigureRequestType& request) {
-    m_api.SendConfigure(&request);
-  });
-  MapCommand(IDC_SCAN, [this] { OnScan(); });
-  MapCommand(IDC_ADVANCED_OPTIONS, [this] { OnAdvancedOptions(); });
-  MapCommand(IDC_WINK, [this] { OnWink(); });
-  MapCommand(IDC_FILE, [this] { OnFile(); });
+    : CDialog(IDD_SORVINDACONFIG_DIALOG, parent)
+    , m_pDeviceList(new CDeviceListCtrl(this))
+    , m_hIcon(AppIcon())
+    , m_api(api)
+    , m_libraryFile(std::move(libraryFile))
+{
+    SubstituteControl(IDC_DEVICE_LIST, m_pDeviceList);
+    // A double-click on a row configures that module; the request goes out
+    // through the same library table as every other call of this window.
+    devicelist::AttachConfigureFlow(
+        *m_pDeviceList, [this](const QORT_ConfigureRequestType& request) { m_api.SendConfigure(&request); });
+    MapCommand(IDC_SCAN, [this] { OnScan(); });
+    MapCommand(IDC_ADVANCED_OPTIONS, [this] { OnAdvancedOptions(); });
+    MapCommand(IDC_WINK, [this] { OnWink(); });
+    MapCommand(IDC_FILE, [this] { OnFile(); });
 }
 
-CModuleConfigDlg::~CModuleConfigDlg() {
-  // After Detach returns no notice is being posted to this window or will
-  // be; notices already posted are discarded with the object.
-  MainDlgNotices().Detach();
-  // The worker uses the server object; it must end before members go.
-  m_DhcpServer.Stop();
+CModuleConfigDlg::~CModuleConfigDlg()
+{
+    // After Detach returns no notice is being posted to this window or will
+    // be; notices already posted are discarded with the object.
+    MainDlgNotices().Detach();
+    // The worker uses the server object; it must end before members go.
+    m_DhcpServer.Stop();
 }
 
-void CModuleConfigDlg::DoDataExchange(DataExchange& dx) {
-  CDialog::DoDataExchange(dx);
-  DDX_Control(dx, IDC_DEVICE_LIST, m_pDeviceList);
+void CModuleConfigDlg::DoDataExchange(DataExchange& dx)
+{
+    CDialog::DoDataExchange(dx);
+    DDX_Control(dx, IDC_DEVICE_LIST, m_pDeviceList);
 }
 
-bool CModuleConfigDlg::OnInitDialog() {
-  CDialog::OnInitDialog();
-  AddAboutEntry();
-  setWindowIcon(m_hIcon);
+bool CModuleConfigDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    AddAboutEntry();
+    setWindowIcon(m_hIcon);
 
-  if (!CheckLibraryVersion()) {
-    ShowMessageBox(this, kIncorrectLibraryText, kWarningCaption, MB_OK | MB_ICONEXCLAMATION);
-    // The base version: this window's own OnCancel deliberately does nothing.
-    CDialog::OnCancel();
-    return true;
-  }
+    if (!CheckLibraryVersion()) {
+        ShowMessageBox(this, kIncorrectLibraryText, kWarningCaption, MB_OK | MB_ICONEXCLAMATION);
+        // The base version: this window's own OnCancel deliberately does nothing.
+        CDialog::OnCancel();
+        return true;
+    }
 
-  RepositionControls(true);
-  RepositionControls(false);
-  if (m_pDeviceList == nullptr) {
-    return true;
-  }
-  m_pDeviceList->InitColumns(devicelist::kDeviceListColumnSpec);
+    RepositionControls(true);
+    RepositionControls(false);
+    if (m_pDeviceList == nullptr) {
+        return true;
+    }
+    m_pDeviceList->InitColumns(devicelist::kDeviceListColumnSpec);
 
-  MainDlgNotices().Attach([this](int code) { QCoreApplication::postEvent(this, new CLibraryNotifyEvent(code)); });
-  m_api.RegisterCallBack(LibraryCallback);
-  m_api.Start();
-  StartScan();
-  return true;
-}
-
-bool CModuleConfigDlg::CheckLibraryVersion() {
-  CLibraryVersion check;
-  return check.IsAcceptedLibrary(m_libraryFile.c_str());
-}
-
-void CModuleConfigDlg::AddAboutEntry() {
-  const std::string_view text = LoadResourceString(IDS_ABOUTBOX);
-  if (text.empty()) {
-    return;
-  }
-  m_aboutText = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-  // Window managers own the title bar's menu, so the entry lives in the
-  // window's context menu and on F1.
-  auto* shortcut = new QShortcut(QKeySequence(Qt::Key_F1), this);
-  connect(shortcut, &QShortcut::activated, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
-}
-
-void CModuleConfigDlg::contextMenuEvent(QContextMenuEvent* event) {
-  if (m_aboutText.isEmpty()) {
-    return;
-  }
-  QMenu menu(this);
-  QAction* about = menu.addAction(m_aboutText);
-  about->setData(IDM_ABOUTBOX);
-  if (menu.exec(event->globalPos()) == about) {
-    OnSysCommand(IDM_ABOUTBOX);
-  }
-}
-
-void CModuleConfigDlg::OnSysCommand(unsigned commandId) {
-  if ((commandId & SYSCOMMAND_FLAGS_MASK) == IDM_ABOUTBOX) {
-    CAboutDlg about(this);
-    about.DoModal();
-  } else if (commandId == kSystemCommandClose) {
-    OnOK();
-  }
-}
-
-void CModuleConfigDlg::OnCancel() {}
-
-void CModuleConfigDlg::OnClose() {
-  OnSysCommand(kSystemCommandClose);
-}
-
-void CModuleConfigDlg::StartScan() {
-  m_pDeviceList->ClearModules();
-  m_api.SendModuleScan();
-}
-
-void CModuleConfigDlg::OnScan() {
-  if (m_pDeviceList != nullptr) {
+    MainDlgNotices().Attach([this](int code) { QCoreApplication::postEvent(this, new CLibraryNotifyEvent(code)); });
+    m_api.RegisterCallBack(LibraryCallback);
+    m_api.Start();
     StartScan();
-  }
-}
-
-void CModuleConfigDlg::OnFile() {}
-
-bool CModuleConfigDlg::event(QEvent* event) {
-  if (event->type() == CLibraryNotifyEvent::kType) {
-    OnLibraryNotify(static_cast<CLibraryNotifyEvent*>(event)->Code());
     return true;
-  }
-  return CDialog::event(event);
 }
 
-bool CModuleConfigDlg::IsLastConfiguredMac(const std::uint8_t* mac) const {
-  const auto last = m_pDeviceList->GetLastConfiguredMac();
-  return last.has_value() && std::equal(last->begin(), last->end(), mac);
+bool CModuleConfigDlg::CheckLibraryVersion()
+{
+    CLibraryVersion check;
+    return check.IsAcceptedLibrary(m_libraryFile.c_str());
 }
 
-int CModuleConfigDlg::OnLibraryNotify(int code) {
-  if (m_pDeviceList == nullptr) {
-    return 1;
-  }
-  std::uint8_t mac[QORT_MAC_SIZE];
-  switch (code) {
+void CModuleConfigDlg::AddAboutEntry()
+{
+    const std::string_view text = LoadResourceString(IDS_ABOUTBOX);
+    if (text.empty()) {
+        return;
+    }
+    m_aboutText = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    // Window managers own the title bar's menu, so the entry lives in the
+    // window's context menu and on F1.
+    auto* shortcut = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(shortcut, &QShortcut::activated, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+}
+
+void CModuleConfigDlg::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (m_aboutText.isEmpty()) {
+        return;
+    }
+    QMenu menu(this);
+    QAction* about = menu.addAction(m_aboutText);
+    about->setData(IDM_ABOUTBOX);
+    if (menu.exec(event->globalPos()) == about) {
+        OnSysCommand(IDM_ABOUTBOX);
+    }
+}
+
+void CModuleConfigDlg::OnSysCommand(unsigned commandId)
+{
+    if ((commandId & SYSCOMMAND_FLAGS_MASK) == IDM_ABOUTBOX) {
+        CAboutDlg about(this);
+        about.DoModal();
+    } else if (commandId == kSystemCommandClose) {
+        OnOK();
+    }
+}
+
+void CModuleConfigDlg::OnCancel()
+{
+}
+
+void CModuleConfigDlg::OnClose()
+{
+    OnSysCommand(kSystemCommandClose);
+}
+
+void CModuleConfigDlg::StartScan()
+{
+    m_pDeviceList->ClearModules();
+    m_api.SendModuleScan();
+}
+
+void CModuleConfigDlg::OnScan()
+{
+    if (m_pDeviceList != nullptr) {
+        StartScan();
+    }
+}
+
+void CModuleConfigDlg::OnFile()
+{
+}
+
+bool CModuleConfigDlg::event(QEvent* event)
+{
+    if (event->type() == CLibraryNotifyEvent::kType) {
+        OnLibraryNotify(static_cast<CLibraryNotifyEvent*>(event)->Code());
+        return true;
+    }
+    return CDialog::event(event);
+}
+
+bool CModuleConfigDlg::IsLastConfiguredMac(const std::uint8_t* mac) const
+{
+    const auto last = m_pDeviceList->GetLastConfiguredMac();
+    return last.has_value() && std::equal(last->begin(), last->end(), mac);
+}
+
+int CModuleConfigDlg::OnLibraryNotify(int code)
+{
+    if (m_pDeviceList == nullptr) {
+        return 1;
+    }
+    std::uint8_t mac[QORT_MAC_SIZE];
+    switch (code) {
     case QORT_CB_RESPONSE: {
-      QORT_ModuleScanResponseType response;
-      if (m_api.GetResponse(&response) == 0) {
-        return 0;
-      }
-      m_pDeviceList->AddModule(response);
-      break;
+        QORT_ModuleScanResponseType response;
+        if (m_api.GetResponse(&response) == 0) {
+            return 0;
+        }
+        m_pDeviceList->AddModule(response);
+        break;
     }
     case QORT_CB_RECONFIGURED:
-      if (m_api.GetInvPswdMacId(mac) == 1 && IsLastConfiguredMac(mac)) {
-        m_api.RemoveFirstInvPswdMacId();
-      }
-      StartScan();
-      break;
+        if (m_api.GetInvPswdMacId(mac) == 1 && IsLastConfiguredMac(mac)) {
+            m_api.RemoveFirstInvPswdMacId();
+        }
+        StartScan();
+        break;
     case QORT_CB_INVALID_PASSWORD:
-      if (m_api.GetInvPswdMacId(mac) == 1 && IsLastConfiguredMac(mac)) {
-        m_api.RemoveFirstInvPswdMacId();
-        ShowMessageBox(this, kInvalidPasswordText, kWarningCaption, MB_OK | MB_ICONEXCLAMATION);
-      }
-      break;
+        if (m_api.GetInvPswdMacId(mac) == 1 && IsLastConfiguredMac(mac)) {
+            m_api.RemoveFirstInvPswdMacId();
+            ShowMessageBox(this, kInvalidPasswordText, kWarningCaption, MB_OK | MB_ICONEXCLAMATION);
+        }
+        break;
     default:
-      break;
-  }
-  return 1;
-}
-
-void CModuleConfigDlg::OnWink() {
-  if (m_pDeviceList == nullptr) {
-    return;
-  }
-  const int row = m_pDeviceList->GetFirstSelectedRow();
-  if (row < 0) {
-    return;
-  }
-  const auto mac = m_pDeviceList->GetRowMac(row);
-  if (!mac) {
-    return;
-  }
-  QORT_ConfigureRequestType request;
-  std::memset(&request, 0, sizeof request);
-  std::copy(mac->begin(), mac->end(), request.MacId);
-
-  const auto module = m_pDeviceList->FindModule(*mac);
-  if (!module) {
-    return;
-  }
-  if (SupportsWink(*module)) {
-    m_api.SendWink(&request);
-  } else {
-    AfxMessageBox(kNoWinkText, MB_OK);
-  }
-}
-
-void CModuleConfigDlg::OnAdvancedOptions() {
-  // Runs "Advanced Settings", switches the server as its box says and tells
-  // the user "DHCP server init failed" when the socket cannot be opened.
-  RunAdvancedSettings(m_DhcpServer);
-}
-
-void CModuleConfigDlg::RepositionControls(bool record) {
-  const ClientExtent client{width(), height()};
-  for (std::size_t slot = 0; slot < kLaidOutControls.size(); ++slot) {
-    QWidget* control = GetDlgItem(kLaidOutControls[slot].id);
-    if (control == nullptr) {
-      continue;
+        break;
     }
-    if (record) {
-      m_layout.Record(slot, kLaidOutControls[slot].anchor, ToLayoutRect(control->geometry()), client);
+    return 1;
+}
+
+void CModuleConfigDlg::OnWink()
+{
+    if (m_pDeviceList == nullptr) {
+        return;
+    }
+    const int row = m_pDeviceList->GetFirstSelectedRow();
+    if (row < 0) {
+        return;
+    }
+    const auto mac = m_pDeviceList->GetRowMac(row);
+    if (!mac) {
+        return;
+    }
+    QORT_ConfigureRequestType request;
+    std::memset(&request, 0, sizeof request);
+    std::copy(mac->begin(), mac->end(), request.MacId);
+
+    const auto module = m_pDeviceList->FindModule(*mac);
+    if (!module) {
+        return;
+    }
+    if (SupportsWink(*module)) {
+        m_api.SendWink(&request);
     } else {
-      const LayoutRect r = m_layout.Apply(slot, kLaidOutControls[slot].anchor, client);
-      control->setGeometry(r.left, r.top, r.right - r.left, r.bottom - r.top);
+        AfxMessageBox(kNoWinkText, MB_OK);
     }
-  }
-  update();
 }
 
-void CModuleConfigDlg::resizeEvent(QResizeEvent* event) {
-  CDialog::resizeEvent(event);
-  // Size changes before the controls exist are ignored; the initialisation
-  // records and applies the layout itself.
-  if (!Controls().isEmpty()) {
-    RepositionControls(false);
-  }
+void CModuleConfigDlg::OnAdvancedOptions()
+{
+    // Runs "Advanced Settings", switches the server as its box says and tells
+    // the user "DHCP server init failed" when the socket cannot be opened.
+    RunAdvancedSettings(m_DhcpServer);
 }
 
-void CModuleConfigDlg::showEvent(QShowEvent* event) {
-  CDialog::showEvent(event);
-  ApplyMinimumWindowSize();
+void CModuleConfigDlg::RepositionControls(bool record)
+{
+    const ClientExtent client{width(), height()};
+    for (std::size_t slot = 0; slot < kLaidOutControls.size(); ++slot) {
+        QWidget* control = GetDlgItem(kLaidOutControls[slot].id);
+        if (control == nullptr) {
+            continue;
+        }
+        if (record) {
+            m_layout.Record(slot, kLaidOutControls[slot].anchor, ToLayoutRect(control->geometry()), client);
+        } else {
+            const LayoutRect r = m_layout.Apply(slot, kLaidOutControls[slot].anchor, client);
+            control->setGeometry(r.left, r.top, r.right - r.left, r.bottom - r.top);
+        }
+    }
+    update();
 }
 
-void CModuleConfigDlg::ApplyMinimumWindowSize() {
-  // The minimum counts the whole window, frame included; Qt's minimum is
-  // the client's, so the frame is taken off. The window manager then holds
-  // back whichever edge is being dragged, as ClampSizingRect describes.
-  const int frameWidth = frameGeometry().width() - width();
-  const int frameHeight = frameGeometry().height() - height();
-  setMinimumSize(std::max(0, kMinimumWindowWidth - frameWidth), std::max(0, kMinimumWindowHeight - frameHeight));
+void CModuleConfigDlg::resizeEvent(QResizeEvent* event)
+{
+    CDialog::resizeEvent(event);
+    // Size changes before the controls exist are ignored; the initialisation
+    // records and applies the layout itself.
+    if (!Controls().isEmpty()) {
+        RepositionControls(false);
+    }
+}
+
+void CModuleConfigDlg::showEvent(QShowEvent* event)
+{
+    CDialog::showEvent(event);
+    ApplyMinimumWindowSize();
+}
+
+void CModuleConfigDlg::ApplyMinimumWindowSize()
+{
+    // The minimum counts the whole window, frame included; Qt's minimum is
+    // the client's, so the frame is taken off. The window manager then holds
+    // back whichever edge is being dragged, as ClampSizingRect describes.
+    const int frameWidth = frameGeometry().width() - width();
+    const int frameHeight = frameGeometry().height() - height();
+    setMinimumSize(std::max(0, kMinimumWindowWidth - frameWidth), std::max(0, kMinimumWindowHeight - frameHeight));
 }

@@ -25,60 +25,60 @@ void LibraryCallback(int code);
 //
 // Threads: everything here runs on the GUI thread except LibraryCallback.
 class CModuleConfigDlg : public CDialog {
-  Q_OBJECT
+    Q_OBJECT
 
 public:
-  // The system command that closes a window (title-bar Close, Alt+F4).
-  static constexpr unsigned kSystemCommandClose = 0xF060;
+    // The system command that closes a window (title-bar Close, Alt+F4).
+    static constexpr unsigned kSystemCommandClose = 0xF060;
 
-  // api and libraryFile are the library the window drives and the file
-  // whose version it checks; tests hand in others.
-  explicit CModuleConfigDlg(QWidget* parent = nullptr, const QortApi& api = LinkedQortApi(),
-                            std::string libraryFile = CLibraryVersion::kLibraryFileName);
-  ~CModuleConfigDlg() override;
+    // api and libraryFile are the library the window drives and the file
+    // whose version it checks; tests hand in others.
+    explicit CModuleConfigDlg(QWidget* parent = nullptr, const QortApi& api = LinkedQortApi(),
+        std::string libraryFile = CLibraryVersion::kLibraryFileName);
+    ~CModuleConfigDlg() override;
 
-  CDeviceListCtrl* DeviceList() const { return m_pDeviceList; }
-  bool IsDhcpServerRunning() const { return m_DhcpServer.IsRunning(); }
+    CDeviceListCtrl* DeviceList() const { return m_pDeviceList; }
+    bool IsDhcpServerRunning() const { return m_DhcpServer.IsRunning(); }
 
-  // Handlers, public so that the commands can be driven as the user would.
-  void OnScan();
-  void OnWink();
-  void OnFile();
-  void OnAdvancedOptions();
-  // The About entry and Close; any other command is ignored.
-  void OnSysCommand(unsigned commandId);
-  // 0 when a scan-reply notice found no reply waiting, 1 otherwise.
-  int OnLibraryNotify(int code);
-  // Record mode takes the controls' template positions relative to the
-  // window's edges; apply mode places them for the current size.
-  void RepositionControls(bool record);
+    // Handlers, public so that the commands can be driven as the user would.
+    void OnScan();
+    void OnWink();
+    void OnFile();
+    void OnAdvancedOptions();
+    // The About entry and Close; any other command is ignored.
+    void OnSysCommand(unsigned commandId);
+    // 0 when a scan-reply notice found no reply waiting, 1 otherwise.
+    int OnLibraryNotify(int code);
+    // Record mode takes the controls' template positions relative to the
+    // window's edges; apply mode places them for the current size.
+    void RepositionControls(bool record);
 
 protected:
-  bool OnInitDialog() override;
-  void DoDataExchange(DataExchange& dx) override;
-  // Escape does nothing: the window ends only by Exit or Close.
-  void OnCancel() override;
-  void OnClose() override;
+    bool OnInitDialog() override;
+    void DoDataExchange(DataExchange& dx) override;
+    // Escape does nothing: the window ends only by Exit or Close.
+    void OnCancel() override;
+    void OnClose() override;
 
-  bool event(QEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
-  void showEvent(QShowEvent* event) override;
-  void contextMenuEvent(QContextMenuEvent* event) override;
+    bool event(QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-  bool CheckLibraryVersion();
-  void AddAboutEntry();
-  void StartScan();
-  bool IsLastConfiguredMac(const std::uint8_t* mac) const;
-  void ApplyMinimumWindowSize();
+    bool CheckLibraryVersion();
+    void AddAboutEntry();
+    void StartScan();
+    bool IsLastConfiguredMac(const std::uint8_t* mac) const;
+    void ApplyMinimumWindowSize();
 
-  // Declared first so that it is destroyed last; the destructor stops the
-  // server explicitly before anything else goes.
-  DhcpServerControl m_DhcpServer;
-  CDeviceListCtrl* m_pDeviceList = nullptr;  // owned by the dialog as control IDC_DEVICE_LIST
-  QIcon m_hIcon;
-  const QortApi& m_api;
-  std::string m_libraryFile;
-  CControlLayout m_layout;
-  QString m_aboutText;  // empty: no About entry
+    // Declared first so that it is destroyed last; the destructor stops the
+    // server explicitly before anything else goes.
+    DhcpServerControl m_DhcpServer;
+    CDeviceListCtrl* m_pDeviceList = nullptr; // owned by the dialog as control IDC_DEVICE_LIST
+    QIcon m_hIcon;
+    const QortApi& m_api;
+    std::string m_libraryFile;
+    CControlLayout m_layout;
+    QString m_aboutText; // empty: no About entry
 };

@@ -17,14 +17,14 @@
 // queue the notice and return, never wait for the window's thread.
 class CNoticeGuard {
 public:
-  using Poster = std::function<void(int code)>;
+    using Poster = std::function<void(int code)>;
 
-  void Attach(Poster poster);
-  void Detach();
-  // True when the notice was handed to a poster, false when it was dropped.
-  bool Deliver(int code);
+    void Attach(Poster poster);
+    void Detach();
+    // True when the notice was handed to a poster, false when it was dropped.
+    bool Deliver(int code);
 
 private:
-  std::mutex m_mutex;
-  Poster m_poster;
+    std::mutex m_mutex;
+    Poster m_poster;
 };

@@ -9,14 +9,14 @@
 // see which calls were made (for example that a refused library is never
 // started).
 struct QortApi {
-  void (*RegisterCallBack)(QORT_CallBackType callback);
-  int (*Start)();
-  int (*SendModuleScan)();
-  void (*SendConfigure)(const QORT_ConfigureRequestType* request);
-  void (*SendWink)(const QORT_ConfigureRequestType* request);
-  int (*GetResponse)(QORT_ModuleScanResponseType* response);
-  int (*GetInvPswdMacId)(std::uint8_t* macId);
-  void (*RemoveFirstInvPswdMacId)();
+    void (*RegisterCallBack)(QORT_CallBackType callback);
+    int (*Start)();
+    int (*SendModuleScan)();
+    void (*SendConfigure)(const QORT_ConfigureRequestType* request);
+    void (*SendWink)(const QORT_ConfigureRequestType* request);
+    int (*GetResponse)(QORT_ModuleScanResponseType* response);
+    int (*GetInvPswdMacId)(std::uint8_t* macId);
+    void (*RemoveFirstInvPswdMacId)();
 };
 
 // The table of the linked libqort.

@@ -9,14 +9,14 @@ constexpr int kMinimumWindowHeight = 130;
 // The window edge being dragged, numbered as the platform's sizing
 // notification numbers them.
 enum class SizingEdge {
-  Left = 1,
-  Right = 2,
-  Top = 3,
-  TopLeft = 4,
-  TopRight = 5,
-  Bottom = 6,
-  BottomLeft = 7,
-  BottomRight = 8,
+    Left = 1,
+    Right = 2,
+    Top = 3,
+    TopLeft = 4,
+    TopRight = 5,
+    Bottom = 6,
+    BottomLeft = 7,
+    BottomRight = 8,
 };
 
 // Holds back the dragged edge of a proposed window rectangle (screen

@@ -5,12 +5,14 @@
 
 namespace {
 
-void ShowVersionTextInMessageBox(const std::string& text) {
-  AfxMessageBox(QString::fromStdString(text), MB_ICONINFORMATION);
+void ShowVersionTextInMessageBox(const std::string& text)
+{
+    AfxMessageBox(QString::fromStdString(text), MB_ICONINFORMATION);
 }
 
 } // namespace
 
-void InstallVersionInfoMessageBox() {
-  CVFXVersionData::SetMessageBoxHook(&ShowVersionTextInMessageBox);
+void InstallVersionInfoMessageBox()
+{
+    CVFXVersionData::SetMessageBoxHook(&ShowVersionTextInMessageBox);
 }

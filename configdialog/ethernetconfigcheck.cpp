@@ -9,16 +9,19 @@ constexpr std::uint32_t kRefusedLastByte = 255;
 
 // Locale-free on purpose: isalnum() would accept letters of the user's
 // locale that the modules do not.
-bool IsAsciiLetterOrDigit(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+bool IsAsciiLetterOrDigit(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
 }
 
-}  // namespace
+} // namespace
 
-bool IsLegalHostName(std::string_view hostName) {
-  return std::all_of(hostName.begin(), hostName.end(), IsAsciiLetterOrDigit);
+bool IsLegalHostName(std::string_view hostName)
+{
+    return std::all_of(hostName.begin(), hostName.end(), IsAsciiLetterOrDigit);
 }
 
-bool IsAcceptableIpAddress(std::uint32_t ipAddr) {
-  return (ipAddr & kLastByteMask) != kRefusedLastByte;
+bool IsAcceptableIpAddress(std::uint32_t ipAddr)
+{
+    return (ipAddr & kLastByteMask) != kRefusedLastByte;
 }

@@ -7,10 +7,8 @@
 // it shows when one fails. Nothing else in the dialog is checked: mask,
 // gateway, DNS, DHCP choice and passwords go out as typed.
 
-inline constexpr std::string_view kIllegalHostNameMessage =
-    "Illegal hostname! Only a-z, A-Z and 0-9 allowed.";
-inline constexpr std::string_view kIpLastByte255Message =
-    "Last digit of IP address can not be 255.";
+inline constexpr std::string_view kIllegalHostNameMessage = "Illegal hostname! Only a-z, A-Z and 0-9 allowed.";
+inline constexpr std::string_view kIpLastByte255Message = "Last digit of IP address can not be 255.";
 
 // True when every byte is an ASCII letter or digit. Empty passes, and the
 // length is not limited here. Spaces, hyphens, dots, NULs and every byte of

@@ -22,36 +22,36 @@ class QLineEdit;
 //
 // The dialog never talks to the protocol library.
 class CEthernetConfigDlg : public CDialog, public EthernetConfigFields {
-  Q_OBJECT
+    Q_OBJECT
 
- public:
-  explicit CEthernetConfigDlg(QWidget* parent = nullptr);
+public:
+    explicit CEthernetConfigDlg(QWidget* parent = nullptr);
 
- protected:
-  void DoDataExchange(DataExchange& dx) override;
-  bool OnInitDialog() override;
-  void OnOK() override;
-  void OnDestroy() override;
+protected:
+    void DoDataExchange(DataExchange& dx) override;
+    bool OnInitDialog() override;
+    void OnOK() override;
+    void OnDestroy() override;
 
- private:
-  void OnChangePassword();
-  void ShowHostName();
-  void ShowAddresses();
-  void ReadBackAddresses();
-  void ReadBackTexts();
+private:
+    void OnChangePassword();
+    void ShowHostName();
+    void ShowAddresses();
+    void ReadBackAddresses();
+    void ReadBackTexts();
 
-  // Control objects, bound by the data exchange; owned by the dialog base.
-  QLineEdit* m_HostNameEdit = nullptr;
-  CIPAddressCtrl* m_Dns2Ctrl = nullptr;
-  CIPAddressCtrl* m_Dns1Ctrl = nullptr;
-  QLineEdit* m_NewPasswordEdit = nullptr;
-  QLineEdit* m_PasswordEdit = nullptr;
-  CIPAddressCtrl* m_SubnetMaskCtrl = nullptr;
-  CIPAddressCtrl* m_IpAddrCtrl = nullptr;
-  CIPAddressCtrl* m_GatewayCtrl = nullptr;
+    // Control objects, bound by the data exchange; owned by the dialog base.
+    QLineEdit* m_HostNameEdit = nullptr;
+    CIPAddressCtrl* m_Dns2Ctrl = nullptr;
+    CIPAddressCtrl* m_Dns1Ctrl = nullptr;
+    QLineEdit* m_NewPasswordEdit = nullptr;
+    QLineEdit* m_PasswordEdit = nullptr;
+    CIPAddressCtrl* m_SubnetMaskCtrl = nullptr;
+    CIPAddressCtrl* m_IpAddrCtrl = nullptr;
+    CIPAddressCtrl* m_GatewayCtrl = nullptr;
 
-  // Bound to the three edits by the data exchange.
-  QString NewPasswordText;
-  QString PasswordText;
-  QString HostNameText;
+    // Bound to the three edits by the data exchange.
+    QString NewPasswordText;
+    QString PasswordText;
+    QString HostNameText;
 };

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
-void StoreConfigText(ConfigText& field, std::string_view text) {
-  const std::size_t length = std::min(text.size(), kConfigTextMaxChars);
-  std::memset(field, 0, kConfigTextSize);
-  std::memcpy(field, text.data(), length);
+void StoreConfigText(ConfigText& field, std::string_view text)
+{
+    const std::size_t length = std::min(text.size(), kConfigTextMaxChars);
+    std::memset(field, 0, kConfigTextSize);
+    std::memcpy(field, text.data(), length);
 }
 
-std::string_view ConfigTextView(const ConfigText& field) {
-  return {field, ::strnlen(field, kConfigTextSize)};
+std::string_view ConfigTextView(const ConfigText& field)
+{
+    return {field, ::strnlen(field, kConfigTextSize)};
 }

@@ -24,24 +24,24 @@ constexpr std::int32_t kDhcpChoiceOff = 1;
 using ConfigText = char[kConfigTextSize];
 
 struct EthernetConfigFields {
-  std::int32_t PasswordProtected = 0;   // input: 0 makes the Password edit read-only
-  ConfigText NewPassword = {};          // output
-  ConfigText Password = {};             // output: the current password typed
-  ConfigText HostName = {};             // input (when HostNameValid is 1) and output
-  std::uint32_t SubnetMask = 0;         // input and output
-  std::uint32_t IpAddr = 0;
-  std::uint32_t Gateway = 0;
-  std::uint32_t Dns1 = 0;
-  std::uint32_t Dns2 = 0;
-  std::uint8_t HostNameValid = 0;       // inputs: 1 = the value is known
-  std::uint8_t SubnetMaskValid = 0;
-  std::uint8_t IpAddrValid = 0;
-  std::uint8_t GatewayValid = 0;
-  std::uint8_t Dns1Valid = 0;
-  std::uint8_t Dns2Valid = 0;
-  std::string Title;                    // input: the window caption
-  std::int32_t DhcpChoice = kDhcpChoiceNone;  // input and output
-  std::int32_t ChangePassword = 0;      // output: 1 when "Change password" is checked
+    std::int32_t PasswordProtected = 0; // input: 0 makes the Password edit read-only
+    ConfigText NewPassword = {};        // output
+    ConfigText Password = {};           // output: the current password typed
+    ConfigText HostName = {};           // input (when HostNameValid is 1) and output
+    std::uint32_t SubnetMask = 0;       // input and output
+    std::uint32_t IpAddr = 0;
+    std::uint32_t Gateway = 0;
+    std::uint32_t Dns1 = 0;
+    std::uint32_t Dns2 = 0;
+    std::uint8_t HostNameValid = 0; // inputs: 1 = the value is known
+    std::uint8_t SubnetMaskValid = 0;
+    std::uint8_t IpAddrValid = 0;
+    std::uint8_t GatewayValid = 0;
+    std::uint8_t Dns1Valid = 0;
+    std::uint8_t Dns2Valid = 0;
+    std::string Title;                         // input: the window caption
+    std::int32_t DhcpChoice = kDhcpChoiceNone; // input and output
+    std::int32_t ChangePassword = 0;           // output: 1 when "Change password" is checked
 };
 
 // Stores text in a field: empty text gives an empty field, longer text is

@@ -22,40 +22,41 @@ namespace devicelist {
 //
 // compare(x, y) < 0 means x goes before y.
 template <typename T, typename Compare>
-void BoundedMergeSort(std::vector<T>& items, Compare compare) {
-  const std::size_t count = items.size();
-  if (count < 2) {
-    return;
-  }
-  std::vector<T> merged;
-  merged.reserve(count);
-  for (std::size_t width = 1; width < count; width = (width > count / 2) ? count : width * 2) {
-    merged.clear();
-    for (std::size_t low = 0; low < count; low += std::min(count - low, 2 * width)) {
-      const std::size_t middle = low + std::min(width, count - low);
-      const std::size_t high = middle + std::min(width, count - middle);
-      std::size_t left = low;
-      std::size_t right = middle;
-      while (left < middle && right < high) {
-        // Taking from the right only when it is strictly smaller keeps
-        // equal items in order.
-        if (compare(items[right], items[left]) < 0) {
-          merged.push_back(std::move(items[right++]));
-        } else {
-          merged.push_back(std::move(items[left++]));
-        }
-      }
-      while (left < middle) {
-        merged.push_back(std::move(items[left++]));
-      }
-      while (right < high) {
-        merged.push_back(std::move(items[right++]));
-      }
+void BoundedMergeSort(std::vector<T>& items, Compare compare)
+{
+    const std::size_t count = items.size();
+    if (count < 2) {
+        return;
     }
-    items.swap(merged);
-  }
+    std::vector<T> merged;
+    merged.reserve(count);
+    for (std::size_t width = 1; width < count; width = (width > count / 2) ? count : width * 2) {
+        merged.clear();
+        for (std::size_t low = 0; low < count; low += std::min(count - low, 2 * width)) {
+            const std::size_t middle = low + std::min(width, count - low);
+            const std::size_t high = middle + std::min(width, count - middle);
+            std::size_t left = low;
+            std::size_t right = middle;
+            while (left < middle && right < high) {
+                // Taking from the right only when it is strictly smaller keeps
+                // equal items in order.
+                if (compare(items[right], items[left]) < 0) {
+                    merged.push_back(std::move(items[right++]));
+                } else {
+                    merged.push_back(std::move(items[left++]));
+                }
+            }
+            while (left < middle) {
+                merged.push_back(std::move(items[left++]));
+            }
+            while (right < high) {
+                merged.push_back(std::move(items[right++]));
+            }
+        }
+        items.swap(merged);
+    }
 }
 
-}  // namespace devicelist
+} // namespace devicelist
 
 #endif

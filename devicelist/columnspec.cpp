@@ -8,28 +8,29 @@ namespace {
 constexpr char kHeadingWidthSeparator = ',';
 constexpr char kPairSeparator = ';';
 
-}  // namespace
+} // namespace
 
-std::vector<ColumnSpec> ParseColumnSpec(std::string_view spec) {
-  std::vector<ColumnSpec> columns;
-  std::size_t pos = 0;
-  while (pos <= spec.size()) {
-    const std::size_t comma = spec.find(kHeadingWidthSeparator, pos);
-    if (comma == std::string_view::npos) {
-      break;
+std::vector<ColumnSpec> ParseColumnSpec(std::string_view spec)
+{
+    std::vector<ColumnSpec> columns;
+    std::size_t pos = 0;
+    while (pos <= spec.size()) {
+        const std::size_t comma = spec.find(kHeadingWidthSeparator, pos);
+        if (comma == std::string_view::npos) {
+            break;
+        }
+        ColumnSpec column;
+        column.heading = std::string(spec.substr(pos, comma - pos));
+        pos = comma + 1;
+        std::size_t widthEnd = spec.find(kPairSeparator, pos);
+        if (widthEnd == std::string_view::npos) {
+            widthEnd = spec.size();
+        }
+        column.width = LeadingNumber(spec.substr(pos, widthEnd - pos));
+        pos = widthEnd + 1;
+        columns.push_back(std::move(column));
     }
-    ColumnSpec column;
-    column.heading = std::string(spec.substr(pos, comma - pos));
-    pos = comma + 1;
-    std::size_t widthEnd = spec.find(kPairSeparator, pos);
-    if (widthEnd == std::string_view::npos) {
-      widthEnd = spec.size();
-    }
-    column.width = LeadingNumber(spec.substr(pos, widthEnd - pos));
-    pos = widthEnd + 1;
-    columns.push_back(std::move(column));
-  }
-  return columns;
+    return columns;
 }
 
-}  // namespace devicelist
+} // namespace devicelist

@@ -12,10 +12,10 @@ namespace devicelist {
 inline constexpr std::string_view kDeviceListColumnSpec = "IP,90;SN,90;GW,90;DHCP,50;Version,50;Type,114;MAC,115";
 
 struct ColumnSpec {
-  std::string heading;
-  int width = 0;
+    std::string heading;
+    int width = 0;
 
-  bool operator==(const ColumnSpec&) const = default;
+    bool operator==(const ColumnSpec&) const = default;
 };
 
 // Splits a column spec into its pairs, in order. Parsing stops at the first
@@ -24,6 +24,6 @@ struct ColumnSpec {
 // like atoi: no digits give 0, a sign is honoured, overlong numbers saturate.
 std::vector<ColumnSpec> ParseColumnSpec(std::string_view spec);
 
-}  // namespace devicelist
+} // namespace devicelist
 
 #endif

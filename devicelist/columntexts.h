@@ -12,13 +12,13 @@ namespace devicelist {
 // Column indexes are fixed for the whole program: the configure flow and the
 // wink command read the MAC from column kColumnMac.
 enum DeviceColumn : int {
-  kColumnIp = 0,
-  kColumnSubnetMask = 1,
-  kColumnGateway = 2,
-  kColumnDhcp = 3,
-  kColumnVersion = 4,
-  kColumnType = 5,
-  kColumnMac = 6,
+    kColumnIp = 0,
+    kColumnSubnetMask = 1,
+    kColumnGateway = 2,
+    kColumnDhcp = 3,
+    kColumnVersion = 4,
+    kColumnType = 5,
+    kColumnMac = 6,
 };
 inline constexpr int kDeviceColumnCount = 7;
 
@@ -38,6 +38,6 @@ std::string FormatDottedAddress(std::uint32_t address);
 // "%u.%02u.%u": version 1.2.3 shows as 1.02.3.
 std::string FormatModuleVersion(unsigned major, unsigned minor, unsigned build);
 
-}  // namespace devicelist
+} // namespace devicelist
 
 #endif

@@ -33,8 +33,8 @@ void PrefillConfigFields(const QORT_ModuleScanResponseType& found, EthernetConfi
 // The request after "Set". Addresses are copied as the dialog hands them
 // back, so a control the module did not report sends 0. NewPassword is sent
 // only when "Change password" was checked and stays zero otherwise.
-QORT_ConfigureRequestType BuildConfigureRequest(const QORT_ModuleScanResponseType& found,
-                                                const EthernetConfigFields& fields);
+QORT_ConfigureRequestType BuildConfigureRequest(
+    const QORT_ModuleScanResponseType& found, const EthernetConfigFields& fields);
 
 // Where a confirmed request goes; the program passes the library's
 // QORT_SendConfigure. A parameter rather than a direct call, so that the
@@ -59,6 +59,6 @@ bool RunConfigureFlow(CDeviceListCtrl& list, int row, const ConfigureSender& sen
 // The connection lives as long as the list.
 void AttachConfigureFlow(CDeviceListCtrl& list, ConfigureSender send);
 
-}  // namespace devicelist
+} // namespace devicelist
 
 #endif

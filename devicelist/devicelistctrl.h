@@ -22,62 +22,62 @@ class CSortArrowHeaderCtrl;
 // own bounded sort (see BoundedMergeSort), never by Qt's item sort, because
 // the row comparison is not a consistent order for every possible text.
 class CDeviceListCtrl : public QTreeView {
-  Q_OBJECT
+    Q_OBJECT
 
- public:
-  explicit CDeviceListCtrl(QWidget* parent = nullptr);
-  ~CDeviceListCtrl() override;
+public:
+    explicit CDeviceListCtrl(QWidget* parent = nullptr);
+    ~CDeviceListCtrl() override;
 
-  // Appends one column per "heading,width" pair of spec. Always true: a Qt
-  // model does not refuse columns.
-  bool InitColumns(std::string_view spec);
+    // Appends one column per "heading,width" pair of spec. Always true: a Qt
+    // model does not refuse columns.
+    bool InitColumns(std::string_view spec);
 
-  // Stores a new scan reply and, when it carries a MAC, adds its row at its
-  // sorted place. A reply whose MacId bytes are already stored is ignored,
-  // even if its other values changed, until the next ClearModules.
-  void AddModule(const QORT_ModuleScanResponseType& record);
+    // Stores a new scan reply and, when it carries a MAC, adds its row at its
+    // sorted place. A reply whose MacId bytes are already stored is ignored,
+    // even if its other values changed, until the next ClearModules.
+    void AddModule(const QORT_ModuleScanResponseType& record);
 
-  // Empties rows and store; columns, sort order and arrow stay.
-  void ClearModules();
+    // Empties rows and store; columns, sort order and arrow stay.
+    void ClearModules();
 
-  // The MAC text of the row read back as six bytes; no value for a row that
-  // does not exist.
-  std::optional<devicelist::MacAddress> GetRowMac(int row) const;
-  std::optional<QORT_ModuleScanResponseType> FindModule(const devicelist::MacAddress& mac) const;
+    // The MAC text of the row read back as six bytes; no value for a row that
+    // does not exist.
+    std::optional<devicelist::MacAddress> GetRowMac(int row) const;
+    std::optional<QORT_ModuleScanResponseType> FindModule(const devicelist::MacAddress& mac) const;
 
-  // No value until a configure request has been sent.
-  std::optional<devicelist::MacAddress> GetLastConfiguredMac() const;
-  void SetLastConfiguredMac(const devicelist::MacAddress& mac);
+    // No value until a configure request has been sent.
+    std::optional<devicelist::MacAddress> GetLastConfiguredMac() const;
+    void SetLastConfiguredMac(const devicelist::MacAddress& mac);
 
-  void SortByColumn(int column, bool ascending);
-  void Resort();
-  devicelist::SortOrder GetSortOrder() const;
+    void SortByColumn(int column, bool ascending);
+    void Resort();
+    devicelist::SortOrder GetSortOrder() const;
 
-  int GetItemCount() const;
-  QString GetItemText(int row, int column) const;
-  // -1 when no row is selected.
-  int GetFirstSelectedRow() const;
-  // The row at the given height in viewport coordinates, whatever column the
-  // point is over; -1 below the last row.
-  int RowAtY(int y) const;
+    int GetItemCount() const;
+    QString GetItemText(int row, int column) const;
+    // -1 when no row is selected.
+    int GetFirstSelectedRow() const;
+    // The row at the given height in viewport coordinates, whatever column the
+    // point is over; -1 below the last row.
+    int RowAtY(int y) const;
 
-  CSortArrowHeaderCtrl* GetHeaderCtrl() const { return m_header; }
+    CSortArrowHeaderCtrl* GetHeaderCtrl() const { return m_header; }
 
- signals:
-  // A double-click on a row (anywhere across its width); the configure flow
-  // starts from here.
-  void RowDoubleClicked(int row);
+signals:
+    // A double-click on a row (anywhere across its width); the configure flow
+    // starts from here.
+    void RowDoubleClicked(int row);
 
- protected:
-  void mouseDoubleClickEvent(QMouseEvent* event) override;
-  // The hook for a double-clicked row; by default emits RowDoubleClicked.
-  virtual void OnRowDoubleClicked(int row);
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    // The hook for a double-clicked row; by default emits RowDoubleClicked.
+    virtual void OnRowDoubleClicked(int row);
 
- private:
-  void OnColumnClick(int column);
+private:
+    void OnColumnClick(int column);
 
-  devicelist::DeviceListModel* m_model;
-  CSortArrowHeaderCtrl* m_header;
+    devicelist::DeviceListModel* m_model;
+    CSortArrowHeaderCtrl* m_header;
 };
 
 #endif

@@ -2,101 +2,114 @@
 
 namespace devicelist {
 
-DeviceListModel::DeviceListModel(QObject* parent) : QAbstractTableModel(parent) {}
-
-int DeviceListModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(table_.RowCount());
+DeviceListModel::DeviceListModel(QObject* parent)
+    : QAbstractTableModel(parent)
+{
 }
 
-int DeviceListModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : table_.ColumnCount();
+int DeviceListModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(table_.RowCount());
 }
 
-QVariant DeviceListModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || role != Qt::DisplayRole) {
+int DeviceListModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : table_.ColumnCount();
+}
+
+QVariant DeviceListModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || role != Qt::DisplayRole) {
+        return {};
+    }
+    // Module texts are single bytes as they came off the wire; Latin-1 shows
+    // every byte as one character and never fails.
+    const std::string_view text = table_.RowText(static_cast<std::size_t>(index.row()), index.column());
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QVariant DeviceListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= table_.ColumnCount()) {
+        return {};
+    }
+    if (role == Qt::DisplayRole) {
+        return QString::fromLatin1(table_.Columns()[static_cast<std::size_t>(section)].heading);
+    }
+    if (role == Qt::TextAlignmentRole) {
+        return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    }
     return {};
-  }
-  // Module texts are single bytes as they came off the wire; Latin-1 shows
-  // every byte as one character and never fails.
-  const std::string_view text = table_.RowText(static_cast<std::size_t>(index.row()), index.column());
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QVariant DeviceListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || section < 0 || section >= table_.ColumnCount()) {
-    return {};
-  }
-  if (role == Qt::DisplayRole) {
-    return QString::fromLatin1(table_.Columns()[static_cast<std::size_t>(section)].heading);
-  }
-  if (role == Qt::TextAlignmentRole) {
-    return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
-  }
-  return {};
-}
-
-std::vector<ColumnSpec> DeviceListModel::InitColumns(std::string_view spec) {
-  std::vector<ColumnSpec> columns = ParseColumnSpec(spec);
-  if (columns.empty()) {
+std::vector<ColumnSpec> DeviceListModel::InitColumns(std::string_view spec)
+{
+    std::vector<ColumnSpec> columns = ParseColumnSpec(spec);
+    if (columns.empty()) {
+        return columns;
+    }
+    const int first = table_.ColumnCount();
+    beginInsertColumns(QModelIndex(), first, first + static_cast<int>(columns.size()) - 1);
+    table_.AddColumns(columns);
+    endInsertColumns();
     return columns;
-  }
-  const int first = table_.ColumnCount();
-  beginInsertColumns(QModelIndex(), first, first + static_cast<int>(columns.size()) - 1);
-  table_.AddColumns(columns);
-  endInsertColumns();
-  return columns;
 }
 
-DeviceTable::AddOutcome DeviceListModel::AddModule(const QORT_ModuleScanResponseType& record) {
-  if (table_.IsDuplicate(record)) {
-    return DeviceTable::AddOutcome::kDuplicate;
-  }
-  DeviceTable::AddOutcome outcome;
-  if (table_.WouldAddRow(record)) {
-    const int row = static_cast<int>(table_.RowCount());
-    beginInsertRows(QModelIndex(), row, row);
-    outcome = table_.Accept(record);
-    endInsertRows();
-  } else {
-    outcome = table_.Accept(record);
-  }
-  Resort();
-  return outcome;
+DeviceTable::AddOutcome DeviceListModel::AddModule(const QORT_ModuleScanResponseType& record)
+{
+    if (table_.IsDuplicate(record)) {
+        return DeviceTable::AddOutcome::kDuplicate;
+    }
+    DeviceTable::AddOutcome outcome;
+    if (table_.WouldAddRow(record)) {
+        const int row = static_cast<int>(table_.RowCount());
+        beginInsertRows(QModelIndex(), row, row);
+        outcome = table_.Accept(record);
+        endInsertRows();
+    } else {
+        outcome = table_.Accept(record);
+    }
+    Resort();
+    return outcome;
 }
 
-void DeviceListModel::ClearModules() {
-  // Row removal rather than a model reset: a reset would make the header
-  // forget its column widths.
-  if (table_.RowCount() == 0) {
+void DeviceListModel::ClearModules()
+{
+    // Row removal rather than a model reset: a reset would make the header
+    // forget its column widths.
+    if (table_.RowCount() == 0) {
+        table_.Clear();
+        return;
+    }
+    beginRemoveRows(QModelIndex(), 0, static_cast<int>(table_.RowCount()) - 1);
     table_.Clear();
-    return;
-  }
-  beginRemoveRows(QModelIndex(), 0, static_cast<int>(table_.RowCount()) - 1);
-  table_.Clear();
-  endRemoveRows();
+    endRemoveRows();
 }
 
-void DeviceListModel::SortByColumn(SortOrder order) {
-  Reorder([this, order] { return table_.SortByColumn(order); });
+void DeviceListModel::SortByColumn(SortOrder order)
+{
+    Reorder([this, order] { return table_.SortByColumn(order); });
 }
 
-void DeviceListModel::Resort() {
-  Reorder([this] { return table_.Resort(); });
+void DeviceListModel::Resort()
+{
+    Reorder([this] { return table_.Resort(); });
 }
 
-void DeviceListModel::Reorder(const std::function<std::vector<std::size_t>()>& reorder) {
-  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-  const QModelIndexList before = persistentIndexList();
-  const std::vector<std::size_t> newRowOf = reorder();
-  QModelIndexList after;
-  after.reserve(before.size());
-  for (const QModelIndex& index : before) {
-    const auto oldRow = static_cast<std::size_t>(index.row());
-    after.push_back(oldRow < newRowOf.size() ? this->index(static_cast<int>(newRowOf[oldRow]), index.column())
-                                             : QModelIndex());
-  }
-  changePersistentIndexList(before, after);
-  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+void DeviceListModel::Reorder(const std::function<std::vector<std::size_t>()>& reorder)
+{
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const QModelIndexList before = persistentIndexList();
+    const std::vector<std::size_t> newRowOf = reorder();
+    QModelIndexList after;
+    after.reserve(before.size());
+    for (const QModelIndex& index : before) {
+        const auto oldRow = static_cast<std::size_t>(index.row());
+        after.push_back(
+            oldRow < newRowOf.size() ? this->index(static_cast<int>(newRowOf[oldRow]), index.column()) : QModelIndex());
+    }
+    changePersistentIndexList(before, after);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
-}  // namespace devicelist
+} // namespace devicelist

@@ -14,34 +14,34 @@ namespace devicelist {
 // change, so that a view keeps its selection on the same module while rows
 // are added and re-sorted. All table changes go through this model.
 class DeviceListModel : public QAbstractTableModel {
-  Q_OBJECT
+    Q_OBJECT
 
- public:
-  explicit DeviceListModel(QObject* parent = nullptr);
+public:
+    explicit DeviceListModel(QObject* parent = nullptr);
 
-  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
-  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
-  // Appends the columns of spec; returns them so the view can size them.
-  std::vector<ColumnSpec> InitColumns(std::string_view spec);
-  DeviceTable::AddOutcome AddModule(const QORT_ModuleScanResponseType& record);
-  void ClearModules();
-  void SortByColumn(SortOrder order);
-  void Resort();
+    // Appends the columns of spec; returns them so the view can size them.
+    std::vector<ColumnSpec> InitColumns(std::string_view spec);
+    DeviceTable::AddOutcome AddModule(const QORT_ModuleScanResponseType& record);
+    void ClearModules();
+    void SortByColumn(SortOrder order);
+    void Resort();
 
-  const DeviceTable& Table() const { return table_; }
-  void SetLastConfiguredMac(const MacAddress& mac) { table_.SetLastConfiguredMac(mac); }
+    const DeviceTable& Table() const { return table_; }
+    void SetLastConfiguredMac(const MacAddress& mac) { table_.SetLastConfiguredMac(mac); }
 
- private:
-  // Runs a reordering of the table between the layout-change signals and
-  // moves the views' persistent indexes (selection, current row) along.
-  void Reorder(const std::function<std::vector<std::size_t>()>& reorder);
+private:
+    // Runs a reordering of the table between the layout-change signals and
+    // moves the views' persistent indexes (selection, current row) along.
+    void Reorder(const std::function<std::vector<std::size_t>()>& reorder);
 
-  DeviceTable table_;
+    DeviceTable table_;
 };
 
-}  // namespace devicelist
+} // namespace devicelist
 
 #endif

@@ -11,9 +11,9 @@ namespace devicelist {
 // list has. A list with more than seven columns has empty texts in the extra
 // ones; a list with fewer holds fewer texts.
 struct DeviceRowData {
-  std::vector<std::string> ColumnTexts;
+    std::vector<std::string> ColumnTexts;
 };
 
-}  // namespace devicelist
+} // namespace devicelist
 
 #endif

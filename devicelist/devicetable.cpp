@@ -7,92 +7,103 @@
 
 namespace devicelist {
 
-void DeviceTable::AddColumns(const std::vector<ColumnSpec>& columns) {
-  columns_.insert(columns_.end(), columns.begin(), columns.end());
+void DeviceTable::AddColumns(const std::vector<ColumnSpec>& columns)
+{
+    columns_.insert(columns_.end(), columns.begin(), columns.end());
 }
 
-bool DeviceTable::IsDuplicate(const QORT_ModuleScanResponseType& record) const {
-  return store_.Contains(MacOfRecord(record));
+bool DeviceTable::IsDuplicate(const QORT_ModuleScanResponseType& record) const
+{
+    return store_.Contains(MacOfRecord(record));
 }
 
-bool DeviceTable::WouldAddRow(const QORT_ModuleScanResponseType& record) const {
-  return record.MacIdValid != 0 && !IsDuplicate(record);
+bool DeviceTable::WouldAddRow(const QORT_ModuleScanResponseType& record) const
+{
+    return record.MacIdValid != 0 && !IsDuplicate(record);
 }
 
-DeviceTable::AddOutcome DeviceTable::Accept(const QORT_ModuleScanResponseType& record) {
-  if (IsDuplicate(record)) {
-    return AddOutcome::kDuplicate;
-  }
-  store_.Append(record);
-  if (record.MacIdValid == 0) {
-    return AddOutcome::kStoredWithoutRow;
-  }
-  rows_.push_back(MakeRow(record));
-  return AddOutcome::kRowAdded;
+DeviceTable::AddOutcome DeviceTable::Accept(const QORT_ModuleScanResponseType& record)
+{
+    if (IsDuplicate(record)) {
+        return AddOutcome::kDuplicate;
+    }
+    store_.Append(record);
+    if (record.MacIdValid == 0) {
+        return AddOutcome::kStoredWithoutRow;
+    }
+    rows_.push_back(MakeRow(record));
+    return AddOutcome::kRowAdded;
 }
 
-DeviceTable::AddOutcome DeviceTable::AddModule(const QORT_ModuleScanResponseType& record) {
-  const AddOutcome outcome = Accept(record);
-  if (outcome != AddOutcome::kDuplicate) {
-    Resort();
-  }
-  return outcome;
+DeviceTable::AddOutcome DeviceTable::AddModule(const QORT_ModuleScanResponseType& record)
+{
+    const AddOutcome outcome = Accept(record);
+    if (outcome != AddOutcome::kDuplicate) {
+        Resort();
+    }
+    return outcome;
 }
 
-DeviceRowData DeviceTable::MakeRow(const QORT_ModuleScanResponseType& record) const {
-  const DeviceColumnTexts texts = FormatColumnTexts(record);
-  DeviceRowData row;
-  row.ColumnTexts.resize(columns_.size());
-  for (std::size_t column = 0; column < row.ColumnTexts.size() && column < texts.size(); ++column) {
-    row.ColumnTexts[column] = texts[column];
-  }
-  return row;
+DeviceRowData DeviceTable::MakeRow(const QORT_ModuleScanResponseType& record) const
+{
+    const DeviceColumnTexts texts = FormatColumnTexts(record);
+    DeviceRowData row;
+    row.ColumnTexts.resize(columns_.size());
+    for (std::size_t column = 0; column < row.ColumnTexts.size() && column < texts.size(); ++column) {
+        row.ColumnTexts[column] = texts[column];
+    }
+    return row;
 }
 
-std::vector<std::size_t> DeviceTable::Resort() {
-  // Sort row numbers rather than rows: the result tells where each row went.
-  std::vector<std::size_t> oldRowAt(rows_.size());
-  std::iota(oldRowAt.begin(), oldRowAt.end(), std::size_t{0});
-  const SortOrder order = order_;
-  BoundedMergeSort(oldRowAt, [this, order](std::size_t first, std::size_t second) {
-    return CompareRows(rows_[first], rows_[second], order);
-  });
+std::vector<std::size_t> DeviceTable::Resort()
+{
+    // Sort row numbers rather than rows: the result tells where each row went.
+    std::vector<std::size_t> oldRowAt(rows_.size());
+    std::iota(oldRowAt.begin(), oldRowAt.end(), std::size_t{0});
+    const SortOrder order = order_;
+    BoundedMergeSort(oldRowAt, [this, order](std::size_t first, std::size_t second) {
+        return CompareRows(rows_[first], rows_[second], order);
+    });
 
-  std::vector<DeviceRowData> sorted;
-  sorted.reserve(rows_.size());
-  std::vector<std::size_t> newRowOf(rows_.size());
-  for (std::size_t newRow = 0; newRow < oldRowAt.size(); ++newRow) {
-    sorted.push_back(std::move(rows_[oldRowAt[newRow]]));
-    newRowOf[oldRowAt[newRow]] = newRow;
-  }
-  rows_.swap(sorted);
-  return newRowOf;
+    std::vector<DeviceRowData> sorted;
+    sorted.reserve(rows_.size());
+    std::vector<std::size_t> newRowOf(rows_.size());
+    for (std::size_t newRow = 0; newRow < oldRowAt.size(); ++newRow) {
+        sorted.push_back(std::move(rows_[oldRowAt[newRow]]));
+        newRowOf[oldRowAt[newRow]] = newRow;
+    }
+    rows_.swap(sorted);
+    return newRowOf;
 }
 
-std::vector<std::size_t> DeviceTable::SortByColumn(SortOrder order) {
-  order_ = order;
-  return Resort();
+std::vector<std::size_t> DeviceTable::SortByColumn(SortOrder order)
+{
+    order_ = order;
+    return Resort();
 }
 
-void DeviceTable::Clear() {
-  rows_.clear();
-  store_.Clear();
+void DeviceTable::Clear()
+{
+    rows_.clear();
+    store_.Clear();
 }
 
-std::string_view DeviceTable::RowText(std::size_t row, int column) const {
-  if (row >= rows_.size() || column < 0) {
-    return {};
-  }
-  const std::vector<std::string>& texts = rows_[row].ColumnTexts;
-  const auto index = static_cast<std::size_t>(column);
-  return index < texts.size() ? std::string_view(texts[index]) : std::string_view();
+std::string_view DeviceTable::RowText(std::size_t row, int column) const
+{
+    if (row >= rows_.size() || column < 0) {
+        return {};
+    }
+    const std::vector<std::string>& texts = rows_[row].ColumnTexts;
+    const auto index = static_cast<std::size_t>(column);
+    return index < texts.size() ? std::string_view(texts[index]) : std::string_view();
 }
 
-std::optional<MacAddress> DeviceTable::GetRowMac(std::size_t row) const {
-  if (row >= rows_.size() || static_cast<std::size_t>(kColumnMac) >= rows_[row].ColumnTexts.size()) {
-    return std::nullopt;
-  }
-  return ParseRowMac(RowText(row, kColumnMac));
+std::optional<MacAddress> DeviceTable::GetRowMac(std::size_t row) const
+{
+    if (row >= rows_.size() || static_cast<std::size_t>(kColumnMac) >= rows_[row].ColumnTexts.size()) {
+        return std::nullopt;
+    }
+    return ParseRowMac(RowText(row, kColumnMac));
 }
 
-}  // namespace devicelist
+} // namespace devicelist

@@ -23,66 +23,67 @@ namespace devicelist {
 // that reorders rows returns, for each former row index, the row's new
 // index, so that a view can carry its selection along.
 class DeviceTable {
- public:
-  enum class AddOutcome {
-    kDuplicate,          // a record with these MacId bytes is already stored: nothing changed
-    kStoredWithoutRow,   // stored, but the reply carried no MAC, so no row
-    kRowAdded,           // stored and appended as the last row (before any re-sort)
-  };
+public:
+    enum class AddOutcome {
+        kDuplicate,        // a record with these MacId bytes is already stored: nothing changed
+        kStoredWithoutRow, // stored, but the reply carried no MAC, so no row
+        kRowAdded,         // stored and appended as the last row (before any re-sort)
+    };
 
-  // Appends columns at the next indexes. Rows added afterwards carry a text
-  // for every column.
-  void AddColumns(const std::vector<ColumnSpec>& columns);
-  int ColumnCount() const { return static_cast<int>(columns_.size()); }
-  const std::vector<ColumnSpec>& Columns() const { return columns_; }
+    // Appends columns at the next indexes. Rows added afterwards carry a text
+    // for every column.
+    void AddColumns(const std::vector<ColumnSpec>& columns);
+    int ColumnCount() const { return static_cast<int>(columns_.size()); }
+    const std::vector<ColumnSpec>& Columns() const { return columns_; }
 
-  // True when Accept would append a row (a new MAC, and the reply has one).
-  bool WouldAddRow(const QORT_ModuleScanResponseType& record) const;
-  bool IsDuplicate(const QORT_ModuleScanResponseType& record) const;
+    // True when Accept would append a row (a new MAC, and the reply has one).
+    bool WouldAddRow(const QORT_ModuleScanResponseType& record) const;
+    bool IsDuplicate(const QORT_ModuleScanResponseType& record) const;
 
-  // Stores a new reply and appends its row at the end, without sorting.
-  AddOutcome Accept(const QORT_ModuleScanResponseType& record);
+    // Stores a new reply and appends its row at the end, without sorting.
+    AddOutcome Accept(const QORT_ModuleScanResponseType& record);
 
-  // Accept, then re-sort unless the reply was a duplicate.
-  AddOutcome AddModule(const QORT_ModuleScanResponseType& record);
+    // Accept, then re-sort unless the reply was a duplicate.
+    AddOutcome AddModule(const QORT_ModuleScanResponseType& record);
 
-  // Sorts the rows by the current order; see BoundedMergeSort for why this
-  // never trusts the comparison to be consistent.
-  std::vector<std::size_t> Resort();
-  std::vector<std::size_t> SortByColumn(SortOrder order);
-  SortOrder GetSortOrder() const { return order_; }
+    // Sorts the rows by the current order; see BoundedMergeSort for why this
+    // never trusts the comparison to be consistent.
+    std::vector<std::size_t> Resort();
+    std::vector<std::size_t> SortByColumn(SortOrder order);
+    SortOrder GetSortOrder() const { return order_; }
 
-  // Empties rows and store; columns, sort order and last configured MAC stay.
-  void Clear();
+    // Empties rows and store; columns, sort order and last configured MAC stay.
+    void Clear();
 
-  std::size_t RowCount() const { return rows_.size(); }
-  const DeviceRowData& Row(std::size_t row) const { return rows_.at(row); }
-  // Empty for a row or column that does not exist.
-  std::string_view RowText(std::size_t row, int column) const;
+    std::size_t RowCount() const { return rows_.size(); }
+    const DeviceRowData& Row(std::size_t row) const { return rows_.at(row); }
+    // Empty for a row or column that does not exist.
+    std::string_view RowText(std::size_t row, int column) const;
 
-  // The MAC shown in the row's MAC column, read back from its text. No value
-  // for a row that does not exist or whose MAC column is missing.
-  std::optional<MacAddress> GetRowMac(std::size_t row) const;
+    // The MAC shown in the row's MAC column, read back from its text. No value
+    // for a row that does not exist or whose MAC column is missing.
+    std::optional<MacAddress> GetRowMac(std::size_t row) const;
 
-  std::optional<QORT_ModuleScanResponseType> FindModule(const MacAddress& mac) const {
-    return store_.FindModule(mac);
-  }
-  const ModuleStore& Store() const { return store_; }
+    std::optional<QORT_ModuleScanResponseType> FindModule(const MacAddress& mac) const
+    {
+        return store_.FindModule(mac);
+    }
+    const ModuleStore& Store() const { return store_; }
 
-  // No value until the first configure request was sent.
-  std::optional<MacAddress> GetLastConfiguredMac() const { return lastConfiguredMac_; }
-  void SetLastConfiguredMac(const MacAddress& mac) { lastConfiguredMac_ = mac; }
+    // No value until the first configure request was sent.
+    std::optional<MacAddress> GetLastConfiguredMac() const { return lastConfiguredMac_; }
+    void SetLastConfiguredMac(const MacAddress& mac) { lastConfiguredMac_ = mac; }
 
- private:
-  DeviceRowData MakeRow(const QORT_ModuleScanResponseType& record) const;
+private:
+    DeviceRowData MakeRow(const QORT_ModuleScanResponseType& record) const;
 
-  std::vector<ColumnSpec> columns_;
-  ModuleStore store_;
-  std::vector<DeviceRowData> rows_;
-  SortOrder order_;
-  std::optional<MacAddress> lastConfiguredMac_;
+    std::vector<ColumnSpec> columns_;
+    ModuleStore store_;
+    std::vector<DeviceRowData> rows_;
+    SortOrder order_;
+    std::optional<MacAddress> lastConfiguredMac_;
 };
 
-}  // namespace devicelist
+} // namespace devicelist
 
 #endif

@@ -16,66 +16,75 @@ constexpr std::uint32_t kGroupMask = 0xFFu;
 
 // Reads one dotted text group by group without ever indexing past its end.
 class GroupReader {
- public:
-  explicit GroupReader(std::string_view text) : text_(text) {}
+public:
+    explicit GroupReader(std::string_view text)
+        : text_(text)
+    {
+    }
 
-  int ReadNumber() const { return LeadingNumber(text_.substr(pos_)); }
+    int ReadNumber() const { return LeadingNumber(text_.substr(pos_)); }
 
-  void SkipPastNextSeparator() {
-    const std::size_t dot = text_.find(kGroupSeparator, pos_);
-    pos_ = dot == std::string_view::npos ? text_.size() : dot + 1;
-  }
+    void SkipPastNextSeparator()
+    {
+        const std::size_t dot = text_.find(kGroupSeparator, pos_);
+        pos_ = dot == std::string_view::npos ? text_.size() : dot + 1;
+    }
 
- private:
-  std::string_view text_;
-  std::size_t pos_ = 0;
+private:
+    std::string_view text_;
+    std::size_t pos_ = 0;
 };
 
-std::uint32_t AppendGroup(std::uint32_t value, int number) {
-  return (value << kBitsPerGroup) | (static_cast<std::uint32_t>(number) & kGroupMask);
+std::uint32_t AppendGroup(std::uint32_t value, int number)
+{
+    return (value << kBitsPerGroup) | (static_cast<std::uint32_t>(number) & kGroupMask);
 }
 
-}  // namespace
+} // namespace
 
-bool IsDottedAddress(std::string_view text) {
-  int separators = 0;
-  for (const char c : text) {
-    if (c == kGroupSeparator) {
-      ++separators;
-    } else if (c < '0' || c > '9') {
-      return false;
+bool IsDottedAddress(std::string_view text)
+{
+    int separators = 0;
+    for (const char c : text) {
+        if (c == kGroupSeparator) {
+            ++separators;
+        } else if (c < '0' || c > '9') {
+            return false;
+        }
     }
-  }
-  return separators == kSeparatorCount;
+    return separators == kSeparatorCount;
 }
 
-int CompareDottedAddresses(std::string_view a, std::string_view b) {
-  GroupReader readerA(a);
-  GroupReader readerB(b);
-  std::uint32_t valueA = 0;
-  std::uint32_t valueB = 0;
-  for (int group = 0; group < kGroupCount; ++group) {
-    const bool last = group == kGroupCount - 1;
-    const int numberA = readerA.ReadNumber();
-    if (numberA > kLargestGroupValue) {
-      return -1;
+int CompareDottedAddresses(std::string_view a, std::string_view b)
+{
+    GroupReader readerA(a);
+    GroupReader readerB(b);
+    std::uint32_t valueA = 0;
+    std::uint32_t valueB = 0;
+    for (int group = 0; group < kGroupCount; ++group) {
+        const bool last = group == kGroupCount - 1;
+        const int numberA = readerA.ReadNumber();
+        if (numberA > kLargestGroupValue) {
+            return -1;
+        }
+        if (!last) {
+            readerA.SkipPastNextSeparator();
+        }
+        const int numberB = readerB.ReadNumber();
+        if (numberB > kLargestGroupValue) {
+            return 1;
+        }
+        if (!last) {
+            readerB.SkipPastNextSeparator();
+        }
+        valueA = AppendGroup(valueA, numberA);
+        valueB = AppendGroup(valueB, numberB);
     }
-    if (!last) {
-      readerA.SkipPastNextSeparator();
-    }
-    const int numberB = readerB.ReadNumber();
-    if (numberB > kLargestGroupValue) {
-      return 1;
-    }
-    if (!last) {
-      readerB.SkipPastNextSeparator();
-    }
-    valueA = AppendGroup(valueA, numberA);
-    valueB = AppendGroup(valueB, numberB);
-  }
-  if (valueA < valueB) return -1;
-  if (valueA > valueB) return 1;
-  return 0;
+    if (valueA < valueB)
+        return -1;
+    if (valueA > valueB)
+        return 1;
+    return 0;
 }
 
-}  // namespace devicelist
+} // namespace devicelist

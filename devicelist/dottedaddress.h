@@ -20,6 +20,6 @@ bool IsDottedAddress(std::string_view text);
 // a terminator.
 int CompareDottedAddresses(std::string_view a, std::string_view b);
 
-}  // namespace devicelist
+} // namespace devicelist
 
 #endif

@@ -13,6 +13,6 @@ namespace devicelist {
 // Never reads outside text; text need not be NUL-terminated.
 int LeadingNumber(std::string_view text);
 
-}  // namespace devicelist
+} // namespace devicelist
 
 #endif

@@ -29,6 +29,6 @@ inline constexpr std::size_t kMacTextReadLimit = 17;
 // so a row without a readable MAC never yields made-up bytes.
 std::optional<MacAddress> ParseRowMac(std::string_view text);
 
-}  // namespace devicelist
+} // namespace devicelist
 
 #endif

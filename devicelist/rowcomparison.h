@@ -8,10 +8,10 @@
 namespace devicelist {
 
 struct SortOrder {
-  int column = 0;  // the IP column until the user picks another
-  bool ascending = true;
+    int column = 0; // the IP column until the user picks another
+    bool ascending = true;
 
-  bool operator==(const SortOrder&) const = default;
+    bool operator==(const SortOrder&) const = default;
 };
 
 // A click on a heading: a new column starts ascending, the same column again
@@ -39,6 +39,6 @@ int CompareTexts(std::string_view a, std::string_view b);
 // A column the row has no text for compares as an empty text.
 int CompareRows(const DeviceRowData& first, const DeviceRowData& second, SortOrder order);
 
-}  // namespace devicelist
+} // namespace devicelist
 
 #endif

@@ -6,28 +6,28 @@
 namespace devicelist {
 
 struct PixelPoint {
-  int x = 0;
-  int y = 0;
+    int x = 0;
+    int y = 0;
 
-  bool operator==(const PixelPoint&) const = default;
+    bool operator==(const PixelPoint&) const = default;
 };
 
 // A rectangle as edges: left and top inside, right and bottom just outside
 // (a heading 90 pixels wide from x 0 has right 90).
 struct PixelRect {
-  int left = 0;
-  int top = 0;
-  int right = 0;
-  int bottom = 0;
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
 
-  bool operator==(const PixelRect&) const = default;
+    bool operator==(const PixelRect&) const = default;
 };
 
 // The arrow's light and shadow edges as polylines. Each segment covers its
 // start pixel and the pixels up to, but not including, its end pixel.
 struct SortArrowPolylines {
-  std::vector<PixelPoint> light;
-  std::vector<PixelPoint> shadow;
+    std::vector<PixelPoint> light;
+    std::vector<PixelPoint> shadow;
 };
 
 // The margin unit of a heading: a quarter of its height, truncated.
@@ -50,6 +50,6 @@ std::vector<PixelPoint> RasterizeLine(PixelPoint from, PixelPoint to);
 // All segments of a polyline, each without its end pixel.
 std::vector<PixelPoint> RasterizePolyline(const std::vector<PixelPoint>& points);
 
-}  // namespace devicelist
+} // namespace devicelist
 
 #endif

@@ -11,32 +11,32 @@
 // The header only draws: the list decides the order and tells the header
 // through SetSortIndicator. Qt's own sort indicator stays off.
 class CSortArrowHeaderCtrl : public QHeaderView {
-  Q_OBJECT
+    Q_OBJECT
 
- public:
-  explicit CSortArrowHeaderCtrl(QWidget* parent = nullptr);
+public:
+    explicit CSortArrowHeaderCtrl(QWidget* parent = nullptr);
 
-  // Remembers column and direction for drawing, switches that heading to
-  // this header's own drawing, and repaints the whole header.
-  void SetSortIndicator(int column, bool ascending);
+    // Remembers column and direction for drawing, switches that heading to
+    // this header's own drawing, and repaints the whole header.
+    void SetSortIndicator(int column, bool ascending);
 
-  int SortColumn() const { return m_nSortColumn; }
-  bool IsAscending() const { return m_bAscending; }
-  bool IsOwnerDrawn(int logicalIndex) const { return m_ownerDrawn.contains(logicalIndex); }
+    int SortColumn() const { return m_nSortColumn; }
+    bool IsAscending() const { return m_bAscending; }
+    bool IsOwnerDrawn(int logicalIndex) const { return m_ownerDrawn.contains(logicalIndex); }
 
- protected:
-  void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
-  void mousePressEvent(QMouseEvent* event) override;
-  void mouseReleaseEvent(QMouseEvent* event) override;
+protected:
+    void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
- private:
-  void DrawHeading(QPainter* painter, const QRect& rect, int logicalIndex) const;
+private:
+    void DrawHeading(QPainter* painter, const QRect& rect, int logicalIndex) const;
 
-  bool m_bAscending = true;
-  int m_nSortColumn = 0;
-  QSet<int> m_ownerDrawn;
-  // The heading under a held left button; its text is drawn shifted.
-  int m_nPressedSection = -1;
+    bool m_bAscending = true;
+    int m_nSortColumn = 0;
+    QSet<int> m_ownerDrawn;
+    // The heading under a held left button; its text is drawn shifted.
+    int m_nPressedSection = -1;
 };
 
 #endif

@@ -38,8 +38,8 @@ bool CDhcpMessage::Parse()
     std::memcpy(options, wire + kCookieOffset, std::min(areaLength, kOptionsKept));
     ClearOptionSlots();
 
-    const bool hasCookie = areaLength >= kCookieSize
-        && std::memcmp(wire + kCookieOffset, kMagicCookie, kCookieSize) == 0;
+    const bool hasCookie =
+        areaLength >= kCookieSize && std::memcmp(wire + kCookieOffset, kMagicCookie, kCookieSize) == 0;
     if (!hasCookie)
         return true; // plain BOOTP: no options
     return WalkOptions(end);
@@ -104,9 +104,7 @@ bool CDhcpMessage::WalkOptions(std::size_t end)
         case kOptionServerId:
             if (length != kAddressOptionLength)
                 return false;
-            slot = code == kOptionSubnetMask ? SubnetMask
-                : code == kOptionRequestedIp ? RequestedIp
-                                             : ServerId;
+            slot = code == kOptionSubnetMask ? SubnetMask : code == kOptionRequestedIp ? RequestedIp : ServerId;
             valid = code == kOptionSubnetMask ? &SubnetMaskValid
                 : code == kOptionRequestedIp  ? &RequestedIpValid
                                               : &ServerIdValid;

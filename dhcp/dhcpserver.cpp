@@ -8,8 +8,7 @@ bool CDhcpServer::Init()
 {
     // A socket that failed half-way is closed at once: nothing else would
     // ever use it, and keeping it would hold port 67 for nothing.
-    const bool ready = m_Socket.open()
-        && m_Socket.enableBroadcast()
+    const bool ready = m_Socket.open() && m_Socket.enableBroadcast()
         && m_Socket.bind(kServerPort)
         // Poll must never block: the worker tests the running flag between
         // polls, and stopping waits for it.
@@ -38,8 +37,8 @@ int CDhcpServer::Poll()
     m_Request.Length = static_cast<std::int32_t>(received.length);
     if (!ProcessRequest())
         return 0;
-    const bool sent = m_Socket.sendTo(platform::UdpSocket::kLimitedBroadcastAddress, kClientPort,
-                                      m_Reply.wire, static_cast<std::size_t>(m_Reply.Length));
+    const bool sent = m_Socket.sendTo(platform::UdpSocket::kLimitedBroadcastAddress, kClientPort, m_Reply.wire,
+        static_cast<std::size_t>(m_Reply.Length));
     return sent ? 1 : 0;
 }
 
@@ -54,8 +53,8 @@ bool CDhcpServer::ProcessRequest()
         return false;
     const std::uint8_t* mac = m_Request.chaddr;
     if (!IsSupportedMac(mac)) {
-        Log("[RECV] Got message from non-supported MAC (%02x:%02x:%02x:%02x:%02x:%02x)\n",
-            mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+        Log("[RECV] Got message from non-supported MAC (%02x:%02x:%02x:%02x:%02x:%02x)\n", mac[0], mac[1], mac[2],
+            mac[3], mac[4], mac[5]);
         return false;
     }
     PrepareReply();
@@ -108,8 +107,8 @@ bool CDhcpServer::ChooseReplyType()
         // The offered address depends on the MAC alone, so a REQUEST for
         // any other address is refused; a REQUEST naming none is accepted.
         if (m_Request.RequestedIpValid && std::memcmp(wanted, offered, CDhcpMessage::kAddressSize) != 0) {
-            Log("[SEND] DHCP_NAK (Correct IP should be %d.%d.%d.%d)\n\n",
-                offered[0], offered[1], offered[2], offered[3]);
+            Log("[SEND] DHCP_NAK (Correct IP should be %d.%d.%d.%d)\n\n", offered[0], offered[1], offered[2],
+                offered[3]);
             m_Reply.MsgType = CDhcpMessage::kDhcpNak;
         } else {
             Log("[SEND] DHCP_ACK %d.%d.%d.%d\n\n", offered[0], offered[1], offered[2], offered[3]);

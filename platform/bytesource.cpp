@@ -17,7 +17,7 @@ bool fitsInside(std::uint64_t offset, std::size_t count, std::uint64_t size)
 
 } // namespace
 
-bool MemoryByteSource::readAt(std::uint64_t offset, void *out, std::size_t count) const
+bool MemoryByteSource::readAt(std::uint64_t offset, void* out, std::size_t count) const
 {
     if (!fitsInside(offset, count, bytes_.size()))
         return false;
@@ -26,14 +26,14 @@ bool MemoryByteSource::readAt(std::uint64_t offset, void *out, std::size_t count
     return true;
 }
 
-FileByteSource::FileByteSource(const std::string &path)
+FileByteSource::FileByteSource(const std::string& path)
 {
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a
     // writer; it has no effect on reads of regular files.
     fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0)
         return;
-    struct stat st {};
+    struct stat st { };
     // Only regular files: a FIFO or device would block or never end.
     if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd_);
@@ -49,11 +49,11 @@ FileByteSource::~FileByteSource()
         ::close(fd_);
 }
 
-bool FileByteSource::readAt(std::uint64_t offset, void *out, std::size_t count) const
+bool FileByteSource::readAt(std::uint64_t offset, void* out, std::size_t count) const
 {
     if (fd_ < 0 || !fitsInside(offset, count, size_))
         return false;
-    auto *dst = static_cast<unsigned char *>(out);
+    auto* dst = static_cast<unsigned char*>(out);
     while (count > 0) {
         const ssize_t got = ::pread(fd_, dst, count, static_cast<off_t>(offset));
         if (got < 0 && errno == EINTR)

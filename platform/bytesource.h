@@ -19,16 +19,19 @@ public:
     // Copies count bytes starting at offset into out. False, with out
     // unspecified, when any of those bytes lies beyond size() or the read
     // fails; never reads outside the image.
-    virtual bool readAt(std::uint64_t offset, void *out, std::size_t count) const = 0;
+    virtual bool readAt(std::uint64_t offset, void* out, std::size_t count) const = 0;
 };
 
 // A view of bytes owned by the caller, who keeps them alive and unchanged
 // for the source's lifetime.
 class MemoryByteSource final : public ByteSource {
 public:
-    explicit MemoryByteSource(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+    explicit MemoryByteSource(std::span<const std::uint8_t> bytes)
+        : bytes_(bytes)
+    {
+    }
     std::uint64_t size() const override { return bytes_.size(); }
-    bool readAt(std::uint64_t offset, void *out, std::size_t count) const override;
+    bool readAt(std::uint64_t offset, void* out, std::size_t count) const override;
 
 private:
     std::span<const std::uint8_t> bytes_;
@@ -38,14 +41,14 @@ private:
 // that shrinks meanwhile makes reads fail, never return stale bytes.
 class FileByteSource final : public ByteSource {
 public:
-    explicit FileByteSource(const std::string &path);
+    explicit FileByteSource(const std::string& path);
     ~FileByteSource() override;
-    FileByteSource(const FileByteSource &) = delete;
-    FileByteSource &operator=(const FileByteSource &) = delete;
+    FileByteSource(const FileByteSource&) = delete;
+    FileByteSource& operator=(const FileByteSource&) = delete;
 
     bool isOpen() const { return fd_ >= 0; }
     std::uint64_t size() const override { return size_; }
-    bool readAt(std::uint64_t offset, void *out, std::size_t count) const override;
+    bool readAt(std::uint64_t offset, void* out, std::size_t count) const override;
 
 private:
     int fd_ = -1;

@@ -17,15 +17,19 @@ constexpr std::uint64_t kMaxBlockSize = std::numeric_limits<std::uint16_t>::max(
 // Reads fixed-width integers of either byte order through a ByteSource.
 class FieldReader {
 public:
-    FieldReader(const ByteSource &image, bool bigEndian) : image_(image), bigEndian_(bigEndian) {}
+    FieldReader(const ByteSource& image, bool bigEndian)
+        : image_(image)
+        , bigEndian_(bigEndian)
+    {
+    }
 
-    bool u16(std::uint64_t offset, std::uint64_t &out) const { return read(offset, 2, out); }
-    bool u32(std::uint64_t offset, std::uint64_t &out) const { return read(offset, 4, out); }
-    bool u64(std::uint64_t offset, std::uint64_t &out) const { return read(offset, 8, out); }
-    bool word(std::uint64_t offset, unsigned width, std::uint64_t &out) const { return read(offset, width, out); }
+    bool u16(std::uint64_t offset, std::uint64_t& out) const { return read(offset, 2, out); }
+    bool u32(std::uint64_t offset, std::uint64_t& out) const { return read(offset, 4, out); }
+    bool u64(std::uint64_t offset, std::uint64_t& out) const { return read(offset, 8, out); }
+    bool word(std::uint64_t offset, unsigned width, std::uint64_t& out) const { return read(offset, width, out); }
 
 private:
-    bool read(std::uint64_t offset, unsigned width, std::uint64_t &out) const
+    bool read(std::uint64_t offset, unsigned width, std::uint64_t& out) const
     {
         std::array<std::uint8_t, 8> bytes{};
         if (!image_.readAt(offset, bytes.data(), width))
@@ -38,7 +42,7 @@ private:
         return true;
     }
 
-    const ByteSource &image_;
+    const ByteSource& image_;
     bool bigEndian_;
 };
 
@@ -62,12 +66,12 @@ constexpr std::uint64_t kElfSectionIndexExtended = 0xFFFF; // SHN_XINDEX
 constexpr std::uint64_t kElfMaxSections = 1u << 20;
 
 struct ElfLayout {
-    unsigned addressWidth;        // 4 or 8
+    unsigned addressWidth; // 4 or 8
     std::uint64_t shoffOffset;
     std::uint64_t shentsizeOffset;
     std::uint64_t shnumOffset;
     std::uint64_t shstrndxOffset;
-    std::uint64_t headerSize;     // bytes of one section header we read
+    std::uint64_t headerSize; // bytes of one section header we read
     std::uint64_t shTypeOffset;
     std::uint64_t shOffsetOffset;
     std::uint64_t shSizeOffset;
@@ -85,7 +89,7 @@ struct ElfSection {
     std::uint64_t link = 0;
 };
 
-bool readElfSection(const FieldReader &in, const ElfLayout &layout, std::uint64_t headerOffset, ElfSection &out)
+bool readElfSection(const FieldReader& in, const ElfLayout& layout, std::uint64_t headerOffset, ElfSection& out)
 {
     return in.u32(headerOffset, out.nameOffset) && in.u32(headerOffset + layout.shTypeOffset, out.type)
         && in.word(headerOffset + layout.shOffsetOffset, layout.addressWidth, out.offset)
@@ -93,7 +97,7 @@ bool readElfSection(const FieldReader &in, const ElfLayout &layout, std::uint64_
         && in.u32(headerOffset + layout.shLinkOffset, out.link);
 }
 
-bool elfNameIs(const ByteSource &image, const ElfSection &strings, std::uint64_t nameOffset, const char *wanted)
+bool elfNameIs(const ByteSource& image, const ElfSection& strings, std::uint64_t nameOffset, const char* wanted)
 {
     const std::uint64_t wantedSize = std::strlen(wanted) + 1; // with its NUL
     if (strings.type == kElfSectionTypeNoBits || !addFits(nameOffset, wantedSize, strings.size))
@@ -106,13 +110,13 @@ bool elfNameIs(const ByteSource &image, const ElfSection &strings, std::uint64_t
 
 // ---- PE ------------------------------------------------------------------
 
-constexpr std::uint64_t kDosMagic = 0x5A4D;            // "MZ"
-constexpr std::uint64_t kDosNewHeaderPointer = 0x3C;   // e_lfanew
-constexpr std::uint64_t kPeSignature = 0x00004550;     // "PE\0\0"
-constexpr std::uint64_t kCoffHeaderOffset = 4;         // after the signature
+constexpr std::uint64_t kDosMagic = 0x5A4D;          // "MZ"
+constexpr std::uint64_t kDosNewHeaderPointer = 0x3C; // e_lfanew
+constexpr std::uint64_t kPeSignature = 0x00004550;   // "PE\0\0"
+constexpr std::uint64_t kCoffHeaderOffset = 4;       // after the signature
 constexpr std::uint64_t kCoffSectionCount = 2;
 constexpr std::uint64_t kCoffOptionalHeaderSize = 16;
-constexpr std::uint64_t kOptionalHeaderOffset = 24;    // signature + COFF header
+constexpr std::uint64_t kOptionalHeaderOffset = 24; // signature + COFF header
 constexpr std::uint64_t kPe32Magic = 0x10B;
 constexpr std::uint64_t kPe32PlusMagic = 0x20B;
 constexpr std::uint64_t kPe32DirectoryCount = 92;
@@ -139,8 +143,8 @@ struct PeSections {
 
 // Maps an RVA to a file offset and the bytes of raw data that follow it in
 // its section.
-bool rvaToFile(const FieldReader &in, const PeSections &sections, std::uint64_t rva, std::uint64_t &fileOffset,
-               std::uint64_t &available)
+bool rvaToFile(const FieldReader& in, const PeSections& sections, std::uint64_t rva, std::uint64_t& fileOffset,
+    std::uint64_t& available)
 {
     for (std::uint64_t i = 0; i < sections.count; ++i) {
         const std::uint64_t header = sections.tableOffset + i * kSectionHeaderSize;
@@ -165,18 +169,19 @@ struct ResourceEntry {
 };
 
 // Entries are read only inside the resource directory's bytes (base, limit).
-std::optional<ResourceEntry> pickEntry(const FieldReader &in, std::uint64_t base, std::uint64_t limit,
-                                       std::uint64_t directory, std::optional<std::uint64_t> wantedId)
+std::optional<ResourceEntry> pickEntry(const FieldReader& in, std::uint64_t base, std::uint64_t limit,
+    std::uint64_t directory, std::optional<std::uint64_t> wantedId)
 {
     std::uint64_t named = 0, ids = 0;
-    if (!addFits(directory, kResourceDirectoryHeaderSize, limit) || !in.u16(base + directory + kResourceNamedCount, named)
-        || !in.u16(base + directory + kResourceIdCount, ids))
+    if (!addFits(directory, kResourceDirectoryHeaderSize, limit)
+        || !in.u16(base + directory + kResourceNamedCount, named) || !in.u16(base + directory + kResourceIdCount, ids))
         return std::nullopt;
     const std::uint64_t entries = directory + kResourceDirectoryHeaderSize;
     for (std::uint64_t i = 0; i < named + ids; ++i) {
         const std::uint64_t entry = entries + i * kResourceEntrySize;
         std::uint64_t name = 0, target = 0;
-        if (!addFits(entry, kResourceEntrySize, limit) || !in.u32(base + entry, name) || !in.u32(base + entry + 4, target))
+        if (!addFits(entry, kResourceEntrySize, limit) || !in.u32(base + entry, name)
+            || !in.u32(base + entry + 4, target))
             return std::nullopt;
         if (wantedId && ((name & kResourceHighBit) != 0 || name != *wantedId))
             continue;
@@ -187,8 +192,8 @@ std::optional<ResourceEntry> pickEntry(const FieldReader &in, std::uint64_t base
 
 } // namespace
 
-std::optional<std::vector<std::uint8_t>> readVersionBlockAt(const ByteSource &image, std::uint64_t offset,
-                                                            std::uint64_t available)
+std::optional<std::vector<std::uint8_t>> readVersionBlockAt(
+    const ByteSource& image, std::uint64_t offset, std::uint64_t available)
 {
     if (!addFits(offset, 0, image.size()))
         return std::nullopt;
@@ -203,7 +208,7 @@ std::optional<std::vector<std::uint8_t>> readVersionBlockAt(const ByteSource &im
     return bytes;
 }
 
-std::optional<std::vector<std::uint8_t>> ExecutableImage::readVersionBlock(const ByteSource &image)
+std::optional<std::vector<std::uint8_t>> ExecutableImage::readVersionBlock(const ByteSource& image)
 {
     std::array<std::uint8_t, sizeof(kElfMagic)> magic{};
     if (!image.readAt(0, magic.data(), magic.size()))
@@ -215,14 +220,14 @@ std::optional<std::vector<std::uint8_t>> ExecutableImage::readVersionBlock(const
     return std::nullopt;
 }
 
-std::optional<std::vector<std::uint8_t>> ExecutableImage::readElf(const ByteSource &image)
+std::optional<std::vector<std::uint8_t>> ExecutableImage::readElf(const ByteSource& image)
 {
     std::uint8_t elfClass = 0, elfData = 0;
     if (!image.readAt(kElfClassOffset, &elfClass, 1) || !image.readAt(kElfDataOffset, &elfData, 1))
         return std::nullopt;
     if ((elfClass != kElfClass32 && elfClass != kElfClass64) || (elfData != kElfDataLittle && elfData != kElfDataBig))
         return std::nullopt;
-    const ElfLayout &layout = elfClass == kElfClass32 ? kElf32 : kElf64;
+    const ElfLayout& layout = elfClass == kElfClass32 ? kElf32 : kElf64;
     const FieldReader in(image, elfData == kElfDataBig);
 
     std::uint64_t tableOffset = 0, entrySize = 0, count = 0, namesIndex = 0;
@@ -261,7 +266,7 @@ std::optional<std::vector<std::uint8_t>> ExecutableImage::readElf(const ByteSour
     return std::nullopt;
 }
 
-std::optional<std::vector<std::uint8_t>> ExecutableImage::readPe(const ByteSource &image)
+std::optional<std::vector<std::uint8_t>> ExecutableImage::readPe(const ByteSource& image)
 {
     const FieldReader in(image, false);
     std::uint64_t peOffset = 0, signature = 0;

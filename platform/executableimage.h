@@ -22,17 +22,17 @@ public:
     static constexpr char kElfVersionSection[] = ".vs_version_info";
     static constexpr std::uint32_t kResourceTypeVersion = 16;
 
-    static std::optional<std::vector<std::uint8_t>> readVersionBlock(const ByteSource &image);
+    static std::optional<std::vector<std::uint8_t>> readVersionBlock(const ByteSource& image);
 
 private:
-    static std::optional<std::vector<std::uint8_t>> readElf(const ByteSource &image);
-    static std::optional<std::vector<std::uint8_t>> readPe(const ByteSource &image);
+    static std::optional<std::vector<std::uint8_t>> readElf(const ByteSource& image);
+    static std::optional<std::vector<std::uint8_t>> readPe(const ByteSource& image);
 };
 
 // Reads a VS_VERSIONINFO block that starts at offset and may use at most
 // available bytes; checks its root against that space.
-std::optional<std::vector<std::uint8_t>> readVersionBlockAt(const ByteSource &image, std::uint64_t offset,
-                                                            std::uint64_t available);
+std::optional<std::vector<std::uint8_t>> readVersionBlockAt(
+    const ByteSource& image, std::uint64_t offset, std::uint64_t available);
 
 } // namespace platform
 

@@ -14,7 +14,7 @@ namespace {
 
 constexpr char kOwnExecutable[] = "/proc/self/exe";
 
-std::optional<std::string> resolved(const char *path)
+std::optional<std::string> resolved(const char* path)
 {
     // realpath with a null buffer allocates exactly what the path needs.
     std::unique_ptr<char, decltype(&std::free)> full(::realpath(path, nullptr), &std::free);
@@ -25,7 +25,7 @@ std::optional<std::string> resolved(const char *path)
 
 } // namespace
 
-std::optional<std::string> modulePath(const void *addressInModule)
+std::optional<std::string> modulePath(const void* addressInModule)
 {
     if (addressInModule == nullptr)
         return resolved(kOwnExecutable);
@@ -40,11 +40,11 @@ std::optional<std::string> modulePath(const void *addressInModule)
     return resolved(info.dli_fname);
 }
 
-std::optional<std::string> modulePathOfSymbol(const char *name)
+std::optional<std::string> modulePathOfSymbol(const char* name)
 {
     if (name == nullptr)
         return std::nullopt;
-    const void *address = ::dlsym(RTLD_DEFAULT, name);
+    const void* address = ::dlsym(RTLD_DEFAULT, name);
     if (address == nullptr)
         return std::nullopt;
     return modulePath(address);

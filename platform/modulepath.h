@@ -12,12 +12,12 @@ namespace platform {
 // made absolute and free of symbolic links. nullopt when the loader knows no
 // module at that address or the path cannot be resolved. Paths are not cut
 // to any fixed length: a cut path would name another file.
-std::optional<std::string> modulePath(const void *addressInModule = nullptr);
+std::optional<std::string> modulePath(const void* addressInModule = nullptr);
 
 // Full path of the loaded module that defines the global symbol name, as the
 // dynamic loader resolves it for the program (dlsym with RTLD_DEFAULT, then
 // dladdr). nullopt when no loaded module defines it.
-std::optional<std::string> modulePathOfSymbol(const char *name);
+std::optional<std::string> modulePathOfSymbol(const char* name);
 
 } // namespace platform
 

@@ -5,7 +5,8 @@
 namespace platform {
 
 PollTicker::PollTicker(AutoResetEvent& event, std::chrono::nanoseconds period)
-    : event_(event), period_(period)
+    : event_(event)
+    , period_(period)
 {
 }
 

@@ -30,8 +30,8 @@ public:
     template <typename Rep, typename Period>
     bool try_lock_for(const std::chrono::duration<Rep, Period>& timeout)
     {
-        return tryLockUntil(std::chrono::steady_clock::now()
-                            + std::chrono::ceil<std::chrono::steady_clock::duration>(timeout));
+        return tryLockUntil(
+            std::chrono::steady_clock::now() + std::chrono::ceil<std::chrono::steady_clock::duration>(timeout));
     }
 
     template <typename Duration>

@@ -14,23 +14,45 @@ namespace {
 
 struct LocaleName {
     LangId language;
-    const char *name;
+    const char* name;
 };
 
 // The languages of the common Windows installations. The first entry of a
 // primary language is its default when a name gives only the language.
 constexpr std::array kLocaleNames{
-    LocaleName{0x0409, "en_US"}, LocaleName{0x0809, "en_GB"}, LocaleName{0x0C09, "en_AU"},
-    LocaleName{0x1009, "en_CA"}, LocaleName{0x0407, "de_DE"}, LocaleName{0x0807, "de_CH"},
-    LocaleName{0x0C07, "de_AT"}, LocaleName{0x040C, "fr_FR"}, LocaleName{0x080C, "fr_BE"},
-    LocaleName{0x0C0C, "fr_CA"}, LocaleName{0x100C, "fr_CH"}, LocaleName{0x0410, "it_IT"},
-    LocaleName{0x0C0A, "es_ES"}, LocaleName{0x080A, "es_MX"}, LocaleName{0x0413, "nl_NL"},
-    LocaleName{0x0813, "nl_BE"}, LocaleName{0x0416, "pt_BR"}, LocaleName{0x0816, "pt_PT"},
-    LocaleName{0x041D, "sv_SE"}, LocaleName{0x0406, "da_DK"}, LocaleName{0x0414, "nb_NO"},
-    LocaleName{0x040B, "fi_FI"}, LocaleName{0x0415, "pl_PL"}, LocaleName{0x0405, "cs_CZ"},
-    LocaleName{0x040E, "hu_HU"}, LocaleName{0x0419, "ru_RU"}, LocaleName{0x041F, "tr_TR"},
-    LocaleName{0x0408, "el_GR"}, LocaleName{0x0411, "ja_JP"}, LocaleName{0x0412, "ko_KR"},
-    LocaleName{0x0804, "zh_CN"}, LocaleName{0x0404, "zh_TW"}, LocaleName{kLangInvariant, "C"},
+    LocaleName{0x0409, "en_US"},
+    LocaleName{0x0809, "en_GB"},
+    LocaleName{0x0C09, "en_AU"},
+    LocaleName{0x1009, "en_CA"},
+    LocaleName{0x0407, "de_DE"},
+    LocaleName{0x0807, "de_CH"},
+    LocaleName{0x0C07, "de_AT"},
+    LocaleName{0x040C, "fr_FR"},
+    LocaleName{0x080C, "fr_BE"},
+    LocaleName{0x0C0C, "fr_CA"},
+    LocaleName{0x100C, "fr_CH"},
+    LocaleName{0x0410, "it_IT"},
+    LocaleName{0x0C0A, "es_ES"},
+    LocaleName{0x080A, "es_MX"},
+    LocaleName{0x0413, "nl_NL"},
+    LocaleName{0x0813, "nl_BE"},
+    LocaleName{0x0416, "pt_BR"},
+    LocaleName{0x0816, "pt_PT"},
+    LocaleName{0x041D, "sv_SE"},
+    LocaleName{0x0406, "da_DK"},
+    LocaleName{0x0414, "nb_NO"},
+    LocaleName{0x040B, "fi_FI"},
+    LocaleName{0x0415, "pl_PL"},
+    LocaleName{0x0405, "cs_CZ"},
+    LocaleName{0x040E, "hu_HU"},
+    LocaleName{0x0419, "ru_RU"},
+    LocaleName{0x041F, "tr_TR"},
+    LocaleName{0x0408, "el_GR"},
+    LocaleName{0x0411, "ja_JP"},
+    LocaleName{0x0412, "ko_KR"},
+    LocaleName{0x0804, "zh_CN"},
+    LocaleName{0x0404, "zh_TW"},
+    LocaleName{kLangInvariant, "C"},
 };
 
 constexpr char kUtf8Suffix[] = ".UTF-8";
@@ -57,11 +79,14 @@ struct ThreadState {
 
 thread_local ThreadState threadState;
 
-Lcid userDefaultLcid() { return makeLcid(userDefaultLangId()); }
+Lcid userDefaultLcid()
+{
+    return makeLcid(userDefaultLangId());
+}
 
 locale_t openLocale(Lcid lcid)
 {
-    const char *base = posixLocaleName(langIdOf(lcid));
+    const char* base = posixLocaleName(langIdOf(lcid));
     if (base == nullptr)
         return static_cast<locale_t>(nullptr);
     const std::string name = std::string(base) + kUtf8Suffix;
@@ -73,11 +98,11 @@ LangId langIdFromName(std::string_view name)
     name = name.substr(0, name.find_first_of(".@"));
     if (name == "C" || name == "POSIX")
         return kLangEnglishUs;
-    for (const auto &entry : kLocaleNames)
+    for (const auto& entry : kLocaleNames)
         if (name == entry.name)
             return entry.language;
     const std::string_view language = name.substr(0, name.find('_'));
-    for (const auto &entry : kLocaleNames) {
+    for (const auto& entry : kLocaleNames) {
         const std::string_view candidate(entry.name);
         if (candidate.substr(0, candidate.find('_')) == language)
             return entry.language;
@@ -87,9 +112,9 @@ LangId langIdFromName(std::string_view name)
 
 } // namespace
 
-const char *posixLocaleName(LangId language)
+const char* posixLocaleName(LangId language)
 {
-    for (const auto &entry : kLocaleNames)
+    for (const auto& entry : kLocaleNames)
         if (entry.language == language)
             return entry.name;
     return nullptr;
@@ -97,8 +122,8 @@ const char *posixLocaleName(LangId language)
 
 LangId userDefaultLangId()
 {
-    for (const char *variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const char *value = std::getenv(variable);
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(variable);
         if (value != nullptr && *value != '\0')
             return langIdFromName(value);
     }

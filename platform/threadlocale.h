@@ -29,7 +29,10 @@ constexpr Lcid makeLcid(LangId language, std::uint16_t sort = kSortDefault)
     return static_cast<Lcid>(language) | (static_cast<Lcid>(sort & 0xF) << 16);
 }
 
-constexpr LangId langIdOf(Lcid lcid) { return static_cast<LangId>(lcid & 0xFFFF); }
+constexpr LangId langIdOf(Lcid lcid)
+{
+    return static_cast<LangId>(lcid & 0xFFFF);
+}
 
 // From the first set of LC_ALL, LC_MESSAGES, LANG (as setlocale resolves
 // message language); "C", "POSIX", unset or an unknown name give 0x0409,
@@ -37,7 +40,7 @@ constexpr LangId langIdOf(Lcid lcid) { return static_cast<LangId>(lcid & 0xFFFF)
 LangId userDefaultLangId();
 
 // The POSIX name for a language ID, or nullptr when the table lacks it.
-const char *posixLocaleName(LangId language);
+const char* posixLocaleName(LangId language);
 
 // True when the locale can be put in force: the user default always, others
 // when the system has their POSIX locale installed.

@@ -34,7 +34,8 @@ UdpSocket::~UdpSocket()
 }
 
 UdpSocket::UdpSocket(UdpSocket&& other) noexcept
-    : descriptor_(std::exchange(other.descriptor_, -1)), lastError_(other.lastError_)
+    : descriptor_(std::exchange(other.descriptor_, -1))
+    , lastError_(other.lastError_)
 {
 }
 
@@ -124,8 +125,8 @@ bool UdpSocket::setNonBlocking()
 bool UdpSocket::sendTo(std::uint32_t address, std::uint16_t port, const void* data, std::size_t length)
 {
     const sockaddr_in remote = makeAddress(address, port);
-    const ssize_t sent = ::sendto(descriptor_, data, length, MSG_NOSIGNAL,
-                                  reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
+    const ssize_t sent =
+        ::sendto(descriptor_, data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
     if (sent < 0)
         return fail();
     return static_cast<std::size_t>(sent) == length;
@@ -138,12 +139,11 @@ UdpSocket::ReceiveResult UdpSocket::receiveFrom(void* buffer, std::size_t capaci
     socklen_t senderLength = sizeof sender;
     // MSG_TRUNC makes recvfrom return the datagram's real length even when
     // only `capacity` bytes of it were copied.
-    const ssize_t received = ::recvfrom(descriptor_, buffer, capacity, MSG_TRUNC,
-                                        reinterpret_cast<sockaddr*>(&sender), &senderLength);
+    const ssize_t received =
+        ::recvfrom(descriptor_, buffer, capacity, MSG_TRUNC, reinterpret_cast<sockaddr*>(&sender), &senderLength);
     if (received < 0) {
         lastError_ = errno;
-        result.status = (errno == EAGAIN || errno == EWOULDBLOCK) ? ReceiveStatus::WouldBlock
-                                                                  : ReceiveStatus::Error;
+        result.status = (errno == EAGAIN || errno == EWOULDBLOCK) ? ReceiveStatus::WouldBlock : ReceiveStatus::Error;
         return result;
     }
     result.length = static_cast<std::size_t>(received);

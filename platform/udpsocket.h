@@ -19,10 +19,10 @@ public:
     static constexpr std::uint32_t kLimitedBroadcastAddress = 0xFFFFFFFFu;
 
     enum class ReceiveStatus {
-        Received,    // a whole datagram is in the buffer (length may be 0)
-        Truncated,   // the datagram was longer than the buffer; it is consumed and lost
-        WouldBlock,  // nothing waits (non-blocking socket)
-        Error,       // the receive failed; see lastError()
+        Received,   // a whole datagram is in the buffer (length may be 0)
+        Truncated,  // the datagram was longer than the buffer; it is consumed and lost
+        WouldBlock, // nothing waits (non-blocking socket)
+        Error,      // the receive failed; see lastError()
     };
 
     struct ReceiveResult {

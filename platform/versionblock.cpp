@@ -68,7 +68,7 @@ std::optional<VersionBlock::Node> VersionBlock::parseNode(std::size_t offset, st
     return node;
 }
 
-bool VersionBlock::keyEquals(const Node &node, std::string_view key) const
+bool VersionBlock::keyEquals(const Node& node, std::string_view key) const
 {
     if (node.keyUnits != key.size())
         return false;
@@ -81,7 +81,7 @@ bool VersionBlock::keyEquals(const Node &node, std::string_view key) const
     return true;
 }
 
-std::optional<VersionBlock::Node> VersionBlock::findChild(const Node &parent, std::string_view key) const
+std::optional<VersionBlock::Node> VersionBlock::findChild(const Node& parent, std::string_view key) const
 {
     std::size_t offset = parent.childrenOffset;
     while (offset < parent.end) {
@@ -119,7 +119,7 @@ std::optional<VersionBlock::Value> VersionBlock::find(std::string_view path) con
     if (descended)
         return node->value;
 
-    const Value &fixed = node->value;
+    const Value& fixed = node->value;
     if (fixed.isText || fixed.size < kFixedInfoSize)
         return std::nullopt;
     const std::uint32_t signature = word(fixed.offset) | (std::uint32_t{word(fixed.offset + 2)} << 16);

@@ -35,13 +35,16 @@ public:
     static constexpr char kPathSeparator = '\\';
 
     struct Value {
-        std::size_t offset = 0;   // from the start of the block
-        std::size_t size = 0;     // in bytes, within the block
-        bool isText = false;      // UTF-16LE text (wType 1)
+        std::size_t offset = 0; // from the start of the block
+        std::size_t size = 0;   // in bytes, within the block
+        bool isText = false;    // UTF-16LE text (wType 1)
     };
 
     // block: the bytes of the root node, kept alive by the caller.
-    explicit VersionBlock(std::span<const std::uint8_t> block) : block_(block) {}
+    explicit VersionBlock(std::span<const std::uint8_t> block)
+        : block_(block)
+    {
+    }
 
     // The root node's wLength when it describes a well-formed root that fits
     // in block; nullopt otherwise.
@@ -56,16 +59,16 @@ public:
 private:
     struct Node {
         std::size_t offset = 0;
-        std::size_t end = 0;            // offset + wLength
+        std::size_t end = 0; // offset + wLength
         std::size_t keyOffset = 0;
-        std::size_t keyUnits = 0;       // without the NUL
+        std::size_t keyUnits = 0; // without the NUL
         Value value;
         std::size_t childrenOffset = 0;
     };
 
     std::optional<Node> parseNode(std::size_t offset, std::size_t limit) const;
-    std::optional<Node> findChild(const Node &parent, std::string_view key) const;
-    bool keyEquals(const Node &node, std::string_view key) const;
+    std::optional<Node> findChild(const Node& parent, std::string_view key) const;
+    bool keyEquals(const Node& node, std::string_view key) const;
     std::uint16_t word(std::size_t offset) const;
 
     std::span<const std::uint8_t> block_;

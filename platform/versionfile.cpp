@@ -30,7 +30,7 @@ std::size_t bufferSizeFor(std::size_t blockSize)
     return alignedBlockSize(blockSize) + kConversionFactor * blockSize + 1;
 }
 
-std::optional<std::vector<std::uint8_t>> loadBlock(const char *fileName)
+std::optional<std::vector<std::uint8_t>> loadBlock(const char* fileName)
 {
     if (fileName == nullptr || *fileName == '\0')
         return std::nullopt;
@@ -40,7 +40,7 @@ std::optional<std::vector<std::uint8_t>> loadBlock(const char *fileName)
     return ExecutableImage::readVersionBlock(file);
 }
 
-void appendUtf8(std::uint32_t codePoint, std::uint8_t *&out)
+void appendUtf8(std::uint32_t codePoint, std::uint8_t*& out)
 {
     if (codePoint < 0x80) {
         *out++ = static_cast<std::uint8_t>(codePoint);
@@ -61,10 +61,10 @@ void appendUtf8(std::uint32_t codePoint, std::uint8_t *&out)
 
 // Converts UTF-16LE units up to the first NUL; returns the bytes written
 // including the terminating NUL.
-std::uint32_t convertToUtf8(std::span<const std::uint8_t> text, std::uint8_t *out)
+std::uint32_t convertToUtf8(std::span<const std::uint8_t> text, std::uint8_t* out)
 {
     constexpr std::uint32_t kReplacement = 0xFFFD;
-    std::uint8_t *const start = out;
+    std::uint8_t* const start = out;
     const std::size_t units = text.size() / sizeof(char16_t);
     auto unitAt = [&](std::size_t i) { return static_cast<std::uint32_t>(text[2 * i] | (text[2 * i + 1] << 8)); };
     for (std::size_t i = 0; i < units; ++i) {
@@ -88,13 +88,13 @@ std::uint32_t convertToUtf8(std::span<const std::uint8_t> text, std::uint8_t *ou
 
 } // namespace
 
-std::uint32_t fileVersionInfoSize(const char *fileName)
+std::uint32_t fileVersionInfoSize(const char* fileName)
 {
     const auto block = loadBlock(fileName);
     return block ? static_cast<std::uint32_t>(bufferSizeFor(block->size())) : 0;
 }
 
-bool readFileVersionInfo(const char *fileName, std::uint32_t size, void *buffer)
+bool readFileVersionInfo(const char* fileName, std::uint32_t size, void* buffer)
 {
     if (buffer == nullptr)
         return false;
@@ -106,11 +106,11 @@ bool readFileVersionInfo(const char *fileName, std::uint32_t size, void *buffer)
     return true;
 }
 
-bool queryVersionValue(void *buffer, const char *path, void **value, std::uint32_t *length)
+bool queryVersionValue(void* buffer, const char* path, void** value, std::uint32_t* length)
 {
     if (buffer == nullptr || path == nullptr || value == nullptr || length == nullptr)
         return false;
-    auto *bytes = static_cast<std::uint8_t *>(buffer);
+    auto* bytes = static_cast<std::uint8_t*>(buffer);
     // The root's wLength was checked against the file when the buffer was
     // filled; it bounds every read below.
     const std::size_t blockSize = bytes[0] | (bytes[1] << 8);
@@ -123,7 +123,7 @@ bool queryVersionValue(void *buffer, const char *path, void **value, std::uint32
         *length = static_cast<std::uint32_t>(found->size);
         return true;
     }
-    std::uint8_t *converted = bytes + alignedBlockSize(blockSize) + kConversionFactor * found->offset;
+    std::uint8_t* converted = bytes + alignedBlockSize(blockSize) + kConversionFactor * found->offset;
     *length = convertToUtf8(block.subspan(found->offset, found->size), converted);
     *value = converted;
     return true;

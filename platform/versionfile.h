@@ -23,16 +23,16 @@ namespace platform {
 // in bytes.
 
 // 0 when the file cannot be read or carries no well-formed version block.
-std::uint32_t fileVersionInfoSize(const char *fileName);
+std::uint32_t fileVersionInfoSize(const char* fileName);
 
 // False when size is smaller than fileVersionInfoSize() reports (nothing is
 // then written past size) or the block cannot be read.
-bool readFileVersionInfo(const char *fileName, std::uint32_t size, void *buffer);
+bool readFileVersionInfo(const char* fileName, std::uint32_t size, void* buffer);
 
 // path: "\" for the fixed information (VS_FIXEDFILEINFO, 52 bytes),
 // "\VarFileInfo\Translation", "\StringFileInfo\<block>\<key>"; keys compare
 // case-insensitively. buffer must have been filled by readFileVersionInfo().
-bool queryVersionValue(void *buffer, const char *path, void **value, std::uint32_t *length);
+bool queryVersionValue(void* buffer, const char* path, void** value, std::uint32_t* length);
 
 } // namespace platform
 

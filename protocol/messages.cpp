@@ -49,7 +49,10 @@ constexpr char asciiLower(char c)
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-constexpr bool isDecimalDigit(char c) { return c >= '0' && c <= '9'; }
+constexpr bool isDecimalDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // White space as the C locale knows it.
 constexpr bool isBlank(char c)
@@ -67,12 +70,14 @@ int hexDigitValue(char c)
     return -1;
 }
 
-bool equalNoCase(char a, char b) { return asciiLower(a) == asciiLower(b); }
+bool equalNoCase(char a, char b)
+{
+    return asciiLower(a) == asciiLower(b);
+}
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix)
 {
-    return text.size() >= prefix.size()
-        && std::equal(prefix.begin(), prefix.end(), text.begin(), equalNoCase);
+    return text.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), text.begin(), equalNoCase);
 }
 
 // Position just behind the first occurrence of key anywhere in text, letters
@@ -134,7 +139,10 @@ std::array<std::uint64_t, Count> readDotted(std::string_view text, std::size_t p
     return numbers;
 }
 
-std::uint8_t lowByte(std::uint64_t value) { return static_cast<std::uint8_t>(value); }
+std::uint8_t lowByte(std::uint64_t value)
+{
+    return static_cast<std::uint8_t>(value);
+}
 
 std::uint32_t readAddress(std::string_view text, std::size_t position)
 {
@@ -151,8 +159,8 @@ std::optional<std::uint64_t> readHex(std::string_view text, std::size_t& positio
     std::size_t at = skipBlanks(text, position);
     const bool negative = readSign(text, at);
     // "0x" counts as a prefix only when a digit follows; "0xg" reads as 0.
-    const bool hasPrefix = at + 2 < text.size() && text[at] == '0' && asciiLower(text[at + 1]) == 'x'
-        && hexDigitValue(text[at + 2]) >= 0;
+    const bool hasPrefix =
+        at + 2 < text.size() && text[at] == '0' && asciiLower(text[at + 1]) == 'x' && hexDigitValue(text[at + 2]) >= 0;
     if (hasPrefix)
         at += 2;
     if (at >= text.size() || hexDigitValue(text[at]) < 0)
@@ -244,8 +252,7 @@ void parseModuleVersion(std::string_view text, QORT_ModuleScanResponseType& resp
     response.ModuleVersionValid = 1;
 }
 
-void parseText(std::string_view text, std::string_view key, char (&field)[QORT_TEXT_FIELD_SIZE],
-               std::uint8_t& valid)
+void parseText(std::string_view text, std::string_view key, char (&field)[QORT_TEXT_FIELD_SIZE], std::uint8_t& valid)
 {
     const std::size_t value = findValue(text, key);
     if (value == std::string_view::npos)
@@ -302,8 +309,8 @@ std::string_view macText(MacTextBuffer& buffer, const std::uint8_t* mac)
 
 std::string_view addressText(AddressTextBuffer& buffer, std::uint32_t address)
 {
-    return format(buffer, "%u.%u.%u.%u", (address >> 24) & 0xFFu, (address >> 16) & 0xFFu,
-                  (address >> 8) & 0xFFu, address & 0xFFu);
+    return format(buffer, "%u.%u.%u.%u", (address >> 24) & 0xFFu, (address >> 16) & 0xFFu, (address >> 8) & 0xFFu,
+        address & 0xFFu);
 }
 
 // The field's text when its NUL lies inside the field.

@@ -44,7 +44,7 @@ constexpr std::string_view kHostNameKey = "HN = ";
 constexpr std::string_view kDns1Key = "DNS1 = ";
 constexpr std::string_view kDns2Key = "DNS2 = ";
 
-constexpr std::size_t kMacTextLength = 17;           // "XX-XX-XX-XX-XX-XX"
+constexpr std::size_t kMacTextLength = 17;            // "XX-XX-XX-XX-XX-XX"
 constexpr std::size_t kLongestAddressTextLength = 15; // "255.255.255.255"
 
 constexpr std::uint8_t kDhcpOff = 0;
@@ -58,16 +58,12 @@ constexpr std::size_t pieceLength(std::string_view key, std::size_t valueLength)
 
 // The longest Configure text a record can produce: every piece present,
 // every text field at its full 127 characters, every address at its widest.
-constexpr std::size_t kLongestConfigureTextLength =
-    pieceLength(kConfigurePrefix, kMacTextLength)
-    + pieceLength(kPasswordKey, kMaxTextValueLength)
-    + pieceLength(kNewPasswordKey, kMaxTextValueLength)
-    + pieceLength(kIpKey, kLongestAddressTextLength)
-    + pieceLength(kSubnetMaskKey, kLongestAddressTextLength)
+constexpr std::size_t kLongestConfigureTextLength = pieceLength(kConfigurePrefix, kMacTextLength)
+    + pieceLength(kPasswordKey, kMaxTextValueLength) + pieceLength(kNewPasswordKey, kMaxTextValueLength)
+    + pieceLength(kIpKey, kLongestAddressTextLength) + pieceLength(kSubnetMaskKey, kLongestAddressTextLength)
     + pieceLength(kGatewayKey, kLongestAddressTextLength)
     + (kDhcpOffPiece.size() > kDhcpOnPiece.size() ? kDhcpOffPiece.size() : kDhcpOnPiece.size())
-    + pieceLength(kHostNameKey, kMaxTextValueLength)
-    + pieceLength(kDns1Key, kLongestAddressTextLength)
+    + pieceLength(kHostNameKey, kMaxTextValueLength) + pieceLength(kDns1Key, kLongestAddressTextLength)
     + pieceLength(kDns2Key, kLongestAddressTextLength);
 
 constexpr std::size_t kWinkTextLength = kWinkPrefix.size() + kMacTextLength + kWinkSuffix.size();
@@ -95,10 +91,10 @@ static_assert(wire::kWinkTextLength < RequestText::kCapacity);
 static_assert(wire::kScanRequest.size() < RequestText::kCapacity);
 
 enum class ReplyKind {
-    Reconfigured,     // "Reconfigured:" - a module applied a Configure request
-    InvalidPassword,  // "Invalid Password:" - a module refused one
-    OwnScanEcho,      // "Module Scan" - our own scan delivered back to us
-    ScanReply,        // anything else
+    Reconfigured,    // "Reconfigured:" - a module applied a Configure request
+    InvalidPassword, // "Invalid Password:" - a module refused one
+    OwnScanEcho,     // "Module Scan" - our own scan delivered back to us
+    ScanReply,       // anything else
 };
 
 RequestText buildScanRequest();

@@ -23,13 +23,13 @@
 #include <stdint.h>
 
 #if defined(_WIN32)
-#  if defined(QORT_BUILDING_LIBRARY)
-#    define QORT_EXPORT __declspec(dllexport)
-#  else
-#    define QORT_EXPORT __declspec(dllimport)
-#  endif
+#if defined(QORT_BUILDING_LIBRARY)
+#define QORT_EXPORT __declspec(dllexport)
 #else
-#  define QORT_EXPORT __attribute__((visibility("default")))
+#define QORT_EXPORT __declspec(dllimport)
+#endif
+#else
+#define QORT_EXPORT __attribute__((visibility("default")))
 #endif
 
 #ifdef __cplusplus
@@ -37,13 +37,13 @@ extern "C" {
 #endif
 
 /* Codes passed to the callback. */
-#define QORT_CB_RESPONSE          1 /* a scan reply was queued */
-#define QORT_CB_RECONFIGURED      2 /* a module answered "Reconfigured:" */
-#define QORT_CB_INVALID_PASSWORD  3 /* a module answered "Invalid Password:"; its MAC was queued */
+#define QORT_CB_RESPONSE 1         /* a scan reply was queued */
+#define QORT_CB_RECONFIGURED 2     /* a module answered "Reconfigured:" */
+#define QORT_CB_INVALID_PASSWORD 3 /* a module answered "Invalid Password:"; its MAC was queued */
 
-#define QORT_TEXT_FIELD_SIZE 128  /* every text field: up to 127 characters and a NUL */
-#define QORT_MAC_SIZE        6
-#define QORT_ADDR_NOT_GIVEN  0xFFFFFFFFu /* address field of a request: leave the piece out */
+#define QORT_TEXT_FIELD_SIZE 128 /* every text field: up to 127 characters and a NUL */
+#define QORT_MAC_SIZE 6
+#define QORT_ADDR_NOT_GIVEN 0xFFFFFFFFu /* address field of a request: leave the piece out */
 
 /*
  * One module's answer to "Module Scan". Addresses are a.b.c.d stored as
@@ -52,33 +52,33 @@ extern "C" {
  * and a text field is then not NUL-terminated: test Valid first.
  */
 typedef struct QORT_ModuleScanResponseType {
-    uint8_t  ProtocolVersionMajor;
-    uint8_t  ProtocolVersionMinor;
-    uint8_t  ProtocolVersionValid;
-    char     FbType[QORT_TEXT_FIELD_SIZE];
-    uint8_t  FbTypeValid;
-    uint8_t  ModuleVersionMajor;
-    uint8_t  ModuleVersionMinor;
+    uint8_t ProtocolVersionMajor;
+    uint8_t ProtocolVersionMinor;
+    uint8_t ProtocolVersionValid;
+    char FbType[QORT_TEXT_FIELD_SIZE];
+    uint8_t FbTypeValid;
+    uint8_t ModuleVersionMajor;
+    uint8_t ModuleVersionMinor;
     uint16_t ModuleVersionBuild;
-    uint8_t  ModuleVersionValid;
-    uint8_t  MacId[QORT_MAC_SIZE];
-    uint8_t  MacIdValid;
+    uint8_t ModuleVersionValid;
+    uint8_t MacId[QORT_MAC_SIZE];
+    uint8_t MacIdValid;
     uint32_t IpAddr;
-    uint8_t  IpAddrValid;
+    uint8_t IpAddrValid;
     uint32_t SubnetMask;
-    uint8_t  SubnetMaskValid;
+    uint8_t SubnetMaskValid;
     uint32_t Gateway;
-    uint8_t  GatewayValid;
-    uint8_t  Dhcp;        /* 0 off, 1 on, 0xFF neither */
-    uint8_t  DhcpValid;
-    uint8_t  Pswd;        /* 0 no password, 1 protected, 0xFF neither */
-    uint8_t  PswdValid;
-    char     HostName[QORT_TEXT_FIELD_SIZE];
-    uint8_t  HostNameValid;
+    uint8_t GatewayValid;
+    uint8_t Dhcp; /* 0 off, 1 on, 0xFF neither */
+    uint8_t DhcpValid;
+    uint8_t Pswd; /* 0 no password, 1 protected, 0xFF neither */
+    uint8_t PswdValid;
+    char HostName[QORT_TEXT_FIELD_SIZE];
+    uint8_t HostNameValid;
     uint32_t Dns1;
-    uint8_t  Dns1Valid;
+    uint8_t Dns1Valid;
     uint32_t Dns2;
-    uint8_t  Dns2Valid;
+    uint8_t Dns2Valid;
 } QORT_ModuleScanResponseType;
 
 /*
@@ -86,22 +86,22 @@ typedef struct QORT_ModuleScanResponseType {
  * 128 bytes. QORT_SendWink reads only MacId.
  */
 typedef struct QORT_ConfigureRequestType {
-    uint8_t  MacId[QORT_MAC_SIZE];
-    char     Password[QORT_TEXT_FIELD_SIZE];    /* empty: no "Password: " piece */
-    uint8_t  ChangePassword;                    /* 1: send NewPassword; anything else: do not */
-    char     NewPassword[QORT_TEXT_FIELD_SIZE];
-    uint32_t IpAddr;                            /* QORT_ADDR_NOT_GIVEN: leave out */
+    uint8_t MacId[QORT_MAC_SIZE];
+    char Password[QORT_TEXT_FIELD_SIZE]; /* empty: no "Password: " piece */
+    uint8_t ChangePassword;              /* 1: send NewPassword; anything else: do not */
+    char NewPassword[QORT_TEXT_FIELD_SIZE];
+    uint32_t IpAddr; /* QORT_ADDR_NOT_GIVEN: leave out */
     uint32_t SubnetMask;
     uint32_t Gateway;
-    uint8_t  Dhcp;                              /* 0 off, 1 on, anything else: leave out */
-    char     HostName[QORT_TEXT_FIELD_SIZE];    /* empty: sets an empty host name */
+    uint8_t Dhcp;                        /* 0 off, 1 on, anything else: leave out */
+    char HostName[QORT_TEXT_FIELD_SIZE]; /* empty: sets an empty host name */
     uint32_t Dns1;
     uint32_t Dns2;
 } QORT_ConfigureRequestType;
 
 /* The platform's DLL version record: five 32-bit fields. */
 typedef struct _DllVersionInfo {
-    uint32_t cbSize;          /* not read by DllGetVersion */
+    uint32_t cbSize; /* not read by DllGetVersion */
     uint32_t dwMajorVersion;
     uint32_t dwMinorVersion;
     uint32_t dwBuildNumber;
@@ -115,35 +115,35 @@ typedef void (*QORT_CallBackType)(int code);
 /* Creates the lock, the 1 ms poll ticker and the receive thread. 0 when the
  * library's load-time set-up has not run; 1 otherwise. A second call starts
  * nothing more and reports 1. */
-QORT_EXPORT int  QORT_Start(void);
+QORT_EXPORT int QORT_Start(void);
 
 /* Broadcasts "Module Scan". 1 when the datagram was handed to the network. */
-QORT_EXPORT int  QORT_SendModuleScan(void);
+QORT_EXPORT int QORT_SendModuleScan(void);
 
 /* Broadcasts the Configure request built from request. Nothing is sent
  * when one of the text fields it would carry has no NUL within its 128
  * bytes: the request is never cut short. */
-QORT_EXPORT void QORT_SendConfigure(const QORT_ConfigureRequestType *request);
+QORT_EXPORT void QORT_SendConfigure(const QORT_ConfigureRequestType* request);
 
 /* Broadcasts the wink request for request->MacId. */
-QORT_EXPORT void QORT_SendWink(const QORT_ConfigureRequestType *request);
+QORT_EXPORT void QORT_SendWink(const QORT_ConfigureRequestType* request);
 
 /* Replaces the callback; null stops the calls (replies are still queued). */
 QORT_EXPORT void QORT_RegisterCallBack(QORT_CallBackType callback);
 
 /* 1: the oldest queued reply was copied into response and removed.
  * 0: none waits; response is left untouched. */
-QORT_EXPORT int  QORT_GetResponse(QORT_ModuleScanResponseType *response);
+QORT_EXPORT int QORT_GetResponse(QORT_ModuleScanResponseType* response);
 
 /* 1: the MAC of the oldest invalid-password entry was copied into macId
  * (six bytes); the entry stays queued. 0: the queue is empty. */
-QORT_EXPORT int  QORT_GetInvPswdMacId(uint8_t *macId);
+QORT_EXPORT int QORT_GetInvPswdMacId(uint8_t* macId);
 
 /* Removes the oldest invalid-password entry; nothing when there is none. */
 QORT_EXPORT void QORT_RemoveFirstInvPswdMacId(void);
 
 /* Writes 1, 1, 2 and DLLVER_PLATFORM_WINDOWS; returns 0. cbSize is not read. */
-QORT_EXPORT long DllGetVersion(DLLVERSIONINFO *info);
+QORT_EXPORT long DllGetVersion(DLLVERSIONINFO* info);
 
 #ifdef __cplusplus
 } /* extern "C" */
@@ -152,11 +152,11 @@ QORT_EXPORT long DllGetVersion(DLLVERSIONINFO *info);
 /* The records are shared byte for byte with callers built elsewhere: pin
  * their size and offsets under the platform's natural C alignment. */
 #ifdef __cplusplus
-#  include <cstddef>
-#  define QORT_STATIC_ASSERT static_assert
+#include <cstddef>
+#define QORT_STATIC_ASSERT static_assert
 #else
-#  include <stddef.h>
-#  define QORT_STATIC_ASSERT _Static_assert
+#include <stddef.h>
+#define QORT_STATIC_ASSERT _Static_assert
 #endif
 QORT_STATIC_ASSERT(offsetof(QORT_ModuleScanResponseType, FbType) == 3, "FbType offset");
 QORT_STATIC_ASSERT(offsetof(QORT_ModuleScanResponseType, ModuleVersionBuild) == 134, "ModuleVersionBuild offset");

@@ -13,8 +13,7 @@ using K = ControlKind;
 constexpr std::string_view kDialogFontFace = "MS Sans Serif";
 constexpr int kDialogFontPointSize = 8;
 
-constexpr std::uint32_t kModalDialogStyle =
-    DialogStyle::ModalFrame | DialogStyle::Caption | DialogStyle::SysMenu;
+constexpr std::uint32_t kModalDialogStyle = DialogStyle::ModalFrame | DialogStyle::Caption | DialogStyle::SysMenu;
 
 constexpr std::array kAboutControls{
     ControlTemplate{IDC_STATIC, K::StaticIcon, "", {11, 17, 20, 20}, None},
@@ -67,31 +66,32 @@ constexpr std::array kAdvancedSettingsControls{
     ControlTemplate{IDCANCEL, K::PushButton, "Cancel", {130, 70, 50, 14}, TabStop},
     ControlTemplate{IDC_STATIC, K::GroupBox, "Internal DHCP server", {5, 5, 175, 60}, None},
     ControlTemplate{IDC_STATIC, K::StaticText,
-                    "Warning! Internal DHCP server should only be used to recover modules that have been set to "
-                    "DHCP by mistake.",
-                    {10, 15, 165, 30}, None},
+        "Warning! Internal DHCP server should only be used to recover modules that have been set to "
+        "DHCP by mistake.",
+        {10, 15, 165, 30}, None},
     ControlTemplate{IDC_ENABLE_DHCP_SERVER, K::CheckBox, "Enable internal DHCP server", {10, 50, 165, 10}, TabStop},
 };
 
 const std::array kDialogTemplates{
     DialogTemplate{IDD_ABOUTBOX, "About Sorvinda Config", kDialogFontFace, kDialogFontPointSize, 235, 55,
-                   kModalDialogStyle, kAboutControls},
-    DialogTemplate{IDD_SORVINDACONFIG_DIALOG, "Sorvinda Config v1.3.1", kDialogFontFace, kDialogFontPointSize, 431,
-                   185,
-                   DialogStyle::Visible | DialogStyle::Caption | DialogStyle::SysMenu | DialogStyle::ThickFrame |
-                       DialogStyle::MinimizeBox | DialogStyle::MaximizeBox | DialogStyle::AppWindow,
-                   kMainControls},
-    DialogTemplate{IDD_ETHERNET_CONFIG, "Dialog", kDialogFontFace, kDialogFontPointSize, 307, 218,
-                   kModalDialogStyle, kEthernetConfigControls},
+        kModalDialogStyle, kAboutControls},
+    DialogTemplate{IDD_SORVINDACONFIG_DIALOG, "Sorvinda Config v1.3.1", kDialogFontFace, kDialogFontPointSize, 431, 185,
+        DialogStyle::Visible | DialogStyle::Caption | DialogStyle::SysMenu | DialogStyle::ThickFrame
+            | DialogStyle::MinimizeBox | DialogStyle::MaximizeBox | DialogStyle::AppWindow,
+        kMainControls},
+    DialogTemplate{IDD_ETHERNET_CONFIG, "Dialog", kDialogFontFace, kDialogFontPointSize, 307, 218, kModalDialogStyle,
+        kEthernetConfigControls},
     DialogTemplate{IDD_ADVANCED_SETTINGS, "Advanced Settings", kDialogFontFace, kDialogFontPointSize, 186, 90,
-                   kModalDialogStyle, kAdvancedSettingsControls},
+        kModalDialogStyle, kAdvancedSettingsControls},
 };
 
-}  // namespace
+} // namespace
 
-const DialogTemplate* FindDialogTemplate(int id) {
-  for (const DialogTemplate& t : kDialogTemplates) {
-    if (t.id == id) return &t;
-  }
-  return nullptr;
+const DialogTemplate* FindDialogTemplate(int id)
+{
+    for (const DialogTemplate& t : kDialogTemplates) {
+        if (t.id == id)
+            return &t;
+    }
+    return nullptr;
 }

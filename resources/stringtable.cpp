@@ -2,11 +2,12 @@
 
 #include "resources/resourceids.h"
 
-std::string_view LoadResourceString(int id) {
-  switch (id) {
+std::string_view LoadResourceString(int id)
+{
+    switch (id) {
     case IDS_ABOUTBOX:
-      return "&About SorvindaConfig...";
+        return "&About SorvindaConfig...";
     default:
-      return {};
-  }
+        return {};
+    }
 }

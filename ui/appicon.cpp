@@ -9,15 +9,17 @@ constexpr int kSmallIconSize = 16;
 const char* const kLargeIconPath = ":/icons/sorvinda-32.png";
 const char* const kSmallIconPath = ":/icons/sorvinda-16.png";
 
-}  // namespace
+} // namespace
 
-QIcon AppIcon() {
-  QIcon icon;
-  icon.addFile(QString::fromLatin1(kLargeIconPath), QSize(kLargeIconSize, kLargeIconSize));
-  icon.addFile(QString::fromLatin1(kSmallIconPath), QSize(kSmallIconSize, kSmallIconSize));
-  return icon;
+QIcon AppIcon()
+{
+    QIcon icon;
+    icon.addFile(QString::fromLatin1(kLargeIconPath), QSize(kLargeIconSize, kLargeIconSize));
+    icon.addFile(QString::fromLatin1(kSmallIconPath), QSize(kSmallIconSize, kSmallIconSize));
+    return icon;
 }
 
-QPixmap AppIconPixmap(int size) {
-  return AppIcon().pixmap(size, size);
+QPixmap AppIconPixmap(int size)
+{
+    return AppIcon().pixmap(size, size);
 }

@@ -14,26 +14,26 @@ class TemplateDialog;
 // user, puts the focus on the offending control and stops the pass: the
 // helpers after it do nothing, and UpdateData returns false.
 class DataExchange {
- public:
-  DataExchange(TemplateDialog& dialog, bool saveAndValidate);
+public:
+    DataExchange(TemplateDialog& dialog, bool saveAndValidate);
 
-  bool SaveAndValidate() const { return saveAndValidate_; }
-  bool Failed() const { return failed_; }
-  TemplateDialog& Dialog() const { return dialog_; }
+    bool SaveAndValidate() const { return saveAndValidate_; }
+    bool Failed() const { return failed_; }
+    TemplateDialog& Dialog() const { return dialog_; }
 
-  // The control with this ID, remembered as the one a following DDV_ helper
-  // refers to; nullptr when the dialog has no such control.
-  QWidget* PrepareCtrl(int id);
-  QWidget* LastControl() const { return lastControl_; }
+    // The control with this ID, remembered as the one a following DDV_ helper
+    // refers to; nullptr when the dialog has no such control.
+    QWidget* PrepareCtrl(int id);
+    QWidget* LastControl() const { return lastControl_; }
 
-  // Marks the pass failed and focuses the last prepared control.
-  void Fail();
+    // Marks the pass failed and focuses the last prepared control.
+    void Fail();
 
- private:
-  TemplateDialog& dialog_;
-  bool saveAndValidate_;
-  bool failed_ = false;
-  QWidget* lastControl_ = nullptr;
+private:
+    TemplateDialog& dialog_;
+    bool saveAndValidate_;
+    bool failed_ = false;
+    QWidget* lastControl_ = nullptr;
 };
 
 // Text of an edit, a label or a button.
@@ -54,6 +54,7 @@ void DDV_MaxChars(DataExchange& dx, const QString& value, int maxChars);
 // The control as its widget class, or nullptr if it is missing or of
 // another class. The control stays owned by the dialog.
 template <class Widget>
-void DDX_Control(DataExchange& dx, int id, Widget*& control) {
-  control = qobject_cast<Widget*>(dx.PrepareCtrl(id));
+void DDX_Control(DataExchange& dx, int id, Widget*& control)
+{
+    control = qobject_cast<Widget*>(dx.PrepareCtrl(id));
 }

@@ -14,8 +14,8 @@
 // on its own with MulDiv rounding.
 
 struct DialogBaseUnits {
-  int cx = 0;  // average character width in pixels
-  int cy = 0;  // character height in pixels
+    int cx = 0; // average character width in pixels
+    int cy = 0; // character height in pixels
 };
 
 // a * b / c rounded half away from zero, computed in 64 bits; -1 when c is 0

@@ -27,46 +27,46 @@ class QLineEdit;
 // Anything else is refused and changes nothing: a paste is not typing, and
 // a mangled clipboard must not turn into a plausible but wrong address.
 class IpAddressEdit : public QFrame {
-  Q_OBJECT
+    Q_OBJECT
 
- public:
-  static constexpr int kFieldCount = 4;
-  static constexpr int kMaxFieldValue = 255;
-  static constexpr int kMaxFieldDigits = 3;
+public:
+    static constexpr int kFieldCount = 4;
+    static constexpr int kMaxFieldValue = 255;
+    static constexpr int kMaxFieldDigits = 3;
 
-  explicit IpAddressEdit(QWidget* parent = nullptr);
+    explicit IpAddressEdit(QWidget* parent = nullptr);
 
-  void SetAddress(std::uint32_t address);
-  // Writes the address (blank fields as 0) and returns the number of
-  // non-blank fields, 0 for a blank control.
-  int GetAddress(std::uint32_t& address) const;
-  void ClearAddress();
-  bool IsBlank() const;
-  // Focus on field 0..3, its text selected.
-  void SetFieldFocus(int field);
-  // Pastes as described above; returns whether the text was taken.
-  bool PasteText(const QString& text);
+    void SetAddress(std::uint32_t address);
+    // Writes the address (blank fields as 0) and returns the number of
+    // non-blank fields, 0 for a blank control.
+    int GetAddress(std::uint32_t& address) const;
+    void ClearAddress();
+    bool IsBlank() const;
+    // Focus on field 0..3, its text selected.
+    void SetFieldFocus(int field);
+    // Pastes as described above; returns whether the text was taken.
+    bool PasteText(const QString& text);
 
-  QLineEdit* Field(int index) const { return fields_.at(static_cast<std::size_t>(index)); }
+    QLineEdit* Field(int index) const { return fields_.at(static_cast<std::size_t>(index)); }
 
-  // A dotted address "a.b.c.d" as the control accepts it, or nothing.
-  static std::optional<std::uint32_t> ParseDotted(const QString& text);
+    // A dotted address "a.b.c.d" as the control accepts it, or nothing.
+    static std::optional<std::uint32_t> ParseDotted(const QString& text);
 
- signals:
-  // Any field's text changed, by the user or by a setter.
-  void AddressChanged();
+signals:
+    // Any field's text changed, by the user or by a setter.
+    void AddressChanged();
 
- protected:
-  bool eventFilter(QObject* watched, QEvent* event) override;
-  bool focusNextPrevChild(bool next) override;
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
- private:
-  int IndexOf(const QObject* field) const;
-  bool HandleFieldKey(int index, class QKeyEvent* key);
-  void OnFieldEdited(int index);
-  void FocusField(int index, bool selectAll, bool cursorAtEnd = false);
+private:
+    int IndexOf(const QObject* field) const;
+    bool HandleFieldKey(int index, class QKeyEvent* key);
+    void OnFieldEdited(int index);
+    void FocusField(int index, bool selectAll, bool cursorAtEnd = false);
 
-  std::array<QLineEdit*, kFieldCount> fields_{};
+    std::array<QLineEdit*, kFieldCount> fields_{};
 };
 
 // The control's name on the dialogs' original platform.

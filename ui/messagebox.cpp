@@ -11,114 +11,128 @@ const char* const kDefaultMessageBoxCaption = "SorvindaConfig";
 
 namespace {
 
-MessageBoxHook& Hook() {
-  static MessageBoxHook hook;
-  return hook;
+MessageBoxHook& Hook()
+{
+    static MessageBoxHook hook;
+    return hook;
 }
 
-QMessageBox::Icon IconOf(unsigned type) {
-  switch (type & MB_ICONMASK) {
+QMessageBox::Icon IconOf(unsigned type)
+{
+    switch (type & MB_ICONMASK) {
     case MB_ICONHAND:
-      return QMessageBox::Critical;
+        return QMessageBox::Critical;
     case MB_ICONQUESTION:
-      return QMessageBox::Question;
+        return QMessageBox::Question;
     case MB_ICONEXCLAMATION:
-      return QMessageBox::Warning;
+        return QMessageBox::Warning;
     case MB_ICONINFORMATION:
-      return QMessageBox::Information;
+        return QMessageBox::Information;
     default:
-      return QMessageBox::NoIcon;
-  }
+        return QMessageBox::NoIcon;
+    }
 }
 
-void AddButtons(QMessageBox& box, unsigned type) {
-  const auto add = [&box](QMessageBox::StandardButton b) { box.addButton(b); };
-  switch (type & MB_TYPEMASK) {
+void AddButtons(QMessageBox& box, unsigned type)
+{
+    const auto add = [&box](QMessageBox::StandardButton b) { box.addButton(b); };
+    switch (type & MB_TYPEMASK) {
     case MB_OKCANCEL:
-      add(QMessageBox::Ok);
-      add(QMessageBox::Cancel);
-      box.setEscapeButton(QMessageBox::Cancel);
-      break;
+        add(QMessageBox::Ok);
+        add(QMessageBox::Cancel);
+        box.setEscapeButton(QMessageBox::Cancel);
+        break;
     case MB_YESNOCANCEL:
-      add(QMessageBox::Yes);
-      add(QMessageBox::No);
-      add(QMessageBox::Cancel);
-      box.setEscapeButton(QMessageBox::Cancel);
-      break;
+        add(QMessageBox::Yes);
+        add(QMessageBox::No);
+        add(QMessageBox::Cancel);
+        box.setEscapeButton(QMessageBox::Cancel);
+        break;
     case MB_YESNO:
-      add(QMessageBox::Yes);
-      add(QMessageBox::No);
-      box.setEscapeButton(QMessageBox::No);
-      break;
+        add(QMessageBox::Yes);
+        add(QMessageBox::No);
+        box.setEscapeButton(QMessageBox::No);
+        break;
     case MB_RETRYCANCEL:
-      add(QMessageBox::Retry);
-      add(QMessageBox::Cancel);
-      box.setEscapeButton(QMessageBox::Cancel);
-      break;
-    default:  // MB_OK and anything unknown: one OK button
-      add(QMessageBox::Ok);
-      box.setEscapeButton(QMessageBox::Ok);
-      break;
-  }
+        add(QMessageBox::Retry);
+        add(QMessageBox::Cancel);
+        box.setEscapeButton(QMessageBox::Cancel);
+        break;
+    default: // MB_OK and anything unknown: one OK button
+        add(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Ok);
+        break;
+    }
 }
 
-int AnswerOf(QMessageBox::StandardButton button) {
-  switch (button) {
+int AnswerOf(QMessageBox::StandardButton button)
+{
+    switch (button) {
     case QMessageBox::Cancel:
-      return IDCANCEL;
+        return IDCANCEL;
     case QMessageBox::Yes:
-      return IDYES;
+        return IDYES;
     case QMessageBox::No:
-      return IDNO;
+        return IDNO;
     case QMessageBox::Retry:
-      return IDRETRY;
+        return IDRETRY;
     default:
-      return IDOK;
-  }
+        return IDOK;
+    }
 }
 
-int ShowRealBox(const MessageBoxRequest& request) {
-  QMessageBox box(request.parent.data());
-  box.setWindowTitle(request.caption);
-  box.setWindowIcon(AppIcon());
-  // Box texts can carry outside data (a module's name, a version string);
-  // never let them be read as markup.
-  box.setTextFormat(Qt::PlainText);
-  box.setText(request.text);
-  box.setIcon(IconOf(request.type));
-  AddButtons(box, request.type);
-  box.exec();
-  return AnswerOf(box.standardButton(box.clickedButton()));
+int ShowRealBox(const MessageBoxRequest& request)
+{
+    QMessageBox box(request.parent.data());
+    box.setWindowTitle(request.caption);
+    box.setWindowIcon(AppIcon());
+    // Box texts can carry outside data (a module's name, a version string);
+    // never let them be read as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(request.text);
+    box.setIcon(IconOf(request.type));
+    AddButtons(box, request.type);
+    box.exec();
+    return AnswerOf(box.standardButton(box.clickedButton()));
 }
 
-}  // namespace
+} // namespace
 
-MessageBoxHook SetMessageBoxHook(MessageBoxHook hook) {
-  return std::exchange(Hook(), std::move(hook));
+MessageBoxHook SetMessageBoxHook(MessageBoxHook hook)
+{
+    return std::exchange(Hook(), std::move(hook));
 }
 
-int ShowMessageBox(QWidget* parent, const QString& text, const QString& caption, unsigned type) {
-  MessageBoxRequest request;
-  request.parent = parent;
-  request.text = text;
-  request.caption = caption.isEmpty() ? QString::fromLatin1(kDefaultMessageBoxCaption) : caption;
-  request.type = type;
-  if (Hook()) return Hook()(request);
-  return ShowRealBox(request);
+int ShowMessageBox(QWidget* parent, const QString& text, const QString& caption, unsigned type)
+{
+    MessageBoxRequest request;
+    request.parent = parent;
+    request.text = text;
+    request.caption = caption.isEmpty() ? QString::fromLatin1(kDefaultMessageBoxCaption) : caption;
+    request.type = type;
+    if (Hook())
+        return Hook()(request);
+    return ShowRealBox(request);
 }
 
-int AfxMessageBox(const QString& text, unsigned type) {
-  QWidget* owner = QApplication::activeModalWidget();
-  if (owner == nullptr) owner = QApplication::activeWindow();
-  return ShowMessageBox(owner, text, QString(), type);
+int AfxMessageBox(const QString& text, unsigned type)
+{
+    QWidget* owner = QApplication::activeModalWidget();
+    if (owner == nullptr)
+        owner = QApplication::activeWindow();
+    return ShowMessageBox(owner, text, QString(), type);
 }
 
 MessageBoxRecorder::MessageBoxRecorder(int answer)
-    : answer_(answer), previous_(SetMessageBoxHook([this](const MessageBoxRequest& request) {
+    : answer_(answer)
+    , previous_(SetMessageBoxHook([this](const MessageBoxRequest& request) {
         records_.push_back(request);
         return answer_;
-      })) {}
+    }))
+{
+}
 
-MessageBoxRecorder::~MessageBoxRecorder() {
-  SetMessageBoxHook(std::move(previous_));
+MessageBoxRecorder::~MessageBoxRecorder()
+{
+    SetMessageBoxHook(std::move(previous_));
 }

@@ -40,13 +40,13 @@ constexpr int IDNO = 7;
 extern const char* const kDefaultMessageBoxCaption;
 
 struct MessageBoxRequest {
-  QPointer<QWidget> parent;  // owner window; may be null
-  QString text;
-  QString caption;           // already defaulted
-  unsigned type = MB_OK;
+    QPointer<QWidget> parent; // owner window; may be null
+    QString text;
+    QString caption; // already defaulted
+    unsigned type = MB_OK;
 
-  unsigned Buttons() const { return type & MB_TYPEMASK; }
-  unsigned Icon() const { return type & MB_ICONMASK; }
+    unsigned Buttons() const { return type & MB_TYPEMASK; }
+    unsigned Icon() const { return type & MB_ICONMASK; }
 };
 
 // Answers a request instead of showing a box; returns the button ID.
@@ -68,20 +68,20 @@ int AfxMessageBox(const QString& text, unsigned type = MB_OK);
 // Test helper: while it lives, every box is recorded and answered with
 // Answer() instead of being shown. Restores the previous hook when it dies.
 class MessageBoxRecorder {
- public:
-  explicit MessageBoxRecorder(int answer = IDOK);
-  ~MessageBoxRecorder();
-  MessageBoxRecorder(const MessageBoxRecorder&) = delete;
-  MessageBoxRecorder& operator=(const MessageBoxRecorder&) = delete;
+public:
+    explicit MessageBoxRecorder(int answer = IDOK);
+    ~MessageBoxRecorder();
+    MessageBoxRecorder(const MessageBoxRecorder&) = delete;
+    MessageBoxRecorder& operator=(const MessageBoxRecorder&) = delete;
 
-  const std::vector<MessageBoxRequest>& Records() const { return records_; }
-  int Count() const { return static_cast<int>(records_.size()); }
-  void Clear() { records_.clear(); }
-  int Answer() const { return answer_; }
-  void SetAnswer(int answer) { answer_ = answer; }
+    const std::vector<MessageBoxRequest>& Records() const { return records_; }
+    int Count() const { return static_cast<int>(records_.size()); }
+    void Clear() { records_.clear(); }
+    int Answer() const { return answer_; }
+    void SetAnswer(int answer) { answer_ = answer; }
 
- private:
-  std::vector<MessageBoxRequest> records_;
-  int answer_;
-  MessageBoxHook previous_;
+private:
+    std::vector<MessageBoxRequest> records_;
+    int answer_;
+    MessageBoxHook previous_;
 };

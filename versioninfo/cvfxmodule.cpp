@@ -2,7 +2,7 @@
 
 #include "platform/modulepath.h"
 
-bool CVFXModule::GetModulePath(std::string &path, const void * /*process*/, const void *module)
+bool CVFXModule::GetModulePath(std::string& path, const void* /*process*/, const void* module)
 {
     path.clear();
     const auto found = platform::modulePath(module);

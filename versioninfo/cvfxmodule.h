@@ -10,7 +10,7 @@ public:
     // process is supported, and the argument takes no part. module: an
     // address inside the module wanted, or null for the program's own
     // executable. On failure path is empty.
-    static bool GetModulePath(std::string &path, const void *process = nullptr, const void *module = nullptr);
+    static bool GetModulePath(std::string& path, const void* process = nullptr, const void* module = nullptr);
 };
 
 #endif // VERSIONINFO_CVFXMODULE_H

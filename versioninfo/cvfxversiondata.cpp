@@ -5,7 +5,7 @@
 
 namespace {
 
-void printToStandardError(const std::string &text)
+void printToStandardError(const std::string& text)
 {
     std::fprintf(stderr, "%s\n", text.c_str());
 }
@@ -42,9 +42,9 @@ void CVFXVersionData::Reset()
     m_strFileName.clear();
     m_wFileVersion.fill(0);
     m_wProductVersion.fill(0);
-    for (std::string *text : {&m_strFileVersion, &m_strProductVersion, &m_strCompanyName, &m_strFileDescription,
-                              &m_strInternalName, &m_strLegalCopyright, &m_strOriginalFilename, &m_strProductName,
-                              &m_strComments, &m_strLegalTrademarks, &m_strPrivateBuild, &m_strSpecialBuild})
+    for (std::string* text : {&m_strFileVersion, &m_strProductVersion, &m_strCompanyName, &m_strFileDescription,
+             &m_strInternalName, &m_strLegalCopyright, &m_strOriginalFilename, &m_strProductName, &m_strComments,
+             &m_strLegalTrademarks, &m_strPrivateBuild, &m_strSpecialBuild})
         text->clear();
 }
 
@@ -53,16 +53,15 @@ bool CVFXVersionData::IsEmpty() const
     const std::array<std::uint16_t, 4> zero{};
     if (!m_strFileName.empty() || m_wFileVersion != zero || m_wProductVersion != zero)
         return false;
-    for (const std::string *text : {&m_strFileVersion, &m_strProductVersion, &m_strCompanyName,
-                                    &m_strFileDescription, &m_strInternalName, &m_strLegalCopyright,
-                                    &m_strOriginalFilename, &m_strProductName, &m_strComments,
-                                    &m_strLegalTrademarks, &m_strPrivateBuild, &m_strSpecialBuild})
+    for (const std::string* text : {&m_strFileVersion, &m_strProductVersion, &m_strCompanyName, &m_strFileDescription,
+             &m_strInternalName, &m_strLegalCopyright, &m_strOriginalFilename, &m_strProductName, &m_strComments,
+             &m_strLegalTrademarks, &m_strPrivateBuild, &m_strSpecialBuild})
         if (!text->empty())
             return false;
     return true;
 }
 
-void CVFXVersionData::Copy(const CVFXVersionData &other)
+void CVFXVersionData::Copy(const CVFXVersionData& other)
 {
     m_strFileName = other.m_strFileName;
     m_wFileVersion = other.m_wFileVersion;
@@ -87,17 +86,11 @@ std::string CVFXVersionData::ToString() const
         return kNoInformationText;
     // The labels are the program's established output, spelling included
     // ("OriginalFileName", "LegalTradeMarks", "Comments" without a colon).
-    return "VS_VERSION_INFO for " + m_strFileName + ":\n\n"
-         + "FileVersion: " + m_strFileVersion + "\n"
-         + "ProductVersion: " + m_strProductVersion + "\n"
-         + "CompanyName: " + m_strCompanyName + "\n"
-         + "FileDescription: " + m_strFileDescription + "\n"
-         + "InternalName: " + m_strInternalName + "\n"
-         + "LegalCopyright: " + m_strLegalCopyright + "\n"
-         + "OriginalFileName: " + m_strOriginalFilename + "\n"
-         + "ProductName: " + m_strProductName + "\n"
-         + "Comments " + m_strComments + "\n"
-         + "LegalTradeMarks: " + m_strLegalTrademarks + "\n"
-         + "PrivateBuild: " + m_strPrivateBuild + "\n"
-         + "SpecialBuild: " + m_strSpecialBuild + "\n";
+    return "VS_VERSION_INFO for " + m_strFileName + ":\n\n" + "FileVersion: " + m_strFileVersion + "\n"
+        + "ProductVersion: " + m_strProductVersion + "\n" + "CompanyName: " + m_strCompanyName + "\n"
+        + "FileDescription: " + m_strFileDescription + "\n" + "InternalName: " + m_strInternalName + "\n"
+        + "LegalCopyright: " + m_strLegalCopyright + "\n" + "OriginalFileName: " + m_strOriginalFilename + "\n"
+        + "ProductName: " + m_strProductName + "\n" + "Comments " + m_strComments + "\n"
+        + "LegalTradeMarks: " + m_strLegalTrademarks + "\n" + "PrivateBuild: " + m_strPrivateBuild + "\n"
+        + "SpecialBuild: " + m_strSpecialBuild + "\n";
 }

@@ -13,20 +13,20 @@ public:
     // Shows a text in a message box with the information icon. The windowed
     // program installs one; without it Show(false) writes to standard error,
     // so that this library needs no widgets. Called on the thread of Show.
-    using MessageBoxHook = void (*)(const std::string &text);
+    using MessageBoxHook = void (*)(const std::string& text);
 
     static constexpr char kNoInformationText[] = "No version information is available";
 
     CVFXVersionData();
     virtual ~CVFXVersionData();
-    CVFXVersionData(const CVFXVersionData &) = default;
-    CVFXVersionData &operator=(const CVFXVersionData &) = default;
+    CVFXVersionData(const CVFXVersionData&) = default;
+    CVFXVersionData& operator=(const CVFXVersionData&) = default;
 
     // toConsole: ToString() to standard output; otherwise to the message box.
     virtual void Show(bool toConsole) const;
     virtual void Reset();
     virtual bool IsEmpty() const;
-    virtual void Copy(const CVFXVersionData &other);
+    virtual void Copy(const CVFXVersionData& other);
     virtual std::string ToString() const;
 
     // nullptr puts the standard-error default back.

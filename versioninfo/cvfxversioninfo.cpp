@@ -22,19 +22,19 @@ constexpr std::size_t kFileVersionLs = 12;
 constexpr std::size_t kProductVersionMs = 16;
 constexpr std::size_t kProductVersionLs = 20;
 
-std::uint32_t littleEndian32(const void *base, std::size_t offset)
+std::uint32_t littleEndian32(const void* base, std::size_t offset)
 {
-    const auto *bytes = static_cast<const unsigned char *>(base) + offset;
+    const auto* bytes = static_cast<const unsigned char*>(base) + offset;
     return bytes[0] | (bytes[1] << 8) | (bytes[2] << 16) | (static_cast<std::uint32_t>(bytes[3]) << 24);
 }
 
-void splitVersion(std::uint32_t mostSignificant, std::uint32_t leastSignificant, std::array<std::uint16_t, 4> &out)
+void splitVersion(std::uint32_t mostSignificant, std::uint32_t leastSignificant, std::array<std::uint16_t, 4>& out)
 {
     out = {static_cast<std::uint16_t>(mostSignificant >> 16), static_cast<std::uint16_t>(mostSignificant),
-           static_cast<std::uint16_t>(leastSignificant >> 16), static_cast<std::uint16_t>(leastSignificant)};
+        static_cast<std::uint16_t>(leastSignificant >> 16), static_cast<std::uint16_t>(leastSignificant)};
 }
 
-std::string trimmed(const char *text)
+std::string trimmed(const char* text)
 {
     std::string name = text != nullptr ? text : "";
     const std::size_t first = name.find_first_not_of(kWhiteSpace);
@@ -46,7 +46,7 @@ std::string trimmed(const char *text)
 
 // Length of the longest prefix of text (length bytes) that is at most limit
 // bytes and does not end inside a UTF-8 sequence.
-std::size_t utf8Prefix(const char *text, std::size_t length, std::size_t limit)
+std::size_t utf8Prefix(const char* text, std::size_t length, std::size_t limit)
 {
     if (length <= limit)
         return length;
@@ -59,7 +59,8 @@ std::size_t utf8Prefix(const char *text, std::size_t length, std::size_t limit)
 } // namespace
 
 CVFXVersionInfo::CVFXVersionInfo(std::uint32_t codePage, std::uint16_t language)
-    : m_wLanguage(language), m_dwCodePage(codePage)
+    : m_wLanguage(language)
+    , m_dwCodePage(codePage)
 {
     const platform::Lcid wanted = platform::makeLcid(language);
     m_lcidUsed = platform::isLocaleInstalled(wanted) ? wanted : platform::threadLocale();
@@ -73,17 +74,17 @@ CVFXVersionInfo::~CVFXVersionInfo()
     platform::setThreadLocale(m_lcidSaved);
 }
 
-std::uint32_t CVFXVersionInfo::GetInfoSize(const char *fileName) const
+std::uint32_t CVFXVersionInfo::GetInfoSize(const char* fileName) const
 {
     return platform::fileVersionInfoSize(fileName);
 }
 
-bool CVFXVersionInfo::GetInfo(const char *fileName, std::uint32_t size, void *buffer) const
+bool CVFXVersionInfo::GetInfo(const char* fileName, std::uint32_t size, void* buffer) const
 {
     return platform::readFileVersionInfo(fileName, size, buffer);
 }
 
-bool CVFXVersionInfo::QueryString(void *block, const char *key, char *out, std::size_t outSize) const
+bool CVFXVersionInfo::QueryString(void* block, const char* key, char* out, std::size_t outSize) const
 {
     if (out == nullptr || outSize == 0)
         return false;
@@ -93,16 +94,16 @@ bool CVFXVersionInfo::QueryString(void *block, const char *key, char *out, std::
 
     char path[kPathSize];
     const int written = std::snprintf(path, sizeof path, "\\StringFileInfo\\%04x%04x\\%s", unsigned{m_wLanguage},
-                                      static_cast<unsigned>(m_dwCodePage), key);
+        static_cast<unsigned>(m_dwCodePage), key);
     // A cut path could name another key.
     if (written < 0 || static_cast<std::size_t>(written) >= sizeof path)
         return false;
 
-    void *value = nullptr;
+    void* value = nullptr;
     std::uint32_t length = 0;
     if (!platform::queryVersionValue(block, path, &value, &length) || value == nullptr || length == 0)
         return false;
-    const auto *text = static_cast<const char *>(value);
+    const auto* text = static_cast<const char*>(value);
     if (std::memchr(text, '\0', length) == nullptr)
         return false; // not a string that ends inside its value
     const std::size_t textLength = std::strlen(text);
@@ -110,7 +111,7 @@ bool CVFXVersionInfo::QueryString(void *block, const char *key, char *out, std::
     return true;
 }
 
-bool CVFXVersionInfo::Read(CVFXVersionData &data, const char *fileName)
+bool CVFXVersionInfo::Read(CVFXVersionData& data, const char* fileName)
 {
     data.Reset();
     std::string name = trimmed(fileName);
@@ -132,28 +133,34 @@ bool CVFXVersionInfo::Read(CVFXVersionData &data, const char *fileName)
     if (!GetInfo(name.c_str(), size, buffer.Get()))
         return false;
 
-    void *fixed = nullptr;
+    void* fixed = nullptr;
     std::uint32_t fixedLength = 0;
     if (!platform::queryVersionValue(buffer.Get(), kFixedInfoPath, &fixed, &fixedLength))
         return false;
 
     data.m_strFileName = name;
     splitVersion(littleEndian32(fixed, kFileVersionMs), littleEndian32(fixed, kFileVersionLs), data.m_wFileVersion);
-    splitVersion(littleEndian32(fixed, kProductVersionMs), littleEndian32(fixed, kProductVersionLs),
-                 data.m_wProductVersion);
+    splitVersion(
+        littleEndian32(fixed, kProductVersionMs), littleEndian32(fixed, kProductVersionLs), data.m_wProductVersion);
 
     const struct {
-        const char *key;
-        std::string *text;
+        const char* key;
+        std::string* text;
     } strings[] = {
-        {"ProductVersion", &data.m_strProductVersion},   {"FileVersion", &data.m_strFileVersion},
-        {"CompanyName", &data.m_strCompanyName},         {"FileDescription", &data.m_strFileDescription},
-        {"InternalName", &data.m_strInternalName},       {"LegalCopyright", &data.m_strLegalCopyright},
-        {"OriginalFilename", &data.m_strOriginalFilename}, {"ProductName", &data.m_strProductName},
-        {"Comments", &data.m_strComments},               {"LegalTrademarks", &data.m_strLegalTrademarks},
-        {"PrivateBuild", &data.m_strPrivateBuild},       {"SpecialBuild", &data.m_strSpecialBuild},
+        {"ProductVersion", &data.m_strProductVersion},
+        {"FileVersion", &data.m_strFileVersion},
+        {"CompanyName", &data.m_strCompanyName},
+        {"FileDescription", &data.m_strFileDescription},
+        {"InternalName", &data.m_strInternalName},
+        {"LegalCopyright", &data.m_strLegalCopyright},
+        {"OriginalFilename", &data.m_strOriginalFilename},
+        {"ProductName", &data.m_strProductName},
+        {"Comments", &data.m_strComments},
+        {"LegalTrademarks", &data.m_strLegalTrademarks},
+        {"PrivateBuild", &data.m_strPrivateBuild},
+        {"SpecialBuild", &data.m_strSpecialBuild},
     };
-    for (const auto &entry : strings) {
+    for (const auto& entry : strings) {
         char text[kStringSize];
         if (QueryString(buffer.Get(), entry.key, text, sizeof text))
             *entry.text = text;

@@ -24,20 +24,20 @@ public:
 
     CVFXVersionInfo(std::uint32_t codePage, std::uint16_t language);
     virtual ~CVFXVersionInfo();
-    CVFXVersionInfo(const CVFXVersionInfo &) = delete;
-    CVFXVersionInfo &operator=(const CVFXVersionInfo &) = delete;
+    CVFXVersionInfo(const CVFXVersionInfo&) = delete;
+    CVFXVersionInfo& operator=(const CVFXVersionInfo&) = delete;
 
     // Null or blank fileName: the program's own executable. data is reset
     // first, so it is empty after any failure. Missing strings are no failure.
-    bool Read(CVFXVersionData &data, const char *fileName);
+    bool Read(CVFXVersionData& data, const char* fileName);
 
-    std::uint32_t GetInfoSize(const char *fileName) const;
-    bool GetInfo(const char *fileName, std::uint32_t size, void *buffer) const;
+    std::uint32_t GetInfoSize(const char* fileName) const;
+    bool GetInfo(const char* fileName, std::uint32_t size, void* buffer) const;
 
     // Copies "\StringFileInfo\<language><codepage>\<key>" (lower-case hex)
     // from block, a buffer filled by GetInfo, into out: zero-filled first, at
     // most outSize - 1 bytes kept, cut back to a whole UTF-8 character.
-    bool QueryString(void *block, const char *key, char *out, std::size_t outSize) const;
+    bool QueryString(void* block, const char* key, char* out, std::size_t outSize) const;
 
     std::uint16_t m_wLanguage;
     std::uint32_t m_dwCodePage;

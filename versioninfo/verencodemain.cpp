@@ -13,7 +13,7 @@
 #include "versioninfo/versiondeclaration.h"
 #include "versioninfo/versionencoder.h"
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     if (argc != 4 || (std::string(argv[1]) != "--c" && std::string(argv[1]) != "--bin")) {
         std::fprintf(stderr, "usage: %s --c|--bin DECLARATION OUTPUT\n", argv[0]);
@@ -45,7 +45,7 @@ int main(int argc, char **argv)
         const std::string source = versioninfo::VersionEncoder::toCSource(block, input);
         out.write(source.data(), static_cast<std::streamsize>(source.size()));
     } else {
-        out.write(reinterpret_cast<const char *>(block.data()), static_cast<std::streamsize>(block.size()));
+        out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size()));
     }
     if (!out.flush()) {
         std::fprintf(stderr, "%s: cannot write\n", output.c_str());

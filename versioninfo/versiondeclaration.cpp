@@ -10,20 +10,22 @@ namespace {
 struct Token {
     enum class Kind { Word, Number, String, Comma, End };
     Kind kind = Kind::End;
-    std::string word;           // Word
-    std::uint32_t number = 0;   // Number
-    bool wide = false;          // Number with an L suffix
-    std::u16string text;        // String
+    std::string word;         // Word
+    std::uint32_t number = 0; // Number
+    bool wide = false;        // Number with an L suffix
+    std::u16string text;      // String
     int line = 1;
 };
 
 class ParseError : public std::runtime_error {
 public:
-    ParseError(int line, const std::string &message)
-        : std::runtime_error("line " + std::to_string(line) + ": " + message) {}
+    ParseError(int line, const std::string& message)
+        : std::runtime_error("line " + std::to_string(line) + ": " + message)
+    {
+    }
 };
 
-std::u16string utf8ToUtf16(const std::string &bytes, int line)
+std::u16string utf8ToUtf16(const std::string& bytes, int line)
 {
     std::u16string out;
     for (std::size_t i = 0; i < bytes.size();) {
@@ -66,7 +68,10 @@ std::u16string utf8ToUtf16(const std::string &bytes, int line)
 
 class Lexer {
 public:
-    explicit Lexer(std::string_view text) : text_(text) {}
+    explicit Lexer(std::string_view text)
+        : text_(text)
+    {
+    }
 
     Token next()
     {
@@ -125,7 +130,7 @@ private:
         }
     }
 
-    void readNumber(Token &token)
+    void readNumber(Token& token)
     {
         int base = 10;
         if (text_.substr(pos_, 2) == "0x" || text_.substr(pos_, 2) == "0X") {
@@ -181,12 +186,24 @@ private:
                 throw ParseError(startLine, "unterminated string");
             const char escape = text_[pos_++];
             switch (escape) {
-            case 'n': bytes.push_back('\n'); break;
-            case 'r': bytes.push_back('\r'); break;
-            case 't': bytes.push_back('\t'); break;
-            case '0': bytes.push_back('\0'); break;
-            case '\\': bytes.push_back('\\'); break;
-            case '"': bytes.push_back('"'); break;
+            case 'n':
+                bytes.push_back('\n');
+                break;
+            case 'r':
+                bytes.push_back('\r');
+                break;
+            case 't':
+                bytes.push_back('\t');
+                break;
+            case '0':
+                bytes.push_back('\0');
+                break;
+            case '\\':
+                bytes.push_back('\\');
+                break;
+            case '"':
+                bytes.push_back('"');
+                break;
             case 'x': {
                 int value = 0, digits = 0;
                 while (digits < 2 && pos_ < text_.size() && std::isxdigit(static_cast<unsigned char>(text_[pos_]))) {
@@ -213,7 +230,11 @@ private:
 
 class Parser {
 public:
-    explicit Parser(std::string_view text) : lexer_(text) { advance(); }
+    explicit Parser(std::string_view text)
+        : lexer_(text)
+    {
+        advance();
+    }
 
     VersionDeclaration declaration()
     {
@@ -231,11 +252,11 @@ public:
     }
 
 private:
-    [[noreturn]] void fail(const std::string &message) const { throw ParseError(current_.line, message); }
+    [[noreturn]] void fail(const std::string& message) const { throw ParseError(current_.line, message); }
 
     void advance() { current_ = lexer_.next(); }
 
-    void expectWord(const char *word)
+    void expectWord(const char* word)
     {
         if (current_.kind != Token::Kind::Word || current_.word != word)
             fail(std::string("expected ") + word);
@@ -268,7 +289,7 @@ private:
         return parts;
     }
 
-    void fixedStatement(VersionDeclaration &result)
+    void fixedStatement(VersionDeclaration& result)
     {
         const std::string keyword = current_.word;
         advance();
@@ -355,11 +376,11 @@ private:
 
 } // namespace
 
-std::optional<VersionDeclaration> VersionDeclaration::parse(std::string_view text, std::string &error)
+std::optional<VersionDeclaration> VersionDeclaration::parse(std::string_view text, std::string& error)
 {
     try {
         return Parser(text).declaration();
-    } catch (const ParseError &e) {
+    } catch (const ParseError& e) {
         error = e.what();
         return std::nullopt;
     }

@@ -43,9 +43,9 @@ struct VersionDeclaration {
         enum class Kind { Block, Text, Binary };
         Kind kind = Kind::Block;
         std::u16string key;
-        std::u16string text;               // Text: without the terminating NUL
-        std::vector<std::uint8_t> binary;  // Binary: little-endian numbers
-        std::vector<Node> children;        // Block
+        std::u16string text;              // Text: without the terminating NUL
+        std::vector<std::uint8_t> binary; // Binary: little-endian numbers
+        std::vector<Node> children;       // Block
     };
 
     std::array<std::uint16_t, 4> fileVersion{};
@@ -59,7 +59,7 @@ struct VersionDeclaration {
 
     // nullopt with a message ("line N: ...") in error when text is not a
     // declaration of the form above.
-    static std::optional<VersionDeclaration> parse(std::string_view text, std::string &error);
+    static std::optional<VersionDeclaration> parse(std::string_view text, std::string& error);
 };
 
 } // namespace versioninfo

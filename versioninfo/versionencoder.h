@@ -25,11 +25,11 @@ public:
     static constexpr char16_t kRootKey[] = u"VS_VERSION_INFO";
 
     // Empty when the block would exceed the 16-bit wLength of a node.
-    static std::vector<std::uint8_t> encode(const VersionDeclaration &declaration);
+    static std::vector<std::uint8_t> encode(const VersionDeclaration& declaration);
 
     // A C translation unit that places block in the ELF section
     // .vs_version_info of whatever it is linked into.
-    static std::string toCSource(const std::vector<std::uint8_t> &block, const std::string &origin);
+    static std::string toCSource(const std::vector<std::uint8_t>& block, const std::string& origin);
 };
 
 } // namespace versioninfo

@@ -24,56 +24,59 @@ namespace {
 
 constexpr int kModuleCount = 1000;
 
-std::vector<QORT_ModuleScanResponseType> MakeModules(int count) {
-  std::mt19937 random(42);
-  std::vector<QORT_ModuleScanResponseType> modules(static_cast<std::size_t>(count));
-  const char* types[] = {"PROFINET IO", "Modbus/TCP", "EtherCAT", "EtherNet/IP"};
-  for (int i = 0; i < count; ++i) {
-    QORT_ModuleScanResponseType& m = modules[static_cast<std::size_t>(i)];
-    std::memset(&m, 0, sizeof m);
-    const std::uint8_t mac[QORT_MAC_SIZE] = {0x00, 0x30, 0x11, static_cast<std::uint8_t>(random()),
-                                             static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)};
-    std::memcpy(m.MacId, mac, sizeof mac);
-    m.MacIdValid = 1;
-    m.IpAddr = (10u << 24) | (random() & 0xFFFFFFu);
-    m.IpAddrValid = (i % 50) != 0;  // some "N/A" rows among the addresses
-    m.SubnetMask = 0xFFFFFF00u;
-    m.SubnetMaskValid = 1;
-    m.Gateway = (10u << 24) | 1u;
-    m.GatewayValid = 1;
-    m.Dhcp = static_cast<std::uint8_t>(random() % 2);
-    m.DhcpValid = 1;
-    m.ModuleVersionMajor = 1;
-    m.ModuleVersionMinor = static_cast<std::uint8_t>(random() % 20);
-    m.ModuleVersionBuild = static_cast<std::uint16_t>(random() % 1000);
-    m.ModuleVersionValid = 1;
-    std::strcpy(m.FbType, types[random() % 4]);
-    m.FbTypeValid = 1;
-  }
-  return modules;
+std::vector<QORT_ModuleScanResponseType> MakeModules(int count)
+{
+    std::mt19937 random(42);
+    std::vector<QORT_ModuleScanResponseType> modules(static_cast<std::size_t>(count));
+    const char* types[] = {"PROFINET IO", "Modbus/TCP", "EtherCAT", "EtherNet/IP"};
+    for (int i = 0; i < count; ++i) {
+        QORT_ModuleScanResponseType& m = modules[static_cast<std::size_t>(i)];
+        std::memset(&m, 0, sizeof m);
+        const std::uint8_t mac[QORT_MAC_SIZE] = {0x00, 0x30, 0x11, static_cast<std::uint8_t>(random()),
+            static_cast<std::uint8_t>(i >> 8), static_cast<std::uint8_t>(i)};
+        std::memcpy(m.MacId, mac, sizeof mac);
+        m.MacIdValid = 1;
+        m.IpAddr = (10u << 24) | (random() & 0xFFFFFFu);
+        m.IpAddrValid = (i % 50) != 0; // some "N/A" rows among the addresses
+        m.SubnetMask = 0xFFFFFF00u;
+        m.SubnetMaskValid = 1;
+        m.Gateway = (10u << 24) | 1u;
+        m.GatewayValid = 1;
+        m.Dhcp = static_cast<std::uint8_t>(random() % 2);
+        m.DhcpValid = 1;
+        m.ModuleVersionMajor = 1;
+        m.ModuleVersionMinor = static_cast<std::uint8_t>(random() % 20);
+        m.ModuleVersionBuild = static_cast<std::uint16_t>(random() % 1000);
+        m.ModuleVersionValid = 1;
+        std::strcpy(m.FbType, types[random() % 4]);
+        m.FbTypeValid = 1;
+    }
+    return modules;
 }
 
-devicelist::DeviceTable FilledTable(const std::vector<QORT_ModuleScanResponseType>& modules) {
-  devicelist::DeviceTable table;
-  table.AddColumns(devicelist::ParseColumnSpec(devicelist::kDeviceListColumnSpec));
-  for (const auto& module : modules) {
-    table.Accept(module);
-  }
-  return table;
+devicelist::DeviceTable FilledTable(const std::vector<QORT_ModuleScanResponseType>& modules)
+{
+    devicelist::DeviceTable table;
+    table.AddColumns(devicelist::ParseColumnSpec(devicelist::kDeviceListColumnSpec));
+    for (const auto& module : modules) {
+        table.Accept(module);
+    }
+    return table;
 }
 
 // One column click: a full sort by the clicked column, alternating columns so
 // every iteration really reorders.
-void BM_TableColumnClickSort(benchmark::State& state) {
-  const auto modules = MakeModules(kModuleCount);
-  devicelist::DeviceTable table = FilledTable(modules);
-  const int column = static_cast<int>(state.range(0));
-  bool ascending = true;
-  for (auto _ : state) {
-    table.SortByColumn(devicelist::SortOrder{column, ascending});
-    ascending = !ascending;
-    benchmark::DoNotOptimize(table.RowCount());
-  }
+void BM_TableColumnClickSort(benchmark::State& state)
+{
+    const auto modules = MakeModules(kModuleCount);
+    devicelist::DeviceTable table = FilledTable(modules);
+    const int column = static_cast<int>(state.range(0));
+    bool ascending = true;
+    for (auto _ : state) {
+        table.SortByColumn(devicelist::SortOrder{column, ascending});
+        ascending = !ascending;
+        benchmark::DoNotOptimize(table.RowCount());
+    }
 }
 BENCHMARK(BM_TableColumnClickSort)
     ->Arg(devicelist::kColumnIp)
@@ -81,60 +84,64 @@ BENCHMARK(BM_TableColumnClickSort)
     ->Arg(devicelist::kColumnMac)
     ->Unit(benchmark::kMillisecond);
 
-void BM_TableAdd1000Modules(benchmark::State& state) {
-  const auto modules = MakeModules(kModuleCount);
-  for (auto _ : state) {
-    devicelist::DeviceTable table;
-    table.AddColumns(devicelist::ParseColumnSpec(devicelist::kDeviceListColumnSpec));
-    for (const auto& module : modules) {
-      table.AddModule(module);
+void BM_TableAdd1000Modules(benchmark::State& state)
+{
+    const auto modules = MakeModules(kModuleCount);
+    for (auto _ : state) {
+        devicelist::DeviceTable table;
+        table.AddColumns(devicelist::ParseColumnSpec(devicelist::kDeviceListColumnSpec));
+        for (const auto& module : modules) {
+            table.AddModule(module);
+        }
+        benchmark::DoNotOptimize(table.RowCount());
     }
-    benchmark::DoNotOptimize(table.RowCount());
-  }
 }
 BENCHMARK(BM_TableAdd1000Modules)->Unit(benchmark::kMillisecond);
 
 #ifdef DEVICELIST_BENCH_WIDGETS
-void BM_WidgetColumnClickSort(benchmark::State& state) {
-  const auto modules = MakeModules(kModuleCount);
-  CDeviceListCtrl list;
-  list.InitColumns(devicelist::kDeviceListColumnSpec);
-  for (const auto& module : modules) {
-    list.AddModule(module);
-  }
-  list.selectionModel()->select(list.model()->index(0, 0),
-                                QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-  bool ascending = false;
-  for (auto _ : state) {
-    list.SortByColumn(devicelist::kColumnIp, ascending);
-    ascending = !ascending;
-  }
-}
-BENCHMARK(BM_WidgetColumnClickSort)->Unit(benchmark::kMillisecond);
-
-void BM_WidgetAdd1000Modules(benchmark::State& state) {
-  const auto modules = MakeModules(kModuleCount);
-  for (auto _ : state) {
+void BM_WidgetColumnClickSort(benchmark::State& state)
+{
+    const auto modules = MakeModules(kModuleCount);
     CDeviceListCtrl list;
     list.InitColumns(devicelist::kDeviceListColumnSpec);
     for (const auto& module : modules) {
-      list.AddModule(module);
+        list.AddModule(module);
     }
-    benchmark::DoNotOptimize(list.GetItemCount());
-  }
+    list.selectionModel()->select(
+        list.model()->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    bool ascending = false;
+    for (auto _ : state) {
+        list.SortByColumn(devicelist::kColumnIp, ascending);
+        ascending = !ascending;
+    }
+}
+BENCHMARK(BM_WidgetColumnClickSort)->Unit(benchmark::kMillisecond);
+
+void BM_WidgetAdd1000Modules(benchmark::State& state)
+{
+    const auto modules = MakeModules(kModuleCount);
+    for (auto _ : state) {
+        CDeviceListCtrl list;
+        list.InitColumns(devicelist::kDeviceListColumnSpec);
+        for (const auto& module : modules) {
+            list.AddModule(module);
+        }
+        benchmark::DoNotOptimize(list.GetItemCount());
+    }
 }
 BENCHMARK(BM_WidgetAdd1000Modules)->Unit(benchmark::kMillisecond);
 #endif
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
 #ifdef DEVICELIST_BENCH_WIDGETS
-  setenv("QT_QPA_PLATFORM", "offscreen", 0);
-  QApplication application(argc, argv);
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication application(argc, argv);
 #endif
-  benchmark::Initialize(&argc, argv);
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
 }

@@ -55,6 +55,6 @@ int main(int argc, char** argv)
     const long switches = contextSwitches() - switchesBefore;
 
     std::printf("idle %.1f s: cpu %.3f s (%.2f %% of one core), %.0f context switches/s\n", wall, cpu,
-                100.0 * cpu / wall, switches / wall);
+        100.0 * cpu / wall, switches / wall);
     return 0;
 }

@@ -81,8 +81,8 @@ int main(int argc, char** argv)
     }
     std::printf("reply latency over %zu replies (%d modules x %d scans, %zu lost): median %.1f us, "
                 "p99 %.1f us, worst %.1f us, best %.1f us\n",
-                latenciesUs.size(), modules, scans, lost, percentile(latenciesUs, 0.5), percentile(latenciesUs, 0.99),
-                *std::max_element(latenciesUs.begin(), latenciesUs.end()),
-                *std::min_element(latenciesUs.begin(), latenciesUs.end()));
+        latenciesUs.size(), modules, scans, lost, percentile(latenciesUs, 0.5), percentile(latenciesUs, 0.99),
+        *std::max_element(latenciesUs.begin(), latenciesUs.end()),
+        *std::min_element(latenciesUs.begin(), latenciesUs.end()));
     return 0;
 }

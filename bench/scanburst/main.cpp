@@ -85,9 +85,9 @@ bool runRound(int modules, int round)
     const std::size_t queued = QortSession::takeAllResponses().size();
     const std::size_t received = QortSession::count(QORT_CB_RESPONSE);
 
-    std::printf("%6d %5d %6zu %8zu %6zu %7zu %12.3f %12.3f %12.3f\n", modules, round, sent.size(), received,
-                queued, sent.size() - std::min(sent.size(), received), (lastCallbackNs - scanNs) / 1e6,
-                (lastSendNs - firstSendNs) / 1e6, (lastCallbackNs - firstSendNs) / 1e6);
+    std::printf("%6d %5d %6zu %8zu %6zu %7zu %12.3f %12.3f %12.3f\n", modules, round, sent.size(), received, queued,
+        sent.size() - std::min(sent.size(), received), (lastCallbackNs - scanNs) / 1e6,
+        (lastSendNs - firstSendNs) / 1e6, (lastCallbackNs - firstSendNs) / 1e6);
     std::fflush(stdout);
     return true;
 }
@@ -109,7 +109,7 @@ int main(int argc, char** argv)
     std::printf("# times in ms; scan->last: from QORT_SendModuleScan to the last callback;\n"
                 "# send span: first to last reply leaving the simulator; first send->last cb\n");
     std::printf("%6s %5s %6s %8s %6s %7s %12s %12s %12s\n", "N", "round", "sent", "callbacks", "queued", "lost",
-                "scan->last", "send span", "send->last");
+        "scan->last", "send span", "send->last");
     for (int modules : counts)
         for (int round = 1; round <= kRounds; ++round)
             if (!runRound(modules, round))

@@ -7,10 +7,10 @@
 namespace {
 
 struct ClampCase {
-  const char* name;
-  SizingEdge edge;
-  LayoutRect proposed;
-  LayoutRect expected;
+    const char* name;
+    SizingEdge edge;
+    LayoutRect proposed;
+    LayoutRect expected;
 };
 
 // The window's opposite corner sits at (1000, 800) for left/top drags and at
@@ -32,18 +32,19 @@ const ClampCase kCases[] = {
     {"InvertedRectangle", SizingEdge::Right, {500, 500, 400, 400}, {500, 500, 694, 630}},
 };
 
-class SizingClampTest : public ::testing::TestWithParam<ClampCase> {};
+class SizingClampTest : public ::testing::TestWithParam<ClampCase> { };
 
-TEST_P(SizingClampTest, HoldsBackTheDraggedEdge) {
-  const ClampCase& c = GetParam();
-  const LayoutRect r = ClampSizingRect(c.edge, c.proposed);
-  EXPECT_EQ(r.left, c.expected.left);
-  EXPECT_EQ(r.top, c.expected.top);
-  EXPECT_EQ(r.right, c.expected.right);
-  EXPECT_EQ(r.bottom, c.expected.bottom);
+TEST_P(SizingClampTest, HoldsBackTheDraggedEdge)
+{
+    const ClampCase& c = GetParam();
+    const LayoutRect r = ClampSizingRect(c.edge, c.proposed);
+    EXPECT_EQ(r.left, c.expected.left);
+    EXPECT_EQ(r.top, c.expected.top);
+    EXPECT_EQ(r.right, c.expected.right);
+    EXPECT_EQ(r.bottom, c.expected.bottom);
 }
 
-INSTANTIATE_TEST_SUITE_P(Edges, SizingClampTest, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Edges, SizingClampTest, ::testing::ValuesIn(kCases), [](const auto& info) { return std::string(info.param.name); });
 
-}  // namespace
+} // namespace

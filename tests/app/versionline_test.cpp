@@ -5,9 +5,9 @@
 namespace {
 
 struct LineCase {
-  const char* name;
-  const char* productVersion;
-  const char* line;
+    const char* name;
+    const char* productVersion;
+    const char* line;
 };
 
 const LineCase kCases[] = {
@@ -19,13 +19,14 @@ const LineCase kCases[] = {
     {"TabsStay", "1,\t3", "Version: 1.\t3"},
 };
 
-class VersionLineTest : public ::testing::TestWithParam<LineCase> {};
+class VersionLineTest : public ::testing::TestWithParam<LineCase> { };
 
-TEST_P(VersionLineTest, Formats) {
-  EXPECT_EQ(FormatVersionLine(GetParam().productVersion), GetParam().line);
+TEST_P(VersionLineTest, Formats)
+{
+    EXPECT_EQ(FormatVersionLine(GetParam().productVersion), GetParam().line);
 }
 
 INSTANTIATE_TEST_SUITE_P(ProductVersions, VersionLineTest, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& info) { return std::string(info.param.name); });
 
-}  // namespace
+} // namespace

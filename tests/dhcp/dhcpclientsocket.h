@@ -39,8 +39,8 @@ public:
 
     bool SendToServer(const Bytes& datagram)
     {
-        return socket_.sendTo(platform::UdpSocket::kLoopbackAddress, CDhcpServer::kServerPort,
-                              datagram.data(), datagram.size());
+        return socket_.sendTo(
+            platform::UdpSocket::kLoopbackAddress, CDhcpServer::kServerPort, datagram.data(), datagram.size());
     }
 
     // The next reply, waiting at most `wait`; nothing when none came.

@@ -18,13 +18,13 @@ Bytes FullOptionRequest()
 {
     Bytes m = MakeRequest(kSupportedMac, std::nullopt, std::nullopt);
     const std::uint8_t options[] = {
-        53, 1, 3,                 // 240: message type REQUEST, ends at 243
-        0,                        // 243: pad
-        50, 4, 10, 200, 1, 0x44,  // 244: requested IP, ends at 250
-        54, 4, 10, 213, 0, 1,     // 250: server identifier, ends at 256
-        1, 4, 255, 255, 0, 0,     // 256: subnet mask, ends at 262
-        55, 3, 1, 3, 6,           // 262: parameter request list, ends at 267
-        255,                      // 267: end
+        53, 1, 3,                // 240: message type REQUEST, ends at 243
+        0,                       // 243: pad
+        50, 4, 10, 200, 1, 0x44, // 244: requested IP, ends at 250
+        54, 4, 10, 213, 0, 1,    // 250: server identifier, ends at 256
+        1, 4, 255, 255, 0, 0,    // 256: subnet mask, ends at 262
+        55, 3, 1, 3, 6,          // 262: parameter request list, ends at 267
+        255,                     // 267: end
     };
     std::fill(m.begin() + 240, m.end(), 0);
     std::memcpy(&m[240], options, sizeof options);
@@ -58,7 +58,10 @@ TEST_F(DhcpMessageTest, NewRecordIsAllZero)
 TEST_F(DhcpMessageTest, ParseCopiesFixedFieldsFromTheirOffsets)
 {
     Bytes m = MakeRequest(kSupportedMac, CDhcpMessage::kDhcpDiscover);
-    m[16] = 1; m[17] = 2; m[18] = 3; m[19] = 4; // yiaddr
+    m[16] = 1;
+    m[17] = 2;
+    m[18] = 3;
+    m[19] = 4; // yiaddr
     Load(*message, m);
     ASSERT_TRUE(message->Parse());
 
@@ -106,7 +109,7 @@ struct LengthCase {
     bool accepted;
 };
 
-class DhcpMessageLengthTest : public DhcpMessageTest, public ::testing::WithParamInterface<LengthCase> {};
+class DhcpMessageLengthTest : public DhcpMessageTest, public ::testing::WithParamInterface<LengthCase> { };
 
 // The length comes from the receive, not from the data; nothing outside the
 // 2048-byte buffer may be read whatever it says.
@@ -118,17 +121,12 @@ TEST_P(DhcpMessageLengthTest, ParseAcceptsOnlyLengthsWithinFixedPartAndBuffer)
     EXPECT_EQ(message->Parse(), GetParam().accepted);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lengths, DhcpMessageLengthTest, ::testing::Values(
-    LengthCase{"Negative", -1, false},
-    LengthCase{"MostNegative", INT32_MIN, false},
-    LengthCase{"Empty", 0, false},
-    LengthCase{"OneByte", 1, false},
-    LengthCase{"OneShortOfFixedPart", 235, false},
-    LengthCase{"FixedPartOnly", 236, true},
-    LengthCase{"CookieCutOff", 239, true},
-    LengthCase{"WholeBuffer", 2048, true},
-    LengthCase{"OneOverBuffer", 2049, false},
-    LengthCase{"Huge", INT32_MAX, false}),
+INSTANTIATE_TEST_SUITE_P(Lengths, DhcpMessageLengthTest,
+    ::testing::Values(LengthCase{"Negative", -1, false}, LengthCase{"MostNegative", INT32_MIN, false},
+        LengthCase{"Empty", 0, false}, LengthCase{"OneByte", 1, false}, LengthCase{"OneShortOfFixedPart", 235, false},
+        LengthCase{"FixedPartOnly", 236, true}, LengthCase{"CookieCutOff", 239, true},
+        LengthCase{"WholeBuffer", 2048, true}, LengthCase{"OneOverBuffer", 2049, false},
+        LengthCase{"Huge", INT32_MAX, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DhcpMessageTest, ShorterThanFirstOptionParsesWithoutOptions)
@@ -160,7 +158,10 @@ TEST_F(DhcpMessageTest, EveryTruncationOfAGoodRequestSeesOnlyWholeOptions)
 TEST_F(DhcpMessageTest, PlainBootpWithoutCookieHasNoOptions)
 {
     Bytes m = MakeRequest(kSupportedMac, CDhcpMessage::kDhcpDiscover, Address{10, 200, 1, 0x44});
-    m[236] = 0; m[237] = 0; m[238] = 0; m[239] = 0;
+    m[236] = 0;
+    m[237] = 0;
+    m[238] = 0;
+    m[239] = 0;
     Load(*message, m);
     ASSERT_TRUE(message->Parse());
     EXPECT_EQ(message->MsgTypeValid, 0);
@@ -184,7 +185,7 @@ struct BadOptionCase {
     std::uint8_t length;
 };
 
-class DhcpMessageBadOptionTest : public DhcpMessageTest, public ::testing::WithParamInterface<BadOptionCase> {};
+class DhcpMessageBadOptionTest : public DhcpMessageTest, public ::testing::WithParamInterface<BadOptionCase> { };
 
 TEST_P(DhcpMessageBadOptionTest, WrongLengthOfAnUnderstoodOptionDropsTheDatagram)
 {
@@ -198,24 +199,22 @@ TEST_P(DhcpMessageBadOptionTest, WrongLengthOfAnUnderstoodOptionDropsTheDatagram
     EXPECT_FALSE(message->Parse());
 }
 
-INSTANTIATE_TEST_SUITE_P(Options, DhcpMessageBadOptionTest, ::testing::Values(
-    BadOptionCase{"MessageTypeLength0", 53, 0},
-    BadOptionCase{"MessageTypeLength2", 53, 2},
-    BadOptionCase{"MessageTypeLength255", 53, 255},
-    BadOptionCase{"SubnetMaskLength3", 1, 3},
-    BadOptionCase{"SubnetMaskLength5", 1, 5},
-    BadOptionCase{"RequestedIpLength0", 50, 0},
-    BadOptionCase{"RequestedIpLength16", 50, 16},
-    BadOptionCase{"ServerIdLength6", 54, 6}),
+INSTANTIATE_TEST_SUITE_P(Options, DhcpMessageBadOptionTest,
+    ::testing::Values(BadOptionCase{"MessageTypeLength0", 53, 0}, BadOptionCase{"MessageTypeLength2", 53, 2},
+        BadOptionCase{"MessageTypeLength255", 53, 255}, BadOptionCase{"SubnetMaskLength3", 1, 3},
+        BadOptionCase{"SubnetMaskLength5", 1, 5}, BadOptionCase{"RequestedIpLength0", 50, 0},
+        BadOptionCase{"RequestedIpLength16", 50, 16}, BadOptionCase{"ServerIdLength6", 54, 6}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DhcpMessageTest, UnknownOptionRunningPastTheEndEndsTheWalk)
 {
     Bytes m = MakeRequest(kSupportedMac, std::nullopt);
     std::fill(m.begin() + 240, m.end(), 0);
-    m[240] = 43;  // vendor specific, claims 255 bytes of 58 left
+    m[240] = 43; // vendor specific, claims 255 bytes of 58 left
     m[241] = 255;
-    m[250] = 53; m[251] = 1; m[252] = 1; // inside its claimed value: not an option
+    m[250] = 53;
+    m[251] = 1;
+    m[252] = 1; // inside its claimed value: not an option
     Load(*message, m);
     ASSERT_TRUE(message->Parse());
     EXPECT_EQ(message->MsgTypeValid, 0);
@@ -226,7 +225,10 @@ TEST_F(DhcpMessageTest, NothingAfterTheEndOptionIsRead)
     Bytes m = MakeRequest(kSupportedMac, std::nullopt);
     std::fill(m.begin() + 240, m.end(), 0);
     m[240] = 255;
-    m[241] = 53; m[242] = 2; m[243] = 1; m[244] = 1; // would drop the datagram if read
+    m[241] = 53;
+    m[242] = 2;
+    m[243] = 1;
+    m[244] = 1; // would drop the datagram if read
     Load(*message, m);
     ASSERT_TRUE(message->Parse());
     EXPECT_EQ(message->MsgTypeValid, 0);
@@ -236,7 +238,9 @@ TEST_F(DhcpMessageTest, OptionsBeyondTheKeptFirst512BytesAreStillRead)
 {
     Bytes m = MakeRequest(kSupportedMac, std::nullopt, std::nullopt, 1500);
     std::fill(m.begin() + 240, m.end(), 0);
-    m[236 + 600] = 53; m[237 + 600] = 1; m[238 + 600] = 1;
+    m[236 + 600] = 53;
+    m[237 + 600] = 1;
+    m[238 + 600] = 1;
     m[239 + 600] = 255;
     m[240] = 0xAB; // kept: within the first 512 bytes of the area
     Load(*message, m);
@@ -252,7 +256,9 @@ TEST_F(DhcpMessageTest, OptionFarInALongDatagramIsFound)
 {
     Bytes m = MakeRequest(kSupportedMac, std::nullopt, std::nullopt, 2048);
     std::fill(m.begin() + 240, m.end(), 0); // all pads
-    m[2045] = 53; m[2046] = 1; m[2047] = 3;
+    m[2045] = 53;
+    m[2046] = 1;
+    m[2047] = 3;
     Load(*message, m);
     ASSERT_TRUE(message->Parse());
     EXPECT_EQ(message->MsgTypeValid, 1);

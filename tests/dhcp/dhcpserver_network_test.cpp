@@ -54,8 +54,8 @@ TEST_F(DhcpServerNetworkTest, UnsupportedMacIsNotAnswered)
 // datagram must be dropped whole, and must not block the ones behind it.
 TEST_F(DhcpServerNetworkTest, DatagramLongerThanTheBufferIsDroppedWhole)
 {
-    Bytes tooLong = MakeRequest(kSupportedMac, CDhcpMessage::kDhcpDiscover, std::nullopt,
-                                CDhcpMessage::kWireBufferSize + 1);
+    Bytes tooLong =
+        MakeRequest(kSupportedMac, CDhcpMessage::kDhcpDiscover, std::nullopt, CDhcpMessage::kWireBufferSize + 1);
     ASSERT_TRUE(client.SendToServer(tooLong));
     ASSERT_TRUE(client.SendToServer(MakeRequest(kSupportedMac, CDhcpMessage::kDhcpRequest)));
     ASSERT_TRUE(PollUntilAnswered(*server));
@@ -67,8 +67,8 @@ TEST_F(DhcpServerNetworkTest, DatagramLongerThanTheBufferIsDroppedWhole)
 
 TEST_F(DhcpServerNetworkTest, DatagramOfExactlyTheBufferSizeIsAnswered)
 {
-    ASSERT_TRUE(client.SendToServer(MakeRequest(kSupportedMac, CDhcpMessage::kDhcpDiscover, std::nullopt,
-                                                CDhcpMessage::kWireBufferSize)));
+    ASSERT_TRUE(client.SendToServer(
+        MakeRequest(kSupportedMac, CDhcpMessage::kDhcpDiscover, std::nullopt, CDhcpMessage::kWireBufferSize)));
     EXPECT_TRUE(PollUntilAnswered(*server));
 }
 

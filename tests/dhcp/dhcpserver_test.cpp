@@ -44,23 +44,23 @@ protected:
 TEST_F(DhcpServerTest, OfferToSupportedMacByteForByte)
 {
     const std::uint8_t fixedPart[] = {
-        2, 1, 6, 0,                 // op reply, htype Ethernet, hlen 6, hops 0
-        0xDE, 0xAD, 0xBE, 0xEF,     // xid of the request
-        0, 0,                       // secs 0 (the request said 42)
-        0, 0,                       // flags 0 (the request set broadcast)
-        0, 0, 0, 0,                 // ciaddr 0.0.0.0 (the request said 192.168.0.9)
-        10, 200, 1, 0x44,           // yiaddr 10.200.1.68: the MAC's last byte
-        0, 0, 0, 0,                 // siaddr 0.0.0.0
-        0, 0, 0, 0,                 // giaddr 0.0.0.0 (the request said 172.16.0.1)
+        2, 1, 6, 0,                         // op reply, htype Ethernet, hlen 6, hops 0
+        0xDE, 0xAD, 0xBE, 0xEF,             // xid of the request
+        0, 0,                               // secs 0 (the request said 42)
+        0, 0,                               // flags 0 (the request set broadcast)
+        0, 0, 0, 0,                         // ciaddr 0.0.0.0 (the request said 192.168.0.9)
+        10, 200, 1, 0x44,                   // yiaddr 10.200.1.68: the MAC's last byte
+        0, 0, 0, 0,                         // siaddr 0.0.0.0
+        0, 0, 0, 0,                         // giaddr 0.0.0.0 (the request said 172.16.0.1)
         0x00, 0x30, 0x11, 0x22, 0x33, 0x44, // chaddr: the client's MAC
         0, 0, 0, 0, 0, 0, 0, 0, 0, 0,       // ... and 10 zero bytes
-    };                              // 44..235: sname (64) and file (128), zero
+    };                                      // 44..235: sname (64) and file (128), zero
     const std::uint8_t optionPart[] = {
-        99, 130, 83, 99,            // 236: magic cookie
-        53, 1, 2,                   // 240: option 53, DHCP OFFER
-        1, 4, 255, 255, 255, 0,     // 243: option 1, subnet mask 255.255.255.0
-        255,                        // 249: end
-    };                              // 250..299: zero padding
+        99, 130, 83, 99,        // 236: magic cookie
+        53, 1, 2,               // 240: option 53, DHCP OFFER
+        1, 4, 255, 255, 255, 0, // 243: option 1, subnet mask 255.255.255.0
+        255,                    // 249: end
+    };                          // 250..299: zero padding
     std::uint8_t expected[300] = {};
     std::memcpy(expected, fixedPart, sizeof fixedPart);
     std::memcpy(expected + 236, optionPart, sizeof optionPart);
@@ -79,7 +79,7 @@ struct RequestCase {
     const char* trace;
 };
 
-class DhcpServerRequestTest : public DhcpServerTest, public ::testing::WithParamInterface<RequestCase> {};
+class DhcpServerRequestTest : public DhcpServerTest, public ::testing::WithParamInterface<RequestCase> { };
 
 // The address offered depends on the MAC alone: a REQUEST for it, or for
 // no address at all, is acknowledged; any other address is refused with a
@@ -93,20 +93,20 @@ TEST_P(DhcpServerRequestTest, AcknowledgesOnlyTheOfferedAddress)
     EXPECT_EQ(trace, GetParam().trace);
 }
 
-INSTANTIATE_TEST_SUITE_P(Requests, DhcpServerRequestTest, ::testing::Values(
-    RequestCase{"OfferedAddress", Address{10, 200, 1, 68}, CDhcpMessage::kDhcpAck,
-                "[RECV] DHCP_REQUEST 10.200.1.68\n[SEND] DHCP_ACK 10.200.1.68\n\n"},
-    RequestCase{"OtherNetwork", Address{192, 168, 0, 5}, CDhcpMessage::kDhcpNak,
-                "[RECV] DHCP_REQUEST 192.168.0.5\n"
-                "[SEND] DHCP_NAK (Correct IP should be 10.200.1.68)\n\n"},
-    RequestCase{"LastByteOff", Address{10, 200, 1, 69}, CDhcpMessage::kDhcpNak,
-                "[RECV] DHCP_REQUEST 10.200.1.69\n"
-                "[SEND] DHCP_NAK (Correct IP should be 10.200.1.68)\n\n"},
-    RequestCase{"FirstByteOff", Address{11, 200, 1, 68}, CDhcpMessage::kDhcpNak,
-                "[RECV] DHCP_REQUEST 11.200.1.68\n"
-                "[SEND] DHCP_NAK (Correct IP should be 10.200.1.68)\n\n"},
-    RequestCase{"NoRequestedAddress", std::nullopt, CDhcpMessage::kDhcpAck,
-                "[RECV] DHCP_REQUEST \n[SEND] DHCP_ACK 10.200.1.68\n\n"}),
+INSTANTIATE_TEST_SUITE_P(Requests, DhcpServerRequestTest,
+    ::testing::Values(RequestCase{"OfferedAddress", Address{10, 200, 1, 68}, CDhcpMessage::kDhcpAck,
+                          "[RECV] DHCP_REQUEST 10.200.1.68\n[SEND] DHCP_ACK 10.200.1.68\n\n"},
+        RequestCase{"OtherNetwork", Address{192, 168, 0, 5}, CDhcpMessage::kDhcpNak,
+            "[RECV] DHCP_REQUEST 192.168.0.5\n"
+            "[SEND] DHCP_NAK (Correct IP should be 10.200.1.68)\n\n"},
+        RequestCase{"LastByteOff", Address{10, 200, 1, 69}, CDhcpMessage::kDhcpNak,
+            "[RECV] DHCP_REQUEST 10.200.1.69\n"
+            "[SEND] DHCP_NAK (Correct IP should be 10.200.1.68)\n\n"},
+        RequestCase{"FirstByteOff", Address{11, 200, 1, 68}, CDhcpMessage::kDhcpNak,
+            "[RECV] DHCP_REQUEST 11.200.1.68\n"
+            "[SEND] DHCP_NAK (Correct IP should be 10.200.1.68)\n\n"},
+        RequestCase{"NoRequestedAddress", std::nullopt, CDhcpMessage::kDhcpAck,
+            "[RECV] DHCP_REQUEST \n[SEND] DHCP_ACK 10.200.1.68\n\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DhcpServerTest, RequestWithoutAddressIsAcknowledgedAfterARefusal)
@@ -140,7 +140,7 @@ struct UnansweredCase {
     std::optional<std::uint8_t> messageType;
 };
 
-class DhcpServerUnansweredTest : public DhcpServerTest, public ::testing::WithParamInterface<UnansweredCase> {};
+class DhcpServerUnansweredTest : public DhcpServerTest, public ::testing::WithParamInterface<UnansweredCase> { };
 
 // Regression: a message that is neither DISCOVER nor REQUEST must not be
 // answered with whatever type the reply record held from the last request
@@ -153,16 +153,12 @@ TEST_P(DhcpServerUnansweredTest, GetsNoReplyEvenAfterAnOffer)
     EXPECT_EQ(trace, "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Types, DhcpServerUnansweredTest, ::testing::Values(
-    UnansweredCase{"NoOption53", std::nullopt},
-    UnansweredCase{"Type0", std::uint8_t{0}},
-    UnansweredCase{"Offer", std::uint8_t{2}},
-    UnansweredCase{"Decline", std::uint8_t{4}},
-    UnansweredCase{"Ack", std::uint8_t{5}},
-    UnansweredCase{"Nak", std::uint8_t{6}},
-    UnansweredCase{"Release", std::uint8_t{7}},
-    UnansweredCase{"Inform", std::uint8_t{8}},
-    UnansweredCase{"Type255", std::uint8_t{255}}),
+INSTANTIATE_TEST_SUITE_P(Types, DhcpServerUnansweredTest,
+    ::testing::Values(UnansweredCase{"NoOption53", std::nullopt}, UnansweredCase{"Type0", std::uint8_t{0}},
+        UnansweredCase{"Offer", std::uint8_t{2}}, UnansweredCase{"Decline", std::uint8_t{4}},
+        UnansweredCase{"Ack", std::uint8_t{5}}, UnansweredCase{"Nak", std::uint8_t{6}},
+        UnansweredCase{"Release", std::uint8_t{7}}, UnansweredCase{"Inform", std::uint8_t{8}},
+        UnansweredCase{"Type255", std::uint8_t{255}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DhcpServerTest, PlainBootpRequestGetsNoReply)
@@ -175,7 +171,11 @@ TEST_F(DhcpServerTest, PlainBootpRequestGetsNoReply)
 TEST_F(DhcpServerTest, DroppedDatagramLeavesNoTrace)
 {
     Bytes m = MakeRequest(kSupportedMac, std::nullopt);
-    m[240] = 53; m[241] = 2; m[242] = 1; m[243] = 1; m[244] = 255;
+    m[240] = 53;
+    m[241] = 2;
+    m[242] = 1;
+    m[243] = 1;
+    m[244] = 255;
     EXPECT_FALSE(Answer(m));
     Bytes shortOne = MakeRequest(kSupportedMac, CDhcpMessage::kDhcpDiscover);
     shortOne.resize(235);
@@ -226,7 +226,7 @@ struct AddressCase {
     Address offered;
 };
 
-class DhcpServerAddressTest : public DhcpServerTest, public ::testing::WithParamInterface<AddressCase> {};
+class DhcpServerAddressTest : public DhcpServerTest, public ::testing::WithParamInterface<AddressCase> { };
 
 TEST_P(DhcpServerAddressTest, OffersTenTwoHundredOneAndTheLastMacByte)
 {
@@ -234,11 +234,11 @@ TEST_P(DhcpServerAddressTest, OffersTenTwoHundredOneAndTheLastMacByte)
     EXPECT_EQ(ReplyBytes(16, 4), std::string(reinterpret_cast<const char*>(GetParam().offered.data()), 4));
 }
 
-INSTANTIATE_TEST_SUITE_P(Macs, DhcpServerAddressTest, ::testing::Values(
-    AddressCase{"Ends44", Mac{0x00, 0x30, 0x11, 0x22, 0x33, 0x44}, Address{10, 200, 1, 68}},
-    AddressCase{"OtherModuleEnds44", Mac{0x00, 0x30, 0x11, 0xAA, 0xBB, 0x44}, Address{10, 200, 1, 68}},
-    AddressCase{"Ends00", Mac{0x00, 0x30, 0x11, 0x01, 0x02, 0x00}, Address{10, 200, 1, 0}},
-    AddressCase{"EndsFF", Mac{0x00, 0x30, 0x11, 0x01, 0x02, 0xFF}, Address{10, 200, 1, 255}}),
+INSTANTIATE_TEST_SUITE_P(Macs, DhcpServerAddressTest,
+    ::testing::Values(AddressCase{"Ends44", Mac{0x00, 0x30, 0x11, 0x22, 0x33, 0x44}, Address{10, 200, 1, 68}},
+        AddressCase{"OtherModuleEnds44", Mac{0x00, 0x30, 0x11, 0xAA, 0xBB, 0x44}, Address{10, 200, 1, 68}},
+        AddressCase{"Ends00", Mac{0x00, 0x30, 0x11, 0x01, 0x02, 0x00}, Address{10, 200, 1, 0}},
+        AddressCase{"EndsFF", Mac{0x00, 0x30, 0x11, 0x01, 0x02, 0xFF}, Address{10, 200, 1, 255}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DhcpServerTest, LogCutsOverlongLinesWithinItsBuffer)

@@ -65,7 +65,7 @@ protected:
     std::string RunClient()
     {
         return RunShell("ip netns exec '" + modulesNs + "' timeout " + kClientTimeout + " busybox udhcpc "
-                   + kClientOptions + " -i '" + modulesIf + "' -s '" + script + "'");
+            + kClientOptions + " -i '" + modulesIf + "' -s '" + script + "'");
     }
 
     std::string modulesNs, modulesIf, script;
@@ -81,8 +81,7 @@ TEST_F(DhcpServerUdhcpcTest, SupportedModuleObtainsItsFixedAddress)
     control->Stop();
     EXPECT_NE(client.find("LEASE 10.200.1.68 255.255.255.0"), std::string::npos) << client;
     EXPECT_NE(trace.find("[SEND] DHCP_OFFER.\n"), std::string::npos) << trace;
-    EXPECT_NE(trace.find("[RECV] DHCP_REQUEST 10.200.1.68\n[SEND] DHCP_ACK 10.200.1.68\n"), std::string::npos)
-        << trace;
+    EXPECT_NE(trace.find("[RECV] DHCP_REQUEST 10.200.1.68\n[SEND] DHCP_ACK 10.200.1.68\n"), std::string::npos) << trace;
 }
 
 TEST_F(DhcpServerUdhcpcTest, ModuleOutsideThePrefixObtainsNothing)

@@ -30,17 +30,18 @@ inline constexpr std::size_t kClientMessageLength = 300;
 // Options in order: 53, then 50 when given, then 55 (parameter request
 // list: skipped by the server), then 255; zero padding up to `length`.
 inline Bytes MakeRequest(const Mac& mac, std::optional<std::uint8_t> messageType,
-                         std::optional<Address> requestedIp = std::nullopt,
-                         std::size_t length = kClientMessageLength)
+    std::optional<Address> requestedIp = std::nullopt, std::size_t length = kClientMessageLength)
 {
     Bytes m(length, 0);
-    m[0] = 1;                                  // op: request
-    m[1] = 1;                                  // htype: Ethernet
-    m[2] = 6;                                  // hlen
-    m[3] = 3;                                  // hops
-    std::memcpy(&m[4], kXid.data(), 4);        // xid
-    m[8] = 0x00; m[9] = 0x2A;                  // secs 42
-    m[10] = 0x80; m[11] = 0x00;                // flags: broadcast
+    m[0] = 1;                           // op: request
+    m[1] = 1;                           // htype: Ethernet
+    m[2] = 6;                           // hlen
+    m[3] = 3;                           // hops
+    std::memcpy(&m[4], kXid.data(), 4); // xid
+    m[8] = 0x00;
+    m[9] = 0x2A; // secs 42
+    m[10] = 0x80;
+    m[11] = 0x00; // flags: broadcast
     const std::uint8_t ciaddr[4] = {192, 168, 0, 9};
     const std::uint8_t siaddr[4] = {192, 168, 0, 1};
     const std::uint8_t giaddr[4] = {172, 16, 0, 1};
@@ -48,20 +49,27 @@ inline Bytes MakeRequest(const Mac& mac, std::optional<std::uint8_t> messageType
     std::memcpy(&m[20], siaddr, 4);
     std::memcpy(&m[24], giaddr, 4);
     std::memcpy(&m[28], mac.data(), mac.size());
-    m[44] = 's';                               // sname, not terminated on purpose
-    m[108] = 'f';                              // file
+    m[44] = 's';  // sname, not terminated on purpose
+    m[108] = 'f'; // file
     const std::uint8_t cookie[4] = {99, 130, 83, 99};
     std::memcpy(&m[236], cookie, 4);
     std::size_t at = 240;
     if (messageType) {
-        m[at++] = 53; m[at++] = 1; m[at++] = *messageType;
+        m[at++] = 53;
+        m[at++] = 1;
+        m[at++] = *messageType;
     }
     if (requestedIp) {
-        m[at++] = 50; m[at++] = 4;
+        m[at++] = 50;
+        m[at++] = 4;
         std::memcpy(&m[at], requestedIp->data(), 4);
         at += 4;
     }
-    m[at++] = 55; m[at++] = 3; m[at++] = 1; m[at++] = 3; m[at++] = 6;
+    m[at++] = 55;
+    m[at++] = 3;
+    m[at++] = 1;
+    m[at++] = 3;
+    m[at++] = 6;
     m[at] = 255;
     return m;
 }

@@ -25,8 +25,8 @@ protected:
         return text.str();
     }
 
-    std::string path = (std::filesystem::temp_directory_path()
-                        / ("logtofile-" + std::to_string(::getpid()) + ".log")).string();
+    std::string path =
+        (std::filesystem::temp_directory_path() / ("logtofile-" + std::to_string(::getpid()) + ".log")).string();
 };
 
 TEST_F(LogToFileTest, AppendsEveryLineToTheFile)

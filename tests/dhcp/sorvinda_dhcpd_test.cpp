@@ -67,8 +67,10 @@ protected:
         argv.push_back(nullptr);
         posix_spawn_file_actions_t files;
         posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, (dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&files, STDERR_FILENO, (dir / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(
+            &files, STDOUT_FILENO, (dir / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(
+            &files, STDERR_FILENO, (dir / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int error = posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&files);
         ASSERT_EQ(error, 0) << program;
@@ -151,7 +153,7 @@ struct UsageCase {
     std::vector<std::string> args;
 };
 
-class SorvindaDhcpdUsageTest : public SorvindaDhcpdTest, public ::testing::WithParamInterface<UsageCase> {};
+class SorvindaDhcpdUsageTest : public SorvindaDhcpdTest, public ::testing::WithParamInterface<UsageCase> { };
 
 TEST_P(SorvindaDhcpdUsageTest, WrongArgumentsGiveUsageAndStatus2)
 {
@@ -160,11 +162,9 @@ TEST_P(SorvindaDhcpdUsageTest, WrongArgumentsGiveUsageAndStatus2)
     EXPECT_TRUE(StderrShows("usage: sorvinda-dhcpd [--log FILE]"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Arguments, SorvindaDhcpdUsageTest, ::testing::Values(
-    UsageCase{"UnknownOption", {"--bogus"}},
-    UsageCase{"LogWithoutFile", {"--log"}},
-    UsageCase{"LogWithEmptyFile", {"--log", ""}},
-    UsageCase{"ExtraArgument", {"--log", "a", "b"}}),
+INSTANTIATE_TEST_SUITE_P(Arguments, SorvindaDhcpdUsageTest,
+    ::testing::Values(UsageCase{"UnknownOption", {"--bogus"}}, UsageCase{"LogWithoutFile", {"--log"}},
+        UsageCase{"LogWithEmptyFile", {"--log", ""}}, UsageCase{"ExtraArgument", {"--log", "a", "b"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -25,37 +25,31 @@
 #include <time.h>
 #include <unistd.h>
 
-extern char **environ;
+extern char** environ;
 
-enum {
-    kModules = 3,
-    kTimeoutMs = 10000,
-    kPollStepMs = 5,
-    kLineSize = 4096
-};
+enum { kModules = 3, kTimeoutMs = 10000, kPollStepMs = 5, kLineSize = 4096 };
 
 static int checks;
 static int failures;
 
-#define CHECK(condition)                                                   \
-    do {                                                                   \
-        ++checks;                                                          \
-        if (!(condition)) {                                                \
-            ++failures;                                                    \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__,        \
-                    __LINE__, #condition);                                 \
-        }                                                                  \
+#define CHECK(condition)                                                                                               \
+    do {                                                                                                               \
+        ++checks;                                                                                                      \
+        if (!(condition)) {                                                                                            \
+            ++failures;                                                                                                \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);                              \
+        }                                                                                                              \
     } while (0)
 
 typedef int (*StartFn)(void);
 typedef int (*SendModuleScanFn)(void);
-typedef void (*SendConfigureFn)(const QORT_ConfigureRequestType *);
-typedef void (*SendWinkFn)(const QORT_ConfigureRequestType *);
+typedef void (*SendConfigureFn)(const QORT_ConfigureRequestType*);
+typedef void (*SendWinkFn)(const QORT_ConfigureRequestType*);
 typedef void (*RegisterCallBackFn)(QORT_CallBackType);
-typedef int (*GetResponseFn)(QORT_ModuleScanResponseType *);
-typedef int (*GetInvPswdMacIdFn)(uint8_t *);
+typedef int (*GetResponseFn)(QORT_ModuleScanResponseType*);
+typedef int (*GetInvPswdMacIdFn)(uint8_t*);
 typedef void (*RemoveFirstInvPswdMacIdFn)(void);
-typedef long (*DllGetVersionFn)(DLLVERSIONINFO *);
+typedef long (*DllGetVersionFn)(DLLVERSIONINFO*);
 
 struct Qort {
     StartFn start;
@@ -79,9 +73,9 @@ static void onEvent(int code)
 
 /* dlsym gives an object pointer; ISO C has no cast to a function pointer,
  * so the bits are copied (what POSIX guarantees to work). */
-static int lookUp(void *library, const char *name, void *function, size_t size)
+static int lookUp(void* library, const char* name, void* function, size_t size)
 {
-    void *symbol = dlsym(library, name);
+    void* symbol = dlsym(library, name);
     if (symbol == NULL) {
         fprintf(stderr, "dlsym(%s): %s\n", name, dlerror());
         return 0;
@@ -92,10 +86,9 @@ static int lookUp(void *library, const char *name, void *function, size_t size)
 
 #define LOOK_UP(library, name, field) lookUp(library, name, &(field), sizeof(field))
 
-static int bindAll(void *library, struct Qort *qort)
+static int bindAll(void* library, struct Qort* qort)
 {
-    return LOOK_UP(library, "QORT_Start", qort->start)
-        && LOOK_UP(library, "QORT_SendModuleScan", qort->sendModuleScan)
+    return LOOK_UP(library, "QORT_Start", qort->start) && LOOK_UP(library, "QORT_SendModuleScan", qort->sendModuleScan)
         && LOOK_UP(library, "QORT_SendConfigure", qort->sendConfigure)
         && LOOK_UP(library, "QORT_SendWink", qort->sendWink)
         && LOOK_UP(library, "QORT_RegisterCallBack", qort->registerCallBack)
@@ -113,11 +106,11 @@ static void sleepMs(int ms)
 
 /* Starts the simulator among the modules and waits for its "ready" line.
  * Returns its pid, or -1. */
-static pid_t startSimulator(const char *modulesNamespace, const char *binDir)
+static pid_t startSimulator(const char* modulesNamespace, const char* binDir)
 {
     char program[kLineSize];
     snprintf(program, sizeof program, "%s/sorvinda-modulesim", binDir);
-    char *argv[] = {"ip", "netns", "exec", (char *)modulesNamespace, program, "--count", "3", NULL};
+    char* argv[] = {"ip", "netns", "exec", (char*)modulesNamespace, program, "--count", "3", NULL};
 
     int fds[2];
     if (pipe(fds) != 0)
@@ -175,7 +168,7 @@ static void stopSimulator(pid_t pid)
     CHECK(!"the simulator did not stop on SIGTERM");
 }
 
-static void checkScanRecords(const struct Qort *qort)
+static void checkScanRecords(const struct Qort* qort)
 {
     for (int i = 1; i <= kModules; ++i) {
         QORT_ModuleScanResponseType record;
@@ -186,8 +179,8 @@ static void checkScanRecords(const struct Qort *qort)
         CHECK(memcmp(record.MacId, mac, sizeof mac) == 0);
         CHECK(record.IpAddrValid == 1);
         CHECK(record.IpAddr == (192u << 24 | 168u << 16 | 10u << 8 | (uint32_t)i));
-        CHECK(record.ProtocolVersionValid == 1 && record.ProtocolVersionMajor == 1
-              && record.ProtocolVersionMinor == 10);
+        CHECK(
+            record.ProtocolVersionValid == 1 && record.ProtocolVersionMajor == 1 && record.ProtocolVersionMinor == 10);
         CHECK(record.FbTypeValid == 1 && strcmp(record.FbType, "Modbus TCP") == 0);
     }
     QORT_ModuleScanResponseType none;
@@ -196,10 +189,10 @@ static void checkScanRecords(const struct Qort *qort)
 
 int main(void)
 {
-    const char *isolated = getenv("SORVINDA_ISOLATED");
-    const char *modulesNamespace = getenv("SORVINDA_NETNS_MODULES");
-    const char *libDir = getenv("SORVINDA_LIB_DIR");
-    const char *binDir = getenv("SORVINDA_BIN_DIR");
+    const char* isolated = getenv("SORVINDA_ISOLATED");
+    const char* modulesNamespace = getenv("SORVINDA_NETNS_MODULES");
+    const char* libDir = getenv("SORVINDA_LIB_DIR");
+    const char* binDir = getenv("SORVINDA_BIN_DIR");
     if (isolated == NULL || strcmp(isolated, "1") != 0 || modulesNamespace == NULL) {
         fprintf(stderr, "FATAL: run inside scripts/isolated-net (SORVINDA_ISOLATED=1 missing)\n");
         return 2;
@@ -211,7 +204,7 @@ int main(void)
 
     char path[kLineSize];
     snprintf(path, sizeof path, "%s/libqort.so.1", libDir);
-    void *library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+    void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (library == NULL) {
         fprintf(stderr, "FATAL: dlopen(%s): %s\n", path, dlerror());
         return 1;

@@ -7,8 +7,8 @@
 
 #include <cstring>
 #include <functional>
-#include <regex>
 #include <optional>
+#include <regex>
 #include <string>
 
 namespace integration {
@@ -59,8 +59,8 @@ protected:
 
     // Scans again and returns the record of `mac` (the library's own
     // requests, echoed back to it, are queued too and skipped here).
-    std::optional<QORT_ModuleScanResponseType> rescan(SimulatorProcess& simulator, const std::string& mac,
-                                                      std::size_t modules)
+    std::optional<QORT_ModuleScanResponseType> rescan(
+        SimulatorProcess& simulator, const std::string& mac, std::size_t modules)
     {
         QortSession::reset();
         const std::size_t from = simulator.lineCount();
@@ -80,7 +80,7 @@ struct WireCase {
     std::string bytes;
 };
 
-class ConfigureWireTest : public ConfigureTest, public ::testing::WithParamInterface<WireCase> {};
+class ConfigureWireTest : public ConfigureTest, public ::testing::WithParamInterface<WireCase> { };
 
 TEST_P(ConfigureWireTest, TheSimulatorReceivesExactlyTheseBytes)
 {
@@ -92,70 +92,68 @@ TEST_P(ConfigureWireTest, TheSimulatorReceivesExactlyTheseBytes)
     EXPECT_EQ(nextReceived(simulator, from), GetParam().bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Requests, ConfigureWireTest,
-    ::testing::Values(
-        WireCase{"AddressesAndDhcpOff",
-                 [] {
-                     auto r = emptyRequest("02-00-00-12-34-56");
-                     r.IpAddr = address(192, 168, 0, 10);
-                     r.SubnetMask = address(255, 255, 255, 0);
-                     r.Gateway = address(192, 168, 0, 1);
-                     r.Dhcp = 0;
-                     return r;
-                 },
-                 "Configure: 02-00-00-12-34-56;IP = 192.168.0.10;SN = 255.255.255.0;GW = 192.168.0.1;"
-                 "DHCP = OFF;HN = ;\0"s},
+INSTANTIATE_TEST_SUITE_P(Requests, ConfigureWireTest,
+    ::testing::Values(WireCase{"AddressesAndDhcpOff",
+                          [] {
+                              auto r = emptyRequest("02-00-00-12-34-56");
+                              r.IpAddr = address(192, 168, 0, 10);
+                              r.SubnetMask = address(255, 255, 255, 0);
+                              r.Gateway = address(192, 168, 0, 1);
+                              r.Dhcp = 0;
+                              return r;
+                          },
+                          "Configure: 02-00-00-12-34-56;IP = 192.168.0.10;SN = 255.255.255.0;GW = 192.168.0.1;"
+                          "DHCP = OFF;HN = ;\0"s},
         WireCase{"EveryPiece",
-                 [] {
-                     auto r = emptyRequest(kFirstModule);
-                     copyText(r.Password, "old pw");
-                     r.ChangePassword = 1;
-                     copyText(r.NewPassword, "new pw");
-                     r.IpAddr = address(10, 0, 0, 5);
-                     r.SubnetMask = address(255, 0, 0, 0);
-                     r.Gateway = address(10, 0, 0, 1);
-                     r.Dhcp = 1;
-                     copyText(r.HostName, "plc-7");
-                     r.Dns1 = address(10, 0, 0, 2);
-                     r.Dns2 = address(10, 0, 0, 3);
-                     return r;
-                 },
-                 "Configure: 00-30-11-00-00-01;Password: old pw;New Password = new pw;IP = 10.0.0.5;"
-                 "SN = 255.0.0.0;GW = 10.0.0.1;DHCP = ON;HN = plc-7;DNS1 = 10.0.0.2;DNS2 = 10.0.0.3;\0"s},
+            [] {
+                auto r = emptyRequest(kFirstModule);
+                copyText(r.Password, "old pw");
+                r.ChangePassword = 1;
+                copyText(r.NewPassword, "new pw");
+                r.IpAddr = address(10, 0, 0, 5);
+                r.SubnetMask = address(255, 0, 0, 0);
+                r.Gateway = address(10, 0, 0, 1);
+                r.Dhcp = 1;
+                copyText(r.HostName, "plc-7");
+                r.Dns1 = address(10, 0, 0, 2);
+                r.Dns2 = address(10, 0, 0, 3);
+                return r;
+            },
+            "Configure: 00-30-11-00-00-01;Password: old pw;New Password = new pw;IP = 10.0.0.5;"
+            "SN = 255.0.0.0;GW = 10.0.0.1;DHCP = ON;HN = plc-7;DNS1 = 10.0.0.2;DNS2 = 10.0.0.3;\0"s},
         WireCase{"NothingButTheHostName", [] { return emptyRequest("0a-0b-0c-0d-0e-0f"); },
-                 "Configure: 0A-0B-0C-0D-0E-0F;HN = ;\0"s},
+            "Configure: 0A-0B-0C-0D-0E-0F;HN = ;\0"s},
         WireCase{"ChangePasswordOtherThanOneSendsNoNewPassword",
-                 [] {
-                     auto r = emptyRequest(kFirstModule);
-                     r.ChangePassword = 2;
-                     copyText(r.NewPassword, "ignored");
-                     return r;
-                 },
-                 "Configure: 00-30-11-00-00-01;HN = ;\0"s},
+            [] {
+                auto r = emptyRequest(kFirstModule);
+                r.ChangePassword = 2;
+                copyText(r.NewPassword, "ignored");
+                return r;
+            },
+            "Configure: 00-30-11-00-00-01;HN = ;\0"s},
         WireCase{"ZeroAddressesAreSent",
-                 [] {
-                     auto r = emptyRequest(kFirstModule);
-                     r.Gateway = 0;
-                     r.Dns2 = address(255, 255, 255, 254);
-                     return r;
-                 },
-                 "Configure: 00-30-11-00-00-01;GW = 0.0.0.0;HN = ;DNS2 = 255.255.255.254;\0"s},
+            [] {
+                auto r = emptyRequest(kFirstModule);
+                r.Gateway = 0;
+                r.Dns2 = address(255, 255, 255, 254);
+                return r;
+            },
+            "Configure: 00-30-11-00-00-01;GW = 0.0.0.0;HN = ;DNS2 = 255.255.255.254;\0"s},
         WireCase{"LongestTextsAreNotCut",
-                 [] {
-                     auto r = emptyRequest(kFirstModule);
-                     copyText(r.Password, std::string(127, 'p'));
-                     r.ChangePassword = 1;
-                     copyText(r.NewPassword, std::string(127, 'n'));
-                     copyText(r.HostName, std::string(127, 'h'));
-                     r.IpAddr = r.SubnetMask = r.Gateway = r.Dns1 = r.Dns2 = address(255, 255, 255, 255) - 1;
-                     r.Dhcp = 1;
-                     return r;
-                 },
-                 "Configure: 00-30-11-00-00-01;Password: " + std::string(127, 'p') + ";New Password = "
-                     + std::string(127, 'n') + ";IP = 255.255.255.254;SN = 255.255.255.254;GW = 255.255.255.254;"
-                     + "DHCP = ON;HN = " + std::string(127, 'h') + ";DNS1 = 255.255.255.254;DNS2 = 255.255.255.254;"
-                     + "\0"s}),
+            [] {
+                auto r = emptyRequest(kFirstModule);
+                copyText(r.Password, std::string(127, 'p'));
+                r.ChangePassword = 1;
+                copyText(r.NewPassword, std::string(127, 'n'));
+                copyText(r.HostName, std::string(127, 'h'));
+                r.IpAddr = r.SubnetMask = r.Gateway = r.Dns1 = r.Dns2 = address(255, 255, 255, 255) - 1;
+                r.Dhcp = 1;
+                return r;
+            },
+            "Configure: 00-30-11-00-00-01;Password: " + std::string(127, 'p') + ";New Password = "
+                + std::string(127, 'n') + ";IP = 255.255.255.254;SN = 255.255.255.254;GW = 255.255.255.254;"
+                + "DHCP = ON;HN = " + std::string(127, 'h') + ";DNS1 = 255.255.255.254;DNS2 = 255.255.255.254;"
+                + "\0"s}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ConfigureTest, ARecordWithoutNulInATextFieldSendsNothing)
@@ -229,7 +227,7 @@ struct RejectedCase {
     const char* logged;
 };
 
-class RejectedPasswordTest : public ConfigureTest, public ::testing::WithParamInterface<RejectedCase> {};
+class RejectedPasswordTest : public ConfigureTest, public ::testing::WithParamInterface<RejectedCase> { };
 
 TEST_P(RejectedPasswordTest, QueuesTheMacAndChangesNothing)
 {
@@ -244,9 +242,9 @@ TEST_P(RejectedPasswordTest, QueuesTheMacAndChangesNothing)
 
     ASSERT_TRUE(QortSession::waitForCount(QORT_CB_INVALID_PASSWORD, 1));
     EXPECT_EQ(QortSession::count(QORT_CB_RECONFIGURED), 0u);
-    EXPECT_TRUE(simulator.waitForLine(std::regex(std::string("^invalid-password 00-30-11-00-00-07 password=")
-                                                 + GetParam().logged + "$"),
-                                      kLineTimeout, from));
+    EXPECT_TRUE(simulator.waitForLine(
+        std::regex(std::string("^invalid-password 00-30-11-00-00-07 password=") + GetParam().logged + "$"),
+        kLineTimeout, from));
     std::uint8_t first[QORT_MAC_SIZE];
     std::uint8_t again[QORT_MAC_SIZE];
     ASSERT_EQ(QORT_GetInvPswdMacId(first), 1);
@@ -263,10 +261,9 @@ TEST_P(RejectedPasswordTest, QueuesTheMacAndChangesNothing)
 }
 
 INSTANTIATE_TEST_SUITE_P(Passwords, RejectedPasswordTest,
-                         ::testing::Values(RejectedCase{"Wrong", "Secret", "wrong"},
-                                           RejectedCase{"Missing", "", "missing"},
-                                           RejectedCase{"Longer", "secret ", "wrong"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Values(RejectedCase{"Wrong", "Secret", "wrong"}, RejectedCase{"Missing", "", "missing"},
+        RejectedCase{"Longer", "secret ", "wrong"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ConfigureTest, RightPasswordReconfiguresAndANewPasswordReplacesIt)
 {

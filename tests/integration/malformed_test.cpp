@@ -24,8 +24,8 @@ const std::string kSentinelMac = "00-30-11-99-99-99";
 const std::string kSentinel = "mac = " + kSentinelMac + ";\0"s;
 
 struct Received {
-    std::vector<int> codes;  // before the sentinel's own code 1
-    std::vector<QORT_ModuleScanResponseType> responses;  // without the sentinel
+    std::vector<int> codes;                             // before the sentinel's own code 1
+    std::vector<QORT_ModuleScanResponseType> responses; // without the sentinel
     std::vector<QortSession::Mac> invalidPasswordMacs;
 };
 
@@ -99,9 +99,8 @@ void expectOneRecordWithoutFields(const Received& received)
 {
     ASSERT_EQ(received.responses.size(), 1u);
     const auto& r = received.responses[0];
-    for (std::uint8_t valid : {r.ProtocolVersionValid, r.FbTypeValid, r.ModuleVersionValid, r.MacIdValid,
-                               r.IpAddrValid, r.SubnetMaskValid, r.GatewayValid, r.DhcpValid, r.PswdValid,
-                               r.HostNameValid, r.Dns1Valid, r.Dns2Valid})
+    for (std::uint8_t valid : {r.ProtocolVersionValid, r.FbTypeValid, r.ModuleVersionValid, r.MacIdValid, r.IpAddrValid,
+             r.SubnetMaskValid, r.GatewayValid, r.DhcpValid, r.PswdValid, r.HostNameValid, r.Dns1Valid, r.Dns2Valid})
         EXPECT_EQ(valid, 0);
 }
 
@@ -122,71 +121,66 @@ std::string allBytesButNul()
     return bytes;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Replies, MalformedReplyTest,
-    ::testing::Values(
-        MalformedCase{"LongerThanTheBufferIsDropped",
-                      {padded("mac = 00-30-11-00-00-01;", 2000)}, {}, expectNothingQueued},
-        MalformedCase{"OneByteTooLongIsDropped",
-                      {padded("mac = 00-30-11-00-00-01;", kReceiveBufferBytes + 1)}, {}, expectNothingQueued},
-        MalformedCase{"LargestDatagramIsDropped",
-                      {padded("mac = 00-30-11-00-00-01;", kLargestUdpPayload)}, {}, expectNothingQueued},
-        MalformedCase{"ExactlyTheBufferWithoutNulIsRead",
-                      {padded("mac = 00-30-11-00-00-02;", kReceiveBufferBytes)}, {QORT_CB_RESPONSE},
-                      expectOneMac("00-30-11-00-00-02")},
-        MalformedCase{"WithoutNulIsRead",
-                      {"mac = 00-30-11-00-00-03;ip = 1.2.3.4;"}, {QORT_CB_RESPONSE},
-                      [](const Received& received) {
-                          ASSERT_EQ(received.responses.size(), 1u);
-                          EXPECT_EQ(received.responses[0].IpAddrValid, 1);
-                          EXPECT_EQ(addressText(received.responses[0].IpAddr), "1.2.3.4");
-                      }},
-        MalformedCase{"TextEndsAtAnEmbeddedNul",
-                      {"mac = 00-30-11-00-00-04;\0ip = 1.2.3.4;"s}, {QORT_CB_RESPONSE},
-                      [](const Received& received) {
-                          ASSERT_EQ(received.responses.size(), 1u);
-                          EXPECT_EQ(received.responses[0].MacIdValid, 1);
-                          EXPECT_EQ(received.responses[0].IpAddrValid, 0);
-                      }},
+INSTANTIATE_TEST_SUITE_P(Replies, MalformedReplyTest,
+    ::testing::Values(MalformedCase{"LongerThanTheBufferIsDropped", {padded("mac = 00-30-11-00-00-01;", 2000)}, {},
+                          expectNothingQueued},
+        MalformedCase{"OneByteTooLongIsDropped", {padded("mac = 00-30-11-00-00-01;", kReceiveBufferBytes + 1)}, {},
+            expectNothingQueued},
+        MalformedCase{"LargestDatagramIsDropped", {padded("mac = 00-30-11-00-00-01;", kLargestUdpPayload)}, {},
+            expectNothingQueued},
+        MalformedCase{"ExactlyTheBufferWithoutNulIsRead", {padded("mac = 00-30-11-00-00-02;", kReceiveBufferBytes)},
+            {QORT_CB_RESPONSE}, expectOneMac("00-30-11-00-00-02")},
+        MalformedCase{"WithoutNulIsRead", {"mac = 00-30-11-00-00-03;ip = 1.2.3.4;"}, {QORT_CB_RESPONSE},
+            [](const Received& received) {
+                ASSERT_EQ(received.responses.size(), 1u);
+                EXPECT_EQ(received.responses[0].IpAddrValid, 1);
+                EXPECT_EQ(addressText(received.responses[0].IpAddr), "1.2.3.4");
+            }},
+        MalformedCase{"TextEndsAtAnEmbeddedNul", {"mac = 00-30-11-00-00-04;\0ip = 1.2.3.4;"s}, {QORT_CB_RESPONSE},
+            [](const Received& received) {
+                ASSERT_EQ(received.responses.size(), 1u);
+                EXPECT_EQ(received.responses[0].MacIdValid, 1);
+                EXPECT_EQ(received.responses[0].IpAddrValid, 0);
+            }},
         MalformedCase{"EmptyDatagramIsIgnored", {""}, {}, expectNothingQueued},
         MalformedCase{"OnlyANulIsARecordWithoutFields", {"\0"s}, {QORT_CB_RESPONSE}, expectOneRecordWithoutFields},
         MalformedCase{"BinaryGarbageIsARecordWithoutFields", {allBytesButNul()}, {QORT_CB_RESPONSE},
-                      expectOneRecordWithoutFields},
-        MalformedCase{"ScanEchoInAnyCaseIsIgnored", {"mOdUlE sCaN\0"s, "MODULE SCAN and more"}, {},
-                      expectNothingQueued},
-        MalformedCase{"ReconfiguredInCapitalsRaisesCodeTwoOnly",
-                      {"RECONFIGURED: 00-30-11-00-00-05\0"s}, {QORT_CB_RECONFIGURED}, expectNothingQueued},
-        MalformedCase{"InvalidPasswordQueuesTheMac",
-                      {"Invalid Password: 00-30-11-00-00-06\0"s}, {QORT_CB_INVALID_PASSWORD},
-                      [](const Received& received) {
-                          ASSERT_EQ(received.invalidPasswordMacs.size(), 1u);
-                          EXPECT_EQ(macText(received.invalidPasswordMacs[0].data()), "00-30-11-00-00-06");
-                      }},
-        MalformedCase{"InvalidPasswordWithoutSpaceQueuesAnUnknownMac",
-                      {"Invalid Password:02-00-00-12-34-56\0"s}, {QORT_CB_INVALID_PASSWORD},
-                      [](const Received& received) {
-                          ASSERT_EQ(received.invalidPasswordMacs.size(), 1u);
-                          EXPECT_EQ(macText(received.invalidPasswordMacs[0].data()), "FF-FF-FF-FF-FF-FF");
-                      }},
-        MalformedCase{"ShortMacKeepsTheMissingBytesUnknown",
-                      {"mac = 00-30-11;\0"s}, {QORT_CB_RESPONSE}, expectOneMac("00-30-11-FF-FF-FF")},
+            expectOneRecordWithoutFields},
+        MalformedCase{
+            "ScanEchoInAnyCaseIsIgnored", {"mOdUlE sCaN\0"s, "MODULE SCAN and more"}, {}, expectNothingQueued},
+        MalformedCase{"ReconfiguredInCapitalsRaisesCodeTwoOnly", {"RECONFIGURED: 00-30-11-00-00-05\0"s},
+            {QORT_CB_RECONFIGURED}, expectNothingQueued},
+        MalformedCase{"InvalidPasswordQueuesTheMac", {"Invalid Password: 00-30-11-00-00-06\0"s},
+            {QORT_CB_INVALID_PASSWORD},
+            [](const Received& received) {
+                ASSERT_EQ(received.invalidPasswordMacs.size(), 1u);
+                EXPECT_EQ(macText(received.invalidPasswordMacs[0].data()), "00-30-11-00-00-06");
+            }},
+        MalformedCase{"InvalidPasswordWithoutSpaceQueuesAnUnknownMac", {"Invalid Password:02-00-00-12-34-56\0"s},
+            {QORT_CB_INVALID_PASSWORD},
+            [](const Received& received) {
+                ASSERT_EQ(received.invalidPasswordMacs.size(), 1u);
+                EXPECT_EQ(macText(received.invalidPasswordMacs[0].data()), "FF-FF-FF-FF-FF-FF");
+            }},
+        MalformedCase{"ShortMacKeepsTheMissingBytesUnknown", {"mac = 00-30-11;\0"s}, {QORT_CB_RESPONSE},
+            expectOneMac("00-30-11-FF-FF-FF")},
         MalformedCase{"LongFieldIsCutAndLaterKeysAreStillFound",
-                      {"fb type = " + std::string(200, 'F') + ";hn = after;\0"s}, {QORT_CB_RESPONSE},
-                      [](const Received& received) {
-                          ASSERT_EQ(received.responses.size(), 1u);
-                          const auto& r = received.responses[0];
-                          EXPECT_EQ(textField(r.FbType, r.FbTypeValid), std::string(127, 'F'));
-                          EXPECT_EQ(textField(r.HostName, r.HostNameValid), "after");
-                      }},
+            {"fb type = " + std::string(200, 'F') + ";hn = after;\0"s}, {QORT_CB_RESPONSE},
+            [](const Received& received) {
+                ASSERT_EQ(received.responses.size(), 1u);
+                const auto& r = received.responses[0];
+                EXPECT_EQ(textField(r.FbType, r.FbTypeValid), std::string(127, 'F'));
+                EXPECT_EQ(textField(r.HostName, r.HostNameValid), "after");
+            }},
         MalformedCase{"ManyRepliesKeepTheirOrder",
-                      {"mac = 00-30-11-00-00-0A;\0"s, ""s, padded("x", 3000), "Reconfigured: x\0"s,
-                       "mac = 00-30-11-00-00-0B;\0"s},
-                      {QORT_CB_RESPONSE, QORT_CB_RECONFIGURED, QORT_CB_RESPONSE},
-                      [](const Received& received) {
-                          ASSERT_EQ(received.responses.size(), 2u);
-                          EXPECT_EQ(macText(received.responses[0].MacId), "00-30-11-00-00-0A");
-                          EXPECT_EQ(macText(received.responses[1].MacId), "00-30-11-00-00-0B");
-                      }}),
+            {"mac = 00-30-11-00-00-0A;\0"s, ""s, padded("x", 3000), "Reconfigured: x\0"s,
+                "mac = 00-30-11-00-00-0B;\0"s},
+            {QORT_CB_RESPONSE, QORT_CB_RECONFIGURED, QORT_CB_RESPONSE},
+            [](const Received& received) {
+                ASSERT_EQ(received.responses.size(), 2u);
+                EXPECT_EQ(macText(received.responses[0].MacId), "00-30-11-00-00-0A");
+                EXPECT_EQ(macText(received.responses[1].MacId), "00-30-11-00-00-0B");
+            }}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

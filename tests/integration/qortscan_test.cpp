@@ -31,23 +31,26 @@ TEST(Qortscan, ListsEveryModuleWithTheDeviceListColumns)
 {
     testsupport::requireIsolatedNetwork();
     SimulatorProcess simulator({
-        "--module", "mac=00-30-11-00-00-0A,ip=10.1.2.3,sn=255.0.0.0,gw=10.0.0.1,dhcp=on,version=2.1.300,fb=PROFINET IO",
-        "--module", "mac=00-30-11-00-00-0B,protocol=1.9,-sn,-gw,-dhcp,-version,-fb",
+        "--module",
+        "mac=00-30-11-00-00-0A,ip=10.1.2.3,sn=255.0.0.0,gw=10.0.0.1,dhcp=on,version=2.1.300,fb=PROFINET IO",
+        "--module",
+        "mac=00-30-11-00-00-0B,protocol=1.9,-sn,-gw,-dhcp,-version,-fb",
     });
     ASSERT_TRUE(simulator.start()) << simulator.error();
 
     const std::string output = runQortscan();
 
-    EXPECT_NE(output.find("IP               SN               GW               DHCP  Version    Type              MAC\n"),
-              std::string::npos)
+    EXPECT_NE(
+        output.find("IP               SN               GW               DHCP  Version    Type              MAC\n"),
+        std::string::npos)
         << output;
     EXPECT_NE(output.find("10.1.2.3         255.0.0.0        10.0.0.1         On    2.01.300   PROFINET IO       "
                           "00-30-11-00-00-0A\n"),
-              std::string::npos)
+        std::string::npos)
         << output;
     EXPECT_NE(output.find("192.168.0.10     N/A              N/A              N/A   N/A        N/A               "
                           "00-30-11-00-00-0B\n"),
-              std::string::npos)
+        std::string::npos)
         << output;
     EXPECT_NE(output.find("2 modules answered\n"), std::string::npos) << output;
 }

@@ -17,8 +17,7 @@ std::vector<QortSession::Event> recorded;
 
 std::int64_t nowNs()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -110,7 +109,7 @@ std::string macText(const std::uint8_t* mac)
 std::string addressText(std::uint32_t value)
 {
     return std::to_string(value >> 24) + "." + std::to_string((value >> 16) & 0xFF) + "."
-           + std::to_string((value >> 8) & 0xFF) + "." + std::to_string(value & 0xFF);
+        + std::to_string((value >> 8) & 0xFF) + "." + std::to_string(value & 0xFF);
 }
 
 std::uint32_t address(unsigned a, unsigned b, unsigned c, unsigned d)

@@ -25,7 +25,7 @@ class QortSession {
 public:
     struct Event {
         int code = 0;
-        std::int64_t steadyNs = 0;  // std::chrono::steady_clock
+        std::int64_t steadyNs = 0; // std::chrono::steady_clock
     };
     using Mac = std::array<std::uint8_t, QORT_MAC_SIZE>;
 

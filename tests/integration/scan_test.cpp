@@ -72,7 +72,7 @@ void expectGeneratedModule(const QORT_ModuleScanResponseType& r, unsigned n)
     EXPECT_EQ(r.ModuleVersionBuild, 7);
     ASSERT_EQ(r.MacIdValid, 1);
     const std::uint8_t mac[QORT_MAC_SIZE] = {0x00, 0x30, 0x11, static_cast<std::uint8_t>(n >> 16),
-                                             static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
+        static_cast<std::uint8_t>(n >> 8), static_cast<std::uint8_t>(n)};
     EXPECT_EQ(macText(r.MacId), macText(mac));
     EXPECT_EQ(r.IpAddrValid, 1);
     EXPECT_EQ(addressText(r.IpAddr), addressText(address(192, 168, 10 + host / 250, host % 250 + 1)));
@@ -93,7 +93,7 @@ void expectGeneratedModule(const QORT_ModuleScanResponseType& r, unsigned n)
     EXPECT_EQ(r.Dns2, 0u);
 }
 
-class ScanCountTest : public ScanTest, public ::testing::WithParamInterface<unsigned> {};
+class ScanCountTest : public ScanTest, public ::testing::WithParamInterface<unsigned> { };
 
 TEST_P(ScanCountTest, EveryModuleIsQueuedOnceInArrivalOrder)
 {
@@ -119,14 +119,15 @@ TEST_P(ScanCountTest, EveryModuleIsQueuedOnceInArrivalOrder)
 }
 
 INSTANTIATE_TEST_SUITE_P(Modules, ScanCountTest, ::testing::Values(1u, 5u, 50u),
-                         [](const auto& info) { return std::to_string(info.param); });
+    [](const auto& info) { return std::to_string(info.param); });
 
 TEST_F(ScanTest, TheScanRequestIsTwelveBytesBroadcastFromPort3250)
 {
     SimulatorProcess simulator({});
     ASSERT_TRUE(simulator.start()) << simulator.error();
     ASSERT_EQ(QORT_SendModuleScan(), 1);
-    const auto line = simulator.waitForLine([](const std::string& l) { return l.rfind("recv ", 0) == 0; }, kLineTimeout);
+    const auto line =
+        simulator.waitForLine([](const std::string& l) { return l.rfind("recv ", 0) == 0; }, kLineTimeout);
     ASSERT_TRUE(line.has_value());
     const auto datagram = testsupport::parseDatagramLine(*line);
     ASSERT_TRUE(datagram.has_value()) << *line;
@@ -138,9 +139,11 @@ TEST_F(ScanTest, TheScanRequestIsTwelveBytesBroadcastFromPort3250)
 TEST_F(ScanTest, VariedModulesAreReadFieldByField)
 {
     SimulatorProcess simulator({
-        "--module", "mac=00-30-11-00-01-01,protocol=1.9,fb=PROFINET IO,version=1.20.300,ip=10.1.2.3,sn=255.0.0.0,"
-                    "gw=10.0.0.1,-hn,-dns1,-dns2",
-        "--module", "mac=00-30-11-00-01-02,dhcp=on,password=secret,hn=line-2,dns1=10.0.0.53,dns2=10.0.0.54",
+        "--module",
+        "mac=00-30-11-00-01-01,protocol=1.9,fb=PROFINET IO,version=1.20.300,ip=10.1.2.3,sn=255.0.0.0,"
+        "gw=10.0.0.1,-hn,-dns1,-dns2",
+        "--module",
+        "mac=00-30-11-00-01-02,dhcp=on,password=secret,hn=line-2,dns1=10.0.0.53,dns2=10.0.0.54",
     });
     ASSERT_TRUE(simulator.start()) << simulator.error();
 

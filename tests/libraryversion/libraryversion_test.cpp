@@ -13,9 +13,10 @@ namespace {
 // Sets one environment variable for a test's duration.
 class ScopedEnvironment {
 public:
-    ScopedEnvironment(const char *name, const char *value) : name_(name)
+    ScopedEnvironment(const char* name, const char* value)
+        : name_(name)
     {
-        if (const char *old = std::getenv(name))
+        if (const char* old = std::getenv(name))
             old_ = old;
         ::setenv(name, value, 1);
     }
@@ -28,14 +29,14 @@ public:
     }
 
 private:
-    const char *name_;
+    const char* name_;
     std::string old_;
 };
 
 constexpr int kStart = 7; // a failed split leaves the numbers it did not reach
 
 struct VersionCase {
-    const char *name;
+    const char* name;
     std::string fileVersion;
     bool accepted;
     bool readResult;
@@ -50,9 +51,9 @@ protected:
 
 TEST_P(LibraryVersionRule, AcceptsOnlyMajorOneMinorOne)
 {
-    const VersionCase &c = GetParam();
-    const auto file = scratch.write("libqort.so", testimage::elfWithSection(testimage::encode(
-                                                      testimage::declarationWithFileVersion(c.fileVersion))));
+    const VersionCase& c = GetParam();
+    const auto file = scratch.write("libqort.so",
+        testimage::elfWithSection(testimage::encode(testimage::declarationWithFileVersion(c.fileVersion))));
     int major = kStart, minor = kStart, build = kStart;
     EXPECT_EQ(check.ReadVersionNumbers(file.c_str(), major, minor, build), c.readResult);
     EXPECT_EQ(major, c.major);
@@ -63,14 +64,12 @@ TEST_P(LibraryVersionRule, AcceptsOnlyMajorOneMinorOne)
 
 const std::string kLongVersion = "1.1." + std::string(296, '9');
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, LibraryVersionRule,
+INSTANTIATE_TEST_SUITE_P(Table, LibraryVersionRule,
     testing::Values(
         // The delivered text: the '.' split finds one token ("1, 1, 2, 0",
         // atoi 1) and fails; the ',' split of the same text succeeds.
         VersionCase{"Delivered", "1, 1, 2, 0", true, true, 1, 1, 2},
-        VersionCase{"Dotted", "1.1.0.5", true, true, 1, 1, 0},
-        VersionCase{"MinorTwo", "1.2.0.0", false, true, 1, 2, 0},
+        VersionCase{"Dotted", "1.1.0.5", true, true, 1, 1, 0}, VersionCase{"MinorTwo", "1.2.0.0", false, true, 1, 2, 0},
         VersionCase{"MajorTwo", "2.0.0.0", false, true, 2, 0, 0},
         VersionCase{"MinorTen", "1, 10, 0, 0", false, true, 1, 10, 0},
         // '.' split: 1 and 1, no third; ',' split of what is left ("1"): 1.
@@ -84,7 +83,7 @@ INSTANTIATE_TEST_SUITE_P(
         VersionCase{"Overflow", "1.99999999999999999999.3", false, true, 1, INT_MAX, 3},
         VersionCase{"Underflow", "1.-99999999999999999999.3", false, true, 1, INT_MIN, 3},
         VersionCase{"LongerThan255", kLongVersion, true, true, 1, 1, INT_MAX}),
-    [](const testing::TestParamInfo<VersionCase> &info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<VersionCase>& info) { return std::string(info.param.name); });
 
 class LibraryVersionFiles : public testing::Test {
 protected:
@@ -94,8 +93,8 @@ protected:
 
 TEST_F(LibraryVersionFiles, AStringOf256OrMoreIsCutTo255)
 {
-    const auto file = scratch.write("libqort.so", testimage::elfWithSection(testimage::encode(
-                                                      testimage::declarationWithFileVersion(kLongVersion))));
+    const auto file = scratch.write("libqort.so",
+        testimage::elfWithSection(testimage::encode(testimage::declarationWithFileVersion(kLongVersion))));
     char text[CLibraryVersion::kVersionTextSize];
     std::memset(text, 'X', sizeof text);
     ASSERT_TRUE(check.ReadFileVersionString(file.c_str(), text));
@@ -112,11 +111,11 @@ TEST_F(LibraryVersionFiles, OneTranslationNamesTheBlock)
 }
 
 struct TwoTranslationsCase {
-    const char *locale;
+    const char* locale;
     bool accepted;
 };
 
-class LibraryVersionTwoTranslations : public testing::TestWithParam<TwoTranslationsCase> {};
+class LibraryVersionTwoTranslations : public testing::TestWithParam<TwoTranslationsCase> { };
 
 // With two translations the block is the user's default language with code
 // page 04B0: English finds "1, 1, 2, 0", German "2, 0, 0, 0", French nothing.
@@ -124,15 +123,13 @@ TEST_P(LibraryVersionTwoTranslations, UseTheUsersDefaultLanguage)
 {
     const ScopedEnvironment locale("LC_ALL", GetParam().locale);
     CLibraryVersion check;
-    for (const char *fixture : {"two_translations-pe32.exe", "two_translations-pe64.exe"})
+    for (const char* fixture : {"two_translations-pe32.exe", "two_translations-pe64.exe"})
         EXPECT_EQ(check.IsAcceptedLibrary(testimage::fixture(fixture).c_str()), GetParam().accepted) << fixture;
 }
 
 INSTANTIATE_TEST_SUITE_P(Locales, LibraryVersionTwoTranslations,
-                         testing::Values(TwoTranslationsCase{"en_US.UTF-8", true},
-                                         TwoTranslationsCase{"C", true},
-                                         TwoTranslationsCase{"de_DE.UTF-8", false},
-                                         TwoTranslationsCase{"fr_FR.UTF-8", false}));
+    testing::Values(TwoTranslationsCase{"en_US.UTF-8", true}, TwoTranslationsCase{"C", true},
+        TwoTranslationsCase{"de_DE.UTF-8", false}, TwoTranslationsCase{"fr_FR.UTF-8", false}));
 
 TEST_F(LibraryVersionFiles, NoVersionResourceIsRefused)
 {
@@ -140,7 +137,7 @@ TEST_F(LibraryVersionFiles, NoVersionResourceIsRefused)
     const std::string junk = scratch.write("junk.so", {1, 2, 3}).string();
     const std::string noVersion = testimage::fixture("no_version-pe64.exe").string();
     const std::string plain = testimage::fixture("plain-pe64.exe").string();
-    for (const std::string &file : {missing, junk, noVersion, plain}) {
+    for (const std::string& file : {missing, junk, noVersion, plain}) {
         int major = 1, minor = 1, build = 1;
         EXPECT_FALSE(check.ReadVersionNumbers(file.c_str(), major, minor, build)) << file;
         EXPECT_EQ(major, 1) << file; // untouched on failure
@@ -164,7 +161,11 @@ TEST(LibraryVersionSplit, WritesNulsOverSeparatorsInPlace)
     char text[] = "1.1";
     int major = 0, minor = 0, build = 0;
     EXPECT_FALSE(check.SplitVersionString(text, major, minor, build, '.'));
-    EXPECT_EQ(std::memcmp(text, "1\0" "1", 4), 0);
+    EXPECT_EQ(std::memcmp(text,
+                  "1\0"
+                  "1",
+                  4),
+        0);
     EXPECT_FALSE(check.SplitVersionString(text, major, minor, build, ','));
     EXPECT_EQ(major, 1);
 

@@ -19,9 +19,9 @@ TEST(ModuleSpec, ReadsEveryKey)
         error);
     ASSERT_TRUE(module.has_value()) << error;
     EXPECT_EQ(module->scanReply(),
-              "protocol version = 1.9;fb type = PROFINET IO;module version = 3.2.1;mac = 00-30-11-00-00-07;"
-              "ip = 10.1.2.3;sn = 255.255.0.0;gw = 10.1.0.1;dhcp = on;pswd = on;hn = line-7;dns1 = 10.1.0.2;"
-              "dns2 = 10.1.0.3;");
+        "protocol version = 1.9;fb type = PROFINET IO;module version = 3.2.1;mac = 00-30-11-00-00-07;"
+        "ip = 10.1.2.3;sn = 255.255.0.0;gw = 10.1.0.1;dhcp = on;pswd = on;hn = line-7;dns1 = 10.1.0.2;"
+        "dns2 = 10.1.0.3;");
     EXPECT_EQ(module->password(), "secret");
 }
 
@@ -42,13 +42,13 @@ TEST(ModuleSpec, RefusesBadSpecsWithAReason)
         const char* spec;
         const char* reason;
     };
-    for (const Bad& bad : {Bad{"", "needs mac"}, Bad{"ip=1.2.3.4", "needs mac"},
-                           Bad{"mac=00-30-11", "bad MAC"}, Bad{"mac=00-30-11-00-00-01,ip=1.2.3", "bad value for ip"},
-                           Bad{"mac=00-30-11-00-00-01,dhcp=yes", "bad value for dhcp"},
-                           Bad{"mac=00-30-11-00-00-01,colour=red", "unknown key"},
-                           Bad{"mac=00-30-11-00-00-01,-colour", "unknown field"},
-                           Bad{"mac=00-30-11-00-00-01,hn=a;b", "bad value for hn"},
-                           Bad{"mac=00-30-11-00-00-01,justaword", "expected key=value"}}) {
+    for (const Bad& bad : {Bad{"", "needs mac"}, Bad{"ip=1.2.3.4", "needs mac"}, Bad{"mac=00-30-11", "bad MAC"},
+             Bad{"mac=00-30-11-00-00-01,ip=1.2.3", "bad value for ip"},
+             Bad{"mac=00-30-11-00-00-01,dhcp=yes", "bad value for dhcp"},
+             Bad{"mac=00-30-11-00-00-01,colour=red", "unknown key"},
+             Bad{"mac=00-30-11-00-00-01,-colour", "unknown field"},
+             Bad{"mac=00-30-11-00-00-01,hn=a;b", "bad value for hn"},
+             Bad{"mac=00-30-11-00-00-01,justaword", "expected key=value"}}) {
         std::string error;
         EXPECT_FALSE(parseModuleSpec(bad.spec, error).has_value()) << bad.spec;
         EXPECT_NE(error.find(bad.reason), std::string::npos) << bad.spec << " -> " << error;

@@ -18,22 +18,18 @@ struct KindCase {
     Kind kind;
 };
 
-class RequestKindTest : public ::testing::TestWithParam<KindCase> {};
+class RequestKindTest : public ::testing::TestWithParam<KindCase> { };
 
 TEST_P(RequestKindTest, Classifies)
 {
     EXPECT_EQ(Request::parse(GetParam().datagram).kind, GetParam().kind);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, RequestKindTest,
-    ::testing::Values(
-        KindCase{"ScanWithNul", "Module Scan\0"s, Kind::Scan},
-        KindCase{"ScanWithoutNul", "Module Scan", Kind::Scan},
-        KindCase{"ScanAnyCase", "MODULE scan", Kind::Scan},
+INSTANTIATE_TEST_SUITE_P(Table, RequestKindTest,
+    ::testing::Values(KindCase{"ScanWithNul", "Module Scan\0"s, Kind::Scan},
+        KindCase{"ScanWithoutNul", "Module Scan", Kind::Scan}, KindCase{"ScanAnyCase", "MODULE scan", Kind::Scan},
         KindCase{"ScanGarbageAfterNul", "Module Scan\0xyz"s, Kind::Scan},
-        KindCase{"ScanWithTail", "Module Scanner", Kind::Other},
-        KindCase{"ScanShort", "Module Sca", Kind::Other},
+        KindCase{"ScanWithTail", "Module Scanner", Kind::Other}, KindCase{"ScanShort", "Module Sca", Kind::Other},
         KindCase{"Wink", "To: 00-30-11-00-00-01;WINK;\0"s, Kind::Wink},
         KindCase{"WinkLowerCase", "to: 00-30-11-00-00-01;wink;", Kind::Wink},
         KindCase{"WinkWithoutWord", "To: 00-30-11-00-00-01;BLINK;", Kind::Other},
@@ -45,8 +41,7 @@ INSTANTIATE_TEST_SUITE_P(
         KindCase{"ConfigureBadMac", "Configure: 00-30-11-00-00-0Z;IP = 1.2.3.4;", Kind::Other},
         KindCase{"ConfigureCutByNul", "Configure: 00-30\0-11-00-00-01;"s, Kind::Other},
         KindCase{"OwnReplyEcho", "protocol version = 1.10;mac = 00-30-11-00-00-01;", Kind::Other},
-        KindCase{"Empty", "", Kind::Other},
-        KindCase{"OnlyNul", "\0"s, Kind::Other}),
+        KindCase{"Empty", "", Kind::Other}, KindCase{"OnlyNul", "\0"s, Kind::Other}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RequestConfigure, SplitsEveryPieceInOrder)
@@ -57,8 +52,14 @@ TEST(RequestConfigure, SplitsEveryPieceInOrder)
     ASSERT_EQ(request.kind, Kind::Configure);
     EXPECT_EQ(request.target, kMac);
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"PASSWORD", "old pw"}, {"NEW PASSWORD", "new"}, {"IP", "192.168.0.10"}, {"SN", "255.255.255.0"},
-        {"GW", "192.168.0.1"},  {"DHCP", "OFF"},         {"HN", ""},            {"DNS1", "8.8.8.8"},
+        {"PASSWORD", "old pw"},
+        {"NEW PASSWORD", "new"},
+        {"IP", "192.168.0.10"},
+        {"SN", "255.255.255.0"},
+        {"GW", "192.168.0.1"},
+        {"DHCP", "OFF"},
+        {"HN", ""},
+        {"DNS1", "8.8.8.8"},
         {"DNS2", "8.8.4.4"},
     };
     ASSERT_EQ(request.pieces.size(), expected.size());

@@ -23,9 +23,9 @@ protected:
 TEST_F(SimulatedModuleTest, DefaultReplyHasEveryKeyInOrder)
 {
     EXPECT_EQ(module.scanReply(),
-              "protocol version = 1.10;fb type = Modbus TCP;module version = 2.01.7;mac = 00-30-11-00-00-01;"
-              "ip = 192.168.0.10;sn = 255.255.255.0;gw = 0.0.0.0;dhcp = off;pswd = off;hn = module-000001;"
-              "dns1 = 0.0.0.0;dns2 = 0.0.0.0;");
+        "protocol version = 1.10;fb type = Modbus TCP;module version = 2.01.7;mac = 00-30-11-00-00-01;"
+        "ip = 192.168.0.10;sn = 255.255.255.0;gw = 0.0.0.0;dhcp = off;pswd = off;hn = module-000001;"
+        "dns1 = 0.0.0.0;dns2 = 0.0.0.0;");
 }
 
 TEST_F(SimulatedModuleTest, OmittedFieldsLeaveTheReply)
@@ -35,8 +35,8 @@ TEST_F(SimulatedModuleTest, OmittedFieldsLeaveTheReply)
     module.omitField(ModuleField::Dns2);
     module.setField(ModuleField::ProtocolVersion, "1.9");
     EXPECT_EQ(module.scanReply(),
-              "protocol version = 1.9;fb type = Modbus TCP;module version = 2.01.7;mac = 00-30-11-00-00-01;"
-              "ip = 192.168.0.10;sn = 255.255.255.0;gw = 0.0.0.0;dhcp = off;pswd = off;");
+        "protocol version = 1.9;fb type = Modbus TCP;module version = 2.01.7;mac = 00-30-11-00-00-01;"
+        "ip = 192.168.0.10;sn = 255.255.255.0;gw = 0.0.0.0;dhcp = off;pswd = off;");
 }
 
 TEST_F(SimulatedModuleTest, AnswersCarryTheMac)
@@ -73,7 +73,7 @@ struct SkipCase {
     std::string summary;
 };
 
-class SimulatedModuleSkipTest : public ::testing::TestWithParam<SkipCase> {};
+class SimulatedModuleSkipTest : public ::testing::TestWithParam<SkipCase> { };
 
 // Malformed values are left alone; the rest of the request still applies.
 TEST_P(SimulatedModuleSkipTest, SkipsMalformedValues)
@@ -85,15 +85,12 @@ TEST_P(SimulatedModuleSkipTest, SkipsMalformedValues)
     EXPECT_EQ(module.field(ModuleField::Ip), "192.168.0.10");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, SimulatedModuleSkipTest,
+INSTANTIATE_TEST_SUITE_P(Table, SimulatedModuleSkipTest,
     ::testing::Values(SkipCase{"OctetTooLarge", "IP = 256.1.1.1;", "skipped=IP"},
-                      SkipCase{"ThreeParts", "IP = 1.1.1;", "skipped=IP"},
-                      SkipCase{"Empty", "IP = ;", "skipped=IP"},
-                      SkipCase{"Letters", "IP = a.b.c.d;DHCP = maybe;", "skipped=IP,DHCP"},
-                      SkipCase{"TrailingText", "IP = 1.2.3.4x;GW = 1.2.3.4;", "gw=1.2.3.4 skipped=IP"},
-                      SkipCase{"FourDigits", "IP = 0001.2.3.4;", "skipped=IP"},
-                      SkipCase{"UnknownKeyIgnored", "COLOUR = red;", ""}),
+        SkipCase{"ThreeParts", "IP = 1.1.1;", "skipped=IP"}, SkipCase{"Empty", "IP = ;", "skipped=IP"},
+        SkipCase{"Letters", "IP = a.b.c.d;DHCP = maybe;", "skipped=IP,DHCP"},
+        SkipCase{"TrailingText", "IP = 1.2.3.4x;GW = 1.2.3.4;", "gw=1.2.3.4 skipped=IP"},
+        SkipCase{"FourDigits", "IP = 0001.2.3.4;", "skipped=IP"}, SkipCase{"UnknownKeyIgnored", "COLOUR = red;", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SimulatedModuleTest, LeadingZerosAreNormalised)
@@ -117,10 +114,10 @@ TEST_F(SimulatedModuleTest, PasswordProtectsEveryChange)
         std::string pieces;
         const char* summary;
     };
-    for (const Attempt& attempt : {Attempt{"IP = 10.0.0.5;", "password=missing"},
-                                   Attempt{"Password: Secret;IP = 10.0.0.5;", "password=wrong"},
-                                   Attempt{"Password: secret ;IP = 10.0.0.5;", "password=wrong"},
-                                   Attempt{"Password: ;IP = 10.0.0.5;", "password=wrong"}}) {
+    for (const Attempt& attempt :
+        {Attempt{"IP = 10.0.0.5;", "password=missing"}, Attempt{"Password: Secret;IP = 10.0.0.5;", "password=wrong"},
+            Attempt{"Password: secret ;IP = 10.0.0.5;", "password=wrong"},
+            Attempt{"Password: ;IP = 10.0.0.5;", "password=wrong"}}) {
         const auto result = module.configure(configureRequest(attempt.pieces));
         EXPECT_EQ(result.outcome, SimulatedModule::Outcome::InvalidPassword) << attempt.pieces;
         EXPECT_EQ(result.summary, attempt.summary) << attempt.pieces;
@@ -146,7 +143,7 @@ TEST_F(SimulatedModuleTest, NewPasswordChangesAndRemovesProtection)
     EXPECT_EQ(module.field(ModuleField::Pswd), "on");
 
     EXPECT_EQ(module.configure(configureRequest("New Password = second;")).outcome,
-              SimulatedModule::Outcome::InvalidPassword);
+        SimulatedModule::Outcome::InvalidPassword);
     const auto removed = module.configure(configureRequest("Password: first;New Password = ;"));
     EXPECT_EQ(removed.summary, "password=removed");
     EXPECT_EQ(module.password(), "");

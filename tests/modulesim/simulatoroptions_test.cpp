@@ -32,9 +32,9 @@ TEST(SimulatorOptions, ReadsEveryOption)
 {
     std::string error;
     const auto options = parse({"--module", "mac=00-30-11-AA-00-01", "--count", "3", "--delay", "5", "--jitter", "7",
-                                "--seed", "42", "--burst", "--answer-twice", "--raw-reply", "a\\x00b",
-                                "--unicast-replies", "--port", "4000", "--exit-after", "9", "--i-am-isolated"},
-                               error);
+                                   "--seed", "42", "--burst", "--answer-twice", "--raw-reply", "a\\x00b",
+                                   "--unicast-replies", "--port", "4000", "--exit-after", "9", "--i-am-isolated"},
+        error);
     ASSERT_TRUE(options.has_value()) << error;
     ASSERT_EQ(options->modules.size(), 4u);
     EXPECT_EQ(options->modules[0].mac().toString(), "00-30-11-AA-00-01");
@@ -55,10 +55,20 @@ TEST(SimulatorOptions, ReadsEveryOption)
 TEST(SimulatorOptions, RefusesBadInput)
 {
     const std::vector<std::vector<std::string>> bad = {
-        {"--count"}, {"--count", "-1"}, {"--count", "10001"}, {"--count", "3x"}, {"--delay", ""},
-        {"--delay", "60001"}, {"--port", "0"}, {"--port", "65536"}, {"--exit-after", "0"},
-        {"--raw-reply", "\\x4"}, {"--raw-reply", std::string(70000, 'x')}, {"--module", "ip=1.2.3.4"},
-        {"--file", "/nonexistent"}, {"--bogus"},
+        {"--count"},
+        {"--count", "-1"},
+        {"--count", "10001"},
+        {"--count", "3x"},
+        {"--delay", ""},
+        {"--delay", "60001"},
+        {"--port", "0"},
+        {"--port", "65536"},
+        {"--exit-after", "0"},
+        {"--raw-reply", "\\x4"},
+        {"--raw-reply", std::string(70000, 'x')},
+        {"--module", "ip=1.2.3.4"},
+        {"--file", "/nonexistent"},
+        {"--bogus"},
     };
     for (const auto& arguments : bad) {
         std::string error;
@@ -71,7 +81,7 @@ TEST(SimulatorOptions, HelpDocumentsIsolationAndTheLogFormat)
 {
     const std::string help = SimulatorOptions::helpText();
     for (const char* topic : {"isolated-net", "SORVINDA_ISOLATED=1", "--i-am-isolated", "ready port=", "recv ADDR:PORT",
-                              "send ADDR:PORT", "wink MAC", "applied MAC", "invalid-password MAC", "exit REASON"})
+             "send ADDR:PORT", "wink MAC", "applied MAC", "invalid-password MAC", "exit REASON"})
         EXPECT_NE(help.find(topic), std::string::npos) << topic;
 }
 

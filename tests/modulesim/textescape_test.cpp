@@ -15,7 +15,7 @@ struct EscapeCase {
     std::string escaped;
 };
 
-class TextEscapeTest : public ::testing::TestWithParam<EscapeCase> {};
+class TextEscapeTest : public ::testing::TestWithParam<EscapeCase> { };
 
 TEST_P(TextEscapeTest, EscapesAndReadsBack)
 {
@@ -24,15 +24,12 @@ TEST_P(TextEscapeTest, EscapesAndReadsBack)
     EXPECT_EQ(unescapeBytes(c.escaped), c.bytes);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, TextEscapeTest,
+INSTANTIATE_TEST_SUITE_P(Table, TextEscapeTest,
     ::testing::Values(EscapeCase{"Plain", "Module Scan", "Module Scan"},
-                      EscapeCase{"TrailingNul", "Module Scan\0"s, "Module Scan\\x00"},
-                      EscapeCase{"EmbeddedNul", "a\0b"s, "a\\x00b"},
-                      EscapeCase{"QuoteAndBackslash", "say \"hi\" \\", "say \\\"hi\\\" \\\\"},
-                      EscapeCase{"NewlineNeverRaw", "a\nb\r", "a\\x0Ab\\x0D"},
-                      EscapeCase{"HighBytes", "\xff\x80\x7f", "\\xFF\\x80\\x7F"},
-                      EscapeCase{"Empty", "", ""}),
+        EscapeCase{"TrailingNul", "Module Scan\0"s, "Module Scan\\x00"}, EscapeCase{"EmbeddedNul", "a\0b"s, "a\\x00b"},
+        EscapeCase{"QuoteAndBackslash", "say \"hi\" \\", "say \\\"hi\\\" \\\\"},
+        EscapeCase{"NewlineNeverRaw", "a\nb\r", "a\\x0Ab\\x0D"},
+        EscapeCase{"HighBytes", "\xff\x80\x7f", "\\xFF\\x80\\x7F"}, EscapeCase{"Empty", "", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(TextEscapeEveryByte, RoundTripsAllByteValues)

@@ -66,7 +66,10 @@ private:
 };
 
 CodeRecorder recorder;
-void recordCode(int code) { recorder.record(code); }
+void recordCode(int code)
+{
+    recorder.record(code);
+}
 
 std::string hostNameOf(const QORT_ModuleScanResponseType& r)
 {
@@ -92,15 +95,15 @@ class LockHolder {
 public:
     explicit LockHolder(platform::RecursiveTimedMutex& mutex)
         : thread_([this, &mutex] {
-              std::unique_lock held(mutex);
-              {
-                  std::lock_guard lock(stateMutex_);
-                  holding_ = true;
-              }
-              changed_.notify_all();
-              std::unique_lock lock(stateMutex_);
-              changed_.wait_for(lock, kHoldBound, [this] { return released_; });
-          })
+            std::unique_lock held(mutex);
+            {
+                std::lock_guard lock(stateMutex_);
+                holding_ = true;
+            }
+            changed_.notify_all();
+            std::unique_lock lock(stateMutex_);
+            changed_.wait_for(lock, kHoldBound, [this] { return released_; });
+        })
     {
         std::unique_lock lock(stateMutex_);
         changed_.wait_for(lock, kWaitBound, [this] { return holding_; });
@@ -317,9 +320,8 @@ TEST_F(EngineTest, OwnScanEchoIgnoredOwnWinkAndConfigureEchoesParsed)
     ASSERT_EQ(responses.size(), 2u);
     const auto& wink = responses[0];
     for (const std::uint8_t valid : {wink.ProtocolVersionValid, wink.FbTypeValid, wink.ModuleVersionValid,
-                                     wink.MacIdValid, wink.IpAddrValid, wink.SubnetMaskValid, wink.GatewayValid,
-                                     wink.DhcpValid, wink.PswdValid, wink.HostNameValid, wink.Dns1Valid,
-                                     wink.Dns2Valid})
+             wink.MacIdValid, wink.IpAddrValid, wink.SubnetMaskValid, wink.GatewayValid, wink.DhcpValid, wink.PswdValid,
+             wink.HostNameValid, wink.Dns1Valid, wink.Dns2Valid})
         EXPECT_EQ(valid, 0);
     const auto& configure = responses[1];
     EXPECT_EQ(configure.MacIdValid, 0);

@@ -70,7 +70,8 @@ TEST(ProcessExitTest, EndsCleanlyWithTheEngineRunning)
         SCOPED_TRACE(c.mode);
         const ChildEnd end = runExitChild(c.mode);
         EXPECT_FALSE(end.hung);
-        ASSERT_TRUE(WIFEXITED(end.status)) << "ended by signal " << (WIFSIGNALED(end.status) ? WTERMSIG(end.status) : 0);
+        ASSERT_TRUE(WIFEXITED(end.status))
+            << "ended by signal " << (WIFSIGNALED(end.status) ? WTERMSIG(end.status) : 0);
         EXPECT_EQ(WEXITSTATUS(end.status), c.code);
     }
 }

@@ -27,8 +27,14 @@ constexpr auto kCallbackWait = std::chrono::seconds(5);
 
 std::atomic<int> callbacks{0};
 
-void count(int) { ++callbacks; }
-void exitNow(int) { std::exit(kExitFromCallback); }
+void count(int)
+{
+    ++callbacks;
+}
+void exitNow(int)
+{
+    std::exit(kExitFromCallback);
+}
 
 bool sendReplies()
 {

@@ -19,9 +19,9 @@ constexpr auto kLongBound = 5s;
 bool tryFromOtherThread(RecursiveTimedMutex& mutex, std::chrono::milliseconds timeout)
 {
     return std::async(std::launch::async, [&] {
-               std::unique_lock lock(mutex, timeout);
-               return lock.owns_lock();
-           }).get();
+        std::unique_lock lock(mutex, timeout);
+        return lock.owns_lock();
+    }).get();
 }
 
 TEST(RecursiveTimedMutexTest, OwnerMayLockAgainOthersWaitUntilTheLastUnlock)

@@ -72,7 +72,10 @@ TEST_F(UdpSocketTest, DatagramArrivesWholeWithSender)
 
 TEST_F(UdpSocketTest, ReceiveLengthsAroundCapacity)
 {
-    struct Case { std::size_t length; Status status; };
+    struct Case {
+        std::size_t length;
+        Status status;
+    };
     const Case cases[] = {
         {0, Status::Received},
         {1, Status::Received},

@@ -10,10 +10,10 @@ namespace testsupport {
 // process (see that script's header). The process itself runs in the host
 // namespace; simulated modules run in the modules namespace.
 struct IsolatedNetwork {
-    std::string hostNamespace;     // SORVINDA_NETNS_HOST
-    std::string modulesNamespace;  // SORVINDA_NETNS_MODULES
-    std::string hostAddress;       // SORVINDA_HOST_ADDR, e.g. "10.213.0.1"
-    std::string modulesAddress;    // SORVINDA_MODULES_ADDR
+    std::string hostNamespace;    // SORVINDA_NETNS_HOST
+    std::string modulesNamespace; // SORVINDA_NETNS_MODULES
+    std::string hostAddress;      // SORVINDA_HOST_ADDR, e.g. "10.213.0.1"
+    std::string modulesAddress;   // SORVINDA_MODULES_ADDR
 
     // Nothing unless SORVINDA_ISOLATED=1 and both namespace names are set.
     static std::optional<IsolatedNetwork> fromEnvironment();

@@ -25,7 +25,6 @@ std::vector<std::string> moduleArgs(std::initializer_list<const char*> specs)
     return args;
 }
 
-
 namespace {
 
 constexpr const char* kSimulatorProgram = "sorvinda-modulesim";
@@ -45,7 +44,10 @@ int statusCode(int status)
 
 } // namespace
 
-SimulatorProcess::SimulatorProcess(std::vector<std::string> arguments) : arguments_(std::move(arguments)) {}
+SimulatorProcess::SimulatorProcess(std::vector<std::string> arguments)
+    : arguments_(std::move(arguments))
+{
+}
 
 SimulatorProcess::~SimulatorProcess()
 {
@@ -69,8 +71,8 @@ bool SimulatorProcess::start(std::chrono::milliseconds readyTimeout)
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         return fail(std::string("pipe: ") + std::strerror(errno));
 
-    std::vector<std::string> command = {"ip", "netns", "exec", network->modulesNamespace,
-                                        binaryDirectory() + "/" + kSimulatorProgram};
+    std::vector<std::string> command = {
+        "ip", "netns", "exec", network->modulesNamespace, binaryDirectory() + "/" + kSimulatorProgram};
     command.insert(command.end(), arguments_.begin(), arguments_.end());
     std::vector<char*> argv;
     for (std::string& word : command)
@@ -93,8 +95,7 @@ bool SimulatorProcess::start(std::chrono::milliseconds readyTimeout)
     outputFd_ = pipeFds[0];
     reader_ = std::thread(&SimulatorProcess::readOutput, this);
 
-    const auto ready = waitForLine([](const std::string& line) { return line.rfind("ready ", 0) == 0; },
-                                   readyTimeout);
+    const auto ready = waitForLine([](const std::string& line) { return line.rfind("ready ", 0) == 0; }, readyTimeout);
     if (ready)
         return true;
     std::string why = "the simulator did not report ready within " + std::to_string(readyTimeout.count()) + " ms";
@@ -153,8 +154,8 @@ std::size_t SimulatorProcess::lineCount() const
     return lines_.size();
 }
 
-std::optional<std::string> SimulatorProcess::waitForLine(const LinePredicate& matches,
-                                                         std::chrono::milliseconds timeout, std::size_t from) const
+std::optional<std::string> SimulatorProcess::waitForLine(
+    const LinePredicate& matches, std::chrono::milliseconds timeout, std::size_t from) const
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::unique_lock lock(mutex_);
@@ -170,15 +171,14 @@ std::optional<std::string> SimulatorProcess::waitForLine(const LinePredicate& ma
     }
 }
 
-std::optional<std::string> SimulatorProcess::waitForLine(const std::regex& pattern, std::chrono::milliseconds timeout,
-                                                         std::size_t from) const
+std::optional<std::string> SimulatorProcess::waitForLine(
+    const std::regex& pattern, std::chrono::milliseconds timeout, std::size_t from) const
 {
-    return waitForLine([&pattern](const std::string& line) { return std::regex_search(line, pattern); }, timeout,
-                       from);
+    return waitForLine([&pattern](const std::string& line) { return std::regex_search(line, pattern); }, timeout, from);
 }
 
-bool SimulatorProcess::waitForLines(const LinePredicate& matches, std::size_t count,
-                                    std::chrono::milliseconds timeout, std::size_t from) const
+bool SimulatorProcess::waitForLines(
+    const LinePredicate& matches, std::size_t count, std::chrono::milliseconds timeout, std::size_t from) const
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     std::unique_lock lock(mutex_);

@@ -61,13 +61,13 @@ public:
     // `timeout` for it; nothing on timeout or when the simulator has ended
     // without such a line. Use lineCount() before an action as `from` to
     // look only at what the action caused.
-    std::optional<std::string> waitForLine(const LinePredicate& matches, std::chrono::milliseconds timeout,
-                                           std::size_t from = 0) const;
-    std::optional<std::string> waitForLine(const std::regex& pattern, std::chrono::milliseconds timeout,
-                                           std::size_t from = 0) const;
+    std::optional<std::string> waitForLine(
+        const LinePredicate& matches, std::chrono::milliseconds timeout, std::size_t from = 0) const;
+    std::optional<std::string> waitForLine(
+        const std::regex& pattern, std::chrono::milliseconds timeout, std::size_t from = 0) const;
     // Waits until at least `count` lines from `from` on match; true then.
-    bool waitForLines(const LinePredicate& matches, std::size_t count, std::chrono::milliseconds timeout,
-                      std::size_t from = 0) const;
+    bool waitForLines(
+        const LinePredicate& matches, std::size_t count, std::chrono::milliseconds timeout, std::size_t from = 0) const;
     std::vector<std::string> linesMatching(const LinePredicate& matches, std::size_t from = 0) const;
 
     // Ends the simulator: SIGTERM, up to kStopTimeout for it to exit, then
@@ -96,12 +96,12 @@ private:
 
 // A "recv" or "send" line taken apart.
 struct DatagramLine {
-    std::string direction;    // "recv" or "send"
-    std::string address;      // "255.255.255.255"
+    std::string direction; // "recv" or "send"
+    std::string address;   // "255.255.255.255"
     std::uint16_t port = 0;
-    std::size_t length = 0;   // the datagram's length on the wire
-    std::string bytes;        // the bytes, unescaped (NULs included)
-    std::int64_t timestampNs = 0;  // CLOCK_MONOTONIC (std::chrono::steady_clock)
+    std::size_t length = 0;       // the datagram's length on the wire
+    std::string bytes;            // the bytes, unescaped (NULs included)
+    std::int64_t timestampNs = 0; // CLOCK_MONOTONIC (std::chrono::steady_clock)
 };
 
 // Nothing for any other kind of line or a malformed one.

@@ -56,8 +56,8 @@ public:
         target.sin_family = AF_INET;
         target.sin_port = htons(kProtocolPort);
         target.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-        return ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&target),
-                        sizeof target) == static_cast<ssize_t>(bytes.size());
+        return ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&target), sizeof target)
+            == static_cast<ssize_t>(bytes.size());
     }
 
     // The next datagram that is not one of our own broadcasts coming back.
@@ -68,8 +68,8 @@ public:
         while (std::chrono::steady_clock::now() < deadline) {
             sockaddr_in source{};
             socklen_t length = sizeof source;
-            const ssize_t got = ::recvfrom(fd_, buffer.data(), buffer.size(), 0,
-                                           reinterpret_cast<sockaddr*>(&source), &length);
+            const ssize_t got =
+                ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&source), &length);
             if (got < 0)
                 continue;
             char text[INET_ADDRSTRLEN];
@@ -109,9 +109,10 @@ TEST_F(SimulatorProcessTest, AnswersAScanWithOneNulTerminatedReplyPerModule)
     const auto first = tool_.receiveReply(network_.hostAddress);
     const auto second = tool_.receiveReply(network_.hostAddress);
     ASSERT_TRUE(first && second);
-    EXPECT_EQ(*first, "protocol version = 1.10;fb type = Modbus TCP;module version = 2.01.7;mac = 00-30-11-00-00-01;"
-                      "ip = 192.168.10.1;sn = 255.255.0.0;gw = 192.168.0.1;dhcp = off;pswd = off;"
-                      "hn = module-000001;dns1 = 0.0.0.0;dns2 = 0.0.0.0;\0"s);
+    EXPECT_EQ(*first,
+        "protocol version = 1.10;fb type = Modbus TCP;module version = 2.01.7;mac = 00-30-11-00-00-01;"
+        "ip = 192.168.10.1;sn = 255.255.0.0;gw = 192.168.0.1;dhcp = off;pswd = off;"
+        "hn = module-000001;dns1 = 0.0.0.0;dns2 = 0.0.0.0;\0"s);
     EXPECT_NE(second->find("mac = 00-30-11-00-00-02;"), std::string::npos);
     EXPECT_EQ(second->back(), '\0');
 
@@ -240,10 +241,9 @@ TEST(DatagramLine, ReadsWhatTheSimulatorWrites)
 TEST(DatagramLine, RefusesOtherAndBrokenLines)
 {
     for (const char* bad : {"", "ready port=3250 modules=1 seed=1", "wink 00-30-11-00-00-01",
-                            R"(recv 10.0.0.1:3250 3 "abc")", R"(recv 10.0.0.1:3250 3 "abc t=1)",
-                            R"(recv 10.0.0.1:99999 3 "abc" t=1)", R"(recv 10.0.0.1 3 "abc" t=1)",
-                            R"(recv 10.0.0.1:3250 3 "a\q" t=1)", R"(recv 10.0.0.1:3250 3 "abc" t=x)",
-                            R"(recv 10.0.0.1:3250 3 "abc\" t=1)", R"(sent 10.0.0.1:3250 3 "abc" t=1)"})
+             R"(recv 10.0.0.1:3250 3 "abc")", R"(recv 10.0.0.1:3250 3 "abc t=1)", R"(recv 10.0.0.1:99999 3 "abc" t=1)",
+             R"(recv 10.0.0.1 3 "abc" t=1)", R"(recv 10.0.0.1:3250 3 "a\q" t=1)", R"(recv 10.0.0.1:3250 3 "abc" t=x)",
+             R"(recv 10.0.0.1:3250 3 "abc\" t=1)", R"(sent 10.0.0.1:3250 3 "abc" t=1)"})
         EXPECT_FALSE(parseDatagramLine(bad).has_value()) << bad;
 }
 

@@ -4,8 +4,8 @@
 
 namespace testsupport {
 
-bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout,
-               std::chrono::milliseconds pollInterval)
+bool waitUntil(
+    const std::function<bool()>& condition, std::chrono::milliseconds timeout, std::chrono::milliseconds pollInterval)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     for (;;) {

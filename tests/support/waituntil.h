@@ -15,7 +15,7 @@ inline constexpr std::chrono::milliseconds kWaitPollInterval{5};
 // a slow machine only makes the test slower, never wrong. The condition
 // runs on the calling thread and must do its own locking.
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout,
-               std::chrono::milliseconds pollInterval = kWaitPollInterval);
+    std::chrono::milliseconds pollInterval = kWaitPollInterval);
 
 } // namespace testsupport
 

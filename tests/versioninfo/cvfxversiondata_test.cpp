@@ -29,10 +29,11 @@ CVFXVersionData filled()
 
 TEST(CVFXVersionData, ToStringUsesTheEstablishedLabels)
 {
-    EXPECT_EQ(filled().ToString(), "VS_VERSION_INFO for /opt/x/SorvindaConfig:\n\n"
-                                   "FileVersion: FV\nProductVersion: PV\nCompanyName: CN\nFileDescription: FD\n"
-                                   "InternalName: IN\nLegalCopyright: LC\nOriginalFileName: OF\nProductName: PN\n"
-                                   "Comments CO\nLegalTradeMarks: LT\nPrivateBuild: PB\nSpecialBuild: SB\n");
+    EXPECT_EQ(filled().ToString(),
+        "VS_VERSION_INFO for /opt/x/SorvindaConfig:\n\n"
+        "FileVersion: FV\nProductVersion: PV\nCompanyName: CN\nFileDescription: FD\n"
+        "InternalName: IN\nLegalCopyright: LC\nOriginalFileName: OF\nProductName: PN\n"
+        "Comments CO\nLegalTradeMarks: LT\nPrivateBuild: PB\nSpecialBuild: SB\n");
 }
 
 TEST(CVFXVersionData, ANewRecordIsEmpty)
@@ -45,22 +46,22 @@ TEST(CVFXVersionData, ANewRecordIsEmpty)
 // Each member alone makes a record non-empty; Reset empties it again.
 TEST(CVFXVersionData, EveryMemberCountsForIsEmpty)
 {
-    const std::vector<void (*)(CVFXVersionData &)> setters = {
-        [](CVFXVersionData &d) { d.m_strFileName = "f"; },
-        [](CVFXVersionData &d) { d.m_wFileVersion[3] = 1; },
-        [](CVFXVersionData &d) { d.m_wProductVersion[0] = 1; },
-        [](CVFXVersionData &d) { d.m_strFileVersion = "x"; },
-        [](CVFXVersionData &d) { d.m_strProductVersion = "x"; },
-        [](CVFXVersionData &d) { d.m_strCompanyName = "x"; },
-        [](CVFXVersionData &d) { d.m_strFileDescription = "x"; },
-        [](CVFXVersionData &d) { d.m_strInternalName = "x"; },
-        [](CVFXVersionData &d) { d.m_strLegalCopyright = "x"; },
-        [](CVFXVersionData &d) { d.m_strOriginalFilename = "x"; },
-        [](CVFXVersionData &d) { d.m_strProductName = "x"; },
-        [](CVFXVersionData &d) { d.m_strComments = "x"; },
-        [](CVFXVersionData &d) { d.m_strLegalTrademarks = "x"; },
-        [](CVFXVersionData &d) { d.m_strPrivateBuild = "x"; },
-        [](CVFXVersionData &d) { d.m_strSpecialBuild = "x"; },
+    const std::vector<void (*)(CVFXVersionData&)> setters = {
+        [](CVFXVersionData& d) { d.m_strFileName = "f"; },
+        [](CVFXVersionData& d) { d.m_wFileVersion[3] = 1; },
+        [](CVFXVersionData& d) { d.m_wProductVersion[0] = 1; },
+        [](CVFXVersionData& d) { d.m_strFileVersion = "x"; },
+        [](CVFXVersionData& d) { d.m_strProductVersion = "x"; },
+        [](CVFXVersionData& d) { d.m_strCompanyName = "x"; },
+        [](CVFXVersionData& d) { d.m_strFileDescription = "x"; },
+        [](CVFXVersionData& d) { d.m_strInternalName = "x"; },
+        [](CVFXVersionData& d) { d.m_strLegalCopyright = "x"; },
+        [](CVFXVersionData& d) { d.m_strOriginalFilename = "x"; },
+        [](CVFXVersionData& d) { d.m_strProductName = "x"; },
+        [](CVFXVersionData& d) { d.m_strComments = "x"; },
+        [](CVFXVersionData& d) { d.m_strLegalTrademarks = "x"; },
+        [](CVFXVersionData& d) { d.m_strPrivateBuild = "x"; },
+        [](CVFXVersionData& d) { d.m_strSpecialBuild = "x"; },
     };
     for (std::size_t i = 0; i < setters.size(); ++i) {
         CVFXVersionData d;
@@ -86,7 +87,10 @@ TEST(CVFXVersionData, CopyKeepsEveryMemberInItsOwnPlace)
 }
 
 std::string shown;
-void recordShown(const std::string &text) { shown = text; }
+void recordShown(const std::string& text)
+{
+    shown = text;
+}
 
 TEST(CVFXVersionData, ShowGoesToStandardOutputOrTheMessageBox)
 {
@@ -115,7 +119,7 @@ TEST(CVFXPointer, OwnsFreesAndResets)
     // Leaks or double frees show under ASan.
     CVFXPointer owner(std::malloc(16), true);
     EXPECT_FALSE(owner.IsNull());
-    void *next = std::malloc(8);
+    void* next = std::malloc(8);
     owner.Reset(next);
     EXPECT_EQ(owner.Get(), next);
     owner.Reset(next); // the same buffer again: kept, not freed

@@ -15,7 +15,7 @@ protected:
     CVFXVersionData data;
     testimage::ScratchDirectory scratch;
 
-    bool read(const char *name, std::uint16_t language = CVFXVersionInfo::kLanguageEnglishUs)
+    bool read(const char* name, std::uint16_t language = CVFXVersionInfo::kLanguageEnglishUs)
     {
         CVFXVersionInfo reader(CVFXVersionInfo::kCodePageUnicode, language);
         return reader.Read(data, name);
@@ -26,7 +26,7 @@ TEST_F(CVFXVersionInfoTest, NullAndBlankNamesReadTheProgramsOwnFile)
 {
     // This test program carries the windowed program's version declaration.
     const std::string self = std::filesystem::canonical("/proc/self/exe").string();
-    for (const char *name : {static_cast<const char *>(nullptr), "", "   ", " \t\r\n "}) {
+    for (const char* name : {static_cast<const char*>(nullptr), "", "   ", " \t\r\n "}) {
         ASSERT_TRUE(read(name)) << (name ? name : "null");
         EXPECT_EQ(data.m_strFileName, self);
         EXPECT_EQ(data.m_wFileVersion, (std::array<std::uint16_t, 4>{1, 3, 1, 0}));
@@ -43,7 +43,7 @@ TEST_F(CVFXVersionInfoTest, NamesAreTrimmedAndKeptAsGiven)
 
 TEST_F(CVFXVersionInfoTest, ReadsNumbersAndAllTwelveStrings)
 {
-    for (const char *fixture : {"long_string-pe32.exe", "long_string-pe64.exe"}) {
+    for (const char* fixture : {"long_string-pe32.exe", "long_string-pe64.exe"}) {
         ASSERT_TRUE(read(testimage::fixture(fixture).c_str())) << fixture;
         EXPECT_EQ(data.m_wFileVersion, (std::array<std::uint16_t, 4>{1, 1, 0, 5}));
         EXPECT_EQ(data.m_wProductVersion, (std::array<std::uint16_t, 4>{7, 8, 9, 10}));
@@ -72,7 +72,7 @@ TEST_F(CVFXVersionInfoTest, AThreeHundredCharacterValueKeepsItsFirst255)
 
 TEST_F(CVFXVersionInfoTest, StringsInAnotherBlockGiveNumbersAndEmptyTexts)
 {
-    for (const char *fixture : {"other_block-pe32.exe", "other_block-pe64.exe"}) {
+    for (const char* fixture : {"other_block-pe32.exe", "other_block-pe64.exe"}) {
         ASSERT_TRUE(read(testimage::fixture(fixture).c_str())) << fixture;
         EXPECT_EQ(data.m_wFileVersion, (std::array<std::uint16_t, 4>{3, 4, 5, 6}));
         EXPECT_TRUE(data.m_strFileVersion.empty());
@@ -95,7 +95,7 @@ TEST_F(CVFXVersionInfoTest, FailedReadsLeaveAnEmptyRecord)
     const std::string missing = (scratch.path() / "missing").string();
     const std::string withoutBlock = testimage::fixture("no_version-pe32.exe").string();
     const std::string broken = scratch.write("broken.so", testimage::elfWithSection(noFixedInfo)).string();
-    for (const std::string &name : {missing, withoutBlock, broken}) {
+    for (const std::string& name : {missing, withoutBlock, broken}) {
         ASSERT_TRUE(read(testimage::fixture("long_string-pe64.exe").c_str()));
         EXPECT_FALSE(read(name.c_str())) << name;
         EXPECT_TRUE(data.IsEmpty()) << name;
@@ -118,8 +118,13 @@ TEST_F(CVFXVersionInfoTest, QueryStringZeroFillsAndCutsAtWholeCharacters)
         std::size_t outSize;
         std::string expected;
     };
-    for (const Case &c : {Case{16, "a\xC3\xA4" "b"}, Case{5, "a\xC3\xA4" "b"}, Case{4, "a\xC3\xA4"},
-                          Case{3, "a"}, Case{2, "a"}, Case{1, ""}}) {
+    for (const Case& c : {Case{16,
+                              "a\xC3\xA4"
+                              "b"},
+             Case{5,
+                 "a\xC3\xA4"
+                 "b"},
+             Case{4, "a\xC3\xA4"}, Case{3, "a"}, Case{2, "a"}, Case{1, ""}}) {
         std::vector<char> out(c.outSize, 'X');
         EXPECT_TRUE(reader.QueryString(block.data(), "Key", out.data(), out.size())) << c.outSize;
         EXPECT_EQ(std::string(out.data()), c.expected) << c.outSize;

@@ -20,32 +20,33 @@ struct Raw {
     std::vector<std::uint8_t> buffer;
     std::uint32_t fixed(std::size_t offset)
     {
-        void *value = nullptr;
+        void* value = nullptr;
         std::uint32_t length = 0;
         EXPECT_TRUE(platform::queryVersionValue(buffer.data(), "\\", &value, &length));
         std::uint32_t result = 0;
         if (value != nullptr)
-            std::memcpy(&result, static_cast<std::uint8_t *>(value) + offset, sizeof result);
+            std::memcpy(&result, static_cast<std::uint8_t*>(value) + offset, sizeof result);
         return result;
     }
     std::vector<std::uint8_t> translation()
     {
-        void *value = nullptr;
+        void* value = nullptr;
         std::uint32_t length = 0;
         if (!platform::queryVersionValue(buffer.data(), "\\VarFileInfo\\Translation", &value, &length))
             return {};
-        const auto *bytes = static_cast<std::uint8_t *>(value);
+        const auto* bytes = static_cast<std::uint8_t*>(value);
         return {bytes, bytes + length};
     }
 };
 
-Raw rawOf(const char *file)
+Raw rawOf(const char* file)
 {
     Raw raw;
     raw.buffer.resize(platform::fileVersionInfoSize(file));
     EXPECT_FALSE(raw.buffer.empty()) << file;
     if (!raw.buffer.empty()) {
-        EXPECT_TRUE(platform::readFileVersionInfo(file, static_cast<std::uint32_t>(raw.buffer.size()), raw.buffer.data()));
+        EXPECT_TRUE(
+            platform::readFileVersionInfo(file, static_cast<std::uint32_t>(raw.buffer.size()), raw.buffer.data()));
     }
     return raw;
 }
@@ -68,9 +69,10 @@ TEST(Deliverables, LibqortCarriesItsVersionResource)
     EXPECT_EQ(raw.fixed(kFixedFileOs), kOsWindows32);
     EXPECT_EQ(raw.translation(), (std::vector<std::uint8_t>{0x09, 0x04, 0xB0, 0x04}));
     // The block is named in upper case; look-ups ignore case either way.
-    void *value = nullptr;
+    void* value = nullptr;
     std::uint32_t length = 0;
-    EXPECT_TRUE(platform::queryVersionValue(raw.buffer.data(), "\\StringFileInfo\\040904B0\\FileVersion", &value, &length));
+    EXPECT_TRUE(
+        platform::queryVersionValue(raw.buffer.data(), "\\StringFileInfo\\040904B0\\FileVersion", &value, &length));
 }
 #endif
 

@@ -10,17 +10,17 @@ namespace {
 using platform::ExecutableImage;
 using platform::MemoryByteSource;
 
-std::optional<std::vector<std::uint8_t>> blockOf(const std::vector<std::uint8_t> &image)
+std::optional<std::vector<std::uint8_t>> blockOf(const std::vector<std::uint8_t>& image)
 {
     return ExecutableImage::readVersionBlock(MemoryByteSource(image));
 }
 
-std::uint32_t u32At(const std::vector<std::uint8_t> &b, std::size_t at)
+std::uint32_t u32At(const std::vector<std::uint8_t>& b, std::size_t at)
 {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (std::uint32_t{b[at + 3]} << 24);
 }
 
-void putU32(std::vector<std::uint8_t> &b, std::size_t at, std::uint32_t value)
+void putU32(std::vector<std::uint8_t>& b, std::size_t at, std::uint32_t value)
 {
     for (int i = 0; i < 4; ++i)
         b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
@@ -49,7 +49,7 @@ TEST_P(ElfImageTest, SectionPaddingAfterTheBlockIsNotPartOfIt)
 
 TEST_P(ElfImageTest, OtherSectionNamesAreNotVersionResources)
 {
-    for (const char *name : {".vs_version_inf", ".vs_version_info2", ".VS_VERSION_INFO", ""})
+    for (const char* name : {".vs_version_inf", ".vs_version_info2", ".VS_VERSION_INFO", ""})
         EXPECT_FALSE(blockOf(testimage::elfWithSection(block, GetParam(), name)).has_value()) << name;
 }
 
@@ -88,8 +88,7 @@ TEST_P(ElfImageTest, EveryCorruptedHeaderByteIsSurvived)
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ElfImageTest,
-                         testing::Values(testimage::ElfKind::Elf32Little, testimage::ElfKind::Elf64Little,
-                                         testimage::ElfKind::Elf64Big));
+    testing::Values(testimage::ElfKind::Elf32Little, testimage::ElfKind::Elf64Little, testimage::ElfKind::Elf64Big));
 
 TEST(ElfImage, AbsurdSectionTableValuesAreRejected)
 {
@@ -101,15 +100,15 @@ TEST(ElfImage, AbsurdSectionTableValuesAreRejected)
         std::uint64_t value;
     };
     const std::size_t table = u32At(image, 0x28);
-    for (const Lie &lie : {Lie{0x28, 8, 0xFFFFFFFFFFFFFF00ull},                // e_shoff far outside
-                           Lie{0x3C, 2, 0},                                     // e_shnum 0: count in section 0 (0)
-                           Lie{0x3E, 2, 0xFFFF},                                // e_shstrndx extended, link 0
-                           Lie{0x3E, 2, 7},                                     // string table index past the table
-                           Lie{0x3A, 2, 8},                                     // entries smaller than a header
-                           Lie{table + 64 + 24, 8, image.size()},               // section offset at the end
-                           Lie{table + 64 + 32, 8, 0xFFFFFFFFFFFFFFFFull},      // section size absurd
-                           Lie{table + 64 + 0, 4, 0xFFFFFFF0u},                 // name offset outside the names
-                           Lie{table + 128 + 32, 8, 3}}) {                      // names cut short
+    for (const Lie& lie : {Lie{0x28, 8, 0xFFFFFFFFFFFFFF00ull}, // e_shoff far outside
+             Lie{0x3C, 2, 0},                                   // e_shnum 0: count in section 0 (0)
+             Lie{0x3E, 2, 0xFFFF},                              // e_shstrndx extended, link 0
+             Lie{0x3E, 2, 7},                                   // string table index past the table
+             Lie{0x3A, 2, 8},                                   // entries smaller than a header
+             Lie{table + 64 + 24, 8, image.size()},             // section offset at the end
+             Lie{table + 64 + 32, 8, 0xFFFFFFFFFFFFFFFFull},    // section size absurd
+             Lie{table + 64 + 0, 4, 0xFFFFFFF0u},               // name offset outside the names
+             Lie{table + 128 + 32, 8, 3}}) {                    // names cut short
         std::vector<std::uint8_t> bad = image;
         for (int i = 0; i < lie.width; ++i)
             bad[lie.at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(lie.value >> (8 * i));
@@ -119,16 +118,16 @@ TEST(ElfImage, AbsurdSectionTableValuesAreRejected)
 
 TEST(ElfImage, NotAnExecutable)
 {
-    for (const std::vector<std::uint8_t> &bytes :
-         {std::vector<std::uint8_t>{}, std::vector<std::uint8_t>{0x7F, 'E', 'L'}, std::vector<std::uint8_t>{'M'},
-          std::vector<std::uint8_t>{0x7F, 'E', 'L', 'F', 3, 1}, std::vector<std::uint8_t>(4096, 0)})
+    for (const std::vector<std::uint8_t>& bytes :
+        {std::vector<std::uint8_t>{}, std::vector<std::uint8_t>{0x7F, 'E', 'L'}, std::vector<std::uint8_t>{'M'},
+            std::vector<std::uint8_t>{0x7F, 'E', 'L', 'F', 3, 1}, std::vector<std::uint8_t>(4096, 0)})
         EXPECT_FALSE(blockOf(bytes).has_value()) << bytes.size();
 }
 
 // ---- PE fixtures from the mingw-w64 toolchain -------------------------------
 
 struct PeFixture {
-    const char *file;
+    const char* file;
     bool hasVersion;
 };
 
@@ -177,16 +176,15 @@ TEST_P(PeImageTest, EveryCorruptedByteIsSurvived)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fixtures, PeImageTest,
+INSTANTIATE_TEST_SUITE_P(Fixtures, PeImageTest,
     testing::Values(PeFixture{"two_translations-pe32.exe", true}, PeFixture{"two_translations-pe64.exe", true},
-                    PeFixture{"long_string-pe32.exe", true}, PeFixture{"long_string-pe64.exe", true},
-                    PeFixture{"other_block-pe32.exe", true}, PeFixture{"other_block-pe64.exe", true},
-                    PeFixture{"no_version-pe32.exe", false}, PeFixture{"no_version-pe64.exe", false},
-                    PeFixture{"plain-pe64.exe", false}),
-    [](const testing::TestParamInfo<PeFixture> &info) {
+        PeFixture{"long_string-pe32.exe", true}, PeFixture{"long_string-pe64.exe", true},
+        PeFixture{"other_block-pe32.exe", true}, PeFixture{"other_block-pe64.exe", true},
+        PeFixture{"no_version-pe32.exe", false}, PeFixture{"no_version-pe64.exe", false},
+        PeFixture{"plain-pe64.exe", false}),
+    [](const testing::TestParamInfo<PeFixture>& info) {
         std::string name = info.param.file;
-        for (char &c : name)
+        for (char& c : name)
             if (!std::isalnum(static_cast<unsigned char>(c)))
                 c = '_';
         return name;
@@ -194,7 +192,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Finds the file offset of the resource directory of a fixture, the same way
 // the reader does, so that tests can plant lies in it.
-std::size_t resourceDirectoryOffset(const std::vector<std::uint8_t> &image)
+std::size_t resourceDirectoryOffset(const std::vector<std::uint8_t>& image)
 {
     const std::size_t pe = u32At(image, 0x3C);
     const std::size_t optional = pe + 24;
@@ -212,7 +210,7 @@ std::size_t resourceDirectoryOffset(const std::vector<std::uint8_t> &image)
     return 0;
 }
 
-class PeResourceTree : public testing::TestWithParam<const char *> {
+class PeResourceTree : public testing::TestWithParam<const char*> {
 protected:
     std::vector<std::uint8_t> image = testimage::readFile(testimage::fixture(GetParam()));
     std::size_t root = resourceDirectoryOffset(image);
@@ -228,13 +226,13 @@ TEST_P(PeResourceTree, LoopsBackToTheRootEndWithoutAVersion)
     // directory, or at itself.
     const std::size_t level2 = u32At(image, firstTarget(0)) & 0x7FFFFFFFu;
     const std::size_t level3 = u32At(image, firstTarget(level2)) & 0x7FFFFFFFu;
-    for (const auto &[entry, target] : std::vector<std::pair<std::size_t, std::uint32_t>>{
-             {firstTarget(0), 0x80000000u},               // type -> root
-             {firstTarget(level2), 0x80000000u},          // name -> root
-             {firstTarget(level2), 0x80000000u | static_cast<std::uint32_t>(level2)}, // name -> itself
-             {firstTarget(level3), 0x80000000u},          // language -> a directory, not data
-             {firstTarget(level3), 0x7FFFFFF0u},          // language data entry outside the directory
-             {firstTarget(0), 0xFFFFFFFFu}}) {            // sub-directory far outside
+    for (const auto& [entry, target] :
+        std::vector<std::pair<std::size_t, std::uint32_t>>{{firstTarget(0), 0x80000000u}, // type -> root
+            {firstTarget(level2), 0x80000000u},                                           // name -> root
+            {firstTarget(level2), 0x80000000u | static_cast<std::uint32_t>(level2)},      // name -> itself
+            {firstTarget(level3), 0x80000000u}, // language -> a directory, not data
+            {firstTarget(level3), 0x7FFFFFF0u}, // language data entry outside the directory
+            {firstTarget(0), 0xFFFFFFFFu}}) {   // sub-directory far outside
         std::vector<std::uint8_t> bad = image;
         putU32(bad, entry, target);
         EXPECT_FALSE(blockOf(bad).has_value()) << entry << " -> " << target;
@@ -246,11 +244,11 @@ TEST_P(PeResourceTree, DataEntryLiesAreRejected)
     const std::size_t level2 = u32At(image, firstTarget(0)) & 0x7FFFFFFFu;
     const std::size_t level3 = u32At(image, firstTarget(level2)) & 0x7FFFFFFFu;
     const std::size_t dataEntry = root + u32At(image, firstTarget(level3));
-    for (const auto &[at, value] : std::vector<std::pair<std::size_t, std::uint32_t>>{
-             {dataEntry, 0xFFFFFF00u},        // data RVA in no section
-             {dataEntry + 4, 0xFFFFFFFFu},    // absurd size
-             {dataEntry + 4, 5},              // size below a node header
-             {root + 14, 0xFFFF}}) {          // 65535 id entries in the root, most outside
+    for (const auto& [at, value] :
+        std::vector<std::pair<std::size_t, std::uint32_t>>{{dataEntry, 0xFFFFFF00u}, // data RVA in no section
+            {dataEntry + 4, 0xFFFFFFFFu},                                            // absurd size
+            {dataEntry + 4, 5},                                                      // size below a node header
+            {root + 14, 0xFFFF}}) { // 65535 id entries in the root, most outside
         std::vector<std::uint8_t> bad = image;
         putU32(bad, at, value);
         if (at == root + 14) { // a 16-bit count: restore the following field
@@ -265,7 +263,7 @@ TEST_P(PeResourceTree, DataEntryLiesAreRejected)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, PeResourceTree,
-                         testing::Values("two_translations-pe32.exe", "two_translations-pe64.exe"));
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, PeResourceTree, testing::Values("two_translations-pe32.exe", "two_translations-pe64.exe"));
 
 } // namespace

@@ -16,7 +16,10 @@ namespace {
 
 class Writer {
 public:
-    explicit Writer(bool bigEndian) : big_(bigEndian) {}
+    explicit Writer(bool bigEndian)
+        : big_(bigEndian)
+    {
+    }
 
     void put(std::uint64_t value, int width)
     {
@@ -34,8 +37,8 @@ private:
 
 } // namespace
 
-std::vector<std::uint8_t> elfWithSection(const std::vector<std::uint8_t> &section, ElfKind kind,
-                                         std::string_view sectionName)
+std::vector<std::uint8_t> elfWithSection(
+    const std::vector<std::uint8_t>& section, ElfKind kind, std::string_view sectionName)
 {
     const bool is64 = kind != ElfKind::Elf32Little;
     const bool big = kind == ElfKind::Elf64Big;
@@ -54,21 +57,22 @@ std::vector<std::uint8_t> elfWithSection(const std::vector<std::uint8_t> &sectio
     const std::uint64_t tableOffset = (namesOffset + names.size() + 7) & ~std::uint64_t{7};
 
     Writer out(big);
-    out.bytes = {0x7F, 'E', 'L', 'F', static_cast<std::uint8_t>(is64 ? 2 : 1), static_cast<std::uint8_t>(big ? 2 : 1), 1};
+    out.bytes = {
+        0x7F, 'E', 'L', 'F', static_cast<std::uint8_t>(is64 ? 2 : 1), static_cast<std::uint8_t>(big ? 2 : 1), 1};
     out.bytes.resize(16, 0);
-    out.put(3, 2);                  // e_type: shared object
-    out.put(is64 ? 62 : 3, 2);      // e_machine
-    out.put(1, 4);                  // e_version
-    out.put(0, word);               // e_entry
-    out.put(0, word);               // e_phoff
-    out.put(tableOffset, word);     // e_shoff
-    out.put(0, 4);                  // e_flags
-    out.put(headerSize, 2);         // e_ehsize
-    out.put(0, 2);                  // e_phentsize
-    out.put(0, 2);                  // e_phnum
-    out.put(entrySize, 2);          // e_shentsize
-    out.put(3, 2);                  // e_shnum
-    out.put(2, 2);                  // e_shstrndx
+    out.put(3, 2);              // e_type: shared object
+    out.put(is64 ? 62 : 3, 2);  // e_machine
+    out.put(1, 4);              // e_version
+    out.put(0, word);           // e_entry
+    out.put(0, word);           // e_phoff
+    out.put(tableOffset, word); // e_shoff
+    out.put(0, 4);              // e_flags
+    out.put(headerSize, 2);     // e_ehsize
+    out.put(0, 2);              // e_phentsize
+    out.put(0, 2);              // e_phnum
+    out.put(entrySize, 2);      // e_shentsize
+    out.put(3, 2);              // e_shnum
+    out.put(2, 2);              // e_shstrndx
     out.bytes.insert(out.bytes.end(), section.begin(), section.end());
     out.bytes.insert(out.bytes.end(), names.begin(), names.end());
     out.bytes.resize(tableOffset, 0);
@@ -76,14 +80,14 @@ std::vector<std::uint8_t> elfWithSection(const std::vector<std::uint8_t> &sectio
     auto header = [&](std::uint64_t name, std::uint64_t type, std::uint64_t offset, std::uint64_t size) {
         out.put(name, 4);
         out.put(type, 4);
-        out.put(0, word);   // flags
-        out.put(0, word);   // addr
+        out.put(0, word); // flags
+        out.put(0, word); // addr
         out.put(offset, word);
         out.put(size, word);
-        out.put(0, 4);      // link
-        out.put(0, 4);      // info
-        out.put(1, word);   // addralign
-        out.put(0, word);   // entsize
+        out.put(0, 4);    // link
+        out.put(0, 4);    // info
+        out.put(1, word); // addralign
+        out.put(0, word); // entsize
     };
     header(0, 0, 0, 0);
     header(versionName, 1, sectionOffset, section.size());
@@ -112,7 +116,8 @@ BEGIN
     BEGIN
         BLOCK "040904B0"
         BEGIN
-            VALUE "FileVersion", ")") + std::string(fileVersion) + R"("
+            VALUE "FileVersion", ")")
+        + std::string(fileVersion) + R"("
         END
     END
     BLOCK "VarFileInfo"
@@ -123,7 +128,7 @@ END
 )";
 }
 
-std::vector<std::uint8_t> readFile(const std::filesystem::path &path)
+std::vector<std::uint8_t> readFile(const std::filesystem::path& path)
 {
     std::ifstream in(path, std::ios::binary);
     EXPECT_TRUE(in.good()) << "cannot read " << path;
@@ -144,17 +149,17 @@ ScratchDirectory::~ScratchDirectory()
     std::filesystem::remove_all(path_, ignored);
 }
 
-std::filesystem::path ScratchDirectory::write(const std::string &name, const std::vector<std::uint8_t> &bytes) const
+std::filesystem::path ScratchDirectory::write(const std::string& name, const std::vector<std::uint8_t>& bytes) const
 {
     const auto file = path_ / name;
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return file;
 }
 
-std::filesystem::path fixture(const std::string &name)
+std::filesystem::path fixture(const std::string& name)
 {
-    const char *source = std::getenv("SORVINDA_SOURCE_DIR");
+    const char* source = std::getenv("SORVINDA_SOURCE_DIR");
     const std::filesystem::path root = source != nullptr ? source : SORVINDA_SOURCE_DIR_FALLBACK;
     return root / "tests" / "versioninfo" / "fixtures" / name;
 }

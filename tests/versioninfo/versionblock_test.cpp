@@ -30,20 +30,19 @@ class VersionBlockTest : public testing::Test {
 protected:
     std::vector<std::uint8_t> block = testimage::encode(kDeclaration);
 
-    std::u16string textAt(const VersionBlock::Value &value) const
+    std::u16string textAt(const VersionBlock::Value& value) const
     {
         std::u16string text;
         for (std::size_t i = 0; i + 1 < value.size; i += 2)
             text.push_back(static_cast<char16_t>(block[value.offset + i] | (block[value.offset + i + 1] << 8)));
         return text;
     }
-
 };
 
 TEST_F(VersionBlockTest, FindsTheFixedInformationUnderTheRootPath)
 {
     const VersionBlock view(block);
-    for (const char *path : {"\\", "", "\\\\"}) {
+    for (const char* path : {"\\", "", "\\\\"}) {
         const auto fixed = view.find(path);
         ASSERT_TRUE(fixed.has_value()) << path;
         EXPECT_EQ(fixed->offset, 40u);
@@ -64,8 +63,9 @@ TEST_F(VersionBlockTest, FindsValuesByPathWithKeysInAnyCase)
     ASSERT_TRUE(translation.has_value());
     EXPECT_FALSE(translation->isText);
     ASSERT_EQ(translation->size, 4u);
-    EXPECT_EQ(std::vector<std::uint8_t>(block.begin() + static_cast<long>(translation->offset), block.begin() + static_cast<long>(translation->offset) + 4),
-              (std::vector<std::uint8_t>{0x09, 0x04, 0xB0, 0x04}));
+    EXPECT_EQ(std::vector<std::uint8_t>(block.begin() + static_cast<long>(translation->offset),
+                  block.begin() + static_cast<long>(translation->offset) + 4),
+        (std::vector<std::uint8_t>{0x09, 0x04, 0xB0, 0x04}));
 
     const auto empty = view.find("\\StringFileInfo\\040904B0\\Empty");
     ASSERT_TRUE(empty.has_value());
@@ -75,9 +75,8 @@ TEST_F(VersionBlockTest, FindsValuesByPathWithKeysInAnyCase)
 TEST_F(VersionBlockTest, MissingKeysAndPrefixesAreNotFound)
 {
     const VersionBlock view(block);
-    for (const char *path : {"\\StringFileInfo\\040704B0\\FileVersion", "\\StringFileInfo\\040904B0\\FileVersio",
-                             "\\StringFileInfo\\040904B0\\FileVersionX", "\\VarFileInfo\\Translation\\More",
-                             "\\Nothing"})
+    for (const char* path : {"\\StringFileInfo\\040704B0\\FileVersion", "\\StringFileInfo\\040904B0\\FileVersio",
+             "\\StringFileInfo\\040904B0\\FileVersionX", "\\VarFileInfo\\Translation\\More", "\\Nothing"})
         EXPECT_FALSE(view.find(path).has_value()) << path;
 }
 
@@ -108,8 +107,8 @@ TEST_F(VersionBlockTest, HostileLengthFieldsNeverReadOutsideTheBlock)
             bad[at] = static_cast<std::uint8_t>(lie);
             bad[at + 1] = static_cast<std::uint8_t>(lie >> 8);
             const VersionBlock view(bad);
-            for (const char *path : {"\\", "\\StringFileInfo\\040904B0\\FileVersion", "\\VarFileInfo\\Translation",
-                                     "\\StringFileInfo\\040904B0\\Empty"}) {
+            for (const char* path : {"\\", "\\StringFileInfo\\040904B0\\FileVersion", "\\VarFileInfo\\Translation",
+                     "\\StringFileInfo\\040904B0\\Empty"}) {
                 const auto found = view.find(path);
                 if (found) {
                     EXPECT_LE(found->offset, bad.size());

@@ -24,8 +24,14 @@ std::vector<std::uint8_t> utf16z(std::u16string_view text)
     return bytes;
 }
 
-void append(std::vector<std::uint8_t> &to, std::initializer_list<std::uint8_t> bytes) { to.insert(to.end(), bytes); }
-void append(std::vector<std::uint8_t> &to, const std::vector<std::uint8_t> &bytes) { to.insert(to.end(), bytes.begin(), bytes.end()); }
+void append(std::vector<std::uint8_t>& to, std::initializer_list<std::uint8_t> bytes)
+{
+    to.insert(to.end(), bytes);
+}
+void append(std::vector<std::uint8_t>& to, const std::vector<std::uint8_t>& bytes)
+{
+    to.insert(to.end(), bytes.begin(), bytes.end());
+}
 
 TEST(VersionEncoder, WritesNodesPaddedAndMeasuredLikeTheResourceCompiler)
 {
@@ -43,37 +49,37 @@ BEGIN
 END)");
 
     std::vector<std::uint8_t> expected;
-    append(expected, {122, 0, 52, 0, 0, 0});                    // root: wLength 122, wValueLength 52, binary
-    append(expected, utf16z(u"VS_VERSION_INFO"));              // key at 6..38
-    append(expected, {0, 0});                                   // pad to 40
-    append(expected, {0xBD, 0x04, 0xEF, 0xFE});                 // dwSignature 0xFEEF04BD
-    append(expected, {0x00, 0x00, 0x01, 0x00});                 // dwStrucVersion 1.0
-    append(expected, {2, 0, 1, 0, 4, 0, 3, 0});                 // file version MS 1.2, LS 3.4
-    append(expected, {6, 0, 5, 0, 8, 0, 7, 0});                 // product version 5.6.7.8
-    append(expected, {0x3F, 0, 0, 0, 0, 0, 0, 0});              // flags mask, flags
-    append(expected, {4, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0});     // OS, type, subtype
-    append(expected, {0, 0, 0, 0, 0, 0, 0, 0});                 // date
-    append(expected, {30, 0, 0, 0, 1, 0});                      // block "S" at 92: wLength 30, text type
+    append(expected, {122, 0, 52, 0, 0, 0});                // root: wLength 122, wValueLength 52, binary
+    append(expected, utf16z(u"VS_VERSION_INFO"));           // key at 6..38
+    append(expected, {0, 0});                               // pad to 40
+    append(expected, {0xBD, 0x04, 0xEF, 0xFE});             // dwSignature 0xFEEF04BD
+    append(expected, {0x00, 0x00, 0x01, 0x00});             // dwStrucVersion 1.0
+    append(expected, {2, 0, 1, 0, 4, 0, 3, 0});             // file version MS 1.2, LS 3.4
+    append(expected, {6, 0, 5, 0, 8, 0, 7, 0});             // product version 5.6.7.8
+    append(expected, {0x3F, 0, 0, 0, 0, 0, 0, 0});          // flags mask, flags
+    append(expected, {4, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0}); // OS, type, subtype
+    append(expected, {0, 0, 0, 0, 0, 0, 0, 0});             // date
+    append(expected, {30, 0, 0, 0, 1, 0});                  // block "S" at 92: wLength 30, text type
     append(expected, utf16z(u"S"));
-    append(expected, {0, 0});                                   // pad to 104
-    append(expected, {18, 0, 3, 0, 1, 0});                      // "K": wLength 18, 3 units with the NUL
+    append(expected, {0, 0});              // pad to 104
+    append(expected, {18, 0, 3, 0, 1, 0}); // "K": wLength 18, 3 units with the NUL
     append(expected, utf16z(u"K"));
-    append(expected, {0, 0});                                   // pad to 116
-    append(expected, utf16z(u"ab"));                           // ends at 122, no padding after the last node
+    append(expected, {0, 0});        // pad to 116
+    append(expected, utf16z(u"ab")); // ends at 122, no padding after the last node
     EXPECT_EQ(block, expected);
 }
 
 // The fixtures were compiled by the mingw-w64 resource compiler from the .rc
 // files beside them; our encoder must produce the same block from the same
 // declaration, for 32- and 64-bit images alike.
-class EncoderMatchesResourceCompiler : public testing::TestWithParam<std::string> {};
+class EncoderMatchesResourceCompiler : public testing::TestWithParam<std::string> { };
 
 TEST_P(EncoderMatchesResourceCompiler, SameBytesAsThePeFixture)
 {
     const auto declaration = testimage::readFile(testimage::fixture(GetParam() + ".rc"));
     const auto ours = testimage::encode(std::string(declaration.begin(), declaration.end()));
     ASSERT_FALSE(ours.empty());
-    for (const char *kind : {"-pe32.exe", "-pe64.exe"}) {
+    for (const char* kind : {"-pe32.exe", "-pe64.exe"}) {
         const platform::FileByteSource file(testimage::fixture(GetParam() + kind).string());
         ASSERT_TRUE(file.isOpen()) << GetParam() << kind;
         const auto theirs = platform::ExecutableImage::readVersionBlock(file);
@@ -82,31 +88,32 @@ TEST_P(EncoderMatchesResourceCompiler, SameBytesAsThePeFixture)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Fixtures, EncoderMatchesResourceCompiler,
-                         testing::Values("two_translations", "long_string", "other_block"));
+INSTANTIATE_TEST_SUITE_P(
+    Fixtures, EncoderMatchesResourceCompiler, testing::Values("two_translations", "long_string", "other_block"));
 
 #ifdef SORVINDA_WINDRES_RES_DIR
 // A .res file is a sequence of entries: DataSize, HeaderSize, header, data,
 // each padded to 32 bits; the first entry is an empty marker.
-std::vector<std::uint8_t> firstResourceData(const std::vector<std::uint8_t> &res)
+std::vector<std::uint8_t> firstResourceData(const std::vector<std::uint8_t>& res)
 {
     std::size_t offset = 0;
     while (offset + 8 <= res.size()) {
         auto u32 = [&](std::size_t at) {
-            return std::uint32_t{res[at]} | (res[at + 1] << 8) | (res[at + 2] << 16) | (std::uint32_t{res[at + 3]} << 24);
+            return std::uint32_t{res[at]} | (res[at + 1] << 8) | (res[at + 2] << 16)
+                | (std::uint32_t{res[at + 3]} << 24);
         };
         const std::uint32_t dataSize = u32(offset), headerSize = u32(offset + 4);
         if (offset + headerSize + dataSize > res.size())
             break;
         if (dataSize > 0)
             return {res.begin() + static_cast<long>(offset + headerSize),
-                    res.begin() + static_cast<long>(offset + headerSize + dataSize)};
+                res.begin() + static_cast<long>(offset + headerSize + dataSize)};
         offset = (offset + headerSize + dataSize + 3) & ~std::size_t{3};
     }
     return {};
 }
 
-class DeliverableDeclarations : public testing::TestWithParam<std::string> {};
+class DeliverableDeclarations : public testing::TestWithParam<std::string> { };
 
 TEST_P(DeliverableDeclarations, EncodeAsTheResourceCompilerDoes)
 {
@@ -122,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(Resources, DeliverableDeclarations, testing::Values("qo
 
 TEST(VersionEncoder, TextValuesEndInExactlyOneNul)
 {
-    for (const auto &[text, units] : std::vector<std::pair<std::string, std::uint16_t>>{
+    for (const auto& [text, units] : std::vector<std::pair<std::string, std::uint16_t>>{
              {R"("")", 1}, {R"("ab")", 3}, {R"("ab\0")", 3}, {R"("a""b")", 4}, {R"("\\\t")", 3}, {"\"\xC3\xA4\"", 2}}) {
         const auto block = testimage::encode("1 VERSIONINFO BEGIN VALUE \"K\", " + text + " END");
         ASSERT_GE(block.size(), 100u) << text;
@@ -134,8 +141,8 @@ TEST(VersionEncoder, NumbersWithoutLAreWordsAndWithLDoubleWords)
 {
     const auto block = testimage::encode("1 VERSIONINFO BEGIN VALUE \"T\", 0x409, 1200, 7L END");
     ASSERT_EQ(block.size(), 92u + 6 + 4 + 2 + 8);
-    EXPECT_EQ(block[94], 8);  // wValueLength in bytes
-    EXPECT_EQ(block[96], 0);  // binary
+    EXPECT_EQ(block[94], 8); // wValueLength in bytes
+    EXPECT_EQ(block[96], 0); // binary
     const std::vector<std::uint8_t> value(block.end() - 8, block.end());
     EXPECT_EQ(value, (std::vector<std::uint8_t>{0x09, 0x04, 0xB0, 0x04, 7, 0, 0, 0}));
 }
@@ -159,12 +166,12 @@ TEST(VersionEncoder, CSourcePlacesTheBlockInItsSection)
 }
 
 struct BadDeclaration {
-    const char *name;
-    const char *text;
-    const char *message;
+    const char* name;
+    const char* text;
+    const char* message;
 };
 
-class DeclarationErrors : public testing::TestWithParam<BadDeclaration> {};
+class DeclarationErrors : public testing::TestWithParam<BadDeclaration> { };
 
 TEST_P(DeclarationErrors, NameTheLineAndTheFault)
 {
@@ -173,22 +180,22 @@ TEST_P(DeclarationErrors, NameTheLineAndTheFault)
     EXPECT_NE(error.find(GetParam().message), std::string::npos) << error;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, DeclarationErrors,
+INSTANTIATE_TEST_SUITE_P(Table, DeclarationErrors,
     testing::Values(BadDeclaration{"Empty", "", "line 1: expected the resource name"},
-                    BadDeclaration{"NotVersionInfo", "1 DIALOG", "expected VERSIONINFO"},
-                    BadDeclaration{"UnknownStatement", "1 VERSIONINFO\n FILEDATE 1\nBEGIN END", "line 2: unknown statement FILEDATE"},
-                    BadDeclaration{"FiveNumbers", "1 VERSIONINFO FILEVERSION 1,2,3,4,5 BEGIN END", "at most four"},
-                    BadDeclaration{"WideVersion", "1 VERSIONINFO FILEVERSION 65536 BEGIN END", "16 bits"},
-                    BadDeclaration{"HugeNumber", "1 VERSIONINFO FILEOS 0x100000000 BEGIN END", "wider than 32 bits"},
-                    BadDeclaration{"UnterminatedString", "1 VERSIONINFO BEGIN\n VALUE \"K, \"v\"\nEND", "line 2"},
-                    BadDeclaration{"MissingEnd", "1 VERSIONINFO BEGIN BLOCK \"S\" BEGIN", "missing END"},
-                    BadDeclaration{"TrailingText", "1 VERSIONINFO BEGIN END END", "after the final END"},
-                    BadDeclaration{"TwoStrings", "1 VERSIONINFO BEGIN VALUE \"K\", \"a\", \"b\" END", "one string"},
-                    BadDeclaration{"WideWord", "1 VERSIONINFO BEGIN VALUE \"T\", 70000 END", "without L"},
-                    BadDeclaration{"BadEscape", "1 VERSIONINFO BEGIN VALUE \"K\", \"\\q\" END", "unknown escape"},
-                    BadDeclaration{"NotUtf8", "1 VERSIONINFO BEGIN VALUE \"K\", \"\xFF\" END", "not UTF-8"},
-                    BadDeclaration{"OpenComment", "1 VERSIONINFO /* BEGIN END", "unterminated comment"}),
-    [](const testing::TestParamInfo<BadDeclaration> &info) { return std::string(info.param.name); });
+        BadDeclaration{"NotVersionInfo", "1 DIALOG", "expected VERSIONINFO"},
+        BadDeclaration{
+            "UnknownStatement", "1 VERSIONINFO\n FILEDATE 1\nBEGIN END", "line 2: unknown statement FILEDATE"},
+        BadDeclaration{"FiveNumbers", "1 VERSIONINFO FILEVERSION 1,2,3,4,5 BEGIN END", "at most four"},
+        BadDeclaration{"WideVersion", "1 VERSIONINFO FILEVERSION 65536 BEGIN END", "16 bits"},
+        BadDeclaration{"HugeNumber", "1 VERSIONINFO FILEOS 0x100000000 BEGIN END", "wider than 32 bits"},
+        BadDeclaration{"UnterminatedString", "1 VERSIONINFO BEGIN\n VALUE \"K, \"v\"\nEND", "line 2"},
+        BadDeclaration{"MissingEnd", "1 VERSIONINFO BEGIN BLOCK \"S\" BEGIN", "missing END"},
+        BadDeclaration{"TrailingText", "1 VERSIONINFO BEGIN END END", "after the final END"},
+        BadDeclaration{"TwoStrings", "1 VERSIONINFO BEGIN VALUE \"K\", \"a\", \"b\" END", "one string"},
+        BadDeclaration{"WideWord", "1 VERSIONINFO BEGIN VALUE \"T\", 70000 END", "without L"},
+        BadDeclaration{"BadEscape", "1 VERSIONINFO BEGIN VALUE \"K\", \"\\q\" END", "unknown escape"},
+        BadDeclaration{"NotUtf8", "1 VERSIONINFO BEGIN VALUE \"K\", \"\xFF\" END", "not UTF-8"},
+        BadDeclaration{"OpenComment", "1 VERSIONINFO /* BEGIN END", "unterminated comment"}),
+    [](const testing::TestParamInfo<BadDeclaration>& info) { return std::string(info.param.name); });
 
 } // namespace

@@ -60,8 +60,9 @@ void ExplainInitFailure(int error)
 {
     std::fprintf(stderr, "sorvinda-dhcpd: DHCP server init failed: UDP port 67: %s\n", std::strerror(error));
     if (error == EACCES)
-        std::fprintf(stderr, "sorvinda-dhcpd: binding port 67 needs root or the cap_net_bind_service "
-                             "capability (see README.md)\n");
+        std::fprintf(stderr,
+            "sorvinda-dhcpd: binding port 67 needs root or the cap_net_bind_service "
+            "capability (see README.md)\n");
     else if (error == EADDRINUSE)
         std::fprintf(stderr, "sorvinda-dhcpd: another DHCP server on this computer holds the port\n");
 }

@@ -42,7 +42,7 @@ bool installStopSignals(sigset_t& waitMask)
     sigdelset(&waitMask, SIGINT);
     sigdelset(&waitMask, SIGTERM);
 
-    struct sigaction action {};
+    struct sigaction action { };
     action.sa_handler = requestStop;
     sigemptyset(&action.sa_mask);
     // A reader that went away must not kill us mid-line; the write fails
@@ -67,9 +67,9 @@ int main(int argc, char** argv)
     }
     if (!runsIsolated(*options)) {
         std::fprintf(stderr,
-                     "sorvinda-modulesim: refusing to start: it sends broadcasts and runs only inside the\n"
-                     "namespaces of scripts/isolated-net (%s=1 is not set). See --help.\n",
-                     kIsolationVariable);
+            "sorvinda-modulesim: refusing to start: it sends broadcasts and runs only inside the\n"
+            "namespaces of scripts/isolated-net (%s=1 is not set). See --help.\n",
+            kIsolationVariable);
         return kExitNotIsolated;
     }
 

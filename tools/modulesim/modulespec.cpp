@@ -58,7 +58,8 @@ std::vector<std::string_view> splitItems(std::string_view spec)
     std::size_t start = 0;
     while (start <= spec.size()) {
         const auto end = spec.find(kItemSeparator, start);
-        const auto item = trim(spec.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
+        const auto item =
+            trim(spec.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start));
         if (!item.empty())
             items.push_back(item);
         if (end == std::string_view::npos)
@@ -192,12 +193,13 @@ std::vector<SimulatedModule> generateModules(int count)
     for (int number = 1; number <= count; ++number) {
         MacAddress mac;
         mac.bytes = {kGeneratedMacPrefix[0], kGeneratedMacPrefix[1], kGeneratedMacPrefix[2],
-                     static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 8),
-                     static_cast<std::uint8_t>(number)};
+            static_cast<std::uint8_t>(number >> 16), static_cast<std::uint8_t>(number >> 8),
+            static_cast<std::uint8_t>(number)};
         SimulatedModule module(mac);
         const int host = number - 1;
-        module.setField(ModuleField::Ip, "192.168." + std::to_string(kGeneratedFirstSubnet + host / kGeneratedHostsPerSubnet)
-                                             + "." + std::to_string(host % kGeneratedHostsPerSubnet + 1));
+        module.setField(ModuleField::Ip,
+            "192.168." + std::to_string(kGeneratedFirstSubnet + host / kGeneratedHostsPerSubnet) + "."
+                + std::to_string(host % kGeneratedHostsPerSubnet + 1));
         module.setField(ModuleField::SubnetMask, kGeneratedMask);
         module.setField(ModuleField::Gateway, kGeneratedGateway);
         modules.push_back(std::move(module));

@@ -22,8 +22,8 @@ char upper(char c)
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b)
 {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return upper(x) == upper(y); });
+    return a.size() == b.size()
+        && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return upper(x) == upper(y); });
 }
 
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix)
@@ -128,7 +128,7 @@ Request Request::parse(std::string_view datagram)
             return request;
         const auto words = splitPieces(rest);
         if (std::any_of(words.begin(), words.end(),
-                        [](std::string_view word) { return equalsIgnoringCase(trimSpaces(word), kWinkWord); }))
+                [](std::string_view word) { return equalsIgnoringCase(trimSpaces(word), kWinkWord); }))
             request.kind = Kind::Wink;
     }
     return request;

@@ -24,8 +24,8 @@ struct Request {
     enum class Kind { Scan, Configure, Wink, Other };
 
     Kind kind = Kind::Other;
-    MacAddress target;                   // Configure and Wink
-    std::vector<ConfigurePiece> pieces;  // Configure only, in the order sent
+    MacAddress target;                  // Configure and Wink
+    std::vector<ConfigurePiece> pieces; // Configure only, in the order sent
 
     // The text ends at the first NUL or at the end of the datagram; the
     // request words ("Module Scan", "Configure:", "To:", "WINK") are matched

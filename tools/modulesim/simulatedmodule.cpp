@@ -11,8 +11,18 @@ namespace modulesim {
 namespace {
 
 constexpr std::string_view kReplyKeys[kModuleFieldCount] = {
-    "protocol version", "fb type", "module version", "mac", "ip", "sn",
-    "gw", "dhcp", "pswd", "hn", "dns1", "dns2",
+    "protocol version",
+    "fb type",
+    "module version",
+    "mac",
+    "ip",
+    "sn",
+    "gw",
+    "dhcp",
+    "pswd",
+    "hn",
+    "dns1",
+    "dns2",
 };
 constexpr std::string_view kReplyKeyValueSeparator = " = ";
 constexpr char kReplyPairEnd = ';';
@@ -40,7 +50,7 @@ std::string lowerCase(std::string_view text)
 {
     std::string result(text);
     std::transform(result.begin(), result.end(), result.begin(),
-                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+        [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
     return result;
 }
 
@@ -56,8 +66,8 @@ std::string quoted(std::string_view text)
 
 const ConfigurePiece* findPiece(const Request& request, std::string_view key)
 {
-    const auto it = std::find_if(request.pieces.begin(), request.pieces.end(),
-                                 [key](const ConfigurePiece& piece) { return piece.key == key; });
+    const auto it = std::find_if(
+        request.pieces.begin(), request.pieces.end(), [key](const ConfigurePiece& piece) { return piece.key == key; });
     return it == request.pieces.end() ? nullptr : &*it;
 }
 
@@ -103,7 +113,8 @@ std::optional<std::string> normaliseOnOff(std::string_view text)
     return std::nullopt;
 }
 
-SimulatedModule::SimulatedModule(const MacAddress& mac) : mac_(mac)
+SimulatedModule::SimulatedModule(const MacAddress& mac)
+    : mac_(mac)
 {
     char hostName[32];
     std::snprintf(hostName, sizeof hostName, "module-%02x%02x%02x", mac.bytes[3], mac.bytes[4], mac.bytes[5]);
@@ -194,7 +205,7 @@ SimulatedModule::ConfigureResult SimulatedModule::configure(const Request& reque
 
     for (const ConfigurePiece& piece : request.pieces) {
         const auto address = std::find_if(std::begin(kAddressPieces), std::end(kAddressPieces),
-                                          [&piece](const AddressPiece& a) { return a.key == piece.key; });
+            [&piece](const AddressPiece& a) { return a.key == piece.key; });
         if (address != std::end(kAddressPieces)) {
             if (auto value = normaliseDottedQuad(piece.value)) {
                 note(address->logName, *value);

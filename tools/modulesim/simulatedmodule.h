@@ -39,7 +39,7 @@ std::string_view replyKey(ModuleField field);
 // altogether (older firmware reports fewer fields).
 class SimulatedModule {
 public:
-    static constexpr std::size_t kMaxTextLength = 127;  // host name, password
+    static constexpr std::size_t kMaxTextLength = 127; // host name, password
 
     enum class Outcome { Reconfigured, InvalidPassword };
     struct ConfigureResult {

@@ -27,22 +27,20 @@ constexpr char kReplyTerminator = '\0';
 std::string addressText(std::uint32_t address, std::uint16_t port)
 {
     return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "."
-           + std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF) + ":"
-           + std::to_string(port);
+        + std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF) + ":" + std::to_string(port);
 }
 
 std::int64_t monotonicNs()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
-std::string datagramLine(std::string_view kind, std::uint32_t address, std::uint16_t port,
-                         std::string_view bytes, std::size_t length, std::int64_t timestampNs)
+std::string datagramLine(std::string_view kind, std::uint32_t address, std::uint16_t port, std::string_view bytes,
+    std::size_t length, std::int64_t timestampNs)
 {
     return std::string(kind) + " " + addressText(address, port) + " " + std::to_string(length) + " \""
-           + escapeBytes(bytes) + "\" t=" + std::to_string(timestampNs);
+        + escapeBytes(bytes) + "\" t=" + std::to_string(timestampNs);
 }
 
 bool setIntOption(int socket, int level, int option, int value)
@@ -53,7 +51,9 @@ bool setIntOption(int socket, int level, int option, int value)
 } // namespace
 
 Simulator::Simulator(SimulatorOptions options, std::FILE* log)
-    : options_(std::move(options)), log_(log), receiveBuffer_(kReceiveBufferSize)
+    : options_(std::move(options))
+    , log_(log)
+    , receiveBuffer_(kReceiveBufferSize)
 {
     seed_ = options_.seed ? *options_.seed : std::random_device{}();
     random_.seed(seed_);
@@ -104,7 +104,7 @@ bool Simulator::open()
         return fail("bind");
 
     logLine("ready port=" + std::to_string(options_.port) + " modules=" + std::to_string(options_.modules.size())
-            + " seed=" + std::to_string(seed_));
+        + " seed=" + std::to_string(seed_));
     return !logBroken_;
 }
 
@@ -158,8 +158,7 @@ bool Simulator::receiveWaiting()
         // MSG_TRUNC: the result is the datagram's real length, even when it
         // did not fit; the log then shows the length and the bytes kept.
         const ssize_t length = ::recvfrom(socket_, receiveBuffer_.data(), receiveBuffer_.size(),
-                                          MSG_DONTWAIT | MSG_TRUNC, reinterpret_cast<sockaddr*>(&source),
-                                          &sourceLength);
+            MSG_DONTWAIT | MSG_TRUNC, reinterpret_cast<sockaddr*>(&source), &sourceLength);
         if (length < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
                 return true;
@@ -283,7 +282,7 @@ Simulator::Sent Simulator::sendOne(const Outgoing& outgoing)
         expectEcho(outgoing.bytes);
     Sent sent{&outgoing, monotonicNs(), false, 0};
     const ssize_t result = ::sendto(socket_, outgoing.bytes.data(), outgoing.bytes.size(), 0,
-                                    reinterpret_cast<const sockaddr*>(&target), sizeof target);
+        reinterpret_cast<const sockaddr*>(&target), sizeof target);
     sent.ok = result == static_cast<ssize_t>(outgoing.bytes.size());
     sent.error = sent.ok ? 0 : errno;
     return sent;
@@ -297,8 +296,8 @@ void Simulator::logSent(const Sent& sent)
         return;
     }
     ++sent_;
-    logLine(datagramLine("send", outgoing.address, outgoing.port, outgoing.bytes, outgoing.bytes.size(),
-                         sent.timestampNs));
+    logLine(
+        datagramLine("send", outgoing.address, outgoing.port, outgoing.bytes, outgoing.bytes.size(), sent.timestampNs));
 }
 
 // Linux delivers every broadcast we send to our own socket too. Those

@@ -44,7 +44,7 @@ private:
 
     struct Outgoing {
         Clock::time_point due;
-        std::uint64_t sequence;  // keeps replies due at the same moment in order
+        std::uint64_t sequence; // keeps replies due at the same moment in order
         std::uint32_t address;
         std::uint16_t port;
         std::string bytes;

@@ -110,7 +110,7 @@ std::optional<SimulatorOptions> SimulatorOptions::parse(int argc, char** argv, s
                 return false;
             if (!parseNumber(text, minimum, maximum, out)) {
                 error = std::string(option) + ": expected a number from " + std::to_string(minimum) + " to "
-                        + std::to_string(maximum) + ", got '" + std::string(text) + "'";
+                    + std::to_string(maximum) + ", got '" + std::string(text) + "'";
                 return false;
             }
             return true;

@@ -53,12 +53,24 @@ std::optional<std::string> unescapeBytes(std::string_view text)
         if (++i == text.size())
             return std::nullopt;
         switch (text[i]) {
-        case '\\': bytes += '\\'; break;
-        case '"': bytes += '"'; break;
-        case 'n': bytes += '\n'; break;
-        case 'r': bytes += '\r'; break;
-        case 't': bytes += '\t'; break;
-        case '0': bytes += '\0'; break;
+        case '\\':
+            bytes += '\\';
+            break;
+        case '"':
+            bytes += '"';
+            break;
+        case 'n':
+            bytes += '\n';
+            break;
+        case 'r':
+            bytes += '\r';
+            break;
+        case 't':
+            bytes += '\t';
+            break;
+        case '0':
+            bytes += '\0';
+            break;
         case 'x': {
             if (i + 2 >= text.size())
                 return std::nullopt;

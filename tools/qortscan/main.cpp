@@ -37,8 +37,8 @@ std::string addressText(std::uint32_t address, std::uint8_t valid)
     if (valid == 0)
         return kNotReported;
     char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF,
-                  address & 0xFF);
+    std::snprintf(
+        text, sizeof text, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFF, (address >> 8) & 0xFF, address & 0xFF);
     return text;
 }
 
@@ -77,22 +77,22 @@ std::string macText(const QORT_ModuleScanResponseType& r)
         return kNotReported;
     char text[18];
     std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", r.MacId[0], r.MacId[1], r.MacId[2], r.MacId[3],
-                  r.MacId[4], r.MacId[5]);
+        r.MacId[4], r.MacId[5]);
     return text;
 }
 
 void printRow(const std::string& ip, const std::string& sn, const std::string& gw, const std::string& dhcp,
-              const std::string& version, const std::string& type, const std::string& mac)
+    const std::string& version, const std::string& type, const std::string& mac)
 {
     std::printf("%-15s  %-15s  %-15s  %-4s  %-9s  %-16s  %s\n", ip.c_str(), sn.c_str(), gw.c_str(), dhcp.c_str(),
-                version.c_str(), type.c_str(), mac.c_str());
+        version.c_str(), type.c_str(), mac.c_str());
 }
 
 void printModule(const QORT_ModuleScanResponseType& r)
 {
     printRow(addressText(r.IpAddr, r.IpAddrValid), addressText(r.SubnetMask, r.SubnetMaskValid),
-             addressText(r.Gateway, r.GatewayValid), dhcpText(r), versionText(r), printableText(r.FbType, r.FbTypeValid),
-             macText(r));
+        addressText(r.Gateway, r.GatewayValid), dhcpText(r), versionText(r), printableText(r.FbType, r.FbTypeValid),
+        macText(r));
 }
 
 void printUsage()
@@ -131,7 +131,7 @@ int main(int argc, char** argv)
     if (!realNetwork && (isolated == nullptr || std::strcmp(isolated, "1") != 0)) {
         std::fputs("sorvinda-qortscan: refusing to broadcast outside scripts/isolated-net; "
                    "give --real-network to scan the real network\n",
-                   stderr);
+            stderr);
         return kExitNotIsolated;
     }
 

@@ -11,14 +11,15 @@
 #include <cstdio>
 #include <cstring>
 
-int main(int argc, char* argv[]) {
-  if (argc != 2 || std::strcmp(argv[1], "--help") == 0) {
-    std::fprintf(stderr, "usage: sorvinda-screenshot FILE.png   (inside scripts/isolated-net, on a display)\n");
-    return 2;
-  }
-  QApplication application(argc, argv);
-  ArmScreenshot(QString::fromLocal8Bit(argv[1]));
-  CModuleConfigApp theApp;
-  theApp.InitInstance();
-  return 0;
+int main(int argc, char* argv[])
+{
+    if (argc != 2 || std::strcmp(argv[1], "--help") == 0) {
+        std::fprintf(stderr, "usage: sorvinda-screenshot FILE.png   (inside scripts/isolated-net, on a display)\n");
+        return 2;
+    }
+    QApplication application(argc, argv);
+    ArmScreenshot(QString::fromLocal8Bit(argv[1]));
+    CModuleConfigApp theApp;
+    theApp.InitInstance();
+    return 0;
 }

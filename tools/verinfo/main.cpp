@@ -15,7 +15,7 @@ namespace {
 
 constexpr std::size_t kBlockDigits = 8;
 
-bool parseBlock(const std::string &text, std::uint16_t &language, std::uint32_t &codePage)
+bool parseBlock(const std::string& text, std::uint16_t& language, std::uint32_t& codePage)
 {
     if (text.size() != kBlockDigits || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
         return false;
@@ -27,7 +27,7 @@ bool parseBlock(const std::string &text, std::uint16_t &language, std::uint32_t 
 
 } // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     std::uint16_t language = CVFXVersionInfo::kLanguageEnglishUs;
     std::uint32_t codePage = CVFXVersionInfo::kCodePageUnicode;

@@ -43,11 +43,11 @@ void Require(bool condition)
 
 bool SameOptions(const CDhcpMessage& a, const CDhcpMessage& b)
 {
-    return a.MsgTypeValid == b.MsgTypeValid && a.MsgType == b.MsgType
-        && a.SubnetMaskValid == b.SubnetMaskValid && std::memcmp(a.SubnetMask, b.SubnetMask, 4) == 0
-        && a.ServerIdValid == b.ServerIdValid && std::memcmp(a.ServerId, b.ServerId, 4) == 0
-        && a.RequestedIpValid == b.RequestedIpValid && std::memcmp(a.RequestedIp, b.RequestedIp, 4) == 0
-        && std::memcmp(a.chaddr, b.chaddr, sizeof a.chaddr) == 0 && a.OptionsLength == b.OptionsLength;
+    return a.MsgTypeValid == b.MsgTypeValid && a.MsgType == b.MsgType && a.SubnetMaskValid == b.SubnetMaskValid
+        && std::memcmp(a.SubnetMask, b.SubnetMask, 4) == 0 && a.ServerIdValid == b.ServerIdValid
+        && std::memcmp(a.ServerId, b.ServerId, 4) == 0 && a.RequestedIpValid == b.RequestedIpValid
+        && std::memcmp(a.RequestedIp, b.RequestedIp, 4) == 0 && std::memcmp(a.chaddr, b.chaddr, sizeof a.chaddr) == 0
+        && a.OptionsLength == b.OptionsLength;
 }
 
 } // namespace
