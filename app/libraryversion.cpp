@@ -97,11 +97,12 @@ bool CLibraryVersion::ReadFileVersionString(const char* fileName, char* out)
         const auto* bytes = static_cast<const unsigned char*>(translation);
         const unsigned language = bytes[0] | (bytes[1] << 8);
         const unsigned codePage = bytes[2] | (bytes[3] << 8);
-        std::snprintf(key, sizeof key, "\\StringFileInfo\\%02X%02X%02X%02X\\FileVersion", language >> 8,
-            language & 0xFF, codePage >> 8, codePage & 0xFF);
+        // The key's size is fixed by its format: the count is not needed.
+        static_cast<void>(std::snprintf(key, sizeof key, "\\StringFileInfo\\%02X%02X%02X%02X\\FileVersion",
+            language >> 8, language & 0xFF, codePage >> 8, codePage & 0xFF));
     } else {
-        std::snprintf(
-            key, sizeof key, "\\StringFileInfo\\%04X04B0\\FileVersion", unsigned{platform::userDefaultLangId()});
+        static_cast<void>(std::snprintf(
+            key, sizeof key, "\\StringFileInfo\\%04X04B0\\FileVersion", unsigned{platform::userDefaultLangId()}));
     }
 
     void* value = nullptr;

@@ -57,15 +57,17 @@ std::string MacText(const QORT_ModuleScanResponseType& record)
 std::string FormatDottedAddress(std::uint32_t address)
 {
     char text[kAddressTextSize];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (address >> 24) & 0xFFu, (address >> 16) & 0xFFu,
-        (address >> 8) & 0xFFu, address & 0xFFu);
+    // Every field is masked to 0..255, so the text always fits.
+    static_cast<void>(std::snprintf(text, sizeof text, "%u.%u.%u.%u", (address >> 24) & 0xFFu, (address >> 16) & 0xFFu,
+        (address >> 8) & 0xFFu, address & 0xFFu));
     return text;
 }
 
 std::string FormatModuleVersion(unsigned major, unsigned minor, unsigned build)
 {
     char text[kVersionTextSize];
-    std::snprintf(text, sizeof text, "%u.%02u.%u", major, minor, build);
+    // Sized for the widest three numbers; a cut text is still a valid one.
+    static_cast<void>(std::snprintf(text, sizeof text, "%u.%02u.%u", major, minor, build));
     return text;
 }
 

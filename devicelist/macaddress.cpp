@@ -62,7 +62,8 @@ std::optional<std::uint8_t> ReadHexByte(std::string_view text, std::size_t& pos)
 std::string FormatMac(const MacAddress& mac)
 {
     char text[kMacTextReadLimit + 1];
-    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    static_cast<void>(std::snprintf(
+        text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]));
     return text;
 }
 

@@ -56,7 +56,6 @@ constexpr std::array kLocaleNames{
 };
 
 constexpr char kUtf8Suffix[] = ".UTF-8";
-constexpr LangId kPrimaryLanguageMask = 0x03FF;
 
 // What a thread has put in force. The destructor runs at thread exit and
 // hands the thread back to the global locale before freeing its own.
@@ -123,6 +122,7 @@ const char* posixLocaleName(LangId language)
 LangId userDefaultLangId()
 {
     for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in this program changes its environment once it runs.
         const char* value = std::getenv(variable);
         if (value != nullptr && *value != '\0')
             return langIdFromName(value);

@@ -212,13 +212,8 @@ bool IpAddressEdit::HandleFieldKey(int index, QKeyEvent* key)
         if (!field->text().isEmpty() && !field->hasSelectedText() && index + 1 < kFieldCount) {
             FocusField(index + 1, true);
         }
-        return true; // never inserted: the validator would refuse it anyway
-    case Qt::Key_Backspace:
-        if (atStart && index > 0) {
-            FocusField(index - 1, false, true);
-            return true;
-        }
-        return false;
+        return true;        // never inserted: the validator would refuse it anyway
+    case Qt::Key_Backspace: // at a field's start both step back into the previous field
     case Qt::Key_Left:
         if (atStart && index > 0) {
             FocusField(index - 1, false, true);

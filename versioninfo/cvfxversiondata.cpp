@@ -31,7 +31,9 @@ void CVFXVersionData::Show(bool toConsole) const
     const std::string text = ToString();
     if (toConsole) {
         std::printf("%s", text.c_str());
-        std::fflush(stdout);
+        // Show has no way to report a failed write; the caller's own
+        // output on the same stream meets the same fault.
+        static_cast<void>(std::fflush(stdout));
     } else {
         messageBoxHook.load()(text);
     }

@@ -152,7 +152,7 @@ std::string VersionEncoder::toCSource(const std::vector<std::uint8_t>& block, co
         + std::to_string(block.size()) + "] = {";
     for (std::size_t i = 0; i < block.size(); ++i) {
         char hex[8];
-        std::snprintf(hex, sizeof hex, "0x%02x,", block[i]);
+        static_cast<void>(std::snprintf(hex, sizeof hex, "0x%02x,", block[i]));
         source += (i % kBytesPerLine == 0) ? "\n    " : " ";
         source += hex;
     }

@@ -51,8 +51,8 @@ std::optional<MacAddress> MacAddress::parse(std::string_view text)
 std::string MacAddress::toString() const
 {
     char text[3 * kSize];
-    std::snprintf(
-        text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", bytes[0], bytes[1], bytes[2], bytes[3], bytes[4], bytes[5]);
+    static_cast<void>(std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", bytes[0], bytes[1], bytes[2],
+        bytes[3], bytes[4], bytes[5]));
     return text;
 }
 

@@ -178,7 +178,7 @@ std::optional<std::vector<SimulatedModule>> readModuleFile(const std::string& pa
             continue;
         auto module = parseModuleSpec(content, error);
         if (!module) {
-            error = path + ":" + std::to_string(number) + ": " + error;
+            error.insert(0, path + ":" + std::to_string(number) + ": ");
             return std::nullopt;
         }
         modules.push_back(std::move(*module));

@@ -117,7 +117,8 @@ SimulatedModule::SimulatedModule(const MacAddress& mac)
     : mac_(mac)
 {
     char hostName[32];
-    std::snprintf(hostName, sizeof hostName, "module-%02x%02x%02x", mac.bytes[3], mac.bytes[4], mac.bytes[5]);
+    static_cast<void>(
+        std::snprintf(hostName, sizeof hostName, "module-%02x%02x%02x", mac.bytes[3], mac.bytes[4], mac.bytes[5]));
 
     values_[index(ModuleField::ProtocolVersion)] = "1.10";
     values_[index(ModuleField::FbType)] = "Modbus TCP";

@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace modulesim {
@@ -79,7 +80,7 @@ void Simulator::logLine(const std::string& line)
 bool Simulator::open()
 {
     const auto fail = [this](const char* step) {
-        logLine(std::string("error ") + step + ": " + std::strerror(errno));
+        logLine(std::string("error ") + step + ": " + std::generic_category().message(errno));
         return false;
     };
     socket_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -125,7 +126,7 @@ int Simulator::run(const volatile std::sig_atomic_t* stopRequested, const sigset
         timespec timeout{timeoutMs / 1000, (timeoutMs % 1000) * 1000000L};
         const int ready = ::ppoll(&watched, 1, timeoutMs < 0 ? nullptr : &timeout, waitMask);
         if (ready < 0 && errno != EINTR) {
-            logLine(std::string("error poll: ") + std::strerror(errno));
+            logLine(std::string("error poll: ") + std::generic_category().message(errno));
             return 1;
         }
         if (ready > 0 && !receiveWaiting())
@@ -162,7 +163,7 @@ bool Simulator::receiveWaiting()
         if (length < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)
                 return true;
-            logLine(std::string("error recv: ") + std::strerror(errno));
+            logLine(std::string("error recv: ") + std::generic_category().message(errno));
             return false;
         }
         const std::int64_t timestampNs = monotonicNs();
@@ -292,7 +293,8 @@ void Simulator::logSent(const Sent& sent)
 {
     const Outgoing& outgoing = *sent.outgoing;
     if (!sent.ok) {
-        logLine("error send " + addressText(outgoing.address, outgoing.port) + ": " + std::strerror(sent.error));
+        logLine("error send " + addressText(outgoing.address, outgoing.port) + ": "
+            + std::generic_category().message(sent.error));
         return;
     }
     ++sent_;
