@@ -25,7 +25,6 @@
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <time.h>
 
 enum { DEFAULT_WAIT_MS = 1500, MAX_WAIT_MS = 60000, MS_PER_S = 1000, NS_PER_MS = 1000000 };
@@ -44,6 +43,14 @@ static void sleep_ms(long ms)
     while (nanosleep(&rest, &rest) != 0 && errno == EINTR) { }
 }
 
+/* A module's text goes to a terminal: anything but printable ASCII becomes
+ * '?', so a hostile reply cannot send escape sequences to it. */
+static void print_text(const char* text, size_t size)
+{
+    for (size_t i = 0; i < size && text[i] != '\0'; ++i)
+        putchar(text[i] >= 0x20 && text[i] <= 0x7E ? text[i] : '?');
+}
+
 static void print_module(const QORT_ModuleScanResponseType* module)
 {
     const uint8_t* mac = module->MacId;
@@ -57,8 +64,10 @@ static void print_module(const QORT_ModuleScanResponseType* module)
         printf("  %u.%u.%u.%u", ip >> 24, (ip >> 16) & 0xFF, (ip >> 8) & 0xFF, ip & 0xFF);
     else
         printf("  ?");
-    if (module->FbTypeValid)
-        printf("  %.*s", (int)strnlen(module->FbType, QORT_TEXT_FIELD_SIZE), module->FbType);
+    if (module->FbTypeValid) {
+        printf("  ");
+        print_text(module->FbType, QORT_TEXT_FIELD_SIZE);
+    }
     printf("\n");
 }
 
