@@ -70,6 +70,9 @@ private:
     void AddAboutEntry();
     void StartScan();
     bool IsLastConfiguredMac(const std::uint8_t* mac) const;
+    // Removes queued invalid-password entries up to and including the first
+    // that names the module configured last; true when there was one.
+    bool TakeRejectionOfLastConfigured();
     void ApplyMinimumWindowSize();
 
     // Declared first so that it is destroyed last; the destructor stops the

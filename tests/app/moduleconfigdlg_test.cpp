@@ -108,8 +108,8 @@ private slots:
     void resizeMovesControlsAndKeepsMinimum();
     void responseNoticesFillTheListOnce();
     void responseNoticeWithEmptyQueueReturnsZero();
-    void invalidPasswordForLastConfiguredModuleShowsOneBoxPerNotice();
-    void invalidPasswordForAnotherModuleStaysQueuedAndSilent();
+    void invalidPasswordNotices_data();
+    void invalidPasswordNotices();
     void reconfiguredRescansAndRemovesMatchingEntry();
     void winkFollowsProtocolVersion_data();
     void winkFollowsProtocolVersion();
@@ -279,38 +279,52 @@ void ModuleConfigDlgTest::responseNoticeWithEmptyQueueReturnsZero()
     QCOMPARE(dlg.DeviceList()->GetItemCount(), 0);
 }
 
-void ModuleConfigDlgTest::invalidPasswordForLastConfiguredModuleShowsOneBoxPerNotice()
+// One "Invalid password" box per notice whose rejection names the module
+// configured last. Queue and remainder list MAC last bytes; -1 stands for a
+// malformed reply, which the library queues as FF-FF-FF-FF-FF-FF.
+void ModuleConfigDlgTest::invalidPasswordNotices_data()
 {
+    QTest::addColumn<int>("lastConfigured"); // -1: nothing configured yet
+    QTest::addColumn<QList<int>>("queued");
+    QTest::addColumn<int>("notices");
+    QTest::addColumn<int>("boxes");
+    QTest::addColumn<QList<int>>("remaining");
+    QTest::newRow("one box per matching notice") << 7 << QList<int>{7, 7} << 2 << 2 << QList<int>{};
+    QTest::newRow("nothing configured: dropped") << -1 << QList<int>{7} << 1 << 0 << QList<int>{};
+    QTest::newRow("entry behind the match waits") << 8 << QList<int>{8, 7} << 1 << 1 << QList<int>{7};
+    // Regression: a stray entry (another module's, or malformed) stayed at
+    // the head for good, and no later rejection was ever reported.
+    QTest::newRow("strays ahead of the match") << 8 << QList<int>{-1, 7, 8} << 3 << 1 << QList<int>{};
+}
+
+void ModuleConfigDlgTest::invalidPasswordNotices()
+{
+    QFETCH(int, lastConfigured);
+    QFETCH(QList<int>, queued);
+    QFETCH(int, notices);
+    QFETCH(int, boxes);
+    QFETCH(QList<int>, remaining);
+    const auto macOf = [](int last) {
+        return last < 0 ? devicelist::MacAddress{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF} : MacOf(std::uint8_t(last));
+    };
     CModuleConfigDlg dlg(nullptr, kFakeApi);
     dlg.Create();
-    MessageBoxRecorder boxes;
-    dlg.DeviceList()->SetLastConfiguredMac(MacOf(7));
-    g_fake.invalidPasswords = {MacOf(7), MacOf(7)};
-    dlg.OnLibraryNotify(QORT_CB_INVALID_PASSWORD);
-    dlg.OnLibraryNotify(QORT_CB_INVALID_PASSWORD);
-    QCOMPARE(boxes.Count(), 2);
-    for (const MessageBoxRequest& box : boxes.Records()) {
+    MessageBoxRecorder shown;
+    if (lastConfigured >= 0)
+        dlg.DeviceList()->SetLastConfiguredMac(MacOf(std::uint8_t(lastConfigured)));
+    for (int last : queued)
+        g_fake.invalidPasswords.push_back(macOf(last));
+    for (int i = 0; i < notices; ++i)
+        QCOMPARE(dlg.OnLibraryNotify(QORT_CB_INVALID_PASSWORD), 1);
+    QCOMPARE(shown.Count(), boxes);
+    for (const MessageBoxRequest& box : shown.Records()) {
         QCOMPARE(box.text, QString("Invalid password"));
         QCOMPARE(box.caption, QString("Warning"));
         QCOMPARE(box.Icon(), MB_ICONEXCLAMATION);
     }
-    QVERIFY(g_fake.invalidPasswords.empty());
-}
-
-void ModuleConfigDlgTest::invalidPasswordForAnotherModuleStaysQueuedAndSilent()
-{
-    CModuleConfigDlg dlg(nullptr, kFakeApi);
-    dlg.Create();
-    MessageBoxRecorder boxes;
-    // Before any configure request no MAC counts as last configured.
-    g_fake.invalidPasswords = {MacOf(7)};
-    dlg.OnLibraryNotify(QORT_CB_INVALID_PASSWORD);
-    QCOMPARE(boxes.Count(), 0);
-    dlg.DeviceList()->SetLastConfiguredMac(MacOf(8));
-    g_fake.invalidPasswords.push_back(MacOf(8));
-    dlg.OnLibraryNotify(QORT_CB_INVALID_PASSWORD);
-    QCOMPARE(boxes.Count(), 0); // only the oldest entry is compared
-    QCOMPARE(g_fake.invalidPasswords.size(), std::size_t(2));
+    QCOMPARE(g_fake.invalidPasswords.size(), std::size_t(remaining.size()));
+    for (qsizetype i = 0; i < remaining.size(); ++i)
+        QVERIFY(g_fake.invalidPasswords[std::size_t(i)] == macOf(remaining[i]));
 }
 
 void ModuleConfigDlgTest::reconfiguredRescansAndRemovesMatchingEntry()
