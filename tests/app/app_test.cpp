@@ -201,8 +201,8 @@ TEST(LibraryVersion, AcceptsOnlyFileVersionOneOne)
         EXPECT_EQ(check.IsAcceptedLibrary(file.c_str()), r.accepted);
     }
     // A text of 256 or more characters is cut to 255.
-    const auto file = scratch.write("long.so",
-        testimage::elfWithSection(testimage::encode(testimage::declarationWithFileVersion(longVersion))));
+    const auto file = scratch.write(
+        "long.so", testimage::elfWithSection(testimage::encode(testimage::declarationWithFileVersion(longVersion))));
     char text[CLibraryVersion::kVersionTextSize];
     std::memset(text, 'X', sizeof text);
     ASSERT_TRUE(CLibraryVersion().ReadFileVersionString(file.c_str(), text));
@@ -231,7 +231,8 @@ TEST(LibraryVersion, TheBlockIsTheOnlyTranslationOrTheUsersLanguage)
     }
     ::setenv("LC_ALL", "en_US.UTF-8", 1);
     testimage::ScratchDirectory scratch;
-    const auto otherBlockOnly = scratch.write("libqort.so", testimage::elfWithSection(testimage::encode(R"(1 VERSIONINFO BEGIN
+    const auto otherBlockOnly =
+        scratch.write("libqort.so", testimage::elfWithSection(testimage::encode(R"(1 VERSIONINFO BEGIN
         BLOCK "StringFileInfo" BEGIN BLOCK "040704B0" BEGIN VALUE "FileVersion", "1, 1, 2, 0" END END
         BLOCK "VarFileInfo" BEGIN VALUE "Translation", 0x407, 1200, 0x409, 1200 END END)")));
     EXPECT_FALSE(CLibraryVersion().IsAcceptedLibrary(otherBlockOnly.c_str()));
@@ -244,8 +245,9 @@ TEST(LibraryVersion, TheBlockIsTheOnlyTranslationOrTheUsersLanguage)
 TEST(LibraryVersion, FilesWithoutAVersionAreRefusedAndOnlyTheLibraryNameIsResolved)
 {
     testimage::ScratchDirectory scratch;
-    for (const std::string& file : {(scratch.path() / "missing.so").string(), scratch.write("junk.so", {1, 2, 3}).string(),
-             testimage::fixture("no_version-pe64.exe").string(), testimage::fixture("plain-pe64.exe").string()}) {
+    for (const std::string& file :
+        {(scratch.path() / "missing.so").string(), scratch.write("junk.so", {1, 2, 3}).string(),
+            testimage::fixture("no_version-pe64.exe").string(), testimage::fixture("plain-pe64.exe").string()}) {
         int major = 1, minor = 1, build = 1;
         EXPECT_FALSE(CLibraryVersion().ReadVersionNumbers(file.c_str(), major, minor, build)) << file;
         EXPECT_EQ(major, 1) << file;
@@ -255,7 +257,11 @@ TEST(LibraryVersion, FilesWithoutAVersionAreRefusedAndOnlyTheLibraryNameIsResolv
     char text[] = "1.1";
     int major = 0, minor = 0, build = 0;
     EXPECT_FALSE(CLibraryVersion().SplitVersionString(text, major, minor, build, '.'));
-    EXPECT_EQ(std::memcmp(text, "1\0" "1", 4), 0);
+    EXPECT_EQ(std::memcmp(text,
+                  "1\0"
+                  "1",
+                  4),
+        0);
     EXPECT_FALSE(CLibraryVersion().SplitVersionString(nullptr, major, minor, build, '.'));
     EXPECT_EQ(CLibraryVersion::ResolveFileName("/some/other.so"), "/some/other.so");
     EXPECT_EQ(CLibraryVersion::ResolveFileName(nullptr), "");

@@ -192,9 +192,10 @@ TEST_F(WindowE2eTest, SetSendsTheDialogsValuesAndTheListShowsTheNewAddress)
         if (datagram && datagram->direction == "recv" && datagram->bytes.rfind("Configure:", 0) == 0)
             sent.push_back(datagram->bytes);
     }
-    EXPECT_EQ(sent, std::vector<std::string>{std::string("Configure: 00-30-11-00-00-21;IP = 192.168.0.42;SN = 255.255.255.0;"
-                                                         "GW = 192.168.0.1;DHCP = OFF;HN = PLC1;DNS1 = 0.0.0.0;DNS2 = 0.0.0.0;")
-                        + '\0'});
+    EXPECT_EQ(sent,
+        std::vector<std::string>{std::string("Configure: 00-30-11-00-00-21;IP = 192.168.0.42;SN = 255.255.255.0;"
+                                             "GW = 192.168.0.1;DHCP = OFF;HN = PLC1;DNS1 = 0.0.0.0;DNS2 = 0.0.0.0;")
+            + '\0'});
     // "Reconfigured:" makes the window scan again and show the new address.
     EXPECT_TRUE(WaitFor([&] { return Text("00-30-11-00-00-21", devicelist::kColumnIp) == "192.168.0.42"; }));
     EXPECT_GE(g_scans, 2);

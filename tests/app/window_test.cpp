@@ -4,8 +4,8 @@
 // the loader bound. The program links libqort (its load-time set-up binds
 // UDP 3250), so this runs in the isolated network.
 
-#include "app/libraryversion.h"
 #include "app/librarynotifyevent.h"
+#include "app/libraryversion.h"
 #include "app/moduleconfigdlg.h"
 #include "app/qortapi.h"
 #include "app/versionmessagebox.h"
@@ -329,7 +329,8 @@ TEST(ProgramFiles, TheBuiltProgramCarriesItsVersionAndTheLoadedLibqortPassesTheC
     // "qort.dll" names the file the dynamic loader bound, and it passes.
     DLLVERSIONINFO info{};
     ASSERT_EQ(DllGetVersion(&info), 0);
-    EXPECT_EQ(std::vector<std::uint32_t>({info.dwMajorVersion, info.dwMinorVersion}), std::vector<std::uint32_t>({1, 1}));
+    EXPECT_EQ(
+        std::vector<std::uint32_t>({info.dwMajorVersion, info.dwMinorVersion}), std::vector<std::uint32_t>({1, 1}));
     EXPECT_EQ(std::filesystem::path(CLibraryVersion::ResolveFileName(CLibraryVersion::kLibraryFileName)),
         std::filesystem::canonical(qEnvironmentVariable("SORVINDA_LIB_DIR").toStdString() + "/libqort.so"));
     int major = 0, minor = 0, build = 0;

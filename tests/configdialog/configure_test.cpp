@@ -19,8 +19,7 @@ TEST(ConfigureChecks, HostNameTakesOnlyAsciiLettersAndDigits)
         {"plc 1", false}, {"plc.local", false}, {"plc_1", false}, {"-plc", false}, {"plc1!", false},
         {std::string("plc\0x", 5), false}, {"pl\xE4tz", false}, {"pl\xC3\xA4tz", false},
         // The bytes next to each accepted range.
-        {":", false}, {"@", false}, {"[", false}, {"`", false}, {"{", false}, {"/", false},
-        {"a;IP = 1.2.3.4", false}};
+        {":", false}, {"@", false}, {"[", false}, {"`", false}, {"{", false}, {"/", false}, {"a;IP = 1.2.3.4", false}};
     for (const auto& r : rows)
         EXPECT_EQ(IsLegalHostName(r.name), r.legal) << '"' << r.name << '"';
 }

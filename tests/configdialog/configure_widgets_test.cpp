@@ -87,9 +87,9 @@ TEST(ConfigurePrefill, ReportedValuesAreCopiedAndOthersMarkedUnknown)
     // Valid bytes of 0, or anything but 1, count as not reported.
     const EthernetConfigFields none = Prefill(Record());
     const EthernetConfigFields odd = Prefill(Full().Valid(&R::IpAddrValid, 2).Valid(&R::HostNameValid, 0xFF));
-    EXPECT_EQ(std::vector<int>({none.IpAddrValid, none.SubnetMaskValid, none.GatewayValid, none.Dns1Valid,
-                  none.Dns2Valid, none.HostNameValid, none.DhcpChoice, none.PasswordProtected, odd.IpAddrValid,
-                  odd.HostNameValid}),
+    EXPECT_EQ(
+        std::vector<int>({none.IpAddrValid, none.SubnetMaskValid, none.GatewayValid, none.Dns1Valid, none.Dns2Valid,
+            none.HostNameValid, none.DhcpChoice, none.PasswordProtected, odd.IpAddrValid, odd.HostNameValid}),
         std::vector<int>({0, 0, 0, 0, 0, 0, kDhcpChoiceOff, 0, 0, 0}));
     EXPECT_EQ(ConfigTextView(none.HostName), ""); // not the unterminated 0xFF bytes
     EXPECT_EQ(ConfigTextView(odd.HostName), "");
@@ -231,39 +231,6 @@ protected:
     CEthernetConfigDlg d;
 };
 
-TEST_F(ConfigDialogTest, ShowsWhatTheModuleReportedAndHandsItBack)
-{
-    d.Dns1 = kDns1;
-    d.Dns1Valid = 1;
-    d.DhcpChoice = kDhcpChoiceOn;
-    std::uint32_t shownIp = 0, shownDns1 = 0;
-    QString caption, host;
-    bool on = false, off = true, dns2Locked = false;
-    EXPECT_EQ(Run([&] {
-        caption = d.windowTitle();
-        on = d.GetDlgItemAs<QRadioButton>(IDC_DHCP_ON)->isChecked();
-        off = d.GetDlgItemAs<QRadioButton>(IDC_DHCP_OFF)->isChecked();
-        Address(IDC_IPADDRESS)->GetAddress(shownIp);
-        Address(IDC_DNS1)->GetAddress(shownDns1);
-        dns2Locked = Address(IDC_DNS2)->IsBlank() && !Address(IDC_DNS2)->isEnabled();
-        host = Edit(IDC_HOSTNAME)->text();
-        Click(IDOK);
-    }),
-        IDOK);
-    EXPECT_EQ(caption, QStringLiteral("Configure: 00-30-11-0A-BC-0F"));
-    EXPECT_FALSE(d.windowIcon().isNull());
-    EXPECT_TRUE(on && !off);
-    EXPECT_EQ(shownIp, kIp);
-    EXPECT_EQ(shownDns1, kDns1);
-    EXPECT_TRUE(dns2Locked);
-    EXPECT_EQ(host, QStringLiteral("PLC1"));
-    EXPECT_EQ(std::vector<std::uint32_t>({d.IpAddr, d.SubnetMask, d.Gateway, d.Dns1, d.Dns2}),
-        std::vector<std::uint32_t>({kIp, kMask, kGateway, kDns1, 0}));
-    EXPECT_EQ(Shown(d.HostName), QStringLiteral("PLC1"));
-    EXPECT_EQ(d.DhcpChoice, kDhcpChoiceOn);
-    EXPECT_EQ(boxes.Count(), 0);
-}
-
 TEST_F(ConfigDialogTest, UnreportedValuesAreLockedBlankAndReadBackAsZero)
 {
     d.IpAddrValid = 2; // anything but 1 is not reported
@@ -388,7 +355,7 @@ TEST_F(ConfigDialogTest, CancelEscapeAndCloseBoxCheckNothing)
         dialog.IpAddr = kIp;
         dialog.IpAddrValid = 1;
         QTimer::singleShot(0, &dialog, [&] {
-            QTest::qWaitForWindowExposed(&dialog);
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
             dialog.GetDlgItemAs<QLineEdit>(IDC_HOSTNAME)->setText(QStringLiteral("bad name"));
             dialog.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->SetAddress(0xC0A800FFu);
             if (how == 0)
@@ -423,12 +390,21 @@ protected:
     }
     static R Module(std::uint8_t mac, std::uint32_t ip, const char* type)
     {
-        return Record().Mac(mac).Ip(ip).Mask(0xFFFFFF00u).Gateway((ip & 0xFFFFFF00u) | 1).Dhcp(1).Pswd(0).Type(type).HostName("plc");
+        return Record()
+            .Mac(mac)
+            .Ip(ip)
+            .Mask(0xFFFFFF00u)
+            .Gateway((ip & 0xFFFFFF00u) | 1)
+            .Dhcp(1)
+            .Pswd(0)
+            .Type(type)
+            .HostName("plc");
     }
     // Double-clicks the cell; the whole modal dialog runs before it returns.
     void DoubleClick(int row, int column)
     {
-        QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, list.visualRect(list.model()->index(row, column)).center());
+        QTest::mouseDClick(
+            list.viewport(), Qt::LeftButton, {}, list.visualRect(list.model()->index(row, column)).center());
     }
     static devicelist::MacAddress MacOf(const std::uint8_t* bytes)
     {
@@ -439,31 +415,37 @@ protected:
     CDeviceListCtrl list;
     std::vector<QORT_ConfigureRequestType> sent;
     const R first = Module(0x01, kIp, "PROFIBUS");
-    const R second = Module(0x02, Address(192, 168, 0, 20), "CANopen");
+    const R second = Record(Module(0x02, Address(192, 168, 0, 20), "CANopen")).Dns1(kDns1);
 };
 
 TEST_F(ConfigureFlowTest, DoubleClickAnywhereInARowConfiguresThatModule)
 {
-    QString title;
-    std::uint32_t shownIp = 0;
-    bool dns1Locked = false, dhcpOn = false;
+    QString title, host;
+    std::uint32_t shownIp = 0, shownDns1 = 0;
+    bool dns2Locked = false, dhcpOn = false, icon = false;
     testsupport::WhenModal<CEthernetConfigDlg>([&](CEthernetConfigDlg& d) {
         title = d.windowTitle();
+        icon = !d.windowIcon().isNull();
+        host = d.GetDlgItemAs<QLineEdit>(IDC_HOSTNAME)->text();
         d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->GetAddress(shownIp);
-        dns1Locked = !d.GetDlgItem(IDC_DNS1)->isEnabled();
-        dhcpOn = d.GetDlgItemAs<QAbstractButton>(IDC_DHCP_ON)->isChecked();
+        d.GetDlgItemAs<IpAddressEdit>(IDC_DNS1)->GetAddress(shownDns1);
+        dns2Locked = !d.GetDlgItem(IDC_DNS2)->isEnabled() && d.GetDlgItemAs<IpAddressEdit>(IDC_DNS2)->IsBlank();
+        dhcpOn = d.GetDlgItemAs<QAbstractButton>(IDC_DHCP_ON)->isChecked()
+            && !d.GetDlgItemAs<QAbstractButton>(IDC_DHCP_OFF)->isChecked();
         d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->SetAddress(Address(192, 168, 0, 99));
         QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton);
     });
     DoubleClick(1, devicelist::kColumnType); // rows sorted by IP: the second module
     EXPECT_EQ(title, QStringLiteral("Configure: 00-30-11-00-00-02"));
-    EXPECT_EQ(shownIp, Address(192, 168, 0, 20));
-    EXPECT_TRUE(dns1Locked && dhcpOn);
+    EXPECT_EQ(std::vector<std::uint32_t>({shownIp, shownDns1}),
+        std::vector<std::uint32_t>({Address(192, 168, 0, 20), kDns1}));
+    EXPECT_EQ(host, QStringLiteral("plc"));
+    EXPECT_TRUE(dns2Locked && dhcpOn && icon);
     ASSERT_EQ(sent.size(), 1u);
     const QORT_ConfigureRequestType& q = sent[0];
     EXPECT_EQ(MacOf(q.MacId), MacOf(second.MacId));
     EXPECT_EQ(std::vector<std::uint32_t>({q.IpAddr, q.SubnetMask, q.Gateway, q.Dns1, q.Dns2}),
-        std::vector<std::uint32_t>({Address(192, 168, 0, 99), kMask, kGateway, 0, 0}));
+        std::vector<std::uint32_t>({Address(192, 168, 0, 99), kMask, kGateway, kDns1, 0}));
     EXPECT_EQ(std::vector<int>({q.Dhcp, q.ChangePassword}), std::vector<int>({1, 0}));
     EXPECT_EQ(Text(q.Password), "");
     EXPECT_EQ(Text(q.HostName), "plc");
@@ -481,7 +463,8 @@ TEST_F(ConfigureFlowTest, NothingIsSentWithoutARowOrAfterCancel)
     });
     trap.start(10);
     QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, QPoint(50, list.viewport()->height() - 5));
-    EXPECT_FALSE(devicelist::RunConfigureFlow(list, 99, [this](const QORT_ConfigureRequestType& r) { sent.push_back(r); }));
+    EXPECT_FALSE(
+        devicelist::RunConfigureFlow(list, 99, [this](const QORT_ConfigureRequestType& r) { sent.push_back(r); }));
     EXPECT_EQ(opened, 0);
     trap.stop();
 

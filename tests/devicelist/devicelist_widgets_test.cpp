@@ -50,7 +50,8 @@ protected:
     void ClickHeading(int column)
     {
         QHeaderView* header = list.header();
-        const QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+        const QPoint at(
+            header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
     }
     QPoint Cell(int row, int column) const { return list.visualRect(list.model()->index(row, column)).center(); }
@@ -75,10 +76,14 @@ TEST_F(DeviceListCtrlTest, ColumnsAndRowsAsShown)
     EXPECT_EQ(Column(kColumnMac), QStringList{"00-30-11-0A-BC-0F"});
     for (int column = 0; column < kColumnMac; ++column)
         EXPECT_EQ(list.GetItemText(0, column), QString("N/A"));
-    list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F).Ip(7)); // the same module again
-    EXPECT_EQ(list.GetItemCount(), 1);
+    list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F).Ip(7)); // the same module again: ignored
+    list.AddModule(Record().MacBytesOnly(0x00, 0x30, 0x11, 0, 0, 7).Ip(1)); // no MAC: stored without a row,
+    list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0, 0, 7).Ip(2));          // yet its bytes block a later reply
+    EXPECT_EQ(Column(kColumnIp), QStringList{"N/A"});
+    list.AddModule(Record().Mac(0x01, 0x30, 0x11, 0x0A, 0xBC, 0x0F).Ip(3)); // all six bytes count
+    EXPECT_EQ(list.GetItemCount(), 2);
     list.ClearModules();
-    list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F).Ip(7));
+    list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F).Ip(7)); // known again after a clear
     EXPECT_EQ(Column(kColumnIp), QStringList{"0.0.0.7"});
 
     CDeviceListCtrl narrow;
@@ -100,7 +105,8 @@ TEST_F(DeviceListCtrlTest, ColumnClicksSortAndClearKeepsTheOrder)
         QStringList texts;
     } clicks[] = {{kColumnIp, {kColumnIp, false}, {"10.0.0.10", "10.0.0.2", "9.255.255.255"}},
         {kColumnMac, {kColumnMac, true}, macs}, {kColumnMac, {kColumnMac, false}, {macs[2], macs[1], macs[0]}},
-        {kColumnIp, {kColumnIp, true}, ipAscending}, {kColumnType, {kColumnType, true}, {"EtherCAT", "Modbus", "PROFINET"}},
+        {kColumnIp, {kColumnIp, true}, ipAscending},
+        {kColumnType, {kColumnType, true}, {"EtherCAT", "Modbus", "PROFINET"}},
         {kColumnType, {kColumnType, false}, {"PROFINET", "Modbus", "EtherCAT"}}};
     for (const auto& c : clicks) {
         ClickHeading(c.column);
@@ -206,13 +212,14 @@ TEST_F(SortArrowHeaderTest, ArrowPixelsPointTheSortDirection)
     header.SetSortIndicator(0, true);
     // Light edge (80,5)->(85,14)->(73,14), end points not drawn; the shadow
     // edge (74,14)->(80,4) covers the light base's last pixel.
-    ExpectPixels(Render(), {{{80, 5}, light}, {{85, 14}, light}, {{84, 14}, light}, {{75, 14}, light},
-                               {{74, 14}, shadow}, {{73, 14}, face}, {{80, 4}, face}, {{0, 0}, face}, {{89, 19}, face},
-                               {{86, 14}, face}, {{80, 15}, face}});
+    ExpectPixels(Render(),
+        {{{80, 5}, light}, {{85, 14}, light}, {{84, 14}, light}, {{75, 14}, light}, {{74, 14}, shadow},
+            {{73, 14}, face}, {{80, 4}, face}, {{0, 0}, face}, {{89, 19}, face}, {{86, 14}, face}, {{80, 15}, face}});
     header.SetSortIndicator(0, false);
     // Light edge (84,5)->(79,15); shadow (78,15)->(74,5)->(84,5).
-    ExpectPixels(Render(), {{{84, 5}, light}, {{79, 15}, face}, {{78, 15}, shadow}, {{74, 5}, shadow},
-                               {{79, 5}, shadow}, {{83, 5}, shadow}, {{85, 5}, face}, {{80, 4}, face}});
+    ExpectPixels(Render(),
+        {{{84, 5}, light}, {{79, 15}, face}, {{78, 15}, shadow}, {{74, 5}, shadow}, {{79, 5}, shadow},
+            {{83, 5}, shadow}, {{85, 5}, face}, {{80, 4}, face}});
     header.SetSortIndicator(1, true); // the earlier column keeps its face, loses its arrow
     EXPECT_TRUE(header.IsOwnerDrawn(0));
     ExpectPixels(Render(), {{{84, 5}, face}, {{74, 5}, face}, {{kWidth + 80, 5}, light}, {{kWidth + 74, 14}, shadow}});

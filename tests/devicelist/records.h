@@ -25,10 +25,13 @@ public:
     Record()
     {
         std::memset(&r_, 0xFF, sizeof r_);
-        for (std::uint8_t R::*valid : {&R::ProtocolVersionValid, &R::FbTypeValid, &R::ModuleVersionValid,
-                 &R::MacIdValid, &R::IpAddrValid, &R::SubnetMaskValid, &R::GatewayValid, &R::DhcpValid, &R::PswdValid,
-                 &R::HostNameValid, &R::Dns1Valid, &R::Dns2Valid})
-            r_.*valid = 0;
+        r_.ProtocolVersionValid = r_.FbTypeValid = r_.ModuleVersionValid = r_.MacIdValid = r_.IpAddrValid = 0;
+        r_.SubnetMaskValid = r_.GatewayValid = r_.DhcpValid = r_.PswdValid = r_.HostNameValid = 0;
+        r_.Dns1Valid = r_.Dns2Valid = 0;
+    }
+    explicit Record(const R& from)
+        : r_(from)
+    {
     }
     Record& Mac(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d, std::uint8_t e, std::uint8_t f)
     {
@@ -63,10 +66,7 @@ public:
         return Valid(&R::ModuleVersionValid, 1);
     }
     Record& Type(const std::string& text) { return Text(r_.FbType, sizeof r_.FbType, text, &R::FbTypeValid); }
-    Record& HostName(const std::string& text)
-    {
-        return Text(r_.HostName, sizeof r_.HostName, text, &R::HostNameValid);
-    }
+    Record& HostName(const std::string& text) { return Text(r_.HostName, sizeof r_.HostName, text, &R::HostNameValid); }
     Record& Valid(std::uint8_t R::*flag, std::uint8_t value)
     {
         r_.*flag = value;

@@ -31,14 +31,15 @@ void WhenModal(std::function<void(Dialog&)> script, QObject* context = nullptr)
 {
     QTimer::singleShot(0, context ? context : qApp, [script = std::move(script)] {
         Dialog* dialog = nullptr;
-        QTest::qWaitFor(
+        const bool shown = QTest::qWaitFor(
             [&] { return (dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget())) && dialog->isVisible(); },
             kGuiWaitMs);
-        if (dialog == nullptr)
+        if (!shown)
             return; // the caller's check of what the script saw fails
+        // Keys go to the active window: the dialog, not the one behind it.
         dialog->activateWindow();
-        QTest::qWaitForWindowActive(dialog);
-        script(*dialog);
+        if (QTest::qWaitForWindowActive(dialog))
+            script(*dialog);
     });
 }
 
