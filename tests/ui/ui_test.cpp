@@ -174,6 +174,7 @@ TEST(TemplateDialog, ControlKindsStatesCaptionsAndIcons)
     }
     EXPECT_EQ(LoadResourceString(IDS_ABOUTBOX), "&About SorvindaConfig...");
     EXPECT_TRUE(LoadResourceString(0).empty());
+    EXPECT_TRUE(LoadResourceString(IDR_MAINFRAME).empty()); // an icon's ID names no string
 }
 
 TEST(TemplateDialog, TabOrderAndDefaultButtonFollowTheTemplate)
@@ -391,26 +392,38 @@ TEST(MessageBox, RecorderSeesTheRequestWithItsOwnerAndDefaultedCaption)
 
 TEST(MessageBox, RealBoxShowsIconButtonsAndPlainText)
 {
+    using B = QMessageBox;
     const struct {
         unsigned type;
-        QMessageBox::Icon icon;
-        int buttons, answerToEscape;
-    } rows[] = {{MB_ICONEXCLAMATION, QMessageBox::Warning, 1, IDOK}, {MB_OK, QMessageBox::NoIcon, 1, IDOK},
-        {MB_OKCANCEL | MB_ICONINFORMATION, QMessageBox::Information, 2, IDCANCEL},
-        {MB_YESNO | MB_ICONERROR, QMessageBox::Critical, 2, IDNO}};
+        B::Icon icon;
+        int buttons;
+        B::StandardButton press; // NoButton: Escape
+        int answer;
+    } rows[] = {{MB_ICONEXCLAMATION, B::Warning, 1, B::NoButton, IDOK}, {MB_OK, B::NoIcon, 1, B::Ok, IDOK},
+        {MB_OKCANCEL | MB_ICONINFORMATION, B::Information, 2, B::NoButton, IDCANCEL},
+        {MB_YESNO | MB_ICONERROR, B::Critical, 2, B::NoButton, IDNO}, {MB_YESNO, B::NoIcon, 2, B::No, IDNO},
+        {MB_YESNOCANCEL | MB_ICONQUESTION, B::Question, 3, B::Yes, IDYES},
+        {MB_YESNOCANCEL, B::NoIcon, 3, B::NoButton, IDCANCEL}, {MB_RETRYCANCEL, B::NoIcon, 2, B::Retry, IDRETRY},
+        {MB_RETRYCANCEL, B::NoIcon, 2, B::NoButton, IDCANCEL}, {MB_OKCANCEL, B::NoIcon, 2, B::Ok, IDOK}};
     SetMessageBoxHook({});
     for (const auto& r : rows) {
         QString title, text;
-        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        B::Icon icon = B::NoIcon;
         int buttons = -1;
-        testsupport::WhenModal<QMessageBox>([&](QMessageBox& box) {
+        testsupport::WhenModal<B>([&](B& box) {
             title = box.windowTitle();
             text = box.text();
             icon = box.icon();
             buttons = static_cast<int>(box.buttons().size());
-            QTest::keyClick(&box, Qt::Key_Escape);
+            if (r.press == B::NoButton)
+                QTest::keyClick(&box, Qt::Key_Escape);
+            else if (box.button(r.press) != nullptr)
+                box.button(r.press)->click();
+            else
+                box.reject();
         });
-        EXPECT_EQ(ShowMessageBox(nullptr, QStringLiteral("<i>Text</i>"), QString(), r.type), r.answerToEscape);
+        SCOPED_TRACE(r.type);
+        EXPECT_EQ(ShowMessageBox(nullptr, QStringLiteral("<i>Text</i>"), QString(), r.type), r.answer);
         EXPECT_EQ(title, QStringLiteral("SorvindaConfig"));
         EXPECT_EQ(text, QStringLiteral("<i>Text</i>"));
         EXPECT_EQ(icon, r.icon);
