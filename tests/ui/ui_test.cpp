@@ -491,6 +491,9 @@ TEST_F(IpAddressEditTest, ValuesRoundTripAndTheBlankStateReadsZero)
     edit.Field(3)->setText(QStringLiteral("7"));
     EXPECT_EQ(edit.GetAddress(value), 2); // the number of filled fields
     EXPECT_EQ(value, 0x0A000007u);
+    edit.Field(1)->setText(QStringLiteral("300")); // set past the typing check: read as 255
+    EXPECT_EQ(edit.GetAddress(value), 3);
+    EXPECT_EQ(value, 0x0AFF0007u);
 }
 
 TEST_F(IpAddressEditTest, TypingMovesOnAndCorrects)
@@ -514,6 +517,8 @@ TEST_F(IpAddressEditTest, TypingMovesOnAndCorrects)
         else
             EXPECT_EQ(Dotted(), QString(r.shown)) << r.keys;
         EXPECT_EQ(FocusedField(), r.focused) << r.keys;
+        for (int i = 0; i < IpAddressEdit::kFieldCount; ++i) // shown corrected, not only read so
+            EXPECT_LE(edit.Field(i)->text().toUInt(), 255u) << r.keys << ": " << Dotted().toStdString();
     }
 }
 
