@@ -333,7 +333,8 @@ TEST_F(ConfigDialogTest, PasswordEditsFollowProtectionAndTheChangeBox)
         Click(IDC_CHANGE_PASSWORD);
         readOnlyWhenUnchecked = Edit(IDC_NEW_PASSWORD)->isReadOnly();
         Click(IDC_DHCP_ON); // touches no address control
-        ipEnabled = Address(IDC_IPADDRESS)->isEnabled() && Address(IDC_GATEWAY)->isEnabled();
+        ipEnabled = Address(IDC_IPADDRESS)->isEnabled() && Address(IDC_GATEWAY)->isEnabled()
+            && !d.GetDlgItemAs<QAbstractButton>(IDC_DHCP_OFF)->isChecked(); // one radio group
         Click(IDOK);
     }),
         IDOK);
