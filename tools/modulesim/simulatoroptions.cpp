@@ -1,7 +1,7 @@
 #include "tools/modulesim/simulatoroptions.h"
 
+#include "platform/textescape.h"
 #include "tools/modulesim/modulespec.h"
-#include "tools/modulesim/textescape.h"
 
 #include <charconv>
 #include <climits>
@@ -158,7 +158,7 @@ std::optional<SimulatorOptions> SimulatorOptions::parse(int argc, char** argv, s
         } else if (option == "--raw-reply") {
             if (!value(text))
                 return std::nullopt;
-            auto bytes = unescapeBytes(text);
+            auto bytes = platform::unescapeBytes(text);
             if (!bytes || bytes->size() > kMaxUdpPayload) {
                 error = "--raw-reply: bad escape or longer than one datagram";
                 return std::nullopt;
