@@ -416,6 +416,8 @@ TEST_P(CliTest, Runs)
     const Outcome run = RunProgram(c.command, c.env, scratch);
     EXPECT_EQ(run.status, c.status) << run.out << run.err;
     EXPECT_NE(run.out.find(c.outHas), std::string::npos) << run.out;
+    // Whatever a module or a file sent, no escape or bell reaches the terminal.
+    EXPECT_EQ(run.out.find_first_of("\x1B\x07"), std::string::npos);
     if (*c.errLine != '\0') {
         EXPECT_EQ(run.err, std::string(c.errLine) + "\n");
     }
