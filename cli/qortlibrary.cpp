@@ -3,9 +3,12 @@
 #include "platform/modulepath.h"
 
 #include <dlfcn.h>
+#include <filesystem>
 
 namespace cli {
 namespace {
+
+constexpr const char* kLibraryFolder = "lib";
 
 template <typename Function>
 bool lookUp(void* handle, const char* name, Function& function, std::string& error)
@@ -18,13 +21,28 @@ bool lookUp(void* handle, const char* name, Function& function, std::string& err
     return true;
 }
 
+// The library in lib/ beside the program's bin/ (the build tree, or an
+// installation under one prefix), else the loader's search path. Spelled
+// out rather than left to a run path: the loader applies the run path of
+// the object that calls dlopen, which under the sanitizers is their
+// run-time library, not this program.
+std::string LibraryToLoad()
+{
+    if (const std::optional<std::string> program = platform::modulePath()) {
+        const std::filesystem::path beside =
+            std::filesystem::path(*program).parent_path().parent_path() / kLibraryFolder / QortLibrary::kFileName;
+        std::error_code error;
+        if (std::filesystem::exists(beside, error))
+            return beside.string();
+    }
+    return QortLibrary::kFileName;
+}
+
 } // namespace
 
 std::optional<QortLibrary> QortLibrary::load(std::string& error)
 {
-    // Found through the program's run path (build/lib beside build/bin, or
-    // the installed library directory), like a linked library.
-    void* handle = ::dlopen(kFileName, RTLD_NOW | RTLD_LOCAL);
+    void* handle = ::dlopen(LibraryToLoad().c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* reason = ::dlerror();
         error = reason != nullptr ? reason : std::string(kFileName) + " cannot be loaded";
