@@ -1,6 +1,6 @@
-#include "tools/modulesim/textescape.h"
+#include "platform/textescape.h"
 
-namespace modulesim {
+namespace platform {
 
 namespace {
 
@@ -89,4 +89,4 @@ std::optional<std::string> unescapeBytes(std::string_view text)
     return bytes;
 }
 
-} // namespace modulesim
+} // namespace platform
