@@ -2,7 +2,7 @@
  * Drives libqort the way a foreign program would: loaded by name at run
  * time with dlopen(), the nine functions found with dlsym(), used through
  * qort.h alone, from C. A scan against three simulated modules must give
- * three records in order; unloading the library must return cleanly.
+ * three records in order; unloading the library must stop its threads.
  *
  * Runs inside scripts/isolated-net (CTest does that); the simulator is
  * started in the modules namespace with `ip netns exec`.
@@ -11,6 +11,7 @@
 
 #include "protocol/qort.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -96,6 +97,17 @@ static int bindAll(void* library, struct Qort* qort)
         && LOOK_UP(library, "QORT_GetInvPswdMacId", qort->getInvPswdMacId)
         && LOOK_UP(library, "QORT_RemoveFirstInvPswdMacId", qort->removeFirstInvPswdMacId)
         && LOOK_UP(library, "DllGetVersion", qort->dllGetVersion);
+}
+
+static int threadCount(void)
+{
+    int count = 0;
+    DIR* tasks = opendir("/proc/self/task");
+    for (struct dirent* entry; tasks != NULL && (entry = readdir(tasks)) != NULL;)
+        count += entry->d_name[0] != '.';
+    if (tasks != NULL)
+        closedir(tasks);
+    return count;
 }
 
 static void sleepMs(int ms)
@@ -202,6 +214,7 @@ int main(void)
         return 2;
     }
 
+    const int threadsBefore = threadCount();
     char path[kLineSize];
     snprintf(path, sizeof path, "%s/libqort.so.1", libDir);
     void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
@@ -239,7 +252,12 @@ int main(void)
 
     stopSimulator(simulator);
     qort.registerCallBack(NULL);
+    CHECK(threadCount() > threadsBefore);
     CHECK(dlclose(library) == 0);
+    /* A joined thread can linger in /proc/self/task for a moment. */
+    for (int waited = 0; waited < kTimeoutMs && threadCount() != threadsBefore; waited += kPollStepMs)
+        sleepMs(kPollStepMs);
+    CHECK(threadCount() == threadsBefore);
 
     printf("dlopen_test: %d passed, %d failed\n", checks - failures, failures);
     return failures == 0 ? 0 : 1;
