@@ -5,8 +5,8 @@
 
 #include "dhcp/advancedoptions.h"
 #include "dhcp/advancedsettingsdlg.h"
-#include "platform/udpsocket.h"
 #include "resources/resourceids.h"
+#include "tests/dhcp/dhcpclientsocket.h"
 #include "ui/messagebox.h"
 
 #include <QAbstractButton>
@@ -16,13 +16,12 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <cstdlib>
-#include <cstring>
-#include <functional>
 #include <memory>
 
 namespace {
 
+using dhcptest::InIsolatedNetwork;
+using dhcptest::ServerPortIsFree;
 using Change = DhcpServerControl::Change;
 
 constexpr int kDialogWaitMs = 5000;
@@ -68,18 +67,6 @@ void ActOnDialog(QTimer& poll, QElapsedTimer& clock, Action action, Visit& visit
     poll.start(kDialogPollMs);
 }
 
-bool InIsolatedNetwork()
-{
-    const char* isolated = std::getenv("SORVINDA_ISOLATED");
-    return isolated != nullptr && std::strcmp(isolated, "1") == 0;
-}
-
-bool ServerPortIsFree()
-{
-    platform::UdpSocket probe;
-    return probe.open() && probe.bind(CDhcpServer::kServerPort);
-}
-
 } // namespace
 
 class TestAdvancedSettingsDlg : public QObject {
@@ -113,29 +100,6 @@ private slots:
         control.reset();
         boxes.reset();
         QVERIFY(ServerPortIsFree());
-    }
-
-    void dialogHasTheBoxAndTitleOfTemplate134()
-    {
-        CAdvancedSettingsDlg dialog;
-        QCOMPARE(dialog.EnableDhcpServer, 0);
-        auto* box = dialog.GetDlgItemAs<QCheckBox>(IDC_ENABLE_DHCP_SERVER);
-        QVERIFY(box != nullptr);
-        QCOMPARE(box->text(), QString("Enable internal DHCP server"));
-        QCOMPARE(dialog.windowTitle(), QString("Advanced Settings"));
-    }
-
-    void dataExchangeMovesTheFieldBothWays()
-    {
-        CAdvancedSettingsDlg dialog;
-        auto* box = dialog.GetDlgItemAs<QCheckBox>(IDC_ENABLE_DHCP_SERVER);
-        QVERIFY(box != nullptr);
-        dialog.EnableDhcpServer = 1;
-        QVERIFY(dialog.UpdateData(false));
-        QVERIFY(box->isChecked());
-        box->setChecked(false);
-        QVERIFY(dialog.UpdateData(true));
-        QCOMPARE(dialog.EnableDhcpServer, 0);
     }
 
     void runs_data()
