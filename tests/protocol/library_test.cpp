@@ -207,6 +207,10 @@ void takeInsideCallback(int code)
 
 TEST_F(LibraryTest, CallbackMayCallTheLibraryOnItsOwnThread)
 {
+    {
+        std::lock_guard lock(takenMutex);
+        takenInCallback.clear(); // from an earlier repetition
+    }
     QORT_RegisterCallBack(takeInsideCallback);
     send("hn = inside;");
     EXPECT_TRUE(testsupport::waitUntil(
