@@ -326,6 +326,13 @@ TEST(UdpSocket, LengthsAroundTheBufferAndClosedSockets)
     EXPECT_FALSE(other.bind(port, UdpSocket::kLoopbackAddress)) << "a second bind of a port";
     EXPECT_FALSE(closed.bind(0) || closed.setNonBlocking() || closed.sendTo(UdpSocket::kLoopbackAddress, 9, "x", 1));
     EXPECT_EQ(closed.receiveFrom(buffer, kCapacity).status, S::Error);
+    UdpSocket moved(std::move(other));
+    EXPECT_FALSE(other.isOpen());
+    closed = std::move(moved);
+    EXPECT_TRUE(closed.isOpen() && !moved.isOpen());
+    closed.close();
+    closed.close();
+    EXPECT_FALSE(closed.isOpen());
 }
 
 bool tryFromOtherThread(platform::RecursiveTimedMutex& mutex)
@@ -338,7 +345,9 @@ TEST(RecursiveTimedMutex, OwnerMayLockAgainOthersWaitStrangersCannotUnlock)
     platform::RecursiveTimedMutex mutex;
     mutex.lock();
     ASSERT_TRUE(mutex.try_lock_for(20ms));
+    const auto before = std::chrono::steady_clock::now();
     EXPECT_FALSE(tryFromOtherThread(mutex));
+    EXPECT_GE(std::chrono::steady_clock::now() - before, 20ms) << "a timed wait gave up before its bound";
     mutex.unlock();
     EXPECT_FALSE(tryFromOtherThread(mutex)) << "still held once";
     std::async(std::launch::async, [&] { mutex.unlock(); }).get();

@@ -44,7 +44,7 @@ std::string configureText(const QORT_ConfigureRequestType& request)
     return std::string(text->text());
 }
 
-const std::string kTarget = "Configure: 02-00-00-12-34-56;";
+const std::string kTarget = "Configure: 0A-00-00-12-34-5F;";
 const std::string p127(127, 'p');
 const std::string w = "255.255.255.254"; // the widest address still "given"
 
@@ -93,7 +93,7 @@ TEST(RequestTest, ConfigurePiecesInOrder)
         {[](auto& r) { std::memset(r.HostName, 'x', QORT_TEXT_FIELD_SIZE); }, "<refused>"},
     };
     for (const PieceCase& c : cases) {
-        QORT_ConfigureRequestType request = integration::emptyRequest("02-00-00-12-34-56");
+        QORT_ConfigureRequestType request = integration::emptyRequest("0a-00-00-12-34-5f");
         c.change(request);
         const std::string expected = c.pieces == "<refused>" ? c.pieces : kTarget + c.pieces;
         EXPECT_EQ(configureText(request), expected);
