@@ -1,4 +1,4 @@
-// Helper for exports_test: a program bound to libqort that ends while the
+// Helper for qort_test (ProcessExit): a program bound to libqort that ends while the
 // engine runs, in the way named by its argument:
 //   return    returns from main with the receive thread busy
 //   exit      calls exit() from main
