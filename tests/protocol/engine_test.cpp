@@ -403,7 +403,7 @@ TEST_F(EngineTest, ShutdownStopsThreadsAndSends)
 {
     const std::size_t running = testsupport::threadCount();
     engine.shutdown();
-    EXPECT_EQ(testsupport::threadCount(), running - 2) << "receive thread and ticker still alive";
+    EXPECT_EQ(testsupport::threadCount(), running - 1) << "receive thread still alive";
     EXPECT_EQ(engine.sendModuleScan(), 0);
     EXPECT_EQ(engine.start(), 0);
 }

@@ -20,14 +20,14 @@ using namespace std::chrono_literals;
 
 constexpr auto kChildBound = 20s;
 
-std::string exitChildPath()
+std::string childPath(const char* name)
 {
     char self[PATH_MAX] = {};
     const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
     if (length <= 0)
         return {};
     std::string path(self, static_cast<std::size_t>(length));
-    return path.substr(0, path.rfind('/') + 1) + "qort_exit_child";
+    return path.substr(0, path.rfind('/') + 1) + name;
 }
 
 // Runs the helper and waits for it, at most kChildBound; a child that is
@@ -37,9 +37,9 @@ struct ChildEnd {
     int status = 0;
 };
 
-ChildEnd runExitChild(const char* mode)
+ChildEnd runChild(const char* program, const char* mode)
 {
-    const std::string path = exitChildPath();
+    const std::string path = childPath(program);
     char* const argv[] = {const_cast<char*>(path.c_str()), const_cast<char*>(mode), nullptr};
     pid_t child = 0;
     ChildEnd end;
@@ -60,15 +60,25 @@ ChildEnd runExitChild(const char* mode)
     return end;
 }
 
+// Each case is also a watchdog: a child that hangs is killed and fails.
 TEST(ProcessExitTest, EndsCleanlyWithTheEngineRunning)
 {
     const struct {
+        const char* program;
         const char* mode;
         int code;
-    } cases[] = {{"return", 0}, {"exit", 0}, {"callback", 3}};
+    } cases[] = {
+        {"qort_exit_child", "return", 0},
+        {"qort_exit_child", "exit", 0},
+        {"qort_exit_child", "callback", 3},
+        // The callback calls QORT_Start while the process exits.
+        {"qort_exit_child", "start", 0},
+        // The callback unloads the library (dlclose) on its own thread.
+        {"qort_unload_child", "", 0},
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.mode);
-        const ChildEnd end = runExitChild(c.mode);
+        SCOPED_TRACE(std::string(c.program) + " " + c.mode);
+        const ChildEnd end = runChild(c.program, c.mode);
         EXPECT_FALSE(end.hung);
         ASSERT_TRUE(WIFEXITED(end.status))
             << "ended by signal " << (WIFSIGNALED(end.status) ? WTERMSIG(end.status) : 0);
