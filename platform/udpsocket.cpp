@@ -232,30 +232,9 @@ bool UdpSocket::sendTo(std::uint32_t address, std::uint16_t port, const void* da
     return static_cast<std::size_t>(sent) == length;
 }
 
-UdpSocket::ReceiveResult UdpSocket::receiveFrom(void* buffer, std::size_t capacity)
-{
-    ReceiveResult result;
-    sockaddr_in sender{};
-    socklen_t senderLength = sizeof sender;
-    // MSG_TRUNC makes recvfrom return the datagram's real length even when
-    // only `capacity` bytes of it were copied.
-    const ssize_t received =
-        ::recvfrom(descriptor_, buffer, capacity, MSG_TRUNC, reinterpret_cast<sockaddr*>(&sender), &senderLength);
-    if (received < 0) {
-        lastError_ = errno;
-        result.status = (errno == EAGAIN || errno == EWOULDBLOCK) ? ReceiveStatus::WouldBlock : ReceiveStatus::Error;
-        return result;
-    }
-    result.length = static_cast<std::size_t>(received);
-    result.status = result.length > capacity ? ReceiveStatus::Truncated : ReceiveStatus::Received;
-    result.senderAddress = ntohl(sender.sin_addr.s_addr);
-    result.senderPort = ntohs(sender.sin_port);
-    return result;
-}
-
 namespace {
 
-void readControl(msghdr& header, ReceivedDatagram& datagram, std::optional<std::uint32_t>& dropCount)
+void readControl(msghdr& header, unsigned& adapterIndex, std::optional<std::uint32_t>& dropCount)
 {
     for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr; c = CMSG_NXTHDR(&header, c)) {
         if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
@@ -265,12 +244,42 @@ void readControl(msghdr& header, ReceivedDatagram& datagram, std::optional<std::
         } else if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
             in_pktinfo info{};
             std::memcpy(&info, CMSG_DATA(c), sizeof info);
-            datagram.adapterIndex = static_cast<unsigned>(info.ipi_ifindex);
+            adapterIndex = static_cast<unsigned>(info.ipi_ifindex);
         }
     }
 }
 
 } // namespace
+
+UdpSocket::ReceiveResult UdpSocket::receiveFrom(void* buffer, std::size_t capacity)
+{
+    ReceiveResult result;
+    sockaddr_in sender{};
+    iovec payload{buffer, capacity};
+    std::uint64_t control[kControlWords] = {};
+    msghdr header{};
+    header.msg_name = &sender;
+    header.msg_namelen = sizeof sender;
+    header.msg_iov = &payload;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+    // MSG_TRUNC makes recvmsg return the datagram's real length even when
+    // only `capacity` bytes of it were copied.
+    const ssize_t received = ::recvmsg(descriptor_, &header, MSG_TRUNC);
+    if (received < 0) {
+        lastError_ = errno;
+        result.status = (errno == EAGAIN || errno == EWOULDBLOCK) ? ReceiveStatus::WouldBlock : ReceiveStatus::Error;
+        return result;
+    }
+    result.length = static_cast<std::size_t>(received);
+    result.status = result.length > capacity ? ReceiveStatus::Truncated : ReceiveStatus::Received;
+    result.senderAddress = ntohl(sender.sin_addr.s_addr);
+    result.senderPort = ntohs(sender.sin_port);
+    std::optional<std::uint32_t> ignoredDropCount;
+    readControl(header, result.adapterIndex, ignoredDropCount);
+    return result;
+}
 
 UdpSocket::ReceiveStatus UdpSocket::receiveBatch(ReceiveBatch& batch)
 {
@@ -305,7 +314,7 @@ UdpSocket::ReceiveStatus UdpSocket::receiveBatch(ReceiveBatch& batch)
         datagram.truncated = (header.msg_flags & MSG_TRUNC) != 0 || datagram.length > batch.capacity_;
         datagram.senderAddress = ntohl(native.senders[i].sin_addr.s_addr);
         datagram.senderPort = ntohs(native.senders[i].sin_port);
-        readControl(header, datagram, batch.dropCount_);
+        readControl(header, datagram.adapterIndex, batch.dropCount_);
     }
     return batch.count_ > 0 ? ReceiveStatus::Received : ReceiveStatus::WouldBlock;
 }

@@ -89,6 +89,8 @@ public:
         std::size_t length = 0;
         std::uint32_t senderAddress = 0;
         std::uint16_t senderPort = 0;
+        // The adapter it arrived on (0 unless packet information is enabled).
+        unsigned adapterIndex = 0;
     };
 
     UdpSocket() = default;
@@ -134,9 +136,9 @@ public:
 
     // True only when the whole datagram was handed to the network.
     bool sendTo(std::uint32_t address, std::uint16_t port, const void* data, std::size_t length);
-    // The same, sent out of one adapter with the given source address
-    // (needed for the limited broadcast, which otherwise leaves only through
-    // the adapter of the default route).
+    // The same, sent out of one adapter with the given source address (0:
+    // the adapter's own); needed for the limited broadcast, which otherwise
+    // leaves only through the adapter of the default route.
     bool sendToVia(unsigned adapterIndex, std::uint32_t sourceAddress, std::uint32_t address, std::uint16_t port,
         const void* data, std::size_t length);
 
