@@ -64,10 +64,13 @@ public:
     // program, the engine sends that scan once more, as soon as the port
     // has been quiet for kRepeatQuietTime (at the latest kRepeatLatest after
     // the loss was seen): modules answer again, and the program's list
-    // ignores a module's second reply. One repeat per scan.
+    // ignores a module's second reply. One repeat per scan. The quiet time
+    // is long against a burst's gaps on a busy machine: a repeat sent while
+    // the modules are still answering the first scan would only add to the
+    // overflow.
     static constexpr std::chrono::milliseconds kRepeatWindow{3000};
-    static constexpr std::chrono::milliseconds kRepeatQuietTime{20};
-    static constexpr std::chrono::milliseconds kRepeatLatest{500};
+    static constexpr std::chrono::milliseconds kRepeatQuietTime{100};
+    static constexpr std::chrono::milliseconds kRepeatLatest{1500};
 
     Engine() = default;
     // Runs shutdown().
