@@ -10,9 +10,9 @@ using platform::InterfaceRecord;
 using platform::NetworkAdapter;
 using platform::NetworkAdapters;
 
-constexpr std::uint32_t kOffice = 0xC0A80105;  // 192.168.1.5
-constexpr std::uint32_t kCable = 0x0AC80101;   // 10.200.1.1
-constexpr std::uint32_t kCable2 = 0x0AC80201;  // 10.200.2.1
+constexpr std::uint32_t kOffice = 0xC0A80105; // 192.168.1.5
+constexpr std::uint32_t kCable = 0x0AC80101;  // 10.200.1.1
+constexpr std::uint32_t kCable2 = 0x0AC80201; // 10.200.2.1
 constexpr std::uint32_t kLoopback = 0x7F000001;
 
 InterfaceRecord record(const char* name, unsigned index, std::uint32_t ipv4, bool up = true, bool loopback = false,
@@ -27,7 +27,7 @@ struct FilterCase {
     std::vector<NetworkAdapter> expected;
 };
 
-class AdapterFilterTest : public ::testing::TestWithParam<FilterCase> {};
+class AdapterFilterTest : public ::testing::TestWithParam<FilterCase> { };
 
 TEST_P(AdapterFilterTest, KeepsUsableAdaptersOnce)
 {
@@ -36,8 +36,7 @@ TEST_P(AdapterFilterTest, KeepsUsableAdaptersOnce)
 
 INSTANTIATE_TEST_SUITE_P(Records, AdapterFilterTest,
     ::testing::Values(FilterCase{"none", {}, {}},
-        FilterCase{"two usable adapters in order",
-            {record("wlan0", 3, kOffice), record("eth0", 2, kCable)},
+        FilterCase{"two usable adapters in order", {record("wlan0", 3, kOffice), record("eth0", 2, kCable)},
             {{"wlan0", 3, kOffice}, {"eth0", 2, kCable}}},
         FilterCase{"loopback skipped", {record("lo", 1, kLoopback, true, true, false)}, {}},
         FilterCase{"loopback that claims broadcast skipped", {record("lo", 1, kLoopback, true, true, true)}, {}},
