@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <map>
-#include <regex>
 #include <sched.h>
 #include <string>
 #include <thread>
@@ -54,6 +53,12 @@ std::size_t scansReceived(const SimulatorProcess& simulator)
             return datagram && datagram->direction == "recv" && datagram->bytes.rfind("Module Scan", 0) == 0;
         })
         .size();
+}
+
+// A simulator log line that begins with `prefix`.
+SimulatorProcess::LinePredicate startsWith(std::string prefix)
+{
+    return [prefix](const std::string& line) { return line.rfind(prefix, 0) == 0; };
 }
 
 std::string runShell(const std::string& command)
@@ -125,10 +130,10 @@ TEST_F(TwoNetworksTest, ConfigureAndWinkReachTheSecondNetwork)
     request.Dhcp = 0;
     QORT_SendConfigure(&request);
     EXPECT_TRUE(QortSession::waitForCount(QORT_CB_RECONFIGURED, 1));
-    EXPECT_TRUE(second.waitForLine(std::regex("^applied " + kModuleC + " ip=10\\.213\\.1\\.50"), kLineTimeout, from));
+    EXPECT_TRUE(second.waitForLine(startsWith("applied " + kModuleC + " ip=10.213.1.50 "), kLineTimeout, from));
     const auto wink = emptyRequest(kModuleC);
     QORT_SendWink(&wink);
-    EXPECT_TRUE(second.waitForLine(std::regex("^wink " + kModuleC + "$"), kLineTimeout, from));
+    EXPECT_TRUE(second.waitForLine(startsWith("wink " + kModuleC), kLineTimeout, from));
 }
 
 TEST_F(TwoNetworksTest, DhcpLeaseInTheSecondNetworkAndNothingInTheFirst)
