@@ -235,6 +235,11 @@ void Engine::receiveLoop() noexcept
         if (!lock.owns_lock())
             continue;
         const PassEnd end = woke == UdpSocket::WaitResult::Readable ? receivePass() : PassEnd::Drained;
+        // Drops after the last datagram that carried the counter (typically
+        // the tail of a burst) are read directly, after every pass: the
+        // pass that reads the last datagram may end on its budget, and no
+        // datagram may follow to report them.
+        noteDrops(socket_.dropCount());
         repeatScanIfDue();
         lock.unlock();
         if (end == PassEnd::BudgetUsed)
@@ -257,9 +262,6 @@ Engine::PassEnd Engine::receivePass() noexcept
         if (status != UdpSocket::ReceiveStatus::Received) {
             // WouldBlock: drained. Error: the failed read consumed nothing
             // that could be retried now; the next wake-up looks again.
-            // Drops that happened after the last datagram carried the
-            // counter are read directly.
-            noteDrops(socket_.dropCount());
             return PassEnd::Drained;
         }
         noteDrops(batch_.dropCount());
