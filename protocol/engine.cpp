@@ -220,6 +220,7 @@ std::chrono::milliseconds Engine::waitTimeout() const noexcept
 void Engine::receiveLoop() noexcept
 {
     receivingEngine = this;
+    bool lastPassDrained = true;
     while (!stopping_) {
         // The socket is read without the library lock: waiting changes
         // nothing that the lock guards.
@@ -231,17 +232,25 @@ void Engine::receiveLoop() noexcept
             std::this_thread::sleep_for(kFallbackWakeInterval);
             continue;
         }
+        // Only after a pass that emptied the socket: one that ended on its
+        // budget left datagrams waiting, to be read without delay.
+        if (woke == UdpSocket::WaitResult::Readable && lastPassDrained && Clock::now() - lastDatagramAt_ < kBurstGap)
+            std::this_thread::sleep_for(kBurstCoalesce);
         Lock lock = lockBounded();
         if (!lock.owns_lock())
             continue;
         const PassEnd end = woke == UdpSocket::WaitResult::Readable ? receivePass() : PassEnd::Drained;
         // Drops after the last datagram that carried the counter (typically
-        // the tail of a burst) are read directly, after every pass: the
-        // pass that reads the last datagram may end on its budget, and no
-        // datagram may follow to report them.
-        noteDrops(socket_.dropCount());
+        // the tail of a burst) are read directly after every pass while a
+        // scan could still be repeated for them: the pass that reads the
+        // last datagram may end on its budget, and no datagram may follow
+        // to report them. Otherwise the counter carried by the datagrams
+        // suffices, and a wake-up costs one system call less.
+        if (repeatAllowed_)
+            noteDrops(socket_.dropCount());
         repeatScanIfDue();
         lock.unlock();
+        lastPassDrained = end == PassEnd::Drained;
         if (end == PassEnd::BudgetUsed)
             mutex_.yieldToWaiters(kYieldBound);
     }
@@ -268,6 +277,10 @@ Engine::PassEnd Engine::receivePass() noexcept
         handleBatch();
         lastDatagramAt_ = Clock::now();
         handled += batch_.count();
+        // A batch that did not fill up emptied the socket: asking again
+        // would cost a system call per wake-up for nothing.
+        if (batch_.count() < batch_.slots())
+            return PassEnd::Drained;
         if (handled >= kMaxDatagramsPerPass || lastDatagramAt_ >= deadline)
             return PassEnd::BudgetUsed;
     }

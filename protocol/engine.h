@@ -49,6 +49,13 @@ public:
     static constexpr std::size_t kMaxDatagramsPerPass = 256;
     static constexpr std::chrono::milliseconds kPassTimeBudget{2};
     static constexpr std::chrono::milliseconds kYieldBound{2};
+    // While replies keep coming (the last one less than kBurstGap ago) the
+    // thread lets kBurstCoalesce pass before it reads, so that a burst is
+    // read in batches rather than with one wake-up per datagram, whose
+    // fixed cost on a busy machine let the socket overflow. A reply that
+    // comes alone is read at once.
+    static constexpr std::chrono::microseconds kBurstGap{1000};
+    static constexpr std::chrono::microseconds kBurstCoalesce{250};
 
     // Queue limits. When a queue is full its oldest entry is dropped for
     // the new one: the newest replies answer the latest request, and a
