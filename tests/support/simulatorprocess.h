@@ -32,7 +32,9 @@ public:
 
     using LinePredicate = std::function<bool(const std::string&)>;
 
-    explicit SimulatorProcess(std::vector<std::string> arguments);
+    // `network` 2: in the second modules namespace (isolated-net run
+    // --networks 2); start() fails without one.
+    explicit SimulatorProcess(std::vector<std::string> arguments, int network = 1);
     ~SimulatorProcess();
     SimulatorProcess(const SimulatorProcess&) = delete;
     SimulatorProcess& operator=(const SimulatorProcess&) = delete;
@@ -68,6 +70,7 @@ private:
     bool waitForExit(std::chrono::milliseconds timeout);
 
     std::vector<std::string> arguments_;
+    int network_ = 1;
     pid_t pid_ = -1;
     int outputFd_ = -1;
     int exitStatus_ = -1;
