@@ -224,9 +224,11 @@ TEST(DhcpServer, AnswerTable)
         // Regression: a MAC ending in 00 or FF was offered the subnet's
         // network or broadcast address, which no host may use.
         {MakeRequest(m00, kDiscover), 2, "10.200.1.1",
-            "[SEND] DHCP_OFFER. 10.200.1.1 in place of 10.200.1.0, the subnet's network address\n\n"},
+            "[RECV] DHCP_DISCOVER\n[SEND] DHCP_OFFER. 10.200.1.1 in place of 10.200.1.0, the subnet's network "
+            "address\n\n"},
         {MakeRequest(mFF, kDiscover), 2, "10.200.1.254",
-            "[SEND] DHCP_OFFER. 10.200.1.254 in place of 10.200.1.255, the subnet's broadcast address\n\n"},
+            "[RECV] DHCP_DISCOVER\n[SEND] DHCP_OFFER. 10.200.1.254 in place of 10.200.1.255, the subnet's broadcast "
+            "address\n\n"},
         {MakeRequest(m00, kRequest, Address{10, 200, 1, 1}), 5, "10.200.1.1",
             "[RECV] DHCP_REQUEST 10.200.1.1\n"
             "[SEND] DHCP_ACK 10.200.1.1 in place of 10.200.1.0, the subnet's network address\n\n"},
