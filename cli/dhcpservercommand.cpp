@@ -13,6 +13,7 @@
 #include <cstring>
 #include <pthread.h>
 #include <signal.h>
+#include <system_error>
 
 namespace cli {
 namespace {
@@ -31,7 +32,7 @@ sigset_t StopSignals()
 
 void ExplainInitFailure(int error)
 {
-    Complain(std::string("DHCP server init failed: UDP port 67: ") + std::strerror(error));
+    Complain(std::string("DHCP server init failed: UDP port 67: ") + std::generic_category().message(error));
     if (error == EACCES)
         Complain("binding port 67 needs root or the cap_net_bind_service capability (see README.md)");
     else if (error == EADDRINUSE)
@@ -49,7 +50,9 @@ int RunDhcpServer(const DhcpServerOptions& options)
     const std::optional<std::string> logPath = options.logPath;
     control.Server().SetTraceSink([logPath](const char* text) {
         std::fputs(text, stdout);
-        std::fflush(stdout);
+        // A terminal that went away must not stop the server; the log file,
+        // when one is named, still gets every line.
+        static_cast<void>(std::fflush(stdout));
         if (logPath)
             LogToFile(logPath->c_str(), "%s", text);
     });

@@ -11,6 +11,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <utility>
 #include <vector>
@@ -247,7 +248,14 @@ void Complain(const std::string& text)
 
 int main(int argc, char** argv)
 {
-    if (argc > 0 && cli::BaseName(argv[0]) == cli::kDhcpdName)
-        return cli::RunDhcpdAlias(argc, argv);
-    return cli::Run(argc, argv);
+    // Anything thrown past the commands (out of memory, say) ends the program
+    // with a message and a failure status rather than with abort().
+    try {
+        if (argc > 0 && cli::BaseName(argv[0]) == cli::kDhcpdName)
+            return cli::RunDhcpdAlias(argc, argv);
+        return cli::Run(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "sorvinda: %s\n", error.what());
+        return cli::kExitFailed;
+    }
 }

@@ -8,8 +8,10 @@
 #include "devicelist/configurerequest.h"
 #include "platform/textescape.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <system_error>
 
 namespace cli {
 namespace {
@@ -169,8 +171,12 @@ int RunScan(const ScanOptions& options)
         out = FormatCsv(sorted);
         break;
     }
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    std::fflush(stdout);
+    // A list that did not reach its reader (a full disk, a closed pipe) is a
+    // failure, not a result.
+    if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
+        Complain("the list could not be written: " + std::generic_category().message(errno));
+        return kExitFailed;
+    }
     if (sorted.empty()) {
         Complain("no module answered within " + WaitText(options.wait));
         return kExitFailed;

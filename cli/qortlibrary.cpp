@@ -44,6 +44,7 @@ std::optional<QortLibrary> QortLibrary::load(std::string& error)
 {
     void* handle = ::dlopen(LibraryToLoad().c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
+        // NOLINTNEXTLINE(concurrency-mt-unsafe): no other thread loads libraries while the program starts
         const char* reason = ::dlerror();
         error = reason != nullptr ? reason : std::string(kFileName) + " cannot be loaded";
         return std::nullopt;

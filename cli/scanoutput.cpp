@@ -147,6 +147,7 @@ std::vector<QORT_ModuleScanResponseType> SortedModules(
         return devicelist::CompareRows(rows[first], rows[second], order);
     });
     std::vector<QORT_ModuleScanResponseType> sorted;
+    sorted.reserve(positions.size());
     for (std::size_t position : positions)
         sorted.push_back(modules.At(position));
     return sorted;

@@ -55,7 +55,7 @@ std::optional<std::string> PromptWithoutEcho(const char* prompt)
     ::sigaction(SIGTERM, &restore, &previousTerm);
 
     std::fprintf(stderr, "%s", prompt);
-    std::fflush(stderr);
+    static_cast<void>(std::fflush(stderr)); // a prompt that cannot be shown still reads the answer
     ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     std::string line;
     const bool read = static_cast<bool>(std::getline(std::cin, line));
@@ -75,6 +75,7 @@ std::optional<std::string> ReadSecret(const SecretSource& source, std::string& e
 {
     if (source.file)
         return ReadFirstLine(*source.file, error);
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in this program changes its environment
     if (const char* value = std::getenv(source.environmentVariable))
         return std::string(value);
     if (::isatty(STDIN_FILENO) != 1) {

@@ -137,8 +137,10 @@ std::string CDhcpServer::SubstitutionNote() const
     if (OfferedHostNumber(macByte) == macByte)
         return {};
     char note[kTraceLineSize];
-    std::snprintf(note, sizeof note, " in place of %d.%d.%d.%d, the subnet's %s address", kOfferedNetwork[0],
-        kOfferedNetwork[1], kOfferedNetwork[2], macByte, macByte == kNetworkHostNumber ? "network" : "broadcast");
+    // Sized for the longest note: the count is not needed.
+    static_cast<void>(
+        std::snprintf(note, sizeof note, " in place of %d.%d.%d.%d, the subnet's %s address", kOfferedNetwork[0],
+            kOfferedNetwork[1], kOfferedNetwork[2], macByte, macByte == kNetworkHostNumber ? "network" : "broadcast"));
     return note;
 }
 
@@ -190,7 +192,8 @@ void CDhcpServer::Log(const char* format, ...)
     char line[kTraceLineSize];
     va_list values;
     va_start(values, format);
-    std::vsnprintf(line, sizeof line, format, values);
+    // A trace line longer than the buffer is cut, which is all a trace needs.
+    static_cast<void>(std::vsnprintf(line, sizeof line, format, values));
     va_end(values);
     m_TraceSink(line);
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <pthread.h>
 #include <string>
 
 namespace {
@@ -25,6 +26,7 @@ void requestStop(int)
 
 bool runsIsolated(const modulesim::SimulatorOptions& options)
 {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): read before any thread starts
     const char* isolated = std::getenv(kIsolationVariable);
     return options.isolatedByFlag || (isolated != nullptr && std::strcmp(isolated, "1") == 0);
 }
@@ -37,7 +39,7 @@ bool installStopSignals(sigset_t& waitMask)
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
-    if (sigprocmask(SIG_BLOCK, &stopSignals, &waitMask) != 0)
+    if (pthread_sigmask(SIG_BLOCK, &stopSignals, &waitMask) != 0)
         return false;
     sigdelset(&waitMask, SIGINT);
     sigdelset(&waitMask, SIGTERM);
@@ -47,7 +49,8 @@ bool installStopSignals(sigset_t& waitMask)
     sigemptyset(&action.sa_mask);
     // A reader that went away must not kill us mid-line; the write fails
     // instead and the loop ends.
-    std::signal(SIGPIPE, SIG_IGN);
+    if (std::signal(SIGPIPE, SIG_IGN) == SIG_ERR)
+        return false;
     return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
 }
 

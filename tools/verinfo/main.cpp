@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 
 namespace {
@@ -46,7 +47,9 @@ void EscapeStrings(CVFXVersionData& data)
 
 } // namespace
 
-int main(int argc, char** argv)
+namespace {
+
+int Run(int argc, char** argv)
 {
     CLI::App app{"prints the version information of an ELF or PE file", "sorvinda-verinfo"};
     std::string file;
@@ -76,4 +79,18 @@ int main(int argc, char** argv)
     if (!read)
         std::printf("\n");
     return read ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Anything thrown past the reader (out of memory, say) ends the program
+    // with a message and a failure status rather than with abort().
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "sorvinda-verinfo: %s\n", error.what());
+        return 1;
+    }
 }
