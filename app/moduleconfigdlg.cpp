@@ -9,6 +9,7 @@
 #include "devicelist/configureflow.h"
 #include "devicelist/devicelistctrl.h"
 #include "dhcp/advancedoptions.h"
+#include "diagnostics/scanfailure.h"
 #include "resources/resourceids.h"
 #include "resources/stringtable.h"
 #include "ui/appicon.h"
@@ -16,10 +17,13 @@
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QKeySequence>
 #include <QMenu>
 #include <QResizeEvent>
+#include <QSaveFile>
 #include <QShortcut>
+#include <QTimer>
 
 #include <algorithm>
 #include <array>
@@ -31,6 +35,11 @@ constexpr const char* kIncorrectLibraryText = "Incorrect DLL version";
 constexpr const char* kInvalidPasswordText = "Invalid password";
 constexpr const char* kWarningCaption = "Warning";
 constexpr const char* kNoWinkText = "Device does not support wink.";
+constexpr const char* kCopyText = "Copy";
+constexpr const char* kExportListText = "Export list...";
+constexpr const char* kExportCaption = "Export list";
+constexpr const char* kExportDefaultName = "modules.csv";
+constexpr const char* kExportFilter = "CSV files (*.csv);;All files (*)";
 
 struct LaidOutControl {
     int id;
@@ -118,7 +127,8 @@ bool CModuleConfigDlg::OnInitDialog()
     if (m_pDeviceList == nullptr) {
         return true;
     }
-    m_pDeviceList->InitColumns(devicelist::kDeviceListColumnSpec);
+    // The spec's widths were chosen for a narrower font than ours.
+    m_pDeviceList->InitColumns(devicelist::kDeviceListColumnSpec, BaseUnits().cx);
 
     MainDlgNotices().Attach([this](int code) { QCoreApplication::postEvent(this, new CLibraryNotifyEvent(code)); });
     m_api.RegisterCallBack(LibraryCallback);
@@ -148,15 +158,63 @@ void CModuleConfigDlg::AddAboutEntry()
 
 void CModuleConfigDlg::contextMenuEvent(QContextMenuEvent* event)
 {
-    if (m_aboutText.isEmpty()) {
+    QMenu menu(this);
+    QAction* copy = nullptr;
+    QAction* exportList = nullptr;
+    // The list's own entries come first when the menu is opened over it.
+    if (m_pDeviceList != nullptr && m_pDeviceList->geometry().contains(event->pos())) {
+        copy = menu.addAction(QString::fromLatin1(kCopyText));
+        copy->setShortcut(QKeySequence::Copy);
+        copy->setEnabled(m_pDeviceList->GetFirstSelectedRow() >= 0);
+        exportList = menu.addAction(QString::fromLatin1(kExportListText));
+        exportList->setEnabled(m_pDeviceList->GetItemCount() > 0);
+    }
+    QAction* about = nullptr;
+    if (!m_aboutText.isEmpty()) {
+        if (!menu.isEmpty()) {
+            menu.addSeparator();
+        }
+        about = menu.addAction(m_aboutText);
+        about->setData(IDM_ABOUTBOX);
+    }
+    if (menu.isEmpty()) {
         return;
     }
-    QMenu menu(this);
-    QAction* about = menu.addAction(m_aboutText);
-    about->setData(IDM_ABOUTBOX);
-    if (menu.exec(event->globalPos()) == about) {
+    QAction* chosen = menu.exec(event->globalPos());
+    if (chosen == nullptr) {
+        return;
+    }
+    if (chosen == copy) {
+        m_pDeviceList->CopySelectedRow();
+    } else if (chosen == exportList) {
+        OnExportList();
+    } else if (chosen == about) {
         OnSysCommand(IDM_ABOUTBOX);
     }
+}
+
+void CModuleConfigDlg::OnExportList()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QString::fromLatin1(kExportCaption),
+        QString::fromLatin1(kExportDefaultName), QString::fromLatin1(kExportFilter));
+    if (!path.isEmpty()) {
+        ExportListTo(path);
+    }
+}
+
+bool CModuleConfigDlg::ExportListTo(const QString& path)
+{
+    const std::string csv = m_pDeviceList->ExportCsv();
+    // Written beside the target and renamed over it, so a failed write never
+    // leaves half a list in place of an older file.
+    QSaveFile file(path);
+    const bool written = file.open(QIODevice::WriteOnly)
+        && file.write(csv.data(), static_cast<qint64>(csv.size())) == static_cast<qint64>(csv.size()) && file.commit();
+    if (!written) {
+        ShowMessageBox(this, QStringLiteral("The list could not be written to %1: %2").arg(path, file.errorString()),
+            kWarningCaption, MB_OK | MB_ICONEXCLAMATION);
+    }
+    return written;
 }
 
 void CModuleConfigDlg::OnSysCommand(unsigned commandId)
@@ -181,7 +239,20 @@ void CModuleConfigDlg::OnClose()
 void CModuleConfigDlg::StartScan()
 {
     m_pDeviceList->ClearModules();
-    m_api.SendModuleScan();
+    m_pDeviceList->BeginScan();
+    if (m_api.SendModuleScan() == 0) {
+        ReportScanFailure();
+    }
+}
+
+void CModuleConfigDlg::ReportScanFailure()
+{
+    // The cause is looked for now, while it holds; the box waits for the
+    // event loop so that it appears over the window, also for the scan the
+    // window sends while it opens.
+    const QString text = QString::fromStdString(diagnostics::scanFailureText(diagnostics::diagnoseScanFailure()));
+    QTimer::singleShot(
+        0, this, [this, text] { ShowMessageBox(this, text, kWarningCaption, MB_OK | MB_ICONEXCLAMATION); });
 }
 
 void CModuleConfigDlg::OnScan()

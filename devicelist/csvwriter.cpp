@@ -1,0 +1,39 @@
+#include "devicelist/csvwriter.h"
+
+namespace devicelist {
+namespace {
+
+constexpr char kFieldSeparator = ',';
+constexpr char kQuote = '"';
+constexpr std::string_view kRecordEnd = "\r\n";
+constexpr std::string_view kCharactersNeedingQuotes = ",\"\r\n";
+
+} // namespace
+
+std::string CsvField(std::string_view text)
+{
+    if (text.find_first_of(kCharactersNeedingQuotes) == std::string_view::npos)
+        return std::string(text);
+    std::string quoted(1, kQuote);
+    for (const char c : text) {
+        if (c == kQuote)
+            quoted += kQuote;
+        quoted += c;
+    }
+    quoted += kQuote;
+    return quoted;
+}
+
+std::string CsvRecord(const std::vector<std::string>& fields)
+{
+    std::string record;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            record += kFieldSeparator;
+        record += CsvField(fields[i]);
+    }
+    record += kRecordEnd;
+    return record;
+}
+
+} // namespace devicelist

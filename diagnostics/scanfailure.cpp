@@ -1,0 +1,76 @@
+#include "diagnostics/scanfailure.h"
+
+#include "diagnostics/adapters.h"
+
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace diagnostics {
+namespace {
+
+constexpr std::uint32_t kLimitedBroadcast = 0xFFFFFFFFu;
+const std::string kPortText = "UDP port " + std::to_string(kScanPort);
+
+} // namespace
+
+std::string broadcastRouteError(std::uint16_t port)
+{
+    const int descriptor = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (descriptor < 0)
+        return std::strerror(errno);
+    const int on = 1;
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    target.sin_addr.s_addr = htonl(kLimitedBroadcast);
+    int error = 0;
+    if (::setsockopt(descriptor, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0
+        || ::connect(descriptor, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0)
+        error = errno;
+    ::close(descriptor);
+    return error != 0 ? std::strerror(error) : std::string();
+}
+
+ScanFailure diagnoseScanFailure()
+{
+    ScanFailure failure;
+    // A held port comes first: without its socket the library sends nothing
+    // at all, whatever the adapters are like.
+    UdpPortUse port = udpPortUse(kScanPort);
+    if (port.heldByOthers && !port.heldByThisProcess) {
+        failure.cause = ScanFailureCause::kPortHeld;
+        failure.holders = std::move(port.otherHolders);
+        return failure;
+    }
+    if (!anyAdapterUsedByScan(adapterReports())) {
+        failure.cause = ScanFailureCause::kNoAdapter;
+        return failure;
+    }
+    failure.cause = ScanFailureCause::kSendFailed;
+    failure.systemError = broadcastRouteError(kScanPort);
+    return failure;
+}
+
+std::string scanFailureText(const ScanFailure& failure)
+{
+    switch (failure.cause) {
+    case ScanFailureCause::kPortHeld:
+        if (failure.holders.empty())
+            return "The scan could not be sent: " + kPortText
+                + " is in use by another program. Close it and scan again.";
+        return "The scan could not be sent: " + kPortText + " is held by " + describeProcesses(failure.holders)
+            + ". Close it and scan again.";
+    case ScanFailureCause::kNoAdapter:
+        return "The scan could not be sent: no network adapter is up (connected, with an IPv4 address).";
+    case ScanFailureCause::kSendFailed:
+        break;
+    }
+    if (failure.systemError.empty())
+        return "The scan could not be sent.";
+    return "The scan could not be sent: " + failure.systemError + ".";
+}
+
+} // namespace diagnostics
