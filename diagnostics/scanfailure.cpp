@@ -1,7 +1,5 @@
 #include "diagnostics/scanfailure.h"
 
-#include "diagnostics/adapters.h"
-
 #include <cerrno>
 #include <cstring>
 #include <netinet/in.h>
@@ -34,21 +32,29 @@ std::string broadcastRouteError(std::uint16_t port)
     return error != 0 ? std::strerror(error) : std::string();
 }
 
-ScanFailure diagnoseScanFailure()
+std::optional<ScanFailure> scanBlocker(const UdpPortUse& scanPort, const std::vector<AdapterReport>& adapters)
 {
     ScanFailure failure;
     // A held port comes first: without its socket the library sends nothing
-    // at all, whatever the adapters are like.
-    UdpPortUse port = udpPortUse(kScanPort);
-    if (port.heldByOthers && !port.heldByThisProcess) {
+    // at all, whatever the adapters are like. When this process holds it,
+    // the library has its socket.
+    if (scanPort.heldByOthers && !scanPort.heldByThisProcess) {
         failure.cause = ScanFailureCause::kPortHeld;
-        failure.holders = std::move(port.otherHolders);
+        failure.holders = scanPort.otherHolders;
         return failure;
     }
-    if (!anyAdapterUsedByScan(adapterReports())) {
+    if (!anyAdapterUsedByScan(adapters)) {
         failure.cause = ScanFailureCause::kNoAdapter;
         return failure;
     }
+    return std::nullopt;
+}
+
+ScanFailure diagnoseScanFailure()
+{
+    if (std::optional<ScanFailure> blocker = scanBlocker(udpPortUse(kScanPort), adapterReports()))
+        return *blocker;
+    ScanFailure failure;
     failure.cause = ScanFailureCause::kSendFailed;
     failure.systemError = broadcastRouteError(kScanPort);
     return failure;

@@ -1,9 +1,11 @@
 #ifndef DIAGNOSTICS_SCANFAILURE_H
 #define DIAGNOSTICS_SCANFAILURE_H
 
+#include "diagnostics/adapters.h"
 #include "diagnostics/portholders.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +25,11 @@ struct ScanFailure {
     std::vector<ProcessInfo> holders; // kPortHeld: those we could name
     std::string systemError;          // kSendFailed: empty when the system reports nothing
 };
+
+// What keeps any scan from going out, from the port's users and the
+// adapters: the port held by another process, or no adapter to send from.
+// Nothing when both are fine.
+std::optional<ScanFailure> scanBlocker(const UdpPortUse& scanPort, const std::vector<AdapterReport>& adapters);
 
 // Why a scan could not be sent, found from outside the library: the port's
 // holders, the adapters, and a broadcast route probe (connect on a UDP
