@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <cstdio>
-#include <regex>
+#include <string_view>
 #include <sys/wait.h>
 
 namespace diagnostics {
@@ -19,27 +20,69 @@ constexpr std::array<RuleTool, 2> kRuleTools{{
     {"iptables-save", "command -v iptables-save >/dev/null 2>&1 || exit 127; iptables-save 2>/dev/null"},
 }};
 constexpr std::size_t kReadChunk = 4096;
+constexpr std::array<std::string_view, 4> kPortKeywords{"dport", "dports", "sport", "sports"};
+constexpr std::string_view kWordSeparators = " \t";
+constexpr std::string_view kListSeparators = " \t,{}";
+constexpr std::string_view kRangeSeparators = ":-";
 
-// A port keyword and what follows it: one port, a list, a range, or a set.
-const std::regex kPortMatch(R"((?:^|[\s-])(?:dports?|sports?)\s+(\{[^}]*\}|[0-9][0-9,:\-]*))");
-const std::regex kPortOrRange(R"(([0-9]+)(?:\s*[:\-]\s*([0-9]+))?)");
-
-bool coversAny(const std::string& portList, const std::vector<std::uint16_t>& ports)
+std::vector<std::string_view> split(std::string_view text, std::string_view separators)
 {
-    for (std::sregex_iterator it(portList.begin(), portList.end(), kPortOrRange), end; it != end; ++it) {
-        const unsigned long first = std::stoul((*it)[1].str());
-        const unsigned long last = (*it)[2].matched ? std::stoul((*it)[2].str()) : first;
-        if (std::any_of(ports.begin(), ports.end(), [&](std::uint16_t port) { return port >= first && port <= last; }))
-            return true;
+    std::vector<std::string_view> parts;
+    std::size_t pos = 0;
+    while ((pos = text.find_first_not_of(separators, pos)) != std::string_view::npos) {
+        const std::size_t end = std::min(text.find_first_of(separators, pos), text.size());
+        parts.push_back(text.substr(pos, end - pos));
+        pos = end;
     }
-    return false;
+    return parts;
 }
 
-bool lineMentionsPorts(const std::string& line, const std::vector<std::uint16_t>& ports)
+bool parsePort(std::string_view text, unsigned long& port)
 {
-    for (std::sregex_iterator it(line.begin(), line.end(), kPortMatch), end; it != end; ++it) {
-        if (coversAny((*it)[1].str(), ports))
-            return true;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+    return error == std::errc() && end == text.data() + text.size() && !text.empty();
+}
+
+// One list item: "67", "3000:3300" (iptables) or "3000-3300" (nft).
+bool itemCovers(std::string_view item, const std::vector<std::uint16_t>& ports)
+{
+    const std::size_t dash = item.find_first_of(kRangeSeparators);
+    unsigned long first = 0;
+    unsigned long last = 0;
+    if (!parsePort(item.substr(0, dash), first))
+        return false;
+    if (dash == std::string_view::npos)
+        last = first;
+    else if (!parsePort(item.substr(dash + 1), last))
+        return false;
+    return std::any_of(ports.begin(), ports.end(), [&](std::uint16_t port) { return port >= first && port <= last; });
+}
+
+bool isPortKeyword(std::string_view word)
+{
+    word.remove_prefix(std::min(word.find_first_not_of('-'), word.size()));
+    return std::find(kPortKeywords.begin(), kPortKeywords.end(), word) != kPortKeywords.end();
+}
+
+// The port match after each port keyword: the next word, or a whole
+// "{ ... }" set, whose items may be ports or ranges.
+bool lineMentionsPorts(std::string_view line, const std::vector<std::uint16_t>& ports)
+{
+    const std::vector<std::string_view> words = split(line, kWordSeparators);
+    for (std::size_t i = 0; i + 1 < words.size(); ++i) {
+        if (!isPortKeyword(words[i]))
+            continue;
+        std::size_t last = i + 1;
+        if (words[last].front() == '{') {
+            while (last + 1 < words.size() && words[last].find('}') == std::string_view::npos)
+                ++last;
+        }
+        for (std::size_t w = i + 1; w <= last; ++w) {
+            for (std::string_view item : split(words[w], kListSeparators)) {
+                if (itemCovers(item, ports))
+                    return true;
+            }
+        }
     }
     return false;
 }

@@ -1,9 +1,9 @@
 #include "diagnostics/scanfailure.h"
 
 #include <cerrno>
-#include <cstring>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace diagnostics {
@@ -18,7 +18,7 @@ std::string broadcastRouteError(std::uint16_t port)
 {
     const int descriptor = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (descriptor < 0)
-        return std::strerror(errno);
+        return std::system_category().message(errno);
     const int on = 1;
     sockaddr_in target{};
     target.sin_family = AF_INET;
@@ -29,7 +29,7 @@ std::string broadcastRouteError(std::uint16_t port)
         || ::connect(descriptor, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0)
         error = errno;
     ::close(descriptor);
-    return error != 0 ? std::strerror(error) : std::string();
+    return error != 0 ? std::system_category().message(error) : std::string();
 }
 
 std::optional<ScanFailure> scanBlocker(const UdpPortUse& scanPort, const std::vector<AdapterReport>& adapters)
