@@ -35,8 +35,6 @@ constexpr const char* kIncorrectLibraryText = "Incorrect DLL version";
 constexpr const char* kInvalidPasswordText = "Invalid password";
 constexpr const char* kWarningCaption = "Warning";
 constexpr const char* kNoWinkText = "Device does not support wink.";
-constexpr const char* kCopyText = "Copy";
-constexpr const char* kExportListText = "Export list...";
 constexpr const char* kExportCaption = "Export list";
 constexpr const char* kExportDefaultName = "modules.csv";
 constexpr const char* kExportFilter = "CSV files (*.csv);;All files (*)";
@@ -92,6 +90,9 @@ CModuleConfigDlg::CModuleConfigDlg(QWidget* parent, const QortApi& api, std::str
     MapCommand(IDC_ADVANCED_OPTIONS, [this] { OnAdvancedOptions(); });
     MapCommand(IDC_WINK, [this] { OnWink(); });
     MapCommand(IDC_FILE, [this] { OnFile(); });
+    // Queued: the save dialog opens once the context menu has closed.
+    connect(m_pDeviceList, &CDeviceListCtrl::ExportListRequested, this, &CModuleConfigDlg::OnExportList,
+        Qt::QueuedConnection);
 }
 
 CModuleConfigDlg::~CModuleConfigDlg()
@@ -159,15 +160,10 @@ void CModuleConfigDlg::AddAboutEntry()
 void CModuleConfigDlg::contextMenuEvent(QContextMenuEvent* event)
 {
     QMenu menu(this);
-    QAction* copy = nullptr;
-    QAction* exportList = nullptr;
-    // The list's own entries come first when the menu is opened over it.
+    // The list's own entries come first when the menu is opened over it;
+    // they act when chosen.
     if (m_pDeviceList != nullptr && m_pDeviceList->geometry().contains(event->pos())) {
-        copy = menu.addAction(QString::fromLatin1(kCopyText));
-        copy->setShortcut(QKeySequence::Copy);
-        copy->setEnabled(m_pDeviceList->GetFirstSelectedRow() >= 0);
-        exportList = menu.addAction(QString::fromLatin1(kExportListText));
-        exportList->setEnabled(m_pDeviceList->GetItemCount() > 0);
+        m_pDeviceList->AddContextActions(menu);
     }
     QAction* about = nullptr;
     if (!m_aboutText.isEmpty()) {
@@ -181,14 +177,7 @@ void CModuleConfigDlg::contextMenuEvent(QContextMenuEvent* event)
         return;
     }
     QAction* chosen = menu.exec(event->globalPos());
-    if (chosen == nullptr) {
-        return;
-    }
-    if (chosen == copy) {
-        m_pDeviceList->CopySelectedRow();
-    } else if (chosen == exportList) {
-        OnExportList();
-    } else if (chosen == about) {
+    if (chosen != nullptr && chosen == about) {
         OnSysCommand(IDM_ABOUTBOX);
     }
 }

@@ -3,6 +3,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <algorithm>
@@ -22,6 +23,8 @@ constexpr const char* kScanningText = "Scanning...";
 constexpr const char* kNoAnswerText =
     "No module has answered. Check the cable and the adapter, and that no firewall blocks UDP port 3250.";
 constexpr const char* kHostNameHeading = "Host name";
+constexpr const char* kCopyText = "Copy";
+constexpr const char* kExportListText = "Export list...";
 constexpr char kCopySeparator = '\t';
 // Keeps the placeholder off the list's edges so that it wraps before them.
 constexpr int kPlaceholderMargin = 8;
@@ -251,6 +254,16 @@ std::string CDeviceListCtrl::ExportCsv() const
         csv += devicelist::CsvRecord(fields);
     }
     return csv;
+}
+
+void CDeviceListCtrl::AddContextActions(QMenu& menu)
+{
+    QAction* copy = menu.addAction(QString::fromLatin1(kCopyText), this, &CDeviceListCtrl::CopySelectedRow);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setEnabled(GetFirstSelectedRow() >= 0);
+    QAction* exportList =
+        menu.addAction(QString::fromLatin1(kExportListText), this, &CDeviceListCtrl::ExportListRequested);
+    exportList->setEnabled(GetItemCount() > 0);
 }
 
 void CDeviceListCtrl::keyPressEvent(QKeyEvent* event)

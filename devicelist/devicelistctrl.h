@@ -14,6 +14,7 @@
 #include "protocol/qort.h"
 
 class CSortArrowHeaderCtrl;
+class QMenu;
 
 // The main window's list of modules: a report-style list, one row per module
 // that answered a scan and reported a MAC, single selection of whole rows,
@@ -84,12 +85,18 @@ public:
     // none), which the list has no column for.
     std::string ExportCsv() const;
 
+    // The list's entries of a context menu: "Copy" (enabled with a
+    // selection) and "Export list..." (enabled with rows), which emits
+    // ExportListRequested; the owner asks for the file.
+    void AddContextActions(QMenu& menu);
+
     static constexpr int kScanningTextMs = 2000;
 
 signals:
     // A double-click on a row (anywhere across its width); the configure flow
     // starts from here.
     void RowDoubleClicked(int row);
+    void ExportListRequested();
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;

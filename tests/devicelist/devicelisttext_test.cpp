@@ -4,6 +4,8 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QImage>
+#include <QMenu>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include <cstring>
@@ -113,14 +115,28 @@ void DeviceListTextTest::copyPutsTheSelectedRowOnTheClipboard()
     list.InitColumns(devicelist::kDeviceListColumnSpec);
     list.AddModule(Module(2, "Bus coupler", nullptr));
     list.AddModule(Module(1, "IO", nullptr));
-    QGuiApplication::clipboard()->setText(QStringLiteral("before"));
-    QTest::keyClick(&list, Qt::Key_C, Qt::ControlModifier);
-    QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("before")); // nothing selected
+    const QString row = QStringLiteral("10.0.0.2\tN/A\tN/A\tN/A\t2.10.300\tBus coupler\t00-30-11-00-00-02");
+    QSignalSpy exportRequests(&list, &CDeviceListCtrl::ExportListRequested);
+    for (const bool selected : {false, true}) {
+        if (selected) {
+            list.setCurrentIndex(list.model()->index(1, 0));
+        }
+        QMenu menu;
+        list.AddContextActions(menu);
+        QCOMPARE(menu.actions().size(), 2);
+        QCOMPARE(menu.actions()[0]->text(), QStringLiteral("Copy"));
+        QCOMPARE(menu.actions()[0]->isEnabled(), selected);
+        QCOMPARE(menu.actions()[1]->text(), QStringLiteral("Export list..."));
+        menu.actions()[1]->trigger();
+        QCOMPARE(exportRequests.count(), selected ? 2 : 1);
 
-    list.setCurrentIndex(list.model()->index(1, 0));
-    QTest::keyClick(&list, Qt::Key_C, Qt::ControlModifier);
-    QCOMPARE(QGuiApplication::clipboard()->text(),
-        QStringLiteral("10.0.0.2\tN/A\tN/A\tN/A\t2.10.300\tBus coupler\t00-30-11-00-00-02"));
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        QTest::keyClick(&list, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), selected ? row : QStringLiteral("before"));
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        menu.actions()[0]->trigger(); // a disabled action does nothing
+        QCOMPARE(QGuiApplication::clipboard()->text(), selected ? row : QStringLiteral("before"));
+    }
 }
 
 void DeviceListTextTest::exportParsesBackToTheRowsShown()
