@@ -38,6 +38,8 @@ constexpr const char* kNoWinkText = "Device does not support wink.";
 constexpr const char* kExportCaption = "Export list";
 constexpr const char* kExportDefaultName = "modules.csv";
 constexpr const char* kExportFilter = "CSV files (*.csv);;All files (*)";
+// Invalid-password entries one notice examines at most.
+constexpr int kMaxRejectionsPerNotice = 64;
 
 struct LaidOutControl {
     int id;
@@ -270,6 +272,25 @@ bool CModuleConfigDlg::IsLastConfiguredMac(const std::uint8_t* mac) const
     return last.has_value() && std::equal(last->begin(), last->end(), mac);
 }
 
+// Entries that do not name the module configured last are dropped on the
+// way: none of them can ever be claimed. The last configured MAC changes
+// only just before a new request goes out, so a rejection of that request is
+// queued behind them; left at the head, one such entry (another computer's
+// rejection, as every reply is broadcast, or a malformed reply) would hide
+// every later rejection for the rest of the run. Each notice announces one
+// entry, so the bound only keeps the window's thread from chasing a flood.
+bool CModuleConfigDlg::TakeRejectionOfLastConfigured()
+{
+    std::uint8_t mac[QORT_MAC_SIZE];
+    for (int examined = 0; examined < kMaxRejectionsPerNotice && m_api.GetInvPswdMacId(mac) == 1; ++examined) {
+        const bool matches = IsLastConfiguredMac(mac);
+        m_api.RemoveFirstInvPswdMacId();
+        if (matches)
+            return true;
+    }
+    return false;
+}
+
 int CModuleConfigDlg::OnLibraryNotify(int code)
 {
     if (m_pDeviceList == nullptr) {
@@ -292,10 +313,8 @@ int CModuleConfigDlg::OnLibraryNotify(int code)
         StartScan();
         break;
     case QORT_CB_INVALID_PASSWORD:
-        if (m_api.GetInvPswdMacId(mac) == 1 && IsLastConfiguredMac(mac)) {
-            m_api.RemoveFirstInvPswdMacId();
+        if (TakeRejectionOfLastConfigured())
             ShowMessageBox(this, kInvalidPasswordText, kWarningCaption, MB_OK | MB_ICONEXCLAMATION);
-        }
         break;
     default:
         break;

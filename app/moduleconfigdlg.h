@@ -76,6 +76,9 @@ private:
     // Tells, once per failed scan, why the scan could not be sent.
     void ReportScanFailure();
     bool IsLastConfiguredMac(const std::uint8_t* mac) const;
+    // Removes queued invalid-password entries up to and including the first
+    // that names the module configured last; true when there was one.
+    bool TakeRejectionOfLastConfigured();
     void ApplyMinimumWindowSize();
 
     // Declared first so that it is destroyed last; the destructor stops the

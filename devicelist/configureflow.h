@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "configdialog/ethernetconfigfields.h"
+#include "devicelist/configurerequest.h"
 #include "protocol/qort.h"
 
 class CDeviceListCtrl;
@@ -23,18 +24,6 @@ inline constexpr std::string_view kConfigureTitlePrefix = "Configure: ";
 
 // "Configure: " followed by the row's MAC column text.
 std::string ConfigureDialogTitle(std::string_view macText);
-
-// The dialog's inputs from what the module reported. Values whose Valid byte
-// is not 1 are left as they are (their controls are cleared and disabled).
-// The host name is cut to 29 characters; DHCP is preselected "On" whenever
-// the module reported any non-zero DHCP value, "Off" otherwise.
-void PrefillConfigFields(const QORT_ModuleScanResponseType& found, EthernetConfigFields& fields);
-
-// The request after "Set". Addresses are copied as the dialog hands them
-// back, so a control the module did not report sends 0. NewPassword is sent
-// only when "Change password" was checked and stays zero otherwise.
-QORT_ConfigureRequestType BuildConfigureRequest(
-    const QORT_ModuleScanResponseType& found, const EthernetConfigFields& fields);
 
 // Where a confirmed request goes; the program passes the library's
 // QORT_SendConfigure. A parameter rather than a direct call, so that the

@@ -3,21 +3,25 @@
 namespace devicelist {
 namespace {
 
-constexpr char kFieldSeparator = ',';
+constexpr char kSeparator = ',';
 constexpr char kQuote = '"';
 constexpr std::string_view kRecordEnd = "\r\n";
-constexpr std::string_view kCharactersNeedingQuotes = ",\"\r\n";
+constexpr std::string_view kNeedsQuoting = ",\"\r\n";
 
 } // namespace
 
 std::string CsvField(std::string_view text)
 {
-    if (text.find_first_of(kCharactersNeedingQuotes) == std::string_view::npos)
+    if (text.find_first_of(kNeedsQuoting) == std::string_view::npos) {
         return std::string(text);
-    std::string quoted(1, kQuote);
-    for (const char c : text) {
-        if (c == kQuote)
+    }
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted += kQuote;
+    for (char c : text) {
+        if (c == kQuote) {
             quoted += kQuote;
+        }
         quoted += c;
     }
     quoted += kQuote;
@@ -28,8 +32,9 @@ std::string CsvRecord(const std::vector<std::string>& fields)
 {
     std::string record;
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        if (i > 0)
-            record += kFieldSeparator;
+        if (i > 0) {
+            record += kSeparator;
+        }
         record += CsvField(fields[i]);
     }
     record += kRecordEnd;

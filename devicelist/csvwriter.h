@@ -7,10 +7,12 @@
 
 namespace devicelist {
 
-// Comma-separated values as RFC 4180 has them: fields joined by ",", each
-// record ended by CR LF; a field containing a comma, a double quote, CR or
-// LF is put in double quotes, and a double quote inside it is doubled.
-// Other bytes pass unchanged: the caller hands in UTF-8.
+// Comma-separated values as RFC 4180 writes them: fields joined by ",",
+// every record ended by CR LF; a field holding a comma, a double quote, CR
+// or LF is enclosed in double quotes, with each double quote inside it
+// doubled. Every other byte is written as it is, so the caller decides what
+// a field may contain. Used for the command line's CSV output and the list's
+// export.
 std::string CsvField(std::string_view text);
 std::string CsvRecord(const std::vector<std::string>& fields);
 

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 bool CDhcpServer::Init()
 {
@@ -47,9 +48,30 @@ bool CDhcpServer::IsSupportedMac(const std::uint8_t* chaddr)
     return std::memcmp(chaddr, kSupportedMacPrefix, sizeof kSupportedMacPrefix) == 0;
 }
 
+// A REQUEST names the server whose offer the client took (option 54). One
+// that names another computer is a client talking to the site's own DHCP
+// server: answering it (with a NAK, as its address is not ours to give)
+// would break that client's normal DHCP while this server runs. 0.0.0.0
+// names no server: a client sends it after an offer without a server
+// identifier, and this server's offers carry none.
+bool CDhcpServer::IsRequestForAnotherServer() const
+{
+    if (!m_Request.MsgTypeValid || m_Request.MsgType != CDhcpMessage::kDhcpRequest || !m_Request.ServerIdValid)
+        return false;
+    const std::uint8_t* id = m_Request.ServerId;
+    const std::uint32_t named =
+        std::uint32_t{id[0]} << 24 | std::uint32_t{id[1]} << 16 | std::uint32_t{id[2]} << 8 | std::uint32_t{id[3]};
+    if (named == platform::UdpSocket::kAnyAddress)
+        return false;
+    return !(m_IsLocalAddress && m_IsLocalAddress(named));
+}
+
 bool CDhcpServer::ProcessRequest()
 {
     if (!m_Request.Parse())
+        return false;
+    // Not for this server at all: no reply and no trace, whatever the MAC.
+    if (IsRequestForAnotherServer())
         return false;
     const std::uint8_t* mac = m_Request.chaddr;
     if (!IsSupportedMac(mac)) {
@@ -73,7 +95,7 @@ void CDhcpServer::PrepareReply()
     m_Reply.hops = 0;
     std::memcpy(m_Reply.xid, m_Request.xid, sizeof m_Reply.xid);
     std::memcpy(m_Reply.yiaddr, kOfferedNetwork, sizeof kOfferedNetwork);
-    m_Reply.yiaddr[sizeof kOfferedNetwork] = m_Request.chaddr[kMacLastByte];
+    m_Reply.yiaddr[sizeof kOfferedNetwork] = OfferedHostNumber(m_Request.chaddr[kMacLastByte]);
     // Only an Ethernet address is echoed, whatever hlen claims.
     std::memset(m_Reply.chaddr, 0, sizeof m_Reply.chaddr);
     std::memcpy(m_Reply.chaddr, m_Request.chaddr, CDhcpMessage::kMacSize);
@@ -82,6 +104,31 @@ void CDhcpServer::PrepareReply()
     std::memcpy(m_Reply.SubnetMask, kOfferedSubnetMask, sizeof kOfferedSubnetMask);
     m_Reply.SubnetMaskValid = 1;
     m_Reply.ServerIdValid = 0;
+}
+
+std::uint8_t CDhcpServer::OfferedHostNumber(std::uint8_t macLastByte)
+{
+    // 10.200.1.0 and 10.200.1.255 are the subnet's own addresses under mask
+    // 255.255.255.0 and no host may use them; the nearest usable address
+    // keeps the module in the subnet the technician works in.
+    if (macLastByte == kNetworkHostNumber)
+        return kNetworkSubstitute;
+    if (macLastByte == kBroadcastHostNumber)
+        return kBroadcastSubstitute;
+    return macLastByte;
+}
+
+// Empty unless the offered address stands in for the MAC's own; then the
+// text that says which address it replaces and why, for the SEND line.
+std::string CDhcpServer::SubstitutionNote() const
+{
+    const std::uint8_t macByte = m_Request.chaddr[kMacLastByte];
+    if (OfferedHostNumber(macByte) == macByte)
+        return {};
+    char note[kTraceLineSize];
+    std::snprintf(note, sizeof note, " in place of %d.%d.%d.%d, the subnet's %s address", kOfferedNetwork[0],
+        kOfferedNetwork[1], kOfferedNetwork[2], macByte, macByte == kNetworkHostNumber ? "network" : "broadcast");
+    return note;
 }
 
 // Sets the reply's message type and writes the trace. False for every
@@ -93,9 +140,13 @@ bool CDhcpServer::ChooseReplyType()
     if (!m_Request.MsgTypeValid)
         return false;
     const std::uint8_t* offered = m_Reply.yiaddr;
+    const std::string note = SubstitutionNote();
     if (m_Request.MsgType == CDhcpMessage::kDhcpDiscover) {
         Log("[RECV] DHCP_DISCOVER\n");
-        Log("[SEND] DHCP_OFFER.\n\n");
+        if (note.empty())
+            Log("[SEND] DHCP_OFFER.\n\n");
+        else
+            Log("[SEND] DHCP_OFFER. %d.%d.%d.%d%s\n\n", offered[0], offered[1], offered[2], offered[3], note.c_str());
         m_Reply.MsgType = CDhcpMessage::kDhcpOffer;
     } else if (m_Request.MsgType == CDhcpMessage::kDhcpRequest) {
         const std::uint8_t* wanted = m_Request.RequestedIp;
@@ -111,7 +162,7 @@ bool CDhcpServer::ChooseReplyType()
                 offered[3]);
             m_Reply.MsgType = CDhcpMessage::kDhcpNak;
         } else {
-            Log("[SEND] DHCP_ACK %d.%d.%d.%d\n\n", offered[0], offered[1], offered[2], offered[3]);
+            Log("[SEND] DHCP_ACK %d.%d.%d.%d%s\n\n", offered[0], offered[1], offered[2], offered[3], note.c_str());
             m_Reply.MsgType = CDhcpMessage::kDhcpAck;
         }
     } else {

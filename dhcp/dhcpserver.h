@@ -2,17 +2,22 @@
 #define DHCP_DHCPSERVER_H
 
 #include "dhcp/dhcpmessage.h"
+#include "platform/localaddress.h"
 #include "platform/udpsocket.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <utility>
 
 // The recovery DHCP server: stateless, it answers only modules whose MAC
 // address begins with 00-30-11 and always offers them 10.200.1.x, x being
-// the MAC address's last byte. Every reply is a 300-byte broadcast to
-// 255.255.255.255 port 68, whatever the request's flags or relay say.
+// the MAC address's last byte; a last byte of 00 or FF, which would give the
+// subnet's network or broadcast address, gets 10.200.1.1 or 10.200.1.254.
+// Every reply is a 300-byte broadcast to 255.255.255.255 port 68, whatever
+// the request's flags or relay say. A REQUEST whose server identifier names
+// another computer is left to that server.
 //
 // Threads: Init and Close run on the thread that starts and stops the
 // server, Poll on the worker; the two never overlap (the worker is joined
@@ -26,12 +31,20 @@ public:
     static constexpr std::uint8_t kOfferedNetwork[3] = {10, 200, 1};
     static constexpr std::uint8_t kOfferedSubnetMask[4] = {255, 255, 255, 0};
     static constexpr std::size_t kMacLastByte = 5;
+    // Host numbers of 10.200.1.0/24 that no host may use, and the nearest
+    // usable ones offered in their place.
+    static constexpr std::uint8_t kNetworkHostNumber = 0x00;
+    static constexpr std::uint8_t kBroadcastHostNumber = 0xFF;
+    static constexpr std::uint8_t kNetworkSubstitute = 1;
+    static constexpr std::uint8_t kBroadcastSubstitute = 254;
     // One formatted trace line; longer lines are cut, never overflow.
     static constexpr std::size_t kTraceLineSize = 1024;
 
     // Receives every formatted trace line (or piece of one: a REQUEST line
     // is written in two calls). Without a sink the trace is discarded.
     using TraceSink = std::function<void(const char* text)>;
+    // Whether an IPv4 address (host order) is this computer's own.
+    using LocalAddressTest = std::function<bool(std::uint32_t address)>;
 
     CDhcpServer() = default;
     virtual ~CDhcpServer() = default;
@@ -53,11 +66,18 @@ public:
     // The datagram in Request().wire, Request().Length bytes long, is parsed
     // and, when it deserves an answer, the reply is built into Reply().
     // Returns true when that reply is to be sent. Only a DISCOVER or a
-    // REQUEST from a supported MAC is answered.
+    // REQUEST from a supported MAC is answered, and a REQUEST only when its
+    // server identifier is absent, 0.0.0.0 or an address of this computer.
     bool ProcessRequest();
+
+    // The host number offered to a MAC whose last byte is macLastByte.
+    static std::uint8_t OfferedHostNumber(std::uint8_t macLastByte);
 
     void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void SetTraceSink(TraceSink sink) { m_TraceSink = std::move(sink); }
+    // Replaces the look-up of this computer's addresses (tests); set before
+    // the worker starts, like the trace sink.
+    void SetLocalAddressTest(LocalAddressTest test) { m_IsLocalAddress = std::move(test); }
 
     CDhcpMessage& Request() { return m_Request; }
     const CDhcpMessage& Reply() const { return m_Reply; }
@@ -67,13 +87,16 @@ public:
 
 private:
     static bool IsSupportedMac(const std::uint8_t* chaddr);
+    bool IsRequestForAnotherServer() const;
     void PrepareReply();
     bool ChooseReplyType();
+    std::string SubstitutionNote() const;
 
     CDhcpMessage m_Reply;
     CDhcpMessage m_Request;
     platform::UdpSocket m_Socket;
     TraceSink m_TraceSink;
+    LocalAddressTest m_IsLocalAddress = platform::isLocalAddress;
 };
 
 #endif

@@ -131,6 +131,26 @@ QORT_EXPORT void QORT_SendWink(const QORT_ConfigureRequestType* request);
 /* Replaces the callback; null stops the calls (replies are still queued). */
 QORT_EXPORT void QORT_RegisterCallBack(QORT_CallBackType callback);
 
+/* What the callback may rely on, and when it can still run:
+ * - QORT_RegisterCallBack returns at once and waits for nothing: a call of
+ *   the previous callback that had already begun on the receive thread may
+ *   still be running, or about to begin, when it returns, also after
+ *   QORT_RegisterCallBack(NULL).
+ * - The receive thread runs until the library is unloaded. For a program
+ *   linked with the library that is after main() has returned and after the
+ *   program's own static objects have been destroyed, so the callback can
+ *   be called while, or after, they are destroyed.
+ * So the callback must touch nothing that its owner may destroy without
+ * first shutting it out. Keep what it uses in storage that is never freed
+ * (for example an object allocated once and never deleted), or guard it with
+ * a lock of your own: the callback checks a "closed" flag under that lock
+ * and does its work while holding it; before destroying the state, set the
+ * flag under the same lock. Once that has happened no call is using the
+ * state, even one already running when the callback was replaced. Never
+ * call a QORT_ function while holding that lock: the callback takes it with
+ * the library's lock held, so that function would wait for the library's
+ * lock until its 1000 ms bound runs out and then do nothing. */
+
 /* 1: the oldest queued reply was copied into response and removed.
  * 0: none waits; response is left untouched. */
 QORT_EXPORT int QORT_GetResponse(QORT_ModuleScanResponseType* response);

@@ -224,22 +224,86 @@ struct AddressCase {
     const char* name;
     Mac mac;
     Address offered;
+    const char* offerLine;
+    const char* ackLine;
 };
 
 class DhcpServerAddressTest : public DhcpServerTest, public ::testing::WithParamInterface<AddressCase> { };
 
-TEST_P(DhcpServerAddressTest, OffersTenTwoHundredOneAndTheLastMacByte)
+// Regression for the last two rows: a MAC ending in 00 or FF was offered
+// the subnet's network or broadcast address, which no host may use.
+TEST_P(DhcpServerAddressTest, OffersTenTwoHundredOneAndAUsableHostNumber)
 {
+    const std::string offered(reinterpret_cast<const char*>(GetParam().offered.data()), 4);
     ASSERT_TRUE(Answer(MakeRequest(GetParam().mac, CDhcpMessage::kDhcpDiscover)));
-    EXPECT_EQ(ReplyBytes(16, 4), std::string(reinterpret_cast<const char*>(GetParam().offered.data()), 4));
+    EXPECT_EQ(ReplyBytes(16, 4), offered);
+    ASSERT_TRUE(Answer(MakeRequest(GetParam().mac, CDhcpMessage::kDhcpRequest, GetParam().offered)));
+    EXPECT_EQ(ReplyType(), CDhcpMessage::kDhcpAck);
+    EXPECT_EQ(ReplyBytes(16, 4), offered);
+    EXPECT_NE(trace.find(GetParam().offerLine), std::string::npos) << trace;
+    EXPECT_NE(trace.find(GetParam().ackLine), std::string::npos) << trace;
 }
 
 INSTANTIATE_TEST_SUITE_P(Macs, DhcpServerAddressTest,
-    ::testing::Values(AddressCase{"Ends44", Mac{0x00, 0x30, 0x11, 0x22, 0x33, 0x44}, Address{10, 200, 1, 68}},
-        AddressCase{"OtherModuleEnds44", Mac{0x00, 0x30, 0x11, 0xAA, 0xBB, 0x44}, Address{10, 200, 1, 68}},
-        AddressCase{"Ends00", Mac{0x00, 0x30, 0x11, 0x01, 0x02, 0x00}, Address{10, 200, 1, 0}},
-        AddressCase{"EndsFF", Mac{0x00, 0x30, 0x11, 0x01, 0x02, 0xFF}, Address{10, 200, 1, 255}}),
+    ::testing::Values(AddressCase{"Ends44", Mac{0x00, 0x30, 0x11, 0x22, 0x33, 0x44}, Address{10, 200, 1, 68},
+                          "[SEND] DHCP_OFFER.\n\n", "[SEND] DHCP_ACK 10.200.1.68\n\n"},
+        AddressCase{"OtherModuleEnds44", Mac{0x00, 0x30, 0x11, 0xAA, 0xBB, 0x44}, Address{10, 200, 1, 68},
+            "[SEND] DHCP_OFFER.\n\n", "[SEND] DHCP_ACK 10.200.1.68\n\n"},
+        AddressCase{"Ends00", Mac{0x00, 0x30, 0x11, 0x01, 0x02, 0x00}, Address{10, 200, 1, 1},
+            "[SEND] DHCP_OFFER. 10.200.1.1 in place of 10.200.1.0, the subnet's network address\n\n",
+            "[SEND] DHCP_ACK 10.200.1.1 in place of 10.200.1.0, the subnet's network address\n\n"},
+        AddressCase{"EndsFF", Mac{0x00, 0x30, 0x11, 0x01, 0x02, 0xFF}, Address{10, 200, 1, 254},
+            "[SEND] DHCP_OFFER. 10.200.1.254 in place of 10.200.1.255, the subnet's broadcast address\n\n",
+            "[SEND] DHCP_ACK 10.200.1.254 in place of 10.200.1.255, the subnet's broadcast address\n\n"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+constexpr Address kThisComputer = {192, 168, 7, 1};
+
+constexpr std::uint32_t HostOrder(const Address& a)
+{
+    return std::uint32_t{a[0]} << 24 | std::uint32_t{a[1]} << 16 | std::uint32_t{a[2]} << 8 | a[3];
+}
+
+struct ServerIdCase {
+    const char* name;
+    Mac mac;
+    std::optional<Address> serverId;
+    bool answered;
+};
+
+class DhcpServerServerIdTest : public DhcpServerTest, public ::testing::WithParamInterface<ServerIdCase> { };
+
+// Regression for the "OtherServer" rows: a REQUEST meant for the site's own
+// DHCP server was refused with a NAK, breaking that client's DHCP.
+TEST_P(DhcpServerServerIdTest, AnswersOnlyRequestsThatMayBeForThisServer)
+{
+    server->SetLocalAddressTest([](std::uint32_t address) { return address == HostOrder(kThisComputer); });
+    const bool answered = Answer(MakeRequest(GetParam().mac, CDhcpMessage::kDhcpRequest, kOfferedForSupportedMac,
+        kClientMessageLength, GetParam().serverId));
+    EXPECT_EQ(answered, GetParam().answered);
+    if (answered)
+        EXPECT_EQ(ReplyType(), CDhcpMessage::kDhcpAck);
+    else
+        EXPECT_EQ(trace, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(ServerIds, DhcpServerServerIdTest,
+    ::testing::Values(ServerIdCase{"None", kSupportedMac, std::nullopt, true},
+        ServerIdCase{"Unspecified", kSupportedMac, Address{0, 0, 0, 0}, true},
+        ServerIdCase{"ThisComputer", kSupportedMac, kThisComputer, true},
+        ServerIdCase{"OtherServer", kSupportedMac, Address{192, 168, 7, 2}, false},
+        ServerIdCase{"OtherServerUnsupportedMac", Mac{0x00, 0x30, 0x12, 0, 0, 1}, Address{192, 168, 7, 2}, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Without a stand-in the server asks the system which addresses are its own.
+TEST_F(DhcpServerTest, ComputerOwnAddressesComeFromTheSystem)
+{
+    const auto request = [](const Address& serverId) {
+        return MakeRequest(kSupportedMac, CDhcpMessage::kDhcpRequest, std::nullopt, kClientMessageLength, serverId);
+    };
+    EXPECT_TRUE(Answer(request(Address{127, 0, 0, 1})));
+    EXPECT_FALSE(Answer(request(Address{192, 0, 2, 1}))); // documentation range, assigned nowhere
+}
 
 TEST_F(DhcpServerTest, LogCutsOverlongLinesWithinItsBuffer)
 {

@@ -73,16 +73,33 @@ protected:
     std::unique_ptr<DhcpServerControl> control = std::make_unique<DhcpServerControl>();
 };
 
-TEST_F(DhcpServerUdhcpcTest, SupportedModuleObtainsItsFixedAddress)
+struct LeaseCase {
+    const char* name;
+    const char* mac;
+    const char* lease;
+};
+
+class DhcpServerLeaseTest : public DhcpServerUdhcpcTest, public ::testing::WithParamInterface<LeaseCase> { };
+
+// Regression for "Ends00" and "EndsFF": such a module was given the
+// subnet's network or broadcast address (10.200.1.0, 10.200.1.255).
+TEST_P(DhcpServerLeaseTest, SupportedModuleObtainsItsFixedAddress)
 {
-    SetClientMac("00:30:11:22:33:44");
+    SetClientMac(GetParam().mac);
     ASSERT_TRUE(control->Start());
     const std::string client = RunClient();
     control->Stop();
-    EXPECT_NE(client.find("LEASE 10.200.1.68 255.255.255.0"), std::string::npos) << client;
-    EXPECT_NE(trace.find("[SEND] DHCP_OFFER.\n"), std::string::npos) << trace;
-    EXPECT_NE(trace.find("[RECV] DHCP_REQUEST 10.200.1.68\n[SEND] DHCP_ACK 10.200.1.68\n"), std::string::npos) << trace;
+    const std::string lease = GetParam().lease;
+    EXPECT_NE(client.find("LEASE " + lease + " 255.255.255.0\n"), std::string::npos) << client;
+    EXPECT_NE(trace.find("[SEND] DHCP_OFFER."), std::string::npos) << trace;
+    EXPECT_NE(trace.find("[RECV] DHCP_REQUEST " + lease + "\n[SEND] DHCP_ACK " + lease), std::string::npos) << trace;
 }
+
+INSTANTIATE_TEST_SUITE_P(Macs, DhcpServerLeaseTest,
+    ::testing::Values(LeaseCase{"Ends44", "00:30:11:22:33:44", "10.200.1.68"},
+        LeaseCase{"Ends00", "00:30:11:22:33:00", "10.200.1.1"},
+        LeaseCase{"EndsFF", "00:30:11:22:33:ff", "10.200.1.254"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DhcpServerUdhcpcTest, ModuleOutsideThePrefixObtainsNothing)
 {

@@ -27,10 +27,12 @@ inline constexpr std::size_t kClientMessageLength = 300;
 
 // A request with non-zero secs, flags (broadcast bit), ciaddr, siaddr,
 // giaddr and hops, so that tests can see the reply does not echo them.
-// Options in order: 53, then 50 when given, then 55 (parameter request
-// list: skipped by the server), then 255; zero padding up to `length`.
+// Options in order: 53, then 50 when given, then 54 when given, then 55
+// (parameter request list: skipped by the server), then 255; zero padding
+// up to `length`.
 inline Bytes MakeRequest(const Mac& mac, std::optional<std::uint8_t> messageType,
-    std::optional<Address> requestedIp = std::nullopt, std::size_t length = kClientMessageLength)
+    std::optional<Address> requestedIp = std::nullopt, std::size_t length = kClientMessageLength,
+    std::optional<Address> serverId = std::nullopt)
 {
     Bytes m(length, 0);
     m[0] = 1;                           // op: request
@@ -63,6 +65,12 @@ inline Bytes MakeRequest(const Mac& mac, std::optional<std::uint8_t> messageType
         m[at++] = 50;
         m[at++] = 4;
         std::memcpy(&m[at], requestedIp->data(), 4);
+        at += 4;
+    }
+    if (serverId) {
+        m[at++] = 54;
+        m[at++] = 4;
+        std::memcpy(&m[at], serverId->data(), 4);
         at += 4;
     }
     m[at++] = 55;

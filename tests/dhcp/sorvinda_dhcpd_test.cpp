@@ -1,11 +1,13 @@
-// The terminal front end sorvinda-dhcpd, run as a child process in the
-// isolated namespace: serves until SIGINT/SIGTERM, prints and files its
-// trace, and reports a port it cannot bind.
+// The recovery server of the command line, run as a child process in the
+// isolated namespace under both its names (sorvinda-dhcpd, and sorvinda
+// dhcp-server): serves until SIGINT/SIGTERM, prints and files its trace,
+// and reports a port it cannot bind.
 
 #include "tests/dhcp/dhcpclientsocket.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -131,7 +133,8 @@ TEST_F(SorvindaDhcpdTest, ServesPrintsAndFilesTheTraceUntilSigterm)
 
 TEST_F(SorvindaDhcpdTest, SigintEndsItCleanly)
 {
-    Spawn({});
+    program = program.parent_path() / "sorvinda";
+    Spawn({"dhcp-server"});
     ASSERT_TRUE(StderrShows("serving"));
     ASSERT_EQ(::kill(pid, SIGINT), 0);
     EXPECT_EQ(ExitStatus(), 0);
@@ -155,11 +158,13 @@ struct UsageCase {
 
 class SorvindaDhcpdUsageTest : public SorvindaDhcpdTest, public ::testing::WithParamInterface<UsageCase> { };
 
-TEST_P(SorvindaDhcpdUsageTest, WrongArgumentsGiveUsageAndStatus2)
+TEST_P(SorvindaDhcpdUsageTest, WrongArgumentsGiveOneLineAndStatus2)
 {
     Spawn(GetParam().args);
     EXPECT_EQ(ExitStatus(), 2);
-    EXPECT_TRUE(StderrShows("usage: sorvinda-dhcpd [--log FILE]"));
+    const std::string error = ReadFile(dir / "err");
+    EXPECT_EQ(error.rfind("sorvinda: ", 0), 0u) << error;
+    EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
 }
 
 INSTANTIATE_TEST_SUITE_P(Arguments, SorvindaDhcpdUsageTest,

@@ -1,10 +1,10 @@
 // Replies a careless or hostile module could send, played raw by the
 // simulator. Each case ends with a well-formed sentinel reply: once its
 // record arrives, everything sent before it has been handled.
+#include "platform/textescape.h"
 #include "tests/integration/qortsession.h"
 #include "tests/support/simulatorprocess.h"
 #include "tests/support/waituntil.h"
-#include "tools/modulesim/textescape.h"
 
 #include <gtest/gtest.h>
 
@@ -56,10 +56,10 @@ TEST_P(MalformedReplyTest, IsHandledAndTheNextReplyStillArrives)
     std::vector<std::string> arguments;
     for (const std::string& reply : GetParam().replies) {
         arguments.push_back("--raw-reply");
-        arguments.push_back(modulesim::escapeBytes(reply));
+        arguments.push_back(platform::escapeBytes(reply));
     }
     arguments.push_back("--raw-reply");
-    arguments.push_back(modulesim::escapeBytes(kSentinel));
+    arguments.push_back(platform::escapeBytes(kSentinel));
     SimulatorProcess simulator(arguments);
     ASSERT_TRUE(simulator.start()) << simulator.error();
 

@@ -1,10 +1,10 @@
-#include "tools/modulesim/textescape.h"
+#include "platform/textescape.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-namespace modulesim {
+namespace platform {
 namespace {
 
 using namespace std::string_literals;
@@ -55,4 +55,4 @@ TEST(TextUnescape, RefusesMalformedEscapes)
 }
 
 } // namespace
-} // namespace modulesim
+} // namespace platform

@@ -1,7 +1,7 @@
 #include "tests/support/simulatorprocess.h"
 
+#include "platform/textescape.h"
 #include "tests/support/isolatednetwork.h"
-#include "tools/modulesim/textescape.h"
 
 #include <cerrno>
 #include <csignal>
@@ -281,7 +281,7 @@ std::optional<DatagramLine> parseDatagramLine(const std::string& line)
         pos += line[pos] == '\\' ? 2 : 1;
     if (pos >= line.size())
         return std::nullopt;
-    auto bytes = modulesim::unescapeBytes(std::string_view(line).substr(textStart, pos - textStart));
+    auto bytes = platform::unescapeBytes(std::string_view(line).substr(textStart, pos - textStart));
     constexpr std::string_view kTimestampMark = "\" t=";
     if (!bytes || line.compare(pos, kTimestampMark.size(), kTimestampMark) != 0)
         return std::nullopt;

@@ -1,6 +1,6 @@
 #include "tools/modulesim/simulatedmodule.h"
 
-#include "tools/modulesim/textescape.h"
+#include "platform/textescape.h"
 
 #include <algorithm>
 #include <cctype>
@@ -61,7 +61,7 @@ std::string cutText(std::string_view text)
 
 std::string quoted(std::string_view text)
 {
-    return "\"" + escapeBytes(text) + "\"";
+    return "\"" + platform::escapeBytes(text) + "\"";
 }
 
 const ConfigurePiece* findPiece(const Request& request, std::string_view key)

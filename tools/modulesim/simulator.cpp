@@ -1,6 +1,6 @@
 #include "tools/modulesim/simulator.h"
 
-#include "tools/modulesim/textescape.h"
+#include "platform/textescape.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -41,7 +41,7 @@ std::string datagramLine(std::string_view kind, std::uint32_t address, std::uint
     std::size_t length, std::int64_t timestampNs)
 {
     return std::string(kind) + " " + addressText(address, port) + " " + std::to_string(length) + " \""
-        + escapeBytes(bytes) + "\" t=" + std::to_string(timestampNs);
+        + platform::escapeBytes(bytes) + "\" t=" + std::to_string(timestampNs);
 }
 
 bool setIntOption(int socket, int level, int option, int value)

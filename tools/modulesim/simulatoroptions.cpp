@@ -1,9 +1,10 @@
 #include "tools/modulesim/simulatoroptions.h"
 
+#include "platform/textescape.h"
 #include "tools/modulesim/modulespec.h"
-#include "tools/modulesim/textescape.h"
 
-#include <charconv>
+#include <CLI/CLI.hpp>
+
 #include <climits>
 #include <cstdint>
 #include <string_view>
@@ -13,13 +14,6 @@ namespace modulesim {
 namespace {
 
 constexpr std::size_t kMaxUdpPayload = 65507;
-
-bool parseNumber(std::string_view text, long minimum, long maximum, long& value)
-{
-    const char* end = text.data() + text.size();
-    const auto result = std::from_chars(text.data(), end, value);
-    return result.ec == std::errc() && result.ptr == end && value >= minimum && value <= maximum;
-}
 
 } // namespace
 
@@ -93,94 +87,69 @@ delivers back to its socket, are dropped without a line.
 std::optional<SimulatorOptions> SimulatorOptions::parse(int argc, char** argv, std::string& error)
 {
     SimulatorOptions options;
-    long generated = 0;
-    for (int i = 1; i < argc; ++i) {
-        const std::string_view option = argv[i];
-        const auto value = [&](std::string_view& out) {
-            if (i + 1 >= argc) {
-                error = std::string(option) + " needs a value";
-                return false;
-            }
-            out = argv[++i];
-            return true;
-        };
-        const auto number = [&](long minimum, long maximum, long& out) {
-            std::string_view text;
-            if (!value(text))
-                return false;
-            if (!parseNumber(text, minimum, maximum, out)) {
-                error = std::string(option) + ": expected a number from " + std::to_string(minimum) + " to "
-                    + std::to_string(maximum) + ", got '" + std::string(text) + "'";
-                return false;
-            }
-            return true;
-        };
+    CLI::App app{"sorvinda-modulesim", "sorvinda-modulesim"};
+    // --help prints helpText(), which documents the log format too.
+    app.set_help_flag();
+    app.add_flag("-h,--help", options.helpRequested);
 
-        std::string_view text;
-        long n = 0;
-        if (option == "--help" || option == "-h") {
-            options.helpRequested = true;
-        } else if (option == "--module") {
-            if (!value(text))
-                return std::nullopt;
-            auto module = parseModuleSpec(text, error);
-            if (!module) {
-                error = "--module: " + error;
-                return std::nullopt;
-            }
-            options.modules.push_back(std::move(*module));
-        } else if (option == "--file") {
-            if (!value(text))
-                return std::nullopt;
-            auto modules = readModuleFile(std::string(text), error);
-            if (!modules)
-                return std::nullopt;
-            options.modules.insert(options.modules.end(), modules->begin(), modules->end());
-        } else if (option == "--count") {
-            if (!number(0, kMaxGeneratedModules, generated))
-                return std::nullopt;
-        } else if (option == "--delay") {
-            if (!number(0, kMaxDelayMs, n))
-                return std::nullopt;
-            options.delay = std::chrono::milliseconds(n);
-        } else if (option == "--jitter") {
-            if (!number(0, kMaxDelayMs, n))
-                return std::nullopt;
-            options.jitter = std::chrono::milliseconds(n);
-        } else if (option == "--seed") {
-            if (!number(0, UINT32_MAX, n))
-                return std::nullopt;
-            options.seed = static_cast<std::uint32_t>(n);
-        } else if (option == "--burst") {
-            options.burst = true;
-        } else if (option == "--answer-twice") {
-            options.answerTwice = true;
-        } else if (option == "--raw-reply") {
-            if (!value(text))
-                return std::nullopt;
-            auto bytes = unescapeBytes(text);
-            if (!bytes || bytes->size() > kMaxUdpPayload) {
-                error = "--raw-reply: bad escape or longer than one datagram";
-                return std::nullopt;
-            }
-            options.rawReplies.push_back(std::move(*bytes));
-        } else if (option == "--unicast-replies") {
-            options.unicastReplies = true;
-        } else if (option == "--port") {
-            if (!number(1, UINT16_MAX, n))
-                return std::nullopt;
-            options.port = static_cast<std::uint16_t>(n);
-        } else if (option == "--exit-after") {
-            if (!number(1, LONG_MAX, options.exitAfter))
-                return std::nullopt;
-        } else if (option == "--i-am-isolated") {
-            options.isolatedByFlag = true;
-        } else {
-            error = "unknown option '" + std::string(option) + "' (see --help)";
-            return std::nullopt;
-        }
+    // Modules from --module and --file are kept in command-line order, so
+    // each occurrence is handled as it is read.
+    app.add_option_function<std::string>("--module",
+           [&options](const std::string& spec) {
+               std::string why;
+               auto module = parseModuleSpec(spec, why);
+               if (!module)
+                   throw CLI::ValidationError("--module", why);
+               options.modules.push_back(std::move(*module));
+           })
+        ->trigger_on_parse()
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option_function<std::string>("--file",
+           [&options](const std::string& path) {
+               std::string why;
+               auto modules = readModuleFile(path, why);
+               if (!modules)
+                   throw CLI::ValidationError("--file", why);
+               options.modules.insert(options.modules.end(), modules->begin(), modules->end());
+           })
+        ->trigger_on_parse()
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    app.add_option_function<std::string>("--raw-reply",
+           [&options](const std::string& text) {
+               auto bytes = platform::unescapeBytes(text);
+               if (!bytes || bytes->size() > kMaxUdpPayload)
+                   throw CLI::ValidationError("--raw-reply", "bad escape or longer than one datagram");
+               options.rawReplies.push_back(std::move(*bytes));
+           })
+        ->trigger_on_parse()
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+
+    int generated = 0;
+    int delayMs = 0;
+    int jitterMs = 0;
+    std::uint32_t seed = 0;
+    app.add_option("--count", generated)->check(CLI::Range(0, kMaxGeneratedModules));
+    app.add_option("--delay", delayMs)->check(CLI::Range(0, kMaxDelayMs));
+    app.add_option("--jitter", jitterMs)->check(CLI::Range(0, kMaxDelayMs));
+    CLI::Option* seedOption = app.add_option("--seed", seed);
+    app.add_flag("--burst", options.burst);
+    app.add_flag("--answer-twice", options.answerTwice);
+    app.add_flag("--unicast-replies", options.unicastReplies);
+    app.add_option("--port", options.port)->check(CLI::Range(1, static_cast<int>(UINT16_MAX)));
+    app.add_option("--exit-after", options.exitAfter)->check(CLI::Range(1L, LONG_MAX));
+    app.add_flag("--i-am-isolated", options.isolatedByFlag);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& failure) {
+        error = std::string(failure.what()) + " (see --help)";
+        return std::nullopt;
     }
-    auto more = generateModules(static_cast<int>(generated));
+    options.delay = std::chrono::milliseconds(delayMs);
+    options.jitter = std::chrono::milliseconds(jitterMs);
+    if (seedOption->count() > 0)
+        options.seed = seed;
+    auto more = generateModules(generated);
     options.modules.insert(options.modules.end(), more.begin(), more.end());
     return options;
 }

@@ -50,6 +50,17 @@ bool SameOptions(const CDhcpMessage& a, const CDhcpMessage& b)
         && a.OptionsLength == b.OptionsLength;
 }
 
+std::uint32_t HostOrder(const std::uint8_t (&address)[CDhcpMessage::kAddressSize])
+{
+    return std::uint32_t{address[0]} << 24 | std::uint32_t{address[1]} << 16 | std::uint32_t{address[2]} << 8
+        | address[3];
+}
+
+bool IsFuzzLocalAddress(std::uint32_t address)
+{
+    return (address & 1) == 0;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -64,11 +75,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(!parsedA || SameOptions(*a, *b));
     Require(!parsedA || (size >= CDhcpMessage::kFixedPartLength && size <= CDhcpMessage::kWireBufferSize));
 
-    // The server, reused across inputs like the real one.
-    static auto server = std::make_unique<CDhcpServer>();
+    // The server, reused across inputs like the real one. A fixed rule for
+    // "this computer's address" keeps runs repeatable and reaches both sides
+    // of the server-identifier test.
+    static auto server = [] {
+        auto made = std::make_unique<CDhcpServer>();
+        made->SetLocalAddressTest([](std::uint32_t address) { return IsFuzzLocalAddress(address); });
+        return made;
+    }();
     LoadDatagram(server->Request(), data, size, kFillA);
     if (server->ProcessRequest()) {
         const CDhcpMessage& reply = server->Reply();
+        // Never answer a REQUEST meant for another server.
+        Require(!(a->MsgType == CDhcpMessage::kDhcpRequest && a->ServerIdValid && HostOrder(a->ServerId) != 0
+            && !IsFuzzLocalAddress(HostOrder(a->ServerId))));
+        // Never offer the subnet's network or broadcast address.
+        const std::uint8_t host = reply.wire[CDhcpMessage::kYiaddrOffset + 3];
+        Require(host != 0x00 && host != 0xFF);
         Require(reply.Length == static_cast<std::int32_t>(CDhcpMessage::kReplyLength));
         Require(reply.wire[CDhcpMessage::kOpOffset] == CDhcpMessage::kOpReply);
         const std::uint8_t type = reply.wire[CDhcpMessage::kFirstOptionOffset + 2];

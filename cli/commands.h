@@ -1,0 +1,65 @@
+#ifndef CLI_COMMANDS_H
+#define CLI_COMMANDS_H
+
+#include "cli/scanoutput.h"
+#include "devicelist/macaddress.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace cli {
+
+// Exit statuses of sorvinda.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1; // no module answered a scan; the library or port 67 failed
+inline constexpr int kExitUsage = 2;
+inline constexpr int kExitInvalidPassword = 3;
+inline constexpr int kExitNoAnswer = 4;
+inline constexpr int kExitNoWink = 5;
+
+inline constexpr std::chrono::milliseconds kDefaultWait{1500};
+inline constexpr int kMaxWaitMs = 600000;
+
+struct ScanOptions {
+    std::chrono::milliseconds wait = kDefaultWait;
+    ScanFormat format = ScanFormat::kTable;
+    devicelist::SortOrder order; // by IP, ascending, as the window starts
+};
+
+// Each value as given on the command line; absent: keep what the module
+// reported.
+struct ConfigureOptions {
+    devicelist::MacAddress mac{};
+    std::optional<std::uint32_t> ip, mask, gateway, dns1, dns2;
+    std::optional<std::string> hostName;
+    std::optional<bool> dhcp;
+    bool changePassword = false;
+    std::optional<std::string> passwordFile, newPasswordFile;
+    std::chrono::milliseconds wait = kDefaultWait;
+};
+
+struct WinkOptions {
+    devicelist::MacAddress mac{};
+    std::chrono::milliseconds wait = kDefaultWait;
+};
+
+struct DhcpServerOptions {
+    std::optional<std::string> logPath;
+};
+
+int RunScan(const ScanOptions& options);
+int RunConfigure(const ConfigureOptions& options);
+int RunWink(const WinkOptions& options);
+int RunDhcpServer(const DhcpServerOptions& options);
+int PrintVersions();
+// Exit status 0 when a scan could be sent, 1 otherwise.
+int RunDoctor();
+
+// "sorvinda: <text>" on standard error.
+void Complain(const std::string& text);
+
+} // namespace cli
+
+#endif

@@ -1,0 +1,258 @@
+// sorvinda: the field modules from a terminal and from scripts. Scans
+// (table, JSON, CSV), configures and winks modules through libqort with the
+// window's rules, and runs the recovery DHCP server. Started as
+// sorvinda-dhcpd it is that server alone, as the earlier program of that
+// name was.
+#include "cli/arguments.h"
+#include "cli/commands.h"
+#include "configdialog/ethernetconfigfields.h"
+#include "devicelist/columntexts.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace cli {
+namespace {
+
+constexpr const char* kDhcpdName = "sorvinda-dhcpd";
+
+constexpr const char* kExitStatusText = R"(
+Exit status: 0 done; 1 no module answered the scan, or the library or the
+DHCP port could not be used, or (doctor) a scan could not be sent; 2 wrong usage or a setting the configure
+dialog would refuse; 3 the module refused the password; 4 the module did
+not answer; 5 the module does not support wink.
+Passwords never go on the command line: --password-file FILE, the
+environment variable SORVINDA_PASSWORD, or a prompt without echo when
+standard input is a terminal (the new password likewise: --new-password-file,
+SORVINDA_NEW_PASSWORD).
+)";
+
+CLI::Validator Ipv4Validator()
+{
+    return CLI::Validator(
+        [](std::string& text) {
+            return ParseIpv4(text) ? std::string() : "'" + text + "' is not an IPv4 address (a.b.c.d, each 0-255)";
+        },
+        "A.B.C.D");
+}
+
+CLI::Validator MacValidator()
+{
+    return CLI::Validator(
+        [](std::string& text) {
+            return ParseMac(text) ? std::string() : "'" + text + "' is not a MAC address (00-30-11-0A-BC-0F)";
+        },
+        "MAC");
+}
+
+CLI::Validator NonEmptyValidator()
+{
+    return CLI::Validator(
+        [](std::string& text) { return text.empty() ? std::string("needs a file name") : std::string(); }, "FILE");
+}
+
+// One of a few names, any case, replaced by its value; the error lists
+// the names.
+template <typename Value>
+CLI::Validator NameValidator(std::vector<std::pair<std::string, Value>> names, const std::string& what)
+{
+    std::string list;
+    for (const auto& [name, value] : names)
+        list += (list.empty() ? "" : ", ") + name;
+    return CLI::Validator(
+        [names, list, what](std::string& text) {
+            const std::string lower = CLI::detail::to_lower(text);
+            for (const auto& [name, value] : names) {
+                if (name == lower) {
+                    text = std::to_string(static_cast<int>(value));
+                    return std::string();
+                }
+            }
+            return "'" + text + "' is not " + what + " (" + list + ")";
+        },
+        "NAME");
+}
+
+// Values as text, checked by CLI11 and converted after parsing.
+struct RawArguments {
+    int waitMs = static_cast<int>(kDefaultWait.count());
+    std::string mac;
+    std::optional<std::string> ip, mask, gateway, dns1, dns2, dhcp;
+    bool reverse = false;
+};
+
+void AddWait(CLI::App& command, RawArguments& raw, const char* what)
+{
+    command.add_option("--wait", raw.waitMs, std::string("milliseconds to wait for ") + what + " (default 1500)")
+        ->check(CLI::Range(0, kMaxWaitMs));
+}
+
+void AddScan(CLI::App& app, ScanOptions& options, RawArguments& raw)
+{
+    CLI::App* scan = app.add_subcommand("scan", "broadcast one scan and list every module that answers");
+    AddWait(*scan, raw, "replies");
+    const std::vector<std::pair<std::string, ScanFormat>> formats{
+        {"table", ScanFormat::kTable}, {"json", ScanFormat::kJson}, {"csv", ScanFormat::kCsv}};
+    scan->add_option("--format", options.format, "table (default), json or csv")
+        ->transform(NameValidator(formats, "a format"));
+    const std::vector<std::pair<std::string, int>> columns{{"ip", devicelist::kColumnIp},
+        {"sn", devicelist::kColumnSubnetMask}, {"mask", devicelist::kColumnSubnetMask},
+        {"gw", devicelist::kColumnGateway}, {"gateway", devicelist::kColumnGateway}, {"dhcp", devicelist::kColumnDhcp},
+        {"version", devicelist::kColumnVersion}, {"type", devicelist::kColumnType}, {"mac", devicelist::kColumnMac},
+        {"hostname", kColumnHostName}};
+    scan->add_option("--sort", options.order.column, "order by this column as the window does (default ip)")
+        ->transform(NameValidator(columns, "a column"));
+    scan->add_flag("--reverse", raw.reverse, "descending order");
+}
+
+void AddConfigure(CLI::App& app, ConfigureOptions& options, RawArguments& raw)
+{
+    CLI::App* configure =
+        app.add_subcommand("configure", "set a module's network settings, starting from what it reports");
+    configure->add_option("MAC", raw.mac, "the module, e.g. 00-30-11-0A-BC-0F")->required()->check(MacValidator());
+    configure->add_option("--ip", raw.ip, "IP address")->check(Ipv4Validator());
+    configure->add_option("--mask", raw.mask, "subnet mask")->check(Ipv4Validator());
+    configure->add_option("--gateway", raw.gateway, "default gateway")->check(Ipv4Validator());
+    configure->add_option("--dns1", raw.dns1, "first DNS server")->check(Ipv4Validator());
+    configure->add_option("--dns2", raw.dns2, "second DNS server")->check(Ipv4Validator());
+    configure->add_option("--hostname", options.hostName, "host name: a-z, A-Z and 0-9, at most 29")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                return text.size() > kConfigTextMaxChars ? std::string("at most 29 characters") : std::string();
+            },
+            "NAME"));
+    configure->add_option("--dhcp", raw.dhcp, "on or off")->check(CLI::IsMember({"on", "off"}, CLI::ignore_case));
+    CLI::Option* change = configure->add_flag("--new-password", options.changePassword, "change the password");
+    configure->add_option("--password-file", options.passwordFile, "the current password is this file's first line")
+        ->check(CLI::ExistingFile);
+    configure->add_option("--new-password-file", options.newPasswordFile, "the new password is this file's first line")
+        ->check(CLI::ExistingFile)
+        ->needs(change);
+    AddWait(*configure, raw, "the module's answers");
+}
+
+void AddWink(CLI::App& app, RawArguments& raw)
+{
+    CLI::App* wink = app.add_subcommand("wink", "ask a module to show itself (protocol 1.10 and later)");
+    wink->add_option("MAC", raw.mac, "the module, e.g. 00-30-11-0A-BC-0F")->required()->check(MacValidator());
+    AddWait(*wink, raw, "the module's scan reply");
+}
+
+void AddDhcpServerOptions(CLI::App& command, DhcpServerOptions& options)
+{
+    command.add_option("--log", options.logPath, "also append the trace to FILE")->check(NonEmptyValidator());
+}
+
+std::optional<std::uint32_t> AddressOf(const std::optional<std::string>& text)
+{
+    return text ? ParseIpv4(*text) : std::nullopt;
+}
+
+// A usage error: one line on standard error, status 2; help: status 0.
+int ExitFor(CLI::App& app, const CLI::ParseError& error)
+{
+    if (error.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success))
+        return app.exit(error);
+    Complain(error.what());
+    return kExitUsage;
+}
+
+int RunDhcpdAlias(int argc, char** argv)
+{
+    CLI::App app{"the recovery DHCP server (the same as 'sorvinda dhcp-server')", kDhcpdName};
+    DhcpServerOptions options;
+    AddDhcpServerOptions(app, options);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return ExitFor(app, error);
+    }
+    return RunDhcpServer(options);
+}
+
+int Run(int argc, char** argv)
+{
+    CLI::App app{"sorvinda - find, configure and wink the Ethernet field modules on this segment", "sorvinda"};
+    app.footer(kExitStatusText);
+    app.require_subcommand(0, 1);
+    bool version = false;
+    app.add_flag("--version", version, "print the program's and the loaded library's version");
+
+    RawArguments raw;
+    ScanOptions scanOptions;
+    ConfigureOptions configureOptions;
+    WinkOptions winkOptions;
+    DhcpServerOptions dhcpOptions;
+    AddScan(app, scanOptions, raw);
+    AddConfigure(app, configureOptions, raw);
+    AddWink(app, raw);
+    CLI::App* dhcpServer = app.add_subcommand("dhcp-server", "run the recovery DHCP server until Ctrl+C");
+    AddDhcpServerOptions(*dhcpServer, dhcpOptions);
+    CLI::App* doctor = app.add_subcommand("doctor",
+        "check adapters, who holds UDP 3250 and 67, the right to bind 67 and firewall rules; 0 when a scan could be "
+        "sent");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return ExitFor(app, error);
+    }
+    if (version)
+        return PrintVersions();
+    const std::chrono::milliseconds wait(raw.waitMs);
+    if (app.got_subcommand("scan")) {
+        scanOptions.wait = wait;
+        scanOptions.order.ascending = !raw.reverse;
+        return RunScan(scanOptions);
+    }
+    if (app.got_subcommand("configure")) {
+        configureOptions.mac = *ParseMac(raw.mac);
+        configureOptions.ip = AddressOf(raw.ip);
+        configureOptions.mask = AddressOf(raw.mask);
+        configureOptions.gateway = AddressOf(raw.gateway);
+        configureOptions.dns1 = AddressOf(raw.dns1);
+        configureOptions.dns2 = AddressOf(raw.dns2);
+        if (raw.dhcp)
+            configureOptions.dhcp = CLI::detail::to_lower(*raw.dhcp) == "on";
+        configureOptions.wait = wait;
+        return RunConfigure(configureOptions);
+    }
+    if (app.got_subcommand("wink")) {
+        winkOptions.mac = *ParseMac(raw.mac);
+        winkOptions.wait = wait;
+        return RunWink(winkOptions);
+    }
+    if (app.got_subcommand(dhcpServer))
+        return RunDhcpServer(dhcpOptions);
+    if (app.got_subcommand(doctor))
+        return RunDoctor();
+    Complain("a command is needed: scan, configure, wink, dhcp-server or doctor (see --help)");
+    return kExitUsage;
+}
+
+std::string BaseName(const char* path)
+{
+    const std::string text = path != nullptr ? path : "";
+    const std::size_t slash = text.rfind('/');
+    return slash == std::string::npos ? text : text.substr(slash + 1);
+}
+
+} // namespace
+
+void Complain(const std::string& text)
+{
+    std::fprintf(stderr, "sorvinda: %s\n", text.c_str());
+}
+
+} // namespace cli
+
+int main(int argc, char** argv)
+{
+    if (argc > 0 && cli::BaseName(argv[0]) == cli::kDhcpdName)
+        return cli::RunDhcpdAlias(argc, argv);
+    return cli::Run(argc, argv);
+}

@@ -1,0 +1,137 @@
+#include "cli/qortsession.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+
+namespace cli {
+namespace {
+
+// The notices of the one session of this process. Reached by the library's
+// thread until the process ends, also while static objects are destroyed,
+// so it is never destroyed.
+struct NoticeQueue {
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::deque<int> codes;
+};
+
+NoticeQueue& notices()
+{
+    static NoticeQueue* queue = new NoticeQueue;
+    return *queue;
+}
+
+void onLibraryNotice(int code)
+{
+    NoticeQueue& queue = notices();
+    {
+        std::lock_guard lock(queue.mutex);
+        queue.codes.push_back(code);
+    }
+    queue.arrived.notify_one();
+}
+
+} // namespace
+
+QortSession::QortSession(const QortLibrary& library)
+    : library_(library)
+{
+    library_.registerCallBack(onLibraryNotice);
+}
+
+QortSession::~QortSession()
+{
+    library_.registerCallBack(nullptr);
+}
+
+bool QortSession::start()
+{
+    return library_.start() == 1;
+}
+
+std::optional<int> QortSession::nextNotice(std::chrono::steady_clock::time_point deadline)
+{
+    NoticeQueue& queue = notices();
+    std::unique_lock lock(queue.mutex);
+    if (!queue.arrived.wait_until(lock, deadline, [&queue] { return !queue.codes.empty(); }))
+        return std::nullopt;
+    const int code = queue.codes.front();
+    queue.codes.pop_front();
+    return code;
+}
+
+void QortSession::discardNotices()
+{
+    NoticeQueue& queue = notices();
+    std::lock_guard lock(queue.mutex);
+    queue.codes.clear();
+}
+
+bool QortSession::scan(std::chrono::milliseconds wait, devicelist::ModuleStore& modules,
+    const std::function<bool(const devicelist::ModuleStore&)>& done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    if (library_.sendModuleScan() != 1)
+        return false;
+    while (!(done && done(modules))) {
+        const std::optional<int> code = nextNotice(deadline);
+        if (!code)
+            break;
+        if (*code != QORT_CB_RESPONSE)
+            continue;
+        QORT_ModuleScanResponseType record;
+        while (library_.getResponse(&record) == 1) {
+            // A reply without a MAC cannot be told apart from another one
+            // and gets no row in the window either.
+            if (record.MacIdValid != 0 && !modules.Contains(devicelist::MacOfRecord(record)))
+                modules.Append(record);
+        }
+    }
+    return true;
+}
+
+bool QortSession::takeInvalidPassword(const devicelist::MacAddress& mac)
+{
+    devicelist::MacAddress queued{};
+    while (library_.getInvPswdMacId(queued.data()) == 1) {
+        library_.removeFirstInvPswdMacId();
+        if (queued == mac)
+            return true;
+    }
+    return false;
+}
+
+QortSession::ConfigureAnswer QortSession::configure(
+    const QORT_ConfigureRequestType& request, std::chrono::milliseconds wait)
+{
+    devicelist::MacAddress mac;
+    std::copy(std::begin(request.MacId), std::end(request.MacId), mac.begin());
+    // Answers that came before this request are not its answers.
+    std::uint8_t stale[QORT_MAC_SIZE];
+    while (library_.getInvPswdMacId(stale) == 1)
+        library_.removeFirstInvPswdMacId();
+    discardNotices();
+
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    library_.sendConfigure(&request);
+    while (const std::optional<int> code = nextNotice(deadline)) {
+        if (*code == QORT_CB_RECONFIGURED)
+            return ConfigureAnswer::kReconfigured;
+        if (*code == QORT_CB_INVALID_PASSWORD && takeInvalidPassword(mac))
+            return ConfigureAnswer::kInvalidPassword;
+    }
+    return ConfigureAnswer::kNone;
+}
+
+void QortSession::wink(const devicelist::MacAddress& mac)
+{
+    QORT_ConfigureRequestType request;
+    std::memset(&request, 0, sizeof request);
+    std::copy(mac.begin(), mac.end(), request.MacId);
+    library_.sendWink(&request);
+}
+
+} // namespace cli

@@ -1,0 +1,59 @@
+#ifndef CLI_QORTSESSION_H
+#define CLI_QORTSESSION_H
+
+#include "cli/qortlibrary.h"
+#include "devicelist/macaddress.h"
+#include "devicelist/modulestore.h"
+
+#include <chrono>
+#include <functional>
+#include <optional>
+
+namespace cli {
+
+// One run of the command line against libqort: registers the callback,
+// starts the library and turns its notices into bounded waits on the main
+// thread. The callback runs on the library's receive thread with the
+// library lock held, so it only queues the notice's code; every record is
+// taken on the main thread, as the window does.
+class QortSession {
+public:
+    enum class ConfigureAnswer { kReconfigured, kInvalidPassword, kNone };
+
+    explicit QortSession(const QortLibrary& library);
+    ~QortSession();
+    QortSession(const QortSession&) = delete;
+    QortSession& operator=(const QortSession&) = delete;
+
+    // QORT_Start; false when the library could not start.
+    bool start();
+
+    // Broadcasts one scan and stores each module's first reply (as the
+    // window's list keeps the first reply of a MAC) until `wait` has passed
+    // or, when given, `done` says the replies so far are enough. False when
+    // the scan could not be sent.
+    bool scan(std::chrono::milliseconds wait, devicelist::ModuleStore& modules,
+        const std::function<bool(const devicelist::ModuleStore&)>& done = {});
+
+    // Sends the request and waits up to `wait` for its module's answer:
+    // "Reconfigured:", or "Invalid Password:" for the request's MAC. Queued
+    // invalid-password entries of other modules (another computer on the
+    // segment sees every broadcast) are dropped on the way.
+    ConfigureAnswer configure(const QORT_ConfigureRequestType& request, std::chrono::milliseconds wait);
+
+    void wink(const devicelist::MacAddress& mac);
+
+private:
+    // The oldest queued notice code, waiting until deadline at most.
+    std::optional<int> nextNotice(std::chrono::steady_clock::time_point deadline);
+    void discardNotices();
+    // True when an entry for mac was found (and removed); entries ahead of
+    // it, which are other modules', are removed too.
+    bool takeInvalidPassword(const devicelist::MacAddress& mac);
+
+    const QortLibrary& library_;
+};
+
+} // namespace cli
+
+#endif

@@ -1,0 +1,43 @@
+#ifndef CLI_SCANOUTPUT_H
+#define CLI_SCANOUTPUT_H
+
+#include "devicelist/modulestore.h"
+#include "devicelist/rowcomparison.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cli {
+
+// The columns of the table: the window's seven, then the host name.
+inline constexpr int kColumnHostName = 7;
+inline constexpr int kTableColumnCount = 8;
+
+enum class ScanFormat { kTable, kJson, kCsv };
+
+// The modules in the order the window's list would show them for `order`
+// (its row comparison, on its column texts; the host name compares like any
+// other text column).
+std::vector<QORT_ModuleScanResponseType> SortedModules(
+    const devicelist::ModuleStore& modules, devicelist::SortOrder order);
+
+// Aligned columns with a heading line. Text a module reported is written
+// with control bytes replaced (platform::escapeBytes).
+std::string FormatTable(const std::vector<QORT_ModuleScanResponseType>& modules);
+
+// An array with one object per module, with a member for every field the
+// module reported and none for a field it left out: mac "00-30-11-0A-BC-0F",
+// ip, mask, gateway, dns1, dns2 dotted, dhcp and password as true/false,
+// hostname and type as text, version "2.01.7", protocol "1.10". Pure ASCII:
+// every other character is a \u escape.
+std::string FormatJson(const std::vector<QORT_ModuleScanResponseType>& modules);
+
+// RFC 4180 with a header row naming the same fields as the JSON members;
+// a field the module left out is an empty cell, dhcp and password are
+// on/off, texts are escaped as in the table.
+std::string FormatCsv(const std::vector<QORT_ModuleScanResponseType>& modules);
+
+} // namespace cli
+
+#endif

@@ -1,0 +1,505 @@
+// Configuring a module without the library: the pre-fill and request
+// mapping of the configure flow, the Ethernet configuration dialog driven
+// through its controls, and the flow on a real device list whose sender is
+// a recorder. Message boxes go to the ui layer's recorder.
+
+#include "configdialog/ethernetconfigdlg.h"
+#include "devicelist/columnspec.h"
+#include "devicelist/columntexts.h"
+#include "devicelist/configureflow.h"
+#include "devicelist/devicelistctrl.h"
+#include "resources/resourceids.h"
+#include "tests/devicelist/records.h"
+#include "tests/support/qtgtest.h"
+#include "ui/ipaddressedit.h"
+#include "ui/messagebox.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+namespace {
+
+using devicelist::BuildConfigureRequest;
+using devicelist::PrefillConfigFields;
+using testrecords::Address;
+using testrecords::Record;
+using R = QORT_ModuleScanResponseType;
+
+constexpr std::uint32_t kIp = 0xC0A8000Au; // 192.168.0.10
+constexpr std::uint32_t kMask = 0xFFFFFF00u;
+constexpr std::uint32_t kGateway = 0xC0A80001u;
+constexpr std::uint32_t kDns1 = 0x08080808u;
+constexpr std::uint32_t kDns2 = 0x01010101u;
+const char* const kIllegalHostName = "Illegal hostname! Only a-z, A-Z and 0-9 allowed.";
+const char* const kLast255 = "Last digit of IP address can not be 255.";
+
+Record Full()
+{
+    return Record()
+        .Mac(0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F)
+        .Ip(kIp)
+        .Mask(kMask)
+        .Gateway(kGateway)
+        .Dns1(kDns1)
+        .Dns2(kDns2)
+        .Dhcp(1)
+        .Pswd(1)
+        .HostName("PLC1");
+}
+
+EthernetConfigFields Prefill(const R& record)
+{
+    EthernetConfigFields f;
+    PrefillConfigFields(record, f);
+    return f;
+}
+
+std::string Text(const char (&field)[QORT_TEXT_FIELD_SIZE])
+{
+    return {field, ::strnlen(field, QORT_TEXT_FIELD_SIZE)};
+}
+
+QString Shown(const ConfigText& field)
+{
+    const std::string_view text = ConfigTextView(field);
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// ------------------------------------------------------ pre-fill, request
+
+TEST(ConfigurePrefill, ReportedValuesAreCopiedAndOthersMarkedUnknown)
+{
+    EXPECT_EQ(devicelist::ConfigureDialogTitle("00-30-11-0A-BC-0F"), "Configure: 00-30-11-0A-BC-0F");
+    const EthernetConfigFields f = Prefill(Full());
+    EXPECT_EQ(std::vector<std::uint32_t>({f.IpAddr, f.SubnetMask, f.Gateway, f.Dns1, f.Dns2}),
+        std::vector<std::uint32_t>({kIp, kMask, kGateway, kDns1, kDns2}));
+    EXPECT_EQ(std::vector<int>({f.IpAddrValid, f.SubnetMaskValid, f.GatewayValid, f.Dns1Valid, f.Dns2Valid,
+                  f.HostNameValid, f.DhcpChoice, f.PasswordProtected}),
+        std::vector<int>({1, 1, 1, 1, 1, 1, kDhcpChoiceOn, 1}));
+    EXPECT_EQ(ConfigTextView(f.HostName), "PLC1");
+
+    // Valid bytes of 0, or anything but 1, count as not reported.
+    const EthernetConfigFields none = Prefill(Record());
+    const EthernetConfigFields odd = Prefill(Full().Valid(&R::IpAddrValid, 2).Valid(&R::HostNameValid, 0xFF));
+    EXPECT_EQ(
+        std::vector<int>({none.IpAddrValid, none.SubnetMaskValid, none.GatewayValid, none.Dns1Valid, none.Dns2Valid,
+            none.HostNameValid, none.DhcpChoice, none.PasswordProtected, odd.IpAddrValid, odd.HostNameValid}),
+        std::vector<int>({0, 0, 0, 0, 0, 0, kDhcpChoiceOff, 0, 0, 0}));
+    EXPECT_EQ(ConfigTextView(none.HostName), ""); // not the unterminated 0xFF bytes
+    EXPECT_EQ(ConfigTextView(odd.HostName), "");
+}
+
+TEST(ConfigurePrefill, DhcpRadioAndPasswordFlag)
+{
+    const struct {
+        std::uint8_t valid, value;
+        std::int32_t dhcpChoice, passwordProtected;
+    } rows[] = {{1, 1, kDhcpChoiceOn, 1}, {1, 0, kDhcpChoiceOff, 0},
+        // Neither on nor off: the list shows "Off", the dialog "On".
+        {1, 0xFF, kDhcpChoiceOn, 1}, {0, 0xFF, kDhcpChoiceOff, 0}, {0, 1, kDhcpChoiceOff, 0}};
+    for (const auto& r : rows) {
+        const R record = Full().Dhcp(r.value).Valid(&R::DhcpValid, r.valid).Pswd(r.value).Valid(&R::PswdValid, r.valid);
+        EXPECT_EQ(Prefill(record).DhcpChoice, r.dhcpChoice) << int(r.valid) << "/" << int(r.value);
+        EXPECT_EQ(Prefill(record).PasswordProtected, r.passwordProtected) << int(r.valid) << "/" << int(r.value);
+    }
+}
+
+TEST(ConfigurePrefill, HostNameOfAnyLengthIsCutTo29AndSentSo)
+{
+    for (std::size_t length = 0; length <= QORT_TEXT_FIELD_SIZE; ++length) {
+        const std::string name(length, 'h'); // the longest fills the field without terminator
+        const R record = Full().HostName(name);
+        const EthernetConfigFields f = Prefill(record);
+        EXPECT_EQ(ConfigTextView(f.HostName), name.substr(0, kConfigTextMaxChars)) << length;
+        EXPECT_EQ(Text(BuildConfigureRequest(record, f).HostName), name.substr(0, kConfigTextMaxChars)) << length;
+    }
+}
+
+TEST(ConfigureRequest, CarriesTheFoundMacAndTheDialogsValues)
+{
+    EthernetConfigFields f = Prefill(Full());
+    StoreConfigText(f.Password, "secret");
+    f.Dns1 = 0; // as the dialog reads a blank, locked control
+    R other = Full();
+    other.MacId[5] = 0x99; // the MAC comes from the found record
+    const QORT_ConfigureRequestType q = BuildConfigureRequest(other, f);
+    const std::uint8_t mac[] = {0x00, 0x30, 0x11, 0x0A, 0xBC, 0x99};
+    EXPECT_EQ(std::memcmp(q.MacId, mac, sizeof mac), 0);
+    EXPECT_EQ(std::vector<std::uint32_t>({q.IpAddr, q.SubnetMask, q.Gateway, q.Dns1, q.Dns2}),
+        std::vector<std::uint32_t>({kIp, kMask, kGateway, 0, kDns2}));
+    EXPECT_EQ(Text(q.Password), "secret");
+    EXPECT_EQ(Text(q.HostName), "PLC1");
+    EXPECT_EQ(Text(BuildConfigureRequest(Full(), Prefill(Full())).Password), ""); // none typed
+    // A text that fills its whole field is copied within the field.
+    std::memset(f.HostName, 'w', kConfigTextSize);
+    EXPECT_EQ(Text(BuildConfigureRequest(Full(), f).HostName), std::string(kConfigTextSize, 'w'));
+}
+
+TEST(ConfigureRequest, DhcpAndNewPasswordMapping)
+{
+    const struct {
+        std::int32_t dhcpChoice;
+        std::uint8_t dhcp;
+    } dhcps[] = {{kDhcpChoiceOn, 1}, {kDhcpChoiceOff, 0}, {kDhcpChoiceNone, 0}};
+    for (const auto& r : dhcps) {
+        EthernetConfigFields f = Prefill(Full());
+        f.DhcpChoice = r.dhcpChoice;
+        EXPECT_EQ(BuildConfigureRequest(Full(), f).Dhcp, r.dhcp) << r.dhcpChoice;
+    }
+    const struct {
+        std::int32_t change;
+        std::uint8_t sent;
+        const char* newPassword;
+    } changes[] = {{0, 0, ""}, {1, 1, "typed"}, {2, 0, ""}};
+    for (const auto& r : changes) {
+        EthernetConfigFields f = Prefill(Full());
+        StoreConfigText(f.NewPassword, "typed");
+        f.ChangePassword = r.change;
+        const QORT_ConfigureRequestType q = BuildConfigureRequest(Full(), f);
+        EXPECT_EQ(q.ChangePassword, r.sent) << r.change;
+        EXPECT_EQ(Text(q.NewPassword), r.newPassword) << r.change;
+        for (const char* field : {q.Password, q.NewPassword, q.HostName}) {
+            for (std::size_t i = ::strnlen(field, QORT_TEXT_FIELD_SIZE); i < QORT_TEXT_FIELD_SIZE; ++i)
+                ASSERT_EQ(field[i], '\0') << "byte " << i << " is not zero-filled";
+        }
+    }
+}
+
+// ------------------------------------------------------------- the dialog
+
+class ConfigDialogTest : public ::testing::Test {
+protected:
+    // A module with IP, mask, gateway and host name "PLC1", DHCP off.
+    void SetUp() override
+    {
+        d.Title = "Configure: 00-30-11-0A-BC-0F";
+        d.IpAddr = kIp;
+        d.IpAddrValid = 1;
+        d.SubnetMask = kMask;
+        d.SubnetMaskValid = 1;
+        d.Gateway = kGateway;
+        d.GatewayValid = 1;
+        StoreConfigText(d.HostName, "PLC1");
+        d.HostNameValid = 1;
+        d.DhcpChoice = kDhcpChoiceOff;
+    }
+    // Runs the dialog with `script` as the user; returns DoModal's result.
+    int Run(std::function<void()> script)
+    {
+        QTimer::singleShot(0, &d, [this, script = std::move(script)] {
+            if (QTest::qWaitForWindowExposed(&d))
+                script();
+        });
+        return d.DoModal();
+    }
+    QLineEdit* Edit(int id) { return d.GetDlgItemAs<QLineEdit>(id); }
+    IpAddressEdit* Address(int id) { return d.GetDlgItemAs<IpAddressEdit>(id); }
+    void Click(int id) { QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(id), Qt::LeftButton); }
+    void Type(int id, const QString& text)
+    {
+        Edit(id)->setFocus();
+        Edit(id)->selectAll();
+        if (text.isEmpty())
+            QTest::keyClick(Edit(id), Qt::Key_Delete);
+        else
+            Edit(id)->insert(text); // as typing or a paste does, also beyond ASCII
+    }
+    // One key at a time to the focus: the address control moves on by itself.
+    void TypeAddress(int id, const QString& dotted)
+    {
+        Address(id)->ClearAddress();
+        Address(id)->SetFieldFocus(0);
+        for (const QChar c : dotted)
+            QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
+    }
+    // Presses Set; true when the dialog stayed open (then cancels it).
+    bool SetRefused()
+    {
+        Click(IDOK);
+        const bool open = d.isVisible();
+        if (open)
+            Click(IDCANCEL);
+        return open;
+    }
+    MessageBoxRecorder boxes;
+    CEthernetConfigDlg d;
+};
+
+TEST_F(ConfigDialogTest, UnreportedValuesAreLockedBlankAndReadBackAsZero)
+{
+    d.IpAddrValid = 2; // anything but 1 is not reported
+    d.SubnetMaskValid = d.GatewayValid = d.HostNameValid = 0;
+    int locked = 0;
+    EXPECT_EQ(Run([&] {
+        locked += !Edit(IDC_HOSTNAME)->isEnabled() && Edit(IDC_HOSTNAME)->text().isEmpty();
+        for (int id : {IDC_IPADDRESS, IDC_SUBNET_MASK, IDC_GATEWAY, IDC_DNS1, IDC_DNS2})
+            locked += Address(id)->IsBlank() && !Address(id)->isEnabled();
+        Click(IDOK);
+    }),
+        IDOK);
+    EXPECT_EQ(locked, 6);
+    EXPECT_EQ(std::vector<std::uint32_t>({d.IpAddr, d.SubnetMask, d.Gateway, d.Dns1, d.Dns2}),
+        std::vector<std::uint32_t>(5, 0));
+    EXPECT_EQ(Shown(d.HostName), QString());
+    EXPECT_EQ(boxes.Count(), 0);
+}
+
+TEST_F(ConfigDialogTest, SetChecksTheHostNameThenTheAddress)
+{
+    const struct {
+        QString host;
+        QString ip; // empty: the address stays as reported
+        const char* message;
+    } rows[] = {{"PLC1", "", nullptr}, {"", "", nullptr}, {"plc-1", "", kIllegalHostName},
+        {QStringLiteral("pl\u00E4tz"), "", kIllegalHostName}, {QStringLiteral("plc\u20AC"), "", kIllegalHostName},
+        {"PLC1", "192.168.0.255", kLast255}, {"PLC1", "255.255.255.254", nullptr},
+        {"plc 1", "192.168.0.255", kIllegalHostName}}; // the host name is checked first
+    for (const auto& r : rows) {
+        MessageBoxRecorder seen;
+        bool refused = false;
+        Run([&] {
+            Type(IDC_HOSTNAME, r.host);
+            if (!r.ip.isEmpty())
+                TypeAddress(IDC_IPADDRESS, r.ip);
+            refused = SetRefused();
+        });
+        SCOPED_TRACE(r.host.toStdString() + " " + r.ip.toStdString());
+        EXPECT_EQ(refused, r.message != nullptr);
+        ASSERT_EQ(seen.Count(), r.message ? 1 : 0);
+        if (r.message) {
+            EXPECT_EQ(seen.Records()[0].text, QString(r.message));
+            EXPECT_EQ(seen.Records()[0].Buttons(), MB_OK);
+            EXPECT_EQ(seen.Records()[0].caption, QString::fromLatin1(kDefaultMessageBoxCaption));
+        } else {
+            EXPECT_EQ(Shown(d.HostName), r.host);
+        }
+    }
+}
+
+TEST_F(ConfigDialogTest, LongHostNameIsCutTo29AndTheDialogStaysUntilCorrected)
+{
+    const QString forty(40, QLatin1Char('a'));
+    QStringList messages;
+    EXPECT_EQ(Run([&] {
+        Type(IDC_HOSTNAME, QStringLiteral("plc 1"));
+        TypeAddress(IDC_IPADDRESS, QStringLiteral("192.168.0.255"));
+        Click(IDOK);
+        Type(IDC_HOSTNAME, forty);
+        Click(IDOK);
+        TypeAddress(IDC_IPADDRESS, QStringLiteral("192.168.0.20"));
+        Click(IDOK);
+    }),
+        IDOK);
+    for (const MessageBoxRequest& box : boxes.Records())
+        messages << box.text;
+    EXPECT_EQ(messages, (QStringList{kIllegalHostName, kLast255}));
+    EXPECT_EQ(d.IpAddr, 0xC0A80014u);
+    EXPECT_EQ(Shown(d.HostName), forty.left(29));
+}
+
+TEST_F(ConfigDialogTest, PasswordEditsFollowProtectionAndTheChangeBox)
+{
+    for (int isProtected : {0, 1}) {
+        CEthernetConfigDlg dialog;
+        dialog.PasswordProtected = isProtected;
+        bool readOnly = false;
+        QTimer::singleShot(0, &dialog, [&] {
+            readOnly = dialog.GetDlgItemAs<QLineEdit>(IDC_PASSWORD)->isReadOnly();
+            QTest::keyClicks(dialog.GetDlgItem(IDC_PASSWORD), QStringLiteral("secret"));
+            QTest::mouseClick(dialog.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton);
+        });
+        EXPECT_EQ(dialog.DoModal(), IDOK);
+        EXPECT_EQ(readOnly, isProtected == 0);
+        EXPECT_EQ(Shown(dialog.Password), isProtected ? QStringLiteral("secret") : QString());
+    }
+    d.PasswordProtected = 1;
+    const QString forty(40, QLatin1Char('p'));
+    bool readOnlyAtStart = false, writableWhenChecked = false, readOnlyWhenUnchecked = false, ipEnabled = false;
+    int passwordLength = 0, newPasswordLength = 0;
+    EXPECT_EQ(Run([&] {
+        Type(IDC_PASSWORD, forty);
+        passwordLength = static_cast<int>(Edit(IDC_PASSWORD)->text().size());
+        readOnlyAtStart = Edit(IDC_NEW_PASSWORD)->isReadOnly();
+        Click(IDC_CHANGE_PASSWORD);
+        writableWhenChecked = !Edit(IDC_NEW_PASSWORD)->isReadOnly();
+        Type(IDC_NEW_PASSWORD, forty);
+        newPasswordLength = static_cast<int>(Edit(IDC_NEW_PASSWORD)->text().size());
+        Click(IDC_CHANGE_PASSWORD);
+        readOnlyWhenUnchecked = Edit(IDC_NEW_PASSWORD)->isReadOnly();
+        Click(IDC_DHCP_ON); // touches no address control
+        ipEnabled = Address(IDC_IPADDRESS)->isEnabled() && Address(IDC_GATEWAY)->isEnabled()
+            && !d.GetDlgItemAs<QAbstractButton>(IDC_DHCP_OFF)->isChecked(); // one radio group
+        Click(IDOK);
+    }),
+        IDOK);
+    EXPECT_EQ(passwordLength, 29);
+    EXPECT_EQ(newPasswordLength, 29);
+    EXPECT_TRUE(readOnlyAtStart && writableWhenChecked && readOnlyWhenUnchecked && ipEnabled);
+    EXPECT_EQ(Shown(d.Password), forty.left(29));
+    EXPECT_EQ(Shown(d.NewPassword), forty.left(29)); // handed back; the flow does not send it unchecked
+    EXPECT_EQ(d.ChangePassword, 0);
+    EXPECT_EQ(d.DhcpChoice, kDhcpChoiceOn);
+    EXPECT_EQ(std::vector<std::uint32_t>({d.IpAddr, d.SubnetMask, d.Gateway}),
+        std::vector<std::uint32_t>({kIp, kMask, kGateway}));
+}
+
+TEST_F(ConfigDialogTest, CancelEscapeAndCloseBoxCheckNothing)
+{
+    for (int how = 0; how < 3; ++how) {
+        CEthernetConfigDlg dialog;
+        dialog.IpAddr = kIp;
+        dialog.IpAddrValid = 1;
+        QTimer::singleShot(0, &dialog, [&] {
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+            dialog.GetDlgItemAs<QLineEdit>(IDC_HOSTNAME)->setText(QStringLiteral("bad name"));
+            dialog.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->SetAddress(0xC0A800FFu);
+            if (how == 0)
+                QTest::mouseClick(dialog.GetDlgItemAs<QAbstractButton>(IDCANCEL), Qt::LeftButton);
+            else if (how == 1)
+                QTest::keyClick(&dialog, Qt::Key_Escape);
+            else
+                dialog.close();
+        });
+        EXPECT_EQ(dialog.DoModal(), IDCANCEL) << how;
+        EXPECT_EQ(boxes.Count(), 0) << how;
+        // Read back all the same: addresses from the controls, texts from the
+        // last saving exchange (none here).
+        EXPECT_EQ(dialog.IpAddr, 0xC0A800FFu);
+        EXPECT_EQ(Shown(dialog.HostName), QString());
+    }
+}
+
+// -------------------------------------------------- the flow on the list
+
+class ConfigureFlowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        list.resize(700, 300);
+        list.InitColumns(devicelist::kDeviceListColumnSpec);
+        list.AddModule(first);
+        list.AddModule(second);
+        devicelist::AttachConfigureFlow(list, [this](const QORT_ConfigureRequestType& r) { sent.push_back(r); });
+        list.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
+    }
+    static R Module(std::uint8_t mac, std::uint32_t ip, const char* type)
+    {
+        return Record()
+            .Mac(mac)
+            .Ip(ip)
+            .Mask(0xFFFFFF00u)
+            .Gateway((ip & 0xFFFFFF00u) | 1)
+            .Dhcp(1)
+            .Pswd(0)
+            .Type(type)
+            .HostName("plc");
+    }
+    // Double-clicks the cell; the whole modal dialog runs before it returns.
+    void DoubleClick(int row, int column)
+    {
+        QTest::mouseDClick(
+            list.viewport(), Qt::LeftButton, {}, list.visualRect(list.model()->index(row, column)).center());
+    }
+    static devicelist::MacAddress MacOf(const std::uint8_t* bytes)
+    {
+        devicelist::MacAddress mac;
+        std::memcpy(mac.data(), bytes, mac.size());
+        return mac;
+    }
+    CDeviceListCtrl list;
+    std::vector<QORT_ConfigureRequestType> sent;
+    const R first = Module(0x01, kIp, "PROFIBUS");
+    const R second = Record(Module(0x02, Address(192, 168, 0, 20), "CANopen")).Dns1(kDns1);
+};
+
+TEST_F(ConfigureFlowTest, DoubleClickAnywhereInARowConfiguresThatModule)
+{
+    QString title, host;
+    std::uint32_t shownIp = 0, shownDns1 = 0;
+    bool dns2Locked = false, dhcpOn = false, icon = false;
+    testsupport::WhenModal<CEthernetConfigDlg>([&](CEthernetConfigDlg& d) {
+        title = d.windowTitle();
+        icon = !d.windowIcon().isNull();
+        host = d.GetDlgItemAs<QLineEdit>(IDC_HOSTNAME)->text();
+        d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->GetAddress(shownIp);
+        d.GetDlgItemAs<IpAddressEdit>(IDC_DNS1)->GetAddress(shownDns1);
+        dns2Locked = !d.GetDlgItem(IDC_DNS2)->isEnabled() && d.GetDlgItemAs<IpAddressEdit>(IDC_DNS2)->IsBlank();
+        dhcpOn = d.GetDlgItemAs<QAbstractButton>(IDC_DHCP_ON)->isChecked()
+            && !d.GetDlgItemAs<QAbstractButton>(IDC_DHCP_OFF)->isChecked();
+        d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->SetAddress(Address(192, 168, 0, 99));
+        QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton);
+    });
+    DoubleClick(1, devicelist::kColumnType); // rows sorted by IP: the second module
+    EXPECT_EQ(title, QStringLiteral("Configure: 00-30-11-00-00-02"));
+    EXPECT_EQ(std::vector<std::uint32_t>({shownIp, shownDns1}),
+        std::vector<std::uint32_t>({Address(192, 168, 0, 20), kDns1}));
+    EXPECT_EQ(host, QStringLiteral("plc"));
+    EXPECT_TRUE(dns2Locked && dhcpOn && icon);
+    ASSERT_EQ(sent.size(), 1u);
+    const QORT_ConfigureRequestType& q = sent[0];
+    EXPECT_EQ(MacOf(q.MacId), MacOf(second.MacId));
+    EXPECT_EQ(std::vector<std::uint32_t>({q.IpAddr, q.SubnetMask, q.Gateway, q.Dns1, q.Dns2}),
+        std::vector<std::uint32_t>({Address(192, 168, 0, 99), kMask, kGateway, kDns1, 0}));
+    EXPECT_EQ(std::vector<int>({q.Dhcp, q.ChangePassword}), std::vector<int>({1, 0}));
+    EXPECT_EQ(Text(q.Password), "");
+    EXPECT_EQ(Text(q.HostName), "plc");
+    EXPECT_EQ(list.GetLastConfiguredMac(), MacOf(second.MacId));
+    EXPECT_EQ(list.GetItemText(1, devicelist::kColumnIp), QStringLiteral("192.168.0.20")); // no rescan here
+}
+
+TEST_F(ConfigureFlowTest, NothingIsSentWithoutARowOrAfterCancel)
+{
+    int opened = 0;
+    QTimer trap; // cancels and counts any dialog: none may appear here
+    QObject::connect(&trap, &QTimer::timeout, [&] {
+        if (auto* d = qobject_cast<CEthernetConfigDlg*>(QApplication::activeModalWidget()))
+            ++opened, d->EndDialog(IDCANCEL);
+    });
+    trap.start(10);
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, QPoint(50, list.viewport()->height() - 5));
+    EXPECT_FALSE(
+        devicelist::RunConfigureFlow(list, 99, [this](const QORT_ConfigureRequestType& r) { sent.push_back(r); }));
+    EXPECT_EQ(opened, 0);
+    trap.stop();
+
+    testsupport::WhenModal<CEthernetConfigDlg>(
+        [](CEthernetConfigDlg& d) { QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton); });
+    DoubleClick(0, devicelist::kColumnMac);
+    bool ran = false;
+    testsupport::WhenModal<CEthernetConfigDlg>([&](CEthernetConfigDlg& d) {
+        ran = true;
+        d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->SetAddress(0x0A000001u);
+        QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDCANCEL), Qt::LeftButton);
+    });
+    DoubleClick(1, devicelist::kColumnIp);
+    EXPECT_TRUE(ran);
+    ASSERT_EQ(sent.size(), 1u); // only the first, confirmed one
+    EXPECT_EQ(list.GetLastConfiguredMac(), MacOf(first.MacId));
+}
+
+TEST_F(ConfigureFlowTest, ARescanWhileTheDialogIsOpenStillConfiguresTheModuleFound)
+{
+    testsupport::WhenModal<CEthernetConfigDlg>([&](CEthernetConfigDlg& d) {
+        list.ClearModules(); // what a "Reconfigured:" notice of another module does meanwhile
+        list.AddModule(Module(0x03, 0x0A000001u, "Modbus"));
+        QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton);
+    });
+    DoubleClick(0, devicelist::kColumnType);
+    testsupport::WhenModal<CEthernetConfigDlg>(
+        [](CEthernetConfigDlg& d) { QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton); });
+    DoubleClick(0, devicelist::kColumnDhcp);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(MacOf(sent[0].MacId), MacOf(first.MacId));
+    EXPECT_EQ(sent[0].IpAddr, kIp);
+    EXPECT_EQ(MacOf(sent[1].MacId), (devicelist::MacAddress{0x00, 0x30, 0x11, 0x00, 0x00, 0x03}));
+    EXPECT_EQ(list.GetLastConfiguredMac(), MacOf(sent[1].MacId)); // the latest confirmed request
+}
+
+} // namespace

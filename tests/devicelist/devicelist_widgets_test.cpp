@@ -1,0 +1,251 @@
+// The device list as the user sees it: columns, rows, duplicates, column
+// clicks, selection across re-sorts, double-clicks, and the sort arrow's
+// painted pixels.
+
+#include "devicelist/columnspec.h"
+#include "devicelist/columntexts.h"
+#include "devicelist/devicelistctrl.h"
+#include "devicelist/devicelistmodel.h"
+#include "devicelist/sortarrowheaderctrl.h"
+#include "tests/devicelist/records.h"
+#include "tests/support/qtgtest.h"
+
+#include <QHeaderView>
+#include <QImage>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+namespace {
+
+using namespace devicelist;
+using testrecords::Address;
+using testrecords::Record;
+
+class DeviceListCtrlTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        list.resize(800, 300);
+        ASSERT_TRUE(list.InitColumns(kDeviceListColumnSpec));
+        list.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
+    }
+    // IP order: 9.255.255.255 (MAC ..-02), 10.0.0.2 (..-03), 10.0.0.10 (..-01).
+    void AddThreeModules()
+    {
+        list.AddModule(Record().Mac(0x03).Ip(Address(10, 0, 0, 2)).Type("PROFINET"));
+        list.AddModule(Record().Mac(0x01).Ip(Address(10, 0, 0, 10)).Type("Modbus"));
+        list.AddModule(Record().Mac(0x02).Ip(Address(9, 255, 255, 255)).Type("EtherCAT"));
+    }
+    QStringList Column(int column) const
+    {
+        QStringList texts;
+        for (int row = 0; row < list.GetItemCount(); ++row)
+            texts << list.GetItemText(row, column);
+        return texts;
+    }
+    void ClickHeading(int column)
+    {
+        QHeaderView* header = list.header();
+        const QPoint at(
+            header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
+    }
+    QPoint Cell(int row, int column) const { return list.visualRect(list.model()->index(row, column)).center(); }
+    CDeviceListCtrl list;
+};
+
+TEST_F(DeviceListCtrlTest, ColumnsAndRowsAsShown)
+{
+    const QStringList headings = {"IP", "SN", "GW", "DHCP", "Version", "Type", "MAC"};
+    const int widths[] = {90, 90, 90, 50, 50, 114, 115};
+    ASSERT_EQ(list.model()->columnCount(), 7);
+    for (int column = 0; column < 7; ++column) {
+        EXPECT_EQ(list.model()->headerData(column, Qt::Horizontal).toString(), headings[column]);
+        EXPECT_EQ(list.header()->sectionSize(column), widths[column]);
+    }
+    EXPECT_FALSE(list.GetHeaderCtrl()->IsOwnerDrawn(0));
+    list.AddModule(Record().Ip(Address(10, 0, 0, 1))); // no MAC: no row, but the arrow shows
+    EXPECT_EQ(list.GetItemCount(), 0);
+    EXPECT_TRUE(list.GetHeaderCtrl()->IsOwnerDrawn(0));
+    EXPECT_TRUE(list.GetHeaderCtrl()->IsAscending());
+    list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F));
+    EXPECT_EQ(Column(kColumnMac), QStringList{"00-30-11-0A-BC-0F"});
+    for (int column = 0; column < kColumnMac; ++column)
+        EXPECT_EQ(list.GetItemText(0, column), QString("N/A"));
+    list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F).Ip(7)); // the same module again: ignored
+    list.AddModule(Record().MacBytesOnly(0x00, 0x30, 0x11, 0, 0, 7).Ip(1)); // no MAC: stored without a row,
+    list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0, 0, 7).Ip(2));          // yet its bytes block a later reply
+    EXPECT_EQ(Column(kColumnIp), QStringList{"N/A"});
+    list.AddModule(Record().Mac(0x01, 0x30, 0x11, 0x0A, 0xBC, 0x0F).Ip(3)); // all six bytes count
+    EXPECT_EQ(list.GetItemCount(), 2);
+    list.ClearModules();
+    list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F).Ip(7)); // known again after a clear
+    EXPECT_EQ(Column(kColumnIp), QStringList{"0.0.0.7"});
+
+    CDeviceListCtrl narrow;
+    ASSERT_TRUE(narrow.InitColumns("IP,90"));
+    EXPECT_EQ(narrow.model()->columnCount(), 1);
+    narrow.AddModule(Record().Mac(1).Ip(1));
+    EXPECT_EQ(narrow.GetRowMac(0), std::nullopt);
+}
+
+TEST_F(DeviceListCtrlTest, ColumnClicksSortAndClearKeepsTheOrder)
+{
+    AddThreeModules();
+    const QStringList ipAscending = {"9.255.255.255", "10.0.0.2", "10.0.0.10"};
+    EXPECT_EQ(Column(kColumnIp), ipAscending);
+    const QStringList macs = {"00-30-11-00-00-01", "00-30-11-00-00-02", "00-30-11-00-00-03"};
+    const struct {
+        int column;
+        SortOrder order;
+        QStringList texts;
+    } clicks[] = {{kColumnIp, {kColumnIp, false}, {"10.0.0.10", "10.0.0.2", "9.255.255.255"}},
+        {kColumnMac, {kColumnMac, true}, macs}, {kColumnMac, {kColumnMac, false}, {macs[2], macs[1], macs[0]}},
+        {kColumnIp, {kColumnIp, true}, ipAscending},
+        {kColumnType, {kColumnType, true}, {"EtherCAT", "Modbus", "PROFINET"}},
+        {kColumnType, {kColumnType, false}, {"PROFINET", "Modbus", "EtherCAT"}}};
+    for (const auto& c : clicks) {
+        ClickHeading(c.column);
+        EXPECT_EQ(list.GetSortOrder(), c.order);
+        EXPECT_EQ(Column(c.column), c.texts);
+        EXPECT_EQ(list.GetHeaderCtrl()->SortColumn(), c.order.column);
+        EXPECT_EQ(list.GetHeaderCtrl()->IsAscending(), c.order.ascending);
+    }
+    list.SetLastConfiguredMac({1, 2, 3, 4, 5, 6});
+    list.ClearModules();
+    EXPECT_EQ(list.GetItemCount(), 0);
+    EXPECT_EQ(list.GetSortOrder(), (SortOrder{kColumnType, false}));
+    EXPECT_FALSE(list.GetHeaderCtrl()->IsAscending());
+    EXPECT_EQ(list.header()->sectionSize(kColumnType), 114);
+    EXPECT_EQ(list.GetLastConfiguredMac(), (MacAddress{1, 2, 3, 4, 5, 6}));
+    AddThreeModules();
+    EXPECT_EQ(Column(kColumnType), (QStringList{"PROFINET", "Modbus", "EtherCAT"}));
+}
+
+TEST_F(DeviceListCtrlTest, RowMacsAndFoundModules)
+{
+    list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F).Ip(2).Type("Modbus"));
+    list.AddModule(Record().Mac(0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45).Ip(1));
+    EXPECT_EQ(list.GetRowMac(0), (std::optional<MacAddress>{{0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45}}));
+    EXPECT_EQ(list.GetRowMac(1), (std::optional<MacAddress>{{0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F}}));
+    EXPECT_EQ(list.GetRowMac(2), std::nullopt);
+    EXPECT_EQ(list.GetRowMac(-1), std::nullopt);
+    const auto found = list.FindModule({0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F});
+    ASSERT_TRUE(found.has_value());
+    EXPECT_STREQ(found->FbType, "Modbus");
+    EXPECT_FALSE(list.FindModule({0x00, 0x30, 0x11, 0x00, 0x00, 0x06}).has_value());
+    EXPECT_EQ(list.GetLastConfiguredMac(), std::nullopt);
+}
+
+TEST_F(DeviceListCtrlTest, SelectionFollowsTheModuleAndDoubleClicksReportItsRow)
+{
+    AddThreeModules();
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, Cell(0, kColumnIp));
+    EXPECT_EQ(list.GetFirstSelectedRow(), 0);
+    list.AddModule(Record().Mac(0x09).Ip(Address(1, 1, 1, 1))); // sorts before the selected one
+    EXPECT_EQ(list.GetFirstSelectedRow(), 1);
+    ClickHeading(kColumnIp);
+    EXPECT_EQ(list.GetItemText(list.GetFirstSelectedRow(), kColumnIp), QString("9.255.255.255"));
+    EXPECT_EQ(list.selectionModel()->selectedRows().size(), 1);
+
+    QSignalSpy spy(&list, &CDeviceListCtrl::RowDoubleClicked);
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, Cell(1, kColumnType));
+    ASSERT_EQ(spy.count(), 1);
+    EXPECT_EQ(spy.at(0).at(0).toInt(), 1);
+    const QRect last = list.visualRect(list.model()->index(list.GetItemCount() - 1, 0));
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, QPoint(20, last.bottom() + 40));
+    EXPECT_EQ(spy.count(), 1); // below the last row: nothing
+}
+
+// The header rendered into an image, 20 pixels high, two 90-pixel headings.
+class SortArrowHeaderTest : public ::testing::Test {
+protected:
+    static constexpr int kWidth = 90;
+    const QColor face{200, 200, 200}, light{255, 255, 255}, shadow{0, 0, 160};
+    void SetUp() override
+    {
+        model.InitColumns("IP,90;MAC,90");
+        header.setModel(&model);
+        header.setStretchLastSection(false);
+        header.resizeSection(0, kWidth);
+        header.resizeSection(1, kWidth);
+        QPalette palette = header.palette();
+        palette.setColor(QPalette::Button, face);
+        palette.setColor(QPalette::Light, light);
+        palette.setColor(QPalette::Dark, shadow);
+        palette.setColor(QPalette::ButtonText, Qt::black);
+        header.setPalette(palette);
+        header.setFixedSize(2 * kWidth, 20);
+        header.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&header));
+    }
+    QImage Render() { return header.grab().toImage().convertToFormat(QImage::Format_RGB32); }
+    // Bounding box (left, top, right) of the text's ink between x0 and x1.
+    QRect Ink(const QImage& image, int x0, int x1) const
+    {
+        QRect box;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = x0; x < x1; ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (c != face && c != light && c != shadow)
+                    box |= QRect(x, y, 1, 1);
+            }
+        }
+        return box;
+    }
+    void ExpectPixels(const QImage& image, std::initializer_list<std::pair<QPoint, QColor>> pixels)
+    {
+        for (const auto& [at, colour] : pixels)
+            EXPECT_EQ(image.pixelColor(at), colour) << at.x() << "," << at.y();
+    }
+    DeviceListModel model;
+    CSortArrowHeaderCtrl header;
+};
+
+TEST_F(SortArrowHeaderTest, ArrowPixelsPointTheSortDirection)
+{
+    EXPECT_NE(Render().pixelColor(80, 5), light); // no arrow before the first indicator
+    header.SetSortIndicator(0, true);
+    // Light edge (80,5)->(85,14)->(73,14), end points not drawn; the shadow
+    // edge (74,14)->(80,4) covers the light base's last pixel.
+    ExpectPixels(Render(),
+        {{{80, 5}, light}, {{85, 14}, light}, {{84, 14}, light}, {{75, 14}, light}, {{74, 14}, shadow},
+            {{73, 14}, face}, {{80, 4}, face}, {{0, 0}, face}, {{89, 19}, face}, {{86, 14}, face}, {{80, 15}, face}});
+    header.SetSortIndicator(0, false);
+    // Light edge (84,5)->(79,15); shadow (78,15)->(74,5)->(84,5).
+    ExpectPixels(Render(),
+        {{{84, 5}, light}, {{79, 15}, face}, {{78, 15}, shadow}, {{74, 5}, shadow}, {{79, 5}, shadow},
+            {{83, 5}, shadow}, {{85, 5}, face}, {{80, 4}, face}});
+    header.SetSortIndicator(1, true); // the earlier column keeps its face, loses its arrow
+    EXPECT_TRUE(header.IsOwnerDrawn(0));
+    ExpectPixels(Render(), {{{84, 5}, face}, {{74, 5}, face}, {{kWidth + 80, 5}, light}, {{kWidth + 74, 14}, shadow}});
+}
+
+TEST_F(SortArrowHeaderTest, TextKeepsItsMarginsAndMovesWhenPressed)
+{
+    header.SetSortIndicator(0, true);
+    const QRect released = Ink(Render(), 0, 72);
+    ASSERT_FALSE(released.isNull()) << "heading text was not drawn";
+    EXPECT_GE(released.left(), 5);
+    EXPECT_LT(released.right(), 70);
+    EXPECT_TRUE(Ink(Render(), 70, kWidth).isNull()); // only the arrow right of the text box
+    QTest::mousePress(header.viewport(), Qt::LeftButton, {}, QPoint(30, 10));
+    const QImage pressed = Render();
+    QTest::mouseRelease(header.viewport(), Qt::LeftButton, {}, QPoint(30, 10));
+    // The text box moves one right and two down but keeps its bottom, so the
+    // centred text lands one pixel lower; the arrow stays.
+    EXPECT_EQ(Ink(pressed, 0, 72).topLeft(), released.topLeft() + QPoint(1, 1));
+    ExpectPixels(pressed, {{{80, 5}, light}, {{74, 14}, shadow}});
+    EXPECT_EQ(Ink(Render(), 0, 72).topLeft(), released.topLeft());
+    // 20 pixels wide: the text box is empty, the arrow still shows.
+    header.resizeSection(0, 20);
+    const QImage narrow = Render();
+    ExpectPixels(narrow, {{{10, 5}, light}, {{4, 14}, shadow}});
+    EXPECT_TRUE(Ink(narrow, 0, 20).isNull());
+}
+
+} // namespace
