@@ -22,9 +22,10 @@ constexpr const char* kDhcpdName = "sorvinda-dhcpd";
 
 constexpr const char* kExitStatusText = R"(
 Exit status: 0 done; 1 no module answered the scan, or the library or the
-DHCP port could not be used, or (doctor) a scan could not be sent; 2 wrong usage or a setting the configure
-dialog would refuse; 3 the module refused the password; 4 the module did
-not answer; 5 the module does not support wink.
+DHCP port could not be used, or (doctor) a scan could not be sent; 2 wrong
+usage or a setting the configure dialog would refuse; 3 the module refused
+the password; 4 the module did not answer; 5 the module does not support
+wink.
 Passwords never go on the command line: --password-file FILE, the
 environment variable SORVINDA_PASSWORD, or a prompt without echo when
 standard input is a terminal (the new password likewise: --new-password-file,
