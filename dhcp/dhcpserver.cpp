@@ -13,7 +13,9 @@ bool CDhcpServer::Init()
         && m_Socket.bind(kServerPort)
         // Poll must never block: the worker tests the running flag between
         // polls, and stopping waits for it.
-        && m_Socket.setNonBlocking();
+        && m_Socket.setNonBlocking()
+        // The adapter of each request, to answer out of that one only.
+        && m_Socket.enablePacketInfo();
     if (!ready)
         m_Socket.close();
     return ready;
@@ -38,9 +40,18 @@ int CDhcpServer::Poll()
     m_Request.Length = static_cast<std::int32_t>(received.length);
     if (!ProcessRequest())
         return 0;
-    const bool sent = m_Socket.sendTo(platform::UdpSocket::kLimitedBroadcastAddress, kClientPort, m_Reply.wire,
-        static_cast<std::size_t>(m_Reply.Length));
+    // Out of the asking adapter only (IP_PKTINFO naming it; the kernel
+    // takes that adapter's address as the source).
+    constexpr std::uint32_t kAdaptersOwnAddress = 0;
+    const bool sent =
+        m_Socket.sendToVia(received.adapterIndex, kAdaptersOwnAddress, platform::UdpSocket::kLimitedBroadcastAddress,
+            kClientPort, m_Reply.wire, static_cast<std::size_t>(m_Reply.Length));
     return sent ? 1 : 0;
+}
+
+bool CDhcpServer::WaitForRequest(const platform::Wakeup& wakeup, std::chrono::milliseconds timeout)
+{
+    return m_Socket.waitReadable(wakeup, timeout) == platform::UdpSocket::WaitResult::Readable;
 }
 
 bool CDhcpServer::IsSupportedMac(const std::uint8_t* chaddr)

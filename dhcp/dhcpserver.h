@@ -4,7 +4,9 @@
 #include "dhcp/dhcpmessage.h"
 #include "platform/localaddress.h"
 #include "platform/udpsocket.h"
+#include "platform/wakeup.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -16,8 +18,11 @@
 // the MAC address's last byte; a last byte of 00 or FF, which would give the
 // subnet's network or broadcast address, gets 10.200.1.1 or 10.200.1.254.
 // Every reply is a 300-byte broadcast to 255.255.255.255 port 68, whatever
-// the request's flags or relay say. A REQUEST whose server identifier names
-// another computer is left to that server.
+// the request's flags or relay say, sent out of the adapter the request
+// came in on only (a limited broadcast would otherwise leave through the
+// default route's adapter, which on a laptop is rarely the cable to the
+// modules). A REQUEST whose server identifier names another computer is
+// left to that server.
 //
 // Threads: Init and Close run on the thread that starts and stops the
 // server, Poll on the worker; the two never overlap (the worker is joined
@@ -52,7 +57,8 @@ public:
     CDhcpServer& operator=(const CDhcpServer&) = delete;
 
     // Opens a fresh UDP socket bound to port 67 on all local addresses,
-    // broadcast allowed, non-blocking. On failure no socket stays open and
+    // broadcast allowed, non-blocking, each request tagged with the adapter
+    // it arrived on. On failure no socket stays open and
     // LastError() tells why (EACCES without the right to bind port 67,
     // EADDRINUSE when another DHCP server holds it).
     bool Init();
@@ -62,6 +68,10 @@ public:
     // nothing waited, there is no socket, the datagram was dropped (also one
     // longer than the 2048-byte buffer) or sending failed.
     int Poll();
+    // Blocks until a datagram waits for Poll, `wakeup` is signalled or
+    // `timeout` passes (negative: no end). Without a socket only the
+    // wake-up and the timeout end it. True when a datagram waits.
+    bool WaitForRequest(const platform::Wakeup& wakeup, std::chrono::milliseconds timeout);
 
     // The datagram in Request().wire, Request().Length bytes long, is parsed
     // and, when it deserves an answer, the reply is built into Reply().

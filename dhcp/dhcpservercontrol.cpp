@@ -21,6 +21,7 @@ bool DhcpServerControl::Start()
     if (IsRunning())
         return true;
     const bool opened = m_Server.Init();
+    m_StopWakeup.clear();
     DhcpServerRunning.store(1);
     m_Worker = std::thread([this] { DhcpWorkerThread(*this); });
     return opened;
@@ -29,6 +30,7 @@ bool DhcpServerControl::Start()
 void DhcpServerControl::Stop()
 {
     DhcpServerRunning.store(0);
+    m_StopWakeup.wake();
     if (m_Worker.joinable())
         m_Worker.join();
     m_Server.Close();
@@ -36,9 +38,10 @@ void DhcpServerControl::Stop()
 
 unsigned DhcpWorkerThread(DhcpServerControl& control)
 {
+    const auto wait = control.m_StopWakeup.isValid() ? std::chrono::milliseconds(-1) : DhcpServerControl::kFallbackWait;
     while (control.DhcpServerRunning.load() != 0) {
-        control.m_Server.Poll();
-        std::this_thread::sleep_for(DhcpServerControl::kPollPause);
+        if (control.m_Server.WaitForRequest(control.m_StopWakeup, wait) && control.DhcpServerRunning.load() != 0)
+            control.m_Server.Poll();
     }
     return 0;
 }

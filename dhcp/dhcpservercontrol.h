@@ -13,13 +13,14 @@
 // member; the terminal front end holds one too. All members except the
 // worker's loop are called from one thread (the GUI thread).
 //
-// Stopping clears the flag, joins the worker, then closes the socket, so the
+// Stopping clears the flag, wakes and joins the worker, then closes the socket, so the
 // worker never touches a closed socket and never outlives this object; the
 // destructor stops a running server.
 class DhcpServerControl {
 public:
-    // Pause of the worker after every poll.
-    static constexpr std::chrono::milliseconds kPollPause{50};
+    // The worker waits on the socket and on a wake-up that Stop signals;
+    // without a wake-up descriptor it looks at the flag this often.
+    static constexpr std::chrono::milliseconds kFallbackWait{100};
 
     enum class Change {
         None,        // the wanted state was already the current one
@@ -58,10 +59,12 @@ private:
     // 1 while marked running. Written by the controlling thread, read by the
     // worker before every poll.
     std::atomic<std::uint8_t> DhcpServerRunning{0};
+    platform::Wakeup m_StopWakeup;
     std::thread m_Worker;
 };
 
-// The worker's loop: polls the server, then pauses, while the flag is set.
+// The worker's loop: while the flag is set, waits until a request arrives
+// (or Stop wakes it) and polls the server.
 // Returns 0 when the flag has been cleared.
 unsigned DhcpWorkerThread(DhcpServerControl& control);
 

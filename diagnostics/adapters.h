@@ -19,7 +19,8 @@ struct AdapterReport {
     bool usedByScan = false;
 };
 
-// Every interface of this network namespace, in the system's order.
+// Every interface of this network namespace, in the system's order, from
+// platform::NetworkAdapters (the list and filter the library sends by).
 std::vector<AdapterReport> adapterReports();
 
 bool anyAdapterUsedByScan(const std::vector<AdapterReport>& adapters);

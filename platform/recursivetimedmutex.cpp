@@ -6,13 +6,29 @@ void RecursiveTimedMutex::take(std::thread::id self)
 {
     owner_ = self;
     ++depth_;
+    ++acquisitions_;
+    if (yielding_ > 0)
+        handedOver_.notify_all();
+}
+
+bool RecursiveTimedMutex::waitUntilAcquirable(
+    std::unique_lock<std::mutex>& state, std::thread::id self, std::chrono::steady_clock::time_point deadline)
+{
+    if (acquirableBy(self))
+        return true;
+    ++waiting_;
+    const bool acquirable = released_.wait_until(state, deadline, [&] { return acquirableBy(self); });
+    --waiting_;
+    return acquirable;
 }
 
 void RecursiveTimedMutex::lock()
 {
     const auto self = std::this_thread::get_id();
     std::unique_lock state(mutex_);
+    ++waiting_;
     released_.wait(state, [&] { return acquirableBy(self); });
+    --waiting_;
     take(self);
 }
 
@@ -30,7 +46,7 @@ bool RecursiveTimedMutex::tryLockUntil(std::chrono::steady_clock::time_point dea
 {
     const auto self = std::this_thread::get_id();
     std::unique_lock state(mutex_);
-    if (!released_.wait_until(state, deadline, [&] { return acquirableBy(self); }))
+    if (!waitUntilAcquirable(state, self, deadline))
         return false;
     take(self);
     return true;
@@ -47,6 +63,17 @@ void RecursiveTimedMutex::unlock()
         owner_ = std::thread::id();
     }
     released_.notify_one();
+}
+
+void RecursiveTimedMutex::yieldToWaiters(std::chrono::nanoseconds timeout)
+{
+    std::unique_lock state(mutex_);
+    if (waiting_ == 0)
+        return;
+    const std::uint64_t before = acquisitions_;
+    ++yielding_;
+    handedOver_.wait_for(state, timeout, [&] { return acquisitions_ != before || waiting_ == 0; });
+    --yielding_;
 }
 
 } // namespace platform

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -44,15 +45,28 @@ public:
     // is ignored rather than corrupting the owner's count.
     void unlock();
 
+    // For a thread that has just released the lock on purpose so that
+    // others get a turn: waits, at most `timeout`, until one of the threads
+    // that were waiting for the lock has taken it. Returns at once when no
+    // thread waits. Call it without holding the lock.
+    void yieldToWaiters(std::chrono::nanoseconds timeout);
+
 private:
     bool tryLockUntil(std::chrono::steady_clock::time_point deadline);
     bool acquirableBy(std::thread::id self) const { return depth_ == 0 || owner_ == self; }
     void take(std::thread::id self);
+    // Waits on released_ for the lock, counted in waiting_.
+    bool waitUntilAcquirable(
+        std::unique_lock<std::mutex>& state, std::thread::id self, std::chrono::steady_clock::time_point deadline);
 
     std::mutex mutex_;
     std::condition_variable released_;
     std::thread::id owner_;
     std::size_t depth_ = 0;
+    std::size_t waiting_ = 0;
+    std::size_t yielding_ = 0;
+    std::uint64_t acquisitions_ = 0;
+    std::condition_variable handedOver_;
 };
 
 } // namespace platform

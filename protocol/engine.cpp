@@ -1,5 +1,7 @@
 #include "protocol/engine.h"
 
+#include "platform/networkadapters.h"
+
 #include <cstring>
 #include <new>
 #include <system_error>
@@ -7,6 +9,20 @@
 namespace qort {
 
 using platform::UdpSocket;
+
+namespace {
+
+// The engine whose receive thread this is (none on other threads): a start
+// from inside the callback must not wait for the lifecycle lock, which the
+// unload step may hold while it stops this very thread.
+thread_local const Engine* receivingEngine = nullptr;
+
+// Without a wake-up descriptor the wait still ends this often, so that a
+// stop is noticed.
+constexpr std::chrono::milliseconds kFallbackWakeInterval{100};
+constexpr std::chrono::milliseconds kWaitWithoutEnd{-1};
+
+} // namespace
 
 Engine::~Engine()
 {
@@ -23,23 +39,33 @@ void Engine::setUp() noexcept
     std::lock_guard lifecycle(lifecycleMutex_);
     callback_ = nullptr;
     stopping_ = false;
+    wakeup_.clear();
     initialised_ = true;
     Lock lock = lockBounded();
-    if (lock.owns_lock() && !prepareSocket())
+    if (!lock.owns_lock())
+        return;
+    if (!prepareSocket())
         socket_.close();
+    dropsAtSetUp_ = dropsSeen_ = socket_.dropCount().value_or(0);
 }
 
 bool Engine::prepareSocket() noexcept
 {
     // A blocking socket would stall a pass, with the lock held, until the
     // next datagram arrives; so failing to make it non-blocking is as fatal
-    // as failing to bind it.
-    return socket_.open() && socket_.enableBroadcast() && socket_.setReceiveBufferSize(kReceiveBufferBytes)
+    // as failing to bind it. Drop counting only informs: without it the
+    // engine works, it just cannot notice lost replies.
+    const bool ready = socket_.open() && socket_.enableBroadcast() && socket_.setReceiveBufferSize(kReceiveBufferBytes)
         && socket_.bind(kProtocolPort) && socket_.setNonBlocking();
+    if (ready)
+        socket_.enableDropCounting();
+    return ready;
 }
 
 int Engine::start() noexcept
 {
+    if (receivingEngine == this)
+        return initialised_ && !stopping_ ? 1 : 0;
     std::lock_guard lifecycle(lifecycleMutex_);
     if (!initialised_)
         return 0;
@@ -52,35 +78,33 @@ int Engine::start() noexcept
             invalidPasswordMacs_.clear();
         }
     }
-    if (!ticker_.start())
-        return 1;
     try {
         receiveThread_ = std::thread(&Engine::receiveLoop, this);
     } catch (const std::system_error&) {
-        ticker_.stop();
     }
     return 1;
 }
 
-void Engine::stopThreads() noexcept
-{
-    stopping_ = true;
-    if (receiveThread_.joinable()) {
-        // The process may end from inside the callback (exit() on the
-        // receive thread); a thread cannot join itself.
-        if (receiveThread_.get_id() == std::this_thread::get_id())
-            receiveThread_.detach();
-        else
-            receiveThread_.join();
-    }
-    ticker_.stop();
-}
-
 void Engine::shutdown() noexcept
 {
-    std::lock_guard lifecycle(lifecycleMutex_);
-    initialised_ = false;
-    stopThreads();
+    std::thread receiver;
+    {
+        std::lock_guard lifecycle(lifecycleMutex_);
+        initialised_ = false;
+        stopping_ = true;
+        wakeup_.wake();
+        receiver = std::move(receiveThread_);
+    }
+    // Joined with no lock held: the thread may be inside the callback, and
+    // the callback may call any function of the library.
+    if (receiver.joinable()) {
+        // The process may end from inside the callback (exit() on the
+        // receive thread); a thread cannot join itself.
+        if (receiver.get_id() == std::this_thread::get_id())
+            receiver.detach();
+        else
+            receiver.join();
+    }
     // Another thread of the program may still be inside a send; if it keeps
     // the lock past the bound the descriptor is left to the process's end
     // rather than closed under it.
@@ -89,9 +113,23 @@ void Engine::shutdown() noexcept
         socket_.close();
 }
 
+// The limited broadcast leaves Linux only through the adapter of the
+// routing table's choice, so it is sent once per usable adapter, each time
+// naming the adapter and its address (IP_PKTINFO on the one socket bound to
+// the protocol port). Replies come back to that socket whatever the adapter.
 bool Engine::broadcast(const RequestText& request) noexcept
 {
-    return socket_.sendTo(UdpSocket::kLimitedBroadcastAddress, kProtocolPort, request.data(), request.sizeWithNul());
+    std::vector<platform::NetworkAdapter> adapters;
+    try {
+        adapters = platform::NetworkAdapters::usable();
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    bool sentOnce = false;
+    for (const auto& adapter : adapters)
+        sentOnce |= socket_.sendToVia(adapter.index, adapter.ipv4, UdpSocket::kLimitedBroadcastAddress, kProtocolPort,
+            request.data(), request.sizeWithNul());
+    return sentOnce;
 }
 
 int Engine::sendModuleScan() noexcept
@@ -99,7 +137,14 @@ int Engine::sendModuleScan() noexcept
     Lock lock = lockBounded();
     if (!lock.owns_lock())
         return 0;
-    return broadcast(buildScanRequest()) ? 1 : 0;
+    responses_.clear();
+    const bool sent = broadcast(buildScanRequest());
+    if (sent) {
+        lastScanAt_ = Clock::now();
+        repeatAllowed_ = true;
+        dropsSeen_ = std::max(dropsSeen_, socket_.dropCount().value_or(0));
+    }
+    return sent ? 1 : 0;
 }
 
 void Engine::sendConfigure(const QORT_ConfigureRequestType& request) noexcept
@@ -150,50 +195,112 @@ void Engine::dropInvalidPasswordMac() noexcept
         invalidPasswordMacs_.pop_front();
 }
 
+std::uint32_t Engine::droppedDatagrams() noexcept
+{
+    Lock lock = lockBounded();
+    return lock.owns_lock() ? dropsSeen_ - dropsAtSetUp_ : 0;
+}
+
+std::uint32_t Engine::repeatedScans() noexcept
+{
+    Lock lock = lockBounded();
+    return lock.owns_lock() ? repeatedScans_ : 0;
+}
+
+// Waits without end while nothing is due: an idle engine costs nothing.
+std::chrono::milliseconds Engine::waitTimeout() const noexcept
+{
+    if (!wakeup_.isValid())
+        return kFallbackWakeInterval;
+    if (!repeatDueSince_)
+        return kWaitWithoutEnd;
+    return kRepeatQuietTime;
+}
+
 void Engine::receiveLoop() noexcept
 {
+    receivingEngine = this;
+    bool lastPassDrained = true;
     while (!stopping_) {
-        if (mutex_.try_lock_for(kLockTimeout)) {
-            receivePass();
-            mutex_.unlock();
-        }
-        // Bounded as well, so the socket is looked at about once a
-        // millisecond even when a tick is late.
-        pollEvent_.waitFor(kPollPeriod);
-    }
-}
-
-// Drains the socket by reading until it reports that nothing waits. (Asking
-// for the waiting byte count first does not work on Linux: FIONREAD on a
-// datagram socket gives the size of the next datagram only, which is 0 for
-// an empty one, and a pass driven by it would stop in front of that empty
-// datagram while replies wait behind it.)
-void Engine::receivePass() noexcept
-{
-    while (!stopping_) {
-        const auto result = socket_.receiveFrom(receiveBuffer_.data(), kMaxReplyLength);
-        switch (result.status) {
-        case UdpSocket::ReceiveStatus::Received:
-            if (result.length > 0)
-                handleReply(result.length);
+        // The socket is read without the library lock: waiting changes
+        // nothing that the lock guards.
+        const auto woke = socket_.waitReadable(wakeup_, waitTimeout());
+        if (stopping_)
             break;
-        case UdpSocket::ReceiveStatus::Truncated:
-            break; // longer than any reply: discarded whole
-        case UdpSocket::ReceiveStatus::WouldBlock:
-            return;
-        case UdpSocket::ReceiveStatus::Error:
-            // The failed read consumed nothing that could be retried now; a
-            // lasting fault (no socket) must not keep the pass spinning
-            // with the lock held. The next pass looks again.
-            return;
+        if (woke == UdpSocket::WaitResult::Error) {
+            // A lasting fault must not turn into a busy loop.
+            std::this_thread::sleep_for(kFallbackWakeInterval);
+            continue;
         }
+        // Only after a pass that emptied the socket: one that ended on its
+        // budget left datagrams waiting, to be read without delay.
+        if (woke == UdpSocket::WaitResult::Readable && lastPassDrained && Clock::now() - lastDatagramAt_ < kBurstGap)
+            std::this_thread::sleep_for(kBurstCoalesce);
+        Lock lock = lockBounded();
+        if (!lock.owns_lock())
+            continue;
+        const PassEnd end = woke == UdpSocket::WaitResult::Readable ? receivePass() : PassEnd::Drained;
+        // Drops after the last datagram that carried the counter (typically
+        // the tail of a burst) are read directly after every pass while a
+        // scan could still be repeated for them: the pass that reads the
+        // last datagram may end on its budget, and no datagram may follow
+        // to report them. Otherwise the counter carried by the datagrams
+        // suffices, and a wake-up costs one system call less.
+        if (repeatAllowed_)
+            noteDrops(socket_.dropCount());
+        repeatScanIfDue();
+        lock.unlock();
+        lastPassDrained = end == PassEnd::Drained;
+        if (end == PassEnd::BudgetUsed)
+            mutex_.yieldToWaiters(kYieldBound);
+    }
+    receivingEngine = nullptr;
+}
+
+// Drains the socket, in batches, up to the pass's budget. (Asking for the
+// waiting byte count first does not work on Linux: FIONREAD on a datagram
+// socket gives the size of the next datagram only, which is 0 for an empty
+// one, and a pass driven by it would stop in front of that empty datagram
+// while replies wait behind it.)
+Engine::PassEnd Engine::receivePass() noexcept
+{
+    const auto deadline = Clock::now() + kPassTimeBudget;
+    std::size_t handled = 0;
+    while (!stopping_) {
+        const auto status = socket_.receiveBatch(batch_);
+        if (status != UdpSocket::ReceiveStatus::Received) {
+            // WouldBlock: drained. Error: the failed read consumed nothing
+            // that could be retried now; the next wake-up looks again.
+            return PassEnd::Drained;
+        }
+        noteDrops(batch_.dropCount());
+        handleBatch();
+        lastDatagramAt_ = Clock::now();
+        handled += batch_.count();
+        // A batch that did not fill up emptied the socket: asking again
+        // would cost a system call per wake-up for nothing.
+        if (batch_.count() < batch_.slots())
+            return PassEnd::Drained;
+        if (handled >= kMaxDatagramsPerPass || lastDatagramAt_ >= deadline)
+            return PassEnd::BudgetUsed;
+    }
+    return PassEnd::Drained;
+}
+
+void Engine::handleBatch() noexcept
+{
+    for (std::size_t i = 0; i < batch_.count() && !stopping_; ++i) {
+        const auto& datagram = batch_.datagram(i);
+        // Longer than any reply: discarded whole. Empty: nothing to read.
+        if (!datagram.truncated && datagram.length > 0)
+            handleReply(batch_.data(i), datagram.length);
     }
 }
 
-void Engine::handleReply(std::size_t length) noexcept
+void Engine::handleReply(char* data, std::size_t length) noexcept
 {
-    receiveBuffer_[length] = '\0';
-    const std::string_view text(receiveBuffer_.data(), ::strnlen(receiveBuffer_.data(), length));
+    data[length] = '\0';
+    const std::string_view text(data, ::strnlen(data, length));
     switch (classifyReply(text)) {
     case ReplyKind::Reconfigured:
         raise(QORT_CB_RECONFIGURED);
@@ -214,6 +321,8 @@ void Engine::handleReply(std::size_t length) noexcept
 void Engine::queueResponse(std::string_view text) noexcept
 {
     try {
+        if (responses_.size() >= kMaxQueuedResponses)
+            responses_.pop_front();
         responses_.push_back(parseScanReply(text));
     } catch (const std::bad_alloc&) {
         return;
@@ -224,6 +333,8 @@ void Engine::queueResponse(std::string_view text) noexcept
 void Engine::queueInvalidPassword(std::string_view text) noexcept
 {
     try {
+        if (invalidPasswordMacs_.size() >= kMaxQueuedInvalidPasswords)
+            invalidPasswordMacs_.pop_front();
         invalidPasswordMacs_.push_back(parseInvalidPasswordReply(text));
     } catch (const std::bad_alloc&) {
         return;
@@ -237,6 +348,32 @@ void Engine::raise(int code) noexcept
 {
     if (const QORT_CallBackType callback = callback_.load())
         callback(code);
+}
+
+// The kernel's drop counter only grows (it wraps after 2^32 drops, which
+// the unsigned difference absorbs).
+void Engine::noteDrops(std::optional<std::uint32_t> kernelCount) noexcept
+{
+    if (!kernelCount || *kernelCount == dropsSeen_ || *kernelCount - dropsSeen_ > (1u << 31))
+        return;
+    dropsSeen_ = *kernelCount;
+    const auto now = Clock::now();
+    if (repeatAllowed_ && now - lastScanAt_ < kRepeatWindow && !repeatDueSince_) {
+        repeatAllowed_ = false;
+        repeatDueSince_ = now;
+    }
+}
+
+void Engine::repeatScanIfDue() noexcept
+{
+    if (!repeatDueSince_)
+        return;
+    const auto now = Clock::now();
+    if (now - lastDatagramAt_ < kRepeatQuietTime && now - *repeatDueSince_ < kRepeatLatest)
+        return;
+    repeatDueSince_.reset();
+    if (broadcast(buildScanRequest()))
+        ++repeatedScans_;
 }
 
 } // namespace qort

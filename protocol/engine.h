@@ -2,8 +2,8 @@
 #define PROTOCOL_ENGINE_H
 
 // The run-time machinery of the protocol library: the socket, the receive
-// thread with its 1 ms poll ticker, the two reply queues, the callback and
-// the one library lock.
+// thread that waits on it, the two reply queues, the callback and the one
+// library lock.
 //
 // The library holds exactly one Engine for the life of the process (see
 // library.cpp); tests make their own. Every operation that touches the
@@ -12,18 +12,19 @@
 // nothing and reports its failure result (0, or nothing for operations
 // without a result).
 
-#include "platform/autoresetevent.h"
-#include "platform/pollticker.h"
 #include "platform/recursivetimedmutex.h"
 #include "platform/udpsocket.h"
+#include "platform/wakeup.h"
 #include "protocol/messages.h"
 #include "protocol/qort.h"
 
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace qort {
@@ -31,13 +32,52 @@ namespace qort {
 class Engine {
 public:
     static constexpr std::chrono::milliseconds kLockTimeout{1000};
-    static constexpr std::chrono::milliseconds kPollPeriod{1};
     // Kernel receive buffer. Every module on the segment answers a scan at
-    // the same moment; at Linux's accounting of roughly 1 KiB of overhead
-    // per small datagram, the classic 8 KiB buffer overflows after a handful
-    // of replies that arrive within one poll period, and the rest are lost.
-    // One MiB holds the answers of several hundred modules.
+    // the same moment. As root the library gets this size; an ordinary user
+    // gets at most net.core.rmem_max (212,992 bytes on most systems), which
+    // at Linux's accounting of about 1 KiB per small datagram holds some 200
+    // replies: the receive thread has to keep up rather than rely on it.
     static constexpr int kReceiveBufferBytes = 1 << 20;
+
+    // One receive pass reads datagrams in batches of kBatchSlots (one system
+    // call each) and ends after kMaxDatagramsPerPass datagrams or
+    // kPassTimeBudget, whichever comes first, even when more wait: then it
+    // releases the lock and lets a caller that waits for it in before the
+    // next pass (at most kYieldBound), so that a flood on the port cannot
+    // lock the program out.
+    static constexpr std::size_t kBatchSlots = 64;
+    static constexpr std::size_t kMaxDatagramsPerPass = 256;
+    static constexpr std::chrono::milliseconds kPassTimeBudget{2};
+    static constexpr std::chrono::milliseconds kYieldBound{2};
+    // While replies keep coming (the last one less than kBurstGap ago) the
+    // thread lets kBurstCoalesce pass before it reads, so that a burst is
+    // read in batches rather than with one wake-up per datagram, whose
+    // fixed cost on a busy machine let the socket overflow. A reply that
+    // comes alone is read at once.
+    static constexpr std::chrono::microseconds kBurstGap{1000};
+    static constexpr std::chrono::microseconds kBurstCoalesce{250};
+
+    // Queue limits. When a queue is full its oldest entry is dropped for
+    // the new one: the newest replies answer the latest request, and a
+    // program that has fallen that far behind is better served by them
+    // than by replies to requests it has long forgotten. A dropped entry's
+    // code has already been raised; its take then reports 0, as after a
+    // lock time-out. 16,384 responses are some 3 MB.
+    static constexpr std::size_t kMaxQueuedResponses = 16384;
+    static constexpr std::size_t kMaxQueuedInvalidPasswords = 256;
+
+    // Lost replies. When the kernel reports datagrams dropped on the socket
+    // (its buffer overflowed) within kRepeatWindow of a scan sent by the
+    // program, the engine sends that scan once more, as soon as the port
+    // has been quiet for kRepeatQuietTime (at the latest kRepeatLatest after
+    // the loss was seen): modules answer again, and the program's list
+    // ignores a module's second reply. One repeat per scan. The quiet time
+    // is long against a burst's gaps on a busy machine: a repeat sent while
+    // the modules are still answering the first scan would only add to the
+    // overflow.
+    static constexpr std::chrono::milliseconds kRepeatWindow{3000};
+    static constexpr std::chrono::milliseconds kRepeatQuietTime{100};
+    static constexpr std::chrono::milliseconds kRepeatLatest{1500};
 
     Engine() = default;
     // Runs shutdown().
@@ -46,18 +86,26 @@ public:
     Engine& operator=(const Engine&) = delete;
 
     // The load-time set-up: prepares the socket (broadcast, receive buffer,
-    // bound to kProtocolPort on every address, non-blocking). A failed step
-    // leaves the engine without a socket: sends then fail and nothing is
-    // received, but everything else works.
+    // drop counting, bound to kProtocolPort on every address, non-blocking).
+    // A failed step leaves the engine without a socket: sends then fail and
+    // nothing is received, but everything else works.
     void setUp() noexcept;
     // 0 before setUp() (or after shutdown()); otherwise 1, also when the
-    // ticker or the receive thread could not be started (nothing is then
-    // received) and when the engine already runs (nothing more is started).
+    // receive thread could not be started (nothing is then received) and
+    // when the engine already runs (nothing more is started). Called from
+    // the receive thread (the callback) it returns at once.
     int start() noexcept;
-    // The unload step: stops and joins the receive thread and the ticker,
-    // then closes the socket. Afterwards sends fail and start() refuses.
+    // The unload step: wakes, stops and joins the receive thread, holding
+    // no lock while it joins, then closes the socket. Afterwards sends fail
+    // and start() refuses.
     void shutdown() noexcept;
 
+    // Scan, configure and wink go out once through every usable adapter
+    // (platform::NetworkAdapters), looked up at each call. sendModuleScan
+    // reports 1 when at least one send succeeded, 0 with no usable adapter.
+    // A scan also drops the responses still queued: they answer an earlier
+    // request, and a program that starts a new list must not find them at
+    // its head.
     int sendModuleScan() noexcept;
     void sendConfigure(const QORT_ConfigureRequestType& request) noexcept;
     void sendWink(const QORT_ConfigureRequestType& request) noexcept;
@@ -70,29 +118,38 @@ public:
     int peekInvalidPasswordMac(std::uint8_t* mac) noexcept;
     void dropInvalidPasswordMac() noexcept;
 
+    // Datagrams the kernel dropped on the socket since setUp() and scans
+    // repeated for that reason (for tests and benchmarks).
+    std::uint32_t droppedDatagrams() noexcept;
+    std::uint32_t repeatedScans() noexcept;
+
     // The library lock, so that tests can hold it from another thread.
     platform::RecursiveTimedMutex& lockForTesting() noexcept { return mutex_; }
 
 private:
     using Lock = std::unique_lock<platform::RecursiveTimedMutex>;
+    using Clock = std::chrono::steady_clock;
+    enum class PassEnd { Drained, BudgetUsed };
 
     Lock lockBounded() noexcept;
     bool prepareSocket() noexcept;
     bool broadcast(const RequestText& request) noexcept;
     void receiveLoop() noexcept;
-    void receivePass() noexcept;
-    void handleReply(std::size_t length) noexcept;
+    std::chrono::milliseconds waitTimeout() const noexcept;
+    PassEnd receivePass() noexcept;
+    void handleBatch() noexcept;
+    void handleReply(char* data, std::size_t length) noexcept;
     void queueResponse(std::string_view text) noexcept;
     void queueInvalidPassword(std::string_view text) noexcept;
     void raise(int code) noexcept;
-    void stopThreads() noexcept;
+    void noteDrops(std::optional<std::uint32_t> kernelCount) noexcept;
+    void repeatScanIfDue() noexcept;
 
-    // Serialises start() and shutdown() only; never taken by the receive
-    // thread, so it cannot be part of a lock cycle with mutex_.
+    // Serialises start(), shutdown() and setUp(); never taken by the
+    // receive thread, and never held while a thread is joined.
     std::mutex lifecycleMutex_;
     platform::RecursiveTimedMutex mutex_;
-    platform::AutoResetEvent pollEvent_;
-    platform::PollTicker ticker_{pollEvent_, kPollPeriod};
+    platform::Wakeup wakeup_;
     std::thread receiveThread_;
     std::atomic<bool> initialised_{false};
     std::atomic<bool> stopping_{false};
@@ -100,10 +157,19 @@ private:
 
     // Guarded by mutex_.
     platform::UdpSocket socket_;
-    // One byte beyond the longest reply, for the NUL that ends its text.
-    std::array<char, kMaxReplyLength + 1> receiveBuffer_{};
+    platform::ReceiveBatch batch_{kBatchSlots, kMaxReplyLength};
     std::deque<QORT_ModuleScanResponseType> responses_;
     std::deque<MacAddress> invalidPasswordMacs_;
+    std::uint32_t dropsSeen_ = 0;
+    std::uint32_t dropsAtSetUp_ = 0;
+    std::uint32_t repeatedScans_ = 0;
+    Clock::time_point lastScanAt_{};
+    bool repeatAllowed_ = false;
+
+    // Touched by the receive thread only: when a loss called for a repeat,
+    // and when the last datagram arrived.
+    std::optional<Clock::time_point> repeatDueSince_;
+    Clock::time_point lastDatagramAt_{};
 };
 
 } // namespace qort

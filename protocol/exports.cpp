@@ -4,11 +4,30 @@
 #include "protocol/qort.h"
 
 #include <cstdint>
+#include <dlfcn.h>
+#include <mutex>
 
 namespace {
 
 // The platform's "invalid pointer" result (E_POINTER), for a null record.
 constexpr long kInvalidPointerResult = static_cast<std::int32_t>(0x80004003u);
+
+// A started library stays mapped until the process ends. Its receive
+// thread runs the library's code and calls the program back from it; if a
+// dlclose() (from the callback, or from another thread while a callback
+// runs) could unmap the library, that thread would return into unmapped
+// memory. Marking the object RTLD_NODELETE turns such a dlclose() into the
+// release of a handle; the unload step then runs at process exit, where it
+// stops the thread as usual.
+void keepLoadedUntilExit()
+{
+    static std::once_flag pinned;
+    std::call_once(pinned, [] {
+        Dl_info self{};
+        if (::dladdr(reinterpret_cast<void*>(&keepLoadedUntilExit), &self) != 0 && self.dli_fname != nullptr)
+            ::dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+    });
+}
 
 } // namespace
 
@@ -16,7 +35,10 @@ extern "C" {
 
 QORT_EXPORT int QORT_Start(void)
 {
-    return qort::libraryEngine().start();
+    const int started = qort::libraryEngine().start();
+    if (started == 1)
+        keepLoadedUntilExit();
+    return started;
 }
 
 QORT_EXPORT int QORT_SendModuleScan(void)

@@ -112,13 +112,25 @@ typedef struct _DllVersionInfo {
 
 typedef void (*QORT_CallBackType)(int code);
 
-/* Creates the lock, the 1 ms poll ticker and the receive thread. 0 when the
- * library's load-time set-up has not run; 1 otherwise. A second call starts
- * nothing more and reports 1. */
+/* Starts the receive thread, which sleeps until a datagram arrives. 0 when
+ * the library's load-time set-up has not run (or its unload has begun); 1
+ * otherwise. A second call starts nothing more and reports 1; a call from
+ * the callback returns at once. Once started, the library stays loaded until
+ * the process ends: dlclose() then releases the caller's handle but does not
+ * unmap the library (whose thread may be running the callback at that
+ * moment), and the receive thread is stopped at process exit. */
 QORT_EXPORT int QORT_Start(void);
 
-/* Broadcasts "Module Scan". 1 when the datagram was handed to the network. */
+/* Broadcasts "Module Scan" out of every network adapter that is up, can
+ * broadcast and has an IPv4 address (loopback excepted), looked up at each
+ * call. 1 when the datagram was handed to the network through at least one
+ * adapter; 0 with no usable adapter. Replies still queued from before are
+ * dropped: they answer an earlier request. When the computer loses replies
+ * of this scan (its receive buffer overflowed), the library sends the scan
+ * once more shortly after, so some modules may answer twice. */
 QORT_EXPORT int QORT_SendModuleScan(void);
+
+/* Configure and wink go out of every usable adapter, as the scan does. */
 
 /* Broadcasts the Configure request built from request. Nothing is sent
  * when one of the text fields it would carry has no NUL within its 128
@@ -152,7 +164,8 @@ QORT_EXPORT void QORT_RegisterCallBack(QORT_CallBackType callback);
  * lock until its 1000 ms bound runs out and then do nothing. */
 
 /* 1: the oldest queued reply was copied into response and removed.
- * 0: none waits; response is left untouched. */
+ * 0: none waits; response is left untouched. The queue holds at most 16384
+ * replies; beyond that the oldest are dropped, so a code may find none. */
 QORT_EXPORT int QORT_GetResponse(QORT_ModuleScanResponseType* response);
 
 /* 1: the MAC of the oldest invalid-password entry was copied into macId

@@ -1,5 +1,5 @@
 // Idle cost: CPU time the started library burns with no traffic at all, its
-// 1 ms poll ticker and receive thread included. Measured with getrusage over
+// receive thread included. Measured with getrusage over
 // the whole process, whose main thread only sleeps meanwhile.
 //
 //   bench_idlecpu [SECONDS]      default: 10

@@ -3,7 +3,16 @@
 // from the scan to the last callback. Replies missing here were dropped by
 // the receiving socket (its kernel buffer overflowed during the burst).
 //
-//   bench_scanburst [N ...]      default: 50 250 1000, three rounds each
+//   bench_scanburst [--rcvbuf BYTES] [N ...]   default: 50 250 1000, three rounds each
+//
+// "listed" counts distinct MAC addresses among the queued replies, which is
+// what the program's list shows (the library may repeat a scan whose replies
+// overflowed the socket; a module's second reply is not listed twice).
+// --rcvbuf BYTES gives the library's socket the buffer an ordinary user gets
+// when net.core.rmem_max is BYTES: without CAP_NET_ADMIN the library's
+// request is capped there (and the kernel doubles it for its bookkeeping).
+// Setting it from here reproduces that exactly, also where the sysctl cannot
+// be changed (it is read-only inside a network namespace).
 // Inside scripts/isolated-net only (see bench/README.md).
 #include "tests/integration/qortsession.h"
 #include "tests/support/isolatednetwork.h"
@@ -14,7 +23,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <set>
 #include <string>
+#include <sys/socket.h>
 #include <thread>
 #include <vector>
 
@@ -34,6 +48,52 @@ std::int64_t nowNs()
 {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+constexpr std::uint16_t kProtocolPort = 3250;
+
+// The library's socket: the one datagram socket of this process bound to
+// the protocol port.
+int librarySocket()
+{
+    DIR* fds = ::opendir("/proc/self/fd");
+    if (fds == nullptr)
+        return -1;
+    int found = -1;
+    while (const dirent* entry = ::readdir(fds)) {
+        const int fd = std::atoi(entry->d_name);
+        sockaddr_in local{};
+        socklen_t length = sizeof local;
+        int type = 0;
+        socklen_t typeLength = sizeof type;
+        if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) == 0 && local.sin_family == AF_INET
+            && ntohs(local.sin_port) == kProtocolPort && ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &typeLength) == 0
+            && type == SOCK_DGRAM)
+            found = fd;
+    }
+    ::closedir(fds);
+    return found;
+}
+
+bool capReceiveBuffer(int bytes)
+{
+    const int fd = librarySocket();
+    if (fd < 0 || ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes) != 0)
+        return false;
+    int actual = 0;
+    socklen_t length = sizeof actual;
+    ::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &actual, &length);
+    std::printf("# library socket receive buffer: %d bytes (as with rmem_max %d)\n", actual, bytes);
+    return true;
+}
+
+std::size_t distinctMacs(const std::vector<QORT_ModuleScanResponseType>& responses)
+{
+    std::set<std::string> macs;
+    for (const auto& r : responses)
+        if (r.MacIdValid == 1)
+            macs.insert(std::string(reinterpret_cast<const char*>(r.MacId), QORT_MAC_SIZE));
+    return macs.size();
 }
 
 bool isSend(const std::string& line)
@@ -82,12 +142,14 @@ bool runRound(int modules, int round)
     }
     const auto events = QortSession::events();
     const std::int64_t lastCallbackNs = events.empty() ? scanNs : events.back().steadyNs;
-    const std::size_t queued = QortSession::takeAllResponses().size();
+    const auto responses = QortSession::takeAllResponses();
+    const std::size_t queued = responses.size();
     const std::size_t received = QortSession::count(QORT_CB_RESPONSE);
+    const std::size_t listed = distinctMacs(responses);
 
-    std::printf("%6d %5d %6zu %8zu %6zu %7zu %12.3f %12.3f %12.3f\n", modules, round, sent.size(), received, queued,
-        sent.size() - std::min(sent.size(), received), (lastCallbackNs - scanNs) / 1e6,
-        (lastSendNs - firstSendNs) / 1e6, (lastCallbackNs - firstSendNs) / 1e6);
+    std::printf("%6d %5d %6zu %8zu %6zu %6zu %7zu %12.3f %12.3f %12.3f\n", modules, round, sent.size(), received,
+        queued, listed, static_cast<std::size_t>(modules) - std::min<std::size_t>(modules, listed),
+        (lastCallbackNs - scanNs) / 1e6, (lastSendNs - firstSendNs) / 1e6, (lastCallbackNs - firstSendNs) / 1e6);
     std::fflush(stdout);
     return true;
 }
@@ -98,18 +160,27 @@ int main(int argc, char** argv)
 {
     testsupport::requireIsolatedNetwork();
     std::vector<int> counts;
-    for (int i = 1; i < argc; ++i)
-        counts.push_back(std::atoi(argv[i]));
+    int receiveBuffer = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--rcvbuf") == 0 && i + 1 < argc)
+            receiveBuffer = std::atoi(argv[++i]);
+        else
+            counts.push_back(std::atoi(argv[i]));
+    }
     if (counts.empty())
         counts = {50, 250, 1000};
     if (!QortSession::startOnce()) {
         std::fprintf(stderr, "QORT_Start refused\n");
         return 1;
     }
+    if (receiveBuffer > 0 && !capReceiveBuffer(receiveBuffer)) {
+        std::fprintf(stderr, "cannot set the library socket's receive buffer\n");
+        return 1;
+    }
     std::printf("# times in ms; scan->last: from QORT_SendModuleScan to the last callback;\n"
                 "# send span: first to last reply leaving the simulator; first send->last cb\n");
-    std::printf("%6s %5s %6s %8s %6s %7s %12s %12s %12s\n", "N", "round", "sent", "callbacks", "queued", "lost",
-        "scan->last", "send span", "send->last");
+    std::printf("%6s %5s %6s %8s %6s %6s %7s %12s %12s %12s\n", "N", "round", "sent", "callbacks", "queued", "listed",
+        "missing", "scan->last", "send span", "send->last");
     for (int modules : counts)
         for (int round = 1; round <= kRounds; ++round)
             if (!runRound(modules, round))

@@ -2,7 +2,7 @@
 // network. In the usual network this program's library binds UDP 3250 as
 // it loads; a second copy then opens the window, whose library finds the
 // port taken, and must name this process - as must `sorvinda doctor`. A
-// second registration runs the window under "isolated-net run --lo-only",
+// second registration runs the window under "isolated-net run --networks 0",
 // where it must say that no adapter is up.
 #include "app/moduleconfigdlg.h"
 #include "resources/resourceids.h"

@@ -1,22 +1,68 @@
 #ifndef TESTS_DHCP_DHCPCLIENTSOCKET_H
 #define TESTS_DHCP_DHCPCLIENTSOCKET_H
 
-// The client side of the socket tests: a socket on the DHCP client port in
-// the same (isolated) namespace as the server. Linux loops a limited
-// broadcast back to local sockets, so the server's replies to
-// 255.255.255.255:68 arrive here.
+// What the DHCP tests share: a client message built the way a module's DHCP
+// client sends it, and the client side of the socket tests, a socket on the
+// client port in the same (isolated) namespace as the server. Linux loops a
+// limited broadcast back to local sockets, so replies to 255.255.255.255:68
+// arrive here.
 
 #include "dhcp/dhcpserver.h"
 #include "platform/udpsocket.h"
-#include "tests/dhcp/dhcptestpackets.h"
 
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <thread>
+#include <vector>
 
 namespace dhcptest {
+
+using Mac = std::array<std::uint8_t, 6>;
+using Address = std::array<std::uint8_t, 4>;
+using Bytes = std::vector<std::uint8_t>;
+
+inline constexpr Mac kSupportedMac = {0x00, 0x30, 0x11, 0x22, 0x33, 0x44};
+inline constexpr std::size_t kClientMessageLength = 300;
+constexpr auto kReplyWait = std::chrono::seconds(2);
+constexpr auto kWaitStep = std::chrono::milliseconds(5);
+
+// A request with non-zero hops, secs, flags (broadcast), ciaddr, siaddr,
+// giaddr, sname and file, so that a reply that echoes them shows. Options:
+// 53 (when given), 50 (when given), 54 (when given), 55 (skipped by the
+// server), 255; zero padding up to `length`.
+inline Bytes MakeRequest(const Mac& mac, std::optional<std::uint8_t> messageType,
+    std::optional<Address> requestedIp = std::nullopt, std::size_t length = kClientMessageLength,
+    std::optional<Address> serverId = std::nullopt)
+{
+    Bytes m(length, 0);
+    const std::uint8_t fixed[] = {
+        1, 1, 6, 3, 0xDE, 0xAD, 0xBE, 0xEF, 0, 42, 0x80, 0, 192, 168, 0, 9, 0, 0, 0, 0, 192, 168, 0, 1, 172, 16, 0, 1};
+    std::memcpy(m.data(), fixed, sizeof fixed);
+    std::memcpy(&m[28], mac.data(), mac.size());
+    m[44] = 's'; // sname, not terminated on purpose
+    m[108] = 'f';
+    std::size_t at = 236;
+    for (std::uint8_t b : {99, 130, 83, 99})
+        m[at++] = b;
+    if (messageType)
+        for (std::uint8_t b : {std::uint8_t{53}, std::uint8_t{1}, *messageType})
+            m[at++] = b;
+    if (requestedIp)
+        for (std::uint8_t b : {std::uint8_t{50}, std::uint8_t{4}, (*requestedIp)[0], (*requestedIp)[1],
+                 (*requestedIp)[2], (*requestedIp)[3]})
+            m[at++] = b;
+    if (serverId)
+        for (std::uint8_t b :
+            {std::uint8_t{54}, std::uint8_t{4}, (*serverId)[0], (*serverId)[1], (*serverId)[2], (*serverId)[3]})
+            m[at++] = b;
+    for (std::uint8_t b : {55, 3, 1, 3, 6, 255})
+        m[at++] = b;
+    return m;
+}
 
 // The server broadcasts its replies: outside the namespaces made by
 // scripts/isolated-net they would leave through the machine's own network.
@@ -26,9 +72,6 @@ inline bool InIsolatedNetwork()
     return isolated != nullptr && std::strcmp(isolated, "1") == 0;
 }
 
-constexpr auto kReplyWait = std::chrono::seconds(2);
-constexpr auto kWaitStep = std::chrono::milliseconds(5);
-
 class DhcpClientSocket {
 public:
     bool Open()
@@ -36,13 +79,11 @@ public:
         return socket_.open() && socket_.enableBroadcast() && socket_.bind(CDhcpServer::kClientPort)
             && socket_.setNonBlocking();
     }
-
     bool SendToServer(const Bytes& datagram)
     {
         return socket_.sendTo(
             platform::UdpSocket::kLoopbackAddress, CDhcpServer::kServerPort, datagram.data(), datagram.size());
     }
-
     // The next reply, waiting at most `wait`; nothing when none came.
     std::optional<Bytes> Receive(std::chrono::milliseconds wait = kReplyWait)
     {
@@ -62,19 +103,6 @@ public:
 private:
     platform::UdpSocket socket_;
 };
-
-// Calls server.Poll() until it answers, at most `wait` long; false when it
-// never sent a reply.
-inline bool PollUntilAnswered(CDhcpServer& server, std::chrono::milliseconds wait = kReplyWait)
-{
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    do {
-        if (server.Poll() == 1)
-            return true;
-        std::this_thread::sleep_for(kWaitStep);
-    } while (std::chrono::steady_clock::now() < deadline);
-    return false;
-}
 
 // True when nothing else holds the server port: the way to see from outside
 // that the server's socket is closed.

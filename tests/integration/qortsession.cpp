@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <sstream>
 
 namespace integration {
 
@@ -136,6 +137,47 @@ std::string textField(const char* field, std::uint8_t valid)
     if (valid != 1)
         return "<absent>";
     return std::string(field, strnlen(field, QORT_TEXT_FIELD_SIZE));
+}
+
+namespace {
+
+template <typename T>
+bool allFF(const T& value)
+{
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&value);
+    return std::all_of(bytes, bytes + sizeof value, [](std::uint8_t b) { return b == 0xFF; });
+}
+
+} // namespace
+
+std::string describe(const QORT_ModuleScanResponseType& r)
+{
+    std::ostringstream out;
+    const auto field = [&out](const char* name, std::uint8_t valid, bool absentIsFF, auto&& print) {
+        if (valid == 1) {
+            out << ' ' << name << '=';
+            print();
+        } else if (valid != 0 || !absentIsFF) {
+            out << " !" << name;
+        }
+    };
+    field("pv", r.ProtocolVersionValid, r.ProtocolVersionMajor == 0xFF && r.ProtocolVersionMinor == 0xFF,
+        [&] { out << +r.ProtocolVersionMajor << '.' << +r.ProtocolVersionMinor; });
+    field("fb", r.FbTypeValid, allFF(r.FbType), [&] { out << textField(r.FbType, 1); });
+    field("mv", r.ModuleVersionValid,
+        r.ModuleVersionMajor == 0xFF && r.ModuleVersionMinor == 0xFF && r.ModuleVersionBuild == 0xFFFF,
+        [&] { out << +r.ModuleVersionMajor << '.' << +r.ModuleVersionMinor << '.' << r.ModuleVersionBuild; });
+    field("mac", r.MacIdValid, allFF(r.MacId), [&] { out << macText(r.MacId); });
+    field("ip", r.IpAddrValid, allFF(r.IpAddr), [&] { out << addressText(r.IpAddr); });
+    field("sn", r.SubnetMaskValid, allFF(r.SubnetMask), [&] { out << addressText(r.SubnetMask); });
+    field("gw", r.GatewayValid, allFF(r.Gateway), [&] { out << addressText(r.Gateway); });
+    field("dhcp", r.DhcpValid, r.Dhcp == 0xFF, [&] { out << +r.Dhcp; });
+    field("pswd", r.PswdValid, r.Pswd == 0xFF, [&] { out << +r.Pswd; });
+    field("hn", r.HostNameValid, allFF(r.HostName), [&] { out << textField(r.HostName, 1); });
+    field("dns1", r.Dns1Valid, allFF(r.Dns1), [&] { out << addressText(r.Dns1); });
+    field("dns2", r.Dns2Valid, allFF(r.Dns2), [&] { out << addressText(r.Dns2); });
+    const std::string text = out.str();
+    return text.empty() ? text : text.substr(1);
 }
 
 } // namespace integration

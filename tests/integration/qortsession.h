@@ -13,14 +13,10 @@
 namespace integration {
 
 // libqort has one engine per process, started once and never stopped, and
-// its callback carries no context. QortSession is this test program's one
-// user of it: it starts the engine on first use with a callback that records
-// every code (with the time it arrived), and lets each test begin from
-// empty queues and an empty record.
-//
-// The callback runs on the library's receive thread with the library lock
-// held and takes only the recorder's own lock; the recorder's lock is never
-// held while calling into the library, so the two cannot deadlock.
+// its callback carries no context. QortSession is the program's one user of
+// it: it starts the engine on first use with a callback that records every
+// code (with the time it arrived). The callback takes only the recorder's
+// lock, which is never held while calling into the library.
 class QortSession {
 public:
     struct Event {
@@ -36,16 +32,12 @@ public:
     static bool startOnce();
     // Takes and discards everything queued, then forgets recorded events.
     static void reset();
-
     static std::vector<Event> events();
     static std::vector<int> codes();
     static std::size_t count(int code);
-    // True once at least `n` events with `code` were recorded.
     static bool waitForCount(int code, std::size_t n, std::chrono::milliseconds timeout = kReplyTimeout);
-
     // Puts the recorder back after a test replaced the callback.
     static void registerRecorder();
-
     static std::vector<QORT_ModuleScanResponseType> takeAllResponses();
     static std::vector<Mac> takeAllInvalidPasswordMacs();
 
@@ -55,13 +47,15 @@ private:
 
 std::string macText(const std::uint8_t* mac);
 std::string addressText(std::uint32_t address);
-// a.b.c.d as the library stores it: a<<24 | b<<16 | c<<8 | d.
-std::uint32_t address(unsigned a, unsigned b, unsigned c, unsigned d);
 // A request record that leaves everything out except the MAC and the
 // always-sent host-name piece.
 QORT_ConfigureRequestType emptyRequest(const std::string& mac);
 // A text field of a response record, or "<absent>" when its Valid byte is 0.
 std::string textField(const char* field, std::uint8_t valid);
+// Every present field of a record in one line ("ip=10.0.0.1 hn=x ..."), so
+// that a table row states a whole record. A Valid byte other than 0 or 1,
+// or an absent field whose bytes are not all 0xFF, shows as "!name".
+std::string describe(const QORT_ModuleScanResponseType& r);
 
 } // namespace integration
 

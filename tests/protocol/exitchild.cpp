@@ -1,9 +1,12 @@
-// Helper for exports_test: a program bound to libqort that ends while the
+// Helper for qort_test (ProcessExit): a program bound to libqort that ends while the
 // engine runs, in the way named by its argument:
 //   return    returns from main with the receive thread busy
 //   exit      calls exit() from main
 //   callback  calls exit() from inside the library's callback, that is on
 //             the receive thread, while the library lock is held
+//   start     returns from main while the callback calls QORT_Start, so
+//             that the unload step stops a thread that is starting the
+//             library
 // It sends itself replies so that the receive thread is working when the
 // process ends. The library's unload step must neither crash nor hang.
 #include "platform/udpsocket.h"
@@ -35,6 +38,11 @@ void exitNow(int)
 {
     std::exit(kExitFromCallback);
 }
+void startAgain(int)
+{
+    ++callbacks;
+    QORT_Start();
+}
 
 bool sendReplies()
 {
@@ -63,9 +71,9 @@ int main(int argc, char** argv)
     if (argc != 2)
         return kUsage;
     const std::string mode = argv[1];
-    if (mode != "return" && mode != "exit" && mode != "callback")
+    if (mode != "return" && mode != "exit" && mode != "callback" && mode != "start")
         return kUsage;
-    QORT_RegisterCallBack(mode == "callback" ? exitNow : count);
+    QORT_RegisterCallBack(mode == "callback" ? exitNow : mode == "start" ? startAgain : count);
     if (QORT_Start() != 1 || !sendReplies())
         return kSetUpFailed;
     if (mode == "callback") {

@@ -44,8 +44,9 @@ int statusCode(int status)
 
 } // namespace
 
-SimulatorProcess::SimulatorProcess(std::vector<std::string> arguments)
+SimulatorProcess::SimulatorProcess(std::vector<std::string> arguments, int network)
     : arguments_(std::move(arguments))
+    , network_(network)
 {
 }
 
@@ -71,8 +72,11 @@ bool SimulatorProcess::start(std::chrono::milliseconds readyTimeout)
     if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         return fail(std::string("pipe: ") + std::strerror(errno));
 
+    const std::string& modulesNamespace = network_ == 2 ? network->modulesNamespace2 : network->modulesNamespace;
+    if (modulesNamespace.empty())
+        return fail("no second module network: run through scripts/isolated-net run --networks 2");
     std::vector<std::string> command = {
-        "ip", "netns", "exec", network->modulesNamespace, binaryDirectory() + "/" + kSimulatorProgram};
+        "ip", "netns", "exec", modulesNamespace, binaryDirectory() + "/" + kSimulatorProgram};
     command.insert(command.end(), arguments_.begin(), arguments_.end());
     std::vector<char*> argv;
     for (std::string& word : command)

@@ -21,20 +21,10 @@ namespace testsupport {
 std::vector<std::string> moduleArgs(std::initializer_list<const char*> specs);
 
 // One sorvinda-modulesim run in the modules namespace of the current
-// isolated network, for tests and benchmarks:
-//
-//     testsupport::requireIsolatedNetwork();
-//     testsupport::SimulatorProcess simulator({"--count", "5"});
-//     ASSERT_TRUE(simulator.start()) << simulator.error();
-//     ... QORT_SendModuleScan() ...
-//     ASSERT_TRUE(simulator.waitForLine(std::regex("^wink 00-30-11-00-00-01"), 2s));
-//
-// It runs `ip netns exec $SORVINDA_NETNS_MODULES <bin>/sorvinda-modulesim
-// ARGS`, reads its stdout on a thread of its own and
-// keeps every line (format: sorvinda-modulesim --help). The simulator's
-// stderr goes to the test's stderr. The destructor stops it (SIGTERM, then
-// SIGKILL after a bounded wait), so it never outlives the test.
-// All members may be called from any thread.
+// isolated network (`ip netns exec $SORVINDA_NETNS_MODULES`), for tests and
+// benchmarks. Its stdout is read on a thread of its own and every line kept
+// (format: sorvinda-modulesim --help); its stderr goes to the test's. The
+// destructor stops it. All members may be called from any thread.
 class SimulatorProcess {
 public:
     static constexpr std::chrono::milliseconds kDefaultReadyTimeout{10000};
@@ -42,14 +32,15 @@ public:
 
     using LinePredicate = std::function<bool(const std::string&)>;
 
-    explicit SimulatorProcess(std::vector<std::string> arguments);
+    // `network` 2: in the second modules namespace (isolated-net run
+    // --networks 2); start() fails without one.
+    explicit SimulatorProcess(std::vector<std::string> arguments, int network = 1);
     ~SimulatorProcess();
     SimulatorProcess(const SimulatorProcess&) = delete;
     SimulatorProcess& operator=(const SimulatorProcess&) = delete;
 
-    // Spawns the simulator and waits for its "ready" line. False when it
-    // could not be spawned, exited, or was not ready in time; error() then
-    // says why (with the simulator's last lines). Call once.
+    // Spawns the simulator and waits for its "ready" line; false (and
+    // error() says why) when it did not get ready in time. Call once.
     bool start(std::chrono::milliseconds readyTimeout = kDefaultReadyTimeout);
     std::string error() const;
 
@@ -57,10 +48,9 @@ public:
     std::vector<std::string> lines() const;
     std::size_t lineCount() const;
 
-    // The first line with index >= `from` that `matches`, waiting up to
-    // `timeout` for it; nothing on timeout or when the simulator has ended
-    // without such a line. Use lineCount() before an action as `from` to
-    // look only at what the action caused.
+    // The first line from index `from` on that matches, waiting up to
+    // `timeout`; nothing when none came. lineCount() before an action as
+    // `from` looks only at what the action caused.
     std::optional<std::string> waitForLine(
         const LinePredicate& matches, std::chrono::milliseconds timeout, std::size_t from = 0) const;
     std::optional<std::string> waitForLine(
@@ -70,9 +60,8 @@ public:
         const LinePredicate& matches, std::size_t count, std::chrono::milliseconds timeout, std::size_t from = 0) const;
     std::vector<std::string> linesMatching(const LinePredicate& matches, std::size_t from = 0) const;
 
-    // Ends the simulator: SIGTERM, up to kStopTimeout for it to exit, then
-    // SIGKILL. Returns its exit status, 128+signal when a signal ended it, or
-    // -1 when it was never started. Idempotent.
+    // SIGTERM, then SIGKILL after kStopTimeout. Its exit status, 128+signal,
+    // or -1 when it was never started. Idempotent.
     int stop();
     pid_t pid() const { return pid_; }
 
@@ -81,6 +70,7 @@ private:
     bool waitForExit(std::chrono::milliseconds timeout);
 
     std::vector<std::string> arguments_;
+    int network_ = 1;
     pid_t pid_ = -1;
     int outputFd_ = -1;
     int exitStatus_ = -1;

@@ -1,0 +1,33 @@
+#include "platform/wakeup.h"
+
+#include <cstdint>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace platform {
+
+Wakeup::Wakeup()
+    : descriptor_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
+{
+}
+
+Wakeup::~Wakeup()
+{
+    if (descriptor_ >= 0)
+        ::close(descriptor_);
+}
+
+void Wakeup::wake()
+{
+    const std::uint64_t one = 1;
+    // Fails only when the counter is near overflow, i.e. already signalled.
+    [[maybe_unused]] const ssize_t written = ::write(descriptor_, &one, sizeof one);
+}
+
+void Wakeup::clear()
+{
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t read = ::read(descriptor_, &count, sizeof count);
+}
+
+} // namespace platform

@@ -1,0 +1,32 @@
+#ifndef PLATFORM_WAKEUP_H
+#define PLATFORM_WAKEUP_H
+
+namespace platform {
+
+// A wake-up signal that a thread blocked in UdpSocket::waitReadable() also
+// waits on, so that another thread can end that wait at once (to stop the
+// waiting thread). Signals do not count: any number of wake() calls before
+// the next clear() end one wait and every later one, until clear().
+// wake() and clear() may be called from any thread; wake() is also safe
+// from a signal handler. Linux: an eventfd.
+class Wakeup {
+public:
+    Wakeup();
+    ~Wakeup();
+    Wakeup(const Wakeup&) = delete;
+    Wakeup& operator=(const Wakeup&) = delete;
+
+    // False when the descriptor could not be created; wait() then sees
+    // only its socket and its timeout.
+    bool isValid() const { return descriptor_ >= 0; }
+    void wake();
+    void clear();
+
+private:
+    friend class UdpSocket;
+    int descriptor_ = -1;
+};
+
+} // namespace platform
+
+#endif

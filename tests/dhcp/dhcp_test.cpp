@@ -1,0 +1,489 @@
+// The recovery DHCP server: parsing received datagrams and building
+// replies, its answer to each request, its socket, its worker thread, its
+// trace file, and a real DHCP client (busybox udhcpc) against it. Sockets
+// only inside scripts/isolated-net.
+#include "dhcp/dhcpservercontrol.h"
+#include "dhcp/logtofile.h"
+#include "tests/dhcp/dhcpclientsocket.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <unistd.h>
+
+namespace {
+
+using namespace dhcptest;
+using Change = DhcpServerControl::Change;
+constexpr std::uint8_t kDiscover = CDhcpMessage::kDhcpDiscover, kRequest = CDhcpMessage::kDhcpRequest;
+
+constexpr std::int64_t kWhole = INT64_MAX; // the datagram's own length
+
+void Load(CDhcpMessage& message, const Bytes& bytes, std::int64_t length = kWhole)
+{
+    std::memset(message.wire, 0, sizeof message.wire);
+    std::memcpy(message.wire, bytes.data(), std::min(bytes.size(), sizeof message.wire));
+    message.Length = static_cast<std::int32_t>(length == kWhole ? static_cast<std::int64_t>(bytes.size()) : length);
+}
+
+std::string Dotted(const std::uint8_t* a)
+{
+    return std::to_string(a[0]) + "." + std::to_string(a[1]) + "." + std::to_string(a[2]) + "." + std::to_string(a[3]);
+}
+
+// The understood options a parse found, e.g. "53=3 50=10.200.1.68".
+std::string OptionsOf(const CDhcpMessage& m)
+{
+    std::string text;
+    if (m.MsgTypeValid)
+        text += " 53=" + std::to_string(m.MsgType);
+    if (m.RequestedIpValid)
+        text += " 50=" + Dotted(m.RequestedIp);
+    if (m.ServerIdValid)
+        text += " 54=" + Dotted(m.ServerId);
+    if (m.SubnetMaskValid)
+        text += " 1=" + Dotted(m.SubnetMask);
+    return text.empty() ? text : text.substr(1);
+}
+
+// A request carrying every option the server reads, a pad and an unknown
+// option; 267 bytes long.
+Bytes FullOptionRequest()
+{
+    Bytes m = MakeRequest(kSupportedMac, std::nullopt);
+    const std::uint8_t options[] = {
+        53, 1, 3, 0, 50, 4, 10, 200, 1, 0x44, 54, 4, 10, 213, 0, 1, 1, 4, 255, 255, 0, 0, 55, 3, 1, 3, 6, 255};
+    std::fill(m.begin() + 240, m.end(), 0);
+    std::memcpy(&m[240], options, sizeof options);
+    m.resize(240 + sizeof options);
+    return m;
+}
+
+// Options placed from offset 240 on, in a datagram of `length` bytes.
+Bytes WithOptions(std::initializer_list<std::pair<std::size_t, std::uint8_t>> bytes, std::size_t length = 300)
+{
+    Bytes m = MakeRequest(kSupportedMac, std::nullopt, std::nullopt, length);
+    std::fill(m.begin() + 240, m.end(), 0);
+    for (const auto& [at, value] : bytes)
+        m[at] = value;
+    return m;
+}
+
+Bytes Edited(Bytes m, std::size_t at, std::uint8_t value)
+{
+    m[at] = value;
+    return m;
+}
+
+// One record parses every row in turn, so that a value left over from the
+// row before shows too.
+TEST(DhcpMessage, ParseTable)
+{
+    const Bytes discover = MakeRequest(kSupportedMac, kDiscover, Address{10, 200, 1, 0x44});
+    const struct {
+        const char* name;
+        Bytes bytes;
+        std::int64_t length;
+        bool parsed;
+        const char* options;
+    } cases[] = {
+        {"every option", FullOptionRequest(), kWhole, true, "53=3 50=10.200.1.68 54=10.213.0.1 1=255.255.0.0"},
+        {"no options now", MakeRequest(kSupportedMac, std::nullopt), kWhole, true, ""},
+        {"discover", discover, kWhole, true, "53=1 50=10.200.1.68"},
+        {"negative", discover, -1, false, ""},
+        {"most negative", discover, INT32_MIN, false, ""},
+        {"empty", discover, 0, false, ""},
+        {"one byte", discover, 1, false, ""},
+        {"one short of the fixed part", discover, 235, false, ""},
+        {"fixed part only", discover, 236, true, ""},
+        {"cookie cut off", discover, 239, true, ""},
+        {"whole buffer", MakeRequest(kSupportedMac, kDiscover, std::nullopt, 2048), kWhole, true, "53=1"},
+        {"one over the buffer", MakeRequest(kSupportedMac, kDiscover, std::nullopt, 2048), 2049, false, ""},
+        {"huge", discover, INT32_MAX, false, ""},
+        {"no cookie: plain BOOTP", Edited(discover, 236, 0), kWhole, true, ""},
+        {"last cookie byte wrong", Edited(discover, 239, 98), kWhole, true, ""},
+        {"type length 0", WithOptions({{240, 53}, {241, 0}, {242, 255}}), kWhole, false, ""},
+        {"type length 2", WithOptions({{240, 53}, {241, 2}, {244, 255}}), kWhole, false, ""},
+        {"type length 255", WithOptions({{240, 53}, {241, 255}, {497, 255}}, 600), kWhole, false, ""},
+        {"mask length 3", WithOptions({{240, 1}, {241, 3}, {245, 255}}), kWhole, false, ""},
+        {"mask length 5", WithOptions({{240, 1}, {241, 5}, {247, 255}}), kWhole, false, ""},
+        {"requested length 0", WithOptions({{240, 50}, {241, 0}, {242, 255}}), kWhole, false, ""},
+        {"requested length 16", WithOptions({{240, 50}, {241, 16}, {258, 255}}), kWhole, false, ""},
+        {"server id length 6", WithOptions({{240, 54}, {241, 6}, {248, 255}}), kWhole, false, ""},
+        {"unknown option past the end", WithOptions({{240, 43}, {241, 255}, {250, 53}, {251, 1}, {252, 1}}), kWhole,
+            true, ""},
+        {"after the end option", WithOptions({{240, 255}, {241, 53}, {242, 2}, {243, 1}, {244, 1}}), kWhole, true, ""},
+        {"beyond the 512 kept bytes", WithOptions({{240, 0xAB}, {836, 53}, {837, 1}, {838, 1}, {839, 255}}, 1500),
+            kWhole, true, "53=1"},
+        {"far in a long datagram", WithOptions({{2045, 53}, {2046, 1}, {2047, 3}}, 2048), kWhole, true, "53=3"},
+    };
+    auto message = std::make_unique<CDhcpMessage>();
+    for (const auto& c : cases) {
+        Load(*message, c.bytes, c.length);
+        EXPECT_EQ(message->Parse(), c.parsed) << c.name;
+        if (c.parsed) {
+            EXPECT_EQ(OptionsOf(*message), c.options) << c.name;
+        }
+    }
+    // The fixed fields come from their offsets; the options area is kept.
+    Load(*message, Edited(discover, 16, 7));
+    ASSERT_TRUE(message->Parse());
+    const CDhcpMessage& m = *message;
+    EXPECT_EQ((std::vector<int>{m.op, m.htype, m.hlen, m.hops, m.xid[0], m.xid[3], m.secs[1], m.ciaddr[3], m.yiaddr[0],
+                  m.siaddr[0], m.giaddr[0], m.chaddr[5], m.sname[0], m.file[0]}),
+        (std::vector<int>{1, 1, 6, 3, 0xDE, 0xEF, 42, 9, 7, 192, 172, 0x44, 's', 'f'}));
+    EXPECT_EQ(m.Length, 300);
+    EXPECT_EQ(m.OptionsLength, 64);
+    EXPECT_EQ(std::memcmp(m.options, &discover[236], 64), 0);
+}
+
+// Every cut of a good request: an option is seen exactly when all of its
+// bytes lie inside the datagram; a cut option ends the walk, never drops
+// the datagram, and bytes beyond Length (still in the buffer) are not read.
+TEST(DhcpMessage, EveryTruncationSeesOnlyWholeOptions)
+{
+    const Bytes full = FullOptionRequest();
+    auto message = std::make_unique<CDhcpMessage>();
+    for (std::size_t length = CDhcpMessage::kFixedPartLength; length <= full.size(); ++length) {
+        Load(*message, full, static_cast<std::int64_t>(length));
+        ASSERT_TRUE(message->Parse()) << length;
+        std::string expected = length >= 243 ? "53=3" : "";
+        expected += length >= 250 ? " 50=10.200.1.68" : "";
+        expected += length >= 256 ? " 54=10.213.0.1" : "";
+        expected += length >= 262 ? " 1=255.255.0.0" : "";
+        EXPECT_EQ(OptionsOf(*message), expected) << length;
+        EXPECT_EQ(message->OptionsLength, static_cast<std::int32_t>(length) - 236);
+    }
+}
+
+TEST(DhcpMessage, BuildWritesOnlyValidOptionsAndZeroPadding)
+{
+    auto message = std::make_unique<CDhcpMessage>();
+    std::memset(message->wire, 0xEE, sizeof message->wire); // a previous, longer message
+    message->Build();
+    EXPECT_EQ(message->Length, 300);
+    const std::uint8_t tail[] = {99, 130, 83, 99, 255};
+    EXPECT_EQ(std::memcmp(message->wire + 236, tail, sizeof tail), 0);
+    for (std::size_t i = 241; i < 300; ++i)
+        ASSERT_EQ(message->wire[i], 0) << "padding at " << i;
+}
+
+// The OFFER to a DISCOVER from 00-30-11-22-33-44, all 300 bytes: xid
+// echoed, everything else the request set is not.
+TEST(DhcpServer, OfferToSupportedMacByteForByte)
+{
+    std::uint8_t expected[300] = {2, 1, 6, 0, 0xDE, 0xAD, 0xBE, 0xEF, 0, 0, 0, 0, 0, 0, 0, 0, 10, 200, 1, 0x44, 0, 0, 0,
+        0, 0, 0, 0, 0, 0x00, 0x30, 0x11, 0x22, 0x33, 0x44};
+    const std::uint8_t options[] = {99, 130, 83, 99, 53, 1, 2, 1, 4, 255, 255, 255, 0, 255};
+    std::memcpy(expected + 236, options, sizeof options);
+    auto server = std::make_unique<CDhcpServer>();
+    std::string trace;
+    server->SetTraceSink([&trace](const char* text) { trace += text; });
+    Load(server->Request(), MakeRequest(kSupportedMac, kDiscover));
+    ASSERT_TRUE(server->ProcessRequest());
+    ASSERT_EQ(server->Reply().Length, 300);
+    for (std::size_t i = 0; i < sizeof expected; ++i)
+        EXPECT_EQ(server->Reply().wire[i], expected[i]) << "reply byte " << i;
+    EXPECT_EQ(trace, "[RECV] DHCP_DISCOVER\n[SEND] DHCP_OFFER.\n\n");
+}
+
+// One server answers every row in turn (a reply record reused across
+// requests, as in the real server): the reply type (0: no reply), yiaddr
+// and the trace.
+TEST(DhcpServer, AnswerTable)
+{
+    const Mac m44 = kSupportedMac, m00 = {0, 0x30, 0x11, 0xAA, 0xBB, 0x00}, mFF = {0, 0x30, 0x11, 0xAA, 0xBB, 0xFF};
+    constexpr Address kThisComputer = {192, 168, 7, 1}, kOtherServer = {192, 168, 7, 2};
+    const Bytes discover = MakeRequest(m44, kDiscover);
+    const std::string nak = "[SEND] DHCP_NAK (Correct IP should be 10.200.1.68)\n\n";
+    Bytes longHlen = MakeRequest(m44, kDiscover);
+    longHlen[2] = 16;
+    std::fill(longHlen.begin() + 34, longHlen.begin() + 44, 0xA5);
+    const struct {
+        Bytes request;
+        int reply;
+        const char* yiaddr;
+        std::string trace;
+    } cases[] = {
+        {MakeRequest(m44, kRequest, Address{10, 200, 1, 68}), 5, "10.200.1.68",
+            "[RECV] DHCP_REQUEST 10.200.1.68\n[SEND] DHCP_ACK 10.200.1.68\n\n"},
+        {MakeRequest(m44, kRequest, Address{192, 168, 0, 5}), 6, "10.200.1.68",
+            "[RECV] DHCP_REQUEST 192.168.0.5\n" + nak},
+        {MakeRequest(m44, kRequest, Address{10, 200, 1, 69}), 6, "10.200.1.68",
+            "[RECV] DHCP_REQUEST 10.200.1.69\n" + nak},
+        {MakeRequest(m44, kRequest, Address{11, 200, 1, 68}), 6, "10.200.1.68",
+            "[RECV] DHCP_REQUEST 11.200.1.68\n" + nak},
+        // After a refusal, a request without an address is acknowledged.
+        {MakeRequest(m44, kRequest), 5, "10.200.1.68", "[RECV] DHCP_REQUEST \n[SEND] DHCP_ACK 10.200.1.68\n\n"},
+        // Regression: a MAC ending in 00 or FF was offered the subnet's
+        // network or broadcast address, which no host may use.
+        {MakeRequest(m00, kDiscover), 2, "10.200.1.1",
+            "[SEND] DHCP_OFFER. 10.200.1.1 in place of 10.200.1.0, the subnet's network address\n\n"},
+        {MakeRequest(mFF, kDiscover), 2, "10.200.1.254",
+            "[SEND] DHCP_OFFER. 10.200.1.254 in place of 10.200.1.255, the subnet's broadcast address\n\n"},
+        {MakeRequest(m00, kRequest, Address{10, 200, 1, 1}), 5, "10.200.1.1",
+            "[RECV] DHCP_REQUEST 10.200.1.1\n"
+            "[SEND] DHCP_ACK 10.200.1.1 in place of 10.200.1.0, the subnet's network address\n\n"},
+        // Regression: a REQUEST meant for the site's own DHCP server (its
+        // identifier names another computer) got a NAK, which broke that
+        // client's DHCP; it gets no reply and no trace. 0.0.0.0 is what
+        // udhcpc names when the offer carried no identifier.
+        {MakeRequest(m44, kRequest, Address{10, 200, 1, 68}, kClientMessageLength, kOtherServer), 0, "", ""},
+        {MakeRequest(Mac{0x00, 0x30, 0x12, 0, 0, 1}, kRequest, std::nullopt, kClientMessageLength, kOtherServer), 0, "",
+            ""},
+        {MakeRequest(m44, kRequest, Address{10, 200, 1, 68}, kClientMessageLength, kThisComputer), 5, "10.200.1.68",
+            ""},
+        {MakeRequest(m44, kRequest, Address{10, 200, 1, 68}, kClientMessageLength, Address{0, 0, 0, 0}), 5,
+            "10.200.1.68", ""},
+        {MakeRequest(Mac{0x00, 0x30, 0x12, 0x00, 0x00, 0x01}, kDiscover), 0, "",
+            "[RECV] Got message from non-supported MAC (00:30:12:00:00:01)\n"},
+        {MakeRequest(Mac{0x80, 0x30, 0x11, 1, 2, 3}, kDiscover), 0, "", "!"},
+        {MakeRequest(Mac{0x00, 0xB0, 0x11, 1, 2, 3}, kDiscover), 0, "", "!"},
+        {MakeRequest(Mac{0xAB, 0xCD, 0xEF, 0x0A, 0x0B, 0xFE}, kDiscover), 0, "",
+            "[RECV] Got message from non-supported MAC (ab:cd:ef:0a:0b:fe)\n"},
+        {MakeRequest(Mac{0x00, 0x30, 0x91, 1, 2, 3}, kDiscover), 0, "", "!"},
+        {Edited(MakeRequest(m44, kDiscover), 236, 0), 0, "", ""},                        // plain BOOTP
+        {WithOptions({{240, 53}, {241, 2}, {242, 1}, {243, 1}, {244, 255}}), 0, "", ""}, // dropped
+        {Bytes(discover.begin(), discover.begin() + 235), 0, "", ""},
+        {Edited(Edited(MakeRequest(m44, kDiscover), 0, 2), 1, 6), 2, "10.200.1.68", ""}, // op, htype not checked
+        {longHlen, 2, "10.200.1.68", ""},
+    };
+    auto server = std::make_unique<CDhcpServer>();
+    std::string trace;
+    server->SetTraceSink([&trace](const char* text) { trace += text; });
+    server->SetLocalAddressTest([](std::uint32_t address) { return address == 0xC0A80701u; }); // kThisComputer
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        trace.clear();
+        Load(server->Request(), c.request);
+        const bool answered = server->ProcessRequest();
+        const std::uint8_t* w = server->Reply().wire;
+        EXPECT_EQ(answered ? w[242] : 0, c.reply) << "row " << i;
+        if (answered) {
+            EXPECT_EQ(Dotted(w + 16), c.yiaddr) << "row " << i;
+            EXPECT_EQ(std::vector<int>(w + 243, w + 250), (std::vector<int>{1, 4, 255, 255, 255, 0, 255})) << i;
+            EXPECT_EQ(w[0] * 1000 + w[1], 2000 + c.request[1]) << "op reply, htype echoed unchecked; row " << i;
+            EXPECT_EQ(std::memcmp(w + 28, c.request.data() + 28, 6), 0) << "row " << i;
+            EXPECT_EQ(std::count(w + 34, w + 236, 0), 202) << "only six chaddr bytes echoed; row " << i;
+        }
+        if (c.trace != "!" && (c.reply == 0 || !c.trace.empty())) {
+            EXPECT_EQ(trace, c.trace) << "row " << i;
+        }
+    }
+}
+
+// Without a stand-in the server asks the system which addresses are its own.
+TEST(DhcpServer, ServerIdentifiersAreCheckedAgainstTheComputersOwnAddresses)
+{
+    auto server = std::make_unique<CDhcpServer>();
+    const auto answered = [&server](const Address& serverId) {
+        Load(server->Request(), MakeRequest(kSupportedMac, kRequest, std::nullopt, kClientMessageLength, serverId));
+        return server->ProcessRequest();
+    };
+    EXPECT_TRUE(answered(Address{127, 0, 0, 1}));
+    EXPECT_FALSE(answered(Address{192, 0, 2, 1})); // documentation range, assigned nowhere
+}
+
+// Regression: a message that is neither DISCOVER nor REQUEST was answered
+// with whatever type the reply record held from the request before.
+TEST(DhcpServer, OtherMessageTypesGetNoReplyEvenAfterAnOffer)
+{
+    auto server = std::make_unique<CDhcpServer>();
+    for (const int type : {-1, 0, 2, 4, 5, 6, 7, 8, 255}) {
+        Load(server->Request(), MakeRequest(kSupportedMac, kDiscover));
+        ASSERT_TRUE(server->ProcessRequest());
+        std::string trace;
+        server->SetTraceSink([&trace](const char* text) { trace += text; });
+        Load(
+            server->Request(), MakeRequest(kSupportedMac, type < 0 ? std::nullopt : std::optional<std::uint8_t>(type)));
+        EXPECT_FALSE(server->ProcessRequest()) << type;
+        EXPECT_EQ(trace, "") << type;
+        server->SetTraceSink(nullptr);
+    }
+    std::string trace;
+    server->SetTraceSink([&trace](const char* text) { trace += text; });
+    server->Log("%s", std::string(5000, 'x').c_str());
+    EXPECT_EQ(trace, std::string(CDhcpServer::kTraceLineSize - 1, 'x')) << "a long line is cut within its buffer";
+    EXPECT_EQ(server->Poll(), 0) << "no socket: nothing to read";
+}
+
+// Calls server.Poll() until it answers, at most `wait` long.
+bool PollUntilAnswered(CDhcpServer& server, std::chrono::milliseconds wait = kReplyWait)
+{
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    do {
+        if (server.Poll() == 1)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
+TEST(DhcpServerSocket, AnswersOnPort67AndDropsWhatDoesNotFit)
+{
+    ASSERT_TRUE(InIsolatedNetwork()) << "run through scripts/isolated-net";
+    DhcpClientSocket client;
+    ASSERT_TRUE(client.Open());
+    auto holder = std::make_unique<platform::UdpSocket>();
+    ASSERT_TRUE(holder->open() && holder->bind(CDhcpServer::kServerPort));
+    auto server = std::make_unique<CDhcpServer>();
+    EXPECT_FALSE(server->Init()) << "port held elsewhere";
+    EXPECT_EQ(server->LastError(), EADDRINUSE);
+    EXPECT_FALSE(server->IsOpen()) << "a half-made socket is closed at once";
+    holder.reset();
+    ASSERT_TRUE(server->Init()) << "errno " << server->LastError();
+    EXPECT_EQ(server->Poll(), 0) << "nothing waiting";
+
+    ASSERT_TRUE(client.SendToServer(MakeRequest(kSupportedMac, kDiscover)));
+    ASSERT_TRUE(PollUntilAnswered(*server));
+    auto reply = client.Receive();
+    ASSERT_TRUE(reply.has_value());
+    ASSERT_EQ(reply->size(), CDhcpMessage::kReplyLength);
+    EXPECT_EQ((*reply)[242], CDhcpMessage::kDhcpOffer);
+
+    // Regressions: a datagram longer than the buffer (cut silently by the
+    // receive) must be dropped whole, and an empty one must be consumed, not
+    // left at the head of the queue; neither may block the ones behind it.
+    ASSERT_TRUE(client.SendToServer(MakeRequest(kSupportedMac, kDiscover, std::nullopt, 2049)));
+    ASSERT_TRUE(client.SendToServer(Bytes{}));
+    ASSERT_TRUE(client.SendToServer(MakeRequest(Mac{0x00, 0x30, 0x12, 0, 0, 1}, kDiscover)));
+    ASSERT_TRUE(client.SendToServer(MakeRequest(kSupportedMac, kRequest, std::nullopt, 2048)));
+    ASSERT_TRUE(PollUntilAnswered(*server));
+    reply = client.Receive();
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_EQ((*reply)[242], CDhcpMessage::kDhcpAck) << "the first reply answers the last datagram";
+    EXPECT_FALSE(client.Receive(std::chrono::milliseconds(100)).has_value());
+
+    ASSERT_TRUE(client.SendToServer(MakeRequest(kSupportedMac, kDiscover)));
+    EXPECT_TRUE(server->Close());
+    EXPECT_EQ(server->Poll(), 0);
+    EXPECT_TRUE(ServerPortIsFree());
+    ASSERT_TRUE(server->Init()) << "a fresh socket after Close";
+    ASSERT_TRUE(client.SendToServer(MakeRequest(kSupportedMac, kDiscover)));
+    EXPECT_TRUE(PollUntilAnswered(*server));
+}
+
+bool ServerAnswers(DhcpClientSocket& client)
+{
+    if (!client.SendToServer(MakeRequest(kSupportedMac, kDiscover)))
+        return false;
+    const auto reply = client.Receive();
+    return reply.has_value() && reply->size() == CDhcpMessage::kReplyLength;
+}
+
+// The switch with its worker thread (also under ThreadSanitizer).
+TEST(DhcpServerControl, SwitchesTheWorkerAndItsSocket)
+{
+    ASSERT_TRUE(InIsolatedNetwork()) << "run through scripts/isolated-net";
+    DhcpClientSocket client;
+    ASSERT_TRUE(client.Open());
+    auto control = std::make_unique<DhcpServerControl>();
+    EXPECT_FALSE(control->IsRunning());
+    EXPECT_TRUE(ServerPortIsFree());
+    EXPECT_EQ(control->Apply(false), Change::None);
+    std::string trace; // written by the worker, read after Stop joined it
+    control->Server().SetTraceSink([&trace](const char* text) { trace += text; });
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(control->Apply(true), Change::Started) << round;
+        EXPECT_EQ(control->Apply(true), Change::None);
+        EXPECT_TRUE(control->Start()) << "a second start keeps the one worker";
+        EXPECT_TRUE(ServerAnswers(client)) << round;
+        ASSERT_EQ(control->Apply(false), Change::Stopped) << round;
+        EXPECT_FALSE(control->IsRunning());
+        EXPECT_TRUE(ServerPortIsFree()) << "the socket is closed once Stop returns";
+    }
+    EXPECT_EQ(trace, "[RECV] DHCP_DISCOVER\n[SEND] DHCP_OFFER.\n\n[RECV] DHCP_DISCOVER\n[SEND] DHCP_OFFER.\n\n");
+
+    // A failed start still marks the server running (the dialog shows the
+    // box checked); the worker idles without a socket until the stop.
+    auto holder = std::make_unique<platform::UdpSocket>();
+    ASSERT_TRUE(holder->open() && holder->bind(CDhcpServer::kServerPort));
+    EXPECT_EQ(control->Apply(true), Change::StartFailed);
+    EXPECT_TRUE(control->IsRunning());
+    EXPECT_EQ(control->Apply(false), Change::Stopped);
+    holder.reset();
+    ASSERT_EQ(control->Apply(true), Change::Started) << "the port is free again";
+    control->Server().SetTraceSink(nullptr);
+    control.reset();
+    EXPECT_TRUE(ServerPortIsFree()) << "destroying a running control stops the server";
+}
+
+std::string RunShell(const std::string& command)
+{
+    std::string output;
+    std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    char chunk[256];
+    while (pipe != nullptr && std::fgets(chunk, sizeof chunk, pipe) != nullptr)
+        output += chunk;
+    if (pipe != nullptr)
+        ::pclose(pipe);
+    return output;
+}
+
+// busybox udhcpc in the modules namespace, with the module's MAC on its
+// veth end: 3 DISCOVERs one second apart, then it gives up (-n).
+TEST(DhcpServerUdhcpc, RealClientGetsTheFixedAddressOnlyForSupportedMacs)
+{
+    ASSERT_TRUE(InIsolatedNetwork()) << "run through scripts/isolated-net";
+    const auto env = [](const char* name) { return std::string(std::getenv(name) ? std::getenv(name) : ""); };
+    const std::string ns = env("SORVINDA_NETNS_MODULES"), dev = env("SORVINDA_MODULES_IF");
+    const std::string script = env("SORVINDA_SOURCE_DIR") + "/tests/dhcp/udhcpc-lease.sh";
+    const struct {
+        const char* mac;
+        int restarts; // -1: stopped before the client runs
+        const char* client;
+        const char* traced;
+    } cases[] = {
+        {"00:30:11:22:33:44", 0, "LEASE 10.200.1.68 255.255.255.0",
+            "[RECV] DHCP_REQUEST 10.200.1.68\n[SEND] DHCP_ACK 10.200.1.68\n"},
+        {"00:30:12:00:00:01", 0, "EVENT leasefail", "[RECV] Got message from non-supported MAC (00:30:12:00:00:01)\n"},
+        {"00:30:11:00:00:07", 1, "LEASE 10.200.1.7 255.255.255.0", "[SEND] DHCP_ACK 10.200.1.7\n"},
+        // Regression: udhcpc took 10.200.1.0 and 10.200.1.255 as its lease.
+        {"00:30:11:22:33:00", 0, "LEASE 10.200.1.1 255.255.255.0", "[SEND] DHCP_ACK 10.200.1.1 in place of"},
+        {"00:30:11:22:33:ff", 0, "LEASE 10.200.1.254 255.255.255.0", "[SEND] DHCP_ACK 10.200.1.254 in place of"},
+        {"00:30:11:22:33:44", -1, "EVENT leasefail", ""},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(RunShell("ip -n '" + ns + "' link set dev '" + dev + "' address " + c.mac), "");
+        std::string trace;
+        auto control = std::make_unique<DhcpServerControl>();
+        control->Server().SetTraceSink([&trace](const char* text) { trace += text; });
+        ASSERT_TRUE(control->Start());
+        for (int i = 0; i < std::abs(c.restarts); ++i) {
+            control->Stop();
+            ASSERT_TRUE(control->Start());
+        }
+        if (c.restarts < 0)
+            control->Stop();
+        const std::string client = RunShell("ip netns exec '" + ns
+            + "' timeout 30 busybox udhcpc -f -q -n -t 3 -T 1 -i '" + dev + "' -s '" + script + "'");
+        control->Stop();
+        EXPECT_NE(client.find(c.client), std::string::npos) << c.mac << ": " << client;
+        EXPECT_EQ(client.find("LEASE") != std::string::npos, std::string(c.client).find("LEASE") == 0) << client;
+        EXPECT_NE(trace.find(c.traced), std::string::npos) << c.mac << ": " << trace;
+        EXPECT_EQ(trace.find("[SEND]") != std::string::npos, std::string(c.client).find("LEASE") == 0) << trace;
+    }
+}
+
+TEST(LogToFile, AppendsFormattedLinesCutAtItsBuffer)
+{
+    const auto path = std::filesystem::temp_directory_path() / ("logtofile-" + std::to_string(::getpid()) + ".log");
+    std::ofstream(path) << "earlier\n";
+    EXPECT_TRUE(LogToFile(path.c_str(), "[RECV] DHCP_REQUEST "));
+    EXPECT_TRUE(LogToFile(path.c_str(), "%d.%d.%d.%d\n", 10, 200, 1, 68));
+    EXPECT_TRUE(LogToFile(path.c_str(), "%s", std::string(3000, 'y').c_str()));
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    EXPECT_EQ(text.str(), "earlier\n[RECV] DHCP_REQUEST 10.200.1.68\n" + std::string(kLogToFileLineSize - 1, 'y'));
+    std::filesystem::remove(path);
+    EXPECT_FALSE(LogToFile("/nonexistent-directory/dhcp.log", "line\n"));
+    EXPECT_FALSE(LogToFile(std::filesystem::temp_directory_path().c_str(), "a directory\n"));
+}
+
+} // namespace

@@ -1,0 +1,371 @@
+// The module simulator: its units (escaping, MACs, requests, modules,
+// module specs) and the program on the wire, driven with plain datagrams
+// (no libqort here) in the isolated network, as tests see it through
+// SimulatorProcess.
+#include "platform/textescape.h"
+#include "tests/support/isolatednetwork.h"
+#include "tests/support/simulatorprocess.h"
+#include "tests/support/waituntil.h"
+#include "tools/modulesim/macaddress.h"
+#include "tools/modulesim/modulespec.h"
+#include "tools/modulesim/request.h"
+#include "tools/modulesim/simulatedmodule.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <fstream>
+#include <set>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace modulesim {
+namespace {
+
+using platform::escapeBytes;
+using platform::unescapeBytes;
+
+using namespace std::chrono_literals;
+using namespace std::string_literals;
+using Kind = Request::Kind;
+const MacAddress kMac{{0x00, 0x30, 0x11, 0x00, 0x00, 0x01}};
+
+TEST(TextEscape, RoundTripsAndRefusesMalformedEscapes)
+{
+    const std::pair<std::string, std::string> cases[] = {{"Module Scan\0"s, "Module Scan\\x00"}, {"a\0b"s, "a\\x00b"},
+        {"say \"hi\" \\", "say \\\"hi\\\" \\\\"}, {"a\nb\r", "a\\x0Ab\\x0D"}, {"\xff\x80\x7f", "\\xFF\\x80\\x7F"},
+        {"", ""}};
+    for (const auto& [bytes, escaped] : cases) {
+        EXPECT_EQ(escapeBytes(bytes), escaped);
+        EXPECT_EQ(unescapeBytes(escaped), bytes);
+    }
+    std::string all;
+    for (int b = 0; b < 256; ++b)
+        all += static_cast<char>(b);
+    EXPECT_EQ(escapeBytes(all).find('\n'), std::string::npos);
+    EXPECT_EQ(unescapeBytes(escapeBytes(all)), all);
+    EXPECT_EQ(unescapeBytes("a\\0b\\n\\t\\r\\x4d\\x4D"), "a\0b\n\t\rMM"s);
+    for (const char* bad : {"\\", "abc\\", "\\q", "\\x", "\\x4", "\\xg0", "\\x0g", "end\\x1"})
+        EXPECT_FALSE(unescapeBytes(bad).has_value()) << bad;
+}
+
+TEST(MacAddressAndDottedQuad, AcceptOnlyTheirForms)
+{
+    EXPECT_EQ(MacAddress::parse("00-30-11-0A-bc-FF")->toString(), "00-30-11-0A-BC-FF");
+    EXPECT_EQ(MacAddress::parse("2-0-0-12-34-56")->toString(), "02-00-00-12-34-56");
+    for (const char* bad :
+        {"", "00-30-11-00-00", "00-30-11-00-00-01-02", "00:30:11:00:00:01", "000-30-11-00-00-01", "00-30-11-00-00-0G",
+            " 00-30-11-00-00-01", "00-30-11-00-00-01 ", "00--30-11-00-00-01", "-00-30-11-00-00-01"})
+        EXPECT_FALSE(MacAddress::parse(bad).has_value()) << '"' << bad << '"';
+    EXPECT_EQ(normaliseDottedQuad("255.255.255.255"), "255.255.255.255");
+    EXPECT_EQ(normaliseDottedQuad("01.02.03.004"), "1.2.3.4");
+    for (const char* bad :
+        {"", "1.2.3", "1.2.3.4.5", "1..2.3", "-1.2.3.4", "1.2.3.4 ", " 1.2.3.4", "1.2.3.256", "0001.2.3.4"})
+        EXPECT_FALSE(normaliseDottedQuad(bad).has_value()) << bad;
+}
+
+TEST(Request, ClassifiesAndSplitsPieces)
+{
+    const std::pair<std::string, Kind> kinds[] = {{"Module Scan\0"s, Kind::Scan}, {"Module Scan", Kind::Scan},
+        {"MODULE scan", Kind::Scan}, {"Module Scan\0xyz"s, Kind::Scan}, {"Module Scanner", Kind::Other},
+        {"Module Sca", Kind::Other}, {"To: 00-30-11-00-00-01;WINK;\0"s, Kind::Wink},
+        {"to: 00-30-11-00-00-01;wink;", Kind::Wink}, {"To: 00-30-11-00-00-01;BLINK;", Kind::Other},
+        {"To: 00-30-11;WINK;", Kind::Other}, {"To: 00-30-11-00-00-01", Kind::Other},
+        {"Configure: 00-30-11-00-00-01;", Kind::Configure}, {"Configure: 00-30-11-00-00-01", Kind::Other},
+        {"Configure: 00-30-11-00-00-0Z;IP = 1.2.3.4;", Kind::Other}, {"Configure: 00-30\0-11-00-00-01;"s, Kind::Other},
+        {"protocol version = 1.10;mac = 00-30-11-00-00-01;", Kind::Other}, {"", Kind::Other}, {"\0"s, Kind::Other}};
+    for (const auto& [datagram, kind] : kinds)
+        EXPECT_EQ(Request::parse(datagram).kind, kind) << datagram;
+
+    const auto request = Request::parse("Configure: 00-30-11-00-00-01;Password: old pw;New Password = new;"
+                                        "HN =  two spaces ;ip=1.2.3.4;Password:x;;garbage;= value;DNS2 = 8.8.4.4");
+    EXPECT_EQ(request.target, kMac);
+    std::string pieces;
+    for (const auto& piece : request.pieces)
+        pieces += piece.key + "=" + piece.value + "|";
+    EXPECT_EQ(pieces, "PASSWORD=old pw|NEW PASSWORD=new|HN= two spaces |IP=1.2.3.4|PASSWORD=x|DNS2=8.8.4.4|");
+
+    // Every prefix of a good request: no read outside (ASan), only whole
+    // targets count.
+    const std::string good = "Configure: 00-30-11-00-00-01;Password: pw;IP = 10.0.0.1;HN = x;\0"s;
+    for (std::size_t length = 0; length <= good.size(); ++length)
+        EXPECT_EQ(Request::parse(good.substr(0, length)).kind == Kind::Configure, length >= good.find(';') + 1)
+            << length;
+    std::string noise;
+    for (int i = 0; i < 70000; ++i)
+        noise += static_cast<char>((i * 131 + 7) % 256);
+    for (const std::string& prefix : {"Configure: 00-30-11-00-00-01;"s, "To: 00-30-11-00-00-01;"s, ""s})
+        EXPECT_NE(Request::parse(prefix + noise).kind, Kind::Scan);
+    EXPECT_TRUE(Request::parse("Configure: 00-30-11-00-00-01;" + std::string(60000, ';')).pieces.empty());
+}
+
+// One module takes every row's pieces in turn: outcome, summary, and its
+// scan reply afterwards (only the part from "ip = ").
+TEST(SimulatedModule, ConfigureTable)
+{
+    SimulatedModule module(kMac);
+    EXPECT_EQ(module.scanReply(),
+        "protocol version = 1.10;fb type = Modbus TCP;module version = 2.01.7;"
+        "mac = 00-30-11-00-00-01;ip = 192.168.0.10;sn = 255.255.255.0;gw = 0.0.0.0;"
+        "dhcp = off;pswd = off;hn = module-000001;dns1 = 0.0.0.0;dns2 = 0.0.0.0;");
+    EXPECT_EQ(module.reconfiguredReply() + module.invalidPasswordReply(),
+        "Reconfigured: 00-30-11-00-00-01Invalid Password: 00-30-11-00-00-01");
+    const std::string base = "ip = 192.168.0.10;sn = 255.255.255.0;gw = 0.0.0.0;dhcp = off;";
+    const struct {
+        std::string pieces;
+        bool reconfigured;
+        std::string summary;
+        std::string reply;
+    } rows[] = {
+        {"IP = 256.1.1.1;IP = 1.1.1;IP = ;DHCP = maybe;COLOUR = red;", true, "skipped=IP,IP,IP,DHCP",
+            base + "pswd = off;hn = module-000001;"},
+        {"IP = 1.2.3.4x;GW = 1.2.3.4;HN = ;", true, "gw=1.2.3.4 hn=\"\" skipped=IP",
+            "ip = 192.168.0.10;sn = 255.255.255.0;gw = 1.2.3.4;dhcp = off;pswd = off;hn = ;"},
+        {"IP = 010.001.000.099;SN = 255.0.0.0;GW = 10.0.0.1;DHCP = ON;HN = " + std::string(300, 'h')
+                + ";DNS1 = 10.0.0.2;DNS2 = 10.0.0.3;Password: ignored;",
+            true,
+            "ip=10.1.0.99 sn=255.0.0.0 gw=10.0.0.1 dhcp=on hn=\"" + std::string(127, 'h')
+                + "\" dns1=10.0.0.2 dns2=10.0.0.3",
+            "ip = 10.1.0.99;sn = 255.0.0.0;gw = 10.0.0.1;dhcp = on;pswd = off;hn = " + std::string(127, 'h')
+                + ";dns1 = 10.0.0.2;dns2 = 10.0.0.3;"},
+        {"New Password = first;IP = 1.1.1.1;", true, "password=changed ip=1.1.1.1", "ip = 1.1.1.1;"},
+        {"IP = 2.2.2.2;", false, "password=missing", "ip = 1.1.1.1;"},
+        {"Password: First;IP = 2.2.2.2;", false, "password=wrong", "ip = 1.1.1.1;"},
+        {"Password: first ;IP = 2.2.2.2;", false, "password=wrong", "ip = 1.1.1.1;"},
+        {"Password: ;IP = 2.2.2.2;", false, "password=wrong", "ip = 1.1.1.1;"},
+        {"New Password = second;", false, "password=missing", "ip = 1.1.1.1;"},
+        {"Password: first;IP = 2.2.2.2;", true, "ip=2.2.2.2",
+            "ip = 2.2.2.2;sn = 255.0.0.0;gw = 10.0.0.1;dhcp = on;pswd = on;"},
+        {"Password: first;New Password = ;", true, "password=removed",
+            "ip = 2.2.2.2;sn = 255.0.0.0;gw = 10.0.0.1;dhcp = on;pswd = off;"},
+    };
+    for (const auto& row : rows) {
+        const auto result = module.configure(Request::parse("Configure: 00-30-11-00-00-01;" + row.pieces));
+        EXPECT_EQ(result.outcome == SimulatedModule::Outcome::Reconfigured, row.reconfigured) << row.pieces;
+        EXPECT_EQ(result.summary, row.summary) << row.pieces;
+        const std::string reply = module.scanReply();
+        EXPECT_EQ(reply.substr(reply.find("ip = "), row.reply.size()), row.reply) << row.pieces;
+    }
+    SimulatedModule hidden(kMac);
+    hidden.omitField(ModuleField::HostName);
+    hidden.setField(ModuleField::Pswd, "off");
+    hidden.setPassword("hidden");
+    EXPECT_EQ(hidden.field(ModuleField::Pswd), "off") << "an explicit pswd field is not overridden";
+    EXPECT_EQ(hidden.scanReply().find("hn = "), std::string::npos);
+}
+
+TEST(ModuleSpec, ReadsKeysFilesAndRefusesWithAReason)
+{
+    std::string error;
+    const auto module = parseModuleSpec("mac=00-30-11-00-00-07, protocol=1.9, fb=PROFINET IO, version=3.2.1, "
+                                        "ip=10.1.2.3, sn=255.255.0.0, gw=10.1.0.1, dhcp=ON, hn=line-7, dns1=10.1.0.2, "
+                                        "dns2=10.1.0.3, password=secret,-dns2",
+        error);
+    ASSERT_TRUE(module.has_value()) << error;
+    EXPECT_EQ(module->scanReply(),
+        "protocol version = 1.9;fb type = PROFINET IO;module version = 3.2.1;"
+        "mac = 00-30-11-00-00-07;ip = 10.1.2.3;sn = 255.255.0.0;gw = 10.1.0.1;dhcp = on;"
+        "pswd = on;hn = line-7;dns1 = 10.1.0.2;");
+    EXPECT_EQ(module->password(), "secret");
+    const std::pair<const char*, const char*> bad[] = {{"", "needs mac"}, {"ip=1.2.3.4", "needs mac"},
+        {"mac=00-30-11", "bad MAC"}, {"mac=00-30-11-00-00-01,ip=1.2.3", "bad value for ip"},
+        {"mac=00-30-11-00-00-01,dhcp=yes", "bad value for dhcp"}, {"mac=00-30-11-00-00-01,colour=red", "unknown key"},
+        {"mac=00-30-11-00-00-01,-colour", "unknown field"}, {"mac=00-30-11-00-00-01,hn=a;b", "bad value for hn"},
+        {"mac=00-30-11-00-00-01,justaword", "expected key=value"}};
+    for (const auto& [spec, reason] : bad) {
+        EXPECT_FALSE(parseModuleSpec(spec, error).has_value()) << spec;
+        EXPECT_NE(error.find(reason), std::string::npos) << spec << " -> " << error;
+    }
+    const std::string path = "/tmp/modulesim-spec-" + std::to_string(::getpid());
+    std::ofstream(path) << "# two modules\n\nmac=00-30-11-00-00-01,ip=10.0.0.1\n   # indented\nmac=00-30-11-00-00-02\n";
+    const auto modules = readModuleFile(path, error);
+    ASSERT_TRUE(modules.has_value()) << error;
+    ASSERT_EQ(modules->size(), 2u);
+    EXPECT_EQ(modules->at(0).field(ModuleField::Ip), "10.0.0.1");
+    std::ofstream(path, std::ios::app) << "mac=broken\n";
+    EXPECT_FALSE(readModuleFile(path, error).has_value());
+    EXPECT_NE(error.find(path + ":6:"), std::string::npos) << error;
+    std::remove(path.c_str());
+    EXPECT_FALSE(readModuleFile("/nonexistent/modules.txt", error).has_value());
+
+    const auto generated = generateModules(1000);
+    std::set<std::string> distinct;
+    for (const auto& m : generated)
+        distinct.insert(m.mac().toString()), distinct.insert(m.field(ModuleField::Ip));
+    EXPECT_EQ(distinct.size(), 2000u);
+    EXPECT_EQ(generated.back().mac().toString(), "00-30-11-00-03-E8");
+    EXPECT_EQ(generated.back().field(ModuleField::Ip), "192.168.13.250");
+    EXPECT_TRUE(generateModules(0).empty());
+}
+
+// ---- the program on the wire ---------------------------------------------------
+
+// A plain socket on port 3250 in the host namespace standing in for the tool.
+class ToolSocket {
+public:
+    ToolSocket()
+    {
+        const int on = 1;
+        const timeval receiveTimeout{0, 200000};
+        ::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &receiveTimeout, sizeof receiveTimeout);
+        sockaddr_in local{AF_INET, htons(3250), {}, {}};
+        bound_ = ::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+    }
+    ~ToolSocket() { ::close(fd_); }
+    bool broadcast(const std::string& bytes)
+    {
+        sockaddr_in target{AF_INET, htons(3250), {htonl(INADDR_BROADCAST)}, {}};
+        return ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&target), sizeof target)
+            == static_cast<ssize_t>(bytes.size());
+    }
+    // The next datagram that is not one of our own broadcasts coming back.
+    std::string receiveReply(const std::string& ownAddress)
+    {
+        std::string buffer(65536, '\0');
+        std::string reply = "<none>";
+        testsupport::waitUntil(
+            [&] {
+                sockaddr_in source{};
+                socklen_t length = sizeof source;
+                const ssize_t got =
+                    ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&source), &length);
+                char text[INET_ADDRSTRLEN] = "";
+                ::inet_ntop(AF_INET, &source.sin_addr, text, sizeof text);
+                if (got >= 0 && ownAddress != text)
+                    reply = buffer.substr(0, static_cast<std::size_t>(got));
+                return got >= 0 && ownAddress != text;
+            },
+            10s);
+        return reply;
+    }
+    bool bound_ = false;
+
+private:
+    int fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+};
+
+class SimulatorProgram : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        testsupport::requireIsolatedNetwork();
+        host = testsupport::IsolatedNetwork::fromEnvironment()->hostAddress;
+        ASSERT_TRUE(tool.bound_);
+    }
+    std::string host;
+    ToolSocket tool;
+};
+
+bool isSend(const std::string& line)
+{
+    return line.rfind("send ", 0) == 0;
+}
+
+TEST_F(SimulatorProgram, AnswersScansLogsDatagramsAndIgnoresItsOwnEchoes)
+{
+    testsupport::SimulatorProcess simulator({"--count", "2"});
+    ASSERT_TRUE(simulator.start()) << simulator.error();
+    EXPECT_TRUE(std::regex_match(simulator.lines().front(), std::regex("ready port=3250 modules=2 seed=[0-9]+")));
+    ASSERT_TRUE(tool.broadcast("Module Scan"s));
+    const std::string first = tool.receiveReply(host);
+    EXPECT_EQ(first,
+        "protocol version = 1.10;fb type = Modbus TCP;module version = 2.01.7;mac = 00-30-11-00-00-01;"
+        "ip = 192.168.10.1;sn = 255.255.0.0;gw = 192.168.0.1;dhcp = off;pswd = off;"
+        "hn = module-000001;dns1 = 0.0.0.0;dns2 = 0.0.0.0;\0"s);
+    EXPECT_NE(tool.receiveReply(host).find("mac = 00-30-11-00-00-02;"), std::string::npos);
+    ASSERT_TRUE(simulator.waitForLines(isSend, 2, 10s));
+    // A wink after the replies: once it is logged, any echo would be too.
+    ASSERT_TRUE(tool.broadcast("To: 00-30-11-00-00-02;WINK;\0"s));
+    ASSERT_TRUE(simulator.waitForLine(std::regex("^wink 00-30-11-00-00-02$"), 10s));
+    const auto received = simulator.linesMatching([](const std::string& l) { return l.rfind("recv ", 0) == 0; });
+    ASSERT_EQ(received.size(), 2u) << "its own broadcasts were logged as requests";
+    const auto scan = testsupport::parseDatagramLine(received[0]);
+    ASSERT_TRUE(scan.has_value()) << received[0];
+    EXPECT_EQ(scan->address, host);
+    EXPECT_EQ(scan->bytes, "Module Scan");
+    const auto sent = testsupport::parseDatagramLine(simulator.linesMatching(isSend).front());
+    ASSERT_TRUE(sent.has_value());
+    EXPECT_EQ(sent->address, "255.255.255.255");
+    EXPECT_EQ(sent->bytes, first);
+    EXPECT_GE(sent->timestampNs, scan->timestampNs);
+    EXPECT_EQ(simulator.stop(), 0);
+    EXPECT_TRUE(simulator.waitForLine(std::regex("^exit signal received=2 sent=2$"), 0ms));
+    EXPECT_EQ(simulator.stop(), 0) << "a second stop changes nothing";
+}
+
+TEST_F(SimulatorProgram, HostileRequestsAreLoggedAndSurvived)
+{
+    testsupport::SimulatorProcess simulator({"--module", "mac=00-30-11-00-00-01,password=pw"});
+    ASSERT_TRUE(simulator.start()) << simulator.error();
+    std::string binary;
+    for (int i = 0; i < 4096; ++i)
+        binary += static_cast<char>(i * 37);
+    for (const std::string& bytes : {std::string(65507, 'C'), "Configure: 00-30-11-00-00-01"s,
+             "Configure: 00-30-11-00-00-01;" + std::string(20000, ';'),
+             "Configure: 00-30-11-00-00-01;Password: pw;IP = 999.1.1.1;HN = " + std::string(5000, 'h') + ";",
+             "To: ;WINK;"s, "Configure: \0 00-30-11-00-00-01;IP = 1.1.1.1;"s, binary, ""s, "Module Scan\0"s})
+        ASSERT_TRUE(tool.broadcast(bytes));
+    // Of the Configure requests only the two with a whole target were
+    // answered: the one without pieces lacks the password.
+    EXPECT_EQ(tool.receiveReply(host), "Invalid Password: 00-30-11-00-00-01\0"s);
+    EXPECT_EQ(tool.receiveReply(host), "Reconfigured: 00-30-11-00-00-01\0"s);
+    EXPECT_NE(tool.receiveReply(host).find(";hn = " + std::string(127, 'h') + ";"), std::string::npos);
+    const auto huge = simulator.waitForLine(std::regex("^recv \\S+ 65507 "), 10s);
+    ASSERT_TRUE(huge.has_value());
+    EXPECT_EQ(testsupport::parseDatagramLine(*huge)->bytes, std::string(65507, 'C'));
+    EXPECT_TRUE(simulator.waitForLine(std::regex("^applied 00-30-11-00-00-01 hn=\"h+\" skipped=IP$"), 10s));
+    EXPECT_TRUE(simulator.waitForLine(std::regex("^recv \\S+ 0 \"\" t="), 10s));
+    EXPECT_EQ(simulator.linesMatching(isSend).size(), 3u);
+}
+
+// A raw reply that looks like a scan must not be taken for a request.
+TEST_F(SimulatorProgram, ARawReplyThatLooksLikeAScanDoesNotAnswerItself)
+{
+    testsupport::SimulatorProcess simulator({"--raw-reply", "Module Scan\\x00", "--module", "mac=00-30-11-00-00-09"});
+    ASSERT_TRUE(simulator.start()) << simulator.error();
+    ASSERT_TRUE(tool.broadcast("Module Scan\0"s));
+    EXPECT_EQ(tool.receiveReply(host), "Module Scan\0"s);
+    ASSERT_TRUE(tool.broadcast("To: 00-30-11-00-00-09;WINK;\0"s));
+    ASSERT_TRUE(simulator.waitForLine(std::regex("^wink "), 10s));
+    EXPECT_EQ(simulator.linesMatching(isSend).size(), 1u);
+}
+
+TEST_F(SimulatorProgram, QuotaBadOptionsAndBoundedWaits)
+{
+    testsupport::SimulatorProcess quota({"--count", "1", "--exit-after", "1", "--delay", "50"});
+    ASSERT_TRUE(quota.start()) << quota.error();
+    ASSERT_TRUE(tool.broadcast("Module Scan\0"s));
+    // The reply due after the quota was reached is still sent before exit.
+    EXPECT_TRUE(quota.waitForLine(std::regex("^exit exit-after received=1 sent=1$"), 10s));
+    EXPECT_EQ(quota.stop(), 0);
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_FALSE(quota.waitForLine(std::regex("^never"), 100ms).has_value());
+    testsupport::SimulatorProcess badOption({"--no-such-option"});
+    EXPECT_FALSE(badOption.start(3s));
+    EXPECT_NE(badOption.error().find("did not report ready"), std::string::npos) << badOption.error();
+    EXPECT_EQ(badOption.stop(), 2);
+    int asked = 0;
+    EXPECT_TRUE(testsupport::waitUntil([&asked] { return ++asked == 3; }, 10s, 1ms));
+    EXPECT_EQ(asked, 3);
+    EXPECT_FALSE(testsupport::waitUntil([&asked] { return ++asked < 0; }, 0ms));
+    EXPECT_EQ(asked, 5) << "asked once, and once more at the deadline";
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);
+}
+
+TEST(DatagramLine, ReadsWhatTheSimulatorWritesAndRefusesTheRest)
+{
+    const auto line = testsupport::parseDatagramLine(R"(send 255.255.255.255:3250 9 "a\"b\\c\x00\xFF" t=12345)");
+    ASSERT_TRUE(line.has_value());
+    EXPECT_EQ(line->direction + line->address + std::to_string(line->port) + std::to_string(line->length) + line->bytes
+            + std::to_string(line->timestampNs),
+        "send255.255.255.25532509a\"b\\c\0\xFF"s + "12345");
+    for (const char* bad : {"", "ready port=3250 modules=1 seed=1", "wink 00-30-11-00-00-01",
+             R"(recv 10.0.0.1:3250 3 "abc")", R"(recv 10.0.0.1:3250 3 "abc t=1)", R"(recv 10.0.0.1:99999 3 "abc" t=1)",
+             R"(recv 10.0.0.1 3 "abc" t=1)", R"(recv 10.0.0.1:3250 3 "a\q" t=1)", R"(recv 10.0.0.1:3250 3 "abc" t=x)",
+             R"(recv 10.0.0.1:3250 3 "abc\" t=1)", R"(sent 10.0.0.1:3250 3 "abc" t=1)"})
+        EXPECT_FALSE(testsupport::parseDatagramLine(bad).has_value()) << bad;
+}
+
+} // namespace
+} // namespace modulesim
