@@ -284,7 +284,7 @@ UdpSocket::ReceiveResult UdpSocket::receiveFrom(void* buffer, std::size_t capaci
 UdpSocket::ReceiveStatus UdpSocket::receiveBatch(ReceiveBatch& batch)
 {
     auto& native = *batch.native_;
-    const std::size_t slots = batch.slots();
+    const std::size_t slots = batch.slotCount();
     for (std::size_t i = 0; i < slots; ++i) {
         native.vectors[i] = {batch.data(i), batch.capacity_};
         msghdr& header = native.messages[i].msg_hdr;

@@ -33,7 +33,7 @@ public:
     ReceiveBatch(const ReceiveBatch&) = delete;
     ReceiveBatch& operator=(const ReceiveBatch&) = delete;
 
-    std::size_t slots() const { return datagrams_.size(); }
+    std::size_t slotCount() const { return datagrams_.size(); }
     std::size_t capacity() const { return capacity_; }
     // Datagrams read by the last receiveBatch.
     std::size_t count() const { return count_; }

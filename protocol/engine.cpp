@@ -279,7 +279,7 @@ Engine::PassEnd Engine::receivePass() noexcept
         handled += batch_.count();
         // A batch that did not fill up emptied the socket: asking again
         // would cost a system call per wake-up for nothing.
-        if (batch_.count() < batch_.slots())
+        if (batch_.count() < batch_.slotCount())
             return PassEnd::Drained;
         if (handled >= kMaxDatagramsPerPass || lastDatagramAt_ >= deadline)
             return PassEnd::BudgetUsed;

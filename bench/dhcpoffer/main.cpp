@@ -7,7 +7,7 @@
 // Inside scripts/isolated-net only (see bench/README.md).
 #include "dhcp/dhcpservercontrol.h"
 #include "platform/udpsocket.h"
-#include "tests/dhcp/dhcptestpackets.h"
+#include "tests/dhcp/dhcpclientsocket.h"
 #include "tests/support/isolatednetwork.h"
 
 #include <algorithm>

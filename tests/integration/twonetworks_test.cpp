@@ -126,7 +126,7 @@ TEST_F(TwoNetworksTest, ConfigureAndWinkReachTheSecondNetwork)
     ASSERT_TRUE(second.start()) << second.error();
     const std::size_t from = second.lineCount();
     auto request = emptyRequest(kModuleC);
-    request.IpAddr = address(10, 213, 1, 50);
+    request.IpAddr = 10u << 24 | 213u << 16 | 1u << 8 | 50u; // 10.213.1.50
     request.Dhcp = 0;
     QORT_SendConfigure(&request);
     EXPECT_TRUE(QortSession::waitForCount(QORT_CB_RECONFIGURED, 1));
