@@ -9,6 +9,7 @@
 #include "devicelist/configureflow.h"
 #include "devicelist/devicelistctrl.h"
 #include "dhcp/advancedoptions.h"
+#include "diagnostics/scanfailure.h"
 #include "resources/resourceids.h"
 #include "resources/stringtable.h"
 #include "ui/appicon.h"
@@ -16,10 +17,13 @@
 
 #include <QContextMenuEvent>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QKeySequence>
 #include <QMenu>
 #include <QResizeEvent>
+#include <QSaveFile>
 #include <QShortcut>
+#include <QTimer>
 
 #include <algorithm>
 #include <array>
@@ -31,6 +35,9 @@ constexpr const char* kIncorrectLibraryText = "Incorrect DLL version";
 constexpr const char* kInvalidPasswordText = "Invalid password";
 constexpr const char* kWarningCaption = "Warning";
 constexpr const char* kNoWinkText = "Device does not support wink.";
+constexpr const char* kExportCaption = "Export list";
+constexpr const char* kExportDefaultName = "modules.csv";
+constexpr const char* kExportFilter = "CSV files (*.csv);;All files (*)";
 // Invalid-password entries one notice examines at most.
 constexpr int kMaxRejectionsPerNotice = 64;
 
@@ -85,6 +92,9 @@ CModuleConfigDlg::CModuleConfigDlg(QWidget* parent, const QortApi& api, std::str
     MapCommand(IDC_ADVANCED_OPTIONS, [this] { OnAdvancedOptions(); });
     MapCommand(IDC_WINK, [this] { OnWink(); });
     MapCommand(IDC_FILE, [this] { OnFile(); });
+    // Queued: the save dialog opens once the context menu has closed.
+    connect(m_pDeviceList, &CDeviceListCtrl::ExportListRequested, this, &CModuleConfigDlg::OnExportList,
+        Qt::QueuedConnection);
 }
 
 CModuleConfigDlg::~CModuleConfigDlg()
@@ -120,7 +130,8 @@ bool CModuleConfigDlg::OnInitDialog()
     if (m_pDeviceList == nullptr) {
         return true;
     }
-    m_pDeviceList->InitColumns(devicelist::kDeviceListColumnSpec);
+    // The spec's widths were chosen for a narrower font than ours.
+    m_pDeviceList->InitColumns(devicelist::kDeviceListColumnSpec, BaseUnits().cx);
 
     MainDlgNotices().Attach([this](int code) { QCoreApplication::postEvent(this, new CLibraryNotifyEvent(code)); });
     m_api.RegisterCallBack(LibraryCallback);
@@ -150,15 +161,51 @@ void CModuleConfigDlg::AddAboutEntry()
 
 void CModuleConfigDlg::contextMenuEvent(QContextMenuEvent* event)
 {
-    if (m_aboutText.isEmpty()) {
+    QMenu menu(this);
+    // The list's own entries come first when the menu is opened over it;
+    // they act when chosen.
+    if (m_pDeviceList != nullptr && m_pDeviceList->geometry().contains(event->pos())) {
+        m_pDeviceList->AddContextActions(menu);
+    }
+    QAction* about = nullptr;
+    if (!m_aboutText.isEmpty()) {
+        if (!menu.isEmpty()) {
+            menu.addSeparator();
+        }
+        about = menu.addAction(m_aboutText);
+        about->setData(IDM_ABOUTBOX);
+    }
+    if (menu.isEmpty()) {
         return;
     }
-    QMenu menu(this);
-    QAction* about = menu.addAction(m_aboutText);
-    about->setData(IDM_ABOUTBOX);
-    if (menu.exec(event->globalPos()) == about) {
+    QAction* chosen = menu.exec(event->globalPos());
+    if (chosen != nullptr && chosen == about) {
         OnSysCommand(IDM_ABOUTBOX);
     }
+}
+
+void CModuleConfigDlg::OnExportList()
+{
+    const QString path = QFileDialog::getSaveFileName(this, QString::fromLatin1(kExportCaption),
+        QString::fromLatin1(kExportDefaultName), QString::fromLatin1(kExportFilter));
+    if (!path.isEmpty()) {
+        ExportListTo(path);
+    }
+}
+
+bool CModuleConfigDlg::ExportListTo(const QString& path)
+{
+    const std::string csv = m_pDeviceList->ExportCsv();
+    // Written beside the target and renamed over it, so a failed write never
+    // leaves half a list in place of an older file.
+    QSaveFile file(path);
+    const bool written = file.open(QIODevice::WriteOnly)
+        && file.write(csv.data(), static_cast<qint64>(csv.size())) == static_cast<qint64>(csv.size()) && file.commit();
+    if (!written) {
+        ShowMessageBox(this, QStringLiteral("The list could not be written to %1: %2").arg(path, file.errorString()),
+            kWarningCaption, MB_OK | MB_ICONEXCLAMATION);
+    }
+    return written;
 }
 
 void CModuleConfigDlg::OnSysCommand(unsigned commandId)
@@ -183,7 +230,20 @@ void CModuleConfigDlg::OnClose()
 void CModuleConfigDlg::StartScan()
 {
     m_pDeviceList->ClearModules();
-    m_api.SendModuleScan();
+    m_pDeviceList->BeginScan();
+    if (m_api.SendModuleScan() == 0) {
+        ReportScanFailure();
+    }
+}
+
+void CModuleConfigDlg::ReportScanFailure()
+{
+    // The cause is looked for now, while it holds; the box waits for the
+    // event loop so that it appears over the window, also for the scan the
+    // window sends while it opens.
+    const QString text = QString::fromStdString(diagnostics::scanFailureText(diagnostics::diagnoseScanFailure()));
+    QTimer::singleShot(
+        0, this, [this, text] { ShowMessageBox(this, text, kWarningCaption, MB_OK | MB_ICONEXCLAMATION); });
 }
 
 void CModuleConfigDlg::OnScan()

@@ -45,6 +45,10 @@ public:
     void OnWink();
     void OnFile();
     void OnAdvancedOptions();
+    // Asks for a file and writes the list to it as CSV.
+    void OnExportList();
+    // Writes the list as CSV to path; a box tells when that fails.
+    bool ExportListTo(const QString& path);
     // The About entry and Close; any other command is ignored.
     void OnSysCommand(unsigned commandId);
     // 0 when a scan-reply notice found no reply waiting, 1 otherwise.
@@ -69,6 +73,8 @@ private:
     bool CheckLibraryVersion();
     void AddAboutEntry();
     void StartScan();
+    // Tells, once per failed scan, why the scan could not be sent.
+    void ReportScanFailure();
     bool IsLastConfiguredMac(const std::uint8_t* mac) const;
     // Removes queued invalid-password entries up to and including the first
     // that names the module configured last; true when there was one.

@@ -54,6 +54,8 @@ int RunConfigure(const ConfigureOptions& options);
 int RunWink(const WinkOptions& options);
 int RunDhcpServer(const DhcpServerOptions& options);
 int PrintVersions();
+// Exit status 0 when a scan could be sent, 1 otherwise.
+int RunDoctor();
 
 // "sorvinda: <text>" on standard error.
 void Complain(const std::string& text);

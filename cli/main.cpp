@@ -23,9 +23,10 @@ constexpr const char* kDhcpdName = "sorvinda-dhcpd";
 
 constexpr const char* kExitStatusText = R"(
 Exit status: 0 done; 1 no module answered the scan, or the library or the
-DHCP port could not be used; 2 wrong usage or a setting the configure
-dialog would refuse; 3 the module refused the password; 4 the module did
-not answer; 5 the module does not support wink.
+DHCP port could not be used, or (doctor) a scan could not be sent; 2 wrong
+usage or a setting the configure dialog would refuse; 3 the module refused
+the password; 4 the module did not answer; 5 the module does not support
+wink.
 Passwords never go on the command line: --password-file FILE, the
 environment variable SORVINDA_PASSWORD, or a prompt without echo when
 standard input is a terminal (the new password likewise: --new-password-file,
@@ -193,6 +194,9 @@ int Run(int argc, char** argv)
     AddWink(app, raw);
     CLI::App* dhcpServer = app.add_subcommand("dhcp-server", "run the recovery DHCP server until Ctrl+C");
     AddDhcpServerOptions(*dhcpServer, dhcpOptions);
+    CLI::App* doctor = app.add_subcommand("doctor",
+        "check adapters, who holds UDP 3250 and 67, the right to bind 67 and firewall rules; 0 when a scan could be "
+        "sent");
 
     try {
         app.parse(argc, argv);
@@ -226,7 +230,9 @@ int Run(int argc, char** argv)
     }
     if (app.got_subcommand(dhcpServer))
         return RunDhcpServer(dhcpOptions);
-    Complain("a command is needed: scan, configure, wink or dhcp-server (see --help)");
+    if (app.got_subcommand(doctor))
+        return RunDoctor();
+    Complain("a command is needed: scan, configure, wink, dhcp-server or doctor (see --help)");
     return kExitUsage;
 }
 

@@ -6,6 +6,7 @@
 #include "cli/secret.h"
 #include "configdialog/ethernetconfigcheck.h"
 #include "devicelist/configurerequest.h"
+#include "diagnostics/scanfailure.h"
 #include "platform/textescape.h"
 
 #include <cerrno>
@@ -54,7 +55,7 @@ std::optional<QORT_ModuleScanResponseType> FindModule(
 {
     devicelist::ModuleStore modules;
     if (!session.scan(wait, modules, [&mac](const devicelist::ModuleStore& m) { return m.Contains(mac); })) {
-        Complain("the scan could not be sent");
+        Complain(diagnostics::scanFailureText(diagnostics::diagnoseScanFailure()));
         return std::nullopt;
     }
     std::optional<QORT_ModuleScanResponseType> found = modules.FindModule(mac);
@@ -155,7 +156,7 @@ int RunScan(const ScanOptions& options)
         return kExitFailed;
     devicelist::ModuleStore modules;
     if (!connection.session->scan(options.wait, modules)) {
-        Complain("the scan could not be sent");
+        Complain(diagnostics::scanFailureText(diagnostics::diagnoseScanFailure()));
         return kExitFailed;
     }
     const std::vector<QORT_ModuleScanResponseType> sorted = SortedModules(modules, options.order);

@@ -2,6 +2,8 @@
 
 #include "devicelist/leadingnumber.h"
 
+#include <limits>
+
 namespace devicelist {
 namespace {
 
@@ -31,6 +33,15 @@ std::vector<ColumnSpec> ParseColumnSpec(std::string_view spec)
         columns.push_back(std::move(column));
     }
     return columns;
+}
+
+int ScaleColumnWidth(int width, int fontBaseUnitX)
+{
+    if (width < 0 || fontBaseUnitX <= 0)
+        return width;
+    const long long scaled =
+        (static_cast<long long>(width) * fontBaseUnitX + kColumnSpecFontBaseUnitX / 2) / kColumnSpecFontBaseUnitX;
+    return scaled > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(scaled);
 }
 
 } // namespace devicelist

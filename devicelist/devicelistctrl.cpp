@@ -1,8 +1,16 @@
 #include "devicelist/devicelistctrl.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 #include <algorithm>
+#include <cstring>
 
+#include "devicelist/columntexts.h"
+#include "devicelist/csvwriter.h"
 #include "devicelist/sortarrowheaderctrl.h"
 
 namespace {
@@ -10,6 +18,26 @@ namespace {
 // The hit test of a double-click looks at this x instead of the click's,
 // so a click anywhere across a row finds that row.
 constexpr int kDoubleClickHitTestX = 2;
+
+constexpr const char* kScanningText = "Scanning...";
+constexpr const char* kNoAnswerText =
+    "No module has answered. Check the cable and the adapter, and that no firewall blocks UDP port 3250.";
+constexpr const char* kHostNameHeading = "Host name";
+constexpr const char* kCopyText = "Copy";
+constexpr const char* kExportListText = "Export list...";
+constexpr char kCopySeparator = '\t';
+// Keeps the placeholder off the list's edges so that it wraps before them.
+constexpr int kPlaceholderMargin = 8;
+
+QString RecordHostName(const QORT_ModuleScanResponseType& record)
+{
+    if (record.HostNameValid == 0) {
+        return QString::fromLatin1(devicelist::kNotAvailableText);
+    }
+    // Shown like every other module text: one character per byte, up to the
+    // NUL, never past the field.
+    return QString::fromLatin1(record.HostName, static_cast<qsizetype>(strnlen(record.HostName, QORT_TEXT_FIELD_SIZE)));
+}
 
 } // namespace
 
@@ -35,17 +63,21 @@ CDeviceListCtrl::CDeviceListCtrl(QWidget* parent)
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setFocusPolicy(Qt::StrongFocus);
     connect(m_header, &QHeaderView::sectionClicked, this, &CDeviceListCtrl::OnColumnClick);
+    m_scanningTimer.setSingleShot(true);
+    m_scanningTimer.setInterval(kScanningTextMs);
+    connect(&m_scanningTimer, &QTimer::timeout, viewport(), qOverload<>(&QWidget::update));
 }
 
 CDeviceListCtrl::~CDeviceListCtrl() = default;
 
-bool CDeviceListCtrl::InitColumns(std::string_view spec)
+bool CDeviceListCtrl::InitColumns(std::string_view spec, int fontBaseUnitX)
 {
     const int first = m_model->Table().ColumnCount();
     const std::vector<devicelist::ColumnSpec> columns = m_model->InitColumns(spec);
     for (std::size_t i = 0; i < columns.size(); ++i) {
         // A negative width from the spec text means no visible column, not an error.
-        m_header->resizeSection(first + static_cast<int>(i), std::max(0, columns[i].width));
+        const int width = devicelist::ScaleColumnWidth(columns[i].width, fontBaseUnitX);
+        m_header->resizeSection(first + static_cast<int>(i), std::max(0, width));
     }
     return true;
 }
@@ -153,4 +185,92 @@ void CDeviceListCtrl::mouseDoubleClickEvent(QMouseEvent* event)
 void CDeviceListCtrl::OnRowDoubleClicked(int row)
 {
     emit RowDoubleClicked(row);
+}
+
+void CDeviceListCtrl::BeginScan()
+{
+    m_scanningTimer.start();
+    viewport()->update();
+}
+
+QString CDeviceListCtrl::PlaceholderText() const
+{
+    if (GetItemCount() > 0) {
+        return {};
+    }
+    return QString::fromLatin1(m_scanningTimer.isActive() ? kScanningText : kNoAnswerText);
+}
+
+void CDeviceListCtrl::paintEvent(QPaintEvent* event)
+{
+    QTreeView::paintEvent(event);
+    const QString text = PlaceholderText();
+    if (text.isEmpty()) {
+        return;
+    }
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::Disabled, QPalette::Text));
+    const QRect area = viewport()->rect().adjusted(kPlaceholderMargin, 0, -kPlaceholderMargin, 0);
+    painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, text);
+}
+
+QString CDeviceListCtrl::SelectedRowText() const
+{
+    const int row = GetFirstSelectedRow();
+    if (row < 0) {
+        return {};
+    }
+    QStringList texts;
+    for (int column = 0; column < m_model->columnCount(); ++column) {
+        texts << GetItemText(row, column);
+    }
+    return texts.join(QLatin1Char(kCopySeparator));
+}
+
+void CDeviceListCtrl::CopySelectedRow()
+{
+    const QString text = SelectedRowText();
+    if (!text.isEmpty()) {
+        QGuiApplication::clipboard()->setText(text);
+    }
+}
+
+std::string CDeviceListCtrl::ExportCsv() const
+{
+    std::vector<std::string> fields;
+    for (int column = 0; column < m_model->columnCount(); ++column) {
+        fields.push_back(m_model->headerData(column, Qt::Horizontal).toString().toStdString());
+    }
+    fields.emplace_back(kHostNameHeading);
+    std::string csv = devicelist::CsvRecord(fields);
+    for (int row = 0; row < GetItemCount(); ++row) {
+        fields.clear();
+        for (int column = 0; column < m_model->columnCount(); ++column) {
+            fields.push_back(GetItemText(row, column).toStdString());
+        }
+        const std::optional<devicelist::MacAddress> mac = GetRowMac(row);
+        const std::optional<QORT_ModuleScanResponseType> module = mac ? FindModule(*mac) : std::nullopt;
+        fields.push_back(module ? RecordHostName(*module).toStdString() : std::string());
+        csv += devicelist::CsvRecord(fields);
+    }
+    return csv;
+}
+
+void CDeviceListCtrl::AddContextActions(QMenu& menu)
+{
+    QAction* copy = menu.addAction(QString::fromLatin1(kCopyText), this, &CDeviceListCtrl::CopySelectedRow);
+    copy->setShortcut(QKeySequence::Copy);
+    copy->setEnabled(GetFirstSelectedRow() >= 0);
+    QAction* exportList =
+        menu.addAction(QString::fromLatin1(kExportListText), this, &CDeviceListCtrl::ExportListRequested);
+    exportList->setEnabled(GetItemCount() > 0);
+}
+
+void CDeviceListCtrl::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Copy)) {
+        CopySelectedRow();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
 }

@@ -2,15 +2,19 @@
 #define DEVICELIST_DEVICELISTCTRL_H
 
 #include <QString>
+#include <QTimer>
 #include <QTreeView>
 #include <optional>
+#include <string>
 #include <string_view>
 
+#include "devicelist/columnspec.h"
 #include "devicelist/devicelistmodel.h"
 #include "devicelist/macaddress.h"
 #include "protocol/qort.h"
 
 class CSortArrowHeaderCtrl;
+class QMenu;
 
 // The main window's list of modules: a report-style list, one row per module
 // that answered a scan and reported a MAC, single selection of whole rows,
@@ -28,9 +32,11 @@ public:
     explicit CDeviceListCtrl(QWidget* parent = nullptr);
     ~CDeviceListCtrl() override;
 
-    // Appends one column per "heading,width" pair of spec. Always true: a Qt
-    // model does not refuse columns.
-    bool InitColumns(std::string_view spec);
+    // Appends one column per "heading,width" pair of spec, each width scaled
+    // from the spec's font to one whose average character is fontBaseUnitX
+    // pixels wide (see ScaleColumnWidth). Always true: a Qt model does not
+    // refuse columns.
+    bool InitColumns(std::string_view spec, int fontBaseUnitX = devicelist::kColumnSpecFontBaseUnitX);
 
     // Stores a new scan reply and, when it carries a MAC, adds its row at its
     // sorted place. A reply whose MacId bytes are already stored is ignored,
@@ -63,13 +69,39 @@ public:
 
     CSortArrowHeaderCtrl* GetHeaderCtrl() const { return m_header; }
 
+    // A scan has just been sent: an empty list says "Scanning..." until
+    // kScanningTextMs have passed, then that no module has answered.
+    void BeginScan();
+    // The grey text in the middle of an empty list; empty while rows exist.
+    QString PlaceholderText() const;
+
+    // The selected row's texts joined by tabs; empty without a selection.
+    QString SelectedRowText() const;
+    // Puts SelectedRowText on the clipboard (also Ctrl+C); nothing without a
+    // selection.
+    void CopySelectedRow();
+    // Every row in the order shown, as UTF-8 CSV with a header row: the
+    // columns' texts, then each module's host name ("N/A" when it reported
+    // none), which the list has no column for.
+    std::string ExportCsv() const;
+
+    // The list's entries of a context menu: "Copy" (enabled with a
+    // selection) and "Export list..." (enabled with rows), which emits
+    // ExportListRequested; the owner asks for the file.
+    void AddContextActions(QMenu& menu);
+
+    static constexpr int kScanningTextMs = 2000;
+
 signals:
     // A double-click on a row (anywhere across its width); the configure flow
     // starts from here.
     void RowDoubleClicked(int row);
+    void ExportListRequested();
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     // The hook for a double-clicked row; by default emits RowDoubleClicked.
     virtual void OnRowDoubleClicked(int row);
 
@@ -78,6 +110,7 @@ private:
 
     devicelist::DeviceListModel* m_model;
     CSortArrowHeaderCtrl* m_header;
+    QTimer m_scanningTimer; // runs while the "Scanning..." text applies
 };
 
 #endif
