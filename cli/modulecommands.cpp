@@ -64,6 +64,21 @@ std::optional<QORT_ModuleScanResponseType> FindModule(
     return found;
 }
 
+// What configure and wink do first: load and start the library, then scan
+// for the module. kExitOk with the module's first reply in found, else the
+// exit status (the reason already said on standard error).
+int ConnectAndFind(Connection& connection, const devicelist::MacAddress& mac, std::chrono::milliseconds wait,
+    QORT_ModuleScanResponseType& found)
+{
+    if (!Connect(connection))
+        return kExitFailed;
+    const std::optional<QORT_ModuleScanResponseType> reply = FindModule(*connection.session, mac, wait);
+    if (!reply)
+        return kExitNoAnswer;
+    found = *reply;
+    return kExitOk;
+}
+
 // Sets an address the module reported; one it did not report is locked in
 // the window's dialog, and so it is here.
 bool ApplyAddress(const char* option, const std::optional<std::uint32_t>& given, std::uint8_t valid,
@@ -189,18 +204,16 @@ int RunConfigure(const ConfigureOptions& options)
 {
     const std::string macText = devicelist::FormatMac(options.mac);
     Connection connection;
-    if (!Connect(connection))
-        return kExitFailed;
-    const std::optional<QORT_ModuleScanResponseType> found = FindModule(*connection.session, options.mac, options.wait);
-    if (!found)
-        return kExitNoAnswer;
+    QORT_ModuleScanResponseType found{};
+    if (const int status = ConnectAndFind(connection, options.mac, options.wait, found); status != kExitOk)
+        return status;
 
     EthernetConfigFields fields;
-    devicelist::PrefillConfigFields(*found, fields);
+    devicelist::PrefillConfigFields(found, fields);
     if (!ApplyOptions(options, macText, fields) || !PassesDialogChecks(fields) || !ReadPasswords(options, fields))
         return kExitUsage;
 
-    const QORT_ConfigureRequestType request = devicelist::BuildConfigureRequest(*found, fields);
+    const QORT_ConfigureRequestType request = devicelist::BuildConfigureRequest(found, fields);
     switch (connection.session->configure(request, options.wait)) {
     case QortSession::ConfigureAnswer::kReconfigured:
         std::printf("Reconfigured: %s\n", macText.c_str());
@@ -218,12 +231,10 @@ int RunConfigure(const ConfigureOptions& options)
 int RunWink(const WinkOptions& options)
 {
     Connection connection;
-    if (!Connect(connection))
-        return kExitFailed;
-    const std::optional<QORT_ModuleScanResponseType> found = FindModule(*connection.session, options.mac, options.wait);
-    if (!found)
-        return kExitNoAnswer;
-    if (!SupportsWink(*found)) {
+    QORT_ModuleScanResponseType found{};
+    if (const int status = ConnectAndFind(connection, options.mac, options.wait, found); status != kExitOk)
+        return status;
+    if (!SupportsWink(found)) {
         Complain(kNoWinkText);
         return kExitNoWink;
     }
