@@ -2,6 +2,7 @@
 
 #include "platform/networkadapters.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 #include <system_error>
@@ -234,7 +235,7 @@ void Engine::receiveLoop() noexcept
         }
         // Only after a pass that emptied the socket: one that ended on its
         // budget left datagrams waiting, to be read without delay.
-        if (woke == UdpSocket::WaitResult::Readable && lastPassDrained && Clock::now() - lastDatagramAt_ < kBurstGap)
+        if (woke == UdpSocket::WaitResult::Readable && lastPassDrained && inBurst(Clock::now()))
             std::this_thread::sleep_for(kBurstCoalesce);
         Lock lock = lockBounded();
         if (!lock.owns_lock())
@@ -276,6 +277,7 @@ Engine::PassEnd Engine::receivePass() noexcept
         noteDrops(batch_.dropCount());
         handleBatch();
         lastDatagramAt_ = Clock::now();
+        noteRead(batch_.count(), lastDatagramAt_);
         handled += batch_.count();
         // A batch that did not fill up emptied the socket: asking again
         // would cost a system call per wake-up for nothing.
@@ -285,6 +287,22 @@ Engine::PassEnd Engine::receivePass() noexcept
             return PassEnd::BudgetUsed;
     }
     return PassEnd::Drained;
+}
+
+// A batch's datagrams count as read at the same moment; more than the
+// ring holds would only overwrite each other.
+void Engine::noteRead(std::size_t datagrams, Clock::time_point at) noexcept
+{
+    for (std::size_t i = 0; i < std::min(datagrams, kBurstDatagrams); ++i) {
+        recentReads_[nextRecentRead_] = at;
+        nextRecentRead_ = (nextRecentRead_ + 1) % kBurstDatagrams;
+    }
+}
+
+// The oldest of the last kBurstDatagrams reads is recent: a burst is on.
+bool Engine::inBurst(Clock::time_point now) const noexcept
+{
+    return now - recentReads_[nextRecentRead_] < kBurstWindow;
 }
 
 void Engine::handleBatch() noexcept

@@ -49,12 +49,21 @@ public:
     static constexpr std::size_t kMaxDatagramsPerPass = 256;
     static constexpr std::chrono::milliseconds kPassTimeBudget{2};
     static constexpr std::chrono::milliseconds kYieldBound{2};
-    // While replies keep coming (the last one less than kBurstGap ago) the
-    // thread lets kBurstCoalesce pass before it reads, so that a burst is
-    // read in batches rather than with one wake-up per datagram, whose
-    // fixed cost on a busy machine let the socket overflow. A reply that
-    // comes alone is read at once.
-    static constexpr std::chrono::microseconds kBurstGap{1000};
+    // During a burst (at least kBurstDatagrams read within the last
+    // kBurstWindow) the thread lets kBurstCoalesce pass before it reads, so
+    // that the burst is read in batches rather than with one wake-up per
+    // datagram, whose fixed cost on a busy machine let an ordinary user's
+    // socket (rmem_max) overflow. The burst is recognised by its rate, not
+    // by one short gap: replies that come alone or in twos and threes, even
+    // close together (modules answering a scan with some delay), are read
+    // at once, and a reply never waits kBurstCoalesce for want of company.
+    // Only the first kBurstDatagrams - 1 datagrams of a burst cost a wake-up
+    // each, a few tens of microseconds against a buffer that holds some
+    // hundreds of replies. 4 in 1 ms is some 40 times the rate of 100
+    // modules answering spread over a second, and a fraction of any burst
+    // that could fill a buffer.
+    static constexpr std::size_t kBurstDatagrams = 4;
+    static constexpr std::chrono::microseconds kBurstWindow{1000};
     static constexpr std::chrono::microseconds kBurstCoalesce{250};
 
     // Queue limits. When a queue is full its oldest entry is dropped for
@@ -138,6 +147,8 @@ private:
     std::chrono::milliseconds waitTimeout() const noexcept;
     PassEnd receivePass() noexcept;
     void handleBatch() noexcept;
+    void noteRead(std::size_t datagrams, Clock::time_point at) noexcept;
+    bool inBurst(Clock::time_point now) const noexcept;
     void handleReply(char* data, std::size_t length) noexcept;
     void queueResponse(std::string_view text) noexcept;
     void queueInvalidPassword(std::string_view text) noexcept;
@@ -167,9 +178,13 @@ private:
     bool repeatAllowed_ = false;
 
     // Touched by the receive thread only: when a loss called for a repeat,
-    // and when the last datagram arrived.
+    // when the last datagram was read, and when each of the last
+    // kBurstDatagrams was read (a ring; the next slot to write holds the
+    // oldest).
     std::optional<Clock::time_point> repeatDueSince_;
     Clock::time_point lastDatagramAt_{};
+    std::array<Clock::time_point, kBurstDatagrams> recentReads_{};
+    std::size_t nextRecentRead_ = 0;
 };
 
 } // namespace qort
