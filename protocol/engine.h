@@ -49,19 +49,19 @@ public:
     static constexpr std::size_t kMaxDatagramsPerPass = 256;
     static constexpr std::chrono::milliseconds kPassTimeBudget{2};
     static constexpr std::chrono::milliseconds kYieldBound{2};
-    // During a burst (at least kBurstDatagrams read within the last
-    // kBurstWindow) the thread lets kBurstCoalesce pass before it reads, so
-    // that the burst is read in batches rather than with one wake-up per
-    // datagram, whose fixed cost on a busy machine let an ordinary user's
-    // socket (rmem_max) overflow. The burst is recognised by its rate, not
-    // by one short gap: replies that come alone or in twos and threes, even
-    // close together (modules answering a scan with some delay), are read
-    // at once, and a reply never waits kBurstCoalesce for want of company.
-    // Only the first kBurstDatagrams - 1 datagrams of a burst cost a wake-up
-    // each, a few tens of microseconds against a buffer that holds some
-    // hundreds of replies. 4 in 1 ms is some 40 times the rate of 100
-    // modules answering spread over a second, and a fraction of any burst
-    // that could fill a buffer.
+    // While a burst is on, the thread lets kBurstCoalesce pass before it
+    // reads, so that the burst is read in batches rather than with one
+    // wake-up per datagram: that fixed cost, on a busy machine, let the
+    // socket of an ordinary user (capped at rmem_max) overflow, and a
+    // shorter wait (100 us) still lost replies. A burst is recognised by its
+    // rate, at least kBurstDatagrams read within the last kBurstWindow, not
+    // by one short gap: modules that answer spread out (100 within a
+    // second) often follow one another within a millisecond, and each such
+    // reply would wait the whole kBurstCoalesce; replies that come alone or
+    // two or three together are read at once. Four within a millisecond is
+    // some forty times that rate, and a small fraction of a burst that can
+    // fill the buffer (tens of replies per millisecond); only the first few
+    // datagrams of a burst cost a wake-up each.
     static constexpr std::size_t kBurstDatagrams = 4;
     static constexpr std::chrono::microseconds kBurstWindow{1000};
     static constexpr std::chrono::microseconds kBurstCoalesce{250};
