@@ -429,7 +429,7 @@ std::string RunShell(const std::string& command)
 }
 
 // busybox udhcpc in the modules namespace, with the module's MAC on its
-// veth end: 3 DISCOVERs one second apart, then it gives up (-n).
+// veth end: DISCOVERs one second apart, then it gives up (-n).
 TEST(DhcpServerUdhcpc, RealClientGetsTheFixedAddressOnlyForSupportedMacs)
 {
     ASSERT_TRUE(InIsolatedNetwork()) << "run through scripts/isolated-net";
@@ -463,8 +463,11 @@ TEST(DhcpServerUdhcpc, RealClientGetsTheFixedAddressOnlyForSupportedMacs)
         }
         if (c.restarts < 0)
             control->Stop();
-        const std::string client = RunShell("ip netns exec '" + ns
-            + "' timeout 30 busybox udhcpc -f -q -n -t 3 -T 1 -i '" + dev + "' -s '" + script + "'");
+        // A lease comes at once; a refusal is only seen when every try has
+        // waited its second, so refusals get one try.
+        const char* tries = std::string(c.client).find("LEASE") == 0 ? "3" : "1";
+        const std::string client = RunShell("ip netns exec '" + ns + "' timeout 30 busybox udhcpc -f -q -n -t " + tries
+            + " -T 1 -i '" + dev + "' -s '" + script + "'");
         control->Stop();
         EXPECT_NE(client.find(c.client), std::string::npos) << c.mac << ": " << client;
         EXPECT_EQ(client.find("LEASE") != std::string::npos, std::string(c.client).find("LEASE") == 0) << client;

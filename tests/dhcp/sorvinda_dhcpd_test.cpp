@@ -1,13 +1,12 @@
 // The recovery server of the command line, run as a child process in the
 // isolated namespace under both its names (sorvinda-dhcpd, and sorvinda
-// dhcp-server): serves until SIGINT/SIGTERM, prints and files its trace,
-// and reports a port it cannot bind.
+// dhcp-server): serves until SIGINT/SIGTERM and prints and files its trace.
+// Its arguments and a port it cannot bind are rows of tests/cli.
 
 #include "tests/dhcp/dhcpclientsocket.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -140,36 +139,5 @@ TEST_F(SorvindaDhcpdTest, SigintEndsItCleanly)
     EXPECT_EQ(ExitStatus(), 0);
     EXPECT_TRUE(StderrShows("stopped (SIGINT)"));
 }
-
-TEST_F(SorvindaDhcpdTest, HeldPortIsReportedAsInitFailure)
-{
-    platform::UdpSocket holder;
-    ASSERT_TRUE(holder.open() && holder.bind(CDhcpServer::kServerPort));
-    Spawn({});
-    EXPECT_EQ(ExitStatus(), 1);
-    EXPECT_TRUE(StderrShows("DHCP server init failed"));
-    EXPECT_TRUE(StderrShows("another DHCP server"));
-}
-
-struct UsageCase {
-    const char* name;
-    std::vector<std::string> args;
-};
-
-class SorvindaDhcpdUsageTest : public SorvindaDhcpdTest, public ::testing::WithParamInterface<UsageCase> { };
-
-TEST_P(SorvindaDhcpdUsageTest, WrongArgumentsGiveOneLineAndStatus2)
-{
-    Spawn(GetParam().args);
-    EXPECT_EQ(ExitStatus(), 2);
-    const std::string error = ReadFile(dir / "err");
-    EXPECT_EQ(error.rfind("sorvinda: ", 0), 0u) << error;
-    EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
-}
-
-INSTANTIATE_TEST_SUITE_P(Arguments, SorvindaDhcpdUsageTest,
-    ::testing::Values(UsageCase{"UnknownOption", {"--bogus"}}, UsageCase{"LogWithoutFile", {"--log"}},
-        UsageCase{"LogWithEmptyFile", {"--log", ""}}, UsageCase{"ExtraArgument", {"--log", "a", "b"}}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace

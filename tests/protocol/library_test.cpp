@@ -163,14 +163,18 @@ TEST_F(LibraryTest, OperationsGiveUpWhenTheLockStaysTaken)
     std::uint8_t mac[QORT_MAC_SIZE] = {};
     {
         LockHolder holder(modules);
-        EXPECT_EQ(QORT_SendModuleScan(), 0);
-        EXPECT_EQ(QORT_GetResponse(&response), 0);
-        EXPECT_EQ(response.HostNameValid, 0x5A) << "the record was written without the lock";
-        EXPECT_EQ(QORT_GetInvPswdMacId(mac), 0);
-        QORT_RemoveFirstInvPswdMacId();
+        // Each operation waits out kLockTimeout on a thread of its own, so
+        // they give up together instead of one after another.
         const QORT_ConfigureRequestType request = emptyRequest("02-00-00-12-34-56");
-        QORT_SendWink(&request);
-        QORT_SendConfigure(&request);
+        auto scan = std::async(std::launch::async, QORT_SendModuleScan);
+        auto get = std::async(std::launch::async, [&] { return QORT_GetResponse(&response); });
+        auto peek = std::async(std::launch::async, [&] { return QORT_GetInvPswdMacId(mac); });
+        std::thread others[] = {std::thread(QORT_RemoveFirstInvPswdMacId), std::thread(QORT_SendWink, &request),
+            std::thread(QORT_SendConfigure, &request)};
+        EXPECT_EQ(std::vector<int>({scan.get(), get.get(), peek.get()}), std::vector<int>({0, 0, 0}));
+        for (std::thread& other : others)
+            other.join();
+        EXPECT_EQ(response.HostNameValid, 0x5A) << "the record was written without the lock";
     }
     // Nothing was removed or sent while the lock was held: no echoes.
     EXPECT_EQ(sendMarkerAndTake(), (std::vector<std::string>{"holder", "marker"}));
