@@ -108,36 +108,41 @@ protected:
     pid_t pid = -1;
 };
 
-TEST_F(SorvindaDhcpdTest, ServesPrintsAndFilesTheTraceUntilSigterm)
+// Under each name and signal: serves, prints and files the trace, and ends
+// cleanly with the port free again.
+TEST_F(SorvindaDhcpdTest, ServesPrintsAndFilesTheTraceUntilASignal)
 {
+    const struct {
+        std::vector<std::string> command;
+        int signal;
+        const char* stopped;
+    } cases[] = {
+        {{"sorvinda-dhcpd"}, SIGTERM, "stopped (SIGTERM)"}, {{"sorvinda", "dhcp-server"}, SIGINT, "stopped (SIGINT)"}};
     DhcpClientSocket client;
     ASSERT_TRUE(client.Open());
     const fs::path log = dir / "dhcp.log";
-    Spawn({"--log", log.string()});
-    ASSERT_TRUE(StderrShows("serving")) << ReadFile(dir / "err");
-
-    ASSERT_TRUE(client.SendToServer(MakeRequest(kSupportedMac, CDhcpMessage::kDhcpRequest, Address{192, 168, 0, 5})));
-    const auto reply = client.Receive();
-    ASSERT_TRUE(reply.has_value());
-    EXPECT_EQ((*reply)[242], CDhcpMessage::kDhcpNak);
-
-    ASSERT_EQ(::kill(pid, SIGTERM), 0);
-    EXPECT_EQ(ExitStatus(), 0);
-    const std::string trace = "[RECV] DHCP_REQUEST 192.168.0.5\n"
-                              "[SEND] DHCP_NAK (Correct IP should be 10.200.1.68)\n\n";
-    EXPECT_EQ(ReadFile(dir / "out"), trace);
-    EXPECT_EQ(ReadFile(log), trace);
-    EXPECT_TRUE(ServerPortIsFree());
-}
-
-TEST_F(SorvindaDhcpdTest, SigintEndsItCleanly)
-{
-    program = program.parent_path() / "sorvinda";
-    Spawn({"dhcp-server"});
-    ASSERT_TRUE(StderrShows("serving"));
-    ASSERT_EQ(::kill(pid, SIGINT), 0);
-    EXPECT_EQ(ExitStatus(), 0);
-    EXPECT_TRUE(StderrShows("stopped (SIGINT)"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stopped);
+        fs::remove(log);
+        program = program.parent_path() / c.command[0];
+        std::vector<std::string> args(c.command.begin() + 1, c.command.end());
+        args.insert(args.end(), {"--log", log.string()});
+        Spawn(args);
+        ASSERT_TRUE(StderrShows("serving")) << ReadFile(dir / "err");
+        ASSERT_TRUE(
+            client.SendToServer(MakeRequest(kSupportedMac, CDhcpMessage::kDhcpRequest, Address{192, 168, 0, 5})));
+        const auto reply = client.Receive();
+        ASSERT_TRUE(reply.has_value());
+        EXPECT_EQ((*reply)[242], CDhcpMessage::kDhcpNak);
+        ASSERT_EQ(::kill(pid, c.signal), 0);
+        EXPECT_EQ(ExitStatus(), 0);
+        EXPECT_TRUE(StderrShows(c.stopped)) << ReadFile(dir / "err");
+        const std::string trace = "[RECV] DHCP_REQUEST 192.168.0.5\n"
+                                  "[SEND] DHCP_NAK (Correct IP should be 10.200.1.68)\n\n";
+        EXPECT_EQ(ReadFile(dir / "out"), trace);
+        EXPECT_EQ(ReadFile(log), trace);
+        EXPECT_TRUE(ServerPortIsFree());
+    }
 }
 
 } // namespace

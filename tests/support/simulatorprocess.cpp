@@ -161,18 +161,9 @@ std::size_t SimulatorProcess::lineCount() const
 std::optional<std::string> SimulatorProcess::waitForLine(
     const LinePredicate& matches, std::chrono::milliseconds timeout, std::size_t from) const
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::unique_lock lock(mutex_);
-    std::size_t next = from;
-    for (;;) {
-        for (; next < lines_.size(); ++next)
-            if (matches(lines_[next]))
-                return lines_[next];
-        if (outputClosed_)
-            return std::nullopt;
-        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout && next == lines_.size())
-            return std::nullopt;
-    }
+    std::optional<std::string> found;
+    waitForLines([&](const std::string& line) { return matches(line) && (found = line, true); }, 1, timeout, from);
+    return found;
 }
 
 std::optional<std::string> SimulatorProcess::waitForLine(

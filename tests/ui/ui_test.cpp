@@ -124,23 +124,6 @@ TEST(TemplateDialog, EveryControlIsBuiltOnceAtItsTemplateRectangle)
     EXPECT_EQ(FindDialogTemplate(-1), nullptr);
 }
 
-TEST(TemplateDialog, KnownPixelRectanglesInTheTemplateFont)
-{
-    const struct {
-        int dialog, control;
-        QRect pixels;
-    } rows[] = {{IDD_SORVINDACONFIG_DIALOG, IDC_SCAN, {543, 268, 88, 23}},
-        {IDD_SORVINDACONFIG_DIALOG, IDC_DEVICE_LIST, {12, 11, 723, 250}},
-        {IDD_ETHERNET_CONFIG, IDC_IPADDRESS, {124, 24, 175, 24}},
-        {IDD_ADVANCED_SETTINGS, IDC_ENABLE_DHCP_SERVER, {18, 81, 289, 16}},
-        {IDD_ABOUTBOX, IDC_VERSION, {70, 16, 208, 13}}};
-    for (const auto& r : rows) {
-        TemplateDialog dialog(r.dialog);
-        ASSERT_NE(dialog.GetDlgItem(r.control), nullptr);
-        EXPECT_EQ(dialog.GetDlgItem(r.control)->geometry(), r.pixels) << r.dialog << "/" << r.control;
-    }
-}
-
 TEST(TemplateDialog, ControlKindsStatesCaptionsAndIcons)
 {
     TemplateDialog main(IDD_SORVINDACONFIG_DIALOG);
@@ -148,7 +131,6 @@ TEST(TemplateDialog, ControlKindsStatesCaptionsAndIcons)
     EXPECT_EQ(main.GetDlgItemAs<QTreeWidget>(IDC_DEVICE_LIST)->selectionMode(), QAbstractItemView::SingleSelection);
     EXPECT_TRUE(main.GetDlgItem(IDC_FILE)->isHidden());
     EXPECT_FALSE(main.GetDlgItem(IDC_FILE)->isEnabled());
-    EXPECT_EQ(main.windowTitle(), QStringLiteral("Sorvinda Config v1.3.1"));
     EXPECT_TRUE(main.windowFlags() & Qt::WindowMinimizeButtonHint);
     EXPECT_TRUE(main.windowFlags() & Qt::WindowMaximizeButtonHint);
     EXPECT_NE(main.minimumSize(), main.maximumSize()); // sizing border
