@@ -142,22 +142,6 @@ TEST_F(IntegrationTest, TheScanRequestIsTwelveBytesBroadcastFromPort3250)
     EXPECT_EQ(datagram->port, 3250);
 }
 
-TEST_F(IntegrationTest, VariedModulesAreReadFieldByField)
-{
-    start(testsupport::moduleArgs({"mac=00-30-11-00-01-01,protocol=1.9,fb=PROFINET IO,version=1.20.300,ip=10.1.2.3,"
-                                   "sn=255.0.0.0,gw=10.0.0.1,-hn,-dns1,-dns2",
-        "mac=00-30-11-00-01-02,dhcp=on,password=secret,hn=line-2,dns1=10.0.0.53,dns2=10.0.0.54"}));
-    const auto responses = scan(2);
-    ASSERT_EQ(responses.size(), 2u);
-    EXPECT_EQ(describe(responses[0]),
-        "pv=1.9 fb=PROFINET IO mv=1.20.300 mac=00-30-11-00-01-01 ip=10.1.2.3 "
-        "sn=255.0.0.0 gw=10.0.0.1 dhcp=0 pswd=0");
-    EXPECT_EQ(describe(responses[1]),
-        "pv=1.10 fb=Modbus TCP mv=2.1.7 mac=00-30-11-00-01-02 ip=192.168.0.10 "
-        "sn=255.255.255.0 gw=0.0.0.0 dhcp=1 pswd=1 hn=line-2 dns1=10.0.0.53 "
-        "dns2=10.0.0.54");
-}
-
 // The exact bytes on the wire, and what the module makes of them.
 TEST_F(IntegrationTest, ConfigureAndWinkReachTheModule)
 {

@@ -2,15 +2,13 @@
 // the default route over the first only (isolated-net run --networks 2):
 // requests must reach both networks, DHCP replies only the asking one.
 #include "dhcp/dhcpservercontrol.h"
-#include "platform/udpsocket.h"
+#include "tests/dhcp/dhcpclientsocket.h"
 #include "tests/integration/qortsession.h"
 #include "tests/support/simulatorprocess.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <map>
 #include <sched.h>
@@ -30,12 +28,6 @@ const std::string kModuleB = "00-30-11-00-00-02"; // first network
 const std::string kModuleC = "00-30-11-00-00-03"; // second network
 // udhcpc: 3 DISCOVERs a second apart, then give up; quit once bound.
 constexpr const char* kClientCommand = "timeout 30 busybox udhcpc -f -q -n -t 3 -T 1";
-
-std::string env(const char* name)
-{
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
 
 std::vector<std::string> modules(std::initializer_list<std::string> macs)
 {
@@ -61,19 +53,6 @@ SimulatorProcess::LinePredicate startsWith(std::string prefix)
     return [prefix](const std::string& line) { return line.rfind(prefix, 0) == 0; };
 }
 
-std::string runShell(const std::string& command)
-{
-    std::string output;
-    std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return "popen failed";
-    std::array<char, 256> chunk{};
-    while (std::fgets(chunk.data(), static_cast<int>(chunk.size()), pipe) != nullptr)
-        output += chunk.data();
-    ::pclose(pipe);
-    return output;
-}
-
 // A DHCP client port opened inside the first modules namespace: it sees
 // every broadcast that reaches that network. (A socket stays in the
 // namespace it was made in; only the helper thread enters it.)
@@ -97,7 +76,7 @@ class TwoNetworksTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(env("SORVINDA_NETWORKS"), "2") << "run through scripts/isolated-net run --networks 2";
+        ASSERT_EQ(dhcptest::Env("SORVINDA_NETWORKS"), "2") << "run through scripts/isolated-net run --networks 2";
         ASSERT_TRUE(QortSession::startOnce());
         QortSession::reset();
     }
@@ -138,16 +117,17 @@ TEST_F(TwoNetworksTest, ConfigureAndWinkReachTheSecondNetwork)
 
 TEST_F(TwoNetworksTest, DhcpLeaseInTheSecondNetworkAndNothingInTheFirst)
 {
-    const std::string modules2 = env("SORVINDA_NETNS_MODULES2");
-    const std::string interface2 = env("SORVINDA_MODULES_IF2");
-    ASSERT_EQ(runShell("ip -n '" + modules2 + "' link set dev '" + interface2 + "' address 00:30:11:00:00:2a"), "");
-    platform::UdpSocket firstNetwork = clientPortInNamespace(env("SORVINDA_NETNS_MODULES"));
+    const std::string modules2 = dhcptest::Env("SORVINDA_NETNS_MODULES2");
+    const std::string interface2 = dhcptest::Env("SORVINDA_MODULES_IF2");
+    ASSERT_EQ(
+        dhcptest::RunShell("ip -n '" + modules2 + "' link set dev '" + interface2 + "' address 00:30:11:00:00:2a"), "");
+    platform::UdpSocket firstNetwork = clientPortInNamespace(dhcptest::Env("SORVINDA_NETNS_MODULES"));
     ASSERT_TRUE(firstNetwork.isOpen());
 
     DhcpServerControl server;
     ASSERT_TRUE(server.Start());
-    const std::string client = runShell("ip netns exec '" + modules2 + "' " + kClientCommand + " -i '" + interface2
-        + "' -s '" + env("SORVINDA_SOURCE_DIR") + "/tests/dhcp/udhcpc-lease.sh'");
+    const std::string client = dhcptest::RunShell("ip netns exec '" + modules2 + "' " + kClientCommand + " -i '"
+        + interface2 + "' -s '" + dhcptest::Env("SORVINDA_SOURCE_DIR") + "/tests/dhcp/udhcpc-lease.sh'");
     server.Stop();
     EXPECT_NE(client.find("LEASE 10.200.1.42 255.255.255.0"), std::string::npos) << client;
     std::array<char, CDhcpMessage::kWireBufferSize> leaked{};
