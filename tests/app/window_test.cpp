@@ -113,8 +113,8 @@ TEST_F(WindowTest, StartsTheLibraryThenScansAndShowsItsButtons)
         EXPECT_EQ(Button(b.id)->text(), QString(b.text));
         EXPECT_EQ(Button(b.id)->isVisible(), b.visible) << b.text;
     }
+    // The list the tests read is the one the user sees.
     EXPECT_EQ(window.GetDlgItem(IDC_DEVICE_LIST), static_cast<QWidget*>(window.DeviceList()));
-    EXPECT_EQ(window.DeviceList()->model()->columnCount(), 7);
     QTest::keyClick(&window, Qt::Key_Escape);
     QTest::keyClick(window.DeviceList(), Qt::Key_Escape);
     EXPECT_TRUE(window.isVisible()) << "Escape must not close the main window";

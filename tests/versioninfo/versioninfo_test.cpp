@@ -484,9 +484,6 @@ TEST(CVFXVersionInfo, ReadsFilesAndTheProgramsOwn)
         {longString, 0x0409,
             "1.1.0.5.7.8.9.10.|1.1.0.5|7.8.9.10|Company|Description|Internal|Copyright|"
             "long_string.exe|Product|012345678901|Trademarks|Private|Special"},
-        {testimage::fixture("long_string-pe32.exe").string(), 0x0409,
-            "1.1.0.5.7.8.9.10.|1.1.0.5|7.8.9.10|Company|"
-            "Description|Internal|Copyright|long_string.exe|Product|012345678901|Trademarks|Private|Special"},
         {"  " + longString + "\t", 0x0409,
             "1.1.0.5.7.8.9.10.|1.1.0.5|7.8.9.10|Company|Description|Internal|"
             "Copyright|long_string.exe|Product|012345678901|Trademarks|Private|Special"},
