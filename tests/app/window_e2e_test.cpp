@@ -154,15 +154,26 @@ TEST_F(WindowE2eTest, TheListShowsEachModuleOnceAndScanRefillsIt)
     EXPECT_EQ(g_scans, 2);
 }
 
-// The refusal of an older module is the window's own decision (window_test).
+// Wink goes to the selected module only; nothing selected does nothing,
+// and a module older than protocol 1.10 is refused with a box.
 TEST_F(WindowE2eTest, WinkMakesTheSelectedModuleWink)
 {
     ASSERT_TRUE(Open(testsupport::moduleArgs({kPlain, kOld}), 2));
-    Select("00-30-11-00-00-21");
     const std::size_t from = simulator->lineCount();
     Click(IDC_WINK);
-    EXPECT_TRUE(Logged("^wink 00-30-11-00-00-21", from));
-    EXPECT_EQ(boxes.Count(), 0);
+    Select("00-30-11-00-00-22");
+    Click(IDC_WINK);
+    ASSERT_EQ(boxes.Count(), 1);
+    EXPECT_EQ(boxes.Records()[0].text, QStringLiteral("Device does not support wink."));
+    EXPECT_EQ(boxes.Records()[0].caption, QStringLiteral("SorvindaConfig"));
+    EXPECT_EQ(boxes.Records()[0].Icon(), 0u);
+    Select("00-30-11-00-00-21");
+    Click(IDC_WINK);
+    Click(IDC_SCAN); // logged after anything the clicks before it sent
+    EXPECT_TRUE(Logged("^recv .*Module Scan", from));
+    EXPECT_EQ(simulator->linesMatching([](const std::string& l) { return l.rfind("wink ", 0) == 0; }, from),
+        std::vector<std::string>{"wink 00-30-11-00-00-21"});
+    EXPECT_EQ(boxes.Count(), 1);
 }
 
 TEST_F(WindowE2eTest, AWrongPasswordIsReportedOnceAndTheRightOneReconfigures)
