@@ -3,6 +3,7 @@
 // (no libqort here) in the isolated network, as tests see it through
 // SimulatorProcess.
 #include "platform/textescape.h"
+#include "platform/udpsocket.h"
 #include "tests/support/isolatednetwork.h"
 #include "tests/support/simulatorprocess.h"
 #include "tests/support/waituntil.h"
@@ -16,7 +17,6 @@
 #include <arpa/inet.h>
 #include <fstream>
 #include <set>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace modulesim {
@@ -205,19 +205,11 @@ class ToolSocket {
 public:
     ToolSocket()
     {
-        const int on = 1;
-        const timeval receiveTimeout{0, 200000};
-        ::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &receiveTimeout, sizeof receiveTimeout);
-        sockaddr_in local{AF_INET, htons(3250), {}, {}};
-        bound_ = ::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
+        bound_ = socket_.open() && socket_.enableBroadcast() && socket_.bind(3250) && socket_.setNonBlocking();
     }
-    ~ToolSocket() { ::close(fd_); }
     bool broadcast(const std::string& bytes)
     {
-        sockaddr_in target{AF_INET, htons(3250), {htonl(INADDR_BROADCAST)}, {}};
-        return ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&target), sizeof target)
-            == static_cast<ssize_t>(bytes.size());
+        return socket_.sendTo(platform::UdpSocket::kLimitedBroadcastAddress, 3250, bytes.data(), bytes.size());
     }
     // The next datagram that is not one of our own broadcasts coming back.
     std::string receiveReply(const std::string& ownAddress)
@@ -226,15 +218,12 @@ public:
         std::string reply = "<none>";
         testsupport::waitUntil(
             [&] {
-                sockaddr_in source{};
-                socklen_t length = sizeof source;
-                const ssize_t got =
-                    ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&source), &length);
-                char text[INET_ADDRSTRLEN] = "";
-                ::inet_ntop(AF_INET, &source.sin_addr, text, sizeof text);
-                if (got >= 0 && ownAddress != text)
-                    reply = buffer.substr(0, static_cast<std::size_t>(got));
-                return got >= 0 && ownAddress != text;
+                const auto got = socket_.receiveFrom(buffer.data(), buffer.size());
+                const in_addr source{htonl(got.senderAddress)};
+                if (got.status != platform::UdpSocket::ReceiveStatus::Received || ownAddress == ::inet_ntoa(source))
+                    return false;
+                reply = buffer.substr(0, got.length);
+                return true;
             },
             10s);
         return reply;
@@ -242,7 +231,7 @@ public:
     bool bound_ = false;
 
 private:
-    int fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    platform::UdpSocket socket_;
 };
 
 class SimulatorProgram : public ::testing::Test {
