@@ -2,7 +2,9 @@
 // the module simulator with the same module file (unless it needs none),
 // runs one program and checks its status, output formats and texts, and
 // what the simulator logged of its requests. The wire itself is the
-// library's tests' business.
+// library's tests' business. Then the recovery server (sorvinda
+// dhcp-server, or sorvinda-dhcpd) serving until a signal.
+#include "tests/dhcp/dhcpclientsocket.h"
 #include "tests/support/isolatednetwork.h"
 #include "tests/support/simulatorprocess.h"
 #include "tests/support/waituntil.h"
@@ -11,15 +13,15 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <arpa/inet.h>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
-#include <netinet/in.h>
 #include <regex>
+#include <spawn.h>
 #include <sstream>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -154,18 +156,6 @@ constexpr const char* kModulesJson = R"([
  "password": false, "hostname": "packer", "dns1": "0.0.0.0", "dns2": "0.0.0.0", "type": "Modbus TCP",
  "version": "2.01.7", "protocol": "1.10"}])";
 
-// Holds a UDP port, as another program would.
-struct PortHolder {
-    explicit PortHolder(std::uint16_t port)
-    {
-        const sockaddr_in local{AF_INET, htons(port), {}, {}};
-        bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
-    }
-    ~PortHolder() { ::close(fd); }
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    bool bound = false;
-};
-
 struct CliCase {
     const char* name;
     std::vector<std::string> simulator = {}; // empty: no simulator
@@ -181,7 +171,6 @@ struct CliCase {
 };
 
 const std::vector<std::string> kModules{"--file", "@MODULES@"};
-constexpr std::uint16_t kDhcpServerPort = 67;
 
 std::vector<std::string> Scan(std::vector<std::string> more)
 {
@@ -379,9 +368,9 @@ TEST_P(CliTest, Runs)
         simulator.emplace(args);
         ASSERT_TRUE(simulator->start()) << simulator->error();
     }
-    std::optional<PortHolder> holder;
+    platform::UdpSocket holder;
     if (c.holdDhcpPort) {
-        ASSERT_TRUE(holder.emplace(kDhcpServerPort).bound);
+        ASSERT_TRUE(holder.open() && holder.bind(CDhcpServer::kServerPort));
     }
 
     const Outcome run = RunProgram(c.command, c.env, scratch);
@@ -413,6 +402,71 @@ TEST_P(CliTest, Runs)
     const std::regex absent(c.noLogLine);
     for (const std::string& line : simulator->lines())
         EXPECT_FALSE(std::regex_match(line, absent)) << line;
+}
+
+// Starts bin/<command[0]> in the background, its output in `out` and `err`.
+pid_t Spawn(std::vector<std::string> command, const fs::path& out, const fs::path& err)
+{
+    command[0] = testsupport::binaryDirectory() + "/" + command[0];
+    std::vector<char*> argv;
+    for (std::string& word : command)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&files, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&files);
+    return pid;
+}
+
+// The recovery server under both its names serves until SIGTERM or SIGINT,
+// prints and files its trace, ends with status 0 and frees the port.
+TEST(CliDhcpServer, ServesPrintsAndFilesTheTraceUntilASignal)
+{
+    testsupport::requireIsolatedNetwork();
+    const struct {
+        std::vector<std::string> command;
+        int signal;
+        const char* stopped;
+    } cases[] = {
+        {{"sorvinda-dhcpd"}, SIGTERM, "stopped (SIGTERM)"}, {{"sorvinda", "dhcp-server"}, SIGINT, "stopped (SIGINT)"}};
+    const std::string trace = "[RECV] DHCP_REQUEST 192.168.0.5\n"
+                              "[SEND] DHCP_NAK (Correct IP should be 10.200.1.68)\n\n";
+    dhcptest::DhcpClientSocket client;
+    ASSERT_TRUE(client.Open());
+    testimage::ScratchDirectory scratch;
+    const fs::path log = scratch.path() / "dhcp.log", out = scratch.path() / "out", err = scratch.path() / "err";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stopped);
+        fs::remove(log);
+        std::vector<std::string> command = c.command;
+        command.insert(command.end(), {"--log", log.string()});
+        const pid_t pid = Spawn(command, out, err);
+        ASSERT_GT(pid, 0) << c.command[0];
+        EXPECT_TRUE(testsupport::waitUntil([&] { return ReadText(err).find("serving") != std::string::npos; },
+            std::chrono::duration_cast<std::chrono::milliseconds>(kLogWait)))
+            << ReadText(err);
+        EXPECT_TRUE(client.SendToServer(dhcptest::MakeRequest(
+            dhcptest::kSupportedMac, CDhcpMessage::kDhcpRequest, dhcptest::Address{192, 168, 0, 5})));
+        const auto reply = client.Receive();
+        EXPECT_TRUE(reply.has_value() && (*reply)[242] == CDhcpMessage::kDhcpNak);
+        ::kill(pid, c.signal);
+        int status = 0;
+        if (!testsupport::waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; },
+                std::chrono::duration_cast<std::chrono::milliseconds>(kLogWait))) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_NE(ReadText(err).find(c.stopped), std::string::npos) << ReadText(err);
+        EXPECT_EQ(ReadText(out), trace);
+        EXPECT_EQ(ReadText(log), trace);
+        EXPECT_TRUE(dhcptest::ServerPortIsFree());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
