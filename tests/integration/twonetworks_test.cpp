@@ -37,14 +37,10 @@ std::vector<std::string> modules(std::initializer_list<std::string> macs)
     return arguments;
 }
 
-std::size_t scansReceived(const SimulatorProcess& simulator)
+bool isScanReceived(const std::string& line)
 {
-    return simulator
-        .linesMatching([](const std::string& line) {
-            const auto datagram = testsupport::parseDatagramLine(line);
-            return datagram && datagram->direction == "recv" && datagram->bytes.rfind("Module Scan", 0) == 0;
-        })
-        .size();
+    const auto datagram = testsupport::parseDatagramLine(line);
+    return datagram && datagram->direction == "recv" && datagram->bytes.rfind("Module Scan", 0) == 0;
 }
 
 // A simulator log line that begins with `prefix`.
@@ -95,8 +91,12 @@ TEST_F(TwoNetworksTest, OneScanReachesBothNetworksOnce)
         ++repliesPerMac[macText(response.MacId)];
     EXPECT_EQ(repliesPerMac, (std::map<std::string, int>{{kModuleA, 2}, {kModuleB, 1}, {kModuleC, 1}}))
         << "module A answers in both networks; the list keeps its first reply";
-    EXPECT_EQ(scansReceived(first), 1u);
-    EXPECT_EQ(scansReceived(second), 1u);
+    // The simulator's log line may reach this process after its replies:
+    // wait for it, then count.
+    for (const SimulatorProcess* simulator : {&first, &second}) {
+        EXPECT_TRUE(simulator->waitForLines(isScanReceived, 1, kLineTimeout));
+        EXPECT_EQ(simulator->linesMatching(isScanReceived).size(), 1u);
+    }
 }
 
 TEST_F(TwoNetworksTest, ConfigureAndWinkReachTheSecondNetwork)
