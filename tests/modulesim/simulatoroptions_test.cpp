@@ -8,6 +8,8 @@
 namespace modulesim {
 namespace {
 
+using namespace std::string_literals;
+
 std::optional<SimulatorOptions> parse(std::vector<std::string> arguments, std::string& error)
 {
     arguments.insert(arguments.begin(), "sorvinda-modulesim");
@@ -17,39 +19,35 @@ std::optional<SimulatorOptions> parse(std::vector<std::string> arguments, std::s
     return SimulatorOptions::parse(static_cast<int>(argv.size()), argv.data(), error);
 }
 
-TEST(SimulatorOptions, DefaultsServeNothingOnTheProtocolPort)
+// Every option as parsed: MACs of the modules, then the other fields.
+std::string summary(const SimulatorOptions& o)
 {
-    std::string error;
-    const auto options = parse({}, error);
-    ASSERT_TRUE(options.has_value()) << error;
-    EXPECT_TRUE(options->modules.empty());
-    EXPECT_EQ(options->port, 3250);
-    EXPECT_FALSE(options->unicastReplies);
-    EXPECT_FALSE(options->isolatedByFlag);
+    std::string text;
+    for (const auto& module : o.modules)
+        text += module.mac().toString().substr(9) + ",";
+    for (const auto& raw : o.rawReplies)
+        text += "raw=" + raw + ",";
+    return text + "delay=" + std::to_string(o.delay.count()) + " jitter=" + std::to_string(o.jitter.count())
+        + " seed=" + (o.seed ? std::to_string(*o.seed) : "-") + " flags=" + std::to_string(o.burst)
+        + std::to_string(o.answerTwice) + std::to_string(o.unicastReplies) + std::to_string(o.isolatedByFlag)
+        + " port=" + std::to_string(o.port) + " exit=" + std::to_string(o.exitAfter);
 }
 
-TEST(SimulatorOptions, ReadsEveryOption)
+TEST(SimulatorOptions, ReadsEveryOptionAndDefaultsToNothingOnTheProtocolPort)
 {
-    std::string error;
-    const auto options = parse({"--module", "mac=00-30-11-AA-00-01", "--count", "3", "--delay", "5", "--jitter", "7",
-                                   "--seed", "42", "--burst", "--answer-twice", "--raw-reply", "a\\x00b",
-                                   "--unicast-replies", "--port", "4000", "--exit-after", "9", "--i-am-isolated"},
-        error);
-    ASSERT_TRUE(options.has_value()) << error;
-    ASSERT_EQ(options->modules.size(), 4u);
-    EXPECT_EQ(options->modules[0].mac().toString(), "00-30-11-AA-00-01");
-    EXPECT_EQ(options->modules[1].mac().toString(), "00-30-11-00-00-01");
-    EXPECT_EQ(options->delay.count(), 5);
-    EXPECT_EQ(options->jitter.count(), 7);
-    EXPECT_EQ(options->seed, 42u);
-    EXPECT_TRUE(options->burst);
-    EXPECT_TRUE(options->answerTwice);
-    ASSERT_EQ(options->rawReplies.size(), 1u);
-    EXPECT_EQ(options->rawReplies[0], std::string("a\0b", 3));
-    EXPECT_TRUE(options->unicastReplies);
-    EXPECT_EQ(options->port, 4000);
-    EXPECT_EQ(options->exitAfter, 9);
-    EXPECT_TRUE(options->isolatedByFlag);
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, "delay=0 jitter=0 seed=- flags=0000 port=3250 exit=0"},
+        {{"--module", "mac=00-30-11-AA-00-01", "--count", "3", "--delay", "5", "--jitter", "7", "--seed", "42",
+             "--burst", "--answer-twice", "--raw-reply", "a\\x00b", "--unicast-replies", "--port", "4000",
+             "--exit-after", "9", "--i-am-isolated"},
+            "AA-00-01,00-00-01,00-00-02,00-00-03,raw=a\0b,delay=5 jitter=7 seed=42 flags=1111 port=4000 exit=9"s},
+    };
+    for (const auto& [arguments, expected] : cases) {
+        std::string error;
+        const auto options = parse(arguments, error);
+        ASSERT_TRUE(options.has_value()) << error;
+        EXPECT_EQ(summary(*options), expected);
+    }
 }
 
 TEST(SimulatorOptions, RefusesBadInput)
