@@ -118,23 +118,15 @@ TEST(VersionBlock, HostileBlocks)
         EXPECT_FALSE(VersionBlock::rootLength(std::span(kBlock.data(), length)).has_value()) << length;
         EXPECT_EQ(lookUp(cut(kBlock, length), "\\StringFileInfo\\040904B0\\FileVersion"), "-") << length;
     }
-    // Every 16-bit field set to a lie: zero, below a header, odd, past the
-    // parent, the maximum. A look-up may find something or not, inside.
-    for (std::size_t at = 0; at + 1 < kBlock.size(); at += 2)
-        for (std::uint16_t lie : {0, 1, 5, 6, 7, 0x7FFF, 0xFFFF}) {
-            Bytes bad = kBlock;
-            put(bad, at, lie, 2);
-            for (const char* path : {"\\", "\\StringFileInfo\\040904B0\\FileVersion", "\\VarFileInfo\\Translation",
-                     "\\StringFileInfo\\040904B0\\Empty"})
-                lookUp(bad, path);
-        }
+    // Lying length fields whose only outcome is "found inside the block or
+    // not" are the fuzzer's (tests/versioninfo/fuzz); here the lies with an
+    // answer.
     Bytes noSignature = kBlock;
     noSignature[40] ^= 0xFF;
     EXPECT_EQ(lookUp(noSignature, "\\"), "-");
     Bytes shortFixed = kBlock;
     shortFixed[2] = 51; // wValueLength below the 52 bytes of VS_FIXEDFILEINFO
     EXPECT_EQ(lookUp(shortFixed, "\\"), "-");
-    lookUp(shortFixed, "\\VarFileInfo\\Translation");
     Bytes keyCut = cut(kBlock, 20); // a root whose wLength ends inside its key
     keyCut[0] = 20;
     EXPECT_FALSE(VersionBlock::rootLength(keyCut).has_value());
@@ -215,23 +207,16 @@ protected:
     Bytes image = testimage::readFile(testimage::fixture(GetParam().file));
 };
 
-// Every truncation and every byte set to three lies: nothing, or a whole
-// block whose length field is its size.
-TEST_P(PeImage, FindsTheVersionResourceOnlyWhereThereIsOneAndSurvivesEveryLie)
+// Every truncation: nothing, or the whole block. (Bytes set to lies, where
+// only a whole block may come out, are the fuzzer's: the fixtures are its
+// seeds.)
+TEST_P(PeImage, FindsTheVersionResourceOnlyWhereThereIsOneAndInWholeImages)
 {
     const auto whole = blockOf(image);
     ASSERT_EQ(whole.has_value(), GetParam().hasVersion);
     for (std::size_t length = 0; length < image.size(); ++length)
         if (const auto found = blockOf(cut(image, length))) {
             EXPECT_EQ(found, whole) << length;
-        }
-    for (std::size_t at = 0; at < image.size(); ++at)
-        for (std::uint8_t lie : {0x00, 0x80, 0xFF}) {
-            Bytes bad = image;
-            bad[at] = lie;
-            if (const auto found = blockOf(bad)) {
-                EXPECT_EQ(found->at(0) | (found->at(1) << 8), found->size()) << at;
-            }
         }
 }
 
