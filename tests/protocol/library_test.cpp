@@ -9,7 +9,6 @@
 #include "protocol/engine.h"
 #include "tests/integration/qortsession.h"
 #include "tests/support/isolatednetwork.h"
-#include "tests/support/threadcount.h"
 #include "tests/support/waituntil.h"
 
 #include <gtest/gtest.h>
@@ -17,6 +16,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <future>
 #include <spawn.h>
 #include <string>
@@ -34,6 +34,18 @@ using platform::UdpSocket;
 using Codes = std::vector<int>;
 constexpr int R = QORT_CB_RESPONSE, C = QORT_CB_RECONFIGURED, P = QORT_CB_INVALID_PASSWORD;
 constexpr auto kBound = 10s;
+
+// The threads this process has now: the entries of /proc/self/task.
+std::size_t threadCount()
+{
+    std::size_t count = 0;
+    DIR* tasks = ::opendir("/proc/self/task");
+    for (const dirent* entry; tasks != nullptr && (entry = ::readdir(tasks)) != nullptr;)
+        count += entry->d_name[0] != '.';
+    if (tasks != nullptr)
+        ::closedir(tasks);
+    return count;
+}
 
 // The callback runs with the library lock held: a callback that waits keeps
 // the lock from the other threads, as a stuck receive pass would.
@@ -209,7 +221,8 @@ void takeInsideCallback(int code)
     }
 }
 
-TEST_F(LibraryTest, CallbackMayCallTheLibraryOnItsOwnThread)
+// Without a callback replies are still queued.
+TEST_F(LibraryTest, CallbackMayCallTheLibraryOnItsOwnThreadOrBeNone)
 {
     {
         std::lock_guard lock(takenMutex);
@@ -223,11 +236,6 @@ TEST_F(LibraryTest, CallbackMayCallTheLibraryOnItsOwnThread)
             return takenInCallback == "inside;";
         },
         kBound));
-    EXPECT_TRUE(QortSession::takeAllResponses().empty());
-}
-
-TEST_F(LibraryTest, WithoutCallbackRepliesAreStillQueued)
-{
     QORT_RegisterCallBack(nullptr);
     send("hn = one;");
     QORT_ModuleScanResponseType r;
@@ -238,9 +246,9 @@ TEST_F(LibraryTest, WithoutCallbackRepliesAreStillQueued)
 
 TEST_F(LibraryTest, SecondStartAndVersionAndNullRecords)
 {
-    const std::size_t before = testsupport::threadCount();
+    const std::size_t before = threadCount();
     EXPECT_EQ(QORT_Start(), 1);
-    EXPECT_EQ(testsupport::threadCount(), before) << "a second start started a thread";
+    EXPECT_EQ(threadCount(), before) << "a second start started a thread";
     EXPECT_EQ(QORT_GetResponse(nullptr), 0);
     EXPECT_EQ(QORT_GetInvPswdMacId(nullptr), 0);
     EXPECT_NE(DllGetVersion(nullptr), 0);
@@ -261,20 +269,20 @@ TEST(EngineLifecycle, StartNeedsSetUpAndShutdownEndsEveryThread)
 {
     ASSERT_TRUE(QortSession::startOnce());
     qort::Engine engine;
-    const std::size_t before = testsupport::threadCount();
+    const std::size_t before = threadCount();
     EXPECT_EQ(engine.start(), 0) << "started before set-up";
     EXPECT_EQ(engine.sendModuleScan(), 0);
     engine.setUp();
     EXPECT_EQ(engine.start(), 1);
-    EXPECT_GT(testsupport::threadCount(), before);
+    EXPECT_GT(threadCount(), before);
     EXPECT_EQ(engine.sendModuleScan(), 0) << "sent without a bound socket";
     QORT_ModuleScanResponseType response;
     EXPECT_EQ(engine.takeResponse(response), 0);
     engine.shutdown();
     // A joined thread can linger in /proc/self/task for a moment: a bounded
     // wait for the count (this test once failed one run in three without it).
-    EXPECT_TRUE(testsupport::waitUntil([&] { return testsupport::threadCount() == before; }, kBound))
-        << testsupport::threadCount() << " threads, " << before << " before start";
+    EXPECT_TRUE(testsupport::waitUntil([&] { return threadCount() == before; }, kBound))
+        << threadCount() << " threads, " << before << " before start";
     EXPECT_EQ(engine.start(), 0) << "restarted after shutdown";
 }
 

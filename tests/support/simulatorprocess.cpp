@@ -2,6 +2,7 @@
 
 #include "platform/textescape.h"
 #include "tests/support/isolatednetwork.h"
+#include "tests/support/waituntil.h"
 
 #include <cerrno>
 #include <csignal>
@@ -30,7 +31,6 @@ namespace {
 constexpr const char* kSimulatorProgram = "sorvinda-modulesim";
 constexpr std::size_t kReadChunk = 65536;
 constexpr std::size_t kLinesInErrors = 5;
-constexpr auto kReapPollInterval = std::chrono::milliseconds(5);
 constexpr int kSignalStatusBase = 128;
 
 int statusCode(int status)
@@ -202,19 +202,17 @@ std::vector<std::string> SimulatorProcess::linesMatching(const LinePredicate& ma
 
 bool SimulatorProcess::waitForExit(std::chrono::milliseconds timeout)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        int status = 0;
-        const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-        if (done == pid_ || (done < 0 && errno == ECHILD)) {
+    return waitUntil(
+        [this] {
+            int status = 0;
+            const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+            if (done != pid_ && !(done < 0 && errno == ECHILD))
+                return false;
             exitStatus_ = done == pid_ ? statusCode(status) : -1;
             reaped_ = true;
             return true;
-        }
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(kReapPollInterval);
-    }
+        },
+        timeout);
 }
 
 int SimulatorProcess::stop()
