@@ -130,23 +130,19 @@ TEST_F(IntegrationTest, ScansQueueEveryReplyInArrivalOrder)
     }
 }
 
-TEST_F(IntegrationTest, TheScanRequestIsTwelveBytesBroadcastFromPort3250)
-{
-    start({});
-    ASSERT_EQ(QORT_SendModuleScan(), 1);
-    const auto line = simulator->waitForLine(std::regex("^recv "), kLineTimeout);
-    ASSERT_TRUE(line.has_value());
-    const auto datagram = testsupport::parseDatagramLine(*line);
-    ASSERT_TRUE(datagram.has_value()) << *line;
-    EXPECT_EQ(datagram->bytes, std::string("Module Scan\0", 12));
-    EXPECT_EQ(datagram->port, 3250);
-}
-
-// The exact bytes on the wire, and what the module makes of them.
-TEST_F(IntegrationTest, ConfigureAndWinkReachTheModule)
+// The exact bytes on the wire (the scan from port 3250), and what the module
+// makes of them.
+TEST_F(IntegrationTest, ScanConfigureAndWinkReachTheModule)
 {
     start({"--count", "3"});
     std::size_t from = simulator->lineCount();
+    ASSERT_EQ(QORT_SendModuleScan(), 1);
+    const auto scan =
+        testsupport::parseDatagramLine(simulator->waitForLine(std::regex("^recv "), kLineTimeout).value());
+    ASSERT_TRUE(scan.has_value());
+    EXPECT_EQ(scan->bytes + " from " + std::to_string(scan->port), "Module Scan\0 from 3250"s);
+
+    from = simulator->lineCount();
     auto request = emptyRequest("00-30-11-00-00-02");
     QORT_SendWink(&request);
     EXPECT_EQ(nextReceived(from), "To: 00-30-11-00-00-02;WINK;\0"s);

@@ -16,19 +16,13 @@ namespace {
 std::mutex recorderMutex;
 std::vector<QortSession::Event> recorded;
 
-std::int64_t nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 } // namespace
 
 void QortSession::record(int code)
 {
-    const std::int64_t at = nowNs();
+    const auto at = std::chrono::steady_clock::now().time_since_epoch();
     std::lock_guard lock(recorderMutex);
-    recorded.push_back({code, at});
+    recorded.push_back({code, std::chrono::duration_cast<std::chrono::nanoseconds>(at).count()});
 }
 
 bool QortSession::startOnce()
@@ -111,11 +105,6 @@ std::string addressText(std::uint32_t value)
 {
     return std::to_string(value >> 24) + "." + std::to_string((value >> 16) & 0xFF) + "."
         + std::to_string((value >> 8) & 0xFF) + "." + std::to_string(value & 0xFF);
-}
-
-std::uint32_t address(unsigned a, unsigned b, unsigned c, unsigned d)
-{
-    return a << 24 | b << 16 | c << 8 | d;
 }
 
 QORT_ConfigureRequestType emptyRequest(const std::string& mac)
