@@ -47,23 +47,7 @@ Bytes cut(const Bytes& b, std::size_t length)
     return Bytes(b.begin(), b.begin() + static_cast<long>(length));
 }
 
-const Bytes kBlock = testimage::encode(R"(1 VERSIONINFO
- FILEVERSION 1,1,2,0
- PRODUCTVERSION 1,1,2,0
-BEGIN
-    BLOCK "StringFileInfo"
-    BEGIN
-        BLOCK "040904B0"
-        BEGIN
-            VALUE "FileVersion", "1, 1, 2, 0"
-            VALUE "Empty", ""
-        END
-    END
-    BLOCK "VarFileInfo"
-    BEGIN
-        VALUE "Translation", 0x409, 1200
-    END
-END)");
+const Bytes kBlock = testimage::encode(testimage::declarationWithFileVersion("1, 1, 2, 0"));
 
 // A look-up as "text:" and its characters (NUL as '~'), "bin:" and its
 // bytes in hex (or size@offset when longer), or "-" when nothing is found.
@@ -99,7 +83,6 @@ TEST(VersionBlock, LooksUpPathsWithKeysInAnyCase)
         {"", "bin:52@40"},
         {"\\\\", "bin:52@40"},
         {"\\StringFileInfo\\040904b0\\fileversion", "text:1, 1, 2, 0~"},
-        {"\\StringFileInfo\\040904B0\\Empty", "text:~"},
         {"\\VarFileInfo\\Translation", "bin:0904b004"},
         {"\\StringFileInfo\\040704B0\\FileVersion", "-"},
         {"\\StringFileInfo\\040904B0\\FileVersio", "-"},
