@@ -25,12 +25,6 @@ bool isSend(const std::string& line)
     return line.rfind("send ", 0) == 0;
 }
 
-void copyText(char (&field)[QORT_TEXT_FIELD_SIZE], const std::string& text)
-{
-    std::memset(field, 0, sizeof field);
-    std::memcpy(field, text.data(), std::min(text.size(), sizeof field - 1));
-}
-
 // The MACs of the scan replies the simulator sent, in sending order.
 std::vector<std::string> sentReplyMacs(const SimulatorProcess& simulator)
 {
@@ -157,14 +151,14 @@ TEST_F(IntegrationTest, ScanConfigureAndWinkReachTheModule)
     EXPECT_EQ(nextReceived(from), "To: 00-30-11-00-00-02;WINK;\0"s);
 
     from = simulator->lineCount();
-    copyText(request.Password, "old pw");
+    setText(request.Password, "old pw");
     request.ChangePassword = 1;
-    copyText(request.NewPassword, "new pw");
+    setText(request.NewPassword, "new pw");
     request.IpAddr = 0x0A141E28;
     request.SubnetMask = 0xFFFF0000;
     request.Gateway = 0;
     request.Dhcp = 0;
-    copyText(request.HostName, "renamed");
+    setText(request.HostName, "renamed");
     request.Dns1 = 0x0A000002;
     request.Dns2 = 0xFFFFFFFE;
     QORT_SendConfigure(&request);
@@ -201,9 +195,9 @@ TEST_F(IntegrationTest, PasswordsDecide)
     for (const auto& step : steps) {
         SCOPED_TRACE(step.password);
         QortSession::reset();
-        copyText(request.Password, step.password);
+        setText(request.Password, step.password);
         request.ChangePassword = step.newPassword != nullptr ? 1 : 0;
-        copyText(request.NewPassword, step.newPassword != nullptr ? step.newPassword : "");
+        setText(request.NewPassword, step.newPassword != nullptr ? step.newPassword : "");
         request.IpAddr = ip;
         QORT_SendConfigure(&request);
         ASSERT_TRUE(QortSession::waitForCount(step.code, 1));

@@ -29,24 +29,10 @@ const std::string kModuleC = "00-30-11-00-00-03"; // second network
 // udhcpc: 3 DISCOVERs a second apart, then give up; quit once bound.
 constexpr const char* kClientCommand = "timeout 30 busybox udhcpc -f -q -n -t 3 -T 1";
 
-std::vector<std::string> modules(std::initializer_list<std::string> macs)
-{
-    std::vector<std::string> arguments;
-    for (const auto& mac : macs)
-        arguments.insert(arguments.end(), {"--module", "mac=" + mac + ",protocol=1.10"});
-    return arguments;
-}
-
 bool isScanReceived(const std::string& line)
 {
     const auto datagram = testsupport::parseDatagramLine(line);
     return datagram && datagram->direction == "recv" && datagram->bytes.rfind("Module Scan", 0) == 0;
-}
-
-// A simulator log line that begins with `prefix`.
-SimulatorProcess::LinePredicate startsWith(std::string prefix)
-{
-    return [prefix](const std::string& line) { return line.rfind(prefix, 0) == 0; };
 }
 
 // A DHCP client port opened inside the first modules namespace: it sees
@@ -80,8 +66,8 @@ protected:
 
 TEST_F(TwoNetworksTest, OneScanReachesBothNetworksOnce)
 {
-    SimulatorProcess first(modules({kModuleA, kModuleB}), 1);
-    SimulatorProcess second(modules({kModuleC, kModuleA}), 2);
+    SimulatorProcess first(testsupport::moduleArgs({"mac=" + kModuleA, "mac=" + kModuleB}), 1);
+    SimulatorProcess second(testsupport::moduleArgs({"mac=" + kModuleC, "mac=" + kModuleA}), 2);
     ASSERT_TRUE(first.start()) << first.error();
     ASSERT_TRUE(second.start()) << second.error();
     ASSERT_EQ(QORT_SendModuleScan(), 1);
@@ -101,7 +87,7 @@ TEST_F(TwoNetworksTest, OneScanReachesBothNetworksOnce)
 
 TEST_F(TwoNetworksTest, ConfigureAndWinkReachTheSecondNetwork)
 {
-    SimulatorProcess second(modules({kModuleC}), 2);
+    SimulatorProcess second(testsupport::moduleArgs({"mac=" + kModuleC}), 2);
     ASSERT_TRUE(second.start()) << second.error();
     const std::size_t from = second.lineCount();
     auto request = emptyRequest(kModuleC);
@@ -109,10 +95,10 @@ TEST_F(TwoNetworksTest, ConfigureAndWinkReachTheSecondNetwork)
     request.Dhcp = 0;
     QORT_SendConfigure(&request);
     EXPECT_TRUE(QortSession::waitForCount(QORT_CB_RECONFIGURED, 1));
-    EXPECT_TRUE(second.waitForLine(startsWith("applied " + kModuleC + " ip=10.213.1.50 "), kLineTimeout, from));
+    EXPECT_TRUE(second.waitForLine(std::regex("^applied " + kModuleC + " ip=10\\.213\\.1\\.50 "), kLineTimeout, from));
     const auto wink = emptyRequest(kModuleC);
     QORT_SendWink(&wink);
-    EXPECT_TRUE(second.waitForLine(startsWith("wink " + kModuleC), kLineTimeout, from));
+    EXPECT_TRUE(second.waitForLine(std::regex("^wink " + kModuleC), kLineTimeout, from));
 }
 
 TEST_F(TwoNetworksTest, DhcpLeaseInTheSecondNetworkAndNothingInTheFirst)

@@ -16,13 +16,11 @@ extern char** environ;
 
 namespace testsupport {
 
-std::vector<std::string> moduleArgs(std::initializer_list<const char*> specs)
+std::vector<std::string> moduleArgs(std::initializer_list<std::string> specs)
 {
     std::vector<std::string> args;
-    for (const char* spec : specs) {
-        args.emplace_back("--module");
-        args.emplace_back(spec);
-    }
+    for (const std::string& spec : specs)
+        args.insert(args.end(), {"--module", spec});
     return args;
 }
 
