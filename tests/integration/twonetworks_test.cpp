@@ -43,11 +43,9 @@ platform::UdpSocket clientPortInNamespace(const std::string& name)
     platform::UdpSocket socket;
     std::thread([&] {
         const int ns = ::open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
-        if (ns >= 0 && ::setns(ns, CLONE_NEWNET) == 0 && socket.open() && socket.enableBroadcast()
-            && socket.bind(CDhcpServer::kClientPort) && socket.setNonBlocking()) {
-        } else {
+        if (!(ns >= 0 && ::setns(ns, CLONE_NEWNET) == 0 && socket.open() && socket.enableBroadcast()
+                && socket.bind(CDhcpServer::kClientPort) && socket.setNonBlocking()))
             socket.close();
-        }
         if (ns >= 0)
             ::close(ns);
     }).join();

@@ -444,17 +444,15 @@ std::string allStrings(const CVFXVersionData& d)
 TEST(CVFXVersionInfo, ReadsFilesAndTheProgramsOwn)
 {
     const std::string longString = testimage::fixture("long_string-pe64.exe").string();
+    const std::string longStrings = "1.1.0.5.7.8.9.10.|1.1.0.5|7.8.9.10|Company|Description|Internal|Copyright|"
+                                    "long_string.exe|Product|012345678901|Trademarks|Private|Special";
     const struct {
         std::string name;
         std::uint16_t language;
         std::string strings; // "" when the read fails
     } cases[] = {
-        {longString, 0x0409,
-            "1.1.0.5.7.8.9.10.|1.1.0.5|7.8.9.10|Company|Description|Internal|Copyright|"
-            "long_string.exe|Product|012345678901|Trademarks|Private|Special"},
-        {"  " + longString + "\t", 0x0409,
-            "1.1.0.5.7.8.9.10.|1.1.0.5|7.8.9.10|Company|Description|Internal|"
-            "Copyright|long_string.exe|Product|012345678901|Trademarks|Private|Special"},
+        {longString, 0x0409, longStrings},
+        {"  " + longString + "\t", 0x0409, longStrings},
         // Strings in another block: numbers, empty texts; a reader made for
         // that block finds them.
         {testimage::fixture("other_block-pe32.exe").string(), 0x0409, "3.4.5.6.3.4.5.6.||||||||||||"},
