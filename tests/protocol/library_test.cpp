@@ -22,6 +22,7 @@
 #include <string>
 #include <sys/wait.h>
 #include <thread>
+#include <tuple>
 
 extern char** environ;
 
@@ -286,10 +287,11 @@ TEST(EngineLifecycle, StartNeedsSetUpAndShutdownEndsEveryThread)
     EXPECT_EQ(engine.start(), 0) << "restarted after shutdown";
 }
 
-// qort_child loads libqort and ends while the receive thread works: by
+// qort_exit_child binds libqort and ends while the receive thread works: by
 // returning, by exit(), by exit() inside the callback (on the receive thread
-// with the lock held), by returning while the callback calls QORT_Start, and
-// after unloading the library with dlclose from inside its callback. None
+// with the lock held), by returning while the callback calls QORT_Start;
+// qort_unload_child unloads the library with dlclose from inside its
+// callback. None
 // may crash or hang: each child is watched and killed when it does not end
 // (regression: a start from the callback during the unload step deadlocked
 // every run). They run in the modules namespace, where UDP 3250 is free
@@ -297,9 +299,10 @@ TEST(EngineLifecycle, StartNeedsSetUpAndShutdownEndsEveryThread)
 TEST(ProcessExit, EndsCleanlyWithTheEngineRunning)
 {
     std::string modules = testsupport::IsolatedNetwork::fromEnvironment().value().modulesNamespace;
-    std::string child = testsupport::binaryDirectory() + "/qort_child";
-    for (const auto& [mode, code] :
-        {std::pair{"return", 0}, {"exit", 0}, {"callback", 3}, {"start", 0}, {"unload", 0}}) {
+    const std::string exitChild = "qort_exit_child", unloadChild = "qort_unload_child";
+    for (const auto& [program, mode, code] : {std::tuple{exitChild, "return", 0}, {exitChild, "exit", 0},
+             {exitChild, "callback", 3}, {exitChild, "start", 0}, {unloadChild, "unload", 0}}) {
+        std::string child = testsupport::binaryDirectory() + "/" + program;
         char* const argv[] = {const_cast<char*>("ip"), const_cast<char*>("netns"), const_cast<char*>("exec"),
             modules.data(), child.data(), const_cast<char*>(mode), nullptr};
         pid_t pid = 0;
@@ -308,8 +311,9 @@ TEST(ProcessExit, EndsCleanlyWithTheEngineRunning)
         const bool ended = testsupport::waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, 20s);
         if (!ended)
             ::kill(pid, SIGKILL), ::waitpid(pid, &status, 0);
-        EXPECT_TRUE(ended) << mode << ": hung in its exit";
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == code) << mode << ": status " << status;
+        EXPECT_TRUE(ended) << program << " " << mode << ": hung in its exit";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == code)
+            << program << " " << mode << ": status " << status;
     }
 }
 

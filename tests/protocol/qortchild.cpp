@@ -1,6 +1,8 @@
-// Started by qort_test (ProcessExit): loads libqort with dlopen, starts it,
-// sends itself replies so that the receive thread is working, and ends in
-// the way its argument names:
+// Started by qort_test (ProcessExit). Built twice: qort_exit_child is bound
+// to libqort as SorvindaConfig is; qort_unload_child (QORT_CHILD_DLOPEN)
+// loads it with dlopen. Each starts the library, sends itself replies so
+// that the receive thread is working, and ends in the way its argument
+// names:
 //   return    returns from main
 //   exit      calls exit() from main
 //   callback  calls exit() from inside the library's callback, that is on
@@ -8,10 +10,10 @@
 //   start     returns from main while the callback calls QORT_Start, so
 //             that the unload step stops a thread that is starting the
 //             library
-//   unload    unloads the library with dlclose from inside the callback: a
-//             started library stays mapped until the process ends, so the
-//             callback returns into mapped code and later replies are
-//             still handled
+//   unload    (qort_unload_child) unloads the library with dlclose from
+//             inside the callback: a started library stays mapped until the
+//             process ends, so the callback returns into mapped code and
+//             later replies are still handled
 // The library's unload step must neither crash nor hang.
 #include "platform/udpsocket.h"
 #include "protocol/qort.h"
@@ -54,7 +56,7 @@ void startAgain(int)
 }
 void unloadFromCallback(int)
 {
-    if (!unloaded.exchange(true))
+    if (library != nullptr && !unloaded.exchange(true))
         ::dlclose(library);
     ++callbacks;
 }
@@ -86,6 +88,7 @@ int main(int argc, char** argv)
     const auto mode = modes.find(argc == 2 ? argv[1] : "");
     if (mode == modes.end())
         return kUsage;
+#ifdef QORT_CHILD_DLOPEN
     const char* libDir = std::getenv("SORVINDA_LIB_DIR");
     library = libDir ? ::dlopen((std::string(libDir) + "/libqort.so.1").c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
     if (library == nullptr)
@@ -94,6 +97,12 @@ int main(int argc, char** argv)
     start = reinterpret_cast<int (*)()>(::dlsym(library, "QORT_Start"));
     if (registerCallBack == nullptr || start == nullptr)
         return kSetUpFailed;
+#else
+    if (mode->first == "unload")
+        return kUsage;
+    const auto registerCallBack = &QORT_RegisterCallBack;
+    start = &QORT_Start;
+#endif
     registerCallBack(mode->second);
     if (start() != 1)
         return kSetUpFailed;
