@@ -205,7 +205,6 @@ TEST_F(IntegrationTest, PasswordsDecide)
         std::uint8_t mac[QORT_MAC_SIZE] = {};
         if (step.code == QORT_CB_INVALID_PASSWORD) {
             ASSERT_EQ(QORT_GetInvPswdMacId(mac), 1);
-            ASSERT_EQ(QORT_GetInvPswdMacId(mac), 1);
             EXPECT_EQ(macText(mac), "00-30-11-00-00-07");
             QORT_RemoveFirstInvPswdMacId();
         } else {

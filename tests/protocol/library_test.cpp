@@ -16,7 +16,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstring>
-#include <dirent.h>
+#include <filesystem>
 #include <future>
 #include <spawn.h>
 #include <string>
@@ -39,13 +39,8 @@ constexpr auto kBound = 10s;
 // The threads this process has now: the entries of /proc/self/task.
 std::size_t threadCount()
 {
-    std::size_t count = 0;
-    DIR* tasks = ::opendir("/proc/self/task");
-    for (const dirent* entry; tasks != nullptr && (entry = ::readdir(tasks)) != nullptr;)
-        count += entry->d_name[0] != '.';
-    if (tasks != nullptr)
-        ::closedir(tasks);
-    return count;
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
 }
 
 // The callback runs with the library lock held: a callback that waits keeps

@@ -98,8 +98,6 @@ int main(int argc, char** argv)
     if (registerCallBack == nullptr || start == nullptr)
         return kSetUpFailed;
 #else
-    if (mode->first == "unload")
-        return kUsage;
     const auto registerCallBack = &QORT_RegisterCallBack;
     start = &QORT_Start;
 #endif

@@ -151,7 +151,7 @@ TEST_P(ElfImage, FindsTheBlockOnlyInItsSectionAndSurvivesEveryLie)
 INSTANTIATE_TEST_SUITE_P(Kinds, ElfImage,
     testing::Values(testimage::ElfKind::Elf32Little, testimage::ElfKind::Elf64Little, testimage::ElfKind::Elf64Big));
 
-TEST(ElfImage64, AbsurdSectionTablesAndOtherFilesAreRejected)
+TEST(ElfImage64, AbsurdSectionTablesAreRejected)
 {
     const auto image = testimage::elfWithSection(kBlock);
     const std::size_t table = u32At(image, 0x28);
@@ -175,9 +175,6 @@ TEST(ElfImage64, AbsurdSectionTablesAndOtherFilesAreRejected)
         put(bad, lie.at, lie.value, lie.width);
         EXPECT_FALSE(blockOf(bad).has_value()) << lie.at;
     }
-    for (const Bytes& bytes :
-        {Bytes{}, Bytes{0x7F, 'E', 'L'}, Bytes{'M'}, Bytes{0x7F, 'E', 'L', 'F', 3, 1}, Bytes(4096, 0)})
-        EXPECT_FALSE(blockOf(bytes).has_value()) << bytes.size();
 }
 
 struct PeFixture {
