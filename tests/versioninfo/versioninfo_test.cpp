@@ -259,8 +259,6 @@ TEST_P(PeResourceTree, LoopsAndLyingEntriesEndWithoutAVersion)
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, PeResourceTree, testing::Values("two_translations-pe32.exe", "two_translations-pe64.exe"));
 
-// ---- the file-level API -------------------------------------------------------
-
 Bytes loaded(const std::filesystem::path& file)
 {
     const std::uint32_t size = platform::fileVersionInfoSize(file.c_str());
@@ -337,8 +335,6 @@ TEST(VersionFile, TextsComeBackAsUtf8AndBinaryValuesInPlace)
         EXPECT_EQ(platform::fileVersionInfoSize(none.c_str()), 0u) << none;
     EXPECT_EQ(platform::fileVersionInfoSize(nullptr), 0u);
 }
-
-// ---- the encoder -------------------------------------------------------------
 
 TEST(VersionEncoder, TextsNumbersAndLimits)
 {
@@ -421,8 +417,6 @@ TEST(VersionDeclaration, ErrorsNameTheLineAndTheFault)
         EXPECT_NE(error.find(message), std::string::npos) << error;
     }
 }
-
-// ---- the reader classes --------------------------------------------------------
 
 std::string allStrings(const CVFXVersionData& d)
 {
@@ -576,8 +570,6 @@ TEST(CVFXVersionData, TextEmptinessCopyAndShow)
     borrower.Reset(nullptr); // not owned: not freed
     EXPECT_TRUE(borrower.IsNull());
 }
-
-// ---- the deliverables' own resources -------------------------------------------
 
 std::uint32_t fixedField(const char* file, std::size_t offset)
 {
