@@ -282,15 +282,11 @@ TEST(EngineLifecycle, StartNeedsSetUpAndShutdownEndsEveryThread)
     EXPECT_EQ(engine.start(), 0) << "restarted after shutdown";
 }
 
-// qort_exit_child binds libqort and ends while the receive thread works: by
-// returning, by exit(), by exit() inside the callback (on the receive thread
-// with the lock held), by returning while the callback calls QORT_Start;
-// qort_unload_child unloads the library with dlclose from inside its
-// callback. None
-// may crash or hang: each child is watched and killed when it does not end
-// (regression: a start from the callback during the unload step deadlocked
-// every run). They run in the modules namespace, where UDP 3250 is free
-// (this program's libqort holds it here).
+// The children (qortchild.cpp) end in every way while the receive thread
+// works; none may crash or hang: each is watched and killed when it does not
+// end (regression: a start from the callback during the unload step
+// deadlocked every run). They run in the modules namespace, where UDP 3250
+// is free (this program's libqort holds it here).
 TEST(ProcessExit, EndsCleanlyWithTheEngineRunning)
 {
     std::string modules = testsupport::IsolatedNetwork::fromEnvironment().value().modulesNamespace;
