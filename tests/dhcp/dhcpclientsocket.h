@@ -1,8 +1,9 @@
 #ifndef TESTS_DHCP_DHCPCLIENTSOCKET_H
 #define TESTS_DHCP_DHCPCLIENTSOCKET_H
 
-// What the DHCP tests share: a client message built the way a module's DHCP
-// client sends it, and the client side of the socket tests, a socket on the
+// What the DHCP tests (and the two-network test) share: a client message
+// built the way a module's DHCP client sends it, a shell runner, and the
+// client side of the socket tests, a socket on the
 // client port in the same (isolated) namespace as the server. Linux loops a
 // limited broadcast back to local sockets, so replies to 255.255.255.255:68
 // arrive here.
@@ -12,6 +13,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -62,6 +64,26 @@ inline Bytes MakeRequest(const Mac& mac, std::optional<std::uint8_t> messageType
     for (std::uint8_t b : {55, 3, 1, 3, 6, 255})
         m[at++] = b;
     return m;
+}
+
+// An environment variable, empty when unset.
+inline std::string Env(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+// Standard output and error of a shell command.
+inline std::string RunShell(const std::string& command)
+{
+    std::string output;
+    std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+    char chunk[256];
+    while (pipe != nullptr && std::fgets(chunk, sizeof chunk, pipe) != nullptr)
+        output += chunk;
+    if (pipe != nullptr)
+        ::pclose(pipe);
+    return output;
 }
 
 // The server broadcasts its replies: outside the namespaces made by

@@ -5,8 +5,8 @@
 
 #include "dhcp/advancedoptions.h"
 #include "dhcp/advancedsettingsdlg.h"
-#include "platform/udpsocket.h"
 #include "resources/resourceids.h"
+#include "tests/dhcp/dhcpclientsocket.h"
 #include "ui/messagebox.h"
 
 #include <QAbstractButton>
@@ -16,12 +16,11 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 
 namespace {
 
+using namespace dhcptest;
 using Change = DhcpServerControl::Change;
 
 constexpr int kDialogWaitMs = 15000;
@@ -29,17 +28,12 @@ constexpr int kDialogPollMs = 10;
 
 // What the user saw and did in one run of the dialog.
 struct Visit {
-    explicit Visit(bool toggleBox, bool pressOk = true)
-        : toggle(toggleBox)
-        , ok(pressOk)
-    {
-    }
     bool toggle = false;
     bool ok = true;
     bool seen = false;
     bool boxWasChecked = false;
-    QString boxText, title;
-    QString leftOpen; // a modal window that was not the dialog, closed by force
+    QString boxText = {}, title = {};
+    QString leftOpen = {}; // a modal window that was not the dialog, closed by force
 };
 
 // Runs the command with the user played from inside its modal loop: once the
@@ -77,12 +71,6 @@ Change Run(DhcpServerControl& control, Visit& visit)
     return RunAdvancedSettings(control);
 }
 
-bool ServerPortIsFree()
-{
-    platform::UdpSocket probe;
-    return probe.open() && probe.bind(CDhcpServer::kServerPort);
-}
-
 } // namespace
 
 class TestAdvancedSettingsDlg : public QObject {
@@ -92,11 +80,7 @@ class TestAdvancedSettingsDlg : public QObject {
     std::unique_ptr<MessageBoxRecorder> boxes;
 
 private slots:
-    void initTestCase()
-    {
-        const char* isolated = std::getenv("SORVINDA_ISOLATED");
-        QVERIFY2(isolated != nullptr && std::strcmp(isolated, "1") == 0, "run through scripts/isolated-net");
-    }
+    void initTestCase() { QVERIFY2(InIsolatedNetwork(), "run through scripts/isolated-net"); }
 
     void init()
     {
@@ -133,7 +117,7 @@ private slots:
         QFETCH(int, change);
         if (runningBefore)
             QVERIFY(control->Start());
-        Visit visit(toggle, ok);
+        Visit visit{.toggle = toggle, .ok = ok};
         QCOMPARE(int(Run(*control, visit)), change);
         QCOMPARE(visit.leftOpen, QString());
         QVERIFY(visit.seen);
@@ -153,7 +137,7 @@ private slots:
     {
         auto holder = std::make_unique<platform::UdpSocket>();
         QVERIFY(holder->open() && holder->bind(CDhcpServer::kServerPort));
-        Visit first(true);
+        Visit first{.toggle = true};
         QCOMPARE(Run(*control, first), Change::StartFailed);
         QCOMPARE(boxes->Count(), 1);
         const MessageBoxRequest& box = boxes->Records().front();
@@ -163,14 +147,14 @@ private slots:
         QCOMPARE(box.caption, QString(kDefaultMessageBoxCaption));
         QVERIFY(control->IsRunning());
 
-        Visit second(true);
+        Visit second{.toggle = true};
         QCOMPARE(Run(*control, second), Change::Stopped);
         QVERIFY(second.boxWasChecked);
         QVERIFY(!control->IsRunning());
         QCOMPARE(boxes->Count(), 1);
 
         holder.reset();
-        Visit third(true);
+        Visit third{.toggle = true};
         QCOMPARE(Run(*control, third), Change::Started);
         QVERIFY(!ServerPortIsFree());
     }

@@ -12,7 +12,6 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <dlfcn.h>
-#include <pthread.h>
 #include <stdatomic.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -66,11 +65,6 @@ static int threadCount(void)
     return count;
 }
 
-static void* doNothing(void* unused)
-{
-    return unused;
-}
-
 static void sleepMs(int ms)
 {
     struct timespec pause = {0, (long)ms * 1000000L};
@@ -94,15 +88,6 @@ int main(void)
         fprintf(stderr, "FATAL: run inside scripts/isolated-net with SORVINDA_LIB_DIR set (CTest does both)\n");
         return 2;
     }
-    /* A thread started and joined first: a sanitizer runtime's helper
-     * thread (ThreadSanitizer starts one with the first thread) is then
-     * already counted, once the joined thread has left /proc/self/task
-     * (main and that helper remain). */
-    pthread_t helper;
-    if (pthread_create(&helper, NULL, doNothing, NULL) == 0)
-        pthread_join(helper, NULL);
-    for (int waited = 0; waited < 100 && threadCount() > 2; waited += kPollStepMs)
-        sleepMs(kPollStepMs);
     const int threadsBefore = threadCount();
     char path[kPathSize];
     snprintf(path, sizeof path, "%s/libqort.so.1", libDir);

@@ -16,19 +16,13 @@ namespace {
 std::mutex recorderMutex;
 std::vector<QortSession::Event> recorded;
 
-std::int64_t nowNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 } // namespace
 
 void QortSession::record(int code)
 {
-    const std::int64_t at = nowNs();
+    const auto at = std::chrono::steady_clock::now().time_since_epoch();
     std::lock_guard lock(recorderMutex);
-    recorded.push_back({code, at});
+    recorded.push_back({code, std::chrono::duration_cast<std::chrono::nanoseconds>(at).count()});
 }
 
 bool QortSession::startOnce()
@@ -49,7 +43,9 @@ void QortSession::registerRecorder()
 void QortSession::reset()
 {
     takeAllResponses();
-    takeAllInvalidPasswordMacs();
+    std::uint8_t mac[QORT_MAC_SIZE];
+    while (QORT_GetInvPswdMacId(mac) == 1)
+        QORT_RemoveFirstInvPswdMacId();
     std::lock_guard lock(recorderMutex);
     recorded.clear();
 }
@@ -89,17 +85,6 @@ std::vector<QORT_ModuleScanResponseType> QortSession::takeAllResponses()
     return responses;
 }
 
-std::vector<QortSession::Mac> QortSession::takeAllInvalidPasswordMacs()
-{
-    std::vector<Mac> macs;
-    Mac mac;
-    while (QORT_GetInvPswdMacId(mac.data()) == 1) {
-        macs.push_back(mac);
-        QORT_RemoveFirstInvPswdMacId();
-    }
-    return macs;
-}
-
 std::string macText(const std::uint8_t* mac)
 {
     char text[3 * QORT_MAC_SIZE];
@@ -111,11 +96,6 @@ std::string addressText(std::uint32_t value)
 {
     return std::to_string(value >> 24) + "." + std::to_string((value >> 16) & 0xFF) + "."
         + std::to_string((value >> 8) & 0xFF) + "." + std::to_string(value & 0xFF);
-}
-
-std::uint32_t address(unsigned a, unsigned b, unsigned c, unsigned d)
-{
-    return a << 24 | b << 16 | c << 8 | d;
 }
 
 QORT_ConfigureRequestType emptyRequest(const std::string& mac)
@@ -130,6 +110,12 @@ QORT_ConfigureRequestType emptyRequest(const std::string& mac)
     request.Dns1 = request.Dns2 = QORT_ADDR_NOT_GIVEN;
     request.Dhcp = 2;
     return request;
+}
+
+void setText(char (&field)[QORT_TEXT_FIELD_SIZE], const std::string& text)
+{
+    std::memset(field, 0, QORT_TEXT_FIELD_SIZE);
+    std::memcpy(field, text.data(), std::min(text.size(), std::size_t{QORT_TEXT_FIELD_SIZE - 1}));
 }
 
 std::string textField(const char* field, std::uint8_t valid)

@@ -3,7 +3,6 @@
 
 #include "protocol/qort.h"
 
-#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -23,7 +22,6 @@ public:
         int code = 0;
         std::int64_t steadyNs = 0; // std::chrono::steady_clock
     };
-    using Mac = std::array<std::uint8_t, QORT_MAC_SIZE>;
 
     static constexpr std::chrono::milliseconds kReplyTimeout{10000};
 
@@ -39,7 +37,6 @@ public:
     // Puts the recorder back after a test replaced the callback.
     static void registerRecorder();
     static std::vector<QORT_ModuleScanResponseType> takeAllResponses();
-    static std::vector<Mac> takeAllInvalidPasswordMacs();
 
 private:
     static void record(int code);
@@ -50,6 +47,8 @@ std::string addressText(std::uint32_t address);
 // A request record that leaves everything out except the MAC and the
 // always-sent host-name piece.
 QORT_ConfigureRequestType emptyRequest(const std::string& mac);
+// Fills a request's text field with `text` (cut to fit) and NULs.
+void setText(char (&field)[QORT_TEXT_FIELD_SIZE], const std::string& text);
 // A text field of a response record, or "<absent>" when its Valid byte is 0.
 std::string textField(const char* field, std::uint8_t valid);
 // Every present field of a record in one line ("ip=10.0.0.1 hn=x ..."), so

@@ -2,15 +2,13 @@
 // the default route over the first only (isolated-net run --networks 2):
 // requests must reach both networks, DHCP replies only the asking one.
 #include "dhcp/dhcpservercontrol.h"
-#include "platform/udpsocket.h"
+#include "tests/dhcp/dhcpclientsocket.h"
 #include "tests/integration/qortsession.h"
 #include "tests/support/simulatorprocess.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <map>
 #include <sched.h>
@@ -31,47 +29,10 @@ const std::string kModuleC = "00-30-11-00-00-03"; // second network
 // udhcpc: 3 DISCOVERs a second apart, then give up; quit once bound.
 constexpr const char* kClientCommand = "timeout 30 busybox udhcpc -f -q -n -t 3 -T 1";
 
-std::string env(const char* name)
+bool isScanReceived(const std::string& line)
 {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
-std::vector<std::string> modules(std::initializer_list<std::string> macs)
-{
-    std::vector<std::string> arguments;
-    for (const auto& mac : macs)
-        arguments.insert(arguments.end(), {"--module", "mac=" + mac + ",protocol=1.10"});
-    return arguments;
-}
-
-std::size_t scansReceived(const SimulatorProcess& simulator)
-{
-    return simulator
-        .linesMatching([](const std::string& line) {
-            const auto datagram = testsupport::parseDatagramLine(line);
-            return datagram && datagram->direction == "recv" && datagram->bytes.rfind("Module Scan", 0) == 0;
-        })
-        .size();
-}
-
-// A simulator log line that begins with `prefix`.
-SimulatorProcess::LinePredicate startsWith(std::string prefix)
-{
-    return [prefix](const std::string& line) { return line.rfind(prefix, 0) == 0; };
-}
-
-std::string runShell(const std::string& command)
-{
-    std::string output;
-    std::FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-    if (pipe == nullptr)
-        return "popen failed";
-    std::array<char, 256> chunk{};
-    while (std::fgets(chunk.data(), static_cast<int>(chunk.size()), pipe) != nullptr)
-        output += chunk.data();
-    ::pclose(pipe);
-    return output;
+    const auto datagram = testsupport::parseDatagramLine(line);
+    return datagram && datagram->direction == "recv" && datagram->bytes.rfind("Module Scan", 0) == 0;
 }
 
 // A DHCP client port opened inside the first modules namespace: it sees
@@ -82,11 +43,9 @@ platform::UdpSocket clientPortInNamespace(const std::string& name)
     platform::UdpSocket socket;
     std::thread([&] {
         const int ns = ::open(("/run/netns/" + name).c_str(), O_RDONLY | O_CLOEXEC);
-        if (ns >= 0 && ::setns(ns, CLONE_NEWNET) == 0 && socket.open() && socket.enableBroadcast()
-            && socket.bind(CDhcpServer::kClientPort) && socket.setNonBlocking()) {
-        } else {
+        if (!(ns >= 0 && ::setns(ns, CLONE_NEWNET) == 0 && socket.open() && socket.enableBroadcast()
+                && socket.bind(CDhcpServer::kClientPort) && socket.setNonBlocking()))
             socket.close();
-        }
         if (ns >= 0)
             ::close(ns);
     }).join();
@@ -97,7 +56,7 @@ class TwoNetworksTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(env("SORVINDA_NETWORKS"), "2") << "run through scripts/isolated-net run --networks 2";
+        ASSERT_EQ(dhcptest::Env("SORVINDA_NETWORKS"), "2") << "run through scripts/isolated-net run --networks 2";
         ASSERT_TRUE(QortSession::startOnce());
         QortSession::reset();
     }
@@ -105,8 +64,8 @@ protected:
 
 TEST_F(TwoNetworksTest, OneScanReachesBothNetworksOnce)
 {
-    SimulatorProcess first(modules({kModuleA, kModuleB}), 1);
-    SimulatorProcess second(modules({kModuleC, kModuleA}), 2);
+    SimulatorProcess first(testsupport::moduleArgs({"mac=" + kModuleA, "mac=" + kModuleB}), 1);
+    SimulatorProcess second(testsupport::moduleArgs({"mac=" + kModuleC, "mac=" + kModuleA}), 2);
     ASSERT_TRUE(first.start()) << first.error();
     ASSERT_TRUE(second.start()) << second.error();
     ASSERT_EQ(QORT_SendModuleScan(), 1);
@@ -116,13 +75,17 @@ TEST_F(TwoNetworksTest, OneScanReachesBothNetworksOnce)
         ++repliesPerMac[macText(response.MacId)];
     EXPECT_EQ(repliesPerMac, (std::map<std::string, int>{{kModuleA, 2}, {kModuleB, 1}, {kModuleC, 1}}))
         << "module A answers in both networks; the list keeps its first reply";
-    EXPECT_EQ(scansReceived(first), 1u);
-    EXPECT_EQ(scansReceived(second), 1u);
+    // The simulator's log line may reach this process after its replies:
+    // wait for it, then count.
+    for (const SimulatorProcess* simulator : {&first, &second}) {
+        EXPECT_TRUE(simulator->waitForLines(isScanReceived, 1, kLineTimeout));
+        EXPECT_EQ(simulator->linesMatching(isScanReceived).size(), 1u);
+    }
 }
 
 TEST_F(TwoNetworksTest, ConfigureAndWinkReachTheSecondNetwork)
 {
-    SimulatorProcess second(modules({kModuleC}), 2);
+    SimulatorProcess second(testsupport::moduleArgs({"mac=" + kModuleC}), 2);
     ASSERT_TRUE(second.start()) << second.error();
     const std::size_t from = second.lineCount();
     auto request = emptyRequest(kModuleC);
@@ -130,24 +93,25 @@ TEST_F(TwoNetworksTest, ConfigureAndWinkReachTheSecondNetwork)
     request.Dhcp = 0;
     QORT_SendConfigure(&request);
     EXPECT_TRUE(QortSession::waitForCount(QORT_CB_RECONFIGURED, 1));
-    EXPECT_TRUE(second.waitForLine(startsWith("applied " + kModuleC + " ip=10.213.1.50 "), kLineTimeout, from));
+    EXPECT_TRUE(second.waitForLine(std::regex("^applied " + kModuleC + " ip=10\\.213\\.1\\.50 "), kLineTimeout, from));
     const auto wink = emptyRequest(kModuleC);
     QORT_SendWink(&wink);
-    EXPECT_TRUE(second.waitForLine(startsWith("wink " + kModuleC), kLineTimeout, from));
+    EXPECT_TRUE(second.waitForLine(std::regex("^wink " + kModuleC), kLineTimeout, from));
 }
 
 TEST_F(TwoNetworksTest, DhcpLeaseInTheSecondNetworkAndNothingInTheFirst)
 {
-    const std::string modules2 = env("SORVINDA_NETNS_MODULES2");
-    const std::string interface2 = env("SORVINDA_MODULES_IF2");
-    ASSERT_EQ(runShell("ip -n '" + modules2 + "' link set dev '" + interface2 + "' address 00:30:11:00:00:2a"), "");
-    platform::UdpSocket firstNetwork = clientPortInNamespace(env("SORVINDA_NETNS_MODULES"));
+    const std::string modules2 = dhcptest::Env("SORVINDA_NETNS_MODULES2");
+    const std::string interface2 = dhcptest::Env("SORVINDA_MODULES_IF2");
+    ASSERT_EQ(
+        dhcptest::RunShell("ip -n '" + modules2 + "' link set dev '" + interface2 + "' address 00:30:11:00:00:2a"), "");
+    platform::UdpSocket firstNetwork = clientPortInNamespace(dhcptest::Env("SORVINDA_NETNS_MODULES"));
     ASSERT_TRUE(firstNetwork.isOpen());
 
     DhcpServerControl server;
     ASSERT_TRUE(server.Start());
-    const std::string client = runShell("ip netns exec '" + modules2 + "' " + kClientCommand + " -i '" + interface2
-        + "' -s '" + env("SORVINDA_SOURCE_DIR") + "/tests/dhcp/udhcpc-lease.sh'");
+    const std::string client = dhcptest::RunShell("ip netns exec '" + modules2 + "' " + kClientCommand + " -i '"
+        + interface2 + "' -s '" + dhcptest::Env("SORVINDA_SOURCE_DIR") + "/tests/dhcp/udhcpc-lease.sh'");
     server.Stop();
     EXPECT_NE(client.find("LEASE 10.200.1.42 255.255.255.0"), std::string::npos) << client;
     std::array<char, CDhcpMessage::kWireBufferSize> leaked{};

@@ -1,11 +1,8 @@
-// The module simulator: its units (escaping, MACs, requests, modules,
-// module specs) and the program on the wire, driven with plain datagrams
-// (no libqort here) in the isolated network, as tests see it through
-// SimulatorProcess.
+// The module simulator's units (escaping, MACs, requests, modules, module
+// specs) and the log lines tests read from it. The program itself is
+// exercised by every test that starts it (tests/integration, tests/cli).
 #include "platform/textescape.h"
-#include "tests/support/isolatednetwork.h"
 #include "tests/support/simulatorprocess.h"
-#include "tests/support/waituntil.h"
 #include "tools/modulesim/macaddress.h"
 #include "tools/modulesim/modulespec.h"
 #include "tools/modulesim/request.h"
@@ -13,10 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <fstream>
 #include <set>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace modulesim {
@@ -25,7 +20,6 @@ namespace {
 using platform::escapeBytes;
 using platform::unescapeBytes;
 
-using namespace std::chrono_literals;
 using namespace std::string_literals;
 using Kind = Request::Kind;
 const MacAddress kMac{{0x00, 0x30, 0x11, 0x00, 0x00, 0x01}};
@@ -196,161 +190,6 @@ TEST(ModuleSpec, ReadsKeysFilesAndRefusesWithAReason)
     EXPECT_EQ(generated.back().mac().toString(), "00-30-11-00-03-E8");
     EXPECT_EQ(generated.back().field(ModuleField::Ip), "192.168.13.250");
     EXPECT_TRUE(generateModules(0).empty());
-}
-
-// ---- the program on the wire ---------------------------------------------------
-
-// A plain socket on port 3250 in the host namespace standing in for the tool.
-class ToolSocket {
-public:
-    ToolSocket()
-    {
-        const int on = 1;
-        const timeval receiveTimeout{0, 200000};
-        ::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-        ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &receiveTimeout, sizeof receiveTimeout);
-        sockaddr_in local{AF_INET, htons(3250), {}, {}};
-        bound_ = ::bind(fd_, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0;
-    }
-    ~ToolSocket() { ::close(fd_); }
-    bool broadcast(const std::string& bytes)
-    {
-        sockaddr_in target{AF_INET, htons(3250), {htonl(INADDR_BROADCAST)}, {}};
-        return ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&target), sizeof target)
-            == static_cast<ssize_t>(bytes.size());
-    }
-    // The next datagram that is not one of our own broadcasts coming back.
-    std::string receiveReply(const std::string& ownAddress)
-    {
-        std::string buffer(65536, '\0');
-        std::string reply = "<none>";
-        testsupport::waitUntil(
-            [&] {
-                sockaddr_in source{};
-                socklen_t length = sizeof source;
-                const ssize_t got =
-                    ::recvfrom(fd_, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&source), &length);
-                char text[INET_ADDRSTRLEN] = "";
-                ::inet_ntop(AF_INET, &source.sin_addr, text, sizeof text);
-                if (got >= 0 && ownAddress != text)
-                    reply = buffer.substr(0, static_cast<std::size_t>(got));
-                return got >= 0 && ownAddress != text;
-            },
-            10s);
-        return reply;
-    }
-    bool bound_ = false;
-
-private:
-    int fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-};
-
-class SimulatorProgram : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        testsupport::requireIsolatedNetwork();
-        host = testsupport::IsolatedNetwork::fromEnvironment()->hostAddress;
-        ASSERT_TRUE(tool.bound_);
-    }
-    std::string host;
-    ToolSocket tool;
-};
-
-bool isSend(const std::string& line)
-{
-    return line.rfind("send ", 0) == 0;
-}
-
-TEST_F(SimulatorProgram, AnswersScansLogsDatagramsAndIgnoresItsOwnEchoes)
-{
-    testsupport::SimulatorProcess simulator({"--count", "2"});
-    ASSERT_TRUE(simulator.start()) << simulator.error();
-    EXPECT_TRUE(std::regex_match(simulator.lines().front(), std::regex("ready port=3250 modules=2 seed=[0-9]+")));
-    ASSERT_TRUE(tool.broadcast("Module Scan"s));
-    const std::string first = tool.receiveReply(host);
-    EXPECT_EQ(first,
-        "protocol version = 1.10;fb type = Modbus TCP;module version = 2.01.7;mac = 00-30-11-00-00-01;"
-        "ip = 192.168.10.1;sn = 255.255.0.0;gw = 192.168.0.1;dhcp = off;pswd = off;"
-        "hn = module-000001;dns1 = 0.0.0.0;dns2 = 0.0.0.0;\0"s);
-    EXPECT_NE(tool.receiveReply(host).find("mac = 00-30-11-00-00-02;"), std::string::npos);
-    ASSERT_TRUE(simulator.waitForLines(isSend, 2, 10s));
-    // A wink after the replies: once it is logged, any echo would be too.
-    ASSERT_TRUE(tool.broadcast("To: 00-30-11-00-00-02;WINK;\0"s));
-    ASSERT_TRUE(simulator.waitForLine(std::regex("^wink 00-30-11-00-00-02$"), 10s));
-    const auto received = simulator.linesMatching([](const std::string& l) { return l.rfind("recv ", 0) == 0; });
-    ASSERT_EQ(received.size(), 2u) << "its own broadcasts were logged as requests";
-    const auto scan = testsupport::parseDatagramLine(received[0]);
-    ASSERT_TRUE(scan.has_value()) << received[0];
-    EXPECT_EQ(scan->address, host);
-    EXPECT_EQ(scan->bytes, "Module Scan");
-    const auto sent = testsupport::parseDatagramLine(simulator.linesMatching(isSend).front());
-    ASSERT_TRUE(sent.has_value());
-    EXPECT_EQ(sent->address, "255.255.255.255");
-    EXPECT_EQ(sent->bytes, first);
-    EXPECT_GE(sent->timestampNs, scan->timestampNs);
-    EXPECT_EQ(simulator.stop(), 0);
-    EXPECT_TRUE(simulator.waitForLine(std::regex("^exit signal received=2 sent=2$"), 0ms));
-    EXPECT_EQ(simulator.stop(), 0) << "a second stop changes nothing";
-}
-
-TEST_F(SimulatorProgram, HostileRequestsAreLoggedAndSurvived)
-{
-    testsupport::SimulatorProcess simulator({"--module", "mac=00-30-11-00-00-01,password=pw"});
-    ASSERT_TRUE(simulator.start()) << simulator.error();
-    std::string binary;
-    for (int i = 0; i < 4096; ++i)
-        binary += static_cast<char>(i * 37);
-    for (const std::string& bytes : {std::string(65507, 'C'), "Configure: 00-30-11-00-00-01"s,
-             "Configure: 00-30-11-00-00-01;" + std::string(20000, ';'),
-             "Configure: 00-30-11-00-00-01;Password: pw;IP = 999.1.1.1;HN = " + std::string(5000, 'h') + ";",
-             "To: ;WINK;"s, "Configure: \0 00-30-11-00-00-01;IP = 1.1.1.1;"s, binary, ""s, "Module Scan\0"s})
-        ASSERT_TRUE(tool.broadcast(bytes));
-    // Of the Configure requests only the two with a whole target were
-    // answered: the one without pieces lacks the password.
-    EXPECT_EQ(tool.receiveReply(host), "Invalid Password: 00-30-11-00-00-01\0"s);
-    EXPECT_EQ(tool.receiveReply(host), "Reconfigured: 00-30-11-00-00-01\0"s);
-    EXPECT_NE(tool.receiveReply(host).find(";hn = " + std::string(127, 'h') + ";"), std::string::npos);
-    const auto huge = simulator.waitForLine(std::regex("^recv \\S+ 65507 "), 10s);
-    ASSERT_TRUE(huge.has_value());
-    EXPECT_EQ(testsupport::parseDatagramLine(*huge)->bytes, std::string(65507, 'C'));
-    EXPECT_TRUE(simulator.waitForLine(std::regex("^applied 00-30-11-00-00-01 hn=\"h+\" skipped=IP$"), 10s));
-    EXPECT_TRUE(simulator.waitForLine(std::regex("^recv \\S+ 0 \"\" t="), 10s));
-    EXPECT_EQ(simulator.linesMatching(isSend).size(), 3u);
-}
-
-// A raw reply that looks like a scan must not be taken for a request.
-TEST_F(SimulatorProgram, ARawReplyThatLooksLikeAScanDoesNotAnswerItself)
-{
-    testsupport::SimulatorProcess simulator({"--raw-reply", "Module Scan\\x00", "--module", "mac=00-30-11-00-00-09"});
-    ASSERT_TRUE(simulator.start()) << simulator.error();
-    ASSERT_TRUE(tool.broadcast("Module Scan\0"s));
-    EXPECT_EQ(tool.receiveReply(host), "Module Scan\0"s);
-    ASSERT_TRUE(tool.broadcast("To: 00-30-11-00-00-09;WINK;\0"s));
-    ASSERT_TRUE(simulator.waitForLine(std::regex("^wink "), 10s));
-    EXPECT_EQ(simulator.linesMatching(isSend).size(), 1u);
-}
-
-TEST_F(SimulatorProgram, QuotaBadOptionsAndBoundedWaits)
-{
-    testsupport::SimulatorProcess quota({"--count", "1", "--exit-after", "1", "--delay", "50"});
-    ASSERT_TRUE(quota.start()) << quota.error();
-    ASSERT_TRUE(tool.broadcast("Module Scan\0"s));
-    // The reply due after the quota was reached is still sent before exit.
-    EXPECT_TRUE(quota.waitForLine(std::regex("^exit exit-after received=1 sent=1$"), 10s));
-    EXPECT_EQ(quota.stop(), 0);
-    const auto before = std::chrono::steady_clock::now();
-    EXPECT_FALSE(quota.waitForLine(std::regex("^never"), 100ms).has_value());
-    testsupport::SimulatorProcess badOption({"--no-such-option"});
-    EXPECT_FALSE(badOption.start(3s));
-    EXPECT_NE(badOption.error().find("did not report ready"), std::string::npos) << badOption.error();
-    EXPECT_EQ(badOption.stop(), 2);
-    int asked = 0;
-    EXPECT_TRUE(testsupport::waitUntil([&asked] { return ++asked == 3; }, 10s, 1ms));
-    EXPECT_EQ(asked, 3);
-    EXPECT_FALSE(testsupport::waitUntil([&asked] { return ++asked < 0; }, 0ms));
-    EXPECT_EQ(asked, 5) << "asked once, and once more at the deadline";
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 10s);
 }
 
 TEST(DatagramLine, ReadsWhatTheSimulatorWritesAndRefusesTheRest)

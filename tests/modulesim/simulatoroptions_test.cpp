@@ -8,6 +8,8 @@
 namespace modulesim {
 namespace {
 
+using namespace std::string_literals;
+
 std::optional<SimulatorOptions> parse(std::vector<std::string> arguments, std::string& error)
 {
     arguments.insert(arguments.begin(), "sorvinda-modulesim");
@@ -17,72 +19,50 @@ std::optional<SimulatorOptions> parse(std::vector<std::string> arguments, std::s
     return SimulatorOptions::parse(static_cast<int>(argv.size()), argv.data(), error);
 }
 
-TEST(SimulatorOptions, DefaultsServeNothingOnTheProtocolPort)
+// Every option as parsed in one line (MACs of the modules, then the other
+// fields), or "refused" when parsing failed with a reason.
+std::string summary(const std::vector<std::string>& arguments)
 {
     std::string error;
-    const auto options = parse({}, error);
-    ASSERT_TRUE(options.has_value()) << error;
-    EXPECT_TRUE(options->modules.empty());
-    EXPECT_EQ(options->port, 3250);
-    EXPECT_FALSE(options->unicastReplies);
-    EXPECT_FALSE(options->isolatedByFlag);
+    const auto o = parse(arguments, error);
+    if (!o)
+        return error.empty() ? "refused without a reason" : "refused";
+    std::string text;
+    for (const auto& module : o->modules)
+        text += module.mac().toString().substr(9) + ",";
+    for (const auto& raw : o->rawReplies)
+        text += "raw=" + raw + ",";
+    return text + "delay=" + std::to_string(o->delay.count()) + " jitter=" + std::to_string(o->jitter.count())
+        + " seed=" + (o->seed ? std::to_string(*o->seed) : "-") + " flags=" + std::to_string(o->burst)
+        + std::to_string(o->answerTwice) + std::to_string(o->unicastReplies) + std::to_string(o->isolatedByFlag)
+        + " port=" + std::to_string(o->port) + " exit=" + std::to_string(o->exitAfter);
 }
 
-TEST(SimulatorOptions, ReadsEveryOption)
+TEST(SimulatorOptions, ReadsEveryOptionDefaultsToNothingOnTheProtocolPortAndRefusesBadInput)
 {
-    std::string error;
-    const auto options = parse({"--module", "mac=00-30-11-AA-00-01", "--count", "3", "--delay", "5", "--jitter", "7",
-                                   "--seed", "42", "--burst", "--answer-twice", "--raw-reply", "a\\x00b",
-                                   "--unicast-replies", "--port", "4000", "--exit-after", "9", "--i-am-isolated"},
-        error);
-    ASSERT_TRUE(options.has_value()) << error;
-    ASSERT_EQ(options->modules.size(), 4u);
-    EXPECT_EQ(options->modules[0].mac().toString(), "00-30-11-AA-00-01");
-    EXPECT_EQ(options->modules[1].mac().toString(), "00-30-11-00-00-01");
-    EXPECT_EQ(options->delay.count(), 5);
-    EXPECT_EQ(options->jitter.count(), 7);
-    EXPECT_EQ(options->seed, 42u);
-    EXPECT_TRUE(options->burst);
-    EXPECT_TRUE(options->answerTwice);
-    ASSERT_EQ(options->rawReplies.size(), 1u);
-    EXPECT_EQ(options->rawReplies[0], std::string("a\0b", 3));
-    EXPECT_TRUE(options->unicastReplies);
-    EXPECT_EQ(options->port, 4000);
-    EXPECT_EQ(options->exitAfter, 9);
-    EXPECT_TRUE(options->isolatedByFlag);
-}
-
-TEST(SimulatorOptions, RefusesBadInput)
-{
-    const std::vector<std::vector<std::string>> bad = {
-        {"--count"},
-        {"--count", "-1"},
-        {"--count", "10001"},
-        {"--count", "3x"},
-        {"--delay", ""},
-        {"--delay", "60001"},
-        {"--port", "0"},
-        {"--port", "65536"},
-        {"--exit-after", "0"},
-        {"--raw-reply", "\\x4"},
-        {"--raw-reply", std::string(70000, 'x')},
-        {"--module", "ip=1.2.3.4"},
-        {"--file", "/nonexistent"},
-        {"--bogus"},
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{}, "delay=0 jitter=0 seed=- flags=0000 port=3250 exit=0"},
+        {{"--module", "mac=00-30-11-AA-00-01", "--count", "3", "--delay", "5", "--jitter", "7", "--seed", "42",
+             "--burst", "--answer-twice", "--raw-reply", "a\\x00b", "--unicast-replies", "--port", "4000",
+             "--exit-after", "9", "--i-am-isolated"},
+            "AA-00-01,00-00-01,00-00-02,00-00-03,raw=a\0b,delay=5 jitter=7 seed=42 flags=1111 port=4000 exit=9"s},
+        {{"--count"}, "refused"},
+        {{"--count", "-1"}, "refused"},
+        {{"--count", "10001"}, "refused"},
+        {{"--count", "3x"}, "refused"},
+        {{"--delay", ""}, "refused"},
+        {{"--delay", "60001"}, "refused"},
+        {{"--port", "0"}, "refused"},
+        {{"--port", "65536"}, "refused"},
+        {{"--exit-after", "0"}, "refused"},
+        {{"--raw-reply", "\\x4"}, "refused"},
+        {{"--raw-reply", std::string(70000, 'x')}, "refused"},
+        {{"--module", "ip=1.2.3.4"}, "refused"},
+        {{"--file", "/nonexistent"}, "refused"},
+        {{"--bogus"}, "refused"},
     };
-    for (const auto& arguments : bad) {
-        std::string error;
-        EXPECT_FALSE(parse(arguments, error).has_value()) << arguments.front();
-        EXPECT_FALSE(error.empty()) << arguments.front();
-    }
-}
-
-TEST(SimulatorOptions, HelpDocumentsIsolationAndTheLogFormat)
-{
-    const std::string help = SimulatorOptions::helpText();
-    for (const char* topic : {"isolated-net", "SORVINDA_ISOLATED=1", "--i-am-isolated", "ready port=", "recv ADDR:PORT",
-             "send ADDR:PORT", "wink MAC", "applied MAC", "invalid-password MAC", "exit REASON"})
-        EXPECT_NE(help.find(topic), std::string::npos) << topic;
+    for (const auto& [arguments, expected] : cases)
+        EXPECT_EQ(summary(arguments), expected) << (arguments.empty() ? "" : arguments.front());
 }
 
 } // namespace

@@ -43,11 +43,6 @@ void countCallback(int)
     ++callbacks;
 }
 
-std::string hostName(const QORT_ModuleScanResponseType& r)
-{
-    return std::string(r.HostName, ::strnlen(r.HostName, QORT_TEXT_FIELD_SIZE));
-}
-
 // Ends the test program when `work` has not finished within the bound: a
 // deadlock then fails the test instead of hanging it.
 void runWithWatchdog(const char* what, const std::function<void()>& work)
@@ -93,7 +88,7 @@ protected:
         std::vector<std::string> names;
         QORT_ModuleScanResponseType response;
         while (engine.takeResponse(response) == 1)
-            names.push_back(hostName(response));
+            names.emplace_back(response.HostName, ::strnlen(response.HostName, QORT_TEXT_FIELD_SIZE));
         return names;
     }
 

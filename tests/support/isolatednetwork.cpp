@@ -23,7 +23,6 @@ std::optional<IsolatedNetwork> IsolatedNetwork::fromEnvironment()
     if (environment("SORVINDA_ISOLATED") != "1")
         return std::nullopt;
     IsolatedNetwork network{environment("SORVINDA_NETNS_HOST"), environment("SORVINDA_NETNS_MODULES"),
-        environment("SORVINDA_HOST_ADDR"), environment("SORVINDA_MODULES_ADDR"),
         environment("SORVINDA_NETNS_MODULES2")};
     if (network.hostNamespace.empty() || network.modulesNamespace.empty())
         return std::nullopt;

@@ -12,8 +12,6 @@ namespace testsupport {
 struct IsolatedNetwork {
     std::string hostNamespace;    // SORVINDA_NETNS_HOST
     std::string modulesNamespace; // SORVINDA_NETNS_MODULES
-    std::string hostAddress;      // SORVINDA_HOST_ADDR, e.g. "10.213.0.1"
-    std::string modulesAddress;   // SORVINDA_MODULES_ADDR
     // The second modules namespace (isolated-net run --networks 2), or empty.
     std::string modulesNamespace2; // SORVINDA_NETNS_MODULES2
 

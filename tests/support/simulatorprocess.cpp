@@ -2,6 +2,7 @@
 
 #include "platform/textescape.h"
 #include "tests/support/isolatednetwork.h"
+#include "tests/support/waituntil.h"
 
 #include <cerrno>
 #include <csignal>
@@ -15,13 +16,11 @@ extern char** environ;
 
 namespace testsupport {
 
-std::vector<std::string> moduleArgs(std::initializer_list<const char*> specs)
+std::vector<std::string> moduleArgs(std::initializer_list<std::string> specs)
 {
     std::vector<std::string> args;
-    for (const char* spec : specs) {
-        args.emplace_back("--module");
-        args.emplace_back(spec);
-    }
+    for (const std::string& spec : specs)
+        args.insert(args.end(), {"--module", spec});
     return args;
 }
 
@@ -30,7 +29,6 @@ namespace {
 constexpr const char* kSimulatorProgram = "sorvinda-modulesim";
 constexpr std::size_t kReadChunk = 65536;
 constexpr std::size_t kLinesInErrors = 5;
-constexpr auto kReapPollInterval = std::chrono::milliseconds(5);
 constexpr int kSignalStatusBase = 128;
 
 int statusCode(int status)
@@ -161,18 +159,9 @@ std::size_t SimulatorProcess::lineCount() const
 std::optional<std::string> SimulatorProcess::waitForLine(
     const LinePredicate& matches, std::chrono::milliseconds timeout, std::size_t from) const
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::unique_lock lock(mutex_);
-    std::size_t next = from;
-    for (;;) {
-        for (; next < lines_.size(); ++next)
-            if (matches(lines_[next]))
-                return lines_[next];
-        if (outputClosed_)
-            return std::nullopt;
-        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout && next == lines_.size())
-            return std::nullopt;
-    }
+    std::optional<std::string> found;
+    waitForLines([&](const std::string& line) { return matches(line) && (found = line, true); }, 1, timeout, from);
+    return found;
 }
 
 std::optional<std::string> SimulatorProcess::waitForLine(
@@ -211,19 +200,17 @@ std::vector<std::string> SimulatorProcess::linesMatching(const LinePredicate& ma
 
 bool SimulatorProcess::waitForExit(std::chrono::milliseconds timeout)
 {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    for (;;) {
-        int status = 0;
-        const pid_t done = ::waitpid(pid_, &status, WNOHANG);
-        if (done == pid_ || (done < 0 && errno == ECHILD)) {
+    return waitUntil(
+        [this] {
+            int status = 0;
+            const pid_t done = ::waitpid(pid_, &status, WNOHANG);
+            if (done != pid_ && !(done < 0 && errno == ECHILD))
+                return false;
             exitStatus_ = done == pid_ ? statusCode(status) : -1;
             reaped_ = true;
             return true;
-        }
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(kReapPollInterval);
-    }
+        },
+        timeout);
 }
 
 int SimulatorProcess::stop()

@@ -18,7 +18,7 @@
 namespace testsupport {
 
 // "--module SPEC" for each spec: simulator arguments for a list of modules.
-std::vector<std::string> moduleArgs(std::initializer_list<const char*> specs);
+std::vector<std::string> moduleArgs(std::initializer_list<std::string> specs);
 
 // One sorvinda-modulesim run in the modules namespace of the current
 // isolated network (`ip netns exec $SORVINDA_NETNS_MODULES`), for tests and
@@ -63,7 +63,6 @@ public:
     // SIGTERM, then SIGKILL after kStopTimeout. Its exit status, 128+signal,
     // or -1 when it was never started. Idempotent.
     int stop();
-    pid_t pid() const { return pid_; }
 
 private:
     void readOutput();

@@ -12,31 +12,6 @@
 
 namespace testimage {
 
-namespace {
-
-class Writer {
-public:
-    explicit Writer(bool bigEndian)
-        : big_(bigEndian)
-    {
-    }
-
-    void put(std::uint64_t value, int width)
-    {
-        for (int i = 0; i < width; ++i) {
-            const int shift = big_ ? 8 * (width - 1 - i) : 8 * i;
-            bytes.push_back(static_cast<std::uint8_t>(value >> shift));
-        }
-    }
-
-    std::vector<std::uint8_t> bytes;
-
-private:
-    bool big_;
-};
-
-} // namespace
-
 std::vector<std::uint8_t> elfWithSection(
     const std::vector<std::uint8_t>& section, ElfKind kind, std::string_view sectionName)
 {
@@ -56,43 +31,46 @@ std::vector<std::uint8_t> elfWithSection(
     const std::uint64_t namesOffset = sectionOffset + section.size();
     const std::uint64_t tableOffset = (namesOffset + names.size() + 7) & ~std::uint64_t{7};
 
-    Writer out(big);
-    out.bytes = {
+    std::vector<std::uint8_t> bytes = {
         0x7F, 'E', 'L', 'F', static_cast<std::uint8_t>(is64 ? 2 : 1), static_cast<std::uint8_t>(big ? 2 : 1), 1};
-    out.bytes.resize(16, 0);
-    out.put(3, 2);              // e_type: shared object
-    out.put(is64 ? 62 : 3, 2);  // e_machine
-    out.put(1, 4);              // e_version
-    out.put(0, word);           // e_entry
-    out.put(0, word);           // e_phoff
-    out.put(tableOffset, word); // e_shoff
-    out.put(0, 4);              // e_flags
-    out.put(headerSize, 2);     // e_ehsize
-    out.put(0, 2);              // e_phentsize
-    out.put(0, 2);              // e_phnum
-    out.put(entrySize, 2);      // e_shentsize
-    out.put(3, 2);              // e_shnum
-    out.put(2, 2);              // e_shstrndx
-    out.bytes.insert(out.bytes.end(), section.begin(), section.end());
-    out.bytes.insert(out.bytes.end(), names.begin(), names.end());
-    out.bytes.resize(tableOffset, 0);
+    bytes.resize(16, 0);
+    const auto put = [&](std::uint64_t value, int width) {
+        for (int i = 0; i < width; ++i)
+            bytes.push_back(static_cast<std::uint8_t>(value >> (big ? 8 * (width - 1 - i) : 8 * i)));
+    };
+    put(3, 2);              // e_type: shared object
+    put(is64 ? 62 : 3, 2);  // e_machine
+    put(1, 4);              // e_version
+    put(0, word);           // e_entry
+    put(0, word);           // e_phoff
+    put(tableOffset, word); // e_shoff
+    put(0, 4);              // e_flags
+    put(headerSize, 2);     // e_ehsize
+    put(0, 2);              // e_phentsize
+    put(0, 2);              // e_phnum
+    put(entrySize, 2);      // e_shentsize
+    put(3, 2);              // e_shnum
+    put(2, 2);              // e_shstrndx
+    bytes.insert(bytes.end(), section.begin(), section.end());
+    bytes.insert(bytes.end(), names.begin(), names.end());
+    bytes.resize(tableOffset, 0);
 
     auto header = [&](std::uint64_t name, std::uint64_t type, std::uint64_t offset, std::uint64_t size) {
-        out.put(name, 4);
-        out.put(type, 4);
-        out.put(0, word); // flags
-        out.put(0, word); // addr
-        out.put(offset, word);
-        out.put(size, word);
-        out.put(0, 4);    // link
-        out.put(0, 4);    // info
-        out.put(1, word); // addralign
-        out.put(0, word); // entsize
+        put(name, 4);
+        put(type, 4);
+        put(0, word); // flags
+        put(0, word); // addr
+        put(offset, word);
+        put(size, word);
+        put(0, 4);    // link
+        put(0, 4);    // info
+        put(1, word); // addralign
+        put(0, word); // entsize
     };
     header(0, 0, 0, 0);
     header(versionName, 1, sectionOffset, section.size());
     header(namesName, 3, namesOffset, names.size());
-    return out.bytes;
+    return bytes;
 }
 
 std::vector<std::uint8_t> encode(std::string_view declaration)

@@ -47,23 +47,7 @@ Bytes cut(const Bytes& b, std::size_t length)
     return Bytes(b.begin(), b.begin() + static_cast<long>(length));
 }
 
-const Bytes kBlock = testimage::encode(R"(1 VERSIONINFO
- FILEVERSION 1,1,2,0
- PRODUCTVERSION 1,1,2,0
-BEGIN
-    BLOCK "StringFileInfo"
-    BEGIN
-        BLOCK "040904B0"
-        BEGIN
-            VALUE "FileVersion", "1, 1, 2, 0"
-            VALUE "Empty", ""
-        END
-    END
-    BLOCK "VarFileInfo"
-    BEGIN
-        VALUE "Translation", 0x409, 1200
-    END
-END)");
+const Bytes kBlock = testimage::encode(testimage::declarationWithFileVersion("1, 1, 2, 0"));
 
 // A look-up as "text:" and its characters (NUL as '~'), "bin:" and its
 // bytes in hex (or size@offset when longer), or "-" when nothing is found.
@@ -99,7 +83,6 @@ TEST(VersionBlock, LooksUpPathsWithKeysInAnyCase)
         {"", "bin:52@40"},
         {"\\\\", "bin:52@40"},
         {"\\StringFileInfo\\040904b0\\fileversion", "text:1, 1, 2, 0~"},
-        {"\\StringFileInfo\\040904B0\\Empty", "text:~"},
         {"\\VarFileInfo\\Translation", "bin:0904b004"},
         {"\\StringFileInfo\\040704B0\\FileVersion", "-"},
         {"\\StringFileInfo\\040904B0\\FileVersio", "-"},
@@ -118,23 +101,15 @@ TEST(VersionBlock, HostileBlocks)
         EXPECT_FALSE(VersionBlock::rootLength(std::span(kBlock.data(), length)).has_value()) << length;
         EXPECT_EQ(lookUp(cut(kBlock, length), "\\StringFileInfo\\040904B0\\FileVersion"), "-") << length;
     }
-    // Every 16-bit field set to a lie: zero, below a header, odd, past the
-    // parent, the maximum. A look-up may find something or not, inside.
-    for (std::size_t at = 0; at + 1 < kBlock.size(); at += 2)
-        for (std::uint16_t lie : {0, 1, 5, 6, 7, 0x7FFF, 0xFFFF}) {
-            Bytes bad = kBlock;
-            put(bad, at, lie, 2);
-            for (const char* path : {"\\", "\\StringFileInfo\\040904B0\\FileVersion", "\\VarFileInfo\\Translation",
-                     "\\StringFileInfo\\040904B0\\Empty"})
-                lookUp(bad, path);
-        }
+    // Lying length fields whose only outcome is "found inside the block or
+    // not" are the fuzzer's (tests/versioninfo/fuzz); here the lies with an
+    // answer.
     Bytes noSignature = kBlock;
     noSignature[40] ^= 0xFF;
     EXPECT_EQ(lookUp(noSignature, "\\"), "-");
     Bytes shortFixed = kBlock;
     shortFixed[2] = 51; // wValueLength below the 52 bytes of VS_FIXEDFILEINFO
     EXPECT_EQ(lookUp(shortFixed, "\\"), "-");
-    lookUp(shortFixed, "\\VarFileInfo\\Translation");
     Bytes keyCut = cut(kBlock, 20); // a root whose wLength ends inside its key
     keyCut[0] = 20;
     EXPECT_FALSE(VersionBlock::rootLength(keyCut).has_value());
@@ -176,7 +151,7 @@ TEST_P(ElfImage, FindsTheBlockOnlyInItsSectionAndSurvivesEveryLie)
 INSTANTIATE_TEST_SUITE_P(Kinds, ElfImage,
     testing::Values(testimage::ElfKind::Elf32Little, testimage::ElfKind::Elf64Little, testimage::ElfKind::Elf64Big));
 
-TEST(ElfImage64, AbsurdSectionTablesAndOtherFilesAreRejected)
+TEST(ElfImage64, AbsurdSectionTablesAreRejected)
 {
     const auto image = testimage::elfWithSection(kBlock);
     const std::size_t table = u32At(image, 0x28);
@@ -200,9 +175,6 @@ TEST(ElfImage64, AbsurdSectionTablesAndOtherFilesAreRejected)
         put(bad, lie.at, lie.value, lie.width);
         EXPECT_FALSE(blockOf(bad).has_value()) << lie.at;
     }
-    for (const Bytes& bytes :
-        {Bytes{}, Bytes{0x7F, 'E', 'L'}, Bytes{'M'}, Bytes{0x7F, 'E', 'L', 'F', 3, 1}, Bytes(4096, 0)})
-        EXPECT_FALSE(blockOf(bytes).has_value()) << bytes.size();
 }
 
 struct PeFixture {
@@ -215,23 +187,16 @@ protected:
     Bytes image = testimage::readFile(testimage::fixture(GetParam().file));
 };
 
-// Every truncation and every byte set to three lies: nothing, or a whole
-// block whose length field is its size.
-TEST_P(PeImage, FindsTheVersionResourceOnlyWhereThereIsOneAndSurvivesEveryLie)
+// Every truncation: nothing, or the whole block. (Bytes set to lies, where
+// only a whole block may come out, are the fuzzer's: the fixtures are its
+// seeds.)
+TEST_P(PeImage, FindsTheVersionResourceOnlyWhereThereIsOneAndInWholeImages)
 {
     const auto whole = blockOf(image);
     ASSERT_EQ(whole.has_value(), GetParam().hasVersion);
     for (std::size_t length = 0; length < image.size(); ++length)
         if (const auto found = blockOf(cut(image, length))) {
             EXPECT_EQ(found, whole) << length;
-        }
-    for (std::size_t at = 0; at < image.size(); ++at)
-        for (std::uint8_t lie : {0x00, 0x80, 0xFF}) {
-            Bytes bad = image;
-            bad[at] = lie;
-            if (const auto found = blockOf(bad)) {
-                EXPECT_EQ(found->at(0) | (found->at(1) << 8), found->size()) << at;
-            }
         }
 }
 
@@ -294,8 +259,6 @@ TEST_P(PeResourceTree, LoopsAndLyingEntriesEndWithoutAVersion)
 INSTANTIATE_TEST_SUITE_P(
     Fixtures, PeResourceTree, testing::Values("two_translations-pe32.exe", "two_translations-pe64.exe"));
 
-// ---- the file-level API -------------------------------------------------------
-
 Bytes loaded(const std::filesystem::path& file)
 {
     const std::uint32_t size = platform::fileVersionInfoSize(file.c_str());
@@ -340,9 +303,7 @@ TEST(VersionFile, TextsComeBackAsUtf8AndBinaryValuesInPlace)
     block = testimage::encode("1 VERSIONINFO BEGIN VALUE \"K\", \"abcd\" END");
     block[107] = 0xD8, block[106] = 0, block[111] = 0xDC, block[110] = 0, block[94] = 4;
     buffer = loaded(scratch.write("bad.so", testimage::elfWithSection(block)));
-    EXPECT_EQ(text(buffer, "\\K"),
-        "a\xEF\xBF\xBD"
-        "c\xEF\xBF\xBD");
+    EXPECT_EQ(text(buffer, "\\K"), "a\uFFFDc\uFFFD");
 
     const auto file = scratch.write("t.so", testimage::elfWithSection(kBlock));
     buffer = loaded(file);
@@ -375,26 +336,10 @@ TEST(VersionFile, TextsComeBackAsUtf8AndBinaryValuesInPlace)
     EXPECT_EQ(platform::fileVersionInfoSize(nullptr), 0u);
 }
 
-// ---- the encoder -------------------------------------------------------------
-
-TEST(VersionEncoder, WritesNodesPaddedAndMeasuredLikeTheResourceCompiler)
+TEST(VersionEncoder, TextsNumbersAndLimits)
 {
-    const auto block =
-        testimage::encode("1 VERSIONINFO FILEVERSION 1,2,3,4 PRODUCTVERSION 5,6,7,8 FILEFLAGSMASK 0x3fL "
-                          "FILEOS 0x4L FILETYPE 0x2L BEGIN BLOCK \"S\" BEGIN VALUE \"K\", \"ab\" END END");
-    Bytes expected = {122, 0, 52, 0, 0, 0}; // root: wLength 122, wValueLength 52, binary
-    for (char c : std::string("VS_VERSION_INFO"))
-        expected.insert(expected.end(), {static_cast<std::uint8_t>(c), 0});
-    expected.insert(expected.end(),
-        {0, 0, 0, 0,                                           // NUL, pad to 40
-            0xBD, 0x04, 0xEF, 0xFE, 0, 0, 1, 0,                // signature, struct version 1.0
-            2, 0, 1, 0, 4, 0, 3, 0, 6, 0, 5, 0, 8, 0, 7, 0,    // versions 1.2.3.4, 5.6.7.8
-            0x3F, 0, 0, 0, 0, 0, 0, 0, 4, 0, 0, 0, 2, 0, 0, 0, // mask, flags, OS, type
-            0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,                // subtype, date
-            30, 0, 0, 0, 1, 0, 'S', 0, 0, 0, 0, 0,             // block "S": wLength 30, text
-            18, 0, 3, 0, 1, 0, 'K', 0, 0, 0, 0, 0,             // "K": 3 units with the NUL
-            'a', 0, 'b', 0, 0, 0});                            // no padding after the last node
-    EXPECT_EQ(block, expected);
+    // The layout of every node is MatchesTheResourceCompiler's business;
+    // here what the fixtures do not declare.
     for (const auto& [value, units] : std::vector<std::pair<std::string, int>>{
              {R"("")", 1}, {R"("ab")", 3}, {R"("ab\0")", 3}, {R"("a""b")", 4}, {R"("\\\t")", 3}, {"\"\xC3\xA4\"", 2}}) {
         const auto b = testimage::encode("1 VERSIONINFO BEGIN VALUE \"K\", " + value + " END");
@@ -473,8 +418,6 @@ TEST(VersionDeclaration, ErrorsNameTheLineAndTheFault)
     }
 }
 
-// ---- the reader classes --------------------------------------------------------
-
 std::string allStrings(const CVFXVersionData& d)
 {
     std::string numbers;
@@ -490,20 +433,15 @@ std::string allStrings(const CVFXVersionData& d)
 TEST(CVFXVersionInfo, ReadsFilesAndTheProgramsOwn)
 {
     const std::string longString = testimage::fixture("long_string-pe64.exe").string();
+    const std::string longStrings = "1.1.0.5.7.8.9.10.|1.1.0.5|7.8.9.10|Company|Description|Internal|Copyright|"
+                                    "long_string.exe|Product|012345678901|Trademarks|Private|Special";
     const struct {
         std::string name;
         std::uint16_t language;
         std::string strings; // "" when the read fails
     } cases[] = {
-        {longString, 0x0409,
-            "1.1.0.5.7.8.9.10.|1.1.0.5|7.8.9.10|Company|Description|Internal|Copyright|"
-            "long_string.exe|Product|012345678901|Trademarks|Private|Special"},
-        {testimage::fixture("long_string-pe32.exe").string(), 0x0409,
-            "1.1.0.5.7.8.9.10.|1.1.0.5|7.8.9.10|Company|"
-            "Description|Internal|Copyright|long_string.exe|Product|012345678901|Trademarks|Private|Special"},
-        {"  " + longString + "\t", 0x0409,
-            "1.1.0.5.7.8.9.10.|1.1.0.5|7.8.9.10|Company|Description|Internal|"
-            "Copyright|long_string.exe|Product|012345678901|Trademarks|Private|Special"},
+        {longString, 0x0409, longStrings},
+        {"  " + longString + "\t", 0x0409, longStrings},
         // Strings in another block: numbers, empty texts; a reader made for
         // that block finds them.
         {testimage::fixture("other_block-pe32.exe").string(), 0x0409, "3.4.5.6.3.4.5.6.||||||||||||"},
@@ -543,13 +481,8 @@ TEST(CVFXVersionInfo, QueryStringZeroFillsAndCutsAtWholeCharacters)
     CVFXVersionInfo reader(CVFXVersionInfo::kCodePageUnicode, CVFXVersionInfo::kLanguageEnglishUs);
     std::vector<char> block(reader.GetInfoSize(file.c_str()));
     ASSERT_TRUE(reader.GetInfo(file.c_str(), static_cast<std::uint32_t>(block.size()), block.data()));
-    for (const auto& [outSize, expected] : std::vector<std::pair<std::size_t, std::string>>{{16,
-                                                                                                "a\xC3\xA4"
-                                                                                                "b"},
-             {5,
-                 "a\xC3\xA4"
-                 "b"},
-             {4, "a\xC3\xA4"}, {3, "a"}, {2, "a"}, {1, ""}}) {
+    for (const auto& [outSize, expected] : std::vector<std::pair<std::size_t, std::string>>{
+             {16, "a\u00E4b"}, {5, "a\u00E4b"}, {4, "a\u00E4"}, {3, "a"}, {2, "a"}, {1, ""}}) {
         std::vector<char> out(outSize, 'X');
         EXPECT_TRUE(reader.QueryString(block.data(), "Key", out.data(), out.size())) << outSize;
         EXPECT_EQ(std::string(out.data(), out.size()), expected + std::string(outSize - expected.size(), '\0'));
@@ -580,12 +513,6 @@ TEST(CVFXVersionInfo, LanguageRulesTheThreadLocaleForTheReadersLifetime)
         EXPECT_EQ(platform::threadLocale(), before);
         EXPECT_EQ(::uselocale(static_cast<locale_t>(nullptr)), posixBefore);
     }
-}
-
-std::string shown;
-void recordShown(const std::string& text)
-{
-    shown = text;
 }
 
 TEST(CVFXVersionData, TextEmptinessCopyAndShow)
@@ -624,20 +551,13 @@ TEST(CVFXVersionData, TextEmptinessCopyAndShow)
     EXPECT_EQ(allStrings(copy), allStrings(d));
     EXPECT_EQ(copy.m_strFileName, d.m_strFileName);
 
+    // Show(false) with the message box hook is the window's test.
     testing::internal::CaptureStdout();
     d.Show(true);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), expected);
-    CVFXVersionData::SetMessageBoxHook(&recordShown);
-    testing::internal::CaptureStdout();
-    d.Show(false);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(shown, expected);
-    CVFXVersionData::SetMessageBoxHook(nullptr);
-    shown.clear();
     testing::internal::CaptureStderr();
     d.Show(false);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), expected + "\n");
-    EXPECT_EQ(shown, "");
 
     // Leaks or double frees show under ASan.
     CVFXPointer owner(std::malloc(16), true);
@@ -650,8 +570,6 @@ TEST(CVFXVersionData, TextEmptinessCopyAndShow)
     borrower.Reset(nullptr); // not owned: not freed
     EXPECT_TRUE(borrower.IsNull());
 }
-
-// ---- the deliverables' own resources -------------------------------------------
 
 std::uint32_t fixedField(const char* file, std::size_t offset)
 {
