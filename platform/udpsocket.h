@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -154,6 +155,15 @@ public:
     // errno (POSIX) or WSAGetLastError() (Windows) of the last failed call
     // (0 when none failed yet).
     int lastError() const { return lastError_; }
+
+    // Connects the socket to a remote address, which only looks up the route
+    // (a datagram socket sends nothing for it): fails when none leads there.
+    bool connect(std::uint32_t address, std::uint16_t port);
+
+    // The system's text for a lastError() value.
+    static std::string errorText(int error);
+    enum class ErrorKind { AccessDenied, AddressInUse, Other };
+    static ErrorKind errorKind(int error);
 
 private:
     bool fail();

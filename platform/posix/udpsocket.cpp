@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -145,6 +146,26 @@ bool UdpSocket::bind(std::uint16_t port, std::uint32_t address)
 {
     const sockaddr_in local = makeAddress(address, port);
     return ::bind(fd(), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 || fail();
+}
+
+bool UdpSocket::connect(std::uint32_t address, std::uint16_t port)
+{
+    const sockaddr_in remote = makeAddress(address, port);
+    return ::connect(fd(), reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0 || fail();
+}
+
+std::string UdpSocket::errorText(int error)
+{
+    return std::generic_category().message(error);
+}
+
+UdpSocket::ErrorKind UdpSocket::errorKind(int error)
+{
+    if (error == EACCES)
+        return ErrorKind::AccessDenied;
+    if (error == EADDRINUSE)
+        return ErrorKind::AddressInUse;
+    return ErrorKind::Other;
 }
 
 std::uint16_t UdpSocket::localPort() const

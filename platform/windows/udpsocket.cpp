@@ -9,6 +9,7 @@
 #include <mswsock.h>
 
 #include <cstring>
+#include <string>
 #include <utility>
 
 namespace platform {
@@ -211,6 +212,35 @@ bool UdpSocket::bind(std::uint16_t port, std::uint32_t address)
 {
     const sockaddr_in local = makeAddress(address, port);
     return ::bind(socketOf(descriptor_), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 || fail();
+}
+
+bool UdpSocket::connect(std::uint32_t address, std::uint16_t port)
+{
+    const sockaddr_in remote = makeAddress(address, port);
+    return ::connect(socketOf(descriptor_), reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0 || fail();
+}
+
+std::string UdpSocket::errorText(int error)
+{
+    char* text = nullptr;
+    const DWORD length =
+        ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+            nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string result = length > 0 ? std::string(text, length) : "Windows Sockets error " + std::to_string(error);
+    ::LocalFree(text);
+    // The system's texts end in ".\r\n"; callers add their own punctuation.
+    while (!result.empty() && (result.back() == '\n' || result.back() == '\r' || result.back() == '.'))
+        result.pop_back();
+    return result;
+}
+
+UdpSocket::ErrorKind UdpSocket::errorKind(int error)
+{
+    if (error == WSAEACCES)
+        return ErrorKind::AccessDenied;
+    if (error == WSAEADDRINUSE)
+        return ErrorKind::AddressInUse;
+    return ErrorKind::Other;
 }
 
 std::uint16_t UdpSocket::localPort() const
