@@ -89,19 +89,6 @@ OneDatagram receiveOne(SOCKET socket, bool checkFirst, void* buffer, std::size_t
     return result;
 }
 
-// WSASendMsg is an extension function: the provider hands out its address.
-LPFN_WSASENDMSG sendMessageFunction(SOCKET socket)
-{
-    GUID id = WSAID_WSASENDMSG;
-    LPFN_WSASENDMSG function = nullptr;
-    DWORD returned = 0;
-    if (::WSAIoctl(socket, SIO_GET_EXTENSION_FUNCTION_POINTER, &id, sizeof id, &function, sizeof function, &returned,
-            nullptr, nullptr)
-        != 0)
-        return nullptr;
-    return function;
-}
-
 } // namespace
 
 struct ReceiveBatch::Native { };
@@ -324,44 +311,30 @@ UdpSocket::WaitResult UdpSocket::waitReadable(const Wakeup& wakeup, std::chrono:
     return WaitResult::Readable;
 }
 
-// The choice of adapter: IP_PKTINFO on a sent datagram is how Windows picks
-// the source address and adapter (WSASendMsg). Where the system ignores it
-// (wine passes the datagram on without it) the datagram still goes out,
-// through the adapter of the route to the destination, which is the
-// adapter of the default route for the limited broadcast. A socket per
-// adapter bound to its address would reach every adapter there too, but
-// its replies would go to that socket's own port instead of the library's,
-// so the one socket is kept.
-bool UdpSocket::sendToVia(unsigned adapterIndex, std::uint32_t sourceAddress, std::uint32_t address, std::uint16_t port,
+// The choice of adapter: IP_UNICAST_IF names the adapter the socket's
+// datagrams leave through, also a limited broadcast; the source address is
+// then that adapter's own. It is set for this one send and cleared again.
+// (IP_PKTINFO on a sent datagram, WSASendMsg, would name adapter and
+// source per datagram, but wine passes it on without effect, so a
+// broadcast left only through the adapter of the default route there. A
+// socket per adapter bound to its address would not do either: its
+// replies would come to that socket's port instead of the library's.)
+// Sends on one socket are serialised by the caller, so the option cannot
+// change under another send.
+bool UdpSocket::sendToVia(unsigned adapterIndex, std::uint32_t, std::uint32_t address, std::uint16_t port,
     const void* data, std::size_t length)
 {
-    const LPFN_WSASENDMSG sendMessage = sendMessageFunction(socketOf(descriptor_));
-    if (sendMessage == nullptr || adapterIndex == 0)
+    if (adapterIndex == 0)
         return sendTo(address, port, data, length);
-
-    sockaddr_in remote = makeAddress(address, port);
-    WSABUF payload{static_cast<ULONG>(length), static_cast<char*>(const_cast<void*>(data))};
-    std::uint64_t control[(WSA_CMSG_SPACE(sizeof(IN_PKTINFO)) + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t)] =
-        {};
-    WSAMSG message{};
-    message.name = reinterpret_cast<sockaddr*>(&remote);
-    message.namelen = sizeof remote;
-    message.lpBuffers = &payload;
-    message.dwBufferCount = 1;
-    message.Control.buf = reinterpret_cast<char*>(control);
-    message.Control.len = WSA_CMSG_SPACE(sizeof(IN_PKTINFO));
-    WSACMSGHDR* header = WSA_CMSG_FIRSTHDR(&message);
-    header->cmsg_level = IPPROTO_IP;
-    header->cmsg_type = IP_PKTINFO;
-    header->cmsg_len = WSA_CMSG_LEN(sizeof(IN_PKTINFO));
-    IN_PKTINFO info{};
-    info.ipi_ifindex = adapterIndex;
-    info.ipi_addr.s_addr = htonl(sourceAddress);
-    std::memcpy(WSA_CMSG_DATA(header), &info, sizeof info);
-    DWORD sent = 0;
-    if (sendMessage(socketOf(descriptor_), &message, 0, &sent, nullptr, nullptr) != 0)
+    // The option takes the index in network byte order.
+    const DWORD chosen = htonl(adapterIndex);
+    const DWORD none = 0;
+    const SOCKET socket = socketOf(descriptor_);
+    if (::setsockopt(socket, IPPROTO_IP, IP_UNICAST_IF, reinterpret_cast<const char*>(&chosen), sizeof chosen) != 0)
         return fail();
-    return sent == length;
+    const bool sent = sendTo(address, port, data, length);
+    ::setsockopt(socket, IPPROTO_IP, IP_UNICAST_IF, reinterpret_cast<const char*>(&none), sizeof none);
+    return sent;
 }
 
 bool UdpSocket::sendTo(std::uint32_t address, std::uint16_t port, const void* data, std::size_t length)

@@ -2,7 +2,8 @@
 // the isolated network (tests/windows/run-wine-tests starts both). The
 // simulator's log (its stdout, SORVINDA_SIM_LOG) shows what reached the
 // modules. Suites by simulator set-up:
-//   Modules  two plain modules and one with a password
+//   Modules  two plain modules and one with a password on the first module
+//            network, one module on the second (not on the default route)
 //   Hostile  a simulator answering with malformed and oversized datagrams
 //   Library  needs no module
 #include "protocol/qort.h"
@@ -131,8 +132,8 @@ using Library = WineTest;
 
 TEST_F(Modules, ScanReturnsEveryModuleWithItsFields)
 {
-    const auto replies = scan(3);
-    ASSERT_EQ(replies.size(), 3u);
+    const auto replies = scan(4);
+    ASSERT_EQ(replies.size(), 4u);
     std::set<std::string> macs;
     for (const auto& reply : replies) {
         ASSERT_EQ(reply.MacIdValid, 1);
@@ -143,7 +144,8 @@ TEST_F(Modules, ScanReturnsEveryModuleWithItsFields)
             EXPECT_EQ(reply.SubnetMask, 0xFFFF0000u);
         }
     }
-    EXPECT_EQ(macs, (std::set<std::string>{"00-30-11-00-00-01", "00-30-11-00-00-02", "00-30-11-00-00-0A"}));
+    EXPECT_EQ(macs,
+        (std::set<std::string>{"00-30-11-00-00-01", "00-30-11-00-00-02", "00-30-11-00-00-0A", "00-30-11-00-00-22"}));
 }
 
 TEST_F(Modules, ConfigureIsAppliedAndConfirmed)
