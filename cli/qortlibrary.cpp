@@ -29,7 +29,7 @@ bool lookUp(const platform::SharedLibrary& handle, const char* name, Function& f
 std::filesystem::path LibraryToLoad()
 {
     if (const std::optional<std::string> program = platform::modulePath()) {
-        const std::filesystem::path beside = platform::SharedLibrary::folderFor(*program) / QortLibrary::fileName();
+        std::filesystem::path beside = platform::SharedLibrary::folderFor(*program) / QortLibrary::fileName();
         std::error_code error;
         if (std::filesystem::exists(beside, error))
             return beside;

@@ -14,6 +14,7 @@ public:
     // blocked in this thread and in every thread it starts later, and taken
     // synchronously by wait(), so no handler runs in the middle of a worker.
     StopRequest();
+    // NOLINTNEXTLINE(performance-trivially-destructible): the Windows one removes its console handler
     ~StopRequest();
     StopRequest(const StopRequest&) = delete;
     StopRequest& operator=(const StopRequest&) = delete;
