@@ -20,7 +20,7 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 
-# GCC 12 reports a false overlap in libstdc++'s std::string code when
-# optimising for 32-bit targets (GCC bug 105651, -Wrestrict); it stays a
+# GCC 12 reports a false overlap in libstdc++'s std::string code at -O3
+# (GCC bug 105651, -Wrestrict); it stays a
 # warning here so that warnings-as-errors keeps meaning our own code.
 set(CMAKE_CXX_FLAGS_INIT "-Wno-error=restrict")
