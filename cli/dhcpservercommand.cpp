@@ -1,41 +1,28 @@
 // dhcp-server: the recovery DHCP server of SorvindaConfig in the
-// foreground until SIGINT or SIGTERM. It binds UDP port 67 on all local
+// foreground until SIGINT or SIGTERM (Ctrl+C on Windows). It binds UDP port 67 on all local
 // addresses, answers modules whose MAC begins with 00-30-11 with
 // 10.200.1.<last MAC byte>, and prints its trace on standard output (and
 // appends it to the log file). Status messages go to standard error.
 #include "cli/commands.h"
 #include "dhcp/dhcpservercontrol.h"
 #include "dhcp/logtofile.h"
+#include "platform/stoprequest.h"
+#include "platform/udpsocket.h"
 
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <pthread.h>
-#include <signal.h>
-#include <system_error>
 
 namespace cli {
 namespace {
 
-// The signals that end the server. They are blocked in every thread (the
-// worker inherits the mask) and taken synchronously by sigwait, so no
-// handler runs in the middle of the worker's poll.
-sigset_t StopSignals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    return set;
-}
+using platform::UdpSocket;
 
 void ExplainInitFailure(int error)
 {
-    Complain(std::string("DHCP server init failed: UDP port 67: ") + std::generic_category().message(error));
-    if (error == EACCES)
+    Complain(std::string("DHCP server init failed: UDP port 67: ") + UdpSocket::errorText(error));
+    if (UdpSocket::errorKind(error) == UdpSocket::ErrorKind::AccessDenied)
         Complain("binding port 67 needs root or the cap_net_bind_service capability (see README.md)");
-    else if (error == EADDRINUSE)
+    else if (UdpSocket::errorKind(error) == UdpSocket::ErrorKind::AddressInUse)
         Complain("another DHCP server on this computer holds the port");
 }
 
@@ -43,8 +30,8 @@ void ExplainInitFailure(int error)
 
 int RunDhcpServer(const DhcpServerOptions& options)
 {
-    const sigset_t stopSignals = StopSignals();
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Before the worker starts: it must not take the stop signals itself.
+    platform::StopRequest stopRequest;
 
     DhcpServerControl control;
     const std::optional<std::string> logPath = options.logPath;
@@ -63,10 +50,9 @@ int RunDhcpServer(const DhcpServerOptions& options)
     }
     Complain("serving UDP port 67; Ctrl+C ends");
 
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+    const std::string stoppedBy = stopRequest.wait();
     control.Stop();
-    Complain(std::string("stopped (") + (signal == SIGINT ? "SIGINT" : "SIGTERM") + ")");
+    Complain("stopped (" + stoppedBy + ")");
     return kExitOk;
 }
 

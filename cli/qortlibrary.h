@@ -14,7 +14,8 @@ namespace cli {
 // load-time set-up binds UDP port 3250, which the recovery DHCP server and
 // --help have no use for (and which another program may hold).
 struct QortLibrary {
-    static constexpr const char* kFileName = "libqort.so.1";
+    // libqort.so.1 or qort.dll.
+    static std::string fileName();
 
     void (*registerCallBack)(QORT_CallBackType callback) = nullptr;
     int (*start)() = nullptr;

@@ -1,25 +1,12 @@
 #include "cli/secret.h"
 
-#include <csignal>
-#include <cstdio>
+#include "platform/terminal.h"
+
 #include <cstdlib>
 #include <fstream>
-#include <iostream>
-#include <termios.h>
-#include <unistd.h>
 
 namespace cli {
 namespace {
-
-// The terminal's settings while echo is off, for the interrupt handler: a
-// Ctrl+C at the prompt must not leave the user's terminal without echo.
-struct termios savedTerminal;
-
-void restoreTerminalAndExit(int signal)
-{
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
-    ::_exit(128 + signal);
-}
 
 std::string WithoutLineEnd(std::string line)
 {
@@ -42,31 +29,10 @@ std::optional<std::string> ReadFirstLine(const std::string& path, std::string& e
 
 std::optional<std::string> PromptWithoutEcho(const char* prompt)
 {
-    if (::tcgetattr(STDIN_FILENO, &savedTerminal) != 0)
+    std::optional<std::string> line = platform::readLineWithoutEcho(prompt);
+    if (!line)
         return std::nullopt;
-    struct termios quiet = savedTerminal;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    struct sigaction restore { };
-    struct sigaction previousInt { };
-    struct sigaction previousTerm { };
-    restore.sa_handler = restoreTerminalAndExit;
-    sigemptyset(&restore.sa_mask);
-    ::sigaction(SIGINT, &restore, &previousInt);
-    ::sigaction(SIGTERM, &restore, &previousTerm);
-
-    std::fprintf(stderr, "%s", prompt);
-    static_cast<void>(std::fflush(stderr)); // a prompt that cannot be shown still reads the answer
-    ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    std::string line;
-    const bool read = static_cast<bool>(std::getline(std::cin, line));
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
-    std::fputc('\n', stderr);
-
-    ::sigaction(SIGINT, &previousInt, nullptr);
-    ::sigaction(SIGTERM, &previousTerm, nullptr);
-    if (!read)
-        return std::nullopt;
-    return WithoutLineEnd(line);
+    return WithoutLineEnd(*line);
 }
 
 } // namespace
@@ -78,7 +44,7 @@ std::optional<std::string> ReadSecret(const SecretSource& source, std::string& e
     // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in this program changes its environment
     if (const char* value = std::getenv(source.environmentVariable))
         return std::string(value);
-    if (::isatty(STDIN_FILENO) != 1) {
+    if (!platform::standardInputIsTerminal()) {
         error = std::string("set ") + source.environmentVariable + " or give a file";
         return std::nullopt;
     }

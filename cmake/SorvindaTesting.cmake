@@ -11,7 +11,10 @@
 #
 # QT: a Qt Test program run with the offscreen platform.
 
-find_package(GTest REQUIRED)
+# Windows builds compile GoogleTest from source themselves (tests/windows).
+if(NOT WIN32)
+  find_package(GTest REQUIRED)
+endif()
 
 set(SORVINDA_ISOLATE ${PROJECT_SOURCE_DIR}/scripts/isolated-net)
 

@@ -7,7 +7,8 @@
 # of the top CMakeLists.txt:
 #   @SORVINDA_QORT_VERSION_COMMAS@  1,1,2,0      @SORVINDA_QORT_VERSION_TEXT@  1, 1, 2, 0
 #   @SORVINDA_APP_VERSION_COMMAS@   1,3,1,0      @SORVINDA_APP_VERSION_TEXT@   1, 3, 1, 0
-# At build time the encoder (sorvinda-verencode, from versioninfo/) turns it
+# For Windows the declaration is the resource script itself: windres
+# compiles it into the file's .rsrc section. Otherwise, at build time the encoder (sorvinda-verencode, from versioninfo/) turns it
 # into a VS_VERSIONINFO block, written as a C source that places the block in
 # the ELF section .vs_version_info of TARGET.
 #
@@ -36,8 +37,18 @@ function(sorvinda_configure_version_declaration declaration output)
   configure_file(${declaration} ${output} @ONLY)
 endfunction()
 
+if(WIN32)
+  enable_language(RC)
+endif()
+
 function(sorvinda_add_version_resource target declaration)
   get_filename_component(stem ${declaration} NAME_WE)
+  if(WIN32)
+    set(script ${CMAKE_CURRENT_BINARY_DIR}/${target}-${stem}.rc)
+    sorvinda_configure_version_declaration(${declaration} ${script})
+    target_sources(${target} PRIVATE ${script})
+    return()
+  endif()
   set(configured ${CMAKE_CURRENT_BINARY_DIR}/${target}-${stem}.version)
   set(generated ${CMAKE_CURRENT_BINARY_DIR}/${target}-version-resource.c)
   sorvinda_configure_version_declaration(${declaration} ${configured})

@@ -150,15 +150,4 @@ UdpPortUse udpPortUse(std::uint16_t port)
     return use;
 }
 
-std::string describeProcesses(const std::vector<ProcessInfo>& processes)
-{
-    std::string text;
-    for (const ProcessInfo& process : processes) {
-        if (!text.empty())
-            text += ", ";
-        text += process.name + " (process ID " + std::to_string(process.pid) + ")";
-    }
-    return text;
-}
-
 } // namespace diagnostics

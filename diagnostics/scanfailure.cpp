@@ -1,10 +1,6 @@
 #include "diagnostics/scanfailure.h"
 
-#include <cerrno>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <system_error>
-#include <unistd.h>
+#include "platform/udpsocket.h"
 
 namespace diagnostics {
 namespace {
@@ -16,20 +12,10 @@ const std::string kPortText = "UDP port " + std::to_string(kScanPort);
 
 std::string broadcastRouteError(std::uint16_t port)
 {
-    const int descriptor = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (descriptor < 0)
-        return std::system_category().message(errno);
-    const int on = 1;
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port = htons(port);
-    target.sin_addr.s_addr = htonl(kLimitedBroadcast);
-    int error = 0;
-    if (::setsockopt(descriptor, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0
-        || ::connect(descriptor, reinterpret_cast<const sockaddr*>(&target), sizeof target) != 0)
-        error = errno;
-    ::close(descriptor);
-    return error != 0 ? std::system_category().message(error) : std::string();
+    platform::UdpSocket probe;
+    if (!probe.open() || !probe.enableBroadcast() || !probe.connect(kLimitedBroadcast, port))
+        return platform::UdpSocket::errorText(probe.lastError());
+    return std::string();
 }
 
 std::optional<ScanFailure> scanBlocker(const UdpPortUse& scanPort, const std::vector<AdapterReport>& adapters)

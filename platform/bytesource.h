@@ -22,6 +22,10 @@ public:
     virtual bool readAt(std::uint64_t offset, void* out, std::size_t count) const = 0;
 };
 
+// True when [offset, offset + count) lies within an image of size bytes
+// (written so that it cannot overflow).
+bool fitsInside(std::uint64_t offset, std::size_t count, std::uint64_t size);
+
 // A view of bytes owned by the caller, who keeps them alive and unchanged
 // for the source's lifetime.
 class MemoryByteSource final : public ByteSource {
@@ -37,7 +41,9 @@ private:
     std::span<const std::uint8_t> bytes_;
 };
 
-// A regular file opened read-only; its size is taken once at opening. A file
+// A regular file opened read-only; its size is taken once at opening
+// (platform/posix: a descriptor; platform/windows: a C run-time descriptor
+// read through its HANDLE, so that reads at an offset need no seek). A file
 // that shrinks meanwhile makes reads fail, never return stale bytes.
 class FileByteSource final : public ByteSource {
 public:

@@ -1,10 +1,6 @@
 #include "platform/networkadapters.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <net/if.h>
-#include <netinet/in.h>
 
 namespace platform {
 
@@ -13,21 +9,6 @@ namespace {
 bool isUsable(const InterfaceRecord& record)
 {
     return record.up && !record.loopback && record.broadcast && record.hasIpv4;
-}
-
-InterfaceRecord toRecord(const ifaddrs& entry)
-{
-    InterfaceRecord record;
-    record.name = entry.ifa_name != nullptr ? entry.ifa_name : "";
-    record.index = ::if_nametoindex(record.name.c_str());
-    record.up = (entry.ifa_flags & IFF_UP) != 0;
-    record.loopback = (entry.ifa_flags & IFF_LOOPBACK) != 0;
-    record.broadcast = (entry.ifa_flags & IFF_BROADCAST) != 0;
-    if (entry.ifa_addr != nullptr && entry.ifa_addr->sa_family == AF_INET) {
-        record.hasIpv4 = true;
-        record.ipv4 = ntohl(reinterpret_cast<const sockaddr_in*>(entry.ifa_addr)->sin_addr.s_addr);
-    }
-    return record;
 }
 
 } // namespace
@@ -44,18 +25,6 @@ std::vector<NetworkAdapter> NetworkAdapters::filter(const std::vector<InterfaceR
             adapters.push_back({record.name, record.index, record.ipv4});
     }
     return adapters;
-}
-
-std::vector<InterfaceRecord> NetworkAdapters::records()
-{
-    std::vector<InterfaceRecord> records;
-    ifaddrs* list = nullptr;
-    if (::getifaddrs(&list) != 0)
-        return records;
-    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next)
-        records.push_back(toRecord(*entry));
-    ::freeifaddrs(list);
-    return records;
 }
 
 std::vector<NetworkAdapter> NetworkAdapters::usable()

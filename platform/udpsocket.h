@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace platform {
@@ -57,8 +58,8 @@ private:
     std::unique_ptr<Native> native_;
 };
 
-// An IPv4 UDP socket. The interface carries no operating-system types, so
-// that a Winsock implementation can sit beside the BSD one.
+// An IPv4 UDP socket. The interface carries no operating-system types: BSD
+// sockets in platform/posix/, Windows Sockets 2 in platform/windows/.
 //
 // Addresses are host-order 32-bit values: a.b.c.d is a<<24 | b<<16 | c<<8 | d.
 // Ports are host-order. One object owns one descriptor; it is closed by
@@ -151,14 +152,30 @@ public:
     // blocking. Received: batch.count() > 0. WouldBlock: nothing waited.
     ReceiveStatus receiveBatch(ReceiveBatch& batch);
 
-    // errno of the last failed call (0 when none failed yet).
+    // errno (POSIX) or WSAGetLastError() (Windows) of the last failed call
+    // (0 when none failed yet).
     int lastError() const { return lastError_; }
+
+    // Connects the socket to a remote address, which only looks up the route
+    // (a datagram socket sends nothing for it): fails when none leads there.
+    bool connect(std::uint32_t address, std::uint16_t port);
+
+    // The system's text for a lastError() value.
+    static std::string errorText(int error);
+    enum class ErrorKind { AccessDenied, AddressInUse, Other };
+    static ErrorKind errorKind(int error);
 
 private:
     bool fail();
+    // The descriptor as the system's calls take it (POSIX only).
+    int fd() const;
 
-    int descriptor_ = -1;
+    // A descriptor (POSIX) or a SOCKET (Windows, pointer-sized); -1 when closed.
+    std::intptr_t descriptor_ = -1;
     int lastError_ = 0;
+    // Set by setNonBlocking(). On Windows waiting makes the socket
+    // non-blocking for the wait; it is put back afterwards unless this is set.
+    bool nonBlocking_ = false;
 };
 
 } // namespace platform

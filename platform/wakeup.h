@@ -1,6 +1,8 @@
 #ifndef PLATFORM_WAKEUP_H
 #define PLATFORM_WAKEUP_H
 
+#include <cstdint>
+
 namespace platform {
 
 // A wake-up signal that a thread blocked in UdpSocket::waitReadable() also
@@ -8,7 +10,7 @@ namespace platform {
 // waiting thread). Signals do not count: any number of wake() calls before
 // the next clear() end one wait and every later one, until clear().
 // wake() and clear() may be called from any thread; wake() is also safe
-// from a signal handler. Linux: an eventfd.
+// from a signal handler. Linux: an eventfd. Windows: a manual-reset event.
 class Wakeup {
 public:
     Wakeup();
@@ -24,7 +26,8 @@ public:
 
 private:
     friend class UdpSocket;
-    int descriptor_ = -1;
+    // The eventfd (POSIX) or the event HANDLE (Windows); -1 when none.
+    std::intptr_t descriptor_ = -1;
 };
 
 } // namespace platform

@@ -1,10 +1,10 @@
 // The nine exported functions: thin entries into the library's engine that
 // check their pointer arguments at the boundary.
+#include "platform/modulepath.h"
 #include "protocol/library.h"
 #include "protocol/qort.h"
 
 #include <cstdint>
-#include <dlfcn.h>
 #include <mutex>
 
 namespace {
@@ -14,19 +14,14 @@ constexpr long kInvalidPointerResult = static_cast<std::int32_t>(0x80004003u);
 
 // A started library stays mapped until the process ends. Its receive
 // thread runs the library's code and calls the program back from it; if a
-// dlclose() (from the callback, or from another thread while a callback
-// runs) could unmap the library, that thread would return into unmapped
-// memory. Marking the object RTLD_NODELETE turns such a dlclose() into the
-// release of a handle; the unload step then runs at process exit, where it
-// stops the thread as usual.
+// dlclose()/FreeLibrary() (from the callback, or from another thread while a
+// callback runs) could unmap the library, that thread would return into
+// unmapped memory. Pinned, such a call only releases a handle; the unload
+// step then runs at process exit.
 void keepLoadedUntilExit()
 {
     static std::once_flag pinned;
-    std::call_once(pinned, [] {
-        Dl_info self{};
-        if (::dladdr(reinterpret_cast<void*>(&keepLoadedUntilExit), &self) != 0 && self.dli_fname != nullptr)
-            ::dlopen(self.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
-    });
+    std::call_once(pinned, [] { platform::pinModule(reinterpret_cast<const void*>(&keepLoadedUntilExit)); });
 }
 
 } // namespace
@@ -80,7 +75,7 @@ QORT_EXPORT void QORT_RemoveFirstInvPswdMacId(void)
 
 // The numbers come from the build (SORVINDA_QORT_VERSION). cbSize is not
 // read: callers of this library are known to leave it unset.
-QORT_EXPORT long DllGetVersion(DLLVERSIONINFO* info)
+QORT_EXPORT long QORT_DLLVERSION_CALL DllGetVersion(DLLVERSIONINFO* info)
 {
     if (info == nullptr)
         return kInvalidPointerResult;

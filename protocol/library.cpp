@@ -12,21 +12,4 @@ Engine& libraryEngine() noexcept
     return *engine;
 }
 
-namespace {
-
-// Run by the dynamic loader when the library is loaded and unloaded (at
-// process exit for a library bound at start-up). Loading never fails: a
-// socket that cannot be prepared only makes sends fail later.
-__attribute__((constructor)) void loadLibrary()
-{
-    libraryEngine().setUp();
-}
-
-__attribute__((destructor)) void unloadLibrary()
-{
-    libraryEngine().shutdown();
-}
-
-} // namespace
-
 } // namespace qort

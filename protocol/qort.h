@@ -24,12 +24,17 @@
 
 #if defined(_WIN32)
 #if defined(QORT_BUILDING_LIBRARY)
-#define QORT_EXPORT __declspec(dllexport)
+#define QORT_EXPORT /* the exports are listed by name in qort.def */
 #else
 #define QORT_EXPORT __declspec(dllimport)
 #endif
+/* DllGetVersion is called through the platform's DLLGETVERSIONPROC, which
+ * is __stdcall (the callee removes the argument); on 32-bit Windows the
+ * two conventions differ, elsewhere this changes nothing. */
+#define QORT_DLLVERSION_CALL __stdcall
 #else
 #define QORT_EXPORT __attribute__((visibility("default")))
+#define QORT_DLLVERSION_CALL
 #endif
 
 #ifdef __cplusplus
@@ -176,7 +181,7 @@ QORT_EXPORT int QORT_GetInvPswdMacId(uint8_t* macId);
 QORT_EXPORT void QORT_RemoveFirstInvPswdMacId(void);
 
 /* Writes 1, 1, 2 and DLLVER_PLATFORM_WINDOWS; returns 0. cbSize is not read. */
-QORT_EXPORT long DllGetVersion(DLLVERSIONINFO* info);
+QORT_EXPORT long QORT_DLLVERSION_CALL DllGetVersion(DLLVERSIONINFO* info);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -50,4 +50,14 @@ std::optional<std::string> modulePathOfSymbol(const char* name)
     return modulePath(address);
 }
 
+bool pinModule(const void* addressInModule)
+{
+    Dl_info info{};
+    if (::dladdr(addressInModule, &info) == 0 || info.dli_fname == nullptr)
+        return false;
+    // NOLOAD: only marks the object already mapped; the handle it returns
+    // adds a reference that is never released, which is the point.
+    return ::dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+}
+
 } // namespace platform

@@ -14,20 +14,20 @@ Wakeup::Wakeup()
 Wakeup::~Wakeup()
 {
     if (descriptor_ >= 0)
-        ::close(descriptor_);
+        ::close(static_cast<int>(descriptor_));
 }
 
 void Wakeup::wake()
 {
     const std::uint64_t one = 1;
     // Fails only when the counter is near overflow, i.e. already signalled.
-    [[maybe_unused]] const ssize_t written = ::write(descriptor_, &one, sizeof one);
+    [[maybe_unused]] const ssize_t written = ::write(static_cast<int>(descriptor_), &one, sizeof one);
 }
 
 void Wakeup::clear()
 {
     std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t read = ::read(descriptor_, &count, sizeof count);
+    [[maybe_unused]] const ssize_t read = ::read(static_cast<int>(descriptor_), &count, sizeof count);
 }
 
 } // namespace platform

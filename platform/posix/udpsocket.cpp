@@ -11,6 +11,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -41,6 +42,11 @@ constexpr std::size_t kControlWords = (kControlBytes + sizeof(std::uint64_t) - 1
 
 } // namespace
 
+int UdpSocket::fd() const
+{
+    return static_cast<int>(descriptor_);
+}
+
 struct ReceiveBatch::Native {
     std::vector<mmsghdr> messages;
     std::vector<iovec> vectors;
@@ -70,6 +76,7 @@ UdpSocket::~UdpSocket()
 UdpSocket::UdpSocket(UdpSocket&& other) noexcept
     : descriptor_(std::exchange(other.descriptor_, -1))
     , lastError_(other.lastError_)
+    , nonBlocking_(other.nonBlocking_)
 {
 }
 
@@ -79,6 +86,7 @@ UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept
         close();
         descriptor_ = std::exchange(other.descriptor_, -1);
         lastError_ = other.lastError_;
+        nonBlocking_ = other.nonBlocking_;
     }
     return *this;
 }
@@ -92,6 +100,7 @@ bool UdpSocket::fail()
 bool UdpSocket::open()
 {
     close();
+    nonBlocking_ = false;
     // CLOEXEC: a program that starts others must not hand them our port.
     descriptor_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     return descriptor_ >= 0 || fail();
@@ -100,77 +109,100 @@ bool UdpSocket::open()
 void UdpSocket::close()
 {
     if (descriptor_ >= 0) {
-        ::close(descriptor_);
+        ::close(fd());
         descriptor_ = -1;
     }
 }
 
 bool UdpSocket::enableBroadcast()
 {
-    return setIntOption(descriptor_, SOL_SOCKET, SO_BROADCAST, 1) || fail();
+    return setIntOption(fd(), SOL_SOCKET, SO_BROADCAST, 1) || fail();
 }
 
 bool UdpSocket::setReceiveBufferSize(int bytes)
 {
     // SO_RCVBUFFORCE needs CAP_NET_ADMIN; without it SO_RCVBUF is capped
     // silently at net.core.rmem_max, which is the best an ordinary user gets.
-    if (setIntOption(descriptor_, SOL_SOCKET, SO_RCVBUFFORCE, bytes))
+    if (setIntOption(fd(), SOL_SOCKET, SO_RCVBUFFORCE, bytes))
         return true;
-    return setIntOption(descriptor_, SOL_SOCKET, SO_RCVBUF, bytes) || fail();
+    return setIntOption(fd(), SOL_SOCKET, SO_RCVBUF, bytes) || fail();
 }
 
 int UdpSocket::receiveBufferSize() const
 {
     int value = 0;
     socklen_t length = sizeof value;
-    if (::getsockopt(descriptor_, SOL_SOCKET, SO_RCVBUF, &value, &length) != 0)
+    if (::getsockopt(fd(), SOL_SOCKET, SO_RCVBUF, &value, &length) != 0)
         return -1;
     return value;
 }
 
 bool UdpSocket::enableAddressReuse()
 {
-    return setIntOption(descriptor_, SOL_SOCKET, SO_REUSEADDR, 1) || fail();
+    return setIntOption(fd(), SOL_SOCKET, SO_REUSEADDR, 1) || fail();
 }
 
 bool UdpSocket::bind(std::uint16_t port, std::uint32_t address)
 {
     const sockaddr_in local = makeAddress(address, port);
-    return ::bind(descriptor_, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 || fail();
+    return ::bind(fd(), reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0 || fail();
+}
+
+bool UdpSocket::connect(std::uint32_t address, std::uint16_t port)
+{
+    const sockaddr_in remote = makeAddress(address, port);
+    return ::connect(fd(), reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0 || fail();
+}
+
+std::string UdpSocket::errorText(int error)
+{
+    return std::generic_category().message(error);
+}
+
+UdpSocket::ErrorKind UdpSocket::errorKind(int error)
+{
+    if (error == EACCES)
+        return ErrorKind::AccessDenied;
+    if (error == EADDRINUSE)
+        return ErrorKind::AddressInUse;
+    return ErrorKind::Other;
 }
 
 std::uint16_t UdpSocket::localPort() const
 {
     sockaddr_in local{};
     socklen_t length = sizeof local;
-    if (::getsockname(descriptor_, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+    if (::getsockname(fd(), reinterpret_cast<sockaddr*>(&local), &length) != 0)
         return 0;
     return ntohs(local.sin_port);
 }
 
 bool UdpSocket::setNonBlocking()
 {
-    const int flags = ::fcntl(descriptor_, F_GETFL);
+    const int flags = ::fcntl(fd(), F_GETFL);
     if (flags < 0)
         return fail();
-    return ::fcntl(descriptor_, F_SETFL, flags | O_NONBLOCK) == 0 || fail();
+    if (::fcntl(fd(), F_SETFL, flags | O_NONBLOCK) != 0)
+        return fail();
+    nonBlocking_ = true;
+    return true;
 }
 
 bool UdpSocket::enableDropCounting()
 {
-    return setIntOption(descriptor_, SOL_SOCKET, SO_RXQ_OVFL, 1) || fail();
+    return setIntOption(fd(), SOL_SOCKET, SO_RXQ_OVFL, 1) || fail();
 }
 
 bool UdpSocket::enablePacketInfo()
 {
-    return setIntOption(descriptor_, IPPROTO_IP, IP_PKTINFO, 1) || fail();
+    return setIntOption(fd(), IPPROTO_IP, IP_PKTINFO, 1) || fail();
 }
 
 std::optional<std::uint32_t> UdpSocket::dropCount() const
 {
     std::uint32_t memory[SK_MEMINFO_VARS] = {};
     socklen_t length = sizeof memory;
-    if (::getsockopt(descriptor_, SOL_SOCKET, SO_MEMINFO, memory, &length) != 0
+    if (::getsockopt(fd(), SOL_SOCKET, SO_MEMINFO, memory, &length) != 0
         || length < (SK_MEMINFO_DROPS + 1) * sizeof memory[0])
         return std::nullopt;
     return memory[SK_MEMINFO_DROPS];
@@ -180,7 +212,7 @@ UdpSocket::WaitResult UdpSocket::waitReadable(const Wakeup& wakeup, std::chrono:
 {
     // poll() ignores entries with a negative descriptor, so a closed socket
     // or a wake-up that could not be created simply drops out of the wait.
-    pollfd watched[2] = {{descriptor_, POLLIN, 0}, {wakeup.descriptor_, POLLIN, 0}};
+    pollfd watched[2] = {{fd(), POLLIN, 0}, {static_cast<int>(wakeup.descriptor_), POLLIN, 0}};
     const int milliseconds = timeout.count() < 0 ? -1 : static_cast<int>(timeout.count());
     const int ready = ::poll(watched, 2, milliseconds);
     if (ready < 0)
@@ -216,7 +248,7 @@ bool UdpSocket::sendToVia(unsigned adapterIndex, std::uint32_t sourceAddress, st
     info.ipi_ifindex = static_cast<int>(adapterIndex);
     info.ipi_spec_dst.s_addr = htonl(sourceAddress);
     std::memcpy(CMSG_DATA(header), &info, sizeof info);
-    const ssize_t sent = ::sendmsg(descriptor_, &message, MSG_NOSIGNAL);
+    const ssize_t sent = ::sendmsg(fd(), &message, MSG_NOSIGNAL);
     if (sent < 0)
         return fail();
     return static_cast<std::size_t>(sent) == length;
@@ -226,7 +258,7 @@ bool UdpSocket::sendTo(std::uint32_t address, std::uint16_t port, const void* da
 {
     const sockaddr_in remote = makeAddress(address, port);
     const ssize_t sent =
-        ::sendto(descriptor_, data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
+        ::sendto(fd(), data, length, MSG_NOSIGNAL, reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
     if (sent < 0)
         return fail();
     return static_cast<std::size_t>(sent) == length;
@@ -266,7 +298,7 @@ UdpSocket::ReceiveResult UdpSocket::receiveFrom(void* buffer, std::size_t capaci
     header.msg_controllen = sizeof control;
     // MSG_TRUNC makes recvmsg return the datagram's real length even when
     // only `capacity` bytes of it were copied.
-    const ssize_t received = ::recvmsg(descriptor_, &header, MSG_TRUNC);
+    const ssize_t received = ::recvmsg(fd(), &header, MSG_TRUNC);
     if (received < 0) {
         lastError_ = errno;
         result.status = (errno == EAGAIN || errno == EWOULDBLOCK) ? ReceiveStatus::WouldBlock : ReceiveStatus::Error;
@@ -299,8 +331,8 @@ UdpSocket::ReceiveStatus UdpSocket::receiveBatch(ReceiveBatch& batch)
     }
     batch.count_ = 0;
     // MSG_TRUNC: msg_len is a datagram's real length even when it was cut.
-    const int received = ::recvmmsg(
-        descriptor_, native.messages.data(), static_cast<unsigned>(slots), MSG_DONTWAIT | MSG_TRUNC, nullptr);
+    const int received =
+        ::recvmmsg(fd(), native.messages.data(), static_cast<unsigned>(slots), MSG_DONTWAIT | MSG_TRUNC, nullptr);
     if (received < 0) {
         lastError_ = errno;
         return (errno == EAGAIN || errno == EWOULDBLOCK) ? ReceiveStatus::WouldBlock : ReceiveStatus::Error;
