@@ -14,9 +14,8 @@
 #include "ui/ipaddressedit.h"
 #include "ui/messagebox.h"
 
+#include <QAbstractButton>
 #include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
 
 #include <gtest/gtest.h>
 
@@ -119,24 +118,8 @@ TEST(ConfigurePrefill, HostNameOfAnyLengthIsCutTo29AndSentSo)
         EXPECT_EQ(ConfigTextView(f.HostName), name.substr(0, kConfigTextMaxChars)) << length;
         EXPECT_EQ(Text(BuildConfigureRequest(record, f).HostName), name.substr(0, kConfigTextMaxChars)) << length;
     }
-}
-
-TEST(ConfigureRequest, CarriesTheFoundMacAndTheDialogsValues)
-{
-    EthernetConfigFields f = Prefill(Full());
-    StoreConfigText(f.Password, "secret");
-    f.Dns1 = 0; // as the dialog reads a blank, locked control
-    R other = Full();
-    other.MacId[5] = 0x99; // the MAC comes from the found record
-    const QORT_ConfigureRequestType q = BuildConfigureRequest(other, f);
-    const std::uint8_t mac[] = {0x00, 0x30, 0x11, 0x0A, 0xBC, 0x99};
-    EXPECT_EQ(std::memcmp(q.MacId, mac, sizeof mac), 0);
-    EXPECT_EQ(std::vector<std::uint32_t>({q.IpAddr, q.SubnetMask, q.Gateway, q.Dns1, q.Dns2}),
-        std::vector<std::uint32_t>({kIp, kMask, kGateway, 0, kDns2}));
-    EXPECT_EQ(Text(q.Password), "secret");
-    EXPECT_EQ(Text(q.HostName), "PLC1");
-    EXPECT_EQ(Text(BuildConfigureRequest(Full(), Prefill(Full())).Password), ""); // none typed
     // A text that fills its whole field is copied within the field.
+    EthernetConfigFields f = Prefill(Full());
     std::memset(f.HostName, 'w', kConfigTextSize);
     EXPECT_EQ(Text(BuildConfigureRequest(Full(), f).HostName), std::string(kConfigTextSize, 'w'));
 }
@@ -159,9 +142,11 @@ TEST(ConfigureRequest, DhcpAndNewPasswordMapping)
     } changes[] = {{0, 0, ""}, {1, 1, "typed"}, {2, 0, ""}};
     for (const auto& r : changes) {
         EthernetConfigFields f = Prefill(Full());
+        StoreConfigText(f.Password, "secret");
         StoreConfigText(f.NewPassword, "typed");
         f.ChangePassword = r.change;
         const QORT_ConfigureRequestType q = BuildConfigureRequest(Full(), f);
+        EXPECT_EQ(Text(q.Password), "secret");
         EXPECT_EQ(q.ChangePassword, r.sent) << r.change;
         EXPECT_EQ(Text(q.NewPassword), r.newPassword) << r.change;
         for (const char* field : {q.Password, q.NewPassword, q.HostName}) {
@@ -409,29 +394,22 @@ protected:
     const R second = Record(Module(0x02, Address(192, 168, 0, 20), "CANopen")).Dns1(kDns1);
 };
 
+// The dialog shows the module double-clicked; its values reach the request
+// (the pre-fill and the mapping are the tables above, the controls the
+// dialog's tests).
 TEST_F(ConfigureFlowTest, DoubleClickAnywhereInARowConfiguresThatModule)
 {
-    QString title, host;
-    std::uint32_t shownIp = 0, shownDns1 = 0;
-    bool dns2Locked = false, dhcpOn = false, icon = false;
+    QString title;
+    bool icon = false;
     testsupport::WhenModal<CEthernetConfigDlg>([&](CEthernetConfigDlg& d) {
         title = d.windowTitle();
         icon = !d.windowIcon().isNull();
-        host = d.GetDlgItemAs<QLineEdit>(IDC_HOSTNAME)->text();
-        d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->GetAddress(shownIp);
-        d.GetDlgItemAs<IpAddressEdit>(IDC_DNS1)->GetAddress(shownDns1);
-        dns2Locked = !d.GetDlgItem(IDC_DNS2)->isEnabled() && d.GetDlgItemAs<IpAddressEdit>(IDC_DNS2)->IsBlank();
-        dhcpOn = d.GetDlgItemAs<QAbstractButton>(IDC_DHCP_ON)->isChecked()
-            && !d.GetDlgItemAs<QAbstractButton>(IDC_DHCP_OFF)->isChecked();
         d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->SetAddress(Address(192, 168, 0, 99));
         QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton);
     });
     DoubleClick(1, devicelist::kColumnType); // rows sorted by IP: the second module
     EXPECT_EQ(title, QStringLiteral("Configure: 00-30-11-00-00-02"));
-    EXPECT_EQ(std::vector<std::uint32_t>({shownIp, shownDns1}),
-        std::vector<std::uint32_t>({Address(192, 168, 0, 20), kDns1}));
-    EXPECT_EQ(host, QStringLiteral("plc"));
-    EXPECT_TRUE(dns2Locked && dhcpOn && icon);
+    EXPECT_TRUE(icon);
     ASSERT_EQ(sent.size(), 1u);
     const QORT_ConfigureRequestType& q = sent[0];
     EXPECT_EQ(MacOf(q.MacId), MacOf(second.MacId));
