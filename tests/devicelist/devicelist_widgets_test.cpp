@@ -16,8 +16,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
-
 namespace {
 
 using namespace devicelist;
@@ -70,6 +68,8 @@ TEST_F(DeviceListCtrlTest, ColumnsAndRowsAsShown)
     EXPECT_FALSE(list.GetHeaderCtrl()->IsOwnerDrawn(0));
     list.AddModule(Record().Ip(Address(10, 0, 0, 1))); // no MAC: no row, but the arrow shows
     EXPECT_EQ(list.GetItemCount(), 0);
+    EXPECT_EQ(list.GetRowMac(-1), std::nullopt);
+    EXPECT_EQ(list.GetLastConfiguredMac(), std::nullopt);
     EXPECT_TRUE(list.GetHeaderCtrl()->IsOwnerDrawn(0));
     EXPECT_TRUE(list.GetHeaderCtrl()->IsAscending());
     list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F));
@@ -82,6 +82,7 @@ TEST_F(DeviceListCtrlTest, ColumnsAndRowsAsShown)
     EXPECT_EQ(Column(kColumnIp), QStringList{"N/A"});
     list.AddModule(Record().Mac(0x01, 0x30, 0x11, 0x0A, 0xBC, 0x0F).Ip(3)); // all six bytes count
     EXPECT_EQ(list.GetItemCount(), 2);
+    EXPECT_FALSE(list.FindModule({0x00, 0x30, 0x11, 0x00, 0x00, 0x06}).has_value());
     list.ClearModules();
     list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F).Ip(7)); // known again after a clear
     EXPECT_EQ(Column(kColumnIp), QStringList{"0.0.0.7"});
@@ -124,21 +125,6 @@ TEST_F(DeviceListCtrlTest, ColumnClicksSortAndClearKeepsTheOrder)
     EXPECT_EQ(list.GetLastConfiguredMac(), (MacAddress{1, 2, 3, 4, 5, 6}));
     AddThreeModules();
     EXPECT_EQ(Column(kColumnType), (QStringList{"PROFINET", "Modbus", "EtherCAT"}));
-}
-
-TEST_F(DeviceListCtrlTest, RowMacsAndFoundModules)
-{
-    list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F).Ip(2).Type("Modbus"));
-    list.AddModule(Record().Mac(0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45).Ip(1));
-    EXPECT_EQ(list.GetRowMac(0), (std::optional<MacAddress>{{0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45}}));
-    EXPECT_EQ(list.GetRowMac(1), (std::optional<MacAddress>{{0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F}}));
-    EXPECT_EQ(list.GetRowMac(2), std::nullopt);
-    EXPECT_EQ(list.GetRowMac(-1), std::nullopt);
-    const auto found = list.FindModule({0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F});
-    ASSERT_TRUE(found.has_value());
-    EXPECT_STREQ(found->FbType, "Modbus");
-    EXPECT_FALSE(list.FindModule({0x00, 0x30, 0x11, 0x00, 0x00, 0x06}).has_value());
-    EXPECT_EQ(list.GetLastConfiguredMac(), std::nullopt);
 }
 
 TEST_F(DeviceListCtrlTest, SelectionFollowsTheModuleAndDoubleClicksReportItsRow)
