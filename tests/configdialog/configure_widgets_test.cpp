@@ -163,16 +163,8 @@ protected:
     // A module with IP, mask, gateway and host name "PLC1", DHCP off.
     void SetUp() override
     {
-        d.Title = "Configure: 00-30-11-0A-BC-0F";
-        d.IpAddr = kIp;
-        d.IpAddrValid = 1;
-        d.SubnetMask = kMask;
-        d.SubnetMaskValid = 1;
-        d.Gateway = kGateway;
-        d.GatewayValid = 1;
-        StoreConfigText(d.HostName, "PLC1");
-        d.HostNameValid = 1;
-        d.DhcpChoice = kDhcpChoiceOff;
+        static_cast<EthernetConfigFields&>(d) =
+            Prefill(Full().Dhcp(0).Pswd(0).Valid(&R::Dns1Valid, 0).Valid(&R::Dns2Valid, 0));
     }
     // Runs the dialog with `script` as the user; returns DoModal's result.
     int Run(std::function<void()> script)
@@ -194,14 +186,6 @@ protected:
             QTest::keyClick(Edit(id), Qt::Key_Delete);
         else
             Edit(id)->insert(text); // as typing or a paste does, also beyond ASCII
-    }
-    // One key at a time to the focus: the address control moves on by itself.
-    void TypeAddress(int id, const QString& dotted)
-    {
-        Address(id)->ClearAddress();
-        Address(id)->SetFieldFocus(0);
-        for (const QChar c : dotted)
-            QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
     }
     // Presses Set; true when the dialog stayed open (then cancels it).
     bool SetRefused()
@@ -254,7 +238,7 @@ TEST_F(ConfigDialogTest, SetRefusesUntilTheHostNameAndTheAddressAreRight)
             if (!step.host.isEmpty())
                 Type(IDC_HOSTNAME, step.host);
             if (!step.ip.isEmpty())
-                TypeAddress(IDC_IPADDRESS, step.ip);
+                Address(IDC_IPADDRESS)->PasteText(step.ip);
             Click(IDOK);
             if (step.message != nullptr) {
                 expected << step.message;
