@@ -111,22 +111,13 @@ protected:
     MessageBoxRecorder boxes;
 };
 
-// Types into the dialog one key at a time, as a user does.
-void TypeAddress(CEthernetConfigDlg& d, int id, const QString& dotted)
-{
-    d.GetDlgItemAs<IpAddressEdit>(id)->ClearAddress();
-    d.GetDlgItemAs<IpAddressEdit>(id)->SetFieldFocus(0);
-    for (const QChar c : dotted)
-        QTest::keyClick(QApplication::focusWidget(), c.toLatin1());
-}
-
 void TypePasswordAndSet(CEthernetConfigDlg& d, const QString& password)
 {
     auto* edit = d.GetDlgItemAs<QLineEdit>(IDC_PASSWORD);
     edit->setFocus();
     edit->selectAll();
     QTest::keyClicks(edit, password);
-    TypeAddress(d, IDC_IPADDRESS, QStringLiteral("10.1.2.3"));
+    d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->PasteText(QStringLiteral("10.1.2.3"));
     QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton);
 }
 
