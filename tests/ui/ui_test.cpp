@@ -215,7 +215,7 @@ public:
         : TemplateDialog(IDD_ETHERNET_CONFIG)
     {
     }
-    QString host, password;
+    QString password;
     int dhcp = -1, change = 0;
     std::uint32_t ip = 0;
     QLineEdit* hostEdit = nullptr;
@@ -233,7 +233,6 @@ protected:
         DDX_Radio(dx, IDC_DHCP_ON, dhcp);
         DDX_Check(dx, IDC_CHANGE_PASSWORD, change);
         DDX_IPAddress(dx, IDC_IPADDRESS, ip);
-        DDX_Text(dx, IDC_HOSTNAME, host);
     }
 };
 
