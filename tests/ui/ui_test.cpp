@@ -30,15 +30,6 @@ namespace {
 
 const int kTemplateIds[] = {IDD_ABOUTBOX, IDD_SORVINDACONFIG_DIALOG, IDD_ETHERNET_CONFIG, IDD_ADVANCED_SETTINGS};
 
-// Runs `action` inside the dialog's modal loop once it shows.
-void WhenShown(TemplateDialog& dialog, std::function<void()> action)
-{
-    QTimer::singleShot(0, &dialog, [&dialog, action = std::move(action)] {
-        if (QTest::qWaitForWindowActive(&dialog))
-            action();
-    });
-}
-
 int ControlIdOf(QWidget* w)
 {
     while (w != nullptr && !w->property("controlId").isValid())
@@ -171,7 +162,7 @@ TEST(TemplateDialog, TabOrderAndDefaultButtonFollowTheTemplate)
         dialog.GetDlgItem(IDOK); // builds the controls
         EXPECT_EQ(dialog.DefaultButtonId(), r.defaultId) << r.dialog;
         QList<int> seen;
-        WhenShown(dialog, [&] {
+        testsupport::WhenModal<TemplateDialog>([&](TemplateDialog&) {
             for (int i = 0; i <= r.order.size(); ++i) { // the walk wraps round
                 seen.append(ControlIdOf(QApplication::focusWidget()));
                 QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -184,7 +175,7 @@ TEST(TemplateDialog, TabOrderAndDefaultButtonFollowTheTemplate)
     // Backtab from inside an address control leaves it as a whole.
     TemplateDialog eth(IDD_ETHERNET_CONFIG);
     QWidget* afterBacktab = nullptr;
-    WhenShown(eth, [&] {
+    testsupport::WhenModal<TemplateDialog>([&](TemplateDialog&) {
         eth.GetDlgItemAs<IpAddressEdit>(IDC_GATEWAY)->SetFieldFocus(2);
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
         afterBacktab = QApplication::focusWidget();
@@ -197,7 +188,7 @@ TEST(TemplateDialog, TabOrderAndDefaultButtonFollowTheTemplate)
 TEST(TemplateDialog, EnterPressesTheDefaultButtonEvenInACheckBox)
 {
     TemplateDialog dialog(IDD_ADVANCED_SETTINGS);
-    WhenShown(dialog, [&] {
+    testsupport::WhenModal<TemplateDialog>([&](TemplateDialog&) {
         dialog.GetDlgItem(IDC_ENABLE_DHCP_SERVER)->setFocus();
         QTest::keyClick(dialog.GetDlgItem(IDC_ENABLE_DHCP_SERVER), Qt::Key_Return);
     });
@@ -297,7 +288,7 @@ TEST(DataExchange, FailedCheckKeepsTheDialogOpenWithFocusOnTheField)
     ExchangeDialog d;
     bool openAfterFailedOk = false;
     QWidget* focusAfterFailedOk = nullptr;
-    WhenShown(d, [&] {
+    testsupport::WhenModal<TemplateDialog>([&](TemplateDialog&) {
         d.Edit(IDC_PASSWORD)->setMaxLength(100); // as if the limit had not been loaded
         d.Edit(IDC_PASSWORD)->setText(QString(50, QLatin1Char('x')));
         QTest::mouseClick(d.GetDlgItem(IDOK), Qt::LeftButton);
