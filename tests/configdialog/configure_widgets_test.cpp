@@ -169,10 +169,7 @@ protected:
     // Runs the dialog with `script` as the user; returns DoModal's result.
     int Run(std::function<void()> script)
     {
-        QTimer::singleShot(0, &d, [this, script = std::move(script)] {
-            if (QTest::qWaitForWindowExposed(&d))
-                script();
-        });
+        testsupport::WhenModal<CEthernetConfigDlg>([script = std::move(script)](CEthernetConfigDlg&) { script(); });
         return d.DoModal();
     }
     QLineEdit* Edit(int id) { return d.GetDlgItemAs<QLineEdit>(id); }
@@ -268,7 +265,7 @@ TEST_F(ConfigDialogTest, PasswordEditsFollowProtectionAndTheChangeBox)
         CEthernetConfigDlg dialog;
         dialog.PasswordProtected = isProtected;
         bool readOnly = false;
-        QTimer::singleShot(0, &dialog, [&] {
+        testsupport::WhenModal<CEthernetConfigDlg>([&](CEthernetConfigDlg&) {
             readOnly = dialog.GetDlgItemAs<QLineEdit>(IDC_PASSWORD)->isReadOnly();
             QTest::keyClicks(dialog.GetDlgItem(IDC_PASSWORD), QStringLiteral("secret"));
             QTest::mouseClick(dialog.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton);
@@ -311,26 +308,24 @@ TEST_F(ConfigDialogTest, PasswordEditsFollowProtectionAndTheChangeBox)
 TEST_F(ConfigDialogTest, CancelEscapeAndCloseBoxCheckNothing)
 {
     for (int how = 0; how < 3; ++how) {
-        CEthernetConfigDlg dialog;
-        dialog.IpAddr = kIp;
-        dialog.IpAddrValid = 1;
-        QTimer::singleShot(0, &dialog, [&] {
-            ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
-            dialog.GetDlgItemAs<QLineEdit>(IDC_HOSTNAME)->setText(QStringLiteral("bad name"));
-            dialog.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->SetAddress(0xC0A800FFu);
+        d.IpAddr = kIp;
+        EXPECT_EQ(Run([&] {
+            Edit(IDC_HOSTNAME)->setText(QStringLiteral("bad name"));
+            Address(IDC_IPADDRESS)->SetAddress(0xC0A800FFu);
             if (how == 0)
-                QTest::mouseClick(dialog.GetDlgItemAs<QAbstractButton>(IDCANCEL), Qt::LeftButton);
+                Click(IDCANCEL);
             else if (how == 1)
-                QTest::keyClick(&dialog, Qt::Key_Escape);
+                QTest::keyClick(&d, Qt::Key_Escape);
             else
-                dialog.close();
-        });
-        EXPECT_EQ(dialog.DoModal(), IDCANCEL) << how;
+                d.close();
+        }),
+            IDCANCEL)
+            << how;
         EXPECT_EQ(boxes.Count(), 0) << how;
         // Read back all the same: addresses from the controls, texts from the
         // last saving exchange (none here).
-        EXPECT_EQ(dialog.IpAddr, 0xC0A800FFu);
-        EXPECT_EQ(Shown(dialog.HostName), QString());
+        EXPECT_EQ(d.IpAddr, 0xC0A800FFu) << how;
+        EXPECT_EQ(Shown(d.HostName), QString()) << how;
     }
 }
 
