@@ -169,8 +169,6 @@ TEST(NoticeGuard, AWindowDestroyedWhileTheLibraryDeliversIsNeverUsedAfterwards)
     }
 }
 
-// ------------------------------------------------- library version check
-
 constexpr int kUntouched = 7; // a failed split leaves the numbers it did not reach
 
 TEST(LibraryVersion, AcceptsOnlyFileVersionOneOne)

@@ -338,8 +338,6 @@ TEST(ProgramFiles, TheBuiltProgramCarriesItsVersionAndTheLoadedLibqortPassesTheC
     EXPECT_TRUE(CLibraryVersion().IsAcceptedLibrary());
 }
 
-// ------------------------------------------------------------ end to end
-
 // The window against simulated modules over real UDP, as a user sees it:
 // the list after a scan, wink, and configuring a module by double-click,
 // with a wrong and then the right password. Wire details belong to the
@@ -505,8 +503,6 @@ TEST_F(WindowE2eTest, AWrongPasswordIsReportedOnceAndTheRightOneReconfigures)
     EXPECT_EQ(Text("00-30-11-00-00-21", devicelist::kColumnIp), QStringLiteral("192.168.0.10")); // untouched
     EXPECT_EQ(boxes.Count(), 1);
 }
-
-// --------------------------------------------------------- scan failures
 
 // A scan that cannot be sent, with the real library in the isolated
 // network. In the usual network this program's library binds UDP 3250 as

@@ -125,7 +125,6 @@ bool HasLineMatching(const std::string& text, const char* pattern)
     return false;
 }
 
-// The MACs in the order the output names them.
 std::vector<std::string> MacOrder(const std::string& text)
 {
     std::vector<std::string> macs;

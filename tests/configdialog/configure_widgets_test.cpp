@@ -70,8 +70,6 @@ QString Shown(const ConfigText& field)
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// ------------------------------------------------------ pre-fill, request
-
 TEST(ConfigurePrefill, ReportedValuesAreCopiedAndOthersMarkedUnknown)
 {
     EXPECT_EQ(devicelist::ConfigureDialogTitle("00-30-11-0A-BC-0F"), "Configure: 00-30-11-0A-BC-0F");
@@ -156,8 +154,6 @@ TEST(ConfigureRequest, DhcpAndNewPasswordMapping)
     }
 }
 
-// ------------------------------------------------------------- the dialog
-
 class ConfigDialogTest : public ::testing::Test {
 protected:
     // A module with IP, mask, gateway and host name "PLC1", DHCP off.
@@ -166,7 +162,6 @@ protected:
         static_cast<EthernetConfigFields&>(d) =
             Prefill(Full().Dhcp(0).Pswd(0).Valid(&R::Dns1Valid, 0).Valid(&R::Dns2Valid, 0));
     }
-    // Runs the dialog with `script` as the user; returns DoModal's result.
     int Run(std::function<void()> script)
     {
         testsupport::WhenModal<CEthernetConfigDlg>([script = std::move(script)](CEthernetConfigDlg&) { script(); });
@@ -328,8 +323,6 @@ TEST_F(ConfigDialogTest, CancelEscapeAndCloseBoxCheckNothing)
         EXPECT_EQ(Shown(d.HostName), QString()) << how;
     }
 }
-
-// -------------------------------------------------- the flow on the list
 
 class ConfigureFlowTest : public ::testing::Test {
 protected:

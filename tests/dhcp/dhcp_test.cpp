@@ -309,7 +309,6 @@ TEST(DhcpServer, ServerIdentifiersAreCheckedAgainstTheComputersOwnAddresses)
     EXPECT_FALSE(answered(Address{192, 0, 2, 1})); // documentation range, assigned nowhere
 }
 
-// Calls server.Poll() until it answers, at most `wait` long.
 bool PollUntilAnswered(CDhcpServer& server, std::chrono::milliseconds wait = kReplyWait)
 {
     const auto deadline = std::chrono::steady_clock::now() + wait;

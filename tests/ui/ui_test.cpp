@@ -37,8 +37,6 @@ int ControlIdOf(QWidget* w)
     return w ? w->property("controlId").toInt() : -1;
 }
 
-// ------------------------------------------------------------ dialog units
-
 TEST(DialogUnits, MulDivRoundsHalfAwayFromZero)
 {
     const struct {
@@ -77,8 +75,6 @@ TEST(DialogUnits, TemplateFontAndItsBaseUnits)
     EXPECT_EQ(units.cx, 7);
     EXPECT_EQ(units.cy, 13);
 }
-
-// ------------------------------------------------------- template dialogs
 
 TEST(TemplateDialog, EveryControlIsBuiltOnceAtItsTemplateRectangle)
 {
@@ -196,8 +192,6 @@ TEST(TemplateDialog, EnterPressesTheDefaultButtonEvenInACheckBox)
     EXPECT_FALSE(dialog.isVisible());
 }
 
-// ---------------------------------------------------------- data exchange
-
 constexpr int kPasswordLimit = 29;
 
 class ExchangeDialog : public TemplateDialog {
@@ -304,8 +298,6 @@ TEST(DataExchange, FailedCheckKeepsTheDialogOpenWithFocusOnTheField)
     EXPECT_EQ(d.password, QStringLiteral("ok"));
 }
 
-// ----------------------------------------------------------- message boxes
-
 // The recorder stands in for the box in the other tests: it sees the
 // request with its owner, and the caption defaulted.
 TEST(MessageBox, RecorderSeesTheRequestWithItsOwnerAndDefaultedCaption)
@@ -359,8 +351,6 @@ TEST(MessageBox, RealBoxShowsIconButtonsAndPlainText)
         EXPECT_EQ(buttons, r.buttons);
     }
 }
-
-// ------------------------------------------------------ IPv4 address edit
 
 class IpAddressEditTest : public ::testing::Test {
 protected:
