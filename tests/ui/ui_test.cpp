@@ -317,7 +317,7 @@ TEST(MessageBox, RealBoxShowsIconButtonsAndPlainText)
     const struct {
         unsigned type;
         B::Icon icon;
-        int buttons;
+        qsizetype buttons;
         B::StandardButton press; // NoButton: Escape
         int answer;
     } rows[] = {{MB_ICONEXCLAMATION, B::Warning, 1, B::NoButton, IDOK}, {MB_OK, B::NoIcon, 1, B::Ok, IDOK},
@@ -327,15 +327,15 @@ TEST(MessageBox, RealBoxShowsIconButtonsAndPlainText)
         {MB_YESNOCANCEL, B::NoIcon, 3, B::NoButton, IDCANCEL}, {MB_RETRYCANCEL, B::NoIcon, 2, B::Retry, IDRETRY},
         {MB_RETRYCANCEL, B::NoIcon, 2, B::NoButton, IDCANCEL}, {MB_OKCANCEL, B::NoIcon, 2, B::Ok, IDOK}};
     SetMessageBoxHook({});
+    std::size_t shown = 0;
     for (const auto& r : rows) {
-        QString title, text;
-        B::Icon icon = B::NoIcon;
-        int buttons = -1;
+        SCOPED_TRACE(r.type);
         testsupport::WhenModal<B>([&](B& box) {
-            title = box.windowTitle();
-            text = box.text();
-            icon = box.icon();
-            buttons = static_cast<int>(box.buttons().size());
+            ++shown;
+            EXPECT_EQ(box.windowTitle(), QStringLiteral("SorvindaConfig"));
+            EXPECT_EQ(box.text(), QStringLiteral("<i>Text</i>"));
+            EXPECT_EQ(box.icon(), r.icon);
+            EXPECT_EQ(box.buttons().size(), r.buttons);
             if (r.press == B::NoButton)
                 QTest::keyClick(&box, Qt::Key_Escape);
             else if (box.button(r.press) != nullptr)
@@ -343,13 +343,9 @@ TEST(MessageBox, RealBoxShowsIconButtonsAndPlainText)
             else
                 box.reject();
         });
-        SCOPED_TRACE(r.type);
         EXPECT_EQ(ShowMessageBox(nullptr, QStringLiteral("<i>Text</i>"), QString(), r.type), r.answer);
-        EXPECT_EQ(title, QStringLiteral("SorvindaConfig"));
-        EXPECT_EQ(text, QStringLiteral("<i>Text</i>"));
-        EXPECT_EQ(icon, r.icon);
-        EXPECT_EQ(buttons, r.buttons);
     }
+    EXPECT_EQ(shown, std::size(rows));
 }
 
 class IpAddressEditTest : public ::testing::Test {
