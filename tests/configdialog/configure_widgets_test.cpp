@@ -329,7 +329,7 @@ protected:
         list.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
     }
-    static R Module(std::uint8_t mac, std::uint32_t ip, const char* type)
+    static Record Module(std::uint8_t mac, std::uint32_t ip, const char* type)
     {
         return Record()
             .Mac(mac)
@@ -356,7 +356,7 @@ protected:
     CDeviceListCtrl list;
     std::vector<QORT_ConfigureRequestType> sent;
     const R first = Module(0x01, kIp, "PROFIBUS");
-    const R second = Record(Module(0x02, Address(192, 168, 0, 20), "CANopen")).Dns1(kDns1);
+    const R second = Module(0x02, Address(192, 168, 0, 20), "CANopen").Dns1(kDns1);
 };
 
 // The dialog shows the module double-clicked; its values reach the request
