@@ -179,15 +179,6 @@ protected:
         else
             Edit(id)->insert(text); // as typing or a paste does, also beyond ASCII
     }
-    // Presses Set; true when the dialog stayed open (then cancels it).
-    bool SetRefused()
-    {
-        Click(IDOK);
-        const bool open = d.isVisible();
-        if (open)
-            Click(IDCANCEL);
-        return open;
-    }
     MessageBoxRecorder boxes;
     CEthernetConfigDlg d;
 };
@@ -245,10 +236,8 @@ TEST_F(ConfigDialogTest, SetRefusesUntilTheHostNameAndTheAddressAreRight)
     }
     EXPECT_EQ(messages, expected);
     EXPECT_EQ(d.IpAddr, 0xFFFFFFFEu);
-    EXPECT_EQ(Shown(d.HostName), QString(29, QLatin1Char('a'))); // cut to 29
-    bool refused = true;                                         // an empty host name is legal
-    Run([&] { Type(IDC_HOSTNAME, QString()), refused = SetRefused(); });
-    EXPECT_FALSE(refused);
+    EXPECT_EQ(Shown(d.HostName), QString(29, QLatin1Char('a')));               // cut to 29
+    EXPECT_EQ(Run([&] { Type(IDC_HOSTNAME, QString()), Click(IDOK); }), IDOK); // an empty host name is legal
     EXPECT_EQ(boxes.Count(), messages.size());
 }
 
