@@ -374,18 +374,10 @@ TEST_F(ConfigureFlowTest, DoubleClickAnywhereInARowConfiguresThatModule)
 
 TEST_F(ConfigureFlowTest, NothingIsSentWithoutARowOrAfterCancel)
 {
-    int opened = 0;
-    QTimer trap; // cancels and counts any dialog: none may appear here
-    QObject::connect(&trap, &QTimer::timeout, [&] {
-        if (auto* d = qobject_cast<CEthernetConfigDlg*>(QApplication::activeModalWidget()))
-            ++opened, d->EndDialog(IDCANCEL);
-    });
-    trap.start(10);
+    // No dialog may open here: the watchdog would close it and fail the test.
     QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, QPoint(50, list.viewport()->height() - 5));
     EXPECT_FALSE(
         devicelist::RunConfigureFlow(list, 99, [this](const QORT_ConfigureRequestType& r) { sent.push_back(r); }));
-    EXPECT_EQ(opened, 0);
-    trap.stop();
 
     testsupport::WhenModal<CEthernetConfigDlg>(
         [](CEthernetConfigDlg& d) { QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton); });
