@@ -110,6 +110,16 @@ TEST(Parsers, ColumnSpec)
         EXPECT_EQ(ParseColumnSpec(Unterminated(r.spec).view), r.columns) << r.spec;
 }
 
+TEST(Parsers, ColumnWidthIsScaledFromTheSpecFontToOurs)
+{
+    const struct {
+        int width, fontBaseUnitX, scaled;
+    } rows[] = {{90, 6, 90}, {50, 7, 58}, {115, 7, 134}, {50, 8, 67}, {0, 7, 0}, {-5, 7, -5}, {50, 0, 50},
+        {INT_MAX, 7, INT_MAX}};
+    for (const auto& r : rows)
+        EXPECT_EQ(ScaleColumnWidth(r.width, r.fontBaseUnitX), r.scaled) << r.width << " " << r.fontBaseUnitX;
+}
+
 TEST(Parsers, LeadingNumberReadsLikeAtoiButSaturates)
 {
     const struct {

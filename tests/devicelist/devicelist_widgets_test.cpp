@@ -1,6 +1,7 @@
 // The device list as the user sees it: columns, rows, duplicates, column
-// clicks, selection across re-sorts, double-clicks, and the sort arrow's
-// painted pixels.
+// clicks, selection across re-sorts, double-clicks, the sort arrow's
+// painted pixels, and its texts for people: the placeholder of an empty
+// list, Copy of the selected row and the CSV export.
 
 #include "devicelist/columnspec.h"
 #include "devicelist/columntexts.h"
@@ -10,13 +11,14 @@
 #include "tests/devicelist/records.h"
 #include "tests/support/qtgtest.h"
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QImage>
+#include <QMenu>
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
-
-#include <climits>
 
 namespace {
 
@@ -70,6 +72,8 @@ TEST_F(DeviceListCtrlTest, ColumnsAndRowsAsShown)
     EXPECT_FALSE(list.GetHeaderCtrl()->IsOwnerDrawn(0));
     list.AddModule(Record().Ip(Address(10, 0, 0, 1))); // no MAC: no row, but the arrow shows
     EXPECT_EQ(list.GetItemCount(), 0);
+    EXPECT_EQ(list.GetRowMac(-1), std::nullopt);
+    EXPECT_EQ(list.GetLastConfiguredMac(), std::nullopt);
     EXPECT_TRUE(list.GetHeaderCtrl()->IsOwnerDrawn(0));
     EXPECT_TRUE(list.GetHeaderCtrl()->IsAscending());
     list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F));
@@ -82,15 +86,13 @@ TEST_F(DeviceListCtrlTest, ColumnsAndRowsAsShown)
     EXPECT_EQ(Column(kColumnIp), QStringList{"N/A"});
     list.AddModule(Record().Mac(0x01, 0x30, 0x11, 0x0A, 0xBC, 0x0F).Ip(3)); // all six bytes count
     EXPECT_EQ(list.GetItemCount(), 2);
+    EXPECT_FALSE(list.FindModule({0x00, 0x30, 0x11, 0x00, 0x00, 0x06}).has_value());
     list.ClearModules();
     list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F).Ip(7)); // known again after a clear
     EXPECT_EQ(Column(kColumnIp), QStringList{"0.0.0.7"});
-
     CDeviceListCtrl narrow;
     ASSERT_TRUE(narrow.InitColumns("IP,90"));
     EXPECT_EQ(narrow.model()->columnCount(), 1);
-    narrow.AddModule(Record().Mac(1).Ip(1));
-    EXPECT_EQ(narrow.GetRowMac(0), std::nullopt);
 }
 
 TEST_F(DeviceListCtrlTest, ColumnClicksSortAndClearKeepsTheOrder)
@@ -124,21 +126,6 @@ TEST_F(DeviceListCtrlTest, ColumnClicksSortAndClearKeepsTheOrder)
     EXPECT_EQ(list.GetLastConfiguredMac(), (MacAddress{1, 2, 3, 4, 5, 6}));
     AddThreeModules();
     EXPECT_EQ(Column(kColumnType), (QStringList{"PROFINET", "Modbus", "EtherCAT"}));
-}
-
-TEST_F(DeviceListCtrlTest, RowMacsAndFoundModules)
-{
-    list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F).Ip(2).Type("Modbus"));
-    list.AddModule(Record().Mac(0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45).Ip(1));
-    EXPECT_EQ(list.GetRowMac(0), (std::optional<MacAddress>{{0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45}}));
-    EXPECT_EQ(list.GetRowMac(1), (std::optional<MacAddress>{{0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F}}));
-    EXPECT_EQ(list.GetRowMac(2), std::nullopt);
-    EXPECT_EQ(list.GetRowMac(-1), std::nullopt);
-    const auto found = list.FindModule({0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F});
-    ASSERT_TRUE(found.has_value());
-    EXPECT_STREQ(found->FbType, "Modbus");
-    EXPECT_FALSE(list.FindModule({0x00, 0x30, 0x11, 0x00, 0x00, 0x06}).has_value());
-    EXPECT_EQ(list.GetLastConfiguredMac(), std::nullopt);
 }
 
 TEST_F(DeviceListCtrlTest, SelectionFollowsTheModuleAndDoubleClicksReportItsRow)
@@ -246,6 +233,110 @@ TEST_F(SortArrowHeaderTest, TextKeepsItsMarginsAndMovesWhenPressed)
     const QImage narrow = Render();
     ExpectPixels(narrow, {{{10, 5}, light}, {{4, 14}, shadow}});
     EXPECT_TRUE(Ink(narrow, 0, 20).isNull());
+}
+
+const QString kNoAnswer = QStringLiteral(
+    "No module has answered. Check the cable and the adapter, and that no firewall blocks UDP port 3250.");
+const QString kScanning = QStringLiteral("Scanning...");
+// Beyond the two seconds of "Scanning...", for slow sanitizer builds.
+constexpr int kPlaceholderWaitMs = 4 * CDeviceListCtrl::kScanningTextMs + testsupport::kGuiWaitMs;
+
+QORT_ModuleScanResponseType Module(std::uint8_t last, const char* type, const char* hostName = nullptr)
+{
+    Record record;
+    record.Mac(last).Ip(Address(10, 0, 0, last)).Type(type).Version(2, 10, 300);
+    if (hostName != nullptr)
+        record.HostName(hostName);
+    return record;
+}
+
+// Pixels in a band across the middle of the viewport that differ from its
+// background: the placeholder is drawn there, rows are not.
+int MiddleInkPixels(CDeviceListCtrl& list)
+{
+    const QImage image = list.viewport()->grab().toImage();
+    const QRgb background = image.pixel(0, image.height() / 2);
+    int ink = 0;
+    for (int y = image.height() / 2 - 8; y <= image.height() / 2 + 8; ++y) {
+        for (int x = 0; x < image.width(); ++x)
+            ink += image.pixel(x, y) != background ? 1 : 0;
+    }
+    return ink;
+}
+
+class DeviceListTextsTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(list.InitColumns(devicelist::kDeviceListColumnSpec)); }
+    CDeviceListCtrl list;
+};
+
+TEST_F(DeviceListTextsTest, PlaceholderFollowsRowsAndScans)
+{
+    list.resize(600, 240);
+    list.show();
+    EXPECT_EQ(list.PlaceholderText(), kNoAnswer);
+    list.BeginScan();
+    EXPECT_EQ(list.PlaceholderText(), kScanning);
+    EXPECT_GT(MiddleInkPixels(list), 0);
+
+    list.AddModule(Module(1, "IO"));
+    EXPECT_EQ(list.PlaceholderText(), QString());
+    EXPECT_EQ(MiddleInkPixels(list), 0);
+
+    // What Scan does to the list: cleared, "Scanning...", then the hint.
+    list.ClearModules();
+    list.BeginScan();
+    EXPECT_EQ(list.PlaceholderText(), kScanning);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return list.PlaceholderText() == kNoAnswer; }, kPlaceholderWaitMs));
+    EXPECT_GT(MiddleInkPixels(list), 0);
+}
+
+TEST_F(DeviceListTextsTest, CopyPutsTheSelectedRowOnTheClipboard)
+{
+    list.AddModule(Module(2, "Bus coupler"));
+    list.AddModule(Module(1, "IO"));
+    const QString row = QStringLiteral("10.0.0.2\tN/A\tN/A\tN/A\t2.10.300\tBus coupler\t00-30-11-00-00-02");
+    QSignalSpy exportRequests(&list, &CDeviceListCtrl::ExportListRequested);
+    for (const bool selected : {false, true}) {
+        SCOPED_TRACE(selected ? "selected" : "nothing selected");
+        if (selected)
+            list.setCurrentIndex(list.model()->index(1, 0));
+        QMenu menu;
+        list.AddContextActions(menu);
+        ASSERT_EQ(menu.actions().size(), 2);
+        EXPECT_EQ(menu.actions()[0]->text(), QStringLiteral("Copy"));
+        EXPECT_EQ(menu.actions()[0]->isEnabled(), selected);
+        EXPECT_EQ(menu.actions()[1]->text(), QStringLiteral("Export list..."));
+        menu.actions()[1]->trigger();
+        EXPECT_EQ(exportRequests.count(), selected ? 2 : 1);
+
+        const QString expected = selected ? row : QStringLiteral("before");
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        QTest::keyClick(&list, Qt::Key_C, Qt::ControlModifier);
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), expected);
+        QGuiApplication::clipboard()->setText(QStringLiteral("before"));
+        menu.actions()[0]->trigger(); // a disabled action does nothing
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), expected);
+    }
+}
+
+// The rows in the order shown, each with its host name: RFC 4180 quoting,
+// CR LF record ends, UTF-8.
+TEST_F(DeviceListTextsTest, ExportWritesTheRowsShown)
+{
+    list.AddModule(Module(1, "IO", "plain"));
+    list.AddModule(Module(2, "Coupler, 8 ports", "north,south"));
+    list.AddModule(Module(3, "\"quoted\" type", "say \"hi\""));
+    list.AddModule(Module(4, "Line\r\nbreak", "caf\xE9"));
+    list.AddModule(Module(5, "IO")); // no host name reported
+    list.SortByColumn(devicelist::kColumnMac, false);
+    EXPECT_EQ(list.ExportCsv(),
+        "IP,SN,GW,DHCP,Version,Type,MAC,Host name\r\n"
+        "10.0.0.5,N/A,N/A,N/A,2.10.300,IO,00-30-11-00-00-05,N/A\r\n"
+        "10.0.0.4,N/A,N/A,N/A,2.10.300,\"Line\r\nbreak\",00-30-11-00-00-04,caf\xC3\xA9\r\n"
+        "10.0.0.3,N/A,N/A,N/A,2.10.300,\"\"\"quoted\"\" type\",00-30-11-00-00-03,\"say \"\"hi\"\"\"\r\n"
+        "10.0.0.2,N/A,N/A,N/A,2.10.300,\"Coupler, 8 ports\",00-30-11-00-00-02,\"north,south\"\r\n"
+        "10.0.0.1,N/A,N/A,N/A,2.10.300,IO,00-30-11-00-00-01,plain\r\n");
 }
 
 } // namespace

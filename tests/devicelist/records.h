@@ -29,10 +29,6 @@ public:
         r_.SubnetMaskValid = r_.GatewayValid = r_.DhcpValid = r_.PswdValid = r_.HostNameValid = 0;
         r_.Dns1Valid = r_.Dns2Valid = 0;
     }
-    explicit Record(const R& from)
-        : r_(from)
-    {
-    }
     Record& Mac(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d, std::uint8_t e, std::uint8_t f)
     {
         const std::uint8_t mac[QORT_MAC_SIZE] = {a, b, c, d, e, f};

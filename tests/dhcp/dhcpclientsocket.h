@@ -48,21 +48,19 @@ inline Bytes MakeRequest(const Mac& mac, std::optional<std::uint8_t> messageType
     m[44] = 's'; // sname, not terminated on purpose
     m[108] = 'f';
     std::size_t at = 236;
-    for (std::uint8_t b : {99, 130, 83, 99})
-        m[at++] = b;
+    const auto put = [&](std::initializer_list<std::uint8_t> bytes) {
+        for (std::uint8_t b : bytes)
+            m[at++] = b;
+    };
+    const auto putAddress = [&](std::uint8_t code, const Address& a) { put({code, 4, a[0], a[1], a[2], a[3]}); };
+    put({99, 130, 83, 99});
     if (messageType)
-        for (std::uint8_t b : {std::uint8_t{53}, std::uint8_t{1}, *messageType})
-            m[at++] = b;
+        put({53, 1, *messageType});
     if (requestedIp)
-        for (std::uint8_t b : {std::uint8_t{50}, std::uint8_t{4}, (*requestedIp)[0], (*requestedIp)[1],
-                 (*requestedIp)[2], (*requestedIp)[3]})
-            m[at++] = b;
+        putAddress(50, *requestedIp);
     if (serverId)
-        for (std::uint8_t b :
-            {std::uint8_t{54}, std::uint8_t{4}, (*serverId)[0], (*serverId)[1], (*serverId)[2], (*serverId)[3]})
-            m[at++] = b;
-    for (std::uint8_t b : {55, 3, 1, 3, 6, 255})
-        m[at++] = b;
+        putAddress(54, *serverId);
+    put({55, 3, 1, 3, 6, 255});
     return m;
 }
 

@@ -7,14 +7,13 @@
 #include "dhcp/advancedsettingsdlg.h"
 #include "resources/resourceids.h"
 #include "tests/dhcp/dhcpclientsocket.h"
+#include "tests/support/qtgtest.h"
 #include "ui/messagebox.h"
 
 #include <QAbstractButton>
-#include <QApplication>
 #include <QCheckBox>
-#include <QElapsedTimer>
-#include <QTimer>
-#include <QtTest>
+
+#include <gtest/gtest.h>
 
 #include <memory>
 
@@ -23,142 +22,89 @@ namespace {
 using namespace dhcptest;
 using Change = DhcpServerControl::Change;
 
-constexpr int kDialogWaitMs = 15000;
-constexpr int kDialogPollMs = 10;
-
-// What the user saw and did in one run of the dialog.
+// What the user saw in one run of the dialog; empty texts: it never showed.
 struct Visit {
-    bool toggle = false;
-    bool ok = true;
-    bool seen = false;
+    QString title, boxText;
     bool boxWasChecked = false;
-    QString boxText = {}, title = {};
-    QString leftOpen = {}; // a modal window that was not the dialog, closed by force
 };
 
-// Runs the command with the user played from inside its modal loop: once the
-// Advanced Settings dialog is active, notes the box, then acts. Whatever
-// other modal window is still open when the wait ends is closed and noted,
-// so a fault that keeps a window open fails the test instead of hanging it.
-Change Run(DhcpServerControl& control, Visit& visit)
+// Runs the command with the user played inside its modal loop: notes the
+// dialog, clicks the box when `toggle`, then OK or Cancel. A window left
+// open is closed by the watchdog, which fails the test.
+Change RunAsUser(DhcpServerControl& control, bool toggle, bool ok = true, Visit* visit = nullptr)
 {
-    QTimer poll;
-    QElapsedTimer clock;
-    clock.start();
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        QWidget* modal = QApplication::activeModalWidget();
-        auto* dialog = qobject_cast<CAdvancedSettingsDlg*>(modal);
-        if (dialog == nullptr) {
-            if (modal != nullptr && clock.elapsed() >= kDialogWaitMs) {
-                visit.leftOpen = modal->windowTitle();
-                modal->close();
-            }
-            return;
-        }
-        poll.stop();
-        auto* box = dialog->GetDlgItemAs<QCheckBox>(IDC_ENABLE_DHCP_SERVER);
-        visit.seen = box != nullptr;
-        visit.title = dialog->windowTitle();
+    testsupport::WhenModal<CAdvancedSettingsDlg>([=](CAdvancedSettingsDlg& dialog) {
+        auto* box = dialog.GetDlgItemAs<QCheckBox>(IDC_ENABLE_DHCP_SERVER);
         if (box == nullptr)
-            return dialog->EndDialog(IDCANCEL);
-        visit.boxText = box->text();
-        visit.boxWasChecked = box->isChecked();
-        if (visit.toggle)
+            return dialog.EndDialog(IDCANCEL);
+        if (visit != nullptr)
+            *visit = {dialog.windowTitle(), box->text(), box->isChecked()};
+        if (toggle)
             box->click();
-        dialog->GetDlgItemAs<QAbstractButton>(visit.ok ? IDOK : IDCANCEL)->click();
+        dialog.GetDlgItemAs<QAbstractButton>(ok ? IDOK : IDCANCEL)->click();
     });
-    poll.start(kDialogPollMs);
     return RunAdvancedSettings(control);
 }
 
-} // namespace
-
-class TestAdvancedSettingsDlg : public QObject {
-    Q_OBJECT
-
-    std::unique_ptr<DhcpServerControl> control;
-    std::unique_ptr<MessageBoxRecorder> boxes;
-
-private slots:
-    void initTestCase() { QVERIFY2(InIsolatedNetwork(), "run through scripts/isolated-net"); }
-
-    void init()
-    {
-        control = std::make_unique<DhcpServerControl>();
-        boxes = std::make_unique<MessageBoxRecorder>();
-    }
-
-    void cleanup()
+class AdvancedSettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(InIsolatedNetwork()) << "run through scripts/isolated-net"; }
+    void TearDown() override
     {
         control.reset();
-        boxes.reset();
-        QVERIFY(ServerPortIsFree());
+        EXPECT_TRUE(ServerPortIsFree());
     }
-
-    void runs_data()
-    {
-        QTest::addColumn<bool>("runningBefore");
-        QTest::addColumn<bool>("toggle");
-        QTest::addColumn<bool>("ok");
-        QTest::addColumn<int>("change");
-        QTest::newRow("stopped, check, OK starts") << false << true << true << int(Change::Started);
-        QTest::newRow("running, uncheck, OK stops") << true << true << true << int(Change::Stopped);
-        QTest::newRow("running, OK keeps it") << true << false << true << int(Change::None);
-        QTest::newRow("stopped, OK keeps it stopped") << false << false << true << int(Change::None);
-        QTest::newRow("stopped, check, Cancel") << false << true << false << int(Change::None);
-        QTest::newRow("running, uncheck, Cancel") << true << true << false << int(Change::None);
-    }
-
-    void runs()
-    {
-        QFETCH(bool, runningBefore);
-        QFETCH(bool, toggle);
-        QFETCH(bool, ok);
-        QFETCH(int, change);
-        if (runningBefore)
-            QVERIFY(control->Start());
-        Visit visit{.toggle = toggle, .ok = ok};
-        QCOMPARE(int(Run(*control, visit)), change);
-        QCOMPARE(visit.leftOpen, QString());
-        QVERIFY(visit.seen);
-        QCOMPARE(visit.title, QStringLiteral("Advanced Settings"));
-        QCOMPARE(visit.boxText, QStringLiteral("Enable internal DHCP server"));
-        QCOMPARE(visit.boxWasChecked, runningBefore);
-        const bool runningAfter = ok && toggle ? !runningBefore : runningBefore;
-        QCOMPARE(control->IsRunning(), runningAfter);
-        QCOMPARE(ServerPortIsFree(), !runningAfter);
-        QCOMPARE(boxes->Count(), 0);
-    }
-
-    // A port held by another program: the user is told, the server is
-    // marked running without a socket, the next dialog shows the box
-    // checked, and unchecking it stops cleanly.
-    void heldPortIsReportedAndStopsCleanlyLater()
-    {
-        auto holder = std::make_unique<platform::UdpSocket>();
-        QVERIFY(holder->open() && holder->bind(CDhcpServer::kServerPort));
-        Visit first{.toggle = true};
-        QCOMPARE(Run(*control, first), Change::StartFailed);
-        QCOMPARE(boxes->Count(), 1);
-        const MessageBoxRequest& box = boxes->Records().front();
-        QCOMPARE(box.text, QString("DHCP server init failed"));
-        QCOMPARE(box.Buttons(), MB_OK);
-        QCOMPARE(box.Icon(), 0u);
-        QCOMPARE(box.caption, QString(kDefaultMessageBoxCaption));
-        QVERIFY(control->IsRunning());
-
-        Visit second{.toggle = true};
-        QCOMPARE(Run(*control, second), Change::Stopped);
-        QVERIFY(second.boxWasChecked);
-        QVERIFY(!control->IsRunning());
-        QCOMPARE(boxes->Count(), 1);
-
-        holder.reset();
-        Visit third{.toggle = true};
-        QCOMPARE(Run(*control, third), Change::Started);
-        QVERIFY(!ServerPortIsFree());
-    }
+    MessageBoxRecorder boxes;
+    std::unique_ptr<DhcpServerControl> control = std::make_unique<DhcpServerControl>();
 };
 
-QTEST_MAIN(TestAdvancedSettingsDlg)
-#include "tst_advancedsettingsdlg.moc"
+TEST_F(AdvancedSettingsTest, TheBoxShowsTheServerAndOnlyOkSwitchesIt)
+{
+    const struct {
+        const char* name;
+        bool runningBefore, toggle, ok;
+        Change change;
+    } rows[] = {{"stopped, check, OK starts", false, true, true, Change::Started},
+        {"running, uncheck, OK stops", true, true, true, Change::Stopped},
+        {"running, OK keeps it", true, false, true, Change::None},
+        {"stopped, OK keeps it stopped", false, false, true, Change::None},
+        {"stopped, check, Cancel", false, true, false, Change::None},
+        {"running, uncheck, Cancel", true, true, false, Change::None}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        control = std::make_unique<DhcpServerControl>();
+        if (r.runningBefore) {
+            ASSERT_TRUE(control->Start());
+        }
+        Visit visit;
+        EXPECT_EQ(RunAsUser(*control, r.toggle, r.ok, &visit), r.change);
+        EXPECT_EQ(visit.title, QStringLiteral("Advanced Settings"));
+        EXPECT_EQ(visit.boxText, QStringLiteral("Enable internal DHCP server"));
+        EXPECT_EQ(visit.boxWasChecked, r.runningBefore);
+        const bool runningAfter = r.ok && r.toggle ? !r.runningBefore : r.runningBefore;
+        EXPECT_EQ(control->IsRunning(), runningAfter);
+        EXPECT_EQ(ServerPortIsFree(), !runningAfter);
+        control.reset();
+        EXPECT_TRUE(ServerPortIsFree());
+    }
+    EXPECT_EQ(boxes.Count(), 0);
+}
+
+// A port held by another program: the user is told, and the server counts
+// as running (the control's own tests follow it on to the stop).
+TEST_F(AdvancedSettingsTest, AHeldPortIsReported)
+{
+    auto holder = std::make_unique<platform::UdpSocket>();
+    ASSERT_TRUE(holder->open() && holder->bind(CDhcpServer::kServerPort));
+    EXPECT_EQ(RunAsUser(*control, true), Change::StartFailed);
+    ASSERT_EQ(boxes.Count(), 1);
+    const MessageBoxRequest& box = boxes.Records().front();
+    EXPECT_EQ(box.text, QStringLiteral("DHCP server init failed"));
+    EXPECT_EQ(box.type, MB_OK);
+    EXPECT_EQ(box.caption, QString(kDefaultMessageBoxCaption));
+    Visit next;
+    EXPECT_EQ(RunAsUser(*control, true, true, &next), Change::Stopped);
+    EXPECT_TRUE(next.boxWasChecked);
+}
+
+} // namespace

@@ -26,11 +26,8 @@ TEST(DiagnosticsTest, SocketInodesOnPort)
     const struct {
         std::uint16_t port;
         std::vector<unsigned long> inodes;
-    } cases[] = {
-        {3250, {4711, 4713}}, // IPv4 and IPv6; the closing socket (inode 0) is nobody's
-        {67, {4712}},
-        {68, {}},
-    };
+    } cases[] = {{3250, {4711, 4713}}, // IPv4 and IPv6; the closing socket (inode 0) is nobody's
+        {67, {4712}}, {68, {}}};
     for (const auto& c : cases)
         EXPECT_EQ(diagnostics::socketInodesOnPort(kTable, c.port), c.inodes) << c.port;
     EXPECT_TRUE(diagnostics::socketInodesOnPort("", 3250).empty());
@@ -42,16 +39,11 @@ TEST(DiagnosticsTest, FirewallRulesMentioningPorts)
     const struct {
         const char* line;
         bool listed;
-    } cases[] = {
-        {"\t\tudp dport 3250 accept", true},
-        {"udp sport { 67, 68 } drop", true},
+    } cases[] = {{"\t\tudp dport 3250 accept", true}, {"udp sport { 67, 68 } drop", true},
         {"-A INPUT -p udp -m udp --dport 3000:3300 -j DROP", true},
         {"-A INPUT -p udp -m multiport --dports 53,67 -j ACCEPT", true},
-        {"tcp dport 22 counter packets 67 bytes 3250 accept", false},
-        {"ip saddr 10.67.68.1 accept", false},
-        {"udp dport 6700 accept", false},
-        {"-A INPUT -p udp --dport 1:66 -j ACCEPT", false},
-    };
+        {"tcp dport 22 counter packets 67 bytes 3250 accept", false}, {"ip saddr 10.67.68.1 accept", false},
+        {"udp dport 6700 accept", false}, {"-A INPUT -p udp --dport 1:66 -j ACCEPT", false}};
     std::string listing;
     std::vector<std::string> expected;
     for (const auto& c : cases) {
@@ -67,13 +59,9 @@ TEST(DiagnosticsTest, EffectiveCapability)
     const struct {
         const char* status;
         bool bindService;
-    } cases[] = {
-        {"Name:\tx\nCapInh:\t0000000000000400\nCapEff:\t0000000000000000\n", false},
-        {"CapEff:\t0000000000000400\n", true},
-        {"CapEff:\t000001ffffffffff\n", true},
-        {"CapEff:\n", false},
-        {"", false},
-    };
+    } cases[] = {{"Name:\tx\nCapInh:\t0000000000000400\nCapEff:\t0000000000000000\n", false},
+        {"CapEff:\t0000000000000400\n", true}, {"CapEff:\t000001ffffffffff\n", true}, {"CapEff:\n", false},
+        {"", false}};
     for (const auto& c : cases)
         EXPECT_EQ(diagnostics::effectiveCapability(c.status, diagnostics::kNetBindServiceCapability), c.bindService)
             << c.status;
