@@ -68,29 +68,6 @@ ReceiveBatch::ReceiveBatch(std::size_t slots, std::size_t capacity)
 
 ReceiveBatch::~ReceiveBatch() = default;
 
-UdpSocket::~UdpSocket()
-{
-    close();
-}
-
-UdpSocket::UdpSocket(UdpSocket&& other) noexcept
-    : descriptor_(std::exchange(other.descriptor_, -1))
-    , lastError_(other.lastError_)
-    , nonBlocking_(other.nonBlocking_)
-{
-}
-
-UdpSocket& UdpSocket::operator=(UdpSocket&& other) noexcept
-{
-    if (this != &other) {
-        close();
-        descriptor_ = std::exchange(other.descriptor_, -1);
-        lastError_ = other.lastError_;
-        nonBlocking_ = other.nonBlocking_;
-    }
-    return *this;
-}
-
 bool UdpSocket::fail()
 {
     lastError_ = errno;
