@@ -40,6 +40,20 @@ constexpr std::size_t kControlBytes = CMSG_SPACE(sizeof(std::uint32_t)) + CMSG_S
 // the cmsghdr it holds.
 constexpr std::size_t kControlWords = (kControlBytes + sizeof(std::uint64_t) - 1) / sizeof(std::uint64_t);
 
+// A message of one datagram: its peer address, its bytes and room for
+// control messages of controlBytes.
+msghdr makeMessage(sockaddr_in& peer, iovec& payload, std::uint64_t* control, std::size_t controlBytes)
+{
+    msghdr message{};
+    message.msg_name = &peer;
+    message.msg_namelen = sizeof peer;
+    message.msg_iov = &payload;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = controlBytes;
+    return message;
+}
+
 } // namespace
 
 int UdpSocket::fd() const
@@ -210,13 +224,7 @@ bool UdpSocket::sendToVia(unsigned adapterIndex, std::uint32_t sourceAddress, st
     // out of that adapter, also a limited broadcast, and takes the given
     // source address instead of the default route's.
     std::uint64_t control[kControlWords] = {};
-    msghdr message{};
-    message.msg_name = &remote;
-    message.msg_namelen = sizeof remote;
-    message.msg_iov = &payload;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = CMSG_SPACE(sizeof(in_pktinfo));
+    msghdr message = makeMessage(remote, payload, control, CMSG_SPACE(sizeof(in_pktinfo)));
     cmsghdr* header = CMSG_FIRSTHDR(&message);
     header->cmsg_level = IPPROTO_IP;
     header->cmsg_type = IP_PKTINFO;
@@ -266,13 +274,7 @@ UdpSocket::ReceiveResult UdpSocket::receiveFrom(void* buffer, std::size_t capaci
     sockaddr_in sender{};
     iovec payload{buffer, capacity};
     std::uint64_t control[kControlWords] = {};
-    msghdr header{};
-    header.msg_name = &sender;
-    header.msg_namelen = sizeof sender;
-    header.msg_iov = &payload;
-    header.msg_iovlen = 1;
-    header.msg_control = control;
-    header.msg_controllen = sizeof control;
+    msghdr header = makeMessage(sender, payload, control, sizeof control);
     // MSG_TRUNC makes recvmsg return the datagram's real length even when
     // only `capacity` bytes of it were copied.
     const ssize_t received = ::recvmsg(fd(), &header, MSG_TRUNC);
@@ -296,14 +298,8 @@ UdpSocket::ReceiveStatus UdpSocket::receiveBatch(ReceiveBatch& batch)
     const std::size_t slots = batch.slotCount();
     for (std::size_t i = 0; i < slots; ++i) {
         native.vectors[i] = {batch.data(i), batch.capacity_};
-        msghdr& header = native.messages[i].msg_hdr;
-        header = msghdr{};
-        header.msg_name = &native.senders[i];
-        header.msg_namelen = sizeof native.senders[i];
-        header.msg_iov = &native.vectors[i];
-        header.msg_iovlen = 1;
-        header.msg_control = &native.control[i * kControlWords];
-        header.msg_controllen = kControlWords * sizeof(std::uint64_t);
+        native.messages[i].msg_hdr = makeMessage(native.senders[i], native.vectors[i],
+            &native.control[i * kControlWords], kControlWords * sizeof(std::uint64_t));
         native.messages[i].msg_len = 0;
     }
     batch.count_ = 0;
