@@ -1,7 +1,7 @@
 #ifndef CLI_ARGUMENTS_H
 #define CLI_ARGUMENTS_H
 
-#include "devicelist/macaddress.h"
+#include "modules/macaddress.h"
 
 #include <cstdint>
 #include <optional>

@@ -2,7 +2,7 @@
 #define CLI_COMMANDS_H
 
 #include "cli/scanoutput.h"
-#include "devicelist/macaddress.h"
+#include "modules/macaddress.h"
 
 #include <chrono>
 #include <cstdint>

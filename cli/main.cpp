@@ -5,8 +5,8 @@
 // name was.
 #include "cli/arguments.h"
 #include "cli/commands.h"
-#include "configdialog/ethernetconfigfields.h"
-#include "devicelist/columntexts.h"
+#include "modules/ethernetconfigfields.h"
+#include "modules/columntexts.h"
 
 #include <CLI/CLI.hpp>
 

@@ -1,11 +1,11 @@
 // scan, configure and wink: the commands that talk to modules through
 // libqort.
-#include "app/winkrule.h"
+#include "modules/winkrule.h"
 #include "cli/commands.h"
 #include "cli/qortsession.h"
 #include "cli/secret.h"
-#include "configdialog/ethernetconfigcheck.h"
-#include "devicelist/configurerequest.h"
+#include "modules/ethernetconfigcheck.h"
+#include "modules/configurerequest.h"
 #include "diagnostics/scanfailure.h"
 #include "platform/textescape.h"
 

@@ -2,8 +2,8 @@
 #define CLI_QORTSESSION_H
 
 #include "cli/qortlibrary.h"
-#include "devicelist/macaddress.h"
-#include "devicelist/modulestore.h"
+#include "modules/macaddress.h"
+#include "modules/modulestore.h"
 
 #include <chrono>
 #include <functional>

@@ -1,10 +1,10 @@
 #include "cli/scanoutput.h"
 
-#include "devicelist/boundedsort.h"
-#include "devicelist/columnspec.h"
-#include "devicelist/columntexts.h"
-#include "devicelist/csvwriter.h"
-#include "devicelist/macaddress.h"
+#include "modules/boundedsort.h"
+#include "modules/columnspec.h"
+#include "modules/columntexts.h"
+#include "modules/csvwriter.h"
+#include "modules/macaddress.h"
 #include "platform/textescape.h"
 
 #include <nlohmann/json.hpp>

@@ -1,8 +1,8 @@
 #ifndef CLI_SCANOUTPUT_H
 #define CLI_SCANOUTPUT_H
 
-#include "devicelist/modulestore.h"
-#include "devicelist/rowcomparison.h"
+#include "modules/modulestore.h"
+#include "modules/rowcomparison.h"
 
 #include <string>
 #include <string_view>

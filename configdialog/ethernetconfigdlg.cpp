@@ -1,6 +1,6 @@
 #include "configdialog/ethernetconfigdlg.h"
 
-#include "configdialog/ethernetconfigcheck.h"
+#include "modules/ethernetconfigcheck.h"
 #include "resources/resourceids.h"
 #include "ui/appicon.h"
 #include "ui/messagebox.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "configdialog/ethernetconfigfields.h"
+#include "modules/ethernetconfigfields.h"
 #include "ui/ipaddressedit.h"
 #include "ui/templatedialog.h"
 

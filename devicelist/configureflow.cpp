@@ -1,7 +1,7 @@
 #include "devicelist/configureflow.h"
 
 #include "configdialog/ethernetconfigdlg.h"
-#include "devicelist/columntexts.h"
+#include "modules/columntexts.h"
 #include "devicelist/devicelistctrl.h"
 #include "resources/resourceids.h"
 

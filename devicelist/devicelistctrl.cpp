@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "devicelist/columntexts.h"
-#include "devicelist/csvwriter.h"
+#include "modules/columntexts.h"
+#include "modules/csvwriter.h"
 #include "devicelist/sortarrowheaderctrl.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "devicelist/columnspec.h"
+#include "modules/columnspec.h"
 #include "devicelist/devicelistmodel.h"
-#include "devicelist/macaddress.h"
+#include "modules/macaddress.h"
 #include "protocol/qort.h"
 
 class CSortArrowHeaderCtrl;

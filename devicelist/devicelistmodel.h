@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "devicelist/devicetable.h"
+#include "modules/devicetable.h"
 
 namespace devicelist {
 

@@ -1,6 +1,6 @@
 #include "diagnostics/doctorreport.h"
 
-#include "devicelist/columntexts.h"
+#include "modules/columntexts.h"
 #include "diagnostics/privileges.h"
 
 namespace diagnostics {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "devicelist/columnspec.h"
-#include "devicelist/columntexts.h"
-#include "devicelist/devicetable.h"
+#include "modules/columnspec.h"
+#include "modules/columntexts.h"
+#include "modules/devicetable.h"
 
 #ifdef DEVICELIST_BENCH_WIDGETS
 #include <QApplication>

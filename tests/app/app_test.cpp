@@ -1,5 +1,5 @@
 // The window's plain logic, without Qt and without libqort: control layout,
-// sizing clamp, version line, wink rule, the guard between the library's
+// sizing clamp, version line, the guard between the library's
 // thread and the window, and the check of the library's version resource.
 
 #include "app/controllayout.h"
@@ -7,9 +7,7 @@
 #include "app/noticeguard.h"
 #include "app/sizingclamp.h"
 #include "app/versionline.h"
-#include "app/winkrule.h"
 #include "protocol/qort.h"
-#include "tests/devicelist/records.h"
 #include "tests/versioninfo/testimage.h"
 
 #include <gtest/gtest.h>
@@ -104,26 +102,6 @@ TEST(VersionLine, CommasBecomeDotsAndSpacesGo)
         {"", "Version: "}, {"   ", "Version: "}, {"1,\t3", "Version: 1.\t3"}};
     for (const auto& r : rows)
         EXPECT_EQ(FormatVersionLine(r.productVersion), r.line);
-}
-
-TEST(WinkRule, FromProtocolVersion110OnIgnoringTheValidByteAndModuleVersion)
-{
-    const struct {
-        std::uint8_t major, minor;
-        bool winks;
-    } rows[] = {{1, 9, false}, {1, 10, true}, {1, 255, true}, {2, 0, true}, {0, 200, false}, {0xFF, 0xFF, true},
-        {1, 0, false}, {0, 0, false}, {255, 0, true}};
-    for (const auto& r : rows) {
-        EXPECT_EQ(SupportsWink(r.major, r.minor), r.winks) << int(r.major) << "." << int(r.minor);
-        for (std::uint8_t valid : {0, 1}) {
-            const QORT_ModuleScanResponseType record =
-                testrecords::Record()
-                    .Protocol(r.major, r.minor)
-                    .Version(9, 99, 1)
-                    .Valid(&QORT_ModuleScanResponseType::ProtocolVersionValid, valid);
-            EXPECT_EQ(SupportsWink(record), r.winks) << int(r.major) << "." << int(r.minor) << " valid " << int(valid);
-        }
-    }
 }
 
 TEST(NoticeGuard, DeliversInOrderOnlyWhileAWindowIsAttached)

@@ -4,12 +4,12 @@
 // a recorder. Message boxes go to the ui layer's recorder.
 
 #include "configdialog/ethernetconfigdlg.h"
-#include "devicelist/columnspec.h"
-#include "devicelist/columntexts.h"
+#include "modules/columnspec.h"
+#include "modules/columntexts.h"
 #include "devicelist/configureflow.h"
 #include "devicelist/devicelistctrl.h"
 #include "resources/resourceids.h"
-#include "tests/devicelist/records.h"
+#include "tests/modules/records.h"
 #include "tests/support/qtgtest.h"
 #include "ui/ipaddressedit.h"
 #include "ui/messagebox.h"

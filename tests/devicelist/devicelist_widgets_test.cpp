@@ -1,14 +1,15 @@
 // The device list as the user sees it: columns, rows, duplicates, column
 // clicks, selection across re-sorts, double-clicks, the sort arrow's
-// painted pixels, and its texts for people: the placeholder of an empty
+// painted pixels and geometry, and its texts for people: the placeholder of an empty
 // list, Copy of the selected row and the CSV export.
 
-#include "devicelist/columnspec.h"
-#include "devicelist/columntexts.h"
+#include "modules/columnspec.h"
+#include "modules/columntexts.h"
 #include "devicelist/devicelistctrl.h"
 #include "devicelist/devicelistmodel.h"
+#include "devicelist/sortarrowgeometry.h"
 #include "devicelist/sortarrowheaderctrl.h"
-#include "tests/devicelist/records.h"
+#include "tests/modules/records.h"
 #include "tests/support/qtgtest.h"
 
 #include <QClipboard>
@@ -25,6 +26,27 @@ namespace {
 using namespace devicelist;
 using testrecords::Address;
 using testrecords::Record;
+
+TEST(SortArrowGeometry, TextBoxMarginsAndLines)
+{
+    constexpr PixelRect heading{0, 0, 90, 20}; // margin unit 5
+    EXPECT_EQ(HeadingTextRect(heading, false, true), (PixelRect{5, 0, 70, 20}));
+    EXPECT_EQ(HeadingTextRect(heading, false, false), (PixelRect{5, 0, 85, 20}));
+    EXPECT_EQ(HeadingTextRect(heading, true, true), (PixelRect{6, 2, 71, 20}));
+    EXPECT_EQ(HeadingMarginUnit(PixelRect{0, 0, 50, 23}), 5);
+    EXPECT_EQ(HeadingMarginUnit(PixelRect{0, 5, 50, 2}), 0); // -3 / 4 truncates toward zero
+    EXPECT_EQ(SortArrowLines(PixelRect{90, 0, 180, 20}, true).light.front(), (PixelPoint{170, 5}));
+    const struct {
+        PixelPoint from, to;
+        std::vector<PixelPoint> pixels; // start included, end excluded
+    } rows[] = {{{3, 3}, {3, 3}, {}}, {{85, 14}, {81, 14}, {{85, 14}, {84, 14}, {83, 14}, {82, 14}}},
+        {{0, 3}, {0, 0}, {{0, 3}, {0, 2}, {0, 1}}}, {{3, 0}, {0, 3}, {{3, 0}, {2, 1}, {1, 2}}},
+        {{1, 0}, {4, 0}, {{1, 0}, {2, 0}, {3, 0}}}, {{0, 0}, {3, 3}, {{0, 0}, {1, 1}, {2, 2}}}};
+    for (const auto& r : rows)
+        EXPECT_EQ(RasterizeLine(r.from, r.to), r.pixels) << r.from.x << "," << r.from.y;
+    EXPECT_EQ(RasterizePolyline({{0, 0}, {2, 0}, {2, 2}}), (std::vector<PixelPoint>{{0, 0}, {1, 0}, {2, 0}, {2, 1}}));
+    EXPECT_TRUE(RasterizePolyline({{1, 1}}).empty());
+}
 
 class DeviceListCtrlTest : public ::testing::Test {
 protected:

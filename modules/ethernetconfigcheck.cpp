@@ -1,4 +1,4 @@
-#include "configdialog/ethernetconfigcheck.h"
+#include "modules/ethernetconfigcheck.h"
 
 #include <algorithm>
 

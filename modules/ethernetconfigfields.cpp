@@ -1,4 +1,4 @@
-#include "configdialog/ethernetconfigfields.h"
+#include "modules/ethernetconfigfields.h"
 
 #include <algorithm>
 #include <cstring>

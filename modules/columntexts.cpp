@@ -1,9 +1,9 @@
-#include "devicelist/columntexts.h"
+#include "modules/columntexts.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "devicelist/macaddress.h"
+#include "modules/macaddress.h"
 
 namespace devicelist {
 namespace {

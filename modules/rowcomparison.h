@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "devicelist/devicerowdata.h"
+#include "modules/devicerowdata.h"
 
 namespace devicelist {
 

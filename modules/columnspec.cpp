@@ -1,6 +1,6 @@
-#include "devicelist/columnspec.h"
+#include "modules/columnspec.h"
 
-#include "devicelist/leadingnumber.h"
+#include "modules/leadingnumber.h"
 
 #include <limits>
 

@@ -1,19 +1,18 @@
-// The device list's plain logic: texts of a scan reply, parsers of the
+// The shared rules about modules: texts of a scan reply, parsers of the
 // column spec, numbers, MACs and dotted addresses, the row order, the sort
-// that survives an inconsistent order, the table of rows and the arrow
-// geometry. Texts are read through unterminated buffers where a parser could
+// that survives an inconsistent order, the table of rows and the wink rule. Texts are read through unterminated buffers where a parser could
 // run past its end, so ASan sees any overread.
 
-#include "devicelist/boundedsort.h"
-#include "devicelist/columnspec.h"
-#include "devicelist/columntexts.h"
-#include "devicelist/devicetable.h"
-#include "devicelist/dottedaddress.h"
-#include "devicelist/leadingnumber.h"
-#include "devicelist/macaddress.h"
-#include "devicelist/rowcomparison.h"
-#include "devicelist/sortarrowgeometry.h"
-#include "tests/devicelist/records.h"
+#include "modules/boundedsort.h"
+#include "modules/columnspec.h"
+#include "modules/columntexts.h"
+#include "modules/devicetable.h"
+#include "modules/dottedaddress.h"
+#include "modules/leadingnumber.h"
+#include "modules/macaddress.h"
+#include "modules/rowcomparison.h"
+#include "modules/winkrule.h"
+#include "tests/modules/records.h"
 
 #include <gtest/gtest.h>
 
@@ -301,25 +300,24 @@ TEST(DeviceTableColumns, RowsFollowTheColumnsThereAre)
     EXPECT_EQ(wide.RowText(0, -1), "");
 }
 
-TEST(SortArrowGeometry, TextBoxMarginsAndLines)
+TEST(WinkRule, FromProtocolVersion110OnIgnoringTheValidByteAndModuleVersion)
 {
-    constexpr PixelRect heading{0, 0, 90, 20}; // margin unit 5
-    EXPECT_EQ(HeadingTextRect(heading, false, true), (PixelRect{5, 0, 70, 20}));
-    EXPECT_EQ(HeadingTextRect(heading, false, false), (PixelRect{5, 0, 85, 20}));
-    EXPECT_EQ(HeadingTextRect(heading, true, true), (PixelRect{6, 2, 71, 20}));
-    EXPECT_EQ(HeadingMarginUnit(PixelRect{0, 0, 50, 23}), 5);
-    EXPECT_EQ(HeadingMarginUnit(PixelRect{0, 5, 50, 2}), 0); // -3 / 4 truncates toward zero
-    EXPECT_EQ(SortArrowLines(PixelRect{90, 0, 180, 20}, true).light.front(), (PixelPoint{170, 5}));
     const struct {
-        PixelPoint from, to;
-        std::vector<PixelPoint> pixels; // start included, end excluded
-    } rows[] = {{{3, 3}, {3, 3}, {}}, {{85, 14}, {81, 14}, {{85, 14}, {84, 14}, {83, 14}, {82, 14}}},
-        {{0, 3}, {0, 0}, {{0, 3}, {0, 2}, {0, 1}}}, {{3, 0}, {0, 3}, {{3, 0}, {2, 1}, {1, 2}}},
-        {{1, 0}, {4, 0}, {{1, 0}, {2, 0}, {3, 0}}}, {{0, 0}, {3, 3}, {{0, 0}, {1, 1}, {2, 2}}}};
-    for (const auto& r : rows)
-        EXPECT_EQ(RasterizeLine(r.from, r.to), r.pixels) << r.from.x << "," << r.from.y;
-    EXPECT_EQ(RasterizePolyline({{0, 0}, {2, 0}, {2, 2}}), (std::vector<PixelPoint>{{0, 0}, {1, 0}, {2, 0}, {2, 1}}));
-    EXPECT_TRUE(RasterizePolyline({{1, 1}}).empty());
+        std::uint8_t major, minor;
+        bool winks;
+    } rows[] = {{1, 9, false}, {1, 10, true}, {1, 255, true}, {2, 0, true}, {0, 200, false}, {0xFF, 0xFF, true},
+        {1, 0, false}, {0, 0, false}, {255, 0, true}};
+    for (const auto& r : rows) {
+        EXPECT_EQ(SupportsWink(r.major, r.minor), r.winks) << int(r.major) << "." << int(r.minor);
+        for (std::uint8_t valid : {0, 1}) {
+            const QORT_ModuleScanResponseType record =
+                testrecords::Record()
+                    .Protocol(r.major, r.minor)
+                    .Version(9, 99, 1)
+                    .Valid(&QORT_ModuleScanResponseType::ProtocolVersionValid, valid);
+            EXPECT_EQ(SupportsWink(record), r.winks) << int(r.major) << "." << int(r.minor) << " valid " << int(valid);
+        }
+    }
 }
 
 } // namespace

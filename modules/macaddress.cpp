@@ -1,4 +1,4 @@
-#include "devicelist/macaddress.h"
+#include "modules/macaddress.h"
 
 #include <cstdio>
 #include <cstring>

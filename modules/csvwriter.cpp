@@ -1,4 +1,4 @@
-#include "devicelist/csvwriter.h"
+#include "modules/csvwriter.h"
 
 namespace devicelist {
 namespace {

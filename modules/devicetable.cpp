@@ -1,9 +1,9 @@
-#include "devicelist/devicetable.h"
+#include "modules/devicetable.h"
 
 #include <numeric>
 
-#include "devicelist/boundedsort.h"
-#include "devicelist/columntexts.h"
+#include "modules/boundedsort.h"
+#include "modules/columntexts.h"
 
 namespace devicelist {
 

@@ -1,8 +1,8 @@
-#include "devicelist/dottedaddress.h"
+#include "modules/dottedaddress.h"
 
 #include <cstdint>
 
-#include "devicelist/leadingnumber.h"
+#include "modules/leadingnumber.h"
 
 namespace devicelist {
 namespace {

@@ -1,7 +1,7 @@
 #ifndef DEVICELIST_CONFIGUREREQUEST_H
 #define DEVICELIST_CONFIGUREREQUEST_H
 
-#include "configdialog/ethernetconfigfields.h"
+#include "modules/ethernetconfigfields.h"
 #include "protocol/qort.h"
 
 // From a module's scan reply to the Ethernet configuration dialog's fields,

@@ -1,4 +1,4 @@
-#include "devicelist/modulestore.h"
+#include "modules/modulestore.h"
 
 #include <algorithm>
 

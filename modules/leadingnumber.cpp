@@ -1,4 +1,4 @@
-#include "devicelist/leadingnumber.h"
+#include "modules/leadingnumber.h"
 
 #include <climits>
 

@@ -6,11 +6,11 @@
 #include <string_view>
 #include <vector>
 
-#include "devicelist/columnspec.h"
-#include "devicelist/devicerowdata.h"
-#include "devicelist/macaddress.h"
-#include "devicelist/modulestore.h"
-#include "devicelist/rowcomparison.h"
+#include "modules/columnspec.h"
+#include "modules/devicerowdata.h"
+#include "modules/macaddress.h"
+#include "modules/modulestore.h"
+#include "modules/rowcomparison.h"
 #include "protocol/qort.h"
 
 namespace devicelist {

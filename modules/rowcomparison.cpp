@@ -1,8 +1,8 @@
-#include "devicelist/rowcomparison.h"
+#include "modules/rowcomparison.h"
 
 #include <algorithm>
 
-#include "devicelist/dottedaddress.h"
+#include "modules/dottedaddress.h"
 
 namespace devicelist {
 namespace {

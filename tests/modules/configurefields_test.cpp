@@ -1,7 +1,7 @@
 // The checks of "Set" and the dialog's text fields: plain code.
 
-#include "configdialog/ethernetconfigcheck.h"
-#include "configdialog/ethernetconfigfields.h"
+#include "modules/ethernetconfigcheck.h"
+#include "modules/ethernetconfigfields.h"
 
 #include <gtest/gtest.h>
 

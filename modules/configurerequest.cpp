@@ -1,4 +1,4 @@
-#include "devicelist/configurerequest.h"
+#include "modules/configurerequest.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "app/winkrule.h"
+#include "modules/winkrule.h"
 
 #include "protocol/qort.h"
 

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "devicelist/macaddress.h"
+#include "modules/macaddress.h"
 #include "protocol/qort.h"
 
 namespace devicelist {
