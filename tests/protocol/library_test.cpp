@@ -291,7 +291,7 @@ TEST(ProcessExit, EndsCleanlyWithTheEngineRunning)
     std::string modules = testsupport::IsolatedNetwork::fromEnvironment().value().modulesNamespace;
     const std::string exitChild = "qort_exit_child", unloadChild = "qort_unload_child";
     for (const auto& [program, mode, code] : {std::tuple{exitChild, "return", 0}, {exitChild, "exit", 0},
-             {exitChild, "callback", 3}, {exitChild, "start", 0}, {unloadChild, "unload", 0}}) {
+             {exitChild, "callback", 3}, {exitChild, "start", 0}, {unloadChild, "unload", 0}, {exitChild, "fork", 0}}) {
         std::string child = testsupport::binaryDirectory() + "/" + program;
         char* const argv[] = {const_cast<char*>("ip"), const_cast<char*>("netns"), const_cast<char*>("exec"),
             modules.data(), child.data(), const_cast<char*>(mode), nullptr};
