@@ -82,8 +82,14 @@ int Engine::start() noexcept
         }
     }
     try {
+        // Made with the thread rather than with the engine, so that a
+        // library that is never started never holds these buffers (some
+        // 100 KB).
+        if (!batch_)
+            batch_ = std::make_unique<platform::ReceiveBatch>(kBatchSlots, kMaxReplyLength);
         receiveThread_ = std::thread(&Engine::receiveLoop, this);
         everStarted_ = true;
+    } catch (const std::bad_alloc&) {
     } catch (const std::system_error&) {
     }
     return 1;
@@ -269,14 +275,6 @@ std::chrono::milliseconds Engine::waitTimeout() const noexcept
 
 void Engine::receiveLoop() noexcept
 {
-    // Made here rather than with the engine, so that a library that is
-    // never started never holds these buffers (some 100 KB).
-    std::optional<platform::ReceiveBatch> batch;
-    try {
-        batch.emplace(kBatchSlots, kMaxReplyLength);
-    } catch (const std::bad_alloc&) {
-        return;
-    }
     receivingEngine = this;
     bool lastPassDrained = true;
     while (!stopping_) {
@@ -297,7 +295,7 @@ void Engine::receiveLoop() noexcept
         Lock lock = lockBounded();
         if (!lock.owns_lock())
             continue;
-        const PassEnd end = woke == UdpSocket::WaitResult::Readable ? receivePass(*batch) : PassEnd::Drained;
+        const PassEnd end = woke == UdpSocket::WaitResult::Readable ? receivePass(*batch_) : PassEnd::Drained;
         // Drops after the last datagram that carried the counter (typically
         // the tail of a burst) are read directly after every pass while a
         // scan could still be repeated for them: the pass that reads the

@@ -23,6 +23,7 @@
 #include <chrono>
 #include <cstdint>
 #include <list>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -196,9 +197,11 @@ private:
     std::atomic<bool> stopping_{false};
     std::atomic<QORT_CallBackType> callback_{nullptr};
     // Guarded by lifecycleMutex_: the process that ran setUp() (0 before),
-    // and whether a receive thread was ever started.
+    // and whether a receive thread was ever started. The receive thread's
+    // buffers, made by start() before the thread and used by it alone.
     std::uint64_t ownerProcess_ = 0;
     bool everStarted_ = false;
+    std::unique_ptr<platform::ReceiveBatch> batch_;
 
     // Guarded by mutex_.
     platform::UdpSocket socket_;
