@@ -179,7 +179,9 @@ int Engine::sendModuleScan() noexcept
 void Engine::beginRound(Clock::time_point at) noexcept
 {
     roundStartedAt_ = at;
-    dropsAtRoundStart_ = dropsSeen_ = currentDropCount();
+    dropsSeen_ = currentDropCount();
+    dropsAtPreviousRoundStart_ = repeatsOfScan_ == 0 ? dropsSeen_ : dropsAtRoundStart_;
+    dropsAtRoundStart_ = dropsSeen_;
     newModulesInRound_ = 0;
     repeatAllowed_ = true;
 }
@@ -242,7 +244,11 @@ void Engine::dropInvalidPasswordMac() noexcept
 std::uint32_t Engine::lostReplies() noexcept
 {
     Lock lock = lockBounded();
-    return lock.owns_lock() && scanned_ ? currentDropCount() - dropsAtRoundStart_ : 0;
+    if (!lock.owns_lock() || !scanned_)
+        return 0;
+    const auto now = Clock::now();
+    const bool roundSettled = now - std::max(roundStartedAt_, lastDatagramAt_) >= kRepeatQuietTime;
+    return currentDropCount() - (roundSettled ? dropsAtRoundStart_ : dropsAtPreviousRoundStart_);
 }
 
 std::uint32_t Engine::droppedDatagrams() noexcept

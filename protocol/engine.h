@@ -147,8 +147,11 @@ public:
 
     // Datagrams the kernel dropped on the socket in the last round of the
     // latest scan: the scan itself or, when it was repeated, its last
-    // repeat (QORT_GetLostReplyCount). 0 before any scan, and when the
-    // system does not count drops.
+    // repeat (QORT_GetLostReplyCount). While a repeat's replies are still
+    // coming (the port has not yet been quiet for kRepeatQuietTime since
+    // it went out) the round before it counts too: its losses are not made
+    // up for yet, and a program that stops listening now keeps them. 0
+    // before any scan, and when the system does not count drops.
     std::uint32_t lostReplies() noexcept;
 
     // Datagrams the kernel dropped on the socket since setUp(), scans
@@ -212,22 +215,24 @@ private:
     std::uint32_t repeatedScans_ = 0;
     std::uint32_t declinedRepeats_ = 0;
     // The latest scan's rounds: when and at which drop count the current
-    // round began, the repeats sent so far, the modules seen in the whole
-    // scan and how many of them first answered in the current round.
+    // round began (and the one before it), the repeats sent so far, the
+    // modules seen in the whole scan and how many of them first answered in
+    // the current round. When the last datagram was read (written by the
+    // receive thread).
     bool scanned_ = false;
     Clock::time_point roundStartedAt_{};
     std::uint32_t dropsAtRoundStart_ = 0;
+    std::uint32_t dropsAtPreviousRoundStart_ = 0;
     std::uint32_t repeatsOfScan_ = 0;
     std::set<MacAddress> modulesOfScan_;
     std::size_t newModulesInRound_ = 0;
     bool repeatAllowed_ = false;
+    Clock::time_point lastDatagramAt_{};
 
     // Touched by the receive thread only: when a loss called for a repeat,
-    // when the last datagram was read, and when each of the last
-    // kBurstDatagrams was read (a ring; the next slot to write holds the
-    // oldest).
+    // and when each of the last kBurstDatagrams was read (a ring; the next
+    // slot to write holds the oldest).
     std::optional<Clock::time_point> repeatDueSince_;
-    Clock::time_point lastDatagramAt_{};
     std::array<Clock::time_point, kBurstDatagrams> recentReads_{};
     std::size_t nextRecentRead_ = 0;
 };

@@ -141,13 +141,15 @@ QORT_EXPORT int QORT_Start(void);
 QORT_EXPORT int QORT_SendModuleScan(void);
 
 /* Replies the kernel dropped on the library's socket (its receive buffer
- * was full: the computer was too busy, or the buffer too small) that no
- * repeat of the scan followed up: those of the latest QORT_SendModuleScan
- * when it was not repeated, else those of its last repeat. Ask once the
- * replies have stopped coming: repeats go on for a while after a scan. A
+ * was full: the computer was too busy, or the buffer too small) since the
+ * latest QORT_SendModuleScan, after its repeats: those of the scan when it
+ * was not repeated, else those of its last repeat, and while that repeat's
+ * replies are still coming also those of the round before it. Repeats go
+ * on for a while after a scan; ask when the program stops listening. A
  * program tells the user when this is not 0, since modules may be missing
- * from its list. 0 when none were dropped, before the first scan, and when
- * the system does not count drops (unknown). */
+ * from its list (or their lost replies may have been second ones: the
+ * kernel cannot tell). 0 when none were dropped, before the first scan, and
+ * when the system does not count drops (unknown). */
 QORT_EXPORT uint32_t QORT_GetLostReplyCount(void);
 
 /* Configure and wink go out of every usable adapter, as the scan does. */
