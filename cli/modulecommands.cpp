@@ -193,6 +193,11 @@ int RunScan(const ScanOptions& options)
         Complain("the list could not be written: " + std::generic_category().message(errno));
         return kExitFailed;
     }
+    // Said, not failed: the list holds every reply that did arrive.
+    if (const std::uint32_t lost = connection.library->getLostReplyCount ? connection.library->getLostReplyCount() : 0)
+        std::fprintf(stderr,
+            "%u %s lost: the computer was too busy or its receive buffer too small; scan again, or see README\n",
+            static_cast<unsigned>(lost), lost == 1 ? "reply was" : "replies were");
     if (sorted.empty()) {
         Complain("no module answered within " + WaitText(options.wait));
         return kExitFailed;

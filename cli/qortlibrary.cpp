@@ -60,6 +60,8 @@ std::optional<QortLibrary> QortLibrary::load(std::string& error)
         && lookUp(*handle, "QORT_RemoveFirstInvPswdMacId", library.removeFirstInvPswdMacId, error);
     if (!complete)
         return std::nullopt;
+    library.getLostReplyCount =
+        reinterpret_cast<decltype(library.getLostReplyCount)>(handle->symbol("QORT_GetLostReplyCount"));
     library.path = platform::modulePath(reinterpret_cast<const void*>(library.start)).value_or(fileName());
     return library;
 }

@@ -25,11 +25,14 @@ struct QortLibrary {
     int (*getResponse)(QORT_ModuleScanResponseType* response) = nullptr;
     int (*getInvPswdMacId)(std::uint8_t* macId) = nullptr;
     void (*removeFirstInvPswdMacId)() = nullptr;
+    // Optional: an older library lacks it (then null).
+    std::uint32_t (*getLostReplyCount)() = nullptr;
     // Where the dynamic loader found the library.
     std::string path;
 
     // Loads the library (once per process; it stays loaded until exit, as
-    // its unload step joins its receive thread) and looks up every function.
+    // its unload step joins its receive thread) and looks up every function
+    // (getLostReplyCount when there is one).
     // Nothing when it cannot be loaded or lacks a function; error says why.
     static std::optional<QortLibrary> load(std::string& error);
 };

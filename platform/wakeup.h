@@ -23,6 +23,10 @@ public:
     bool isValid() const { return descriptor_ >= 0; }
     void wake();
     void clear();
+    // Closes the descriptor now rather than at destruction, for an owner
+    // that is itself never destroyed; afterwards isValid() is false and
+    // wake() and clear() do nothing.
+    void release();
 
 private:
     friend class UdpSocket;

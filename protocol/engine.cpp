@@ -1,6 +1,7 @@
 #include "protocol/engine.h"
 
 #include "platform/networkadapters.h"
+#include "platform/processid.h"
 
 #include <algorithm>
 #include <cstring>
@@ -41,6 +42,7 @@ void Engine::setUp() noexcept
     callback_ = nullptr;
     stopping_ = false;
     wakeup_.clear();
+    ownerProcess_ = platform::currentProcessId();
     initialised_ = true;
     Lock lock = lockBounded();
     if (!lock.owns_lock())
@@ -80,7 +82,14 @@ int Engine::start() noexcept
         }
     }
     try {
+        // Made with the thread rather than with the engine, so that a
+        // library that is never started never holds these buffers (some
+        // 100 KB).
+        if (!batch_)
+            batch_ = std::make_unique<platform::ReceiveBatch>(kBatchSlots, kMaxReplyLength);
         receiveThread_ = std::thread(&Engine::receiveLoop, this);
+        everStarted_ = true;
+    } catch (const std::bad_alloc&) {
     } catch (const std::system_error&) {
     }
     return 1;
@@ -89,8 +98,12 @@ int Engine::start() noexcept
 void Engine::shutdown() noexcept
 {
     std::thread receiver;
+    bool neverStarted = false;
     {
         std::lock_guard lifecycle(lifecycleMutex_);
+        if (ownerProcess_ != 0 && ownerProcess_ != platform::currentProcessId())
+            return;
+        neverStarted = !everStarted_;
         initialised_ = false;
         stopping_ = true;
         wakeup_.wake();
@@ -110,8 +123,21 @@ void Engine::shutdown() noexcept
     // the lock past the bound the descriptor is left to the process's end
     // rather than closed under it.
     Lock lock = lockBounded();
-    if (lock.owns_lock())
-        socket_.close();
+    if (!lock.owns_lock())
+        return;
+    socket_.close();
+    if (neverStarted)
+        releaseUnused();
+}
+
+// Only without a receive thread: a detached one (the process ending from
+// inside the callback) still waits on the descriptor.
+void Engine::releaseUnused() noexcept
+{
+    wakeup_.release();
+    responses_.clear();
+    invalidPasswordMacs_.clear();
+    modulesOfScan_.clear();
 }
 
 // The limited broadcast leaves Linux only through the adapter of the
@@ -141,11 +167,30 @@ int Engine::sendModuleScan() noexcept
     responses_.clear();
     const bool sent = broadcast(buildScanRequest());
     if (sent) {
-        lastScanAt_ = Clock::now();
-        repeatAllowed_ = true;
-        dropsSeen_ = std::max(dropsSeen_, socket_.dropCount().value_or(0));
+        scanned_ = true;
+        repeatsOfScan_ = 0;
+        modulesOfScan_.clear();
+        beginRound(Clock::now());
     }
     return sent ? 1 : 0;
+}
+
+// Every round counts its own losses and its own new modules.
+void Engine::beginRound(Clock::time_point at) noexcept
+{
+    roundStartedAt_ = at;
+    dropsSeen_ = currentDropCount();
+    dropsAtPreviousRoundStart_ = repeatsOfScan_ == 0 ? dropsSeen_ : dropsAtRoundStart_;
+    dropsAtRoundStart_ = dropsSeen_;
+    newModulesInRound_ = 0;
+    repeatAllowed_ = true;
+}
+
+// The kernel's counter as read now, never behind what a datagram reported.
+std::uint32_t Engine::currentDropCount() noexcept
+{
+    const std::optional<std::uint32_t> now = socket_.dropCount();
+    return now && *now - dropsSeen_ < (1u << 31) ? *now : dropsSeen_;
 }
 
 void Engine::sendConfigure(const QORT_ConfigureRequestType& request) noexcept
@@ -196,6 +241,16 @@ void Engine::dropInvalidPasswordMac() noexcept
         invalidPasswordMacs_.pop_front();
 }
 
+std::uint32_t Engine::lostReplies() noexcept
+{
+    Lock lock = lockBounded();
+    if (!lock.owns_lock() || !scanned_)
+        return 0;
+    const auto now = Clock::now();
+    const bool roundSettled = now - std::max(roundStartedAt_, lastDatagramAt_) >= kRepeatQuietTime;
+    return currentDropCount() - (roundSettled ? dropsAtRoundStart_ : dropsAtPreviousRoundStart_);
+}
+
 std::uint32_t Engine::droppedDatagrams() noexcept
 {
     Lock lock = lockBounded();
@@ -206,6 +261,12 @@ std::uint32_t Engine::repeatedScans() noexcept
 {
     Lock lock = lockBounded();
     return lock.owns_lock() ? repeatedScans_ : 0;
+}
+
+std::uint32_t Engine::declinedRepeats() noexcept
+{
+    Lock lock = lockBounded();
+    return lock.owns_lock() ? declinedRepeats_ : 0;
 }
 
 // Waits without end while nothing is due: an idle engine costs nothing.
@@ -240,7 +301,7 @@ void Engine::receiveLoop() noexcept
         Lock lock = lockBounded();
         if (!lock.owns_lock())
             continue;
-        const PassEnd end = woke == UdpSocket::WaitResult::Readable ? receivePass() : PassEnd::Drained;
+        const PassEnd end = woke == UdpSocket::WaitResult::Readable ? receivePass(*batch_) : PassEnd::Drained;
         // Drops after the last datagram that carried the counter (typically
         // the tail of a burst) are read directly after every pass while a
         // scan could still be repeated for them: the pass that reads the
@@ -263,25 +324,25 @@ void Engine::receiveLoop() noexcept
 // socket gives the size of the next datagram only, which is 0 for an empty
 // one, and a pass driven by it would stop in front of that empty datagram
 // while replies wait behind it.)
-Engine::PassEnd Engine::receivePass() noexcept
+Engine::PassEnd Engine::receivePass(platform::ReceiveBatch& batch) noexcept
 {
     const auto deadline = Clock::now() + kPassTimeBudget;
     std::size_t handled = 0;
     while (!stopping_) {
-        const auto status = socket_.receiveBatch(batch_);
+        const auto status = socket_.receiveBatch(batch);
         if (status != UdpSocket::ReceiveStatus::Received) {
             // WouldBlock: drained. Error: the failed read consumed nothing
             // that could be retried now; the next wake-up looks again.
             return PassEnd::Drained;
         }
-        noteDrops(batch_.dropCount());
-        handleBatch();
+        noteDrops(batch.dropCount());
+        handleBatch(batch);
         lastDatagramAt_ = Clock::now();
-        noteRead(batch_.count(), lastDatagramAt_);
-        handled += batch_.count();
+        noteRead(batch.count(), lastDatagramAt_);
+        handled += batch.count();
         // A batch that did not fill up emptied the socket: asking again
         // would cost a system call per wake-up for nothing.
-        if (batch_.count() < batch_.slotCount())
+        if (batch.count() < batch.slotCount())
             return PassEnd::Drained;
         if (handled >= kMaxDatagramsPerPass || lastDatagramAt_ >= deadline)
             return PassEnd::BudgetUsed;
@@ -305,13 +366,13 @@ bool Engine::inBurst(Clock::time_point now) const noexcept
     return now - recentReads_[nextRecentRead_] < kBurstWindow;
 }
 
-void Engine::handleBatch() noexcept
+void Engine::handleBatch(platform::ReceiveBatch& batch) noexcept
 {
-    for (std::size_t i = 0; i < batch_.count() && !stopping_; ++i) {
-        const auto& datagram = batch_.datagram(i);
+    for (std::size_t i = 0; i < batch.count() && !stopping_; ++i) {
+        const auto& datagram = batch.datagram(i);
         // Longer than any reply: discarded whole. Empty: nothing to read.
         if (!datagram.truncated && datagram.length > 0)
-            handleReply(batch_.data(i), datagram.length);
+            handleReply(batch.data(i), datagram.length);
     }
 }
 
@@ -342,10 +403,31 @@ void Engine::queueResponse(std::string_view text) noexcept
         if (responses_.size() >= kMaxQueuedResponses)
             responses_.pop_front();
         responses_.push_back(parseScanReply(text));
+        noteModule(responses_.back());
     } catch (const std::bad_alloc&) {
         return;
     }
     raise(QORT_CB_RESPONSE);
+}
+
+// A reply without a MAC cannot be told from another one: it is no module
+// of its own (the program's list gives it no row either).
+void Engine::noteModule(const QORT_ModuleScanResponseType& response) noexcept
+{
+    if (response.MacIdValid != 1)
+        return;
+    if (modulesOfScan_.size() >= kMaxTrackedModules) {
+        ++newModulesInRound_;
+        return;
+    }
+    MacAddress mac;
+    std::copy(std::begin(response.MacId), std::end(response.MacId), mac.begin());
+    try {
+        if (modulesOfScan_.insert(mac).second)
+            ++newModulesInRound_;
+    } catch (const std::bad_alloc&) {
+        ++newModulesInRound_;
+    }
 }
 
 void Engine::queueInvalidPassword(std::string_view text) noexcept
@@ -376,12 +458,14 @@ void Engine::noteDrops(std::optional<std::uint32_t> kernelCount) noexcept
         return;
     dropsSeen_ = *kernelCount;
     const auto now = Clock::now();
-    if (repeatAllowed_ && now - lastScanAt_ < kRepeatWindow && !repeatDueSince_) {
+    if (repeatAllowed_ && now - roundStartedAt_ < kRepeatWindow && !repeatDueSince_) {
         repeatAllowed_ = false;
         repeatDueSince_ = now;
     }
 }
 
+// Decided once the port went quiet after a round that lost replies: by
+// then the round's new modules are all in.
 void Engine::repeatScanIfDue() noexcept
 {
     if (!repeatDueSince_)
@@ -390,8 +474,16 @@ void Engine::repeatScanIfDue() noexcept
     if (now - lastDatagramAt_ < kRepeatQuietTime && now - *repeatDueSince_ < kRepeatLatest)
         return;
     repeatDueSince_.reset();
-    if (broadcast(buildScanRequest()))
+    const bool repeatStillHelps = repeatsOfScan_ == 0 || newModulesInRound_ > 0;
+    if (repeatsOfScan_ >= kMaxRepeats || !repeatStillHelps) {
+        ++declinedRepeats_;
+        return;
+    }
+    if (broadcast(buildScanRequest())) {
         ++repeatedScans_;
+        ++repeatsOfScan_;
+        beginRound(Clock::now());
+    }
 }
 
 } // namespace qort

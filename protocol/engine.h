@@ -22,9 +22,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <deque>
+#include <list>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 
 namespace qort {
@@ -71,22 +73,31 @@ public:
     // program that has fallen that far behind is better served by them
     // than by replies to requests it has long forgotten. A dropped entry's
     // code has already been raised; its take then reports 0, as after a
-    // lock time-out. 16,384 responses are some 3 MB.
+    // lock time-out. 16,384 responses are some 5 MB. (Lists, not deques:
+    // an empty list holds no memory, so an engine that never received
+    // anything leaves nothing behind when its library is unloaded.)
     static constexpr std::size_t kMaxQueuedResponses = 16384;
     static constexpr std::size_t kMaxQueuedInvalidPasswords = 256;
 
-    // Lost replies. When the kernel reports datagrams dropped on the socket
-    // (its buffer overflowed) within kRepeatWindow of a scan sent by the
-    // program, the engine sends that scan once more, as soon as the port
-    // has been quiet for kRepeatQuietTime (at the latest kRepeatLatest after
-    // the loss was seen): modules answer again, and the program's list
-    // ignores a module's second reply. One repeat per scan. The quiet time
-    // is long against a burst's gaps on a busy machine: a repeat sent while
-    // the modules are still answering the first scan would only add to the
-    // overflow.
+    // Lost replies. A scan and each of its repeats is a round. When the
+    // kernel reports datagrams dropped on the socket (its buffer
+    // overflowed) within kRepeatWindow of a round's start, the engine sends
+    // the scan again, as soon as the port has been quiet for
+    // kRepeatQuietTime (at the latest kRepeatLatest after the loss was
+    // seen): modules answer again, and the program's list ignores a
+    // module's second reply. It goes on while a repeat still loses replies
+    // and still brings modules not seen before in this scan, at most
+    // kMaxRepeats times: on a computer that is busy for good, every round
+    // loses some replies, and only new modules show that repeating still
+    // helps. The quiet time is long against a burst's gaps on a busy
+    // machine: a repeat sent while the modules are still answering would
+    // only add to the overflow. At most kMaxTrackedModules MAC addresses
+    // are remembered per scan; beyond that every reply counts as new.
     static constexpr std::chrono::milliseconds kRepeatWindow{3000};
     static constexpr std::chrono::milliseconds kRepeatQuietTime{100};
     static constexpr std::chrono::milliseconds kRepeatLatest{1500};
+    static constexpr std::uint32_t kMaxRepeats = 4;
+    static constexpr std::size_t kMaxTrackedModules = kMaxQueuedResponses;
 
     Engine() = default;
     // Runs shutdown().
@@ -97,7 +108,8 @@ public:
     // The load-time set-up: prepares the socket (broadcast, receive buffer,
     // drop counting, bound to kProtocolPort on every address, non-blocking).
     // A failed step leaves the engine without a socket: sends then fail and
-    // nothing is received, but everything else works.
+    // nothing is received, but everything else works. The calling process
+    // owns the engine from then on (see shutdown()).
     void setUp() noexcept;
     // 0 before setUp() (or after shutdown()); otherwise 1, also when the
     // receive thread could not be started (nothing is then received) and
@@ -106,7 +118,13 @@ public:
     int start() noexcept;
     // The unload step: wakes, stops and joins the receive thread, holding
     // no lock while it joins, then closes the socket. Afterwards sends fail
-    // and start() refuses.
+    // and start() refuses. An engine that never started also gives back its
+    // wake-up descriptor, so that a library loaded and unloaded many times
+    // keeps nothing. In a process other than the one that set the engine
+    // up (a child made by fork() that exits without exec) it does nothing
+    // at all: the wake-up descriptor and the socket are shared with the
+    // parent, whose receive thread a wake would keep spinning, and the
+    // child has no receive thread to join.
     void shutdown() noexcept;
 
     // Scan, configure and wink go out once through every usable adapter
@@ -127,10 +145,22 @@ public:
     int peekInvalidPasswordMac(std::uint8_t* mac) noexcept;
     void dropInvalidPasswordMac() noexcept;
 
-    // Datagrams the kernel dropped on the socket since setUp() and scans
-    // repeated for that reason (for tests and benchmarks).
+    // Datagrams the kernel dropped on the socket in the last round of the
+    // latest scan: the scan itself or, when it was repeated, its last
+    // repeat (QORT_GetLostReplyCount). While a repeat's replies are still
+    // coming (the port has not yet been quiet for kRepeatQuietTime since
+    // it went out) the round before it counts too: its losses are not made
+    // up for yet, and a program that stops listening now keeps them. 0
+    // before any scan, and when the system does not count drops.
+    std::uint32_t lostReplies() noexcept;
+
+    // Datagrams the kernel dropped on the socket since setUp(), scans
+    // repeated for that reason, and losses after which the scan was not
+    // repeated (the last repeat brought no new module, or the bound was
+    // reached); for tests and benchmarks.
     std::uint32_t droppedDatagrams() noexcept;
     std::uint32_t repeatedScans() noexcept;
+    std::uint32_t declinedRepeats() noexcept;
 
     // The library lock, so that tests can hold it from another thread.
     platform::RecursiveTimedMutex& lockForTesting() noexcept { return mutex_; }
@@ -145,8 +175,8 @@ private:
     bool broadcast(const RequestText& request) noexcept;
     void receiveLoop() noexcept;
     std::chrono::milliseconds waitTimeout() const noexcept;
-    PassEnd receivePass() noexcept;
-    void handleBatch() noexcept;
+    PassEnd receivePass(platform::ReceiveBatch& batch) noexcept;
+    void handleBatch(platform::ReceiveBatch& batch) noexcept;
     void noteRead(std::size_t datagrams, Clock::time_point at) noexcept;
     bool inBurst(Clock::time_point now) const noexcept;
     void handleReply(char* data, std::size_t length) noexcept;
@@ -154,7 +184,11 @@ private:
     void queueInvalidPassword(std::string_view text) noexcept;
     void raise(int code) noexcept;
     void noteDrops(std::optional<std::uint32_t> kernelCount) noexcept;
+    std::uint32_t currentDropCount() noexcept;
+    void beginRound(Clock::time_point at) noexcept;
+    void noteModule(const QORT_ModuleScanResponseType& response) noexcept;
     void repeatScanIfDue() noexcept;
+    void releaseUnused() noexcept;
 
     // Serialises start(), shutdown() and setUp(); never taken by the
     // receive thread, and never held while a thread is joined.
@@ -165,24 +199,40 @@ private:
     std::atomic<bool> initialised_{false};
     std::atomic<bool> stopping_{false};
     std::atomic<QORT_CallBackType> callback_{nullptr};
+    // Guarded by lifecycleMutex_: the process that ran setUp() (0 before),
+    // and whether a receive thread was ever started. The receive thread's
+    // buffers, made by start() before the thread and used by it alone.
+    std::uint64_t ownerProcess_ = 0;
+    bool everStarted_ = false;
+    std::unique_ptr<platform::ReceiveBatch> batch_;
 
     // Guarded by mutex_.
     platform::UdpSocket socket_;
-    platform::ReceiveBatch batch_{kBatchSlots, kMaxReplyLength};
-    std::deque<QORT_ModuleScanResponseType> responses_;
-    std::deque<MacAddress> invalidPasswordMacs_;
+    std::list<QORT_ModuleScanResponseType> responses_;
+    std::list<MacAddress> invalidPasswordMacs_;
     std::uint32_t dropsSeen_ = 0;
     std::uint32_t dropsAtSetUp_ = 0;
     std::uint32_t repeatedScans_ = 0;
-    Clock::time_point lastScanAt_{};
+    std::uint32_t declinedRepeats_ = 0;
+    // The latest scan's rounds: when and at which drop count the current
+    // round began (and the one before it), the repeats sent so far, the
+    // modules seen in the whole scan and how many of them first answered in
+    // the current round. When the last datagram was read (written by the
+    // receive thread).
+    bool scanned_ = false;
+    Clock::time_point roundStartedAt_{};
+    std::uint32_t dropsAtRoundStart_ = 0;
+    std::uint32_t dropsAtPreviousRoundStart_ = 0;
+    std::uint32_t repeatsOfScan_ = 0;
+    std::set<MacAddress> modulesOfScan_;
+    std::size_t newModulesInRound_ = 0;
     bool repeatAllowed_ = false;
+    Clock::time_point lastDatagramAt_{};
 
     // Touched by the receive thread only: when a loss called for a repeat,
-    // when the last datagram was read, and when each of the last
-    // kBurstDatagrams was read (a ring; the next slot to write holds the
-    // oldest).
+    // and when each of the last kBurstDatagrams was read (a ring; the next
+    // slot to write holds the oldest).
     std::optional<Clock::time_point> repeatDueSince_;
-    Clock::time_point lastDatagramAt_{};
     std::array<Clock::time_point, kBurstDatagrams> recentReads_{};
     std::size_t nextRecentRead_ = 0;
 };

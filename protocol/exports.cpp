@@ -1,4 +1,4 @@
-// The nine exported functions: thin entries into the library's engine that
+// The ten exported functions: thin entries into the library's engine that
 // check their pointer arguments at the boundary.
 #include "platform/modulepath.h"
 #include "protocol/library.h"
@@ -39,6 +39,11 @@ QORT_EXPORT int QORT_Start(void)
 QORT_EXPORT int QORT_SendModuleScan(void)
 {
     return qort::libraryEngine().sendModuleScan();
+}
+
+QORT_EXPORT uint32_t QORT_GetLostReplyCount(void)
+{
+    return qort::libraryEngine().lostReplies();
 }
 
 QORT_EXPORT void QORT_SendConfigure(const QORT_ConfigureRequestType* request)

@@ -3,8 +3,10 @@
  *
  * The library finds and configures Ethernet field modules with short ASCII
  * texts carried in UDP datagrams broadcast to port 3250. Its whole interface
- * is the nine functions below and the two records that cross between the
- * caller and the library byte for byte.
+ * is the ten functions below and the two records that cross between the
+ * caller and the library byte for byte. (QORT_GetLostReplyCount came later
+ * than the other nine: a program that must also run with an older library
+ * looks it up at run time and treats its absence as "unknown".)
  *
  * Results are int 1 (success, something returned) or 0; the library has no
  * error codes and no messages of its own.
@@ -132,8 +134,23 @@ QORT_EXPORT int QORT_Start(void);
  * adapter; 0 with no usable adapter. Replies still queued from before are
  * dropped: they answer an earlier request. When the computer loses replies
  * of this scan (its receive buffer overflowed), the library sends the scan
- * once more shortly after, so some modules may answer twice. */
+ * again once the replies have stopped coming, and goes on while a repeat
+ * still loses replies and still brings modules that had not answered
+ * before, at most four times: so modules answer twice or more, and a
+ * program keeps the first reply of each MAC address. */
 QORT_EXPORT int QORT_SendModuleScan(void);
+
+/* Replies the kernel dropped on the library's socket (its receive buffer
+ * was full: the computer was too busy, or the buffer too small) since the
+ * latest QORT_SendModuleScan, after its repeats: those of the scan when it
+ * was not repeated, else those of its last repeat, and while that repeat's
+ * replies are still coming also those of the round before it. Repeats go
+ * on for a while after a scan; ask when the program stops listening. A
+ * program tells the user when this is not 0, since modules may be missing
+ * from its list (or their lost replies may have been second ones: the
+ * kernel cannot tell). 0 when none were dropped, before the first scan, and
+ * when the system does not count drops (unknown). */
+QORT_EXPORT uint32_t QORT_GetLostReplyCount(void);
 
 /* Configure and wink go out of every usable adapter, as the scan does. */
 

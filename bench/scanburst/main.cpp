@@ -3,11 +3,16 @@
 // from the scan to the last callback. Replies missing here were dropped by
 // the receiving socket (its kernel buffer overflowed during the burst).
 //
-//   bench_scanburst [--rcvbuf BYTES] [N ...]   default: 50 250 1000, three rounds each
+//   bench_scanburst [--rcvbuf BYTES] [--rounds R] [N ...]
+//       default: 50 250 1000, three rounds each
 //
-// "listed" counts distinct MAC addresses among the queued replies, which is
-// what the program's list shows (the library may repeat a scan whose replies
+// "listed" counts distinct MAC addresses among the replies taken, which is
+// what the program's list shows (the library repeats a scan whose replies
 // overflowed the socket; a module's second reply is not listed twice).
+// "sent" over N is the number of scans the modules answered (the scan and
+// its repeats); "lost" is what the library reports as lost after them
+// (QORT_GetLostReplyCount, "-" for a library without it, which lets this
+// program measure an older libqort through LD_LIBRARY_PATH).
 // --rcvbuf BYTES gives the library's socket the buffer an ordinary user gets
 // when net.core.rmem_max is BYTES: without CAP_NET_ADMIN the library's
 // request is capped there (and the kernel doubles it for its bookkeeping).
@@ -25,6 +30,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <dlfcn.h>
 #include <netinet/in.h>
 #include <set>
 #include <string>
@@ -37,7 +43,7 @@ namespace {
 using integration::QortSession;
 using namespace std::chrono_literals;
 
-constexpr int kRounds = 3;
+constexpr int kDefaultRounds = 3;
 constexpr auto kSendTimeout = 30s;
 // After the simulator has sent everything, replies still in flight arrive
 // within milliseconds; this long without a new callback means the rest are lost.
@@ -87,13 +93,32 @@ bool capReceiveBuffer(int bytes)
     return true;
 }
 
-std::size_t distinctMacs(const std::vector<QORT_ModuleScanResponseType>& responses)
-{
+// What the program's list does: takes the replies as they come (the
+// library's queue keeps only the newest 16,384, fewer than five rounds of
+// 5000) and keeps each MAC once.
+struct Listed {
+    std::size_t taken = 0;
     std::set<std::string> macs;
-    for (const auto& r : responses)
-        if (r.MacIdValid == 1)
-            macs.insert(std::string(reinterpret_cast<const char*>(r.MacId), QORT_MAC_SIZE));
-    return macs.size();
+
+    void takeQueued()
+    {
+        for (const auto& r : QortSession::takeAllResponses()) {
+            ++taken;
+            if (r.MacIdValid == 1)
+                macs.insert(std::string(reinterpret_cast<const char*>(r.MacId), QORT_MAC_SIZE));
+        }
+    }
+};
+
+// Looked up rather than linked, so that the program also runs with a
+// library from before the function existed.
+std::string lostReplyCount()
+{
+    void* symbol = ::dlsym(RTLD_DEFAULT, "QORT_GetLostReplyCount");
+    if (symbol == nullptr)
+        return "-";
+    auto* count = reinterpret_cast<std::uint32_t (*)()>(symbol);
+    return std::to_string(count());
 }
 
 bool isSend(const std::string& line)
@@ -101,13 +126,14 @@ bool isSend(const std::string& line)
     return line.rfind("send ", 0) == 0;
 }
 
-void waitUntilQuiet()
+void waitUntilQuiet(Listed& listed)
 {
     std::size_t seen = QortSession::count(QORT_CB_RESPONSE);
     auto lastChange = std::chrono::steady_clock::now();
     const auto limit = lastChange + kCollectLimit;
     while (std::chrono::steady_clock::now() < limit && std::chrono::steady_clock::now() - lastChange < kQuietPeriod) {
         std::this_thread::sleep_for(testsupport::kWaitPollInterval);
+        listed.takeQueued();
         const std::size_t now = QortSession::count(QORT_CB_RESPONSE);
         if (now != seen) {
             seen = now;
@@ -131,7 +157,9 @@ bool runRound(int modules, int round)
         return false;
     }
     simulator.waitForLines(isSend, static_cast<std::size_t>(modules), kSendTimeout, from);
-    waitUntilQuiet();
+    Listed taken;
+    waitUntilQuiet(taken);
+    taken.takeQueued();
 
     const auto sent = simulator.linesMatching(isSend, from);
     std::int64_t firstSendNs = 0;
@@ -142,13 +170,13 @@ bool runRound(int modules, int round)
     }
     const auto events = QortSession::events();
     const std::int64_t lastCallbackNs = events.empty() ? scanNs : events.back().steadyNs;
-    const auto responses = QortSession::takeAllResponses();
-    const std::size_t queued = responses.size();
+    const std::size_t queued = taken.taken;
     const std::size_t received = QortSession::count(QORT_CB_RESPONSE);
-    const std::size_t listed = distinctMacs(responses);
+    const std::size_t listed = taken.macs.size();
+    const std::string lost = lostReplyCount();
 
-    std::printf("%6d %5d %6zu %8zu %6zu %6zu %7zu %12.3f %12.3f %12.3f\n", modules, round, sent.size(), received,
-        queued, listed, static_cast<std::size_t>(modules) - std::min<std::size_t>(modules, listed),
+    std::printf("%6d %5d %6zu %8zu %6zu %6zu %7zu %6s %12.3f %12.3f %12.3f\n", modules, round, sent.size(), received,
+        queued, listed, static_cast<std::size_t>(modules) - std::min<std::size_t>(modules, listed), lost.c_str(),
         (lastCallbackNs - scanNs) / 1e6, (lastSendNs - firstSendNs) / 1e6, (lastCallbackNs - firstSendNs) / 1e6);
     std::fflush(stdout);
     return true;
@@ -161,9 +189,12 @@ int main(int argc, char** argv)
     testsupport::requireIsolatedNetwork();
     std::vector<int> counts;
     int receiveBuffer = 0;
+    int rounds = kDefaultRounds;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--rcvbuf") == 0 && i + 1 < argc)
             receiveBuffer = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc)
+            rounds = std::atoi(argv[++i]);
         else
             counts.push_back(std::atoi(argv[i]));
     }
@@ -179,10 +210,10 @@ int main(int argc, char** argv)
     }
     std::printf("# times in ms; scan->last: from QORT_SendModuleScan to the last callback;\n"
                 "# send span: first to last reply leaving the simulator; first send->last cb\n");
-    std::printf("%6s %5s %6s %8s %6s %6s %7s %12s %12s %12s\n", "N", "round", "sent", "callbacks", "queued", "listed",
-        "missing", "scan->last", "send span", "send->last");
+    std::printf("%6s %5s %6s %8s %6s %6s %7s %6s %12s %12s %12s\n", "N", "round", "sent", "callbacks", "queued",
+        "listed", "missing", "lost", "scan->last", "send span", "send->last");
     for (int modules : counts)
-        for (int round = 1; round <= kRounds; ++round)
+        for (int round = 1; round <= rounds; ++round)
             if (!runRound(modules, round))
                 return 1;
     return 0;

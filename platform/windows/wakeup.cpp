@@ -25,8 +25,14 @@ Wakeup::Wakeup()
 
 Wakeup::~Wakeup()
 {
+    release();
+}
+
+void Wakeup::release()
+{
     if (isValid())
         ::CloseHandle(handleOf(descriptor_));
+    descriptor_ = -1;
 }
 
 void Wakeup::wake()

@@ -1,8 +1,10 @@
 /*
  * Drives libqort the way a foreign program would: loaded by name at run
- * time with dlopen(), the nine functions found with dlsym(), used through
+ * time with dlopen(), the ten functions found with dlsym(), used through
  * qort.h alone, from C. A reply sent to the library must reach the C
  * callback and the record; unloading the library must stop its threads.
+ * A library loaded and unloaded without being started must keep nothing:
+ * no descriptor here, no memory (LeakSanitizer in the ASan build).
  * Runs inside scripts/isolated-net (CTest does that).
  */
 #define _POSIX_C_SOURCE 200809L
@@ -20,7 +22,7 @@
 #include <time.h>
 #include <unistd.h>
 
-enum { kTimeoutMs = 10000, kPollStepMs = 5, kPathSize = 4096, kProtocolPort = 3250 };
+enum { kTimeoutMs = 10000, kPollStepMs = 5, kPathSize = 4096, kProtocolPort = 3250, kUnstartedLoads = 50 };
 
 static int checks, failures;
 
@@ -65,6 +67,35 @@ static int threadCount(void)
     return count;
 }
 
+static int descriptorCount(void)
+{
+    int count = 0;
+    DIR* fds = opendir("/proc/self/fd");
+    for (struct dirent* entry; fds != NULL && (entry = readdir(fds)) != NULL;)
+        count += entry->d_name[0] != '.';
+    if (fds != NULL)
+        closedir(fds);
+    return count;
+}
+
+/* Each load binds the port and prepares the engine; each unload must give
+ * all of it back, as nothing was started. */
+static void loadAndUnloadUnstarted(const char* path)
+{
+    const int descriptorsBefore = descriptorCount();
+    int unloaded = 0;
+    for (int i = 0; i < kUnstartedLoads; ++i) {
+        void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+        unloaded += library != NULL && dlclose(library) == 0;
+    }
+    CHECK(unloaded == kUnstartedLoads);
+    CHECK(dlopen(path, RTLD_NOW | RTLD_NOLOAD) == NULL);
+    CHECK(descriptorCount() == descriptorsBefore);
+    if (descriptorCount() != descriptorsBefore)
+        fprintf(stderr, "%d descriptors after %d loads, %d before\n", descriptorCount(), kUnstartedLoads,
+            descriptorsBefore);
+}
+
 static void sleepMs(int ms)
 {
     struct timespec pause = {0, (long)ms * 1000000L};
@@ -91,18 +122,21 @@ int main(void)
     const int threadsBefore = threadCount();
     char path[kPathSize];
     snprintf(path, sizeof path, "%s/libqort.so.1", libDir);
+    loadAndUnloadUnstarted(path);
     void* library = dlopen(path, RTLD_NOW | RTLD_LOCAL);
     if (library == NULL) {
         fprintf(stderr, "FATAL: dlopen(%s): %s\n", path, dlerror());
         return 1;
     }
     int (*start)(void), (*sendModuleScan)(void), (*getResponse)(QORT_ModuleScanResponseType*);
+    uint32_t (*getLostReplyCount)(void);
     int (*getInvPswdMacId)(uint8_t*);
     void (*sendConfigure)(const QORT_ConfigureRequestType*), (*sendWink)(const QORT_ConfigureRequestType*);
     void (*registerCallBack)(QORT_CallBackType), (*removeFirstInvPswdMacId)(void);
     long (*dllGetVersion)(DLLVERSIONINFO*);
     LOOK_UP(QORT_Start, start);
     LOOK_UP(QORT_SendModuleScan, sendModuleScan);
+    LOOK_UP(QORT_GetLostReplyCount, getLostReplyCount);
     LOOK_UP(QORT_SendConfigure, sendConfigure);
     LOOK_UP(QORT_SendWink, sendWink);
     LOOK_UP(QORT_RegisterCallBack, registerCallBack);
@@ -131,6 +165,7 @@ int main(void)
     CHECK(record.MacIdValid == 1 && record.MacId[5] == 3 && record.IpAddrValid == 1 && record.IpAddr == 0xC0A80A03u);
     CHECK(record.HostNameValid == 0);
     CHECK(getResponse(&record) == 0);
+    CHECK(getLostReplyCount() == 0);
     uint8_t mac[QORT_MAC_SIZE];
     CHECK(getInvPswdMacId(mac) == 0);
     removeFirstInvPswdMacId();

@@ -1,10 +1,11 @@
 #!/bin/sh
-# Checks the shared library's dynamic interface: exactly the nine exports,
+# Checks the shared library's dynamic interface: exactly the ten exports,
 # and the SONAME that programs record. Reads the file only; loads nothing.
 set -eu
 library=$1
 expected="DllGetVersion
 QORT_GetInvPswdMacId
+QORT_GetLostReplyCount
 QORT_GetResponse
 QORT_RegisterCallBack
 QORT_RemoveFirstInvPswdMacId
@@ -14,7 +15,7 @@ QORT_SendWink
 QORT_Start"
 actual=$(nm -D --defined-only "$library" | awk '{print $NF}' | sort)
 if [ "$actual" != "$expected" ]; then
-  echo "exported symbols differ from the nine exports:"
+  echo "exported symbols differ from the ten exports:"
   printf '%s\n' "$actual"
   exit 1
 fi
@@ -23,4 +24,4 @@ if [ "$soname" != "libqort.so.1" ]; then
   echo "SONAME is '$soname', expected libqort.so.1"
   exit 1
 fi
-echo "nine exports, SONAME $soname"
+echo "ten exports, SONAME $soname"

@@ -2,8 +2,7 @@
 // namespace: a local socket plays the modules and sends to 127.0.0.1:3250,
 // the library's own broadcasts come back to it as on a real segment. Also
 // the engine's lifecycle, process exit with the engine running, and the
-// platform pieces under the engine (socket, lock, event).
-#include "platform/autoresetevent.h"
+// platform pieces under the engine (socket, lock).
 #include "platform/recursivetimedmutex.h"
 #include "platform/udpsocket.h"
 #include "protocol/engine.h"
@@ -292,7 +291,7 @@ TEST(ProcessExit, EndsCleanlyWithTheEngineRunning)
     std::string modules = testsupport::IsolatedNetwork::fromEnvironment().value().modulesNamespace;
     const std::string exitChild = "qort_exit_child", unloadChild = "qort_unload_child";
     for (const auto& [program, mode, code] : {std::tuple{exitChild, "return", 0}, {exitChild, "exit", 0},
-             {exitChild, "callback", 3}, {exitChild, "start", 0}, {unloadChild, "unload", 0}}) {
+             {exitChild, "callback", 3}, {exitChild, "start", 0}, {unloadChild, "unload", 0}, {exitChild, "fork", 0}}) {
         std::string child = testsupport::binaryDirectory() + "/" + program;
         char* const argv[] = {const_cast<char*>("ip"), const_cast<char*>("netns"), const_cast<char*>("exec"),
             modules.data(), child.data(), const_cast<char*>(mode), nullptr};
@@ -377,19 +376,6 @@ TEST(RecursiveTimedMutex, OwnerMayLockAgainOthersWaitStrangersCannotUnlock)
     for (auto& thread : threads)
         thread.join();
     EXPECT_EQ(counter, 8000);
-}
-
-TEST(AutoResetEvent, OneSetReleasesOneWait)
-{
-    platform::AutoResetEvent event;
-    EXPECT_FALSE(event.waitFor(10ms));
-    event.set();
-    event.set();
-    EXPECT_TRUE(event.waitFor(10ms));
-    EXPECT_FALSE(event.waitFor(10ms)) << "the first wait should have reset the event";
-    auto waiter = std::async(std::launch::async, [&] { return event.waitFor(5s); });
-    event.set();
-    EXPECT_TRUE(waiter.get());
 }
 
 } // namespace

@@ -14,17 +14,25 @@
 //             inside the callback: a started library stays mapped until the
 //             process ends, so the callback returns into mapped code and
 //             later replies are still handled
+//   fork      forks a child that calls exit() without exec (the library's
+//             unload step runs in it); the parent must still receive
+//             replies afterwards (regression: the child woke the shared
+//             wake-up descriptor and the parent's receive thread spun
+//             without ever reading again)
 // The library's unload step must neither crash nor hang.
 #include "platform/udpsocket.h"
 #include "protocol/qort.h"
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <dlfcn.h>
 #include <map>
 #include <string>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -32,8 +40,10 @@ constexpr std::uint16_t kProtocolPort = 3250;
 constexpr int kExitFromCallback = 3;
 constexpr int kUsage = 64;
 constexpr int kSetUpFailed = 65;
+constexpr int kForkedChildFailed = 66;
+constexpr int kRepliesLostAfterFork = 67;
 constexpr int kReplies = 200;
-constexpr int kRepliesAfterUnload = 3;
+constexpr int kRepliesAfterwards = 3;
 constexpr auto kCallbackWait = std::chrono::seconds(5);
 
 void* library = nullptr;
@@ -79,12 +89,46 @@ bool waitForCallbacks(int count)
     return callbacks >= count;
 }
 
+// The child exits at once (its unload step runs); true when it ended with
+// status 0 within the bound (it is killed otherwise).
+bool forkedChildExits()
+{
+    const pid_t child = ::fork();
+    if (child == 0)
+        std::exit(0);
+    if (child < 0)
+        return false;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + kCallbackWait;
+    while (::waitpid(child, &status, WNOHANG) != child) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            ::kill(child, SIGKILL);
+            ::waitpid(child, &status, 0);
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+int receiveAfterFork()
+{
+    if (!sendReplies(1) || !waitForCallbacks(1))
+        return kSetUpFailed;
+    if (!forkedChildExits())
+        return kForkedChildFailed;
+    for (int i = 1; i <= kRepliesAfterwards; ++i)
+        if (!sendReplies(1) || !waitForCallbacks(1 + i))
+            return kRepliesLostAfterFork;
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     const std::map<std::string, QORT_CallBackType> modes = {{"return", count}, {"exit", count}, {"callback", exitNow},
-        {"start", startAgain}, {"unload", unloadFromCallback}};
+        {"start", startAgain}, {"unload", unloadFromCallback}, {"fork", count}};
     const auto mode = modes.find(argc == 2 ? argv[1] : "");
     if (mode == modes.end())
         return kUsage;
@@ -104,8 +148,10 @@ int main(int argc, char** argv)
     registerCallBack(mode->second);
     if (start() != 1)
         return kSetUpFailed;
+    if (mode->first == "fork")
+        return receiveAfterFork();
     if (mode->first == "unload") {
-        for (int i = 1; i <= 1 + kRepliesAfterUnload; ++i)
+        for (int i = 1; i <= 1 + kRepliesAfterwards; ++i)
             if (!sendReplies(1) || !waitForCallbacks(i))
                 return kSetUpFailed;
         return 0;

@@ -195,20 +195,57 @@ TEST_F(ReceivePathTest, ScanDropsEntriesQueuedBeforeIt)
     EXPECT_EQ(takeAllHostNames(), (std::vector<std::string>{"fresh"}));
 }
 
-// Replies that overflow the kernel's buffer shortly after a scan are
-// counted, and the scan goes out once more.
-TEST_F(ReceivePathTest, OverflowAfterAScanRepeatsItOnce)
+// A round of a scan (the scan or a repeat) whose replies overflow the
+// kernel's buffer while the engine waits for the lock. Its replies come
+// from kModulesPerRound modules, taking turns, so the first datagrams,
+// which the buffer keeps, name every one: modules new to the scan, or
+// those of the round before.
+enum class Round { NewModules, SameModules };
+constexpr int kModulesPerRound = 8;
+
+struct RepeatCase {
+    const char* name;
+    std::vector<Round> rounds;
+    std::uint32_t repeats;
+};
+
+// Losses repeat a scan while the repeats bring new modules, at most
+// kMaxRepeats times; what the last round lost is reported.
+TEST_F(ReceivePathTest, LossesRepeatTheScanWhileRepeatsBringNewModules)
 {
-    ASSERT_EQ(engine.sendModuleScan(), 1);
-    const std::string big = std::string(kOverflowDatagramSize - 8, ' ') + "hn = b;";
-    {
-        // The engine waits for the lock while the datagrams pile up.
-        std::unique_lock held(engine.lockForTesting());
-        for (int i = 0; i < kOverflowDatagrams; ++i)
-            ASSERT_TRUE(send(big));
+    const RepeatCase cases[] = {
+        {"the second repeat brings nothing new", {Round::NewModules, Round::NewModules, Round::SameModules}, 2},
+        {"every repeat brings new modules", std::vector(Engine::kMaxRepeats + 1, Round::NewModules),
+            Engine::kMaxRepeats},
+    };
+    int moduleGroup = 0;
+    for (const RepeatCase& c : cases) {
+        const std::uint32_t repeatedBefore = engine.repeatedScans(), declinedBefore = engine.declinedRepeats();
+        ASSERT_EQ(engine.sendModuleScan(), 1);
+        for (std::size_t round = 0; round < c.rounds.size(); ++round) {
+            moduleGroup += c.rounds[round] == Round::NewModules ? 1 : 0;
+            {
+                std::unique_lock held(engine.lockForTesting());
+                for (int i = 0; i < kOverflowDatagrams; ++i) {
+                    char mac[32];
+                    std::snprintf(mac, sizeof mac, "mac = 02-00-00-00-%02X-%02X;", moduleGroup, i % kModulesPerRound);
+                    ASSERT_TRUE(send(std::string(kOverflowDatagramSize - std::strlen(mac), ' ') + mac));
+                }
+            }
+            const bool last = round + 1 == c.rounds.size();
+            ASSERT_TRUE(waitUntil(
+                [&] {
+                    return last ? engine.declinedRepeats() == declinedBefore + 1
+                                : engine.repeatedScans() == repeatedBefore + round + 1;
+                },
+                kWaitBound))
+                << c.name << ", round " << round;
+        }
+        EXPECT_EQ(engine.repeatedScans() - repeatedBefore, c.repeats) << c.name;
+        EXPECT_GT(engine.lostReplies(), 0u) << c.name;
     }
-    EXPECT_TRUE(waitUntil([this] { return engine.repeatedScans() == 1; }, kWaitBound));
-    EXPECT_GT(engine.droppedDatagrams(), 0u);
+    ASSERT_EQ(engine.sendModuleScan(), 1);
+    EXPECT_EQ(engine.lostReplies(), 0u) << "a new scan starts a new count";
 }
 
 } // namespace

@@ -1,0 +1,12 @@
+#include "platform/processid.h"
+
+#include <windows.h>
+
+namespace platform {
+
+std::uint64_t currentProcessId()
+{
+    return ::GetCurrentProcessId();
+}
+
+} // namespace platform
