@@ -1,10 +1,15 @@
 // The rules of safe commissioning that need no network: the warnings of one
 // scan, the verification of a write, the audit log and its undo reader.
 
+#include "commissioning/auditlog.h"
 #include "commissioning/scanwarnings.h"
 #include "tests/modules/records.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sys/stat.h>
 
 namespace commissioning {
 namespace {
@@ -46,6 +51,134 @@ TEST(ScanWarnings, CodesPerModule)
         for (std::size_t i = 0; i < row.scan.size(); ++i)
             EXPECT_EQ(warnings.at(devicelist::MacOfRecord(row.scan[i])), row.expected[i]) << row.what << " #" << i;
     }
+}
+
+QORT_ConfigureRequestType Request(std::uint8_t macLast, std::uint32_t ip, std::uint8_t dhcp, const char* hostName)
+{
+    QORT_ConfigureRequestType request{};
+    const std::uint8_t mac[QORT_MAC_SIZE] = {0x00, 0x30, 0x11, 0x00, 0x00, macLast};
+    std::copy(std::begin(mac), std::end(mac), request.MacId);
+    std::strcpy(request.Password, "old-secret");
+    request.ChangePassword = 1;
+    std::strcpy(request.NewPassword, "new-secret");
+    request.IpAddr = ip;
+    request.SubnetMask = Address(255, 255, 255, 0);
+    request.Gateway = request.Dns1 = request.Dns2 = QORT_ADDR_NOT_GIVEN;
+    request.Dhcp = dhcp;
+    std::strcpy(request.HostName, hostName);
+    return request;
+}
+
+const QORT_ModuleScanResponseType kFull = Record()
+                                              .Mac(1)
+                                              .Ip(Address(192, 168, 0, 20))
+                                              .Mask(Address(255, 255, 255, 0))
+                                              .Gateway(Address(192, 168, 0, 1))
+                                              .Dns1(Address(8, 8, 8, 8))
+                                              .Dns2(0)
+                                              .Dhcp(0)
+                                              .Pswd(1)
+                                              .HostName("plc-1");
+
+TEST(AuditLog, LineOfAWrite)
+{
+    const std::string prefix =
+        R"({"time":"1970-01-02T00:00:00Z","user":"tech","program":"sorvinda","mac":"00-30-11-00-00-01",)";
+    const struct {
+        AuditEntry entry;
+        std::string expected; // after prefix
+    } rows[] = {
+        {{"sorvinda", kFull, Request(1, Address(192, 168, 0, 30), 0, "plc-2"), WriteResult::Verified},
+            R"("before":{"ip":"192.168.0.20","mask":"255.255.255.0","gateway":"192.168.0.1","dns1":"8.8.8.8","dns2":"0.0.0.0","dhcp":false,"hostname":"plc-1"},)"
+            R"("after":{"ip":"192.168.0.30","mask":"255.255.255.0","dhcp":false,"hostname":"plc-2"},"result":"verified"})"},
+        {{"sorvinda", Record().Mac(1).Dhcp(0xFF), Request(1, QORT_ADDR_NOT_GIVEN, 2, "\xff"), WriteResult::NotVerified},
+            R"("before":{},"after":{"mask":"255.255.255.0","hostname":")"
+            "\xEF\xBF\xBD"
+            R"("},"result":"not-verified"})"},
+        {{"sorvinda", kFull, Request(1, 0, 1, ""), WriteResult::InvalidPassword},
+            R"("before":{"ip":"192.168.0.20","mask":"255.255.255.0","gateway":"192.168.0.1","dns1":"8.8.8.8","dns2":"0.0.0.0","dhcp":false,"hostname":"plc-1"},)"
+            R"("after":{"ip":"0.0.0.0","mask":"255.255.255.0","dhcp":true,"hostname":""},"result":"invalid-password"})"},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(AuditLine(row.entry, 86400, "tech"), prefix + row.expected);
+    for (WriteResult result : {WriteResult::NoAnswer, WriteResult::Refused})
+        EXPECT_NE(AuditLine({"sorvinda", kFull, Request(1, 0, 0, ""), result}, 0, "tech")
+                      .find(std::string(R"("result":")") + ResultText(result) + "\"}"),
+            std::string::npos);
+}
+
+TEST(AuditLog, UndoTakesTheNewestVerifiedBefore)
+{
+    const std::string mac1 = R"("mac":"00-30-11-00-00-01")";
+    const auto line = [&](const char* ip, const char* result) {
+        return "{" + mac1 + R"(,"before":{"ip":")" + ip + R"(","dhcp":false},"result":")" + result + "\"}\n";
+    };
+    const struct {
+        const char* what;
+        std::string text;
+        std::optional<std::uint32_t> ip; // of the undo values; nothing: no undo
+    } rows[] = {
+        {"empty", "", std::nullopt},
+        {"newest wins", line("10.0.0.1", "verified") + line("10.0.0.2", "verified"), Address(10, 0, 0, 2)},
+        {"only verified", line("10.0.0.1", "verified") + line("10.0.0.2", "not-verified"), Address(10, 0, 0, 1)},
+        {"other module",
+            line("10.0.0.1", "verified") + R"({"mac":"00-30-11-00-00-02","before":{},"result":"verified"})",
+            Address(10, 0, 0, 1)},
+        {"cut and garbage lines",
+            line("10.0.0.1", "verified") + "\x01garbage\n[1,2]\n\"x\"\n" + line("10.0.0.2", "verified").substr(0, 40),
+            Address(10, 0, 0, 1)},
+        {"value of the wrong kind", line("10.0.0.1", "verified") + line("10.0.0.999", "verified"),
+            Address(10, 0, 0, 1)},
+        {"before not an object", "{" + mac1 + R"(,"before":7,"result":"verified"})", std::nullopt},
+    };
+    for (const auto& row : rows) {
+        const auto values = FindUndoValues(row.text, devicelist::MacOfRecord(kFull));
+        ASSERT_EQ(values.has_value(), row.ip.has_value()) << row.what;
+        if (values) {
+            EXPECT_EQ(values->IpAddr, *row.ip) << row.what;
+            EXPECT_EQ(values->DhcpValid, 1) << row.what;
+            EXPECT_EQ(values->MacIdValid, 1) << row.what;
+        }
+    }
+}
+
+TEST(AuditLog, FileIsPrivateAppendedAndReadBackForUndo)
+{
+    char folder[] = "/tmp/commissioning-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::filesystem::path root(folder);
+    ::setenv("XDG_STATE_HOME", (root / "state").c_str(), 1);
+    const AuditLog log = AuditLog::ForUser();
+    EXPECT_EQ(log.File(), root / "state/sorvinda/audit.jsonl");
+    const QORT_ConfigureRequestType request = Request(1, Address(192, 168, 0, 30), 0, "plc-2");
+    EXPECT_EQ(log.Append({"sorvinda", kFull, request, WriteResult::Verified}), std::nullopt);
+    EXPECT_EQ(log.Append({"SorvindaConfig", kFull, request, WriteResult::Refused}), std::nullopt);
+
+    struct stat info { };
+    ASSERT_EQ(::stat(log.File().parent_path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+    ASSERT_EQ(::stat(log.File().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    std::ifstream in(log.File());
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
+    EXPECT_EQ(text.find("secret"), std::string::npos);
+
+    const auto before = log.UndoValues(devicelist::MacOfRecord(kFull));
+    ASSERT_TRUE(before.has_value());
+    const QORT_ConfigureRequestType undo = UndoRequest(*before, kFull);
+    EXPECT_EQ(undo.IpAddr, kFull.IpAddr);
+    EXPECT_EQ(undo.Dns2, 0u);
+    EXPECT_EQ(undo.Dhcp, 0);
+    EXPECT_STREQ(undo.HostName, "plc-1");
+    EXPECT_EQ(undo.Password[0], '\0');
+
+    // A folder in the way of the file: the caller hears why.
+    const AuditLog blocked(root / "state/sorvinda");
+    const auto error = blocked.Append({"sorvinda", kFull, request, WriteResult::Verified});
+    ASSERT_TRUE(error.has_value());
+    EXPECT_NE(error->find("cannot open the audit log"), std::string::npos) << *error;
+    std::filesystem::remove_all(root);
 }
 
 } // namespace
