@@ -3,6 +3,7 @@
 
 #include "commissioning/auditlog.h"
 #include "commissioning/scanwarnings.h"
+#include "commissioning/verification.h"
 #include "tests/modules/records.h"
 
 #include <gtest/gtest.h>
@@ -69,16 +70,56 @@ QORT_ConfigureRequestType Request(std::uint8_t macLast, std::uint32_t ip, std::u
     return request;
 }
 
-const QORT_ModuleScanResponseType kFull = Record()
-                                              .Mac(1)
-                                              .Ip(Address(192, 168, 0, 20))
-                                              .Mask(Address(255, 255, 255, 0))
-                                              .Gateway(Address(192, 168, 0, 1))
-                                              .Dns1(Address(8, 8, 8, 8))
-                                              .Dns2(0)
-                                              .Dhcp(0)
-                                              .Pswd(1)
-                                              .HostName("plc-1");
+Record Full()
+{
+    return Record()
+        .Mac(1)
+        .Ip(Address(192, 168, 0, 20))
+        .Mask(Address(255, 255, 255, 0))
+        .Gateway(Address(192, 168, 0, 1))
+        .Dns1(Address(8, 8, 8, 8))
+        .Dns2(0)
+        .Dhcp(0)
+        .Pswd(1)
+        .HostName("plc-1");
+}
+const QORT_ModuleScanResponseType kFull = Full();
+
+TEST(Verification, FieldsThatDiffer)
+{
+    const Record after = Full().Ip(Address(192, 168, 0, 30)).HostName("plc-2");
+    QORT_ConfigureRequestType everything = Request(1, Address(192, 168, 0, 30), 0, "plc-2");
+    everything.Gateway = Address(192, 168, 0, 1);
+    everything.Dns1 = Address(8, 8, 8, 8);
+    everything.Dns2 = 0;
+    const struct {
+        const char* what;
+        QORT_ConfigureRequestType sent;
+        QORT_ModuleScanResponseType seen;
+        std::vector<std::string> expected;
+    } rows[] = {
+        {"all shown", everything, after, {}},
+        {"unchanged module", everything, kFull,
+            {"not verified: IP is 192.168.0.20, sent 192.168.0.30",
+                R"(not verified: host name is "plc-1", sent "plc-2")"}},
+        {"fields left out are not compared", Request(1, QORT_ADDR_NOT_GIVEN, 2, "plc-2"), Record(after).Dhcp(1), {}},
+        {"0.0.0.0 is a value", Request(1, 0, 0, "plc-2"), after, {"not verified: IP is 192.168.0.30, sent 0.0.0.0"}},
+        {"DHCP on leaves IP, mask and gateway to the server", Request(1, 0, 1, "plc-2"), Record(after).Dhcp(1), {}},
+        {"DHCP differs", Request(1, 0, 1, "plc-2"), after, {"not verified: DHCP is off, sent on"}},
+        {"not reported", everything, Record().Mac(1),
+            {"not verified: IP is not reported, sent 192.168.0.30",
+                "not verified: mask is not reported, sent 255.255.255.0",
+                "not verified: gateway is not reported, sent 192.168.0.1",
+                "not verified: DNS 1 is not reported, sent 8.8.8.8",
+                "not verified: DNS 2 is not reported, sent 0.0.0.0",
+                "not verified: host name is not reported, sent \"plc-2\"",
+                "not verified: DHCP is not reported, sent off"}},
+        {"host name bytes escaped", Request(1, QORT_ADDR_NOT_GIVEN, 2, "a\nb"), after,
+            {R"(not verified: host name is "plc-2", sent "a\x0Ab")"}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(UnverifiedFields(row.sent, row.seen), row.expected) << row.what;
+}
 
 TEST(AuditLog, LineOfAWrite)
 {
