@@ -1,6 +1,7 @@
 // The rules of safe commissioning that need no network: the warnings of one
 // scan, the verification of a write, the audit log and its undo reader.
 
+#include "commissioning/addressinuse.h"
 #include "commissioning/auditlog.h"
 #include "commissioning/scanwarnings.h"
 #include "commissioning/verification.h"
@@ -51,6 +52,46 @@ TEST(ScanWarnings, CodesPerModule)
         const auto warnings = ScanWarnings(row.scan, kSubnets);
         for (std::size_t i = 0; i < row.scan.size(); ++i)
             EXPECT_EQ(warnings.at(devicelist::MacOfRecord(row.scan[i])), row.expected[i]) << row.what << " #" << i;
+    }
+}
+
+TEST(AddressInUse, ScanAndNetworkAnswers)
+{
+    const devicelist::MacAddress module = {0x00, 0x30, 0x11, 0x00, 0x00, 0x01};
+    const devicelist::MacAddress host = {0x02, 0x00, 0x00, 0x00, 0x00, 0x09};
+    const devicelist::MacAddress other = {0x00, 0x30, 0x11, 0x00, 0x00, 0x02};
+    const std::uint32_t target = Address(192, 168, 0, 30);
+    const std::vector<QORT_ModuleScanResponseType> scan = {
+        Record().Mac(1).Ip(Address(192, 168, 0, 20)), Record().Mac(2).Ip(Address(192, 168, 0, 40))};
+    const struct {
+        const char* what;
+        std::uint32_t ip;
+        std::vector<QORT_ModuleScanResponseType> scan;
+        NetworkAnswer answer;
+        AddressUse expected; // note only compared for being empty
+    } rows[] = {
+        {"nobody answers", target, scan, {}, {}},
+        {"another host answers", target, scan, {host, ""}, {true, host, false, ""}},
+        {"the module itself answers", target, scan, {module, ""}, {}},
+        {"another module of the scan reports it", Address(192, 168, 0, 40), scan, {}, {true, other, true, ""}},
+        {"a module of the scan answers for it", target, {Record().Mac(2)}, {other, ""}, {true, other, true, ""}},
+        {"an old entry of a module now elsewhere", target, scan, {other, ""}, {}},
+        {"outside every subnet: not asked", Address(172, 16, 0, 1), scan, {host, ""}, {false, {}, false, "x"}},
+        {"this computer's own address", Address(10, 0, 0, 5), scan, {}, {true, {}, false, "x"}},
+        {"the network cannot be asked", target, scan, {std::nullopt, "x"}, {false, {}, false, "x"}},
+    };
+    for (const auto& row : rows) {
+        const NetworkAsker ask = [&row](const AdapterSubnet& subnet, std::uint32_t, std::chrono::milliseconds) {
+            EXPECT_EQ(subnet.adapter, "eth0") << row.what;
+            return row.answer;
+        };
+        const AddressUse use = CheckAddressInUse(row.ip, module, row.scan, kSubnets, ask);
+        EXPECT_EQ(use.inUse, row.expected.inUse) << row.what;
+        EXPECT_EQ(use.holderIsModule, row.expected.holderIsModule) << row.what;
+        EXPECT_EQ(use.note.empty(), row.expected.note.empty()) << row.what;
+        if (row.expected.holder != devicelist::MacAddress{}) { // an adapter's own MAC differs per computer
+            EXPECT_EQ(use.holder, row.expected.holder) << row.what;
+        }
     }
 }
 
