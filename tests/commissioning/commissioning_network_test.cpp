@@ -1,14 +1,22 @@
 // The address-in-use check against the isolated network: both ways of
 // asking (ARP probe, the kernel's neighbour table) name the modules
-// namespace's interface for an address it holds and nobody for a free one.
+// namespace's interface for an address it holds and nobody for a free one;
+// the DHCP probe finds busybox udhcpd started among the modules.
 
 #include "commissioning/addressinuse.h"
+#include "commissioning/dhcpprobe.h"
 #include "tests/support/isolatednetwork.h"
+#include "tests/support/waituntil.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 namespace commissioning {
 namespace {
@@ -64,6 +72,60 @@ TEST(AddressInUse, AnAddressOnTheModulesSideIsHeldByItsInterface)
     const AddressUse use = CheckAddressInUse(kHeld, {}, {}, UsableAdapterSubnets());
     EXPECT_TRUE(use.inUse);
     EXPECT_EQ(HolderText(use), devicelist::FormatMac(mac));
+}
+
+// busybox udhcpd in the modules namespace, stopped (by its pid) at the end.
+// Its ARP check of an address before offering it is cut to 100 ms from 2 s,
+// which would otherwise use up the probe's whole wait.
+class DhcpServerAmongModules {
+public:
+    DhcpServerAmongModules()
+    {
+        std::ofstream(config_) << "interface " << std::getenv("SORVINDA_MODULES_IF")
+                               << "\nstart 10.213.0.100\nend 10.213.0.110\nlease_file /tmp/commissioning-udhcpd-"
+                               << ::getpid() << ".leases\npidfile /dev/null\n";
+        const std::string ns = std::getenv("SORVINDA_NETNS_MODULES");
+        const char* argv[] = {"ip", "netns", "exec", ns.c_str(), "busybox", "udhcpd", "-f", "-a", "100", config_.c_str(), nullptr};
+        if (::posix_spawnp(&pid_, "ip", nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0)
+            pid_ = -1;
+    }
+    ~DhcpServerAmongModules()
+    {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        std::remove(config_.c_str());
+    }
+    bool Listening() const
+    {
+        return pid_ > 0
+            && Output(std::string("ip netns exec ") + std::getenv("SORVINDA_NETNS_MODULES") + " ss -lun").find(":67 ")
+            != std::string::npos;
+    }
+
+private:
+    std::string config_ = "/tmp/commissioning-udhcpd-" + std::to_string(::getpid()) + ".conf";
+    pid_t pid_ = -1;
+};
+
+TEST(DhcpProbe, ListsEveryServerThatOffers)
+{
+    testsupport::requireIsolatedNetwork();
+    const auto adapters = platform::NetworkAdapters::usable();
+    const std::string hostInterface = std::getenv("SORVINDA_HOST_IF");
+    const DhcpProbe none = ProbeDhcpServers(adapters);
+    EXPECT_EQ(none.skipped, "");
+    EXPECT_TRUE(none.offers.empty());
+
+    const DhcpServerAmongModules server;
+    ASSERT_TRUE(testsupport::waitUntil([&server] { return server.Listening(); }, std::chrono::seconds(10)));
+    const DhcpProbe probe = ProbeDhcpServers(adapters);
+    EXPECT_EQ(probe.skipped, "");
+    ASSERT_EQ(probe.offers.size(), 1u);
+    const std::string expected = "DHCP server 10.213.0.2 on " + hostInterface + " offered 10.213.0.1";
+    EXPECT_EQ(OfferLine(probe.offers[0]).substr(0, expected.size()), expected);
+    EXPECT_GE(probe.offers[0].offered, (10u << 24) | (213u << 16) | 100u);
 }
 
 } // namespace
