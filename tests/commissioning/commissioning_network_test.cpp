@@ -85,7 +85,8 @@ public:
                                << "\nstart 10.213.0.100\nend 10.213.0.110\nlease_file /tmp/commissioning-udhcpd-"
                                << ::getpid() << ".leases\npidfile /dev/null\n";
         const std::string ns = std::getenv("SORVINDA_NETNS_MODULES");
-        const char* argv[] = {"ip", "netns", "exec", ns.c_str(), "busybox", "udhcpd", "-f", "-a", "100", config_.c_str(), nullptr};
+        const char* argv[] = {
+            "ip", "netns", "exec", ns.c_str(), "busybox", "udhcpd", "-f", "-a", "100", config_.c_str(), nullptr};
         if (::posix_spawnp(&pid_, "ip", nullptr, nullptr, const_cast<char* const*>(argv), environ) != 0)
             pid_ = -1;
     }

@@ -3,6 +3,7 @@
 
 #include "commissioning/addressinuse.h"
 #include "commissioning/auditlog.h"
+#include "commissioning/dhcpprobe.h"
 #include "commissioning/scanwarnings.h"
 #include "commissioning/verification.h"
 #include "tests/modules/records.h"
@@ -93,6 +94,37 @@ TEST(AddressInUse, ScanAndNetworkAnswers)
             EXPECT_EQ(use.holder, row.expected.holder) << row.what;
         }
     }
+}
+
+TEST(DhcpProbe, OnlyAnOfferToOurDiscoverCounts)
+{
+    const devicelist::MacAddress client = ProbeClientMac(0xFFFFFFFFFFFFu);
+    EXPECT_EQ(client[0] & 0x03, 0x02) << "locally administered, unicast";
+    constexpr std::uint32_t kXid = 0x01020304;
+    const auto offer = [&](std::size_t at, std::uint8_t value) {
+        std::vector<std::uint8_t> wire = DiscoverMessage(kXid, client);
+        wire[0] = 2;   // reply
+        wire[242] = 2; // option 53: offer
+        wire[16] = 10; // yiaddr 10.0.0.7
+        wire[19] = 7;
+        wire[at] = value;
+        return wire;
+    };
+    const struct {
+        const char* what;
+        std::vector<std::uint8_t> wire;
+        std::optional<DhcpOffer> expected;
+    } rows[] = {
+        {"offer", offer(0, 2), DhcpOffer{Address(10, 0, 0, 1), "", Address(10, 0, 0, 7)}},
+        {"our own discover", DiscoverMessage(kXid, client), std::nullopt},
+        {"an ack", offer(242, 5), std::nullopt},
+        {"another transaction", offer(7, 5), std::nullopt},
+        {"another client", offer(33, static_cast<std::uint8_t>(client[5] + 1)), std::nullopt},
+        {"cut short", std::vector<std::uint8_t>(100, 2), std::nullopt},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(ReadOffer(row.wire.data(), row.wire.size(), Address(10, 0, 0, 1), kXid, client), row.expected)
+            << row.what;
 }
 
 QORT_ConfigureRequestType Request(std::uint8_t macLast, std::uint32_t ip, std::uint8_t dhcp, const char* hostName)
