@@ -23,6 +23,12 @@ bool Usable(const ifaddrs& entry)
         && (flags & IFF_UP) != 0 && (flags & IFF_LOOPBACK) == 0 && (flags & IFF_BROADCAST) != 0;
 }
 
+// An address label such as "eth0:1" names its adapter before the colon.
+unsigned AdapterIndex(const std::string& label)
+{
+    return ::if_nametoindex(label.substr(0, label.find(':')).c_str());
+}
+
 } // namespace
 
 std::vector<AdapterSubnet> UsableAdapterSubnets()
@@ -35,7 +41,7 @@ std::vector<AdapterSubnet> UsableAdapterSubnets()
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
         if (!Usable(*entry))
             continue;
-        subnets.push_back({entry->ifa_name, ::if_nametoindex(entry->ifa_name), HostOrder(entry->ifa_addr),
+        subnets.push_back({entry->ifa_name, AdapterIndex(entry->ifa_name), HostOrder(entry->ifa_addr),
             HostOrder(entry->ifa_netmask)});
     }
     return subnets;
