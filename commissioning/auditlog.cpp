@@ -93,7 +93,8 @@ std::string TimeText(std::time_t when)
     std::tm utc{};
     ::gmtime_r(&when, &utc);
     char text[kTimeTextSize] = {};
-    std::strftime(text, sizeof text, kTimeFormat, &utc);
+    if (std::strftime(text, sizeof text, kTimeFormat, &utc) == 0)
+        return {}; // a year beyond four digits: no time rather than a cut one
     return text;
 }
 

@@ -90,8 +90,8 @@ std::vector<std::uint8_t> DiscoverMessage(std::uint32_t xid, const devicelist::M
     return {message.wire, message.wire + message.Length};
 }
 
-std::optional<DhcpOffer> ReadOffer(const std::uint8_t* data, std::size_t size, std::uint32_t sender,
-    std::uint32_t xid, const devicelist::MacAddress& client)
+std::optional<DhcpOffer> ReadOffer(const std::uint8_t* data, std::size_t size, std::uint32_t sender, std::uint32_t xid,
+    const devicelist::MacAddress& client)
 {
     auto message = std::make_unique<Message>(); // its wire buffer is large for a stack
     if (size > sizeof message->wire)
@@ -138,8 +138,8 @@ DhcpProbe ProbeDhcpServers(
             continue;
         offer->adapter = AdapterName(adapters, received.adapterIndex);
         if (std::none_of(probe.offers.begin(), probe.offers.end(), [&offer](const DhcpOffer& known) {
-                   return known.server == offer->server && known.adapter == offer->adapter;
-               }))
+                return known.server == offer->server && known.adapter == offer->adapter;
+            }))
             probe.offers.push_back(*offer);
     }
     return probe;

@@ -57,8 +57,8 @@ devicelist::MacAddress ProbeClientMac(std::uint64_t randomBits);
 std::vector<std::uint8_t> DiscoverMessage(std::uint32_t xid, const devicelist::MacAddress& client);
 // An OFFER answering that DISCOVER: the server and the offered address
 // (adapter left empty); nothing for any other datagram.
-std::optional<DhcpOffer> ReadOffer(const std::uint8_t* data, std::size_t size, std::uint32_t sender,
-    std::uint32_t xid, const devicelist::MacAddress& client);
+std::optional<DhcpOffer> ReadOffer(const std::uint8_t* data, std::size_t size, std::uint32_t sender, std::uint32_t xid,
+    const devicelist::MacAddress& client);
 
 } // namespace commissioning
 

@@ -13,6 +13,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <system_error>
 
 namespace commissioning {
 namespace {
@@ -91,7 +92,8 @@ NetworkAnswer AskByArpProbe(const AdapterSubnet& subnet, std::uint32_t ip, std::
     const Clock::time_point deadline = Clock::now() + bound;
     const Descriptor fd(::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_ARP)));
     if (fd.get() < 0)
-        return {std::nullopt, std::string("no ARP probe without CAP_NET_RAW: ") + std::strerror(errno)};
+        return {
+            std::nullopt, std::string("no ARP probe without CAP_NET_RAW: ") + std::generic_category().message(errno)};
     const std::optional<devicelist::MacAddress> own = AdapterMac(subnet.adapter);
     const sockaddr_ll link = LinkAddress(subnet.index);
     if (!own || ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&link), sizeof link) != 0)
@@ -99,7 +101,8 @@ NetworkAnswer AskByArpProbe(const AdapterSubnet& subnet, std::uint32_t ip, std::
     const arp::Packet probe = arp::Probe(*own, ip);
     if (::sendto(fd.get(), probe.data(), probe.size(), 0, reinterpret_cast<const sockaddr*>(&link), sizeof link)
         != static_cast<ssize_t>(probe.size()))
-        return {std::nullopt, "the ARP probe on " + subnet.adapter + " failed: " + std::strerror(errno)};
+        return {
+            std::nullopt, "the ARP probe on " + subnet.adapter + " failed: " + std::generic_category().message(errno)};
     return {AwaitHolder(fd.get(), ip, *own, deadline), {}};
 }
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -32,6 +33,7 @@ std::string UserName()
 
 std::filesystem::path HomeFolder()
 {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in these programs changes its environment
     if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
         return home;
     passwd entry{};
@@ -44,7 +46,7 @@ std::filesystem::path HomeFolder()
 
 std::string Failure(const std::string& what, const std::filesystem::path& path, int error)
 {
-    return "cannot " + what + " the audit log " + path.string() + ": " + std::strerror(error);
+    return "cannot " + what + " the audit log " + path.string() + ": " + std::generic_category().message(error);
 }
 
 // Creates every missing folder of path with kFolderMode (exactly: the umask
@@ -87,6 +89,7 @@ AuditLog AuditLog::ForUser()
 {
     std::filesystem::path state;
     // A relative XDG_STATE_HOME is invalid and ignored.
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): nothing in these programs changes its environment
     if (const char* home = std::getenv(kStateHomeVariable); home != nullptr && *home == '/')
         state = home;
     else
