@@ -1,0 +1,237 @@
+#include "commissioning/auditlog.h"
+
+#include "modules/columntexts.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include <arpa/inet.h>
+
+namespace commissioning {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr std::uint8_t kValid = 1;
+constexpr std::uint8_t kOn = 1;
+constexpr std::uint8_t kOff = 0;
+constexpr std::uint8_t kDhcpLeftOut = 0xFF;
+constexpr std::size_t kTimeTextSize = sizeof "2026-12-07T13:00:00Z";
+constexpr const char* kTimeFormat = "%Y-%m-%dT%H:%M:%SZ";
+
+// Member names shared by the writer and the reader.
+constexpr const char* kMac = "mac";
+constexpr const char* kBefore = "before";
+constexpr const char* kResult = "result";
+
+struct AddressMember {
+    const char* name;
+    std::uint32_t QORT_ModuleScanResponseType::*value;
+    std::uint8_t QORT_ModuleScanResponseType::*valid;
+    std::uint32_t QORT_ConfigureRequestType::*sent;
+};
+
+// The order of `sorvinda scan --format json`, which also has dhcp between
+// gateway and hostname.
+constexpr AddressMember kAddresses[] = {
+    {"ip", &QORT_ModuleScanResponseType::IpAddr, &QORT_ModuleScanResponseType::IpAddrValid,
+        &QORT_ConfigureRequestType::IpAddr},
+    {"mask", &QORT_ModuleScanResponseType::SubnetMask, &QORT_ModuleScanResponseType::SubnetMaskValid,
+        &QORT_ConfigureRequestType::SubnetMask},
+    {"gateway", &QORT_ModuleScanResponseType::Gateway, &QORT_ModuleScanResponseType::GatewayValid,
+        &QORT_ConfigureRequestType::Gateway},
+    {"dns1", &QORT_ModuleScanResponseType::Dns1, &QORT_ModuleScanResponseType::Dns1Valid,
+        &QORT_ConfigureRequestType::Dns1},
+    {"dns2", &QORT_ModuleScanResponseType::Dns2, &QORT_ModuleScanResponseType::Dns2Valid,
+        &QORT_ConfigureRequestType::Dns2},
+};
+constexpr const char* kDhcp = "dhcp";
+constexpr const char* kHostName = "hostname";
+
+std::string FieldText(const char (&field)[QORT_TEXT_FIELD_SIZE])
+{
+    return std::string(field, ::strnlen(field, QORT_TEXT_FIELD_SIZE));
+}
+
+void StoreFieldText(char (&field)[QORT_TEXT_FIELD_SIZE], const std::string& text)
+{
+    std::memset(field, 0, QORT_TEXT_FIELD_SIZE);
+    std::memcpy(field, text.data(), std::min(text.size(), std::size_t{QORT_TEXT_FIELD_SIZE - 1}));
+}
+
+Json ReportedValues(const QORT_ModuleScanResponseType& record)
+{
+    Json values = Json::object();
+    for (const AddressMember& member : kAddresses)
+        if (record.*member.valid == kValid)
+            values[member.name] = devicelist::FormatDottedAddress(record.*member.value);
+    if (record.DhcpValid == kValid && (record.Dhcp == kOn || record.Dhcp == kOff))
+        values[kDhcp] = record.Dhcp == kOn;
+    if (record.HostNameValid == kValid)
+        values[kHostName] = FieldText(record.HostName);
+    return values;
+}
+
+Json SentValues(const QORT_ConfigureRequestType& request)
+{
+    Json values = Json::object();
+    for (const AddressMember& member : kAddresses)
+        if (request.*member.sent != QORT_ADDR_NOT_GIVEN)
+            values[member.name] = devicelist::FormatDottedAddress(request.*member.sent);
+    if (request.Dhcp == kOn || request.Dhcp == kOff)
+        values[kDhcp] = request.Dhcp == kOn;
+    values[kHostName] = FieldText(request.HostName);
+    return values;
+}
+
+std::string TimeText(std::time_t when)
+{
+    std::tm utc{};
+    ::gmtime_r(&when, &utc);
+    char text[kTimeTextSize] = {};
+    if (std::strftime(text, sizeof text, kTimeFormat, &utc) == 0)
+        return {}; // a year beyond four digits: no time rather than a cut one
+    return text;
+}
+
+std::optional<std::uint32_t> ParseDotted(const Json& value)
+{
+    in_addr address{};
+    if (!value.is_string() || ::inet_pton(AF_INET, value.get_ref<const std::string&>().c_str(), &address) != 1)
+        return std::nullopt;
+    return ntohl(address.s_addr);
+}
+
+QORT_ModuleScanResponseType EmptyRecord(const devicelist::MacAddress& mac)
+{
+    // As the library leaves fields a module did not name: all bytes 0xFF.
+    QORT_ModuleScanResponseType record;
+    std::memset(&record, 0xFF, sizeof record);
+    record.ProtocolVersionValid = record.FbTypeValid = record.ModuleVersionValid = record.PswdValid = 0;
+    record.IpAddrValid = record.SubnetMaskValid = record.GatewayValid = record.Dns1Valid = record.Dns2Valid = 0;
+    record.DhcpValid = record.HostNameValid = 0;
+    std::copy(mac.begin(), mac.end(), record.MacId);
+    record.MacIdValid = kValid;
+    return record;
+}
+
+// A `before` object back into a record; nothing when a member is of the
+// wrong kind, so that undo never writes a value it made up.
+std::optional<QORT_ModuleScanResponseType> RecordOfValues(const Json& values, const devicelist::MacAddress& mac)
+{
+    if (!values.is_object())
+        return std::nullopt;
+    QORT_ModuleScanResponseType record = EmptyRecord(mac);
+    for (const AddressMember& member : kAddresses) {
+        if (!values.contains(member.name))
+            continue;
+        const std::optional<std::uint32_t> address = ParseDotted(values[member.name]);
+        if (!address)
+            return std::nullopt;
+        record.*member.value = *address;
+        record.*member.valid = kValid;
+    }
+    if (values.contains(kDhcp)) {
+        if (!values[kDhcp].is_boolean())
+            return std::nullopt;
+        record.Dhcp = values[kDhcp].get<bool>() ? kOn : kOff;
+        record.DhcpValid = kValid;
+    }
+    if (values.contains(kHostName)) {
+        if (!values[kHostName].is_string()
+            || values[kHostName].get_ref<const std::string&>().size() >= QORT_TEXT_FIELD_SIZE)
+            return std::nullopt;
+        StoreFieldText(record.HostName, values[kHostName].get_ref<const std::string&>());
+        record.HostNameValid = kValid;
+    }
+    return record;
+}
+
+bool IsVerifiedLineOf(const Json& line, const std::string& macText)
+{
+    return line.is_object() && line.contains(kMac) && line[kMac] == macText && line.contains(kResult)
+        && line[kResult] == ResultText(WriteResult::Verified) && line.contains(kBefore);
+}
+
+} // namespace
+
+const char* ResultText(WriteResult result)
+{
+    switch (result) {
+    case WriteResult::Verified:
+        return "verified";
+    case WriteResult::NotVerified:
+        return "not-verified";
+    case WriteResult::InvalidPassword:
+        return "invalid-password";
+    case WriteResult::NoAnswer:
+        return "no-answer";
+    case WriteResult::Refused:
+        return "refused";
+    }
+    return "unknown";
+}
+
+std::string AuditLine(const AuditEntry& entry, std::time_t when, const std::string& user)
+{
+    devicelist::MacAddress mac{};
+    std::copy(std::begin(entry.sent.MacId), std::end(entry.sent.MacId), mac.begin());
+    Json line = Json::object();
+    line["time"] = TimeText(when);
+    line["user"] = user;
+    line["program"] = entry.program;
+    line[kMac] = devicelist::FormatMac(mac);
+    line[kBefore] = ReportedValues(entry.before);
+    line["after"] = SentValues(entry.sent);
+    line[kResult] = ResultText(entry.result);
+    // Bytes that are not UTF-8 (a host name) become U+FFFD instead of
+    // losing the line.
+    return line.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+std::optional<QORT_ModuleScanResponseType> FindUndoValues(std::string_view text, const devicelist::MacAddress& mac)
+{
+    const std::string macText = devicelist::FormatMac(mac);
+    std::optional<QORT_ModuleScanResponseType> newest;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        const Json line = Json::parse(text.substr(start, end - start), nullptr, false);
+        start = end + 1;
+        if (!line.is_discarded() && IsVerifiedLineOf(line, macText))
+            if (auto values = RecordOfValues(line[kBefore], mac))
+                newest = values;
+    }
+    return newest;
+}
+
+QORT_ConfigureRequestType UndoRequest(
+    const QORT_ModuleScanResponseType& values, const QORT_ModuleScanResponseType& current)
+{
+    QORT_ConfigureRequestType request{};
+    std::copy(std::begin(values.MacId), std::end(values.MacId), request.MacId);
+    for (const AddressMember& member : kAddresses)
+        request.*member.sent = values.*member.valid == kValid ? values.*member.value : QORT_ADDR_NOT_GIVEN;
+    request.Dhcp = values.DhcpValid == kValid ? values.Dhcp : kDhcpLeftOut;
+    if (values.HostNameValid == kValid)
+        StoreFieldText(request.HostName, FieldText(values.HostName));
+    else if (current.HostNameValid == kValid)
+        StoreFieldText(request.HostName, FieldText(current.HostName));
+    return request;
+}
+
+std::optional<QORT_ModuleScanResponseType> AuditLog::UndoValues(const devicelist::MacAddress& mac) const
+{
+    std::ifstream in(file_, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return FindUndoValues(text.str(), mac);
+}
+
+} // namespace commissioning

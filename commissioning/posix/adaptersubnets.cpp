@@ -1,0 +1,50 @@
+#include "commissioning/adaptersubnets.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
+#include <memory>
+
+namespace commissioning {
+namespace {
+
+std::uint32_t HostOrder(const sockaddr* address)
+{
+    return ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr);
+}
+
+// The same filter as the adapters a scan goes out of.
+bool Usable(const ifaddrs& entry)
+{
+    const unsigned flags = entry.ifa_flags;
+    return entry.ifa_addr != nullptr && entry.ifa_addr->sa_family == AF_INET && entry.ifa_netmask != nullptr
+        && (flags & IFF_UP) != 0 && (flags & IFF_LOOPBACK) == 0 && (flags & IFF_BROADCAST) != 0;
+}
+
+// An address label such as "eth0:1" names its adapter before the colon.
+unsigned AdapterIndex(const std::string& label)
+{
+    return ::if_nametoindex(label.substr(0, label.find(':')).c_str());
+}
+
+} // namespace
+
+std::vector<AdapterSubnet> UsableAdapterSubnets()
+{
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return {};
+    const std::unique_ptr<ifaddrs, decltype(&::freeifaddrs)> owner(list, &::freeifaddrs);
+    std::vector<AdapterSubnet> subnets;
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (!Usable(*entry))
+            continue;
+        subnets.push_back({entry->ifa_name, AdapterIndex(entry->ifa_name), HostOrder(entry->ifa_addr),
+            HostOrder(entry->ifa_netmask)});
+    }
+    return subnets;
+}
+
+} // namespace commissioning

@@ -1,0 +1,70 @@
+#include "commissioning/scanwarnings.h"
+
+#include <algorithm>
+#include <set>
+
+namespace commissioning {
+namespace {
+
+constexpr std::uint32_t kNoAddress = 0; // 0.0.0.0: a module without an address yet
+constexpr std::uint8_t kValid = 1;
+constexpr std::uint8_t kDhcpOn = 1;
+
+bool HasAddress(const QORT_ModuleScanResponseType& record)
+{
+    return record.IpAddrValid == kValid && record.IpAddr != kNoAddress;
+}
+
+bool DhcpOn(const QORT_ModuleScanResponseType& record)
+{
+    return record.DhcpValid == kValid && record.Dhcp == kDhcpOn;
+}
+
+// Every IP with the MACs that report it.
+std::map<std::uint32_t, std::set<devicelist::MacAddress>> MacsByIp(const std::vector<QORT_ModuleScanResponseType>& scan)
+{
+    std::map<std::uint32_t, std::set<devicelist::MacAddress>> macs;
+    for (const QORT_ModuleScanResponseType& record : scan)
+        if (HasAddress(record))
+            macs[record.IpAddr].insert(devicelist::MacOfRecord(record));
+    return macs;
+}
+
+bool OutsideEverySubnet(const QORT_ModuleScanResponseType& record, const std::vector<AdapterSubnet>& subnets)
+{
+    return HasAddress(record) && !DhcpOn(record) && !SubnetHolding(subnets, record.IpAddr);
+}
+
+void AddOnce(WarningCodes& codes, const char* code)
+{
+    if (std::find(codes.begin(), codes.end(), code) == codes.end())
+        codes.emplace_back(code);
+}
+
+} // namespace
+
+std::map<devicelist::MacAddress, WarningCodes> ScanWarnings(
+    const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets)
+{
+    const auto macsByIp = MacsByIp(scan);
+    std::map<devicelist::MacAddress, WarningCodes> warnings;
+    for (const QORT_ModuleScanResponseType& record : scan) {
+        WarningCodes& codes = warnings[devicelist::MacOfRecord(record)];
+        if (HasAddress(record) && macsByIp.at(record.IpAddr).size() > 1)
+            AddOnce(codes, kWarningDuplicateIp);
+        if (OutsideEverySubnet(record, subnets))
+            AddOnce(codes, kWarningOtherSubnet);
+    }
+    return warnings;
+}
+
+std::string WarningText(const std::string& code)
+{
+    if (code == kWarningDuplicateIp)
+        return "Another module of this scan reports the same IP address.";
+    if (code == kWarningOtherSubnet)
+        return "The IP address lies in no subnet of this computer: the module cannot be reached by IP from here.";
+    return code;
+}
+
+} // namespace commissioning

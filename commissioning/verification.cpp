@@ -1,0 +1,90 @@
+#include "commissioning/verification.h"
+
+#include "modules/columntexts.h"
+#include "platform/textescape.h"
+
+#include <cstring>
+#include <optional>
+
+namespace commissioning {
+namespace {
+
+constexpr std::uint8_t kValid = 1;
+constexpr std::uint8_t kOn = 1;
+constexpr std::uint8_t kOff = 0;
+constexpr const char* kNotReported = "not reported";
+
+struct AddressField {
+    const char* name;
+    std::uint32_t QORT_ConfigureRequestType::*sent;
+    std::uint32_t QORT_ModuleScanResponseType::*seen;
+    std::uint8_t QORT_ModuleScanResponseType::*valid;
+    bool setByDhcp; // handed out by the DHCP server once DHCP is on
+};
+
+constexpr AddressField kAddressFields[] = {
+    {"IP", &QORT_ConfigureRequestType::IpAddr, &QORT_ModuleScanResponseType::IpAddr,
+        &QORT_ModuleScanResponseType::IpAddrValid, true},
+    {"mask", &QORT_ConfigureRequestType::SubnetMask, &QORT_ModuleScanResponseType::SubnetMask,
+        &QORT_ModuleScanResponseType::SubnetMaskValid, true},
+    {"gateway", &QORT_ConfigureRequestType::Gateway, &QORT_ModuleScanResponseType::Gateway,
+        &QORT_ModuleScanResponseType::GatewayValid, true},
+    {"DNS 1", &QORT_ConfigureRequestType::Dns1, &QORT_ModuleScanResponseType::Dns1,
+        &QORT_ModuleScanResponseType::Dns1Valid, false},
+    {"DNS 2", &QORT_ConfigureRequestType::Dns2, &QORT_ModuleScanResponseType::Dns2,
+        &QORT_ModuleScanResponseType::Dns2Valid, false},
+};
+
+std::string Line(const char* field, const std::string& seen, const std::string& sent)
+{
+    return std::string("not verified: ") + field + " is " + seen + ", sent " + sent;
+}
+
+std::optional<std::string> ReportedText(const QORT_ModuleScanResponseType& seen, const AddressField& field)
+{
+    if (seen.*field.valid != kValid)
+        return std::nullopt;
+    return devicelist::FormatDottedAddress(seen.*field.seen);
+}
+
+std::string OnOffText(std::uint8_t value)
+{
+    return value == kOn ? "on" : value == kOff ? "off" : "neither on nor off";
+}
+
+// Quoted and escaped: a module's name may hold any byte, and the line goes
+// to a terminal.
+std::string QuotedName(const char (&field)[QORT_TEXT_FIELD_SIZE])
+{
+    return "\"" + platform::escapeBytes({field, ::strnlen(field, QORT_TEXT_FIELD_SIZE)}) + "\"";
+}
+
+} // namespace
+
+std::vector<std::string> UnverifiedFields(
+    const QORT_ConfigureRequestType& sent, const QORT_ModuleScanResponseType& seen)
+{
+    const bool dhcpTurnedOn = sent.Dhcp == kOn;
+    std::vector<std::string> lines;
+    for (const AddressField& field : kAddressFields) {
+        const std::uint32_t value = sent.*field.sent;
+        if (value == QORT_ADDR_NOT_GIVEN || (dhcpTurnedOn && field.setByDhcp))
+            continue;
+        const std::string sentText = devicelist::FormatDottedAddress(value);
+        const std::string seenText = ReportedText(seen, field).value_or(kNotReported);
+        if (seenText != sentText)
+            lines.push_back(Line(field.name, seenText, sentText));
+    }
+    const std::string sentName = QuotedName(sent.HostName);
+    const std::string seenName = seen.HostNameValid == kValid ? QuotedName(seen.HostName) : kNotReported;
+    if (seenName != sentName)
+        lines.push_back(Line("host name", seenName, sentName));
+    if (sent.Dhcp == kOn || sent.Dhcp == kOff) {
+        const std::string seenDhcp = seen.DhcpValid == kValid ? OnOffText(seen.Dhcp) : kNotReported;
+        if (seenDhcp != OnOffText(sent.Dhcp))
+            lines.push_back(Line("DHCP", seenDhcp, OnOffText(sent.Dhcp)));
+    }
+    return lines;
+}
+
+} // namespace commissioning
