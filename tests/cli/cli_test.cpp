@@ -22,6 +22,7 @@
 #include <regex>
 #include <spawn.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,6 +45,9 @@ constexpr const char* kModuleFile =
     "mac=00-30-11-00-00-04,fb=Modbus TCP,ip=192.168.0.100,dhcp=on,hn=packer\n";
 
 constexpr const char* kHostileReply = "fb type = \\x1B[2Jevil\\x07;mac = 00-30-11-00-00-0C;\\x00";
+// A formula with quotes and control bytes: the CSV cell keeps the quotes
+// (CSV-quoted), escapes the control bytes and opens as text.
+constexpr const char* kHostileCsvReply = "fb type = =Profi,\\\"Net\\\"\\x1B[2J\\x07;mac = 00-30-11-00-00-0C;";
 
 struct Outcome {
     int status = -1;
@@ -159,7 +163,8 @@ struct CliCase {
     const char* errLine = "";   // standard error is exactly this line (or lines)
     const char* logLine = "";   // a line of the simulator's log (regex)
     const char* noLogLine = ""; // no such line up to a later scan (regex)
-    bool holdDhcpPort = false;  // another program holds UDP 67
+    std::uint16_t holdPort = 0; // this test holds that UDP port, named holderName
+    const char* holderName = "cli_test";
     std::function<void(const Outcome&)> check = {};
 };
 
@@ -227,6 +232,10 @@ const CliCase kCases[] = {
         .simulator = {"--raw-reply", kHostileReply},
         .command = Scan({"--format", "json"}),
         .outHas = "\"type\": \"\\u001b[2Jevil\\u0007\""},
+    {.name = "HostileTextIsEscapedInCsv",
+        .simulator = {"--raw-reply", kHostileCsvReply},
+        .command = Scan({"--format", "csv"}),
+        .outHas = ",\"'=Profi,\"\"Net\"\"\\x1B[2J\\x07\","},
     {.name = "NoModuleAnswers",
         .simulator = {"--count", "0"},
         .command = {"sorvinda", "scan", "--wait", "300"},
@@ -257,6 +266,33 @@ const CliCase kCases[] = {
         .command = {"sorvinda", "configure", "00-30-11-00-00-99", "--wait", "300"},
         .status = 4,
         .errLine = "sorvinda: no module 00-30-11-00-00-99 answered within 300 ms"},
+    {.name = "ConfigureLeavesOutWhatTheModuleDidNotReport",
+        .simulator = kModules,
+        .command = {"sorvinda", "configure", "00-30-11-00-00-03", "--ip", "10.0.5.8"},
+        .outHas = "Reconfigured: 00-30-11-00-00-03\n",
+        .logLine = "applied 00-30-11-00-00-03 ip=10\\.0\\.5\\.8 (?!.*dns).*"},
+    Refused("LongHostNameIsNotWrittenBackCut", {"sorvinda", "configure", "00-30-11-00-00-05", "--ip", "10.0.0.5"},
+        "sorvinda: module 00-30-11-00-00-05 reports a host name longer than 29 characters, which would be written "
+        "back cut: give --hostname",
+        {"--module", "mac=00-30-11-00-00-05,ip=10.0.0.4,hn=" + std::string(40, 'a')}),
+    // A scan that cannot be sent is the same local failure for every
+    // command, and a hostile holder's name cannot forge a line.
+    {.name = "HeldScanPortDoctor",
+        .command = {"sorvinda", "doctor"},
+        .status = 1,
+        .outHas = "UDP 3250: held by \\x0AUDP 3250: free (process ID ",
+        .holdPort = 3250,
+        .holderName = "\nUDP 3250: free"},
+    {.name = "HeldScanPortConfigure",
+        .command = {"sorvinda", "configure", "00-30-11-00-00-01", "--ip", "10.0.5.8"},
+        .status = 1,
+        .holdPort = 3250,
+        .holderName = "\nUDP 3250: free",
+        .check = [](const Outcome& run) { EXPECT_TRUE(HasLineMatching(run.err, ".*held by \\\\x0AUDP 3250: free .*")) << run.err; }},
+    {.name = "HeldScanPortWink",
+        .command = {"sorvinda", "wink", "00-30-11-00-00-01"},
+        .status = 1,
+        .holdPort = 3250},
     {.name = "WinkOldModuleSendsNothing",
         .simulator = kModules,
         .command = {"sorvinda", "wink", "00-30-11-00-00-03"},
@@ -296,7 +332,7 @@ const CliCase kCases[] = {
         .status = 1,
         .errLine = "sorvinda: DHCP server init failed: UDP port 67: Address already in use\n"
                    "sorvinda: another DHCP server on this computer holds the port",
-        .holdDhcpPort = true},
+        .holdPort = CDhcpServer::kServerPort},
     {.name = "Version",
         .command = {"sorvinda", "--version"},
         .check =
@@ -338,11 +374,13 @@ TEST_P(CliTest, Runs)
         ASSERT_TRUE(simulator->start()) << simulator->error();
     }
     platform::UdpSocket holder;
-    if (c.holdDhcpPort) {
-        ASSERT_TRUE(holder.open() && holder.bind(CDhcpServer::kServerPort));
+    if (c.holdPort != 0) {
+        ASSERT_TRUE(holder.open() && holder.bind(c.holdPort));
     }
-
+    // The kernel's name of this process, as a port holder is named by.
+    ::prctl(PR_SET_NAME, c.holderName);
     const Outcome run = RunProgram(c.command, c.env, scratch);
+    ::prctl(PR_SET_NAME, "cli_test");
     EXPECT_EQ(run.status, c.status) << run.out << run.err;
     EXPECT_NE(run.out.find(c.outHas), std::string::npos) << run.out;
     // Whatever a module or a file sent, no escape or bell reaches the terminal.
