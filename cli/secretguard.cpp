@@ -44,6 +44,8 @@ void installHandler(int number, void (*handler)(int))
 {
     struct sigaction action { };
     action.sa_handler = handler;
+    // The prompt's read goes on after a stop and continue.
+    action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     // A stop's own terminal calls must not stop it again from the background.
     for (const int stopping : kStoppingSignals)

@@ -22,8 +22,10 @@
 #include <regex>
 #include <spawn.h>
 #include <sstream>
+#include <cstring>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -408,6 +410,113 @@ TEST_P(CliTest, Runs)
     const std::regex absent(c.noLogLine);
     for (const std::string& line : simulator->lines())
         EXPECT_FALSE(std::regex_match(line, absent)) << line;
+}
+
+// sorvinda configure of the module with a password, at its prompt on a
+// terminal of its own (master). As under a shell, the program has a process
+// group of its own whose parent (session) is in the same session, so a stop
+// signal really stops it.
+struct PromptRun {
+    int master = -1;
+    pid_t session = -1, program = -1;
+};
+
+PromptRun StartAtPasswordPrompt(const fs::path& err)
+{
+    PromptRun run;
+    run.master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (run.master < 0 || ::grantpt(run.master) != 0 || ::unlockpt(run.master) != 0)
+        return run;
+    const std::string terminal = ::ptsname(run.master);
+    std::vector<std::string> words{testsupport::binaryDirectory() + "/sorvinda", "configure", "00-30-11-00-00-02"};
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int pidPipe[2];
+    if (errFd < 0 || ::pipe(pidPipe) != 0)
+        return run;
+    run.session = ::fork();
+    if (run.session == 0) { // only async-signal-safe calls from here on
+        ::setsid();
+        const int tty = ::open(terminal.c_str(), O_RDWR); // becomes the controlling terminal
+        const pid_t program = ::fork();
+        if (program == 0) {
+            ::setpgid(0, 0);
+            sigset_t ttou;
+            sigemptyset(&ttou);
+            sigaddset(&ttou, SIGTTOU);
+            ::sigprocmask(SIG_BLOCK, &ttou, nullptr);
+            ::tcsetpgrp(tty, ::getpid());
+            ::sigprocmask(SIG_UNBLOCK, &ttou, nullptr);
+            for (const int number : {SIGHUP, SIGQUIT, SIGTSTP, SIGTERM})
+                ::signal(number, SIG_DFL);
+            ::dup2(tty, STDIN_FILENO);
+            ::dup2(tty, STDOUT_FILENO);
+            ::dup2(errFd, STDERR_FILENO);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        static_cast<void>(::write(pidPipe[1], &program, sizeof program));
+        int status = 0;
+        while (::waitpid(program, &status, 0) == -1 && errno == EINTR) {
+        }
+        ::_exit(0);
+    }
+    ::close(errFd);
+    ::close(pidPipe[1]);
+    if (run.session > 0 && ::read(pidPipe[0], &run.program, sizeof run.program) != sizeof run.program)
+        run.program = -1;
+    ::close(pidPipe[0]);
+    return run;
+}
+
+bool EchoIsOn(int master)
+{
+    struct termios settings { };
+    return ::tcgetattr(master, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
+}
+
+char ProcessState(pid_t pid) // R, S, T (stopped), ...; '?' when gone
+{
+    const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t end = stat.rfind(") ");
+    return end == std::string::npos ? '?' : stat[end + 2];
+}
+
+// A signal at the password prompt that ends or stops the program gives the
+// terminal its echo back; when a stopped prompt continues, echo is off again.
+TEST(CliPasswordPrompt, EveryEndingOrStoppingSignalGivesEchoBack)
+{
+    testsupport::requireIsolatedNetwork();
+    Scratch scratch;
+    const fs::path modules = scratch.dir.write("modules.txt", Bytes(kModuleFile)), err = scratch.dir.path() / "err";
+    testsupport::SimulatorProcess simulator({"--file", modules.string()});
+    ASSERT_TRUE(simulator.start()) << simulator.error();
+    for (const int number : {SIGHUP, SIGQUIT, SIGTSTP}) {
+        SCOPED_TRACE(strsignal(number));
+        const PromptRun run = StartAtPasswordPrompt(err);
+        ASSERT_GT(run.program, 0);
+        EXPECT_TRUE(testsupport::waitUntil(
+            [&] { return ReadText(err).find("Password: ") != std::string::npos && !EchoIsOn(run.master); }, kLogWait))
+            << ReadText(err);
+        ::kill(run.program, number);
+        if (number == SIGTSTP) {
+            EXPECT_TRUE(testsupport::waitUntil([&] { return ProcessState(run.program) == 'T'; }, kLogWait));
+            EXPECT_TRUE(EchoIsOn(run.master));
+            ::kill(run.program, SIGCONT);
+            EXPECT_TRUE(testsupport::waitUntil([&] { return !EchoIsOn(run.master); }, kLogWait));
+            ::kill(run.program, SIGTERM);
+        }
+        int status = 0;
+        if (!testsupport::waitUntil([&] { return ::waitpid(run.session, &status, WNOHANG) == run.session; }, kLogWait)) {
+            ::kill(run.program, SIGKILL);
+            ::waitpid(run.session, &status, 0);
+        }
+        EXPECT_TRUE(EchoIsOn(run.master));
+        ::close(run.master);
+    }
 }
 
 // Starts bin/<command[0]> in the background, its output in `out` and `err`.
