@@ -5,8 +5,8 @@
 // name was.
 #include "cli/arguments.h"
 #include "cli/commands.h"
-#include "modules/ethernetconfigfields.h"
 #include "modules/columntexts.h"
+#include "modules/ethernetconfigfields.h"
 
 #include <CLI/CLI.hpp>
 
@@ -114,8 +114,8 @@ void AddScan(CLI::App& app, ScanOptions& options, RawArguments& raw)
 
 void AddConfigure(CLI::App& app, ConfigureOptions& options, RawArguments& raw)
 {
-    CLI::App* configure =
-        app.add_subcommand("configure", "set a module's network settings; what is not given stays as the module reports it");
+    CLI::App* configure = app.add_subcommand(
+        "configure", "set a module's network settings; what is not given stays as the module reports it");
     configure->add_option("MAC", raw.mac, "the module, e.g. 00-30-11-0A-BC-0F")->required()->check(MacValidator());
     configure->add_option("--ip", raw.ip, "IP address")->check(Ipv4Validator());
     configure->add_option("--mask", raw.mask, "subnet mask")->check(Ipv4Validator());

@@ -1,13 +1,13 @@
 // scan, configure and wink: the commands that talk to modules through
 // libqort.
-#include "modules/winkrule.h"
 #include "cli/commands.h"
 #include "cli/qortsession.h"
 #include "cli/secret.h"
 #include "cli/secretguard.h"
-#include "modules/ethernetconfigcheck.h"
-#include "modules/configurerequest.h"
 #include "diagnostics/scanfailure.h"
+#include "modules/configurerequest.h"
+#include "modules/ethernetconfigcheck.h"
+#include "modules/winkrule.h"
 #include "platform/textescape.h"
 
 #include <cerrno>

@@ -1,7 +1,7 @@
 #include "diagnostics/doctorreport.h"
 
-#include "modules/columntexts.h"
 #include "diagnostics/privileges.h"
+#include "modules/columntexts.h"
 #include "platform/textescape.h"
 
 namespace diagnostics {
@@ -97,8 +97,8 @@ std::string formatFindings(const DoctorFindings& findings)
 {
     std::string text = "Adapters:\n";
     for (const AdapterReport& adapter : findings.adapters) {
-        text += "  " + platform::escapeControlBytes(adapter.name) + " (" + adapterState(adapter) + "): " + addressList(adapter.ipv4) + "; "
-            + whyNotUsed(adapter) + "\n";
+        text += "  " + platform::escapeControlBytes(adapter.name) + " (" + adapterState(adapter)
+            + "): " + addressList(adapter.ipv4) + "; " + whyNotUsed(adapter) + "\n";
     }
     text += portLine(kScanPort, findings.scanPort);
     text += portLine(kDhcpServerPort, findings.dhcpPort);

@@ -44,7 +44,8 @@ bool effectiveCapability(std::string_view statusText, int capability)
 int unprivilegedPortStart(std::string_view sysctlText)
 {
     int start = 0;
-    const auto [end, error] = std::from_chars(sysctlText.data(), sysctlText.data() + sysctlText.size(), start, kDecimalBase);
+    const auto [end, error] =
+        std::from_chars(sysctlText.data(), sysctlText.data() + sysctlText.size(), start, kDecimalBase);
     if (error != std::errc() || end == sysctlText.data() || start < 0)
         return kFixedUnprivilegedPortStart;
     return start;

@@ -35,7 +35,8 @@ void CopyRequestText(char (&target)[QORT_TEXT_FIELD_SIZE], const ConfigText& sou
 }
 
 // The given address, else the reported one, else left out.
-std::uint32_t RequestAddress(const std::optional<std::uint32_t>& given, std::uint8_t recordValid, std::uint32_t recordValue)
+std::uint32_t RequestAddress(
+    const std::optional<std::uint32_t>& given, std::uint8_t recordValid, std::uint32_t recordValue)
 {
     if (given)
         return *given;
@@ -46,7 +47,8 @@ std::uint8_t RequestDhcp(const std::optional<bool>& given, const QORT_ModuleScan
 {
     if (given)
         return *given ? kDhcpRequestOn : kDhcpRequestOff;
-    const bool reportedOnOrOff = found.DhcpValid == kValid && (found.Dhcp == kDhcpRequestOff || found.Dhcp == kDhcpRequestOn);
+    const bool reportedOnOrOff =
+        found.DhcpValid == kValid && (found.Dhcp == kDhcpRequestOff || found.Dhcp == kDhcpRequestOn);
     return reportedOnOrOff ? found.Dhcp : kDhcpRequestNotGiven;
 }
 

@@ -16,13 +16,13 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <regex>
 #include <spawn.h>
 #include <sstream>
-#include <cstring>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -290,11 +290,11 @@ const CliCase kCases[] = {
         .status = 1,
         .holdPort = 3250,
         .holderName = "\nUDP 3250: free",
-        .check = [](const Outcome& run) { EXPECT_TRUE(HasLineMatching(run.err, ".*held by \\\\x0AUDP 3250: free .*")) << run.err; }},
-    {.name = "HeldScanPortWink",
-        .command = {"sorvinda", "wink", "00-30-11-00-00-01"},
-        .status = 1,
-        .holdPort = 3250},
+        .check =
+            [](const Outcome& run) {
+                EXPECT_TRUE(HasLineMatching(run.err, ".*held by \\\\x0AUDP 3250: free .*")) << run.err;
+            }},
+    {.name = "HeldScanPortWink", .command = {"sorvinda", "wink", "00-30-11-00-00-01"}, .status = 1, .holdPort = 3250},
     {.name = "WinkOldModuleSendsNothing",
         .simulator = kModules,
         .command = {"sorvinda", "wink", "00-30-11-00-00-03"},
@@ -460,8 +460,7 @@ PromptRun StartAtPasswordPrompt(const fs::path& err)
         }
         static_cast<void>(::write(pidPipe[1], &program, sizeof program));
         int status = 0;
-        while (::waitpid(program, &status, 0) == -1 && errno == EINTR) {
-        }
+        while (::waitpid(program, &status, 0) == -1 && errno == EINTR) { }
         ::_exit(0);
     }
     ::close(errFd);
@@ -510,7 +509,8 @@ TEST(CliPasswordPrompt, EveryEndingOrStoppingSignalGivesEchoBack)
             ::kill(run.program, SIGTERM);
         }
         int status = 0;
-        if (!testsupport::waitUntil([&] { return ::waitpid(run.session, &status, WNOHANG) == run.session; }, kLogWait)) {
+        if (!testsupport::waitUntil(
+                [&] { return ::waitpid(run.session, &status, WNOHANG) == run.session; }, kLogWait)) {
             ::kill(run.program, SIGKILL);
             ::waitpid(run.session, &status, 0);
         }

@@ -89,8 +89,8 @@ TEST(DiagnosticsTest, AdaptersAreMatchedByIndexNotName)
         const char* name;
         std::vector<std::uint32_t> ipv4;
         bool usedByScan;
-    } expected[] = {{"lo", {0x7F000001}, false}, {"eth0", {0x0A000001}, true}, {"eth1", {}, false},
-        {"ppp0", {0x0A000002}, false}};
+    } expected[] = {
+        {"lo", {0x7F000001}, false}, {"eth0", {0x0A000001}, true}, {"eth1", {}, false}, {"ppp0", {0x0A000002}, false}};
     ASSERT_EQ(reports.size(), std::size(expected));
     for (std::size_t i = 0; i < reports.size(); ++i) {
         EXPECT_EQ(reports[i].name, expected[i].name);

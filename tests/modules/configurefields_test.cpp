@@ -72,19 +72,20 @@ TEST(ConfigureRequest, CommandLineSendsOnlyWhatWasGivenOrReported)
         {full, {.ip = 9, .dns2 = 0, .hostName = "", .dhcp = false}, 9, 2, 3, 4, 0, 0, ""},
         {Record().Mac(1), {}, kOut, kOut, kOut, kOut, kOut, 2, ""},
         {Record().Mac(1).Dhcp(0xFF), {.ip = 7}, 7, kOut, kOut, kOut, kOut, 2, ""},
-        {Record().Mac(1).Dhcp(0).Valid(&QORT_ModuleScanResponseType::DhcpValid, 7), {}, kOut, kOut, kOut, kOut,
-            kOut, 2, ""},
+        {Record().Mac(1).Dhcp(0).Valid(&QORT_ModuleScanResponseType::DhcpValid, 7), {}, kOut, kOut, kOut, kOut, kOut, 2,
+            ""},
         {Record().Mac(1).HostName(longName), {.ip = 7}, 0, 0, 0, 0, 0, 0, nullptr},
         {Record().Mac(1).HostName(longName), {.hostName = "new"}, kOut, kOut, kOut, kOut, kOut, 2, "new"},
-        {Record().Mac(1).HostName(longName.substr(1)), {}, kOut, kOut, kOut, kOut, kOut, 2, "hhhhhhhhhhhhhhhhhhhhhhhhhhhhh"}};
+        {Record().Mac(1).HostName(longName.substr(1)), {}, kOut, kOut, kOut, kOut, kOut, 2,
+            "hhhhhhhhhhhhhhhhhhhhhhhhhhhhh"}};
     for (const auto& r : rows) {
         const auto request = devicelist::BuildCommandLineConfigureRequest(r.found, r.given);
         ASSERT_EQ(request.has_value(), r.hostName != nullptr) << &r - rows;
         if (!request)
             continue;
         EXPECT_EQ(request->MacId[5], 1);
-        EXPECT_EQ((std::vector<std::uint32_t>{request->IpAddr, request->SubnetMask, request->Gateway, request->Dns1,
-                      request->Dns2}),
+        EXPECT_EQ((std::vector<std::uint32_t>{
+                      request->IpAddr, request->SubnetMask, request->Gateway, request->Dns1, request->Dns2}),
             (std::vector<std::uint32_t>{r.ip, r.mask, r.gateway, r.dns1, r.dns2}))
             << &r - rows;
         EXPECT_EQ(request->Dhcp, r.dhcp) << &r - rows;
