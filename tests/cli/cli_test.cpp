@@ -2,8 +2,11 @@
 // the module simulator with the same module file (unless it needs none),
 // runs one program and checks its status, output formats and texts, and
 // what the simulator logged of its requests. The wire itself is the
-// library's tests' business. Then the recovery server (sorvinda
-// dhcp-server, or sorvinda-dhcpd) serving until a signal.
+// library's tests' business. Then the session's reply loop against a
+// stand-in library, the password prompt on a terminal of its own, and the
+// recovery server (sorvinda dhcp-server, or sorvinda-dhcpd) serving until a
+// signal.
+#include "cli/qortsession.h"
 #include "tests/dhcp/dhcpclientsocket.h"
 #include "tests/support/isolatednetwork.h"
 #include "tests/support/simulatorprocess.h"
@@ -410,6 +413,31 @@ TEST_P(CliTest, Runs)
     const std::regex absent(c.noLogLine);
     for (const std::string& line : simulator->lines())
         EXPECT_FALSE(std::regex_match(line, absent)) << line;
+}
+
+// The reply loop looks at the deadline: a library stand-in that never runs
+// dry of new modules (a flood) still lets the scan end.
+TEST(CliQortSession, AFloodDoesNotOutlastTheWait)
+{
+    static QORT_CallBackType notify = nullptr;
+    static std::uint32_t nextModule = 0;
+    cli::QortLibrary flood;
+    flood.registerCallBack = [](QORT_CallBackType callback) { notify = callback; };
+    flood.sendModuleScan = [] {
+        notify(QORT_CB_RESPONSE);
+        return 1;
+    };
+    flood.getResponse = [](QORT_ModuleScanResponseType* record) {
+        *record = QORT_ModuleScanResponseType{};
+        record->MacIdValid = 1;
+        ++nextModule;
+        std::memcpy(record->MacId + 2, &nextModule, sizeof nextModule);
+        return 1;
+    };
+    cli::QortSession session(flood);
+    devicelist::ModuleStore modules;
+    EXPECT_TRUE(session.scan(50ms, modules));
+    EXPECT_GT(modules.Size(), 0u);
 }
 
 // sorvinda configure of the module with a password, at its prompt on a
