@@ -26,7 +26,8 @@ std::string_view RecordText(const char (&field)[QORT_TEXT_FIELD_SIZE])
 void CopyRequestText(char (&target)[QORT_TEXT_FIELD_SIZE], std::string_view text)
 {
     std::memset(target, 0, QORT_TEXT_FIELD_SIZE);
-    std::memcpy(target, text.data(), std::min(text.size(), std::size_t{QORT_TEXT_FIELD_SIZE - 1}));
+    if (!text.empty()) // an empty view may have no storage at all
+        std::memcpy(target, text.data(), std::min(text.size(), std::size_t{QORT_TEXT_FIELD_SIZE - 1}));
 }
 
 void CopyRequestText(char (&target)[QORT_TEXT_FIELD_SIZE], const ConfigText& source)
