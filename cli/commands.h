@@ -2,6 +2,7 @@
 #define CLI_COMMANDS_H
 
 #include "cli/scanoutput.h"
+#include "modules/configurerequest.h"
 #include "modules/macaddress.h"
 
 #include <chrono>
@@ -32,9 +33,7 @@ struct ScanOptions {
 // reported.
 struct ConfigureOptions {
     devicelist::MacAddress mac{};
-    std::optional<std::uint32_t> ip, mask, gateway, dns1, dns2;
-    std::optional<std::string> hostName;
-    std::optional<bool> dhcp;
+    devicelist::GivenSettings settings;
     bool changePassword = false;
     std::optional<std::string> passwordFile, newPasswordFile;
     std::chrono::milliseconds wait = kDefaultWait;

@@ -5,8 +5,8 @@
 // name was.
 #include "cli/arguments.h"
 #include "cli/commands.h"
-#include "modules/ethernetconfigfields.h"
 #include "modules/columntexts.h"
+#include "modules/ethernetconfigfields.h"
 
 #include <CLI/CLI.hpp>
 
@@ -22,9 +22,10 @@ namespace {
 constexpr const char* kDhcpdName = "sorvinda-dhcpd";
 
 constexpr const char* kExitStatusText = R"(
-Exit status: 0 done; 1 no module answered the scan, or the library or the
-DHCP port could not be used, or (doctor) a scan could not be sent; 2 wrong
-usage or a setting the configure dialog would refuse; 3 the module refused
+Exit status: 0 done; 1 no module answered the scan, or a scan could not be
+sent, or the library or the DHCP port could not be used; 2 wrong usage, a
+setting the configure dialog would refuse, or a host name that would be
+written back shortened (give --hostname); 3 the module refused
 the password; 4 the module did not answer; 5 the module does not support
 wink.
 Passwords never go on the command line: --password-file FILE, the
@@ -113,15 +114,15 @@ void AddScan(CLI::App& app, ScanOptions& options, RawArguments& raw)
 
 void AddConfigure(CLI::App& app, ConfigureOptions& options, RawArguments& raw)
 {
-    CLI::App* configure =
-        app.add_subcommand("configure", "set a module's network settings, starting from what it reports");
+    CLI::App* configure = app.add_subcommand(
+        "configure", "set a module's network settings; what is not given stays as the module reports it");
     configure->add_option("MAC", raw.mac, "the module, e.g. 00-30-11-0A-BC-0F")->required()->check(MacValidator());
     configure->add_option("--ip", raw.ip, "IP address")->check(Ipv4Validator());
     configure->add_option("--mask", raw.mask, "subnet mask")->check(Ipv4Validator());
     configure->add_option("--gateway", raw.gateway, "default gateway")->check(Ipv4Validator());
     configure->add_option("--dns1", raw.dns1, "first DNS server")->check(Ipv4Validator());
     configure->add_option("--dns2", raw.dns2, "second DNS server")->check(Ipv4Validator());
-    configure->add_option("--hostname", options.hostName, "host name: a-z, A-Z and 0-9, at most 29")
+    configure->add_option("--hostname", options.settings.hostName, "host name: a-z, A-Z and 0-9, at most 29")
         ->check(CLI::Validator(
             [](std::string& text) {
                 return text.size() > kConfigTextMaxChars ? std::string("at most 29 characters") : std::string();
@@ -213,13 +214,13 @@ int Run(int argc, char** argv)
     }
     if (app.got_subcommand("configure")) {
         configureOptions.mac = *ParseMac(raw.mac);
-        configureOptions.ip = AddressOf(raw.ip);
-        configureOptions.mask = AddressOf(raw.mask);
-        configureOptions.gateway = AddressOf(raw.gateway);
-        configureOptions.dns1 = AddressOf(raw.dns1);
-        configureOptions.dns2 = AddressOf(raw.dns2);
+        configureOptions.settings.ip = AddressOf(raw.ip);
+        configureOptions.settings.mask = AddressOf(raw.mask);
+        configureOptions.settings.gateway = AddressOf(raw.gateway);
+        configureOptions.settings.dns1 = AddressOf(raw.dns1);
+        configureOptions.settings.dns2 = AddressOf(raw.dns2);
         if (raw.dhcp)
-            configureOptions.dhcp = CLI::detail::to_lower(*raw.dhcp) == "on";
+            configureOptions.settings.dhcp = CLI::detail::to_lower(*raw.dhcp) == "on";
         configureOptions.wait = wait;
         return RunConfigure(configureOptions);
     }

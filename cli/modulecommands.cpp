@@ -1,16 +1,18 @@
 // scan, configure and wink: the commands that talk to modules through
 // libqort.
-#include "modules/winkrule.h"
 #include "cli/commands.h"
 #include "cli/qortsession.h"
 #include "cli/secret.h"
-#include "modules/ethernetconfigcheck.h"
-#include "modules/configurerequest.h"
+#include "cli/secretguard.h"
 #include "diagnostics/scanfailure.h"
+#include "modules/configurerequest.h"
+#include "modules/ethernetconfigcheck.h"
+#include "modules/winkrule.h"
 #include "platform/textescape.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <system_error>
 
@@ -48,20 +50,24 @@ std::string WaitText(std::chrono::milliseconds wait)
     return std::to_string(wait.count()) + " ms";
 }
 
-// Scans until the module with mac answers; its first reply, or nothing
-// (then said on standard error).
-std::optional<QORT_ModuleScanResponseType> FindModule(
-    QortSession& session, const devicelist::MacAddress& mac, std::chrono::milliseconds wait)
+// Scans until the module with mac answers. kExitOk with its first reply in
+// found, else the exit status, the reason said on standard error: a scan
+// that could not be sent is the same local failure for every command.
+int FindModule(QortSession& session, const devicelist::MacAddress& mac, std::chrono::milliseconds wait,
+    QORT_ModuleScanResponseType& found)
 {
     devicelist::ModuleStore modules;
     if (!session.scan(wait, modules, [&mac](const devicelist::ModuleStore& m) { return m.Contains(mac); })) {
         Complain(diagnostics::scanFailureText(diagnostics::diagnoseScanFailure()));
-        return std::nullopt;
+        return kExitFailed;
     }
-    std::optional<QORT_ModuleScanResponseType> found = modules.FindModule(mac);
-    if (!found)
+    const std::optional<QORT_ModuleScanResponseType> reply = modules.FindModule(mac);
+    if (!reply) {
         Complain("no module " + devicelist::FormatMac(mac) + " answered within " + WaitText(wait));
-    return found;
+        return kExitNoAnswer;
+    }
+    found = *reply;
+    return kExitOk;
 }
 
 // What configure and wink do first: load and start the library, then scan
@@ -72,78 +78,83 @@ int ConnectAndFind(Connection& connection, const devicelist::MacAddress& mac, st
 {
     if (!Connect(connection))
         return kExitFailed;
-    const std::optional<QORT_ModuleScanResponseType> reply = FindModule(*connection.session, mac, wait);
-    if (!reply)
-        return kExitNoAnswer;
-    found = *reply;
-    return kExitOk;
+    return FindModule(*connection.session, mac, wait, found);
 }
 
-// Sets an address the module reported; one it did not report is locked in
-// the window's dialog, and so it is here.
-bool ApplyAddress(const char* option, const std::optional<std::uint32_t>& given, std::uint8_t valid,
-    std::uint32_t& value, const std::string& macText)
+// A setting the module does not report is locked in the window's dialog,
+// and so it is here.
+bool GivenOnlyIfReported(const char* option, bool given, std::uint8_t valid, const std::string& macText)
 {
-    if (!given)
+    if (!given || valid == 1)
         return true;
-    if (valid != 1) {
-        Complain(std::string(option) + ": module " + macText + " does not report this setting, so it cannot be set");
+    Complain(std::string(option) + ": module " + macText + " does not report this setting, so it cannot be set");
+    return false;
+}
+
+bool GivenSettingsAreReported(
+    const devicelist::GivenSettings& given, const QORT_ModuleScanResponseType& found, const std::string& macText)
+{
+    if (!GivenOnlyIfReported("--ip", given.ip.has_value(), found.IpAddrValid, macText)
+        || !GivenOnlyIfReported("--mask", given.mask.has_value(), found.SubnetMaskValid, macText)
+        || !GivenOnlyIfReported("--gateway", given.gateway.has_value(), found.GatewayValid, macText)
+        || !GivenOnlyIfReported("--dns1", given.dns1.has_value(), found.Dns1Valid, macText)
+        || !GivenOnlyIfReported("--dns2", given.dns2.has_value(), found.Dns2Valid, macText))
+        return false;
+    if (given.hostName && found.HostNameValid != 1) {
+        Complain("--hostname: module " + macText + " does not report a host name, so it cannot be set");
         return false;
     }
-    value = *given;
     return true;
 }
 
-bool ApplyOptions(const ConfigureOptions& options, const std::string& macText, EthernetConfigFields& fields)
+// The checks of the dialog's "Set", with its messages, on what will be sent.
+bool PassesDialogChecks(const QORT_ConfigureRequestType& request)
 {
-    if (!ApplyAddress("--ip", options.ip, fields.IpAddrValid, fields.IpAddr, macText)
-        || !ApplyAddress("--mask", options.mask, fields.SubnetMaskValid, fields.SubnetMask, macText)
-        || !ApplyAddress("--gateway", options.gateway, fields.GatewayValid, fields.Gateway, macText)
-        || !ApplyAddress("--dns1", options.dns1, fields.Dns1Valid, fields.Dns1, macText)
-        || !ApplyAddress("--dns2", options.dns2, fields.Dns2Valid, fields.Dns2, macText))
-        return false;
-    if (options.hostName) {
-        if (fields.HostNameValid != 1) {
-            Complain("--hostname: module " + macText + " does not report a host name, so it cannot be set");
-            return false;
-        }
-        StoreConfigText(fields.HostName, *options.hostName);
-    }
-    if (options.dhcp)
-        fields.DhcpChoice = *options.dhcp ? kDhcpChoiceOn : kDhcpChoiceOff;
-    return true;
-}
-
-// The checks of the dialog's "Set", with its messages.
-bool PassesDialogChecks(const EthernetConfigFields& fields)
-{
-    const std::string_view hostName = ConfigTextView(fields.HostName);
+    const std::string_view hostName(request.HostName, ::strnlen(request.HostName, QORT_TEXT_FIELD_SIZE));
     if (!IsLegalHostName(hostName)) {
         Complain(std::string(kIllegalHostNameMessage) + " (host name \"" + platform::escapeBytes(hostName) + "\")");
         return false;
     }
-    if (!IsAcceptableIpAddress(fields.IpAddr)) {
+    if (request.IpAddr != QORT_ADDR_NOT_GIVEN && !IsAcceptableIpAddress(request.IpAddr)) {
         Complain(std::string(kIpLastByte255Message));
         return false;
     }
     return true;
 }
 
+// The request for the given settings, or nothing (said on standard error).
+std::optional<QORT_ConfigureRequestType> CommandLineRequest(
+    const QORT_ModuleScanResponseType& found, const devicelist::GivenSettings& given, const std::string& macText)
+{
+    if (!GivenSettingsAreReported(given, found, macText))
+        return std::nullopt;
+    std::optional<QORT_ConfigureRequestType> request = devicelist::BuildCommandLineConfigureRequest(found, given);
+    if (!request) {
+        Complain("module " + macText + " reports a host name longer than " + std::to_string(kConfigTextMaxChars)
+            + " characters, which would be written back cut: give --hostname");
+        return std::nullopt;
+    }
+    if (!PassesDialogChecks(*request))
+        return std::nullopt;
+    return request;
+}
+
 bool ReadPassword(const SecretSource& source, const char* what, ConfigText& field)
 {
     std::string error;
-    const std::optional<std::string> secret = ReadSecret(source, error);
+    std::optional<std::string> secret = ReadSecret(source, error);
     if (!secret) {
         Complain(std::string(what) + ": " + error);
         return false;
     }
     // The dialog's edits take no more; cutting it would send another password.
-    if (secret->size() > kConfigTextMaxChars) {
+    const bool fits = secret->size() <= kConfigTextMaxChars;
+    if (fits)
+        StoreConfigText(field, *secret);
+    WipeSecret(*secret);
+    if (!fits)
         Complain(std::string(what) + ": longer than " + std::to_string(kConfigTextMaxChars) + " characters");
-        return false;
-    }
-    StoreConfigText(field, *secret);
-    return true;
+    return fits;
 }
 
 bool ReadPasswords(const ConfigureOptions& options, EthernetConfigFields& fields)
@@ -160,6 +171,28 @@ bool ReadPasswords(const ConfigureOptions& options, EthernetConfigFields& fields
             return false;
     }
     return true;
+}
+
+// Reads the passwords into the request, sends it and wipes every copy of
+// them this program made. Nothing when a password could not be read (said on
+// standard error).
+std::optional<QortSession::ConfigureAnswer> SendWithPasswords(QortSession& session, const ConfigureOptions& options,
+    const QORT_ModuleScanResponseType& found, QORT_ConfigureRequestType& request)
+{
+    const SecretHolding holding;
+    // The dialog's fields only for the passwords: whether one is asked for.
+    EthernetConfigFields passwords;
+    devicelist::PrefillConfigFields(found, passwords);
+    std::optional<QortSession::ConfigureAnswer> answer;
+    if (ReadPasswords(options, passwords)) {
+        devicelist::CopyRequestPasswords(request, passwords);
+        answer = session.configure(request, options.wait);
+    }
+    WipeSecret(passwords.Password, sizeof passwords.Password);
+    WipeSecret(passwords.NewPassword, sizeof passwords.NewPassword);
+    WipeSecret(request.Password, sizeof request.Password);
+    WipeSecret(request.NewPassword, sizeof request.NewPassword);
+    return answer;
 }
 
 } // namespace
@@ -213,13 +246,14 @@ int RunConfigure(const ConfigureOptions& options)
     if (const int status = ConnectAndFind(connection, options.mac, options.wait, found); status != kExitOk)
         return status;
 
-    EthernetConfigFields fields;
-    devicelist::PrefillConfigFields(found, fields);
-    if (!ApplyOptions(options, macText, fields) || !PassesDialogChecks(fields) || !ReadPasswords(options, fields))
+    std::optional<QORT_ConfigureRequestType> request = CommandLineRequest(found, options.settings, macText);
+    if (!request)
         return kExitUsage;
-
-    const QORT_ConfigureRequestType request = devicelist::BuildConfigureRequest(found, fields);
-    switch (connection.session->configure(request, options.wait)) {
+    const std::optional<QortSession::ConfigureAnswer> answer =
+        SendWithPasswords(*connection.session, options, found, *request);
+    if (!answer)
+        return kExitUsage;
+    switch (*answer) {
     case QortSession::ConfigureAnswer::kReconfigured:
         std::printf("Reconfigured: %s\n", macText.c_str());
         return kExitOk;

@@ -54,6 +54,10 @@ bool QortSession::start()
 
 std::optional<int> QortSession::nextNotice(std::chrono::steady_clock::time_point deadline)
 {
+    // wait_until takes a waiting notice even past the deadline, and under a
+    // flood one always waits.
+    if (std::chrono::steady_clock::now() >= deadline)
+        return std::nullopt;
     NoticeQueue& queue = notices();
     std::unique_lock lock(queue.mutex);
     if (!queue.arrived.wait_until(lock, deadline, [&queue] { return !queue.codes.empty(); }))
@@ -82,8 +86,9 @@ bool QortSession::scan(std::chrono::milliseconds wait, devicelist::ModuleStore& 
             break;
         if (*code != QORT_CB_RESPONSE)
             continue;
+        // A flood keeps the queue full: the deadline bounds the taking too.
         QORT_ModuleScanResponseType record;
-        while (library_.getResponse(&record) == 1) {
+        while (std::chrono::steady_clock::now() < deadline && library_.getResponse(&record) == 1) {
             // A reply without a MAC cannot be told apart from another one
             // and gets no row in the window either.
             if (record.MacIdValid != 0 && !modules.Contains(devicelist::MacOfRecord(record)))

@@ -80,7 +80,7 @@ Field TextField(const char* name, std::uint8_t valid, const char (&field)[QORT_T
     if (valid == 0)
         return {name, std::nullopt, {}};
     const std::string text = RecordText(field);
-    return {name, text, platform::escapeBytes(text)};
+    return {name, text, platform::escapeControlBytes(text)};
 }
 
 std::vector<Field> FieldsOf(const QORT_ModuleScanResponseType& r)
@@ -159,7 +159,7 @@ std::string FormatTable(const std::vector<QORT_ModuleScanResponseType>& modules)
     for (const QORT_ModuleScanResponseType& record : modules) {
         std::vector<std::string> cells = RowOf(record).ColumnTexts;
         for (std::string& cell : cells)
-            cell = platform::escapeBytes(cell);
+            cell = platform::escapeControlBytes(cell);
         lines.push_back(std::move(cells));
     }
     std::vector<std::size_t> widths(kTableColumnCount, 0);

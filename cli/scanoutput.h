@@ -23,7 +23,7 @@ std::vector<QORT_ModuleScanResponseType> SortedModules(
     const devicelist::ModuleStore& modules, devicelist::SortOrder order);
 
 // Aligned columns with a heading line. Text a module reported is written
-// with control bytes replaced (platform::escapeBytes).
+// with control bytes replaced (platform::escapeControlBytes).
 std::string FormatTable(const std::vector<QORT_ModuleScanResponseType>& modules);
 
 // An array with one object per module, with a member for every field the

@@ -1,9 +1,11 @@
 #include "cli/secret.h"
 
+#include "cli/secretguard.h"
 #include "platform/terminal.h"
 
 #include <cstdlib>
 #include <fstream>
+#include <utility>
 
 namespace cli {
 namespace {
@@ -29,10 +31,11 @@ std::optional<std::string> ReadFirstLine(const std::string& path, std::string& e
 
 std::optional<std::string> PromptWithoutEcho(const char* prompt)
 {
+    const EchoRestoringSignals echoGuard;
     std::optional<std::string> line = platform::readLineWithoutEcho(prompt);
     if (!line)
         return std::nullopt;
-    return WithoutLineEnd(*line);
+    return WithoutLineEnd(std::move(*line));
 }
 
 } // namespace
@@ -54,8 +57,12 @@ std::optional<std::string> ReadSecret(const SecretSource& source, std::string& e
         return std::nullopt;
     }
     if (source.confirm) {
-        const std::optional<std::string> again = PromptWithoutEcho("Repeat it: ");
-        if (again != typed) {
+        std::optional<std::string> again = PromptWithoutEcho("Repeat it: ");
+        const bool same = again == typed;
+        if (again)
+            WipeSecret(*again);
+        if (!same) {
+            WipeSecret(*typed);
             error = "the two entries differ";
             return std::nullopt;
         }

@@ -15,7 +15,8 @@ struct SecretSource {
     bool confirm = false;            // a typed secret is asked twice
 };
 
-// The secret, or nothing with the reason in error.
+// The secret, or nothing with the reason in error. The caller wipes it
+// (WipeSecret) when done.
 std::optional<std::string> ReadSecret(const SecretSource& source, std::string& error);
 
 } // namespace cli

@@ -1,6 +1,8 @@
 #ifndef DIAGNOSTICS_ADAPTERS_H
 #define DIAGNOSTICS_ADAPTERS_H
 
+#include "platform/networkadapters.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,6 +24,11 @@ struct AdapterReport {
 // Every interface of this network namespace, in the system's order, from
 // platform::NetworkAdapters (the list and filter the library sends by).
 std::vector<AdapterReport> adapterReports();
+
+// The reports of these records: one per interface, matched by its index
+// (a labelled address such as eth0:1 is a record of eth0 under another
+// name), named as its first record; by name where the index is unknown.
+std::vector<AdapterReport> adapterReports(const std::vector<platform::InterfaceRecord>& records);
 
 bool anyAdapterUsedByScan(const std::vector<AdapterReport>& adapters);
 

@@ -2,6 +2,8 @@
 // (shared by the Linux and the Windows port-holder lookups).
 #include "diagnostics/portholders.h"
 
+#include "platform/textescape.h"
+
 namespace diagnostics {
 
 std::string describeProcesses(const std::vector<ProcessInfo>& processes)
@@ -10,7 +12,9 @@ std::string describeProcesses(const std::vector<ProcessInfo>& processes)
     for (const ProcessInfo& process : processes) {
         if (!text.empty())
             text += ", ";
-        text += process.name + " (process ID " + std::to_string(process.pid) + ")";
+        // Any user may name a process: its name must not forge a line or
+        // drive the terminal.
+        text += platform::escapeControlBytes(process.name) + " (process ID " + std::to_string(process.pid) + ")";
     }
     return text;
 }

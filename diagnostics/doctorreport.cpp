@@ -1,7 +1,8 @@
 #include "diagnostics/doctorreport.h"
 
-#include "modules/columntexts.h"
 #include "diagnostics/privileges.h"
+#include "modules/columntexts.h"
+#include "platform/textescape.h"
 
 namespace diagnostics {
 namespace {
@@ -49,6 +50,19 @@ std::string portLine(std::uint16_t port, const UdpPortUse& use)
     return line + "held by this program\n";
 }
 
+std::string bindRightText(PortBindRight right)
+{
+    switch (right) {
+    case PortBindRight::kPrivileged:
+        return "allowed (root or cap_net_bind_service)";
+    case PortBindRight::kUnprivilegedPort:
+        return "allowed (net.ipv4.ip_unprivileged_port_start lets any user bind it)";
+    case PortBindRight::kNone:
+        break;
+    }
+    return "not allowed (neither root nor cap_net_bind_service, and below net.ipv4.ip_unprivileged_port_start)";
+}
+
 std::string firewallLines(const std::vector<FirewallListing>& listings)
 {
     std::string text = "Firewall rules for UDP " + std::to_string(kScanPort) + ", " + std::to_string(kDhcpServerPort)
@@ -60,7 +74,7 @@ std::string firewallLines(const std::vector<FirewallListing>& listings)
             text += "  " + listing.tool + ": none\n";
         }
         for (const std::string& rule : listing.rules)
-            text += "  " + listing.tool + ": " + rule + "\n";
+            text += "  " + listing.tool + ": " + platform::escapeControlBytes(rule) + "\n";
     }
     return text;
 }
@@ -73,7 +87,7 @@ DoctorFindings examineSystem()
     findings.adapters = adapterReports();
     findings.scanPort = udpPortUse(kScanPort);
     findings.dhcpPort = udpPortUse(kDhcpServerPort);
-    findings.mayBindDhcpPort = mayBindPrivilegedPorts();
+    findings.dhcpPortRight = portBindRight(kDhcpServerPort);
     findings.firewall = firewallRulesFor({kScanPort, kDhcpServerPort, kDhcpClientPort});
     findings.scanBlocker = scanBlocker(findings.scanPort, findings.adapters);
     return findings;
@@ -83,14 +97,13 @@ std::string formatFindings(const DoctorFindings& findings)
 {
     std::string text = "Adapters:\n";
     for (const AdapterReport& adapter : findings.adapters) {
-        text += "  " + adapter.name + " (" + adapterState(adapter) + "): " + addressList(adapter.ipv4) + "; "
-            + whyNotUsed(adapter) + "\n";
+        text += "  " + platform::escapeControlBytes(adapter.name) + " (" + adapterState(adapter)
+            + "): " + addressList(adapter.ipv4) + "; " + whyNotUsed(adapter) + "\n";
     }
     text += portLine(kScanPort, findings.scanPort);
     text += portLine(kDhcpServerPort, findings.dhcpPort);
-    text += std::string("Binding UDP ") + std::to_string(kDhcpServerPort) + ": "
-        + (findings.mayBindDhcpPort ? "allowed (root or cap_net_bind_service)\n"
-                                    : "not allowed (neither root nor cap_net_bind_service)\n");
+    text += std::string("Binding UDP ") + std::to_string(kDhcpServerPort) + ": " + bindRightText(findings.dhcpPortRight)
+        + "\n";
     text += firewallLines(findings.firewall);
     text += findings.scanBlocker ? scanFailureText(*findings.scanBlocker) + "\n" : "A scan could be sent.\n";
     return text;

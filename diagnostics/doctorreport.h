@@ -4,6 +4,7 @@
 #include "diagnostics/adapters.h"
 #include "diagnostics/firewallrules.h"
 #include "diagnostics/portholders.h"
+#include "diagnostics/privileges.h"
 #include "diagnostics/scanfailure.h"
 
 #include <optional>
@@ -22,7 +23,7 @@ struct DoctorFindings {
     std::vector<AdapterReport> adapters;
     UdpPortUse scanPort;
     UdpPortUse dhcpPort;
-    bool mayBindDhcpPort = false;
+    PortBindRight dhcpPortRight = PortBindRight::kNone;
     std::vector<FirewallListing> firewall;
     std::optional<ScanFailure> scanBlocker; // nothing: a scan could be sent
 };
@@ -30,7 +31,9 @@ struct DoctorFindings {
 // Looks at this computer (this network namespace) now.
 DoctorFindings examineSystem();
 
-// The findings as lines of text for a terminal.
+// The findings as lines of text for a terminal. Names and rule lines from
+// the system are shown with their control bytes escaped: a local user may
+// choose them, and they must not forge a line or drive the terminal.
 std::string formatFindings(const DoctorFindings& findings);
 
 } // namespace diagnostics

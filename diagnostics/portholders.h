@@ -36,7 +36,8 @@ std::vector<unsigned long> socketInodesOnPort(std::string_view table, std::uint1
 // read.
 UdpPortUse udpPortUse(std::uint16_t port);
 
-// "NAME (process ID PID)", several joined by ", ".
+// "NAME (process ID PID)", several joined by ", "; control bytes of a name
+// escaped (platform::escapeControlBytes).
 std::string describeProcesses(const std::vector<ProcessInfo>& processes);
 
 } // namespace diagnostics

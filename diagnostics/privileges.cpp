@@ -11,6 +11,21 @@ namespace {
 
 constexpr std::string_view kEffectiveCapabilitiesKey = "CapEff:";
 constexpr int kHexBase = 16;
+constexpr int kDecimalBase = 10;
+constexpr const char* kUnprivilegedPortStartPath = "/proc/sys/net/ipv4/ip_unprivileged_port_start";
+
+std::string readText(const char* path)
+{
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool mayBindPrivilegedPorts()
+{
+    return ::geteuid() == 0 || effectiveCapability(readText("/proc/self/status"), kNetBindServiceCapability);
+}
 
 } // namespace
 
@@ -26,14 +41,23 @@ bool effectiveCapability(std::string_view statusText, int capability)
     return error == std::errc() && end != value.data() && ((mask >> capability) & 1U) != 0;
 }
 
-bool mayBindPrivilegedPorts()
+int unprivilegedPortStart(std::string_view sysctlText)
 {
-    if (::geteuid() == 0)
-        return true;
-    std::ifstream in("/proc/self/status");
-    std::ostringstream text;
-    text << in.rdbuf();
-    return effectiveCapability(text.str(), kNetBindServiceCapability);
+    int start = 0;
+    const auto [end, error] =
+        std::from_chars(sysctlText.data(), sysctlText.data() + sysctlText.size(), start, kDecimalBase);
+    if (error != std::errc() || end == sysctlText.data() || start < 0)
+        return kFixedUnprivilegedPortStart;
+    return start;
+}
+
+PortBindRight portBindRight(std::uint16_t port)
+{
+    if (mayBindPrivilegedPorts())
+        return PortBindRight::kPrivileged;
+    if (port >= unprivilegedPortStart(readText(kUnprivilegedPortStartPath)))
+        return PortBindRight::kUnprivilegedPort;
+    return PortBindRight::kNone;
 }
 
 } // namespace diagnostics

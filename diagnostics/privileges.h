@@ -1,6 +1,7 @@
 #ifndef DIAGNOSTICS_PRIVILEGES_H
 #define DIAGNOSTICS_PRIVILEGES_H
 
+#include <cstdint>
 #include <string_view>
 
 namespace diagnostics {
@@ -12,8 +13,21 @@ inline constexpr int kNetBindServiceCapability = 10;
 // false when the line is missing or unreadable.
 bool effectiveCapability(std::string_view statusText, int capability);
 
-// This process may bind UDP 67: it runs as root or holds the capability.
-bool mayBindPrivilegedPorts();
+// The first port any user may bind, from the text of
+// /proc/sys/net/ipv4/ip_unprivileged_port_start (containers often set it
+// to 0); 1024, the fixed limit of kernels without the setting, when the text
+// is missing or no number.
+inline constexpr int kFixedUnprivilegedPortStart = 1024;
+int unprivilegedPortStart(std::string_view sysctlText);
+
+enum class PortBindRight {
+    kNone,
+    kPrivileged,      // root, or the capability
+    kUnprivilegedPort // any user may bind it here
+};
+
+// Why this process may bind `port`, or that it may not.
+PortBindRight portBindRight(std::uint16_t port);
 
 } // namespace diagnostics
 

@@ -10,11 +10,18 @@ namespace devicelist {
 // Comma-separated values as RFC 4180 writes them: fields joined by ",",
 // every record ended by CR LF; a field holding a comma, a double quote, CR
 // or LF is enclosed in double quotes, with each double quote inside it
-// doubled. Every other byte is written as it is, so the caller decides what
-// a field may contain. Used for the command line's CSV output and the list's
-// export.
+// doubled. A field starting with a byte a spreadsheet takes as the start of
+// a formula (= + - @, TAB, CR), also after leading "'", gets one more
+// leading "'" first, so a module's text opens as text, never as a formula. Every other byte is written as it is,
+// so the caller decides what a field may contain. Used for the command
+// line's CSV output and the list's export.
 std::string CsvField(std::string_view text);
 std::string CsvRecord(const std::vector<std::string>& fields);
+
+// The text of a cell as CsvField was given it, from the cell's value after
+// CSV unquoting: the "'" CsvField added is taken off again, and nothing
+// else, so CsvCellValue(unquoted CsvField(t)) == t for every text. Every reader of our CSV files reads cells through it.
+std::string CsvCellValue(std::string_view cell);
 
 } // namespace devicelist
 

@@ -19,15 +19,13 @@ int hexValue(char digit)
     return -1;
 }
 
-} // namespace
-
-std::string escapeBytes(std::string_view bytes)
+std::string escape(std::string_view bytes, bool escapeQuoteAndBackslash)
 {
     std::string escaped;
     escaped.reserve(bytes.size());
     for (char c : bytes) {
         const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
+        if (escapeQuoteAndBackslash && (c == '"' || c == '\\')) {
             escaped += '\\';
             escaped += c;
         } else if (byte >= kFirstPrintable && byte <= kLastPrintable) {
@@ -39,6 +37,18 @@ std::string escapeBytes(std::string_view bytes)
         }
     }
     return escaped;
+}
+
+} // namespace
+
+std::string escapeBytes(std::string_view bytes)
+{
+    return escape(bytes, true);
+}
+
+std::string escapeControlBytes(std::string_view bytes)
+{
+    return escape(bytes, false);
 }
 
 std::optional<std::string> unescapeBytes(std::string_view text)

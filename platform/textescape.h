@@ -17,6 +17,13 @@ namespace platform {
 // escapeBytes and unescapeBytes are inverse: unescapeBytes(escapeBytes(b)) == b.
 std::string escapeBytes(std::string_view bytes);
 
+// Text from outside shown to a person - on a terminal, in the scan table,
+// in a CSV cell, in a message box - where a quote or a backslash is harmless
+// (CSV quoting takes care of quotes): every byte outside printable ASCII
+// (control bytes, DEL, and bytes of 128 or more) becomes \xNN as above;
+// '"' and '\' stay as they are. Not reversible, so only for display.
+std::string escapeControlBytes(std::string_view bytes);
+
 // Reads the escaped form back, and also the shorthands \n, \r, \t and \0
 // that people type on a command line (--raw-reply). Empty on a malformed
 // escape (a trailing '\', an unknown letter, fewer than two hex digits).

@@ -191,13 +191,15 @@ TEST(LibraryVersion, TheBlockIsTheOnlyTranslationOrTheUsersLanguage)
     ASSERT_TRUE(CLibraryVersion().ReadFileVersionString(testimage::fixture("other_block-pe32.exe").c_str(), text));
     EXPECT_STREQ(text, "3, 4, 5, 6");
     // Two: the user's default language with code page 04B0. English finds
-    // "1, 1, 2, 0", German "2, 0, 0, 0", French nothing.
+    // "1, 1, 2, 0", German "2, 0, 0, 0" (also for a locale known only by its
+    // language), French nothing.
     const char* const old = std::getenv("LC_ALL");
     const std::string saved = old ? old : "";
     const struct {
         const char* locale;
         bool accepted;
-    } rows[] = {{"en_US.UTF-8", true}, {"C", true}, {"de_DE.UTF-8", false}, {"fr_FR.UTF-8", false}};
+    } rows[] = {{"en_US.UTF-8", true}, {"C", true}, {"de_DE.UTF-8", false}, {"de_LU.UTF-8", false}, {"de", false},
+        {"fr_FR.UTF-8", false}};
     for (const auto& r : rows) {
         ::setenv("LC_ALL", r.locale, 1);
         for (const char* fixture : {"two_translations-pe32.exe", "two_translations-pe64.exe"})

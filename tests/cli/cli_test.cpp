@@ -2,8 +2,11 @@
 // the module simulator with the same module file (unless it needs none),
 // runs one program and checks its status, output formats and texts, and
 // what the simulator logged of its requests. The wire itself is the
-// library's tests' business. Then the recovery server (sorvinda
-// dhcp-server, or sorvinda-dhcpd) serving until a signal.
+// library's tests' business. Then the session's reply loop against a
+// stand-in library, the password prompt on a terminal of its own, and the
+// recovery server (sorvinda dhcp-server, or sorvinda-dhcpd) serving until a
+// signal.
+#include "cli/qortsession.h"
 #include "tests/dhcp/dhcpclientsocket.h"
 #include "tests/support/isolatednetwork.h"
 #include "tests/support/simulatorprocess.h"
@@ -16,13 +19,16 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <regex>
 #include <spawn.h>
 #include <sstream>
+#include <sys/prctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace {
@@ -44,6 +50,9 @@ constexpr const char* kModuleFile =
     "mac=00-30-11-00-00-04,fb=Modbus TCP,ip=192.168.0.100,dhcp=on,hn=packer\n";
 
 constexpr const char* kHostileReply = "fb type = \\x1B[2Jevil\\x07;mac = 00-30-11-00-00-0C;\\x00";
+// A formula with quotes and control bytes: the CSV cell keeps the quotes
+// (CSV-quoted), escapes the control bytes and opens as text.
+constexpr const char* kHostileCsvReply = "fb type = =Profi,\\\"Net\\\"\\x1B[2J\\x07;mac = 00-30-11-00-00-0C;";
 
 struct Outcome {
     int status = -1;
@@ -159,7 +168,8 @@ struct CliCase {
     const char* errLine = "";   // standard error is exactly this line (or lines)
     const char* logLine = "";   // a line of the simulator's log (regex)
     const char* noLogLine = ""; // no such line up to a later scan (regex)
-    bool holdDhcpPort = false;  // another program holds UDP 67
+    std::uint16_t holdPort = 0; // this test holds that UDP port, named holderName
+    const char* holderName = "cli_test";
     std::function<void(const Outcome&)> check = {};
 };
 
@@ -227,6 +237,10 @@ const CliCase kCases[] = {
         .simulator = {"--raw-reply", kHostileReply},
         .command = Scan({"--format", "json"}),
         .outHas = "\"type\": \"\\u001b[2Jevil\\u0007\""},
+    {.name = "HostileTextIsEscapedInCsv",
+        .simulator = {"--raw-reply", kHostileCsvReply},
+        .command = Scan({"--format", "csv"}),
+        .outHas = ",\"'=Profi,\"\"Net\"\"\\x1B[2J\\x07\","},
     {.name = "NoModuleAnswers",
         .simulator = {"--count", "0"},
         .command = {"sorvinda", "scan", "--wait", "300"},
@@ -257,6 +271,33 @@ const CliCase kCases[] = {
         .command = {"sorvinda", "configure", "00-30-11-00-00-99", "--wait", "300"},
         .status = 4,
         .errLine = "sorvinda: no module 00-30-11-00-00-99 answered within 300 ms"},
+    {.name = "ConfigureLeavesOutWhatTheModuleDidNotReport",
+        .simulator = kModules,
+        .command = {"sorvinda", "configure", "00-30-11-00-00-03", "--ip", "10.0.5.8"},
+        .outHas = "Reconfigured: 00-30-11-00-00-03\n",
+        .logLine = "applied 00-30-11-00-00-03 ip=10\\.0\\.5\\.8 (?!.*dns).*"},
+    Refused("LongHostNameIsNotWrittenBackCut", {"sorvinda", "configure", "00-30-11-00-00-05", "--ip", "10.0.0.5"},
+        "sorvinda: module 00-30-11-00-00-05 reports a host name longer than 29 characters, which would be written "
+        "back cut: give --hostname",
+        {"--module", "mac=00-30-11-00-00-05,ip=10.0.0.4,hn=" + std::string(40, 'a')}),
+    // A scan that cannot be sent is the same local failure for every
+    // command, and a hostile holder's name cannot forge a line.
+    {.name = "HeldScanPortDoctor",
+        .command = {"sorvinda", "doctor"},
+        .status = 1,
+        .outHas = "UDP 3250: held by \\x0AUDP 3250: free (process ID ",
+        .holdPort = 3250,
+        .holderName = "\nUDP 3250: free"},
+    {.name = "HeldScanPortConfigure",
+        .command = {"sorvinda", "configure", "00-30-11-00-00-01", "--ip", "10.0.5.8"},
+        .status = 1,
+        .holdPort = 3250,
+        .holderName = "\nUDP 3250: free",
+        .check =
+            [](const Outcome& run) {
+                EXPECT_TRUE(HasLineMatching(run.err, ".*held by \\\\x0AUDP 3250: free .*")) << run.err;
+            }},
+    {.name = "HeldScanPortWink", .command = {"sorvinda", "wink", "00-30-11-00-00-01"}, .status = 1, .holdPort = 3250},
     {.name = "WinkOldModuleSendsNothing",
         .simulator = kModules,
         .command = {"sorvinda", "wink", "00-30-11-00-00-03"},
@@ -296,7 +337,7 @@ const CliCase kCases[] = {
         .status = 1,
         .errLine = "sorvinda: DHCP server init failed: UDP port 67: Address already in use\n"
                    "sorvinda: another DHCP server on this computer holds the port",
-        .holdDhcpPort = true},
+        .holdPort = CDhcpServer::kServerPort},
     {.name = "Version",
         .command = {"sorvinda", "--version"},
         .check =
@@ -338,11 +379,13 @@ TEST_P(CliTest, Runs)
         ASSERT_TRUE(simulator->start()) << simulator->error();
     }
     platform::UdpSocket holder;
-    if (c.holdDhcpPort) {
-        ASSERT_TRUE(holder.open() && holder.bind(CDhcpServer::kServerPort));
+    if (c.holdPort != 0) {
+        ASSERT_TRUE(holder.open() && holder.bind(c.holdPort));
     }
-
+    // The kernel's name of this process, as a port holder is named by.
+    ::prctl(PR_SET_NAME, c.holderName);
     const Outcome run = RunProgram(c.command, c.env, scratch);
+    ::prctl(PR_SET_NAME, "cli_test");
     EXPECT_EQ(run.status, c.status) << run.out << run.err;
     EXPECT_NE(run.out.find(c.outHas), std::string::npos) << run.out;
     // Whatever a module or a file sent, no escape or bell reaches the terminal.
@@ -370,6 +413,138 @@ TEST_P(CliTest, Runs)
     const std::regex absent(c.noLogLine);
     for (const std::string& line : simulator->lines())
         EXPECT_FALSE(std::regex_match(line, absent)) << line;
+}
+
+// The reply loop looks at the deadline: a library stand-in that never runs
+// dry of new modules (a flood) still lets the scan end.
+TEST(CliQortSession, AFloodDoesNotOutlastTheWait)
+{
+    static QORT_CallBackType notify = nullptr;
+    static std::uint32_t nextModule = 0;
+    cli::QortLibrary flood;
+    flood.registerCallBack = [](QORT_CallBackType callback) { notify = callback; };
+    flood.sendModuleScan = [] {
+        notify(QORT_CB_RESPONSE);
+        return 1;
+    };
+    flood.getResponse = [](QORT_ModuleScanResponseType* record) {
+        *record = QORT_ModuleScanResponseType{};
+        record->MacIdValid = 1;
+        ++nextModule;
+        std::memcpy(record->MacId + 2, &nextModule, sizeof nextModule);
+        return 1;
+    };
+    cli::QortSession session(flood);
+    devicelist::ModuleStore modules;
+    EXPECT_TRUE(session.scan(50ms, modules));
+    EXPECT_GT(modules.Size(), 0u);
+}
+
+// sorvinda configure of the module with a password, at its prompt on a
+// terminal of its own (master). As under a shell, the program has a process
+// group of its own whose parent (session) is in the same session, so a stop
+// signal really stops it.
+struct PromptRun {
+    int master = -1;
+    pid_t session = -1, program = -1;
+};
+
+PromptRun StartAtPasswordPrompt(const fs::path& err)
+{
+    PromptRun run;
+    run.master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (run.master < 0 || ::grantpt(run.master) != 0 || ::unlockpt(run.master) != 0)
+        return run;
+    const std::string terminal = ::ptsname(run.master);
+    std::vector<std::string> words{testsupport::binaryDirectory() + "/sorvinda", "configure", "00-30-11-00-00-02"};
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int pidPipe[2];
+    if (errFd < 0 || ::pipe(pidPipe) != 0)
+        return run;
+    run.session = ::fork();
+    if (run.session == 0) { // only async-signal-safe calls from here on
+        ::setsid();
+        const int tty = ::open(terminal.c_str(), O_RDWR); // becomes the controlling terminal
+        const pid_t program = ::fork();
+        if (program == 0) {
+            ::setpgid(0, 0);
+            sigset_t ttou;
+            sigemptyset(&ttou);
+            sigaddset(&ttou, SIGTTOU);
+            ::sigprocmask(SIG_BLOCK, &ttou, nullptr);
+            ::tcsetpgrp(tty, ::getpid());
+            ::sigprocmask(SIG_UNBLOCK, &ttou, nullptr);
+            for (const int number : {SIGHUP, SIGQUIT, SIGTSTP, SIGTERM})
+                ::signal(number, SIG_DFL);
+            ::dup2(tty, STDIN_FILENO);
+            ::dup2(tty, STDOUT_FILENO);
+            ::dup2(errFd, STDERR_FILENO);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        static_cast<void>(::write(pidPipe[1], &program, sizeof program));
+        int status = 0;
+        while (::waitpid(program, &status, 0) == -1 && errno == EINTR) { }
+        ::_exit(0);
+    }
+    ::close(errFd);
+    ::close(pidPipe[1]);
+    if (run.session > 0 && ::read(pidPipe[0], &run.program, sizeof run.program) != sizeof run.program)
+        run.program = -1;
+    ::close(pidPipe[0]);
+    return run;
+}
+
+bool EchoIsOn(int master)
+{
+    struct termios settings { };
+    return ::tcgetattr(master, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
+}
+
+char ProcessState(pid_t pid) // R, S, T (stopped), ...; '?' when gone
+{
+    const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t end = stat.rfind(") ");
+    return end == std::string::npos ? '?' : stat[end + 2];
+}
+
+// A signal at the password prompt that ends or stops the program gives the
+// terminal its echo back; when a stopped prompt continues, echo is off again.
+TEST(CliPasswordPrompt, EveryEndingOrStoppingSignalGivesEchoBack)
+{
+    testsupport::requireIsolatedNetwork();
+    Scratch scratch;
+    const fs::path modules = scratch.dir.write("modules.txt", Bytes(kModuleFile)), err = scratch.dir.path() / "err";
+    testsupport::SimulatorProcess simulator({"--file", modules.string()});
+    ASSERT_TRUE(simulator.start()) << simulator.error();
+    for (const int number : {SIGHUP, SIGQUIT, SIGTSTP}) {
+        SCOPED_TRACE(strsignal(number));
+        const PromptRun run = StartAtPasswordPrompt(err);
+        ASSERT_GT(run.program, 0);
+        EXPECT_TRUE(testsupport::waitUntil(
+            [&] { return ReadText(err).find("Password: ") != std::string::npos && !EchoIsOn(run.master); }, kLogWait))
+            << ReadText(err);
+        ::kill(run.program, number);
+        if (number == SIGTSTP) {
+            EXPECT_TRUE(testsupport::waitUntil([&] { return ProcessState(run.program) == 'T'; }, kLogWait));
+            EXPECT_TRUE(EchoIsOn(run.master));
+            ::kill(run.program, SIGCONT);
+            EXPECT_TRUE(testsupport::waitUntil([&] { return !EchoIsOn(run.master); }, kLogWait));
+            ::kill(run.program, SIGTERM);
+        }
+        int status = 0;
+        if (!testsupport::waitUntil(
+                [&] { return ::waitpid(run.session, &status, WNOHANG) == run.session; }, kLogWait)) {
+            ::kill(run.program, SIGKILL);
+            ::waitpid(run.session, &status, 0);
+        }
+        EXPECT_TRUE(EchoIsOn(run.master));
+        ::close(run.master);
+    }
 }
 
 // Starts bin/<command[0]> in the background, its output in `out` and `err`.

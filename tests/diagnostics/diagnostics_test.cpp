@@ -1,3 +1,4 @@
+#include "diagnostics/adapters.h"
 #include "diagnostics/firewallrules.h"
 #include "diagnostics/portholders.h"
 #include "diagnostics/privileges.h"
@@ -65,6 +66,37 @@ TEST(DiagnosticsTest, EffectiveCapability)
     for (const auto& c : cases)
         EXPECT_EQ(diagnostics::effectiveCapability(c.status, diagnostics::kNetBindServiceCapability), c.bindService)
             << c.status;
+}
+
+TEST(DiagnosticsTest, UnprivilegedPortStart)
+{
+    const struct {
+        const char* text;
+        int start;
+    } cases[] = {{"1024\n", 1024}, {"0\n", 0}, {"67", 67}, {"", 1024}, {"-1\n", 1024}, {"x\n", 1024}};
+    for (const auto& c : cases)
+        EXPECT_EQ(diagnostics::unprivilegedPortStart(c.text), c.start) << c.text;
+}
+
+TEST(DiagnosticsTest, AdaptersAreMatchedByIndexNotName)
+{
+    // As getifaddrs lists them: the link, then each address under its label.
+    const std::vector<platform::InterfaceRecord> records{{"lo", 1, true, true, false, true, 0x7F000001},
+        {"eth0", 2, true, false, true, false, 0}, {"eth0:1", 2, true, false, true, true, 0x0A000001},
+        {"eth1", 3, true, false, true, false, 0}, {"ppp0", 0, true, false, false, true, 0x0A000002}};
+    const std::vector<diagnostics::AdapterReport> reports = diagnostics::adapterReports(records);
+    const struct {
+        const char* name;
+        std::vector<std::uint32_t> ipv4;
+        bool usedByScan;
+    } expected[] = {
+        {"lo", {0x7F000001}, false}, {"eth0", {0x0A000001}, true}, {"eth1", {}, false}, {"ppp0", {0x0A000002}, false}};
+    ASSERT_EQ(reports.size(), std::size(expected));
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        EXPECT_EQ(reports[i].name, expected[i].name);
+        EXPECT_EQ(reports[i].ipv4, expected[i].ipv4) << expected[i].name;
+        EXPECT_EQ(reports[i].usedByScan, expected[i].usedByScan) << expected[i].name;
+    }
 }
 
 } // namespace

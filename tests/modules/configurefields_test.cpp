@@ -1,7 +1,10 @@
-// The checks of "Set" and the dialog's text fields: plain code.
+// The checks of "Set", the dialog's text fields and the command line's
+// request: plain code.
 
+#include "modules/configurerequest.h"
 #include "modules/ethernetconfigcheck.h"
 #include "modules/ethernetconfigfields.h"
+#include "tests/modules/records.h"
 
 #include <gtest/gtest.h>
 
@@ -50,6 +53,44 @@ TEST(ConfigureFields, TextsKeepUpTo29CharactersAndZeroFillTheField)
     ConfigText full;
     std::memset(full, 'z', sizeof full); // no terminator: the view ends with the field
     EXPECT_EQ(ConfigTextView(full), std::string(kConfigTextSize, 'z'));
+}
+
+TEST(ConfigureRequest, CommandLineSendsOnlyWhatWasGivenOrReported)
+{
+    using testrecords::Record;
+    constexpr std::uint32_t kOut = QORT_ADDR_NOT_GIVEN;
+    const std::string longName(kConfigTextMaxChars + 1, 'h');
+    const QORT_ModuleScanResponseType full =
+        Record().Mac(1).Ip(1).Mask(2).Gateway(3).Dns1(4).Dns2(5).Dhcp(1).HostName("plc");
+    const struct {
+        QORT_ModuleScanResponseType found;
+        devicelist::GivenSettings given;
+        std::uint32_t ip, mask, gateway, dns1, dns2;
+        std::uint8_t dhcp;
+        const char* hostName; // nullptr: refused
+    } rows[] = {{full, {}, 1, 2, 3, 4, 5, 1, "plc"},
+        {full, {.ip = 9, .dns2 = 0, .hostName = "", .dhcp = false}, 9, 2, 3, 4, 0, 0, ""},
+        {Record().Mac(1), {}, kOut, kOut, kOut, kOut, kOut, 2, ""},
+        {Record().Mac(1).Dhcp(0xFF), {.ip = 7}, 7, kOut, kOut, kOut, kOut, 2, ""},
+        {Record().Mac(1).Dhcp(0).Valid(&QORT_ModuleScanResponseType::DhcpValid, 7), {}, kOut, kOut, kOut, kOut, kOut, 2,
+            ""},
+        {Record().Mac(1).HostName(longName), {.ip = 7}, 0, 0, 0, 0, 0, 0, nullptr},
+        {Record().Mac(1).HostName(longName), {.hostName = "new"}, kOut, kOut, kOut, kOut, kOut, 2, "new"},
+        {Record().Mac(1).HostName(longName.substr(1)), {}, kOut, kOut, kOut, kOut, kOut, 2,
+            "hhhhhhhhhhhhhhhhhhhhhhhhhhhhh"}};
+    for (const auto& r : rows) {
+        const auto request = devicelist::BuildCommandLineConfigureRequest(r.found, r.given);
+        ASSERT_EQ(request.has_value(), r.hostName != nullptr) << &r - rows;
+        if (!request)
+            continue;
+        EXPECT_EQ(request->MacId[5], 1);
+        EXPECT_EQ((std::vector<std::uint32_t>{
+                      request->IpAddr, request->SubnetMask, request->Gateway, request->Dns1, request->Dns2}),
+            (std::vector<std::uint32_t>{r.ip, r.mask, r.gateway, r.dns1, r.dns2}))
+            << &r - rows;
+        EXPECT_EQ(request->Dhcp, r.dhcp) << &r - rows;
+        EXPECT_STREQ(request->HostName, r.hostName) << &r - rows;
+    }
 }
 
 } // namespace

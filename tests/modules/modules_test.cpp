@@ -1,11 +1,13 @@
 // The shared rules about modules: texts of a scan reply, parsers of the
 // column spec, numbers, MACs and dotted addresses, the row order, the sort
-// that survives an inconsistent order, the table of rows and the wink rule. Texts are read through unterminated buffers where a parser could
+// that survives an inconsistent order, the table of rows, the wink rule and
+// the CSV cells. Texts are read through unterminated buffers where a parser could
 // run past its end, so ASan sees any overread.
 
 #include "modules/boundedsort.h"
 #include "modules/columnspec.h"
 #include "modules/columntexts.h"
+#include "modules/csvwriter.h"
 #include "modules/devicetable.h"
 #include "modules/dottedaddress.h"
 #include "modules/leadingnumber.h"
@@ -21,6 +23,7 @@
 #include <memory>
 #include <numeric>
 #include <random>
+#include <regex>
 #include <set>
 
 namespace devicelist {
@@ -93,6 +96,24 @@ TEST(ColumnTexts, SevenTextsOfAReply)
     full.FbTypeValid = 1;
     full.ModuleVersionMajor = 'X';
     EXPECT_EQ(FormatColumnTexts(full)[kColumnType], std::string(sizeof full.FbType, 'T'));
+}
+
+TEST(Csv, FieldsAreQuotedFormulasNeutralisedAndReadBack)
+{
+    const struct {
+        std::string text, field;
+    } rows[] = {{"press1", "press1"}, {"", ""}, {"Profi,\"Net\"", "\"Profi,\"\"Net\"\"\""}, {"a\r\nb", "\"a\r\nb\""},
+        {"=1+2", "'=1+2"}, {"+49", "'+49"}, {"-1", "'-1"}, {"@SUM(A1)", "'@SUM(A1)"}, {"\tx", "'\tx"},
+        {"\rx", "\"'\rx\""}, {"=a,b", "\"'=a,b\""}, {"'=x", "''=x"}, {"''-", "'''-"}, {"'x", "'x"}, {"'", "'"},
+        {"a=b", "a=b"}, {" =x", " =x"}};
+    for (const auto& r : rows) {
+        EXPECT_EQ(CsvField(r.text), r.field) << r.text;
+        std::string unquoted = r.field;
+        if (!unquoted.empty() && unquoted.front() == '"') // RFC 4180: strip the quotes, undouble the inner ones
+            unquoted = std::regex_replace(unquoted.substr(1, unquoted.size() - 2), std::regex("\"\""), "\"");
+        EXPECT_EQ(CsvCellValue(unquoted), r.text) << r.field;
+    }
+    EXPECT_EQ(CsvRecord({"=a", "b,c", ""}), "'=a,\"b,c\",\r\n");
 }
 
 TEST(Parsers, ColumnSpec)
