@@ -32,6 +32,17 @@ if(NOT WIN32)
   endif()
 endif()
 
+# Windows builds: debug information in every configuration, because
+# scripts/build-windows ships the DLL and the programs stripped and their
+# debug information in a separate zip (it costs the shipped files nothing
+# and makes a crash readable). Each function and object in its own section,
+# so that the linker drops what nothing refers to. Set here rather than in
+# the toolchain file, whose flags reach only a new build folder.
+if(WIN32)
+  add_compile_options(-g -ffunction-sections -fdata-sections)
+  add_link_options(LINKER:--gc-sections)
+endif()
+
 # Warnings are errors for project code only; third-party headers come in as
 # system includes and are not affected.
 function(sorvinda_warnings target)
