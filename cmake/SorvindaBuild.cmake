@@ -11,6 +11,38 @@ elseif(NOT SORVINDA_SANITIZE STREQUAL "")
   message(FATAL_ERROR "SORVINDA_SANITIZE must be empty, 'address' or 'thread'")
 endif()
 
+# Hardening of the Linux programs and library (what Debian's packages get
+# from dpkg-buildflags): stack canaries in functions with arrays or
+# address-taken locals, and a read-only relocation table resolved at start-up
+# (no lazy binding through a writable table). Checked variants of the string
+# and memory functions (_FORTIFY_SOURCE) need the optimiser to know object
+# sizes, so only the optimising configurations get them, and never the
+# sanitizer builds, whose own checks replace the same functions. A value the
+# compiler defines on its own is dropped first (-U before -D, both as
+# options: definitions would come before it on the command line), so that a
+# compiler that predefines another level does not warn of a redefinition.
+# Windows builds are left as they are: the canaries would pull mingw's libssp
+# into every program and the DLL, and relro is an ELF notion.
+if(NOT WIN32)
+  add_compile_options(-fstack-protector-strong)
+  add_link_options(LINKER:-z,relro,-z,now)
+  if(SORVINDA_SANITIZE STREQUAL "")
+    set(optimising $<CONFIG:Release,RelWithDebInfo,MinSizeRel>)
+    add_compile_options($<${optimising}:-U_FORTIFY_SOURCE> $<${optimising}:-D_FORTIFY_SOURCE=2>)
+  endif()
+endif()
+
+# Windows builds: debug information in every configuration, because
+# scripts/build-windows ships the DLL and the programs stripped and their
+# debug information in a separate zip (it costs the shipped files nothing
+# and makes a crash readable). Each function and object in its own section,
+# so that the linker drops what nothing refers to. Set here rather than in
+# the toolchain file, whose flags reach only a new build folder.
+if(WIN32)
+  add_compile_options(-g -ffunction-sections -fdata-sections)
+  add_link_options(LINKER:--gc-sections)
+endif()
+
 # Warnings are errors for project code only; third-party headers come in as
 # system includes and are not affected.
 function(sorvinda_warnings target)
