@@ -1,6 +1,7 @@
 #include "modules/devicetable.h"
 
 #include <numeric>
+#include <unordered_set>
 
 #include "modules/boundedsort.h"
 #include "modules/columntexts.h"
@@ -42,6 +43,20 @@ DeviceTable::AddOutcome DeviceTable::AddModule(const QORT_ModuleScanResponseType
         Resort();
     }
     return outcome;
+}
+
+std::vector<QORT_ModuleScanResponseType> DeviceTable::NewReplies(
+    const std::vector<QORT_ModuleScanResponseType>& batch) const
+{
+    std::vector<QORT_ModuleScanResponseType> fresh;
+    std::unordered_set<MacAddress, MacAddressHash> batchMacs;
+    for (const QORT_ModuleScanResponseType& record : batch) {
+        const MacAddress mac = MacOfRecord(record);
+        if (!store_.Contains(mac) && batchMacs.insert(mac).second) {
+            fresh.push_back(record);
+        }
+    }
+    return fresh;
 }
 
 DeviceRowData DeviceTable::MakeRow(const QORT_ModuleScanResponseType& record) const

@@ -46,6 +46,11 @@ public:
     // Accept, then re-sort unless the reply was a duplicate.
     AddOutcome AddModule(const QORT_ModuleScanResponseType& record);
 
+    // The replies of batch that Accept would store, in order: the first
+    // reply of each MAC that is not stored yet. A view that adds a burst of
+    // replies at once learns from it how many rows will be appended.
+    std::vector<QORT_ModuleScanResponseType> NewReplies(const std::vector<QORT_ModuleScanResponseType>& batch) const;
+
     // Sorts the rows by the current order; see BoundedMergeSort for why this
     // never trusts the comparison to be consistent.
     std::vector<std::size_t> Resort();

@@ -180,6 +180,10 @@ QORT_EXPORT int QORT_GetInvPswdMacId(uint8_t* macId);
 /* Removes the oldest invalid-password entry; nothing when there is none. */
 QORT_EXPORT void QORT_RemoveFirstInvPswdMacId(void);
 
+QORT_EXPORT uint32_t QORT_GetLostReplyCount(void);
+// replies the kernel dropped on the library's socket since the last
+// QORT_SendModuleScan (the scan and its repeats); 0 when none/unknown
+
 /* Writes 1, 1, 2 and DLLVER_PLATFORM_WINDOWS; returns 0. cbSize is not read. */
 QORT_EXPORT long QORT_DLLVERSION_CALL DllGetVersion(DLLVERSIONINFO* info);
 
