@@ -66,8 +66,9 @@ std::size_t DeviceListModel::AddModules(const std::vector<QORT_ModuleScanRespons
     const auto newRows = static_cast<int>(std::count_if(
         fresh.begin(), fresh.end(), [](const QORT_ModuleScanResponseType& record) { return record.MacIdValid != 0; }));
     // One insertion and one sort per batch: a view told of every row on its
-    // own, and a sort after each, cost a flood of replies far more than the
-    // replies themselves.
+    // own, and a sort of the whole list after each, cost a flood of replies
+    // far more than the replies themselves. The rows listed before are in
+    // order already, so only the new ones are sorted and merged in.
     const int first = static_cast<int>(table_.RowCount());
     if (newRows > 0) {
         beginInsertRows(QModelIndex(), first, first + newRows - 1);
@@ -77,8 +78,9 @@ std::size_t DeviceListModel::AddModules(const std::vector<QORT_ModuleScanRespons
     }
     if (newRows > 0) {
         endInsertRows();
+        const auto firstAppended = static_cast<std::size_t>(first);
+        Reorder([this, firstAppended] { return table_.SortInAppendedRows(firstAppended); });
     }
-    Resort();
     return fresh.size();
 }
 
