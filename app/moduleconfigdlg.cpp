@@ -4,12 +4,12 @@
 #include "app/librarynotifyevent.h"
 #include "app/noticeguard.h"
 #include "app/sizingclamp.h"
-#include "modules/winkrule.h"
-#include "modules/columnspec.h"
 #include "devicelist/configureflow.h"
 #include "devicelist/devicelistctrl.h"
 #include "dhcp/advancedoptions.h"
 #include "diagnostics/scanfailure.h"
+#include "modules/columnspec.h"
+#include "modules/winkrule.h"
 #include "resources/resourceids.h"
 #include "resources/stringtable.h"
 #include "ui/appicon.h"
@@ -19,6 +19,7 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QKeySequence>
+#include <QLabel>
 #include <QMenu>
 #include <QResizeEvent>
 #include <QSaveFile>
@@ -27,7 +28,9 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -40,6 +43,13 @@ constexpr const char* kExportDefaultName = "modules.csv";
 constexpr const char* kExportFilter = "CSV files (*.csv);;All files (*)";
 // Invalid-password entries one notice examines at most.
 constexpr int kMaxRejectionsPerNotice = 64;
+// How long one batch may take replies from the library before it lists
+// them. The rest waits for the next event, behind the user's clicks, so the
+// window answers within a fraction of a second however long a flood lasts.
+constexpr std::chrono::milliseconds kReplyBatchBudget{50};
+// When the lost replies are looked at once more after a scan was sent: by
+// then its replies (and usually the library's repeat) have come.
+constexpr int kLostReplyCheckMs = CDeviceListCtrl::kScanningTextMs;
 
 struct LaidOutControl {
     int id;
@@ -64,6 +74,17 @@ CNoticeGuard& MainDlgNotices()
     return *guard;
 }
 
+QString LostRepliesText(std::uint32_t lost)
+{
+    if (lost == 0) {
+        return {};
+    }
+    constexpr const char* kCause =
+        "the computer was too busy or its receive buffer too small; scan again, or see README";
+    return lost == 1 ? QStringLiteral("1 reply was lost: %1").arg(QLatin1String(kCause))
+                     : QStringLiteral("%1 replies were lost: %2").arg(lost).arg(QLatin1String(kCause));
+}
+
 LayoutRect ToLayoutRect(const QRect& r)
 {
     return {r.x(), r.y(), r.x() + r.width(), r.y() + r.height()};
@@ -82,8 +103,14 @@ CModuleConfigDlg::CModuleConfigDlg(QWidget* parent, const QortApi& api, std::str
     , m_hIcon(AppIcon())
     , m_api(api)
     , m_libraryFile(std::move(libraryFile))
+    , m_pStatusLine(new QLabel(this))
 {
     SubstituteControl(IDC_DEVICE_LIST, m_pDeviceList);
+    m_pStatusLine->setWordWrap(true);
+    m_pStatusLine->hide();
+    m_lostReplyCheck.setSingleShot(true);
+    m_lostReplyCheck.setInterval(kLostReplyCheckMs);
+    connect(&m_lostReplyCheck, &QTimer::timeout, this, &CModuleConfigDlg::ShowLostReplies);
     // A double-click on a row configures that module; the request goes out
     // through the same library table as every other call of this window.
     devicelist::AttachConfigureFlow(
@@ -130,7 +157,7 @@ bool CModuleConfigDlg::OnInitDialog()
     if (m_pDeviceList == nullptr) {
         return true;
     }
-    // The spec's widths were chosen for a narrower font than ours.
+    // The column spec string's widths were chosen for a narrower font than ours.
     m_pDeviceList->InitColumns(devicelist::kDeviceListColumnSpec, BaseUnits().cx);
 
     MainDlgNotices().Attach([this](int code) { QCoreApplication::postEvent(this, new CLibraryNotifyEvent(code)); });
@@ -231,9 +258,40 @@ void CModuleConfigDlg::StartScan()
 {
     m_pDeviceList->ClearModules();
     m_pDeviceList->BeginScan();
-    if (m_api.SendModuleScan() == 0) {
+    const bool sent = m_api.SendModuleScan() != 0;
+    // The library counts the lost replies of each scan afresh.
+    ShowLostReplies();
+    m_lostReplyCheck.start();
+    if (!sent) {
         ReportScanFailure();
     }
+}
+
+QString CModuleConfigDlg::StatusLineText() const
+{
+    return m_pStatusLine->isVisibleTo(this) ? m_pStatusLine->text() : QString();
+}
+
+void CModuleConfigDlg::ShowLostReplies()
+{
+    const std::uint32_t lost = m_api.GetLostReplyCount != nullptr ? m_api.GetLostReplyCount() : 0;
+    m_pStatusLine->setText(LostRepliesText(lost));
+    const bool show = lost > 0;
+    if (show != m_pStatusLine->isVisibleTo(this)) {
+        m_pStatusLine->setVisible(show);
+        RepositionControls(false);
+    }
+}
+
+void CModuleConfigDlg::PlaceStatusLine()
+{
+    if (m_pDeviceList == nullptr || !m_pStatusLine->isVisibleTo(this)) {
+        return;
+    }
+    const QRect list = m_pDeviceList->geometry();
+    const int height = std::min(m_pStatusLine->heightForWidth(list.width()), list.height() / 2);
+    m_pDeviceList->setGeometry(list.adjusted(0, 0, 0, -height));
+    m_pStatusLine->setGeometry(list.left(), list.bottom() + 1 - height, list.width(), height);
 }
 
 void CModuleConfigDlg::ReportScanFailure()
@@ -298,14 +356,8 @@ int CModuleConfigDlg::OnLibraryNotify(int code)
     }
     std::uint8_t mac[QORT_MAC_SIZE];
     switch (code) {
-    case QORT_CB_RESPONSE: {
-        QORT_ModuleScanResponseType response;
-        if (m_api.GetResponse(&response) == 0) {
-            return 0;
-        }
-        m_pDeviceList->AddModule(response);
-        break;
-    }
+    case QORT_CB_RESPONSE:
+        return TakeReplies() ? 1 : 0;
     case QORT_CB_RECONFIGURED:
         if (m_api.GetInvPswdMacId(mac) == 1 && IsLastConfiguredMac(mac)) {
             m_api.RemoveFirstInvPswdMacId();
@@ -320,6 +372,34 @@ int CModuleConfigDlg::OnLibraryNotify(int code)
         break;
     }
     return 1;
+}
+
+// One notice stands for every reply queued before it (the notice guard
+// merges them), so all that wait are taken, up to the batch's time budget,
+// and listed with one insertion and one sort.
+bool CModuleConfigDlg::TakeReplies()
+{
+    // A reply queued from here on posts a notice of its own.
+    MainDlgNotices().TakeCoalesced();
+    std::vector<QORT_ModuleScanResponseType> batch;
+    const auto deadline = std::chrono::steady_clock::now() + kReplyBatchBudget;
+    bool drained = false;
+    while (!drained && std::chrono::steady_clock::now() < deadline) {
+        QORT_ModuleScanResponseType response;
+        drained = m_api.GetResponse(&response) == 0;
+        if (!drained) {
+            batch.push_back(response);
+        }
+    }
+    if (!drained) {
+        QCoreApplication::postEvent(this, new CLibraryNotifyEvent(QORT_CB_RESPONSE));
+    }
+    if (batch.empty()) {
+        return false;
+    }
+    m_pDeviceList->AddModules(batch);
+    ShowLostReplies();
+    return true;
 }
 
 void CModuleConfigDlg::OnWink()
@@ -371,6 +451,9 @@ void CModuleConfigDlg::RepositionControls(bool record)
             const LayoutRect r = m_layout.Apply(slot, kLaidOutControls[slot].anchor, client);
             control->setGeometry(r.left, r.top, r.right - r.left, r.bottom - r.top);
         }
+    }
+    if (!record) {
+        PlaceStatusLine();
     }
     update();
 }

@@ -8,11 +8,13 @@
 
 #include <QIcon>
 #include <QString>
+#include <QTimer>
 
 #include <string>
 
 class CDeviceListCtrl;
 class QContextMenuEvent;
+class QLabel;
 
 // The library's event callback. Runs on the library's receive thread while
 // the library holds its lock: it only posts the code to the main window as a
@@ -38,6 +40,9 @@ public:
     ~CModuleConfigDlg() override;
 
     CDeviceListCtrl* DeviceList() const { return m_pDeviceList; }
+    // The line under the list that tells how many replies of the last scan
+    // were lost; empty while it is hidden.
+    QString StatusLineText() const;
     bool IsDhcpServerRunning() const { return m_DhcpServer.IsRunning(); }
 
     // Handlers, public so that the commands can be driven as the user would.
@@ -51,7 +56,8 @@ public:
     bool ExportListTo(const QString& path);
     // The About entry and Close; any other command is ignored.
     void OnSysCommand(unsigned commandId);
-    // 0 when a scan-reply notice found no reply waiting, 1 otherwise.
+    // 0 when a scan-reply notice found no reply waiting, 1 otherwise. A
+    // scan-reply notice takes every reply waiting (see TakeReplies).
     int OnLibraryNotify(int code);
     // Record mode takes the controls' template positions relative to the
     // window's edges; apply mode places them for the current size.
@@ -73,6 +79,14 @@ private:
     bool CheckLibraryVersion();
     void AddAboutEntry();
     void StartScan();
+    // Lists the replies waiting in the library as one batch; false when none
+    // was waiting.
+    bool TakeReplies();
+    // Shows or hides the status line after the library's count of lost
+    // replies for the current scan.
+    void ShowLostReplies();
+    // Gives the status line, while shown, the bottom of the list's place.
+    void PlaceStatusLine();
     // Tells, once per failed scan, why the scan could not be sent.
     void ReportScanFailure();
     bool IsLastConfiguredMac(const std::uint8_t* mac) const;
@@ -89,5 +103,7 @@ private:
     const QortApi& m_api;
     std::string m_libraryFile;
     CControlLayout m_layout;
-    QString m_aboutText; // empty: no About entry
+    QString m_aboutText;             // empty: no About entry
+    QLabel* m_pStatusLine = nullptr; // owned by the dialog; hidden while nothing was lost
+    QTimer m_lostReplyCheck;         // looks at the count once the scan's replies have come
 };

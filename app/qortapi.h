@@ -17,6 +17,8 @@ struct QortApi {
     int (*GetResponse)(QORT_ModuleScanResponseType* response);
     int (*GetInvPswdMacId)(std::uint8_t* macId);
     void (*RemoveFirstInvPswdMacId)();
+    // Optional: null with a library too old to count the replies it lost.
+    std::uint32_t (*GetLostReplyCount)();
 };
 
 // The table of the linked libqort.

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "modules/ethernetconfigfields.h"
 #include "modules/configurerequest.h"
+#include "modules/ethernetconfigfields.h"
 #include "protocol/qort.h"
 
 class CDeviceListCtrl;

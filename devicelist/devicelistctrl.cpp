@@ -9,9 +9,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "devicelist/sortarrowheaderctrl.h"
 #include "modules/columntexts.h"
 #include "modules/csvwriter.h"
-#include "devicelist/sortarrowheaderctrl.h"
 
 namespace {
 
@@ -75,7 +75,7 @@ bool CDeviceListCtrl::InitColumns(std::string_view spec, int fontBaseUnitX)
     const int first = m_model->Table().ColumnCount();
     const std::vector<devicelist::ColumnSpec> columns = m_model->InitColumns(spec);
     for (std::size_t i = 0; i < columns.size(); ++i) {
-        // A negative width from the spec text means no visible column, not an error.
+        // A negative width in the column spec string means no visible column, not an error.
         const int width = devicelist::ScaleColumnWidth(columns[i].width, fontBaseUnitX);
         m_header->resizeSection(first + static_cast<int>(i), std::max(0, width));
     }
@@ -84,12 +84,15 @@ bool CDeviceListCtrl::InitColumns(std::string_view spec, int fontBaseUnitX)
 
 void CDeviceListCtrl::AddModule(const QORT_ModuleScanResponseType& record)
 {
-    if (m_model->Table().IsDuplicate(record)) {
-        return;
+    AddModules({record});
+}
+
+void CDeviceListCtrl::AddModules(const std::vector<QORT_ModuleScanResponseType>& batch)
+{
+    if (m_model->AddModules(batch) > 0) {
+        const devicelist::SortOrder order = m_model->Table().GetSortOrder();
+        m_header->SetSortIndicator(order.column, order.ascending);
     }
-    const devicelist::SortOrder order = m_model->Table().GetSortOrder();
-    m_header->SetSortIndicator(order.column, order.ascending);
-    m_model->AddModule(record);
 }
 
 void CDeviceListCtrl::ClearModules()

@@ -7,9 +7,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "modules/columnspec.h"
 #include "devicelist/devicelistmodel.h"
+#include "modules/columnspec.h"
 #include "modules/macaddress.h"
 #include "protocol/qort.h"
 
@@ -33,7 +34,8 @@ public:
     ~CDeviceListCtrl() override;
 
     // Appends one column per "heading,width" pair of spec, each width scaled
-    // from the spec's font to one whose average character is fontBaseUnitX
+    // from the font the column spec string's widths were chosen for to one
+    // whose average character is fontBaseUnitX
     // pixels wide (see ScaleColumnWidth). Always true: a Qt model does not
     // refuse columns.
     bool InitColumns(std::string_view spec, int fontBaseUnitX = devicelist::kColumnSpecFontBaseUnitX);
@@ -42,6 +44,9 @@ public:
     // sorted place. A reply whose MacId bytes are already stored is ignored,
     // even if its other values changed, until the next ClearModules.
     void AddModule(const QORT_ModuleScanResponseType& record);
+    // AddModule for each reply of a burst, with one insertion of rows and
+    // one sort for the whole batch.
+    void AddModules(const std::vector<QORT_ModuleScanResponseType>& batch);
 
     // Empties rows and store; columns, sort order and arrow stay.
     void ClearModules();

@@ -1,5 +1,7 @@
 #include "devicelist/devicelistmodel.h"
 
+#include <algorithm>
+
 namespace devicelist {
 
 DeviceListModel::DeviceListModel(QObject* parent)
@@ -55,22 +57,31 @@ std::vector<ColumnSpec> DeviceListModel::InitColumns(std::string_view spec)
     return columns;
 }
 
-DeviceTable::AddOutcome DeviceListModel::AddModule(const QORT_ModuleScanResponseType& record)
+std::size_t DeviceListModel::AddModules(const std::vector<QORT_ModuleScanResponseType>& batch)
 {
-    if (table_.IsDuplicate(record)) {
-        return DeviceTable::AddOutcome::kDuplicate;
+    const std::vector<QORT_ModuleScanResponseType> fresh = table_.NewReplies(batch);
+    if (fresh.empty()) {
+        return 0;
     }
-    DeviceTable::AddOutcome outcome;
-    if (table_.WouldAddRow(record)) {
-        const int row = static_cast<int>(table_.RowCount());
-        beginInsertRows(QModelIndex(), row, row);
-        outcome = table_.Accept(record);
+    const auto newRows = static_cast<int>(std::count_if(
+        fresh.begin(), fresh.end(), [](const QORT_ModuleScanResponseType& record) { return record.MacIdValid != 0; }));
+    // One insertion and one sort per batch: a view told of every row on its
+    // own, and a sort of the whole list after each, cost a flood of replies
+    // far more than the replies themselves. The rows listed before are in
+    // order already, so only the new ones are sorted and merged in.
+    const int first = static_cast<int>(table_.RowCount());
+    if (newRows > 0) {
+        beginInsertRows(QModelIndex(), first, first + newRows - 1);
+    }
+    for (const QORT_ModuleScanResponseType& record : fresh) {
+        table_.Accept(record);
+    }
+    if (newRows > 0) {
         endInsertRows();
-    } else {
-        outcome = table_.Accept(record);
+        const auto firstAppended = static_cast<std::size_t>(first);
+        Reorder([this, firstAppended] { return table_.SortInAppendedRows(firstAppended); });
     }
-    Resort();
-    return outcome;
+    return fresh.size();
 }
 
 void DeviceListModel::ClearModules()

@@ -26,7 +26,10 @@ public:
 
     // Appends the columns of spec; returns them so the view can size them.
     std::vector<ColumnSpec> InitColumns(std::string_view spec);
-    DeviceTable::AddOutcome AddModule(const QORT_ModuleScanResponseType& record);
+    // Stores the new replies of batch (see DeviceTable::NewReplies), appends
+    // their rows in one insertion and re-sorts once. Returns how many
+    // replies were stored.
+    std::size_t AddModules(const std::vector<QORT_ModuleScanResponseType>& batch);
     void ClearModules();
     void SortByColumn(SortOrder order);
     void Resort();

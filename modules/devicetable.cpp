@@ -1,6 +1,8 @@
 #include "modules/devicetable.h"
 
+#include <algorithm>
 #include <numeric>
+#include <unordered_set>
 
 #include "modules/boundedsort.h"
 #include "modules/columntexts.h"
@@ -37,11 +39,26 @@ DeviceTable::AddOutcome DeviceTable::Accept(const QORT_ModuleScanResponseType& r
 
 DeviceTable::AddOutcome DeviceTable::AddModule(const QORT_ModuleScanResponseType& record)
 {
+    const std::size_t rowsBefore = rows_.size();
     const AddOutcome outcome = Accept(record);
-    if (outcome != AddOutcome::kDuplicate) {
-        Resort();
+    if (outcome == AddOutcome::kRowAdded) {
+        SortInAppendedRows(rowsBefore);
     }
     return outcome;
+}
+
+std::vector<QORT_ModuleScanResponseType> DeviceTable::NewReplies(
+    const std::vector<QORT_ModuleScanResponseType>& batch) const
+{
+    std::vector<QORT_ModuleScanResponseType> fresh;
+    std::unordered_set<MacAddress, MacAddressHash> batchMacs;
+    for (const QORT_ModuleScanResponseType& record : batch) {
+        const MacAddress mac = MacOfRecord(record);
+        if (!store_.Contains(mac) && batchMacs.insert(mac).second) {
+            fresh.push_back(record);
+        }
+    }
+    return fresh;
 }
 
 DeviceRowData DeviceTable::MakeRow(const QORT_ModuleScanResponseType& record) const
@@ -55,16 +72,50 @@ DeviceRowData DeviceTable::MakeRow(const QORT_ModuleScanResponseType& record) co
     return row;
 }
 
+int DeviceTable::CompareRowsAt(std::size_t first, std::size_t second) const
+{
+    return CompareRows(rows_[first], rows_[second], order_);
+}
+
 std::vector<std::size_t> DeviceTable::Resort()
 {
     // Sort row numbers rather than rows: the result tells where each row went.
     std::vector<std::size_t> oldRowAt(rows_.size());
     std::iota(oldRowAt.begin(), oldRowAt.end(), std::size_t{0});
-    const SortOrder order = order_;
-    BoundedMergeSort(oldRowAt, [this, order](std::size_t first, std::size_t second) {
-        return CompareRows(rows_[first], rows_[second], order);
-    });
+    BoundedMergeSort(oldRowAt, [this](std::size_t first, std::size_t second) { return CompareRowsAt(first, second); });
+    return ApplyOrder(oldRowAt);
+}
 
+std::vector<std::size_t> DeviceTable::SortInAppendedRows(std::size_t firstAppended)
+{
+    const std::size_t count = rows_.size();
+    firstAppended = std::min(firstAppended, count);
+    std::vector<std::size_t> appended(count - firstAppended);
+    std::iota(appended.begin(), appended.end(), firstAppended);
+    BoundedMergeSort(appended, [this](std::size_t first, std::size_t second) { return CompareRowsAt(first, second); });
+
+    std::vector<std::size_t> oldRowAt;
+    oldRowAt.reserve(count);
+    std::size_t kept = 0;
+    auto next = appended.begin();
+    while (kept < firstAppended && next != appended.end()) {
+        // An appended row goes first only when strictly smaller, as in a
+        // stable sort of the whole table.
+        if (CompareRowsAt(*next, kept) < 0) {
+            oldRowAt.push_back(*next++);
+        } else {
+            oldRowAt.push_back(kept++);
+        }
+    }
+    for (; kept < firstAppended; ++kept) {
+        oldRowAt.push_back(kept);
+    }
+    oldRowAt.insert(oldRowAt.end(), next, appended.end());
+    return ApplyOrder(oldRowAt);
+}
+
+std::vector<std::size_t> DeviceTable::ApplyOrder(const std::vector<std::size_t>& oldRowAt)
+{
     std::vector<DeviceRowData> sorted;
     sorted.reserve(rows_.size());
     std::vector<std::size_t> newRowOf(rows_.size());

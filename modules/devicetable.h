@@ -43,12 +43,23 @@ public:
     // Stores a new reply and appends its row at the end, without sorting.
     AddOutcome Accept(const QORT_ModuleScanResponseType& record);
 
-    // Accept, then re-sort unless the reply was a duplicate.
+    // Accept, then sort the new row in (SortInAppendedRows).
     AddOutcome AddModule(const QORT_ModuleScanResponseType& record);
+
+    // The replies of batch that Accept would store, in order: the first
+    // reply of each MAC that is not stored yet. A view that adds a burst of
+    // replies at once learns from it how many rows will be appended.
+    std::vector<QORT_ModuleScanResponseType> NewReplies(const std::vector<QORT_ModuleScanResponseType>& batch) const;
 
     // Sorts the rows by the current order; see BoundedMergeSort for why this
     // never trusts the comparison to be consistent.
     std::vector<std::size_t> Resort();
+    // Resort for a table whose rows before firstAppended are in order and
+    // whose later rows were just appended: sorts only the appended rows and
+    // merges them in, n + k log k comparisons instead of n log n. For a
+    // consistent order the result is Resort's; like it, it stays in bounds
+    // and keeps every row whatever the comparison says.
+    std::vector<std::size_t> SortInAppendedRows(std::size_t firstAppended);
     std::vector<std::size_t> SortByColumn(SortOrder order);
     SortOrder GetSortOrder() const { return order_; }
 
@@ -76,6 +87,10 @@ public:
 
 private:
     DeviceRowData MakeRow(const QORT_ModuleScanResponseType& record) const;
+    int CompareRowsAt(std::size_t first, std::size_t second) const;
+    // Puts the rows in the order oldRowAt names (a permutation of the row
+    // numbers); returns each former row's new index.
+    std::vector<std::size_t> ApplyOrder(const std::vector<std::size_t>& oldRowAt);
 
     std::vector<ColumnSpec> columns_;
     ModuleStore store_;

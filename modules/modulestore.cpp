@@ -1,41 +1,45 @@
 #include "modules/modulestore.h"
 
-#include <algorithm>
+#include <cstdint>
+#include <functional>
 
 namespace devicelist {
-namespace {
 
-bool HasMac(const QORT_ModuleScanResponseType& record, const MacAddress& mac)
+std::size_t MacAddressHash::operator()(const MacAddress& mac) const
 {
-    return MacOfRecord(record) == mac;
+    std::uint64_t value = 0;
+    for (const std::uint8_t byte : mac) {
+        value = (value << 8U) | byte;
+    }
+    return std::hash<std::uint64_t>{}(value);
 }
-
-} // namespace
 
 bool ModuleStore::Contains(const MacAddress& mac) const
 {
-    return std::any_of(records_.begin(), records_.end(),
-        [&mac](const QORT_ModuleScanResponseType& record) { return HasMac(record, mac); });
+    return oldestIndex_.find(mac) != oldestIndex_.end();
 }
 
 void ModuleStore::Append(const QORT_ModuleScanResponseType& record)
 {
+    // emplace keeps an existing entry: a later record with the same MAC
+    // never hides the oldest one.
+    oldestIndex_.emplace(MacOfRecord(record), records_.size());
     records_.push_back(record);
 }
 
 std::optional<QORT_ModuleScanResponseType> ModuleStore::FindModule(const MacAddress& mac) const
 {
-    const auto found = std::find_if(records_.begin(), records_.end(),
-        [&mac](const QORT_ModuleScanResponseType& record) { return HasMac(record, mac); });
-    if (found == records_.end()) {
+    const auto found = oldestIndex_.find(mac);
+    if (found == oldestIndex_.end()) {
         return std::nullopt;
     }
-    return *found;
+    return records_[found->second];
 }
 
 void ModuleStore::Clear()
 {
     records_.clear();
+    oldestIndex_.clear();
 }
 
 } // namespace devicelist

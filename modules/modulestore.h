@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <unordered_map>
 #include <vector>
 
 #include "modules/macaddress.h"
@@ -10,7 +11,14 @@
 
 namespace devicelist {
 
-// Full copies of the accepted scan replies in order of arrival, oldest first.
+// Hashes a MAC's six bytes, for sets and maps keyed by MAC.
+struct MacAddressHash {
+    std::size_t operator()(const MacAddress& mac) const;
+};
+
+// Full copies of the accepted scan replies in order of arrival, oldest first,
+// looked up by their MacId bytes in constant time: a flood of replies from
+// thousands of modules must not cost a search of the whole store per reply.
 // Not kept in the rows' order: the rows are sorted, the store is not.
 class ModuleStore {
 public:
@@ -30,6 +38,8 @@ public:
 
 private:
     std::vector<QORT_ModuleScanResponseType> records_;
+    // Position in records_ of the oldest record with each MAC.
+    std::unordered_map<MacAddress, std::size_t, MacAddressHash> oldestIndex_;
 };
 
 } // namespace devicelist

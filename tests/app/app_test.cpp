@@ -104,7 +104,7 @@ TEST(VersionLine, CommasBecomeDotsAndSpacesGo)
         EXPECT_EQ(FormatVersionLine(r.productVersion), r.line);
 }
 
-TEST(NoticeGuard, DeliversInOrderOnlyWhileAWindowIsAttached)
+TEST(NoticeGuard, DeliversInOrderOnlyWhileAWindowIsAttachedAndMergesReplyNotices)
 {
     CNoticeGuard guard;
     EXPECT_FALSE(guard.Deliver(1));
@@ -113,9 +113,14 @@ TEST(NoticeGuard, DeliversInOrderOnlyWhileAWindowIsAttached)
     EXPECT_TRUE(guard.Deliver(1));
     EXPECT_TRUE(guard.Deliver(3));
     EXPECT_TRUE(guard.Deliver(2));
+    // Scan-reply notices (1) merge into the pending one until the window takes it.
+    EXPECT_TRUE(guard.Deliver(1));
+    EXPECT_TRUE(guard.Deliver(3));
+    guard.TakeCoalesced();
+    EXPECT_TRUE(guard.Deliver(1));
     guard.Detach();
     EXPECT_FALSE(guard.Deliver(4));
-    EXPECT_EQ(seen, (std::vector<int>{1, 3, 2}));
+    EXPECT_EQ(seen, (std::vector<int>{1, 3, 2, 3, 1}));
 }
 
 // The window must never be used after its destructor detached it, however
@@ -134,7 +139,7 @@ TEST(NoticeGuard, AWindowDestroyedWhileTheLibraryDeliversIsNeverUsedAfterwards)
         std::atomic<int> delivered{0};
         std::thread library([&] {
             while (!stop.load())
-                delivered += guard.Deliver(1) ? 1 : 0;
+                delivered += guard.Deliver(QORT_CB_RECONFIGURED) ? 1 : 0; // posted one by one
         });
         while (delivered.load() < 10)
             std::this_thread::yield();

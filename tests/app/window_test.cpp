@@ -12,8 +12,8 @@
 #include "app/qortapi.h"
 #include "app/versionmessagebox.h"
 #include "configdialog/ethernetconfigdlg.h"
-#include "modules/columntexts.h"
 #include "devicelist/devicelistctrl.h"
+#include "modules/columntexts.h"
 #include "protocol/qort.h"
 #include "resources/resourceids.h"
 #include "tests/modules/records.h"
@@ -40,6 +40,7 @@
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <set>
 #include <thread>
 
 namespace {
@@ -50,6 +51,7 @@ struct FakeLibrary {
     std::vector<std::string> calls; // register, start, scan, configure, wink in order
     std::deque<QORT_ModuleScanResponseType> responses;
     std::deque<devicelist::MacAddress> invalidPasswords;
+    std::uint32_t lostReplies = 0;
     int Count(const std::string& call) const { return int(std::count(calls.begin(), calls.end(), call)); }
 };
 FakeLibrary g_fake;
@@ -77,6 +79,7 @@ const QortApi kFakeApi{
         if (!g_fake.invalidPasswords.empty())
             g_fake.invalidPasswords.pop_front();
     },
+    [] { return g_fake.lostReplies; },
 };
 
 QORT_ModuleScanResponseType Module(std::uint8_t last, std::uint8_t major = 1, std::uint8_t minor = 10)
@@ -265,15 +268,60 @@ TEST(Window, NoticesFromTheLibraryThreadReachTheLiveWindowOnly)
     {
         CModuleConfigDlg window(nullptr, kFakeApi);
         window.Create();
-        g_fake.responses = {Module(1), Module(2)};
-        std::thread([] { LibraryCallback(QORT_CB_RESPONSE), LibraryCallback(QORT_CB_RESPONSE); }).join();
-        EXPECT_TRUE(QTest::qWaitFor([&] { return window.DeviceList()->GetItemCount() == 2; }, testsupport::kGuiWaitMs));
+        // A burst: each module answers twice, and every reply is announced.
+        constexpr int kModules = 600;
+        for (int i = 0; i < 2 * kModules; ++i) {
+            const int module = i % kModules;
+            g_fake.responses.push_back(Record().Mac(0, 0x30, 0x11, 0, std::uint8_t(module >> 8), std::uint8_t(module)));
+        }
+        std::thread([] {
+            for (int i = 0; i < 2 * kModules; ++i)
+                LibraryCallback(QORT_CB_RESPONSE);
+        }).join();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return g_fake.responses.empty(); }, testsupport::kGuiWaitMs));
+        QCoreApplication::processEvents();
+        std::set<QString> macs;
+        for (int row = 0; row < window.DeviceList()->GetItemCount(); ++row)
+            macs.insert(window.DeviceList()->GetItemText(row, devicelist::kColumnMac));
+        EXPECT_EQ(window.DeviceList()->GetItemCount(), kModules);
+        EXPECT_EQ(macs.size(), std::size_t(kModules)) << "every module listed once";
         window.EndDialog(IDOK);
     }
     g_fake.responses = {Module(3)};
     std::thread([] { LibraryCallback(QORT_CB_RESPONSE); }).join();
     QCoreApplication::processEvents();
     EXPECT_EQ(g_fake.responses.size(), 1u); // the closed window took nothing
+}
+
+// After a scan, the line under the list tells how many of its replies the
+// library lost; a library too old to count them leaves it hidden, and the
+// next scan starts afresh.
+TEST(Window, LostRepliesAreToldUnderTheList)
+{
+    const char* const cause =
+        " lost: the computer was too busy or its receive buffer too small; scan again, or see README";
+    const struct {
+        std::uint32_t lost;
+        bool counted;
+        std::string text;
+    } rows[] = {{0, true, ""}, {1, true, std::string("1 reply was") + cause},
+        {4000, true, std::string("4000 replies were") + cause}, {7, false, ""}};
+    for (const auto& r : rows) {
+        g_fake = FakeLibrary{};
+        QortApi api = kFakeApi;
+        if (!r.counted)
+            api.GetLostReplyCount = nullptr;
+        CModuleConfigDlg window(nullptr, api);
+        window.Create();
+        g_fake.lostReplies = r.lost;
+        g_fake.responses = {Module(1)};
+        window.OnLibraryNotify(QORT_CB_RESPONSE);
+        EXPECT_EQ(window.StatusLineText().toStdString(), r.text);
+        g_fake.lostReplies = 0;
+        window.OnScan();
+        EXPECT_EQ(window.StatusLineText(), QString());
+        window.EndDialog(IDOK);
+    }
 }
 
 // Regression: the version record's Show(false) printed to a console nobody
@@ -358,7 +406,7 @@ const QortApi& CountingApi()
             const int taken = QORT_GetResponse(r);
             return g_responses += taken, taken;
         },
-        QORT_GetInvPswdMacId, QORT_RemoveFirstInvPswdMacId};
+        QORT_GetInvPswdMacId, QORT_RemoveFirstInvPswdMacId, LinkedQortApi().GetLostReplyCount};
     return api;
 }
 

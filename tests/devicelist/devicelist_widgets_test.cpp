@@ -3,12 +3,12 @@
 // painted pixels and geometry, and its texts for people: the placeholder of an empty
 // list, Copy of the selected row and the CSV export.
 
-#include "modules/columnspec.h"
-#include "modules/columntexts.h"
 #include "devicelist/devicelistctrl.h"
 #include "devicelist/devicelistmodel.h"
 #include "devicelist/sortarrowgeometry.h"
 #include "devicelist/sortarrowheaderctrl.h"
+#include "modules/columnspec.h"
+#include "modules/columntexts.h"
 #include "tests/modules/records.h"
 #include "tests/support/qtgtest.h"
 
