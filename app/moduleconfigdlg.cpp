@@ -9,6 +9,7 @@
 #include "dhcp/advancedoptions.h"
 #include "diagnostics/scanfailure.h"
 #include "modules/columnspec.h"
+#include "modules/lostreplies.h"
 #include "modules/winkrule.h"
 #include "resources/resourceids.h"
 #include "resources/stringtable.h"
@@ -76,13 +77,7 @@ CNoticeGuard& MainDlgNotices()
 
 QString LostRepliesText(std::uint32_t lost)
 {
-    if (lost == 0) {
-        return {};
-    }
-    constexpr const char* kCause =
-        "the computer was too busy or its receive buffer too small; scan again, or see README";
-    return lost == 1 ? QStringLiteral("1 reply was lost: %1").arg(QLatin1String(kCause))
-                     : QStringLiteral("%1 replies were lost: %2").arg(lost).arg(QLatin1String(kCause));
+    return QString::fromStdString(devicelist::LostRepliesText(lost));
 }
 
 LayoutRect ToLayoutRect(const QRect& r)

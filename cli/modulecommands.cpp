@@ -7,6 +7,7 @@
 #include "diagnostics/scanfailure.h"
 #include "modules/configurerequest.h"
 #include "modules/ethernetconfigcheck.h"
+#include "modules/lostreplies.h"
 #include "modules/winkrule.h"
 #include "platform/textescape.h"
 
@@ -228,9 +229,7 @@ int RunScan(const ScanOptions& options)
     }
     // Said, not failed: the list holds every reply that did arrive.
     if (const std::uint32_t lost = connection.library->getLostReplyCount ? connection.library->getLostReplyCount() : 0)
-        std::fprintf(stderr,
-            "%u %s lost: the computer was too busy or its receive buffer too small; scan again, or see README\n",
-            static_cast<unsigned>(lost), lost == 1 ? "reply was" : "replies were");
+        std::fprintf(stderr, "%s\n", devicelist::LostRepliesText(lost).c_str());
     if (sorted.empty()) {
         Complain("no module answered within " + WaitText(options.wait));
         return kExitFailed;
