@@ -75,9 +75,9 @@ CNoticeGuard& MainDlgNotices()
     return *guard;
 }
 
-QString LostRepliesText(std::uint32_t lost)
+QString LostRepliesLine(std::uint32_t lost)
 {
-    return QString::fromStdString(devicelist::LostRepliesText(lost));
+    return QString::fromStdString(modules::lostRepliesText(lost));
 }
 
 LayoutRect ToLayoutRect(const QRect& r)
@@ -153,7 +153,7 @@ bool CModuleConfigDlg::OnInitDialog()
         return true;
     }
     // The column spec string's widths were chosen for a narrower font than ours.
-    m_pDeviceList->InitColumns(devicelist::kDeviceListColumnSpec, BaseUnits().cx);
+    m_pDeviceList->InitColumns(modules::kDeviceListColumnSpec, BaseUnits().cx);
 
     MainDlgNotices().Attach([this](int code) { QCoreApplication::postEvent(this, new CLibraryNotifyEvent(code)); });
     m_api.RegisterCallBack(LibraryCallback);
@@ -270,7 +270,7 @@ QString CModuleConfigDlg::StatusLineText() const
 void CModuleConfigDlg::ShowLostReplies()
 {
     const std::uint32_t lost = m_api.GetLostReplyCount != nullptr ? m_api.GetLostReplyCount() : 0;
-    m_pStatusLine->setText(LostRepliesText(lost));
+    m_pStatusLine->setText(LostRepliesLine(lost));
     const bool show = lost > 0;
     if (show != m_pStatusLine->isVisibleTo(this)) {
         m_pStatusLine->setVisible(show);
@@ -418,7 +418,7 @@ void CModuleConfigDlg::OnWink()
     if (!module) {
         return;
     }
-    if (SupportsWink(*module)) {
+    if (modules::supportsWink(*module)) {
         m_api.SendWink(&request);
     } else {
         AfxMessageBox(kNoWinkText, MB_OK);

@@ -44,14 +44,14 @@ std::optional<std::uint32_t> ParseIpv4(std::string_view text)
     return address;
 }
 
-std::optional<devicelist::MacAddress> ParseMac(std::string_view text)
+std::optional<modules::MacAddress> ParseMac(std::string_view text)
 {
     if (text.size() != kMacTextLength)
         return std::nullopt;
     const char separator = text[2];
     if (separator != '-' && separator != ':')
         return std::nullopt;
-    devicelist::MacAddress mac{};
+    modules::MacAddress mac{};
     for (std::size_t i = 0; i < mac.size(); ++i) {
         const std::size_t at = i * 3;
         if (i > 0 && text[at - 1] != separator)

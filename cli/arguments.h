@@ -15,7 +15,7 @@ std::optional<std::uint32_t> ParseIpv4(std::string_view text);
 
 // Six two-digit hexadecimal numbers joined by '-' or ':', any case:
 // 00-30-11-0A-BC-0F or 00:30:11:0a:bc:0f.
-std::optional<devicelist::MacAddress> ParseMac(std::string_view text);
+std::optional<modules::MacAddress> ParseMac(std::string_view text);
 
 } // namespace cli
 

@@ -26,21 +26,21 @@ inline constexpr int kMaxWaitMs = 600000;
 struct ScanOptions {
     std::chrono::milliseconds wait = kDefaultWait;
     ScanFormat format = ScanFormat::kTable;
-    devicelist::SortOrder order; // by IP, ascending, as the window starts
+    modules::SortOrder order; // by IP, ascending, as the window starts
 };
 
 // Each value as given on the command line; absent: keep what the module
 // reported.
 struct ConfigureOptions {
-    devicelist::MacAddress mac{};
-    devicelist::GivenSettings settings;
+    modules::MacAddress mac{};
+    modules::GivenSettings settings;
     bool changePassword = false;
     std::optional<std::string> passwordFile, newPasswordFile;
     std::chrono::milliseconds wait = kDefaultWait;
 };
 
 struct WinkOptions {
-    devicelist::MacAddress mac{};
+    modules::MacAddress mac{};
     std::chrono::milliseconds wait = kDefaultWait;
 };
 

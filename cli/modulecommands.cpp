@@ -54,17 +54,17 @@ std::string WaitText(std::chrono::milliseconds wait)
 // Scans until the module with mac answers. kExitOk with its first reply in
 // found, else the exit status, the reason said on standard error: a scan
 // that could not be sent is the same local failure for every command.
-int FindModule(QortSession& session, const devicelist::MacAddress& mac, std::chrono::milliseconds wait,
+int FindModule(QortSession& session, const modules::MacAddress& mac, std::chrono::milliseconds wait,
     QORT_ModuleScanResponseType& found)
 {
-    devicelist::ModuleStore modules;
-    if (!session.scan(wait, modules, [&mac](const devicelist::ModuleStore& m) { return m.Contains(mac); })) {
+    modules::ModuleStore modules;
+    if (!session.scan(wait, modules, [&mac](const modules::ModuleStore& m) { return m.Contains(mac); })) {
         Complain(diagnostics::scanFailureText(diagnostics::diagnoseScanFailure()));
         return kExitFailed;
     }
     const std::optional<QORT_ModuleScanResponseType> reply = modules.FindModule(mac);
     if (!reply) {
-        Complain("no module " + devicelist::FormatMac(mac) + " answered within " + WaitText(wait));
+        Complain("no module " + modules::formatMac(mac) + " answered within " + WaitText(wait));
         return kExitNoAnswer;
     }
     found = *reply;
@@ -74,7 +74,7 @@ int FindModule(QortSession& session, const devicelist::MacAddress& mac, std::chr
 // What configure and wink do first: load and start the library, then scan
 // for the module. kExitOk with the module's first reply in found, else the
 // exit status (the reason already said on standard error).
-int ConnectAndFind(Connection& connection, const devicelist::MacAddress& mac, std::chrono::milliseconds wait,
+int ConnectAndFind(Connection& connection, const modules::MacAddress& mac, std::chrono::milliseconds wait,
     QORT_ModuleScanResponseType& found)
 {
     if (!Connect(connection))
@@ -93,7 +93,7 @@ bool GivenOnlyIfReported(const char* option, bool given, std::uint8_t valid, con
 }
 
 bool GivenSettingsAreReported(
-    const devicelist::GivenSettings& given, const QORT_ModuleScanResponseType& found, const std::string& macText)
+    const modules::GivenSettings& given, const QORT_ModuleScanResponseType& found, const std::string& macText)
 {
     if (!GivenOnlyIfReported("--ip", given.ip.has_value(), found.IpAddrValid, macText)
         || !GivenOnlyIfReported("--mask", given.mask.has_value(), found.SubnetMaskValid, macText)
@@ -112,12 +112,12 @@ bool GivenSettingsAreReported(
 bool PassesDialogChecks(const QORT_ConfigureRequestType& request)
 {
     const std::string_view hostName(request.HostName, ::strnlen(request.HostName, QORT_TEXT_FIELD_SIZE));
-    if (!IsLegalHostName(hostName)) {
-        Complain(std::string(kIllegalHostNameMessage) + " (host name \"" + platform::escapeBytes(hostName) + "\")");
+    if (!modules::isLegalHostName(hostName)) {
+        Complain(std::string(modules::kIllegalHostNameMessage) + " (host name \"" + platform::escapeBytes(hostName) + "\")");
         return false;
     }
-    if (request.IpAddr != QORT_ADDR_NOT_GIVEN && !IsAcceptableIpAddress(request.IpAddr)) {
-        Complain(std::string(kIpLastByte255Message));
+    if (request.IpAddr != QORT_ADDR_NOT_GIVEN && !modules::isAcceptableIpAddress(request.IpAddr)) {
+        Complain(std::string(modules::kIpLastByte255Message));
         return false;
     }
     return true;
@@ -125,13 +125,13 @@ bool PassesDialogChecks(const QORT_ConfigureRequestType& request)
 
 // The request for the given settings, or nothing (said on standard error).
 std::optional<QORT_ConfigureRequestType> CommandLineRequest(
-    const QORT_ModuleScanResponseType& found, const devicelist::GivenSettings& given, const std::string& macText)
+    const QORT_ModuleScanResponseType& found, const modules::GivenSettings& given, const std::string& macText)
 {
     if (!GivenSettingsAreReported(given, found, macText))
         return std::nullopt;
-    std::optional<QORT_ConfigureRequestType> request = devicelist::BuildCommandLineConfigureRequest(found, given);
+    std::optional<QORT_ConfigureRequestType> request = modules::buildCommandLineConfigureRequest(found, given);
     if (!request) {
-        Complain("module " + macText + " reports a host name longer than " + std::to_string(kConfigTextMaxChars)
+        Complain("module " + macText + " reports a host name longer than " + std::to_string(modules::kConfigTextMaxChars)
             + " characters, which would be written back cut: give --hostname");
         return std::nullopt;
     }
@@ -140,7 +140,7 @@ std::optional<QORT_ConfigureRequestType> CommandLineRequest(
     return request;
 }
 
-bool ReadPassword(const SecretSource& source, const char* what, ConfigText& field)
+bool ReadPassword(const SecretSource& source, const char* what, modules::ConfigText& field)
 {
     std::string error;
     std::optional<std::string> secret = ReadSecret(source, error);
@@ -149,16 +149,16 @@ bool ReadPassword(const SecretSource& source, const char* what, ConfigText& fiel
         return false;
     }
     // The dialog's edits take no more; cutting it would send another password.
-    const bool fits = secret->size() <= kConfigTextMaxChars;
+    const bool fits = secret->size() <= modules::kConfigTextMaxChars;
     if (fits)
-        StoreConfigText(field, *secret);
+        modules::storeConfigText(field, *secret);
     WipeSecret(*secret);
     if (!fits)
-        Complain(std::string(what) + ": longer than " + std::to_string(kConfigTextMaxChars) + " characters");
+        Complain(std::string(what) + ": longer than " + std::to_string(modules::kConfigTextMaxChars) + " characters");
     return fits;
 }
 
-bool ReadPasswords(const ConfigureOptions& options, EthernetConfigFields& fields)
+bool ReadPasswords(const ConfigureOptions& options, modules::EthernetConfigFields& fields)
 {
     // As in the dialog, the current password is asked for only when the
     // module reports that it has one.
@@ -182,11 +182,11 @@ std::optional<QortSession::ConfigureAnswer> SendWithPasswords(QortSession& sessi
 {
     const SecretHolding holding;
     // The dialog's fields only for the passwords: whether one is asked for.
-    EthernetConfigFields passwords;
-    devicelist::PrefillConfigFields(found, passwords);
+    modules::EthernetConfigFields passwords;
+    modules::prefillConfigFields(found, passwords);
     std::optional<QortSession::ConfigureAnswer> answer;
     if (ReadPasswords(options, passwords)) {
-        devicelist::CopyRequestPasswords(request, passwords);
+        modules::copyRequestPasswords(request, passwords);
         answer = session.configure(request, options.wait);
     }
     WipeSecret(passwords.Password, sizeof passwords.Password);
@@ -203,7 +203,7 @@ int RunScan(const ScanOptions& options)
     Connection connection;
     if (!Connect(connection))
         return kExitFailed;
-    devicelist::ModuleStore modules;
+    modules::ModuleStore modules;
     if (!connection.session->scan(options.wait, modules)) {
         Complain(diagnostics::scanFailureText(diagnostics::diagnoseScanFailure()));
         return kExitFailed;
@@ -229,7 +229,7 @@ int RunScan(const ScanOptions& options)
     }
     // Said, not failed: the list holds every reply that did arrive.
     if (const std::uint32_t lost = connection.library->getLostReplyCount ? connection.library->getLostReplyCount() : 0)
-        std::fprintf(stderr, "%s\n", devicelist::LostRepliesText(lost).c_str());
+        std::fprintf(stderr, "%s\n", modules::lostRepliesText(lost).c_str());
     if (sorted.empty()) {
         Complain("no module answered within " + WaitText(options.wait));
         return kExitFailed;
@@ -239,7 +239,7 @@ int RunScan(const ScanOptions& options)
 
 int RunConfigure(const ConfigureOptions& options)
 {
-    const std::string macText = devicelist::FormatMac(options.mac);
+    const std::string macText = modules::formatMac(options.mac);
     Connection connection;
     QORT_ModuleScanResponseType found{};
     if (const int status = ConnectAndFind(connection, options.mac, options.wait, found); status != kExitOk)
@@ -272,7 +272,7 @@ int RunWink(const WinkOptions& options)
     QORT_ModuleScanResponseType found{};
     if (const int status = ConnectAndFind(connection, options.mac, options.wait, found); status != kExitOk)
         return status;
-    if (!SupportsWink(found)) {
+    if (!modules::supportsWink(found)) {
         Complain(kNoWinkText);
         return kExitNoWink;
     }

@@ -74,8 +74,8 @@ void QortSession::discardNotices()
     queue.codes.clear();
 }
 
-bool QortSession::scan(std::chrono::milliseconds wait, devicelist::ModuleStore& modules,
-    const std::function<bool(const devicelist::ModuleStore&)>& done)
+bool QortSession::scan(std::chrono::milliseconds wait, modules::ModuleStore& modules,
+    const std::function<bool(const modules::ModuleStore&)>& done)
 {
     const auto deadline = std::chrono::steady_clock::now() + wait;
     if (library_.sendModuleScan() != 1)
@@ -91,16 +91,16 @@ bool QortSession::scan(std::chrono::milliseconds wait, devicelist::ModuleStore& 
         while (std::chrono::steady_clock::now() < deadline && library_.getResponse(&record) == 1) {
             // A reply without a MAC cannot be told apart from another one
             // and gets no row in the window either.
-            if (record.MacIdValid != 0 && !modules.Contains(devicelist::MacOfRecord(record)))
+            if (record.MacIdValid != 0 && !modules.Contains(modules::macOfRecord(record)))
                 modules.Append(record);
         }
     }
     return true;
 }
 
-bool QortSession::takeInvalidPassword(const devicelist::MacAddress& mac)
+bool QortSession::takeInvalidPassword(const modules::MacAddress& mac)
 {
-    devicelist::MacAddress queued{};
+    modules::MacAddress queued{};
     while (library_.getInvPswdMacId(queued.data()) == 1) {
         library_.removeFirstInvPswdMacId();
         if (queued == mac)
@@ -112,7 +112,7 @@ bool QortSession::takeInvalidPassword(const devicelist::MacAddress& mac)
 QortSession::ConfigureAnswer QortSession::configure(
     const QORT_ConfigureRequestType& request, std::chrono::milliseconds wait)
 {
-    devicelist::MacAddress mac;
+    modules::MacAddress mac;
     std::copy(std::begin(request.MacId), std::end(request.MacId), mac.begin());
     // Answers that came before this request are not its answers.
     std::uint8_t stale[QORT_MAC_SIZE];
@@ -131,7 +131,7 @@ QortSession::ConfigureAnswer QortSession::configure(
     return ConfigureAnswer::kNone;
 }
 
-void QortSession::wink(const devicelist::MacAddress& mac)
+void QortSession::wink(const modules::MacAddress& mac)
 {
     QORT_ConfigureRequestType request;
     std::memset(&request, 0, sizeof request);

@@ -32,8 +32,8 @@ public:
     // window's list keeps the first reply of a MAC) until `wait` has passed
     // or, when given, `done` says the replies so far are enough. False when
     // the scan could not be sent.
-    bool scan(std::chrono::milliseconds wait, devicelist::ModuleStore& modules,
-        const std::function<bool(const devicelist::ModuleStore&)>& done = {});
+    bool scan(std::chrono::milliseconds wait, modules::ModuleStore& modules,
+        const std::function<bool(const modules::ModuleStore&)>& done = {});
 
     // Sends the request and waits up to `wait` for its module's answer:
     // "Reconfigured:", or "Invalid Password:" for the request's MAC. Queued
@@ -41,7 +41,7 @@ public:
     // segment sees every broadcast) are dropped on the way.
     ConfigureAnswer configure(const QORT_ConfigureRequestType& request, std::chrono::milliseconds wait);
 
-    void wink(const devicelist::MacAddress& mac);
+    void wink(const modules::MacAddress& mac);
 
 private:
     // The oldest queued notice code, waiting until deadline at most.
@@ -49,7 +49,7 @@ private:
     void discardNotices();
     // True when an entry for mac was found (and removed); entries ahead of
     // it, which are other modules', are removed too.
-    bool takeInvalidPassword(const devicelist::MacAddress& mac);
+    bool takeInvalidPassword(const modules::MacAddress& mac);
 
     const QortLibrary& library_;
 };

@@ -32,13 +32,13 @@ std::string RecordText(const char (&field)[QORT_TEXT_FIELD_SIZE])
 
 std::string HostNameText(const QORT_ModuleScanResponseType& record)
 {
-    return record.HostNameValid != 0 ? RecordText(record.HostName) : devicelist::kNotAvailableText;
+    return record.HostNameValid != 0 ? RecordText(record.HostName) : modules::kNotAvailableText;
 }
 
-devicelist::DeviceRowData RowOf(const QORT_ModuleScanResponseType& record)
+modules::DeviceRowData RowOf(const QORT_ModuleScanResponseType& record)
 {
-    const devicelist::DeviceColumnTexts texts = devicelist::FormatColumnTexts(record);
-    devicelist::DeviceRowData row;
+    const modules::DeviceColumnTexts texts = modules::formatColumnTexts(record);
+    modules::DeviceRowData row;
     row.ColumnTexts.assign(texts.begin(), texts.end());
     row.ColumnTexts.push_back(HostNameText(record));
     return row;
@@ -63,7 +63,7 @@ Field AddressField(const char* name, std::uint8_t valid, std::uint32_t address)
 {
     if (valid == 0)
         return {name, std::nullopt, {}};
-    const std::string text = devicelist::FormatDottedAddress(address);
+    const std::string text = modules::formatDottedAddress(address);
     return {name, text, text};
 }
 
@@ -86,7 +86,7 @@ Field TextField(const char* name, std::uint8_t valid, const char (&field)[QORT_T
 std::vector<Field> FieldsOf(const QORT_ModuleScanResponseType& r)
 {
     std::vector<Field> fields;
-    const std::string mac = devicelist::FormatMac(devicelist::MacOfRecord(r));
+    const std::string mac = modules::formatMac(modules::macOfRecord(r));
     fields.push_back({"mac", mac, mac});
     fields.push_back(AddressField("ip", r.IpAddrValid, r.IpAddr));
     fields.push_back(AddressField("mask", r.SubnetMaskValid, r.SubnetMask));
@@ -99,7 +99,7 @@ std::vector<Field> FieldsOf(const QORT_ModuleScanResponseType& r)
     fields.push_back(TextField("type", r.FbTypeValid, r.FbType));
     if (r.ModuleVersionValid != 0) {
         const std::string version =
-            devicelist::FormatModuleVersion(r.ModuleVersionMajor, r.ModuleVersionMinor, r.ModuleVersionBuild);
+            modules::formatModuleVersion(r.ModuleVersionMajor, r.ModuleVersionMinor, r.ModuleVersionBuild);
         fields.push_back({"version", version, version});
     } else {
         fields.push_back({"version", std::nullopt, {}});
@@ -117,7 +117,7 @@ std::vector<Field> FieldsOf(const QORT_ModuleScanResponseType& r)
 std::vector<std::string> Headings()
 {
     std::vector<std::string> headings;
-    for (const devicelist::ColumnSpec& column : devicelist::ParseColumnSpec(devicelist::kDeviceListColumnSpec))
+    for (const modules::ColumnSpec& column : modules::parseColumnSpec(modules::kDeviceListColumnSpec))
         headings.push_back(column.heading);
     headings.push_back(kHostNameHeading);
     return headings;
@@ -136,15 +136,15 @@ void AppendAligned(std::string& out, const std::vector<std::string>& cells, cons
 } // namespace
 
 std::vector<QORT_ModuleScanResponseType> SortedModules(
-    const devicelist::ModuleStore& modules, devicelist::SortOrder order)
+    const modules::ModuleStore& modules, modules::SortOrder order)
 {
-    std::vector<devicelist::DeviceRowData> rows;
+    std::vector<modules::DeviceRowData> rows;
     for (std::size_t i = 0; i < modules.Size(); ++i)
         rows.push_back(RowOf(modules.At(i)));
     std::vector<std::size_t> positions(rows.size());
     std::iota(positions.begin(), positions.end(), std::size_t{0});
-    devicelist::BoundedMergeSort(positions, [&rows, order](std::size_t first, std::size_t second) {
-        return devicelist::CompareRows(rows[first], rows[second], order);
+    modules::boundedMergeSort(positions, [&rows, order](std::size_t first, std::size_t second) {
+        return modules::compareRows(rows[first], rows[second], order);
     });
     std::vector<QORT_ModuleScanResponseType> sorted;
     sorted.reserve(positions.size());
@@ -191,12 +191,12 @@ std::string FormatCsv(const std::vector<QORT_ModuleScanResponseType>& modules)
     std::vector<std::string> header;
     for (const Field& field : FieldsOf(QORT_ModuleScanResponseType{}))
         header.push_back(field.name);
-    std::string out = devicelist::CsvRecord(header);
+    std::string out = modules::csvRecord(header);
     for (const QORT_ModuleScanResponseType& record : modules) {
         std::vector<std::string> cells;
         for (const Field& field : FieldsOf(record))
             cells.push_back(field.csvText);
-        out += devicelist::CsvRecord(cells);
+        out += modules::csvRecord(cells);
     }
     return out;
 }

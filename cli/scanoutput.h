@@ -20,7 +20,7 @@ enum class ScanFormat { kTable, kJson, kCsv };
 // (its row comparison, on its column texts; the host name compares like any
 // other text column).
 std::vector<QORT_ModuleScanResponseType> SortedModules(
-    const devicelist::ModuleStore& modules, devicelist::SortOrder order);
+    const modules::ModuleStore& modules, modules::SortOrder order);
 
 // Aligned columns with a heading line. Text a module reported is written
 // with control bytes replaced (platform::escapeControlBytes).

@@ -10,11 +10,11 @@ namespace {
 constexpr std::uint8_t kValid = 1;
 constexpr std::uint32_t kNoAddress = 0;
 
-std::optional<devicelist::MacAddress> ModuleAt(
-    std::uint32_t ip, const devicelist::MacAddress& module, const std::vector<QORT_ModuleScanResponseType>& scan)
+std::optional<modules::MacAddress> ModuleAt(
+    std::uint32_t ip, const modules::MacAddress& module, const std::vector<QORT_ModuleScanResponseType>& scan)
 {
     for (const QORT_ModuleScanResponseType& record : scan) {
-        const devicelist::MacAddress mac = devicelist::MacOfRecord(record);
+        const modules::MacAddress mac = modules::macOfRecord(record);
         if (mac != module && record.IpAddrValid == kValid && record.IpAddr == ip)
             return mac;
     }
@@ -22,16 +22,16 @@ std::optional<devicelist::MacAddress> ModuleAt(
 }
 
 const QORT_ModuleScanResponseType* ModuleWithMac(
-    const devicelist::MacAddress& mac, const std::vector<QORT_ModuleScanResponseType>& scan)
+    const modules::MacAddress& mac, const std::vector<QORT_ModuleScanResponseType>& scan)
 {
     const auto found = std::find_if(scan.begin(), scan.end(),
-        [&mac](const QORT_ModuleScanResponseType& record) { return devicelist::MacOfRecord(record) == mac; });
+        [&mac](const QORT_ModuleScanResponseType& record) { return modules::macOfRecord(record) == mac; });
     return found == scan.end() ? nullptr : &*found;
 }
 
 } // namespace
 
-AddressUse CheckAddressInUse(std::uint32_t ip, const devicelist::MacAddress& module,
+AddressUse CheckAddressInUse(std::uint32_t ip, const modules::MacAddress& module,
     const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets,
     const NetworkAsker& ask, std::chrono::milliseconds bound)
 {
@@ -43,7 +43,7 @@ AddressUse CheckAddressInUse(std::uint32_t ip, const devicelist::MacAddress& mod
     if (!subnet)
         return {false, {}, false, "no adapter of this computer is in the address's subnet: the network was not asked"};
     if (subnet->address == ip)
-        return {true, AdapterMac(subnet->adapter).value_or(devicelist::MacAddress{}), false,
+        return {true, AdapterMac(subnet->adapter).value_or(modules::MacAddress{}), false,
             "the address is this computer's own, on " + subnet->adapter};
     const NetworkAnswer answer = ask(*subnet, ip, bound);
     if (!answer.problem.empty())
@@ -58,17 +58,17 @@ AddressUse CheckAddressInUse(std::uint32_t ip, const devicelist::MacAddress& mod
 
 std::string HolderText(const AddressUse& use)
 {
-    return (use.holderIsModule ? "module " : "") + devicelist::FormatMac(use.holder);
+    return (use.holderIsModule ? "module " : "") + modules::formatMac(use.holder);
 }
 
-std::optional<devicelist::MacAddress> ArpHolder(
-    const std::uint8_t* packet, std::size_t size, std::uint32_t ip, const devicelist::MacAddress& own)
+std::optional<modules::MacAddress> ArpHolder(
+    const std::uint8_t* packet, std::size_t size, std::uint32_t ip, const modules::MacAddress& own)
 {
     if (size < arp::kSize || arp::Read16(packet + arp::kHardwareType) != arp::kEthernet
         || arp::Read16(packet + arp::kProtocolType) != arp::kIpv4 || packet[arp::kHardwareLength] != arp::kMacLength
         || packet[arp::kProtocolLength] != arp::kIpLength)
         return std::nullopt;
-    devicelist::MacAddress sender{};
+    modules::MacAddress sender{};
     std::copy_n(packet + arp::kSenderMac, sender.size(), sender.begin());
     const std::uint32_t senderIp = arp::Read32(packet + arp::kSenderIp);
     // RFC 5227: another host probing for the same address claims it too.

@@ -18,7 +18,7 @@
 //
 // Front ends, before sending a Configure whose IP differs from the scan's:
 //   const auto use = commissioning::CheckAddressInUse(request.IpAddr,
-//       devicelist::MacOfRecord(found), scanRecords, commissioning::UsableAdapterSubnets());
+//       modules::macOfRecord(found), scanRecords, commissioning::UsableAdapterSubnets());
 //   if (use.inUse) refuse or ask: "address A is in use by " + HolderText(use)
 
 namespace commissioning {
@@ -30,7 +30,7 @@ inline constexpr std::chrono::milliseconds kAddressAnswerBound{300};
 
 // What the network said about an address on one adapter.
 struct NetworkAnswer {
-    std::optional<devicelist::MacAddress> holder; // nothing: nobody answered within the bound
+    std::optional<modules::MacAddress> holder; // nothing: nobody answered within the bound
     std::string problem;                          // not empty: the network could not be asked
 };
 
@@ -54,7 +54,7 @@ using NetworkAsker = std::function<NetworkAnswer(const AdapterSubnet&, std::uint
 
 struct AddressUse {
     bool inUse = false;
-    devicelist::MacAddress holder{};
+    modules::MacAddress holder{};
     bool holderIsModule = false; // the holder is a module of the scan
     std::string note;            // why the network was not asked, or could not be
 };
@@ -64,7 +64,7 @@ struct AddressUse {
 // adapter whose subnet holds it. The module's own MAC answering is no
 // conflict, nor is an answer naming a module that this scan shows at
 // another address (the entry is older than the module's move).
-AddressUse CheckAddressInUse(std::uint32_t ip, const devicelist::MacAddress& module,
+AddressUse CheckAddressInUse(std::uint32_t ip, const modules::MacAddress& module,
     const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets,
     const NetworkAsker& ask = AskNetwork, std::chrono::milliseconds bound = kAddressAnswerBound);
 
@@ -72,18 +72,18 @@ AddressUse CheckAddressInUse(std::uint32_t ip, const devicelist::MacAddress& mod
 std::string HolderText(const AddressUse& use);
 
 // The MAC of a network adapter (nothing when it has none or cannot be read).
-std::optional<devicelist::MacAddress> AdapterMac(const std::string& adapter);
+std::optional<modules::MacAddress> AdapterMac(const std::string& adapter);
 
 // The pure readers of what the network sends back (fuzzed):
 // an ARP packet (from its hardware-type field on) that shows another
 // device than own holding ip: a reply from ip, or a probe for ip.
-std::optional<devicelist::MacAddress> ArpHolder(
-    const std::uint8_t* packet, std::size_t size, std::uint32_t ip, const devicelist::MacAddress& own);
+std::optional<modules::MacAddress> ArpHolder(
+    const std::uint8_t* packet, std::size_t size, std::uint32_t ip, const modules::MacAddress& own);
 
 // One receive of an rtnetlink neighbour dump: the MAC an entry for ip on
 // ifindex holds, and whether the dump ended.
 struct NeighbourDumpPart {
-    std::optional<devicelist::MacAddress> holder;
+    std::optional<modules::MacAddress> holder;
     bool done = false;
 };
 NeighbourDumpPart ReadNeighbourDump(const std::uint8_t* data, std::size_t size, unsigned ifindex, std::uint32_t ip);

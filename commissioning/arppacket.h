@@ -45,7 +45,7 @@ inline void Write16(std::uint8_t* at, std::uint16_t value)
 }
 
 // RFC 5227 probe: a request for ip with sender IP 0.0.0.0 and target MAC 0.
-inline Packet Probe(const devicelist::MacAddress& own, std::uint32_t ip)
+inline Packet Probe(const modules::MacAddress& own, std::uint32_t ip)
 {
     Packet packet{};
     Write16(&packet[kHardwareType], kEthernet);

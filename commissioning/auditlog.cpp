@@ -68,7 +68,7 @@ Json ReportedValues(const QORT_ModuleScanResponseType& record)
     Json values = Json::object();
     for (const AddressMember& member : kAddresses)
         if (record.*member.valid == kValid)
-            values[member.name] = devicelist::FormatDottedAddress(record.*member.value);
+            values[member.name] = modules::formatDottedAddress(record.*member.value);
     if (record.DhcpValid == kValid && (record.Dhcp == kOn || record.Dhcp == kOff))
         values[kDhcp] = record.Dhcp == kOn;
     if (record.HostNameValid == kValid)
@@ -81,7 +81,7 @@ Json SentValues(const QORT_ConfigureRequestType& request)
     Json values = Json::object();
     for (const AddressMember& member : kAddresses)
         if (request.*member.sent != QORT_ADDR_NOT_GIVEN)
-            values[member.name] = devicelist::FormatDottedAddress(request.*member.sent);
+            values[member.name] = modules::formatDottedAddress(request.*member.sent);
     if (request.Dhcp == kOn || request.Dhcp == kOff)
         values[kDhcp] = request.Dhcp == kOn;
     values[kHostName] = FieldText(request.HostName);
@@ -106,7 +106,7 @@ std::optional<std::uint32_t> ParseDotted(const Json& value)
     return ntohl(address.s_addr);
 }
 
-QORT_ModuleScanResponseType EmptyRecord(const devicelist::MacAddress& mac)
+QORT_ModuleScanResponseType EmptyRecord(const modules::MacAddress& mac)
 {
     // As the library leaves fields a module did not name: all bytes 0xFF.
     QORT_ModuleScanResponseType record;
@@ -121,7 +121,7 @@ QORT_ModuleScanResponseType EmptyRecord(const devicelist::MacAddress& mac)
 
 // A `before` object back into a record; nothing when a member is of the
 // wrong kind, so that undo never writes a value it made up.
-std::optional<QORT_ModuleScanResponseType> RecordOfValues(const Json& values, const devicelist::MacAddress& mac)
+std::optional<QORT_ModuleScanResponseType> RecordOfValues(const Json& values, const modules::MacAddress& mac)
 {
     if (!values.is_object())
         return std::nullopt;
@@ -178,13 +178,13 @@ const char* ResultText(WriteResult result)
 
 std::string AuditLine(const AuditEntry& entry, std::time_t when, const std::string& user)
 {
-    devicelist::MacAddress mac{};
+    modules::MacAddress mac{};
     std::copy(std::begin(entry.sent.MacId), std::end(entry.sent.MacId), mac.begin());
     Json line = Json::object();
     line["time"] = TimeText(when);
     line["user"] = user;
     line["program"] = entry.program;
-    line[kMac] = devicelist::FormatMac(mac);
+    line[kMac] = modules::formatMac(mac);
     line[kBefore] = ReportedValues(entry.before);
     line["after"] = SentValues(entry.sent);
     line[kResult] = ResultText(entry.result);
@@ -193,9 +193,9 @@ std::string AuditLine(const AuditEntry& entry, std::time_t when, const std::stri
     return line.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-std::optional<QORT_ModuleScanResponseType> FindUndoValues(std::string_view text, const devicelist::MacAddress& mac)
+std::optional<QORT_ModuleScanResponseType> FindUndoValues(std::string_view text, const modules::MacAddress& mac)
 {
-    const std::string macText = devicelist::FormatMac(mac);
+    const std::string macText = modules::formatMac(mac);
     std::optional<QORT_ModuleScanResponseType> newest;
     std::size_t start = 0;
     while (start < text.size()) {
@@ -224,7 +224,7 @@ QORT_ConfigureRequestType UndoRequest(
     return request;
 }
 
-std::optional<QORT_ModuleScanResponseType> AuditLog::UndoValues(const devicelist::MacAddress& mac) const
+std::optional<QORT_ModuleScanResponseType> AuditLog::UndoValues(const modules::MacAddress& mac) const
 {
     std::ifstream in(file_, std::ios::binary);
     if (!in)

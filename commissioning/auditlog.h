@@ -48,7 +48,7 @@ std::string AuditLine(const AuditEntry& entry, std::time_t when, const std::stri
 // text (later lines are newer: the file is only ever appended to), as a scan
 // record with MacId set and a Valid byte for each value the line holds.
 // Lines that are cut short or are no audit record are skipped.
-std::optional<QORT_ModuleScanResponseType> FindUndoValues(std::string_view text, const devicelist::MacAddress& mac);
+std::optional<QORT_ModuleScanResponseType> FindUndoValues(std::string_view text, const modules::MacAddress& mac);
 
 // The Configure request that sets values (a value without its Valid byte is
 // left out; the host name is always sent, so an unknown one stays as
@@ -72,7 +72,7 @@ public:
     std::optional<std::string> Append(const AuditEntry& entry) const;
 
     // FindUndoValues over the file; nothing when it cannot be read.
-    std::optional<QORT_ModuleScanResponseType> UndoValues(const devicelist::MacAddress& mac) const;
+    std::optional<QORT_ModuleScanResponseType> UndoValues(const modules::MacAddress& mac) const;
 
 private:
     std::filesystem::path file_;

@@ -64,9 +64,9 @@ std::uint64_t RandomBits()
 
 } // namespace
 
-devicelist::MacAddress ProbeClientMac(std::uint64_t randomBits)
+modules::MacAddress ProbeClientMac(std::uint64_t randomBits)
 {
-    devicelist::MacAddress mac{};
+    modules::MacAddress mac{};
     for (std::uint8_t& byte : mac) {
         byte = static_cast<std::uint8_t>(randomBits);
         randomBits >>= kBitsPerByte;
@@ -75,7 +75,7 @@ devicelist::MacAddress ProbeClientMac(std::uint64_t randomBits)
     return mac;
 }
 
-std::vector<std::uint8_t> DiscoverMessage(std::uint32_t xid, const devicelist::MacAddress& client)
+std::vector<std::uint8_t> DiscoverMessage(std::uint32_t xid, const modules::MacAddress& client)
 {
     Message message;
     message.op = Message::kOpRequest;
@@ -91,7 +91,7 @@ std::vector<std::uint8_t> DiscoverMessage(std::uint32_t xid, const devicelist::M
 }
 
 std::optional<DhcpOffer> ReadOffer(const std::uint8_t* data, std::size_t size, std::uint32_t sender, std::uint32_t xid,
-    const devicelist::MacAddress& client)
+    const modules::MacAddress& client)
 {
     auto message = std::make_unique<Message>(); // its wire buffer is large for a stack
     if (size > sizeof message->wire)
@@ -115,7 +115,7 @@ DhcpProbe ProbeDhcpServers(
         || !socket.bind(kDhcpClientPort))
         return {{}, SkipReason(socket.lastError())};
     const std::uint32_t xid = static_cast<std::uint32_t>(RandomBits());
-    const devicelist::MacAddress client = ProbeClientMac(RandomBits());
+    const modules::MacAddress client = ProbeClientMac(RandomBits());
     const std::vector<std::uint8_t> discover = DiscoverMessage(xid, client);
     for (const platform::NetworkAdapter& adapter : adapters)
         socket.sendToVia(adapter.index, adapter.ipv4, platform::UdpSocket::kLimitedBroadcastAddress, kDhcpServerPort,
@@ -147,8 +147,8 @@ DhcpProbe ProbeDhcpServers(
 
 std::string OfferLine(const DhcpOffer& offer)
 {
-    return "DHCP server " + devicelist::FormatDottedAddress(offer.server) + " on " + offer.adapter + " offered "
-        + devicelist::FormatDottedAddress(offer.offered);
+    return "DHCP server " + modules::formatDottedAddress(offer.server) + " on " + offer.adapter + " offered "
+        + modules::formatDottedAddress(offer.offered);
 }
 
 } // namespace commissioning

@@ -51,14 +51,14 @@ DhcpProbe ProbeDhcpServers(const std::vector<platform::NetworkAdapter>& adapters
 std::string OfferLine(const DhcpOffer& offer);
 
 // The pure parts. A unicast, locally administered MAC from random bits.
-devicelist::MacAddress ProbeClientMac(std::uint64_t randomBits);
+modules::MacAddress ProbeClientMac(std::uint64_t randomBits);
 // The DISCOVER, asking for a broadcast answer (the client MAC is nobody's,
 // so an answer sent to it would reach no one).
-std::vector<std::uint8_t> DiscoverMessage(std::uint32_t xid, const devicelist::MacAddress& client);
+std::vector<std::uint8_t> DiscoverMessage(std::uint32_t xid, const modules::MacAddress& client);
 // An OFFER answering that DISCOVER: the server and the offered address
 // (adapter left empty); nothing for any other datagram.
 std::optional<DhcpOffer> ReadOffer(const std::uint8_t* data, std::size_t size, std::uint32_t sender, std::uint32_t xid,
-    const devicelist::MacAddress& client);
+    const modules::MacAddress& client);
 
 } // namespace commissioning
 

@@ -21,12 +21,12 @@ bool DhcpOn(const QORT_ModuleScanResponseType& record)
 }
 
 // Every IP with the MACs that report it.
-std::map<std::uint32_t, std::set<devicelist::MacAddress>> MacsByIp(const std::vector<QORT_ModuleScanResponseType>& scan)
+std::map<std::uint32_t, std::set<modules::MacAddress>> MacsByIp(const std::vector<QORT_ModuleScanResponseType>& scan)
 {
-    std::map<std::uint32_t, std::set<devicelist::MacAddress>> macs;
+    std::map<std::uint32_t, std::set<modules::MacAddress>> macs;
     for (const QORT_ModuleScanResponseType& record : scan)
         if (HasAddress(record))
-            macs[record.IpAddr].insert(devicelist::MacOfRecord(record));
+            macs[record.IpAddr].insert(modules::macOfRecord(record));
     return macs;
 }
 
@@ -43,13 +43,13 @@ void AddOnce(WarningCodes& codes, const char* code)
 
 } // namespace
 
-std::map<devicelist::MacAddress, WarningCodes> ScanWarnings(
+std::map<modules::MacAddress, WarningCodes> ScanWarnings(
     const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets)
 {
     const auto macsByIp = MacsByIp(scan);
-    std::map<devicelist::MacAddress, WarningCodes> warnings;
+    std::map<modules::MacAddress, WarningCodes> warnings;
     for (const QORT_ModuleScanResponseType& record : scan) {
-        WarningCodes& codes = warnings[devicelist::MacOfRecord(record)];
+        WarningCodes& codes = warnings[modules::macOfRecord(record)];
         if (HasAddress(record) && macsByIp.at(record.IpAddr).size() > 1)
             AddOnce(codes, kWarningDuplicateIp);
         if (OutsideEverySubnet(record, subnets))

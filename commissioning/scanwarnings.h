@@ -27,7 +27,7 @@ using WarningCodes = std::vector<std::string>;
 // The codes of every module of the scan, in the order above; a module
 // without a warning maps to an empty list. A module that answered twice is
 // one module: only another MAC makes a duplicate.
-std::map<devicelist::MacAddress, WarningCodes> ScanWarnings(
+std::map<modules::MacAddress, WarningCodes> ScanWarnings(
     const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets);
 
 // One sentence for a code (for a tooltip); the code itself when unknown.

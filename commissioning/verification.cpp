@@ -44,7 +44,7 @@ std::optional<std::string> ReportedText(const QORT_ModuleScanResponseType& seen,
 {
     if (seen.*field.valid != kValid)
         return std::nullopt;
-    return devicelist::FormatDottedAddress(seen.*field.seen);
+    return modules::formatDottedAddress(seen.*field.seen);
 }
 
 std::string OnOffText(std::uint8_t value)
@@ -70,7 +70,7 @@ std::vector<std::string> UnverifiedFields(
         const std::uint32_t value = sent.*field.sent;
         if (value == QORT_ADDR_NOT_GIVEN || (dhcpTurnedOn && field.setByDhcp))
             continue;
-        const std::string sentText = devicelist::FormatDottedAddress(value);
+        const std::string sentText = modules::formatDottedAddress(value);
         const std::string seenText = ReportedText(seen, field).value_or(kNotReported);
         if (seenText != sentText)
             lines.push_back(Line(field.name, seenText, sentText));

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int kPasswordMaxChars = static_cast<int>(kConfigTextMaxChars);
+constexpr int kPasswordMaxChars = static_cast<int>(modules::kConfigTextMaxChars);
 constexpr std::uint8_t kValid = 1;
 
 QString FromFieldText(std::string_view text)
@@ -18,10 +18,10 @@ QString FromFieldText(std::string_view text)
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-void StoreFieldText(ConfigText& field, const QString& text)
+void StoreFieldText(modules::ConfigText& field, const QString& text)
 {
     const QByteArray bytes = text.toLatin1();
-    StoreConfigText(field, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    modules::storeConfigText(field, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 // A reported value is shown; an unreported one leaves the control blank and
@@ -94,7 +94,7 @@ void CEthernetConfigDlg::ShowHostName()
     if (m_HostNameEdit == nullptr)
         return;
     if (HostNameValid == kValid) {
-        m_HostNameEdit->setText(FromFieldText(ConfigTextView(HostName)));
+        m_HostNameEdit->setText(FromFieldText(modules::configTextView(HostName)));
     } else {
         m_HostNameEdit->setEnabled(false);
     }
@@ -120,13 +120,13 @@ void CEthernetConfigDlg::OnOK()
 {
     UpdateData(true);
     const QByteArray hostName = HostNameText.toLatin1();
-    if (!IsLegalHostName(std::string_view(hostName.constData(), static_cast<std::size_t>(hostName.size())))) {
-        AfxMessageBox(FromFieldText(kIllegalHostNameMessage), MB_OK);
+    if (!modules::isLegalHostName(std::string_view(hostName.constData(), static_cast<std::size_t>(hostName.size())))) {
+        AfxMessageBox(FromFieldText(modules::kIllegalHostNameMessage), MB_OK);
         return;
     }
     IpAddr = ReadAddress(m_IpAddrCtrl);
-    if (!IsAcceptableIpAddress(IpAddr)) {
-        AfxMessageBox(FromFieldText(kIpLastByte255Message), MB_OK);
+    if (!modules::isAcceptableIpAddress(IpAddr)) {
+        AfxMessageBox(FromFieldText(modules::kIpLastByte255Message), MB_OK);
         return;
     }
     CDialog::OnOK();

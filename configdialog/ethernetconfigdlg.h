@@ -21,7 +21,7 @@ class QLineEdit;
 // name shows and comes back unchanged and "29 characters" is also 29 bytes.
 //
 // The dialog never talks to the protocol library.
-class CEthernetConfigDlg : public CDialog, public EthernetConfigFields {
+class CEthernetConfigDlg : public CDialog, public modules::EthernetConfigFields {
     Q_OBJECT
 
 public:

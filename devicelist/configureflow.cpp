@@ -26,23 +26,23 @@ bool RunConfigureFlow(CDeviceListCtrl& list, int row, const ConfigureSender& sen
     // No parent: the dialog is application-modal on its own, as the list's
     // window may be rebuilt by a rescan while it is open.
     CEthernetConfigDlg dialog;
-    const QByteArray macText = list.GetItemText(row, kColumnMac).toLatin1();
+    const QByteArray macText = list.GetItemText(row, modules::kColumnMac).toLatin1();
     dialog.Title =
         ConfigureDialogTitle(std::string_view(macText.constData(), static_cast<std::size_t>(macText.size())));
 
-    const std::optional<MacAddress> mac = list.GetRowMac(row);
+    const std::optional<modules::MacAddress> mac = list.GetRowMac(row);
     if (!mac)
         return false;
     const std::optional<QORT_ModuleScanResponseType> found = list.FindModule(*mac);
     if (!found)
         return false;
 
-    PrefillConfigFields(*found, dialog);
+    modules::prefillConfigFields(*found, dialog);
     if (dialog.DoModal() != IDOK)
         return false;
 
-    const QORT_ConfigureRequestType request = BuildConfigureRequest(*found, dialog);
-    list.SetLastConfiguredMac(MacOfRecord(*found));
+    const QORT_ConfigureRequestType request = modules::buildConfigureRequest(*found, dialog);
+    list.SetLastConfiguredMac(modules::macOfRecord(*found));
     send(request);
     return true;
 }

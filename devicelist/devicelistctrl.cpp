@@ -32,7 +32,7 @@ constexpr int kPlaceholderMargin = 8;
 QString RecordHostName(const QORT_ModuleScanResponseType& record)
 {
     if (record.HostNameValid == 0) {
-        return QString::fromLatin1(devicelist::kNotAvailableText);
+        return QString::fromLatin1(modules::kNotAvailableText);
     }
     // Shown like every other module text: one character per byte, up to the
     // NUL, never past the field.
@@ -73,10 +73,10 @@ CDeviceListCtrl::~CDeviceListCtrl() = default;
 bool CDeviceListCtrl::InitColumns(std::string_view spec, int fontBaseUnitX)
 {
     const int first = m_model->Table().ColumnCount();
-    const std::vector<devicelist::ColumnSpec> columns = m_model->InitColumns(spec);
+    const std::vector<modules::ColumnSpec> columns = m_model->InitColumns(spec);
     for (std::size_t i = 0; i < columns.size(); ++i) {
         // A negative width in the column spec string means no visible column, not an error.
-        const int width = devicelist::ScaleColumnWidth(columns[i].width, fontBaseUnitX);
+        const int width = modules::scaleColumnWidth(columns[i].width, fontBaseUnitX);
         m_header->resizeSection(first + static_cast<int>(i), std::max(0, width));
     }
     return true;
@@ -90,7 +90,7 @@ void CDeviceListCtrl::AddModule(const QORT_ModuleScanResponseType& record)
 void CDeviceListCtrl::AddModules(const std::vector<QORT_ModuleScanResponseType>& batch)
 {
     if (m_model->AddModules(batch) > 0) {
-        const devicelist::SortOrder order = m_model->Table().GetSortOrder();
+        const modules::SortOrder order = m_model->Table().GetSortOrder();
         m_header->SetSortIndicator(order.column, order.ascending);
     }
 }
@@ -100,7 +100,7 @@ void CDeviceListCtrl::ClearModules()
     m_model->ClearModules();
 }
 
-std::optional<devicelist::MacAddress> CDeviceListCtrl::GetRowMac(int row) const
+std::optional<modules::MacAddress> CDeviceListCtrl::GetRowMac(int row) const
 {
     if (row < 0) {
         return std::nullopt;
@@ -108,17 +108,17 @@ std::optional<devicelist::MacAddress> CDeviceListCtrl::GetRowMac(int row) const
     return m_model->Table().GetRowMac(static_cast<std::size_t>(row));
 }
 
-std::optional<QORT_ModuleScanResponseType> CDeviceListCtrl::FindModule(const devicelist::MacAddress& mac) const
+std::optional<QORT_ModuleScanResponseType> CDeviceListCtrl::FindModule(const modules::MacAddress& mac) const
 {
     return m_model->Table().FindModule(mac);
 }
 
-std::optional<devicelist::MacAddress> CDeviceListCtrl::GetLastConfiguredMac() const
+std::optional<modules::MacAddress> CDeviceListCtrl::GetLastConfiguredMac() const
 {
     return m_model->Table().GetLastConfiguredMac();
 }
 
-void CDeviceListCtrl::SetLastConfiguredMac(const devicelist::MacAddress& mac)
+void CDeviceListCtrl::SetLastConfiguredMac(const modules::MacAddress& mac)
 {
     m_model->SetLastConfiguredMac(mac);
 }
@@ -126,7 +126,7 @@ void CDeviceListCtrl::SetLastConfiguredMac(const devicelist::MacAddress& mac)
 void CDeviceListCtrl::SortByColumn(int column, bool ascending)
 {
     m_header->SetSortIndicator(column, ascending);
-    m_model->SortByColumn(devicelist::SortOrder{column, ascending});
+    m_model->SortByColumn(modules::SortOrder{column, ascending});
 }
 
 void CDeviceListCtrl::Resort()
@@ -134,7 +134,7 @@ void CDeviceListCtrl::Resort()
     m_model->Resort();
 }
 
-devicelist::SortOrder CDeviceListCtrl::GetSortOrder() const
+modules::SortOrder CDeviceListCtrl::GetSortOrder() const
 {
     return m_model->Table().GetSortOrder();
 }
@@ -168,7 +168,7 @@ int CDeviceListCtrl::RowAtY(int y) const
 
 void CDeviceListCtrl::OnColumnClick(int column)
 {
-    const devicelist::SortOrder next = devicelist::SortOrderAfterClick(GetSortOrder(), column);
+    const modules::SortOrder next = modules::sortOrderAfterClick(GetSortOrder(), column);
     SortByColumn(next.column, next.ascending);
 }
 
@@ -245,16 +245,16 @@ std::string CDeviceListCtrl::ExportCsv() const
         fields.push_back(m_model->headerData(column, Qt::Horizontal).toString().toStdString());
     }
     fields.emplace_back(kHostNameHeading);
-    std::string csv = devicelist::CsvRecord(fields);
+    std::string csv = modules::csvRecord(fields);
     for (int row = 0; row < GetItemCount(); ++row) {
         fields.clear();
         for (int column = 0; column < m_model->columnCount(); ++column) {
             fields.push_back(GetItemText(row, column).toStdString());
         }
-        const std::optional<devicelist::MacAddress> mac = GetRowMac(row);
+        const std::optional<modules::MacAddress> mac = GetRowMac(row);
         const std::optional<QORT_ModuleScanResponseType> module = mac ? FindModule(*mac) : std::nullopt;
         fields.push_back(module ? RecordHostName(*module).toStdString() : std::string());
-        csv += devicelist::CsvRecord(fields);
+        csv += modules::csvRecord(fields);
     }
     return csv;
 }

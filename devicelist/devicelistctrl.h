@@ -38,7 +38,7 @@ public:
     // whose average character is fontBaseUnitX
     // pixels wide (see ScaleColumnWidth). Always true: a Qt model does not
     // refuse columns.
-    bool InitColumns(std::string_view spec, int fontBaseUnitX = devicelist::kColumnSpecFontBaseUnitX);
+    bool InitColumns(std::string_view spec, int fontBaseUnitX = modules::kColumnSpecFontBaseUnitX);
 
     // Stores a new scan reply and, when it carries a MAC, adds its row at its
     // sorted place. A reply whose MacId bytes are already stored is ignored,
@@ -53,16 +53,16 @@ public:
 
     // The MAC text of the row read back as six bytes; no value for a row that
     // does not exist.
-    std::optional<devicelist::MacAddress> GetRowMac(int row) const;
-    std::optional<QORT_ModuleScanResponseType> FindModule(const devicelist::MacAddress& mac) const;
+    std::optional<modules::MacAddress> GetRowMac(int row) const;
+    std::optional<QORT_ModuleScanResponseType> FindModule(const modules::MacAddress& mac) const;
 
     // No value until a configure request has been sent.
-    std::optional<devicelist::MacAddress> GetLastConfiguredMac() const;
-    void SetLastConfiguredMac(const devicelist::MacAddress& mac);
+    std::optional<modules::MacAddress> GetLastConfiguredMac() const;
+    void SetLastConfiguredMac(const modules::MacAddress& mac);
 
     void SortByColumn(int column, bool ascending);
     void Resort();
-    devicelist::SortOrder GetSortOrder() const;
+    modules::SortOrder GetSortOrder() const;
 
     int GetItemCount() const;
     QString GetItemText(int row, int column) const;

@@ -44,9 +44,9 @@ QVariant DeviceListModel::headerData(int section, Qt::Orientation orientation, i
     return {};
 }
 
-std::vector<ColumnSpec> DeviceListModel::InitColumns(std::string_view spec)
+std::vector<modules::ColumnSpec> DeviceListModel::InitColumns(std::string_view spec)
 {
-    std::vector<ColumnSpec> columns = ParseColumnSpec(spec);
+    std::vector<modules::ColumnSpec> columns = modules::parseColumnSpec(spec);
     if (columns.empty()) {
         return columns;
     }
@@ -97,7 +97,7 @@ void DeviceListModel::ClearModules()
     endRemoveRows();
 }
 
-void DeviceListModel::SortByColumn(SortOrder order)
+void DeviceListModel::SortByColumn(modules::SortOrder order)
 {
     Reorder([this, order] { return table_.SortByColumn(order); });
 }

@@ -25,24 +25,24 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
     // Appends the columns of spec; returns them so the view can size them.
-    std::vector<ColumnSpec> InitColumns(std::string_view spec);
+    std::vector<modules::ColumnSpec> InitColumns(std::string_view spec);
     // Stores the new replies of batch (see DeviceTable::NewReplies), appends
     // their rows in one insertion and re-sorts once. Returns how many
     // replies were stored.
     std::size_t AddModules(const std::vector<QORT_ModuleScanResponseType>& batch);
     void ClearModules();
-    void SortByColumn(SortOrder order);
+    void SortByColumn(modules::SortOrder order);
     void Resort();
 
-    const DeviceTable& Table() const { return table_; }
-    void SetLastConfiguredMac(const MacAddress& mac) { table_.SetLastConfiguredMac(mac); }
+    const modules::DeviceTable& Table() const { return table_; }
+    void SetLastConfiguredMac(const modules::MacAddress& mac) { table_.SetLastConfiguredMac(mac); }
 
 private:
     // Runs a reordering of the table between the layout-change signals and
     // moves the views' persistent indexes (selection, current row) along.
     void Reorder(const std::function<std::vector<std::size_t>()>& reorder);
 
-    DeviceTable table_;
+    modules::DeviceTable table_;
 };
 
 } // namespace devicelist

@@ -34,7 +34,7 @@ std::string addressList(const std::vector<std::uint32_t>& addresses)
 {
     std::string text;
     for (const std::uint32_t address : addresses)
-        text += (text.empty() ? "" : ", ") + devicelist::FormatDottedAddress(address);
+        text += (text.empty() ? "" : ", ") + modules::formatDottedAddress(address);
     return text.empty() ? "no IPv4 address" : text;
 }
 

@@ -1,12 +1,12 @@
-#ifndef DEVICELIST_BOUNDEDSORT_H
-#define DEVICELIST_BOUNDEDSORT_H
+#ifndef MODULES_BOUNDEDSORT_H
+#define MODULES_BOUNDEDSORT_H
 
 #include <algorithm>
 #include <cstddef>
 #include <utility>
 #include <vector>
 
-namespace devicelist {
+namespace modules {
 
 // Stable bottom-up merge sort for comparisons that may not be a consistent
 // order. std::sort, std::stable_sort and Qt's item sort assume a strict weak
@@ -22,7 +22,7 @@ namespace devicelist {
 //
 // compare(x, y) < 0 means x goes before y.
 template <typename T, typename Compare>
-void BoundedMergeSort(std::vector<T>& items, Compare compare)
+void boundedMergeSort(std::vector<T>& items, Compare compare)
 {
     const std::size_t count = items.size();
     if (count < 2) {
@@ -57,6 +57,6 @@ void BoundedMergeSort(std::vector<T>& items, Compare compare)
     }
 }
 
-} // namespace devicelist
+} // namespace modules
 
 #endif

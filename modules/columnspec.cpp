@@ -4,7 +4,7 @@
 
 #include <limits>
 
-namespace devicelist {
+namespace modules {
 namespace {
 
 constexpr char kHeadingWidthSeparator = ',';
@@ -12,7 +12,7 @@ constexpr char kPairSeparator = ';';
 
 } // namespace
 
-std::vector<ColumnSpec> ParseColumnSpec(std::string_view spec)
+std::vector<ColumnSpec> parseColumnSpec(std::string_view spec)
 {
     std::vector<ColumnSpec> columns;
     std::size_t pos = 0;
@@ -28,14 +28,14 @@ std::vector<ColumnSpec> ParseColumnSpec(std::string_view spec)
         if (widthEnd == std::string_view::npos) {
             widthEnd = spec.size();
         }
-        column.width = LeadingNumber(spec.substr(pos, widthEnd - pos));
+        column.width = leadingNumber(spec.substr(pos, widthEnd - pos));
         pos = widthEnd + 1;
         columns.push_back(std::move(column));
     }
     return columns;
 }
 
-int ScaleColumnWidth(int width, int fontBaseUnitX)
+int scaleColumnWidth(int width, int fontBaseUnitX)
 {
     if (width < 0 || fontBaseUnitX <= 0)
         return width;
@@ -44,4 +44,4 @@ int ScaleColumnWidth(int width, int fontBaseUnitX)
     return scaled > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max() : static_cast<int>(scaled);
 }
 
-} // namespace devicelist
+} // namespace modules

@@ -1,11 +1,11 @@
-#ifndef DEVICELIST_COLUMNSPEC_H
-#define DEVICELIST_COLUMNSPEC_H
+#ifndef MODULES_COLUMNSPEC_H
+#define MODULES_COLUMNSPEC_H
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace devicelist {
+namespace modules {
 
 // The main window's columns: heading and width in pixels, pairs joined by ","
 // and separated by ";".
@@ -27,13 +27,13 @@ struct ColumnSpec {
 // heading without a "," after it (so a text without any "," gives no column);
 // the last width may run to the end of the text without ";". A width is read
 // like atoi: no digits give 0, a sign is honoured, overlong numbers saturate.
-std::vector<ColumnSpec> ParseColumnSpec(std::string_view spec);
+std::vector<ColumnSpec> parseColumnSpec(std::string_view spec);
 
 // A spec width scaled to a font whose average character is fontBaseUnitX
 // pixels wide (the factor that also turns dialog units into pixels), rounded
 // to the nearest pixel; a negative width stays as it is.
-int ScaleColumnWidth(int width, int fontBaseUnitX);
+int scaleColumnWidth(int width, int fontBaseUnitX);
 
-} // namespace devicelist
+} // namespace modules
 
 #endif

@@ -5,7 +5,7 @@
 
 #include "modules/macaddress.h"
 
-namespace devicelist {
+namespace modules {
 namespace {
 
 // Longest possible results, terminator included: "255.255.255.255", and
@@ -17,7 +17,7 @@ constexpr std::uint8_t kDhcpOnValue = 1;
 
 std::string AddressOrNotAvailable(std::uint8_t valid, std::uint32_t address)
 {
-    return valid != 0 ? FormatDottedAddress(address) : kNotAvailableText;
+    return valid != 0 ? formatDottedAddress(address) : kNotAvailableText;
 }
 
 std::string DhcpText(const QORT_ModuleScanResponseType& record)
@@ -34,7 +34,7 @@ std::string VersionText(const QORT_ModuleScanResponseType& record)
     if (record.ModuleVersionValid == 0) {
         return kNotAvailableText;
     }
-    return FormatModuleVersion(record.ModuleVersionMajor, record.ModuleVersionMinor, record.ModuleVersionBuild);
+    return formatModuleVersion(record.ModuleVersionMajor, record.ModuleVersionMinor, record.ModuleVersionBuild);
 }
 
 std::string TypeText(const QORT_ModuleScanResponseType& record)
@@ -49,12 +49,12 @@ std::string TypeText(const QORT_ModuleScanResponseType& record)
 
 std::string MacText(const QORT_ModuleScanResponseType& record)
 {
-    return record.MacIdValid != 0 ? FormatMac(MacOfRecord(record)) : kNotAvailableText;
+    return record.MacIdValid != 0 ? formatMac(macOfRecord(record)) : kNotAvailableText;
 }
 
 } // namespace
 
-std::string FormatDottedAddress(std::uint32_t address)
+std::string formatDottedAddress(std::uint32_t address)
 {
     char text[kAddressTextSize];
     // Every field is masked to 0..255, so the text always fits.
@@ -63,7 +63,7 @@ std::string FormatDottedAddress(std::uint32_t address)
     return text;
 }
 
-std::string FormatModuleVersion(unsigned major, unsigned minor, unsigned build)
+std::string formatModuleVersion(unsigned major, unsigned minor, unsigned build)
 {
     char text[kVersionTextSize];
     // Sized for the widest three numbers; a cut text is still a valid one.
@@ -71,7 +71,7 @@ std::string FormatModuleVersion(unsigned major, unsigned minor, unsigned build)
     return text;
 }
 
-DeviceColumnTexts FormatColumnTexts(const QORT_ModuleScanResponseType& record)
+DeviceColumnTexts formatColumnTexts(const QORT_ModuleScanResponseType& record)
 {
     DeviceColumnTexts texts;
     texts[kColumnIp] = AddressOrNotAvailable(record.IpAddrValid, record.IpAddr);
@@ -84,4 +84,4 @@ DeviceColumnTexts FormatColumnTexts(const QORT_ModuleScanResponseType& record)
     return texts;
 }
 
-} // namespace devicelist
+} // namespace modules

@@ -1,5 +1,5 @@
-#ifndef DEVICELIST_COLUMNTEXTS_H
-#define DEVICELIST_COLUMNTEXTS_H
+#ifndef MODULES_COLUMNTEXTS_H
+#define MODULES_COLUMNTEXTS_H
 
 #include <array>
 #include <cstdint>
@@ -7,7 +7,7 @@
 
 #include "protocol/qort.h"
 
-namespace devicelist {
+namespace modules {
 
 // Column indexes are fixed for the whole program: the configure flow and the
 // wink command read the MAC from column kColumnMac.
@@ -30,14 +30,14 @@ inline constexpr const char* kDhcpOffText = "Off";
 using DeviceColumnTexts = std::array<std::string, kDeviceColumnCount>;
 
 // The seven texts of one scan reply, index = DeviceColumn.
-DeviceColumnTexts FormatColumnTexts(const QORT_ModuleScanResponseType& record);
+DeviceColumnTexts formatColumnTexts(const QORT_ModuleScanResponseType& record);
 
 // a.b.c.d from a value holding a in its most significant byte.
-std::string FormatDottedAddress(std::uint32_t address);
+std::string formatDottedAddress(std::uint32_t address);
 
 // "%u.%02u.%u": version 1.2.3 shows as 1.02.3.
-std::string FormatModuleVersion(unsigned major, unsigned minor, unsigned build);
+std::string formatModuleVersion(unsigned major, unsigned minor, unsigned build);
 
-} // namespace devicelist
+} // namespace modules
 
 #endif

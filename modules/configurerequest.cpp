@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-namespace devicelist {
+namespace modules {
 
 namespace {
 
@@ -32,7 +32,7 @@ void CopyRequestText(char (&target)[QORT_TEXT_FIELD_SIZE], std::string_view text
 
 void CopyRequestText(char (&target)[QORT_TEXT_FIELD_SIZE], const ConfigText& source)
 {
-    CopyRequestText(target, ConfigTextView(source));
+    CopyRequestText(target, configTextView(source));
 }
 
 // The given address, else the reported one, else left out.
@@ -65,7 +65,7 @@ void PrefillAddress(std::uint8_t recordValid, std::uint32_t recordValue, std::ui
 
 } // namespace
 
-void PrefillConfigFields(const QORT_ModuleScanResponseType& found, EthernetConfigFields& fields)
+void prefillConfigFields(const QORT_ModuleScanResponseType& found, EthernetConfigFields& fields)
 {
     PrefillAddress(found.IpAddrValid, found.IpAddr, fields.IpAddrValid, fields.IpAddr);
     PrefillAddress(found.SubnetMaskValid, found.SubnetMask, fields.SubnetMaskValid, fields.SubnetMask);
@@ -75,7 +75,7 @@ void PrefillConfigFields(const QORT_ModuleScanResponseType& found, EthernetConfi
 
     if (found.HostNameValid == kValid) {
         fields.HostNameValid = kValid;
-        StoreConfigText(fields.HostName, RecordText(found.HostName));
+        storeConfigText(fields.HostName, RecordText(found.HostName));
     } else {
         fields.HostNameValid = 0;
     }
@@ -86,7 +86,7 @@ void PrefillConfigFields(const QORT_ModuleScanResponseType& found, EthernetConfi
     fields.PasswordProtected = (found.PswdValid != 0 && found.Pswd != 0) ? 1 : 0;
 }
 
-QORT_ConfigureRequestType BuildConfigureRequest(
+QORT_ConfigureRequestType buildConfigureRequest(
     const QORT_ModuleScanResponseType& found, const EthernetConfigFields& fields)
 {
     QORT_ConfigureRequestType request{};
@@ -97,12 +97,12 @@ QORT_ConfigureRequestType BuildConfigureRequest(
     request.Dns1 = fields.Dns1;
     request.Dns2 = fields.Dns2;
     request.Dhcp = fields.DhcpChoice == kDhcpChoiceOn ? kDhcpRequestOn : kDhcpRequestOff;
-    CopyRequestPasswords(request, fields);
+    copyRequestPasswords(request, fields);
     CopyRequestText(request.HostName, fields.HostName);
     return request;
 }
 
-void CopyRequestPasswords(QORT_ConfigureRequestType& request, const EthernetConfigFields& fields)
+void copyRequestPasswords(QORT_ConfigureRequestType& request, const EthernetConfigFields& fields)
 {
     CopyRequestText(request.Password, fields.Password);
     if (fields.ChangePassword == 1) {
@@ -114,7 +114,7 @@ void CopyRequestPasswords(QORT_ConfigureRequestType& request, const EthernetConf
     }
 }
 
-std::optional<QORT_ConfigureRequestType> BuildCommandLineConfigureRequest(
+std::optional<QORT_ConfigureRequestType> buildCommandLineConfigureRequest(
     const QORT_ModuleScanResponseType& found, const GivenSettings& given)
 {
     std::string_view hostName;
@@ -137,4 +137,4 @@ std::optional<QORT_ConfigureRequestType> BuildCommandLineConfigureRequest(
     return request;
 }
 
-} // namespace devicelist
+} // namespace modules

@@ -1,6 +1,6 @@
 #include "modules/csvwriter.h"
 
-namespace devicelist {
+namespace modules {
 namespace {
 
 constexpr char kSeparator = ',';
@@ -32,7 +32,7 @@ std::string Neutralised(std::string_view text)
 
 } // namespace
 
-std::string CsvField(std::string_view field)
+std::string csvField(std::string_view field)
 {
     const std::string text = Neutralised(field);
     if (text.find_first_of(kNeedsQuoting) == std::string::npos) {
@@ -51,24 +51,24 @@ std::string CsvField(std::string_view field)
     return quoted;
 }
 
-std::string CsvRecord(const std::vector<std::string>& fields)
+std::string csvRecord(const std::vector<std::string>& fields)
 {
     std::string record;
     for (std::size_t i = 0; i < fields.size(); ++i) {
         if (i > 0) {
             record += kSeparator;
         }
-        record += CsvField(fields[i]);
+        record += csvField(fields[i]);
     }
     record += kRecordEnd;
     return record;
 }
 
-std::string CsvCellValue(std::string_view cell)
+std::string csvCellValue(std::string_view cell)
 {
     if (!cell.empty() && cell.front() == kTextMarker && NeedsMarker(cell))
         cell.remove_prefix(1);
     return std::string(cell);
 }
 
-} // namespace devicelist
+} // namespace modules

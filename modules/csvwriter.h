@@ -1,11 +1,11 @@
-#ifndef DEVICELIST_CSVWRITER_H
-#define DEVICELIST_CSVWRITER_H
+#ifndef MODULES_CSVWRITER_H
+#define MODULES_CSVWRITER_H
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace devicelist {
+namespace modules {
 
 // Comma-separated values as RFC 4180 writes them: fields joined by ",",
 // every record ended by CR LF; a field holding a comma, a double quote, CR
@@ -15,14 +15,14 @@ namespace devicelist {
 // leading "'" first, so a module's text opens as text, never as a formula. Every other byte is written as it is,
 // so the caller decides what a field may contain. Used for the command
 // line's CSV output and the list's export.
-std::string CsvField(std::string_view text);
-std::string CsvRecord(const std::vector<std::string>& fields);
+std::string csvField(std::string_view text);
+std::string csvRecord(const std::vector<std::string>& fields);
 
 // The text of a cell as CsvField was given it, from the cell's value after
 // CSV unquoting: the "'" CsvField added is taken off again, and nothing
-// else, so CsvCellValue(unquoted CsvField(t)) == t for every text. Every reader of our CSV files reads cells through it.
-std::string CsvCellValue(std::string_view cell);
+// else, so csvCellValue(unquoted csvField(t)) == t for every text. Every reader of our CSV files reads cells through it.
+std::string csvCellValue(std::string_view cell);
 
-} // namespace devicelist
+} // namespace modules
 
 #endif

@@ -1,10 +1,10 @@
-#ifndef DEVICELIST_DEVICEROWDATA_H
-#define DEVICELIST_DEVICEROWDATA_H
+#ifndef MODULES_DEVICEROWDATA_H
+#define MODULES_DEVICEROWDATA_H
 
 #include <string>
 #include <vector>
 
-namespace devicelist {
+namespace modules {
 
 // What the sort comparison knows about one row: an owned copy of the text of
 // each of the list's columns (index 0 = IP ... 6 = MAC), one per column the
@@ -14,6 +14,6 @@ struct DeviceRowData {
     std::vector<std::string> ColumnTexts;
 };
 
-} // namespace devicelist
+} // namespace modules
 
 #endif

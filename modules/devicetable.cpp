@@ -7,7 +7,7 @@
 #include "modules/boundedsort.h"
 #include "modules/columntexts.h"
 
-namespace devicelist {
+namespace modules {
 
 void DeviceTable::AddColumns(const std::vector<ColumnSpec>& columns)
 {
@@ -16,7 +16,7 @@ void DeviceTable::AddColumns(const std::vector<ColumnSpec>& columns)
 
 bool DeviceTable::IsDuplicate(const QORT_ModuleScanResponseType& record) const
 {
-    return store_.Contains(MacOfRecord(record));
+    return store_.Contains(macOfRecord(record));
 }
 
 bool DeviceTable::WouldAddRow(const QORT_ModuleScanResponseType& record) const
@@ -53,7 +53,7 @@ std::vector<QORT_ModuleScanResponseType> DeviceTable::NewReplies(
     std::vector<QORT_ModuleScanResponseType> fresh;
     std::unordered_set<MacAddress, MacAddressHash> batchMacs;
     for (const QORT_ModuleScanResponseType& record : batch) {
-        const MacAddress mac = MacOfRecord(record);
+        const MacAddress mac = macOfRecord(record);
         if (!store_.Contains(mac) && batchMacs.insert(mac).second) {
             fresh.push_back(record);
         }
@@ -63,7 +63,7 @@ std::vector<QORT_ModuleScanResponseType> DeviceTable::NewReplies(
 
 DeviceRowData DeviceTable::MakeRow(const QORT_ModuleScanResponseType& record) const
 {
-    const DeviceColumnTexts texts = FormatColumnTexts(record);
+    const DeviceColumnTexts texts = formatColumnTexts(record);
     DeviceRowData row;
     row.ColumnTexts.resize(columns_.size());
     for (std::size_t column = 0; column < row.ColumnTexts.size() && column < texts.size(); ++column) {
@@ -74,7 +74,7 @@ DeviceRowData DeviceTable::MakeRow(const QORT_ModuleScanResponseType& record) co
 
 int DeviceTable::CompareRowsAt(std::size_t first, std::size_t second) const
 {
-    return CompareRows(rows_[first], rows_[second], order_);
+    return compareRows(rows_[first], rows_[second], order_);
 }
 
 std::vector<std::size_t> DeviceTable::Resort()
@@ -82,7 +82,7 @@ std::vector<std::size_t> DeviceTable::Resort()
     // Sort row numbers rather than rows: the result tells where each row went.
     std::vector<std::size_t> oldRowAt(rows_.size());
     std::iota(oldRowAt.begin(), oldRowAt.end(), std::size_t{0});
-    BoundedMergeSort(oldRowAt, [this](std::size_t first, std::size_t second) { return CompareRowsAt(first, second); });
+    boundedMergeSort(oldRowAt, [this](std::size_t first, std::size_t second) { return CompareRowsAt(first, second); });
     return ApplyOrder(oldRowAt);
 }
 
@@ -92,7 +92,7 @@ std::vector<std::size_t> DeviceTable::SortInAppendedRows(std::size_t firstAppend
     firstAppended = std::min(firstAppended, count);
     std::vector<std::size_t> appended(count - firstAppended);
     std::iota(appended.begin(), appended.end(), firstAppended);
-    BoundedMergeSort(appended, [this](std::size_t first, std::size_t second) { return CompareRowsAt(first, second); });
+    boundedMergeSort(appended, [this](std::size_t first, std::size_t second) { return CompareRowsAt(first, second); });
 
     std::vector<std::size_t> oldRowAt;
     oldRowAt.reserve(count);
@@ -154,7 +154,7 @@ std::optional<MacAddress> DeviceTable::GetRowMac(std::size_t row) const
     if (row >= rows_.size() || static_cast<std::size_t>(kColumnMac) >= rows_[row].ColumnTexts.size()) {
         return std::nullopt;
     }
-    return ParseRowMac(RowText(row, kColumnMac));
+    return parseRowMac(RowText(row, kColumnMac));
 }
 
-} // namespace devicelist
+} // namespace modules

@@ -1,5 +1,5 @@
-#ifndef DEVICELIST_DEVICETABLE_H
-#define DEVICELIST_DEVICETABLE_H
+#ifndef MODULES_DEVICETABLE_H
+#define MODULES_DEVICETABLE_H
 
 #include <cstddef>
 #include <optional>
@@ -13,7 +13,7 @@
 #include "modules/rowcomparison.h"
 #include "protocol/qort.h"
 
-namespace devicelist {
+namespace modules {
 
 // The device list without its widget: columns, the module store, one row per
 // module with a MAC, the sort order and the last configured MAC. The widget
@@ -99,6 +99,6 @@ private:
     std::optional<MacAddress> lastConfiguredMac_;
 };
 
-} // namespace devicelist
+} // namespace modules
 
 #endif

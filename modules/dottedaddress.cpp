@@ -4,7 +4,7 @@
 
 #include "modules/leadingnumber.h"
 
-namespace devicelist {
+namespace modules {
 namespace {
 
 constexpr char kGroupSeparator = '.';
@@ -22,7 +22,7 @@ public:
     {
     }
 
-    int ReadNumber() const { return LeadingNumber(text_.substr(pos_)); }
+    int ReadNumber() const { return leadingNumber(text_.substr(pos_)); }
 
     void SkipPastNextSeparator()
     {
@@ -42,7 +42,7 @@ std::uint32_t AppendGroup(std::uint32_t value, int number)
 
 } // namespace
 
-bool IsDottedAddress(std::string_view text)
+bool isDottedAddress(std::string_view text)
 {
     int separators = 0;
     for (const char c : text) {
@@ -55,7 +55,7 @@ bool IsDottedAddress(std::string_view text)
     return separators == kSeparatorCount;
 }
 
-int CompareDottedAddresses(std::string_view a, std::string_view b)
+int compareDottedAddresses(std::string_view a, std::string_view b)
 {
     GroupReader readerA(a);
     GroupReader readerB(b);
@@ -87,4 +87,4 @@ int CompareDottedAddresses(std::string_view a, std::string_view b)
     return 0;
 }
 
-} // namespace devicelist
+} // namespace modules

@@ -1,14 +1,14 @@
-#ifndef DEVICELIST_DOTTEDADDRESS_H
-#define DEVICELIST_DOTTEDADDRESS_H
+#ifndef MODULES_DOTTEDADDRESS_H
+#define MODULES_DOTTEDADDRESS_H
 
 #include <string_view>
 
-namespace devicelist {
+namespace modules {
 
 // True when text holds only the digits 0-9 and ".", with exactly three ".".
 // Group lengths and values are not checked: "..." and "300.1.1.1" pass, so do
 // groups of any number of digits.
-bool IsDottedAddress(std::string_view text);
+bool isDottedAddress(std::string_view text);
 
 // Orders two dotted texts by numeric address value: -1, 0 or 1.
 // The numbers are read alternately, a1 b1 a2 b2 a3 b3 a4 b4, each like atoi;
@@ -18,8 +18,8 @@ bool IsDottedAddress(std::string_view text);
 // Reads neither text past its end: a text with fewer than three "." simply
 // has nothing left to read (its remaining numbers are 0). Neither text needs
 // a terminator.
-int CompareDottedAddresses(std::string_view a, std::string_view b);
+int compareDottedAddresses(std::string_view a, std::string_view b);
 
-} // namespace devicelist
+} // namespace modules
 
 #endif

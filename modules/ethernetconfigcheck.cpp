@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace modules {
+
 namespace {
 
 constexpr std::uint32_t kLastByteMask = 0xFFu;
@@ -16,12 +18,14 @@ bool IsAsciiLetterOrDigit(char c)
 
 } // namespace
 
-bool IsLegalHostName(std::string_view hostName)
+bool isLegalHostName(std::string_view hostName)
 {
     return std::all_of(hostName.begin(), hostName.end(), IsAsciiLetterOrDigit);
 }
 
-bool IsAcceptableIpAddress(std::uint32_t ipAddr)
+bool isAcceptableIpAddress(std::uint32_t ipAddr)
 {
     return (ipAddr & kLastByteMask) != kRefusedLastByte;
 }
+
+} // namespace modules

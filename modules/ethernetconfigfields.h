@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+namespace modules {
+
 // The values the Ethernet configuration dialog exchanges with its caller.
 // The caller fills the inputs before the modal run and reads the outputs
 // after it; the dialog itself never talks to the protocol library.
@@ -47,8 +49,10 @@ struct EthernetConfigFields {
 // Stores text in a field: empty text gives an empty field, longer text is
 // cut to its first 29 bytes without notice. The field is always
 // NUL-terminated afterwards.
-void StoreConfigText(ConfigText& field, std::string_view text);
+void storeConfigText(ConfigText& field, std::string_view text);
 
 // The text of a field, up to its NUL or its end, whichever comes first, so a
 // field that somebody filled without a terminator is never read past.
-std::string_view ConfigTextView(const ConfigText& field);
+std::string_view configTextView(const ConfigText& field);
+
+} // namespace modules

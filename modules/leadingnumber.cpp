@@ -2,7 +2,7 @@
 
 #include <climits>
 
-namespace devicelist {
+namespace modules {
 namespace {
 
 constexpr bool IsCSpace(char c)
@@ -17,7 +17,7 @@ constexpr bool IsDigit(char c)
 
 } // namespace
 
-int LeadingNumber(std::string_view text)
+int leadingNumber(std::string_view text)
 {
     std::size_t pos = 0;
     while (pos < text.size() && IsCSpace(text[pos])) {
@@ -42,4 +42,4 @@ int LeadingNumber(std::string_view text)
     return value == static_cast<long long>(INT_MIN) ? INT_MAX : static_cast<int>(-value);
 }
 
-} // namespace devicelist
+} // namespace modules

@@ -1,9 +1,9 @@
-#ifndef DEVICELIST_LEADINGNUMBER_H
-#define DEVICELIST_LEADINGNUMBER_H
+#ifndef MODULES_LEADINGNUMBER_H
+#define MODULES_LEADINGNUMBER_H
 
 #include <string_view>
 
-namespace devicelist {
+namespace modules {
 
 // The decimal number at the start of text, read the way the column spec and
 // the dotted-address comparison expect (like atoi): leading white space, an
@@ -11,8 +11,8 @@ namespace devicelist {
 // gives 0. Unlike atoi the result saturates at INT_MAX / INT_MIN instead of
 // overflowing, so a 4000-digit group in a module's text stays defined.
 // Never reads outside text; text need not be NUL-terminated.
-int LeadingNumber(std::string_view text);
+int leadingNumber(std::string_view text);
 
-} // namespace devicelist
+} // namespace modules
 
 #endif

@@ -1,8 +1,8 @@
 #include "modules/lostreplies.h"
 
-namespace devicelist {
+namespace modules {
 
-std::string LostRepliesText(std::uint32_t lost)
+std::string lostRepliesText(std::uint32_t lost)
 {
     if (lost == 0) {
         return {};
@@ -11,4 +11,4 @@ std::string LostRepliesText(std::uint32_t lost)
     return subject + " lost: the computer was too busy or its receive buffer too small; scan again, or see README";
 }
 
-} // namespace devicelist
+} // namespace modules

@@ -4,13 +4,13 @@
 #include <cstdint>
 #include <string>
 
-namespace devicelist {
+namespace modules {
 
 // What both front ends say when the library reports that the computer
 // dropped replies of the last scan (its receive buffer was full): modules
 // may be missing from the list. Empty for 0.
-std::string LostRepliesText(std::uint32_t lost);
+std::string lostRepliesText(std::uint32_t lost);
 
-} // namespace devicelist
+} // namespace modules
 
 #endif

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace devicelist {
+namespace modules {
 namespace {
 
 constexpr char kMacSeparator = '-';
@@ -59,7 +59,7 @@ std::optional<std::uint8_t> ReadHexByte(std::string_view text, std::size_t& pos)
 
 } // namespace
 
-std::string FormatMac(const MacAddress& mac)
+std::string formatMac(const MacAddress& mac)
 {
     char text[kMacTextReadLimit + 1];
     static_cast<void>(std::snprintf(
@@ -67,14 +67,14 @@ std::string FormatMac(const MacAddress& mac)
     return text;
 }
 
-MacAddress MacOfRecord(const QORT_ModuleScanResponseType& record)
+MacAddress macOfRecord(const QORT_ModuleScanResponseType& record)
 {
     MacAddress mac;
     std::memcpy(mac.data(), record.MacId, mac.size());
     return mac;
 }
 
-std::optional<MacAddress> ParseRowMac(std::string_view text)
+std::optional<MacAddress> parseRowMac(std::string_view text)
 {
     text = text.substr(0, kMacTextReadLimit);
     MacAddress mac{};
@@ -95,4 +95,4 @@ std::optional<MacAddress> ParseRowMac(std::string_view text)
     return mac;
 }
 
-} // namespace devicelist
+} // namespace modules

@@ -1,5 +1,5 @@
-#ifndef DEVICELIST_MACADDRESS_H
-#define DEVICELIST_MACADDRESS_H
+#ifndef MODULES_MACADDRESS_H
+#define MODULES_MACADDRESS_H
 
 #include <array>
 #include <cstdint>
@@ -9,15 +9,15 @@
 
 #include "protocol/qort.h"
 
-namespace devicelist {
+namespace modules {
 
 // Six bytes in written order, as in QORT_ModuleScanResponseType::MacId.
 using MacAddress = std::array<std::uint8_t, QORT_MAC_SIZE>;
 
 // "00-30-11-0A-BC-0F": two upper-case hexadecimal digits per byte.
-std::string FormatMac(const MacAddress& mac);
+std::string formatMac(const MacAddress& mac);
 
-MacAddress MacOfRecord(const QORT_ModuleScanResponseType& record);
+MacAddress macOfRecord(const QORT_ModuleScanResponseType& record);
 
 // Characters of a MAC column text that are read back: six two-digit
 // numbers and five dashes.
@@ -27,8 +27,8 @@ inline constexpr std::size_t kMacTextReadLimit = 17;
 // looking at no more than the first kMacTextReadLimit characters; each number
 // gives its low 8 bits. No value when fewer than six numbers can be read,
 // so a row without a readable MAC never yields made-up bytes.
-std::optional<MacAddress> ParseRowMac(std::string_view text);
+std::optional<MacAddress> parseRowMac(std::string_view text);
 
-} // namespace devicelist
+} // namespace modules
 
 #endif

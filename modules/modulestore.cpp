@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <functional>
 
-namespace devicelist {
+namespace modules {
 
 std::size_t MacAddressHash::operator()(const MacAddress& mac) const
 {
@@ -23,7 +23,7 @@ void ModuleStore::Append(const QORT_ModuleScanResponseType& record)
 {
     // emplace keeps an existing entry: a later record with the same MAC
     // never hides the oldest one.
-    oldestIndex_.emplace(MacOfRecord(record), records_.size());
+    oldestIndex_.emplace(macOfRecord(record), records_.size());
     records_.push_back(record);
 }
 
@@ -42,4 +42,4 @@ void ModuleStore::Clear()
     oldestIndex_.clear();
 }
 
-} // namespace devicelist
+} // namespace modules

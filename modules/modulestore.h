@@ -1,5 +1,5 @@
-#ifndef DEVICELIST_MODULESTORE_H
-#define DEVICELIST_MODULESTORE_H
+#ifndef MODULES_MODULESTORE_H
+#define MODULES_MODULESTORE_H
 
 #include <cstddef>
 #include <optional>
@@ -9,7 +9,7 @@
 #include "modules/macaddress.h"
 #include "protocol/qort.h"
 
-namespace devicelist {
+namespace modules {
 
 // Hashes a MAC's six bytes, for sets and maps keyed by MAC.
 struct MacAddressHash {
@@ -42,6 +42,6 @@ private:
     std::unordered_map<MacAddress, std::size_t, MacAddressHash> oldestIndex_;
 };
 
-} // namespace devicelist
+} // namespace modules
 
 #endif

@@ -4,7 +4,7 @@
 
 #include "modules/dottedaddress.h"
 
-namespace devicelist {
+namespace modules {
 namespace {
 
 constexpr unsigned char FoldCase(unsigned char c)
@@ -32,20 +32,20 @@ std::string_view TextAt(const DeviceRowData& row, int column)
 
 int CompareAscending(std::string_view t1, std::string_view t2)
 {
-    const bool firstIsAddress = IsDottedAddress(t1);
-    const bool secondIsAddress = IsDottedAddress(t2);
+    const bool firstIsAddress = isDottedAddress(t1);
+    const bool secondIsAddress = isDottedAddress(t2);
     if (firstIsAddress && secondIsAddress) {
-        return CompareDottedAddresses(t1, t2);
+        return compareDottedAddresses(t1, t2);
     }
     if (firstIsAddress != secondIsAddress) {
         return firstIsAddress ? -1 : 1;
     }
-    return CompareTexts(t1, t2);
+    return compareTexts(t1, t2);
 }
 
 } // namespace
 
-SortOrder SortOrderAfterClick(SortOrder current, int clickedColumn)
+SortOrder sortOrderAfterClick(SortOrder current, int clickedColumn)
 {
     if (clickedColumn != current.column) {
         return SortOrder{clickedColumn, true};
@@ -53,7 +53,7 @@ SortOrder SortOrderAfterClick(SortOrder current, int clickedColumn)
     return SortOrder{clickedColumn, !current.ascending};
 }
 
-int CompareTexts(std::string_view a, std::string_view b)
+int compareTexts(std::string_view a, std::string_view b)
 {
     const std::size_t common = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < common; ++i) {
@@ -74,11 +74,11 @@ int CompareTexts(std::string_view a, std::string_view b)
     return 0;
 }
 
-int CompareRows(const DeviceRowData& first, const DeviceRowData& second, SortOrder order)
+int compareRows(const DeviceRowData& first, const DeviceRowData& second, SortOrder order)
 {
     const std::string_view t1 = TextAt(first, order.column);
     const std::string_view t2 = TextAt(second, order.column);
     return Sign(order.ascending ? CompareAscending(t1, t2) : CompareAscending(t2, t1));
 }
 
-} // namespace devicelist
+} // namespace modules

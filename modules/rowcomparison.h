@@ -1,11 +1,11 @@
-#ifndef DEVICELIST_ROWCOMPARISON_H
-#define DEVICELIST_ROWCOMPARISON_H
+#ifndef MODULES_ROWCOMPARISON_H
+#define MODULES_ROWCOMPARISON_H
 
 #include <string_view>
 
 #include "modules/devicerowdata.h"
 
-namespace devicelist {
+namespace modules {
 
 struct SortOrder {
     int column = 0; // the IP column until the user picks another
@@ -16,14 +16,14 @@ struct SortOrder {
 
 // A click on a heading: a new column starts ascending, the same column again
 // reverses the direction.
-SortOrder SortOrderAfterClick(SortOrder current, int clickedColumn);
+SortOrder sortOrderAfterClick(SortOrder current, int clickedColumn);
 
 // Case-sensitive text order as a user would expect it from a list: letters
 // compare alphabetically first (a before B), and only texts that differ in
 // nothing but case put the lower-case letter first ("a" before "A"); other
 // bytes compare by value. A consistent total order, identical to byte order
 // for digits, dots, dashes and upper-case hexadecimal.
-int CompareTexts(std::string_view a, std::string_view b);
+int compareTexts(std::string_view a, std::string_view b);
 
 // The row order for the list sort: negative when first goes first, positive
 // when second goes first, 0 when they are equal.
@@ -37,8 +37,8 @@ int CompareTexts(std::string_view a, std::string_view b);
 // that both hold numbers above 255; the sort that uses this function must
 // cope with that.
 // A column the row has no text for compares as an empty text.
-int CompareRows(const DeviceRowData& first, const DeviceRowData& second, SortOrder order);
+int compareRows(const DeviceRowData& first, const DeviceRowData& second, SortOrder order);
 
-} // namespace devicelist
+} // namespace modules
 
 #endif

@@ -2,12 +2,16 @@
 
 #include "protocol/qort.h"
 
-bool SupportsWink(std::uint8_t protocolMajor, std::uint8_t protocolMinor)
+namespace modules {
+
+bool supportsWink(std::uint8_t protocolMajor, std::uint8_t protocolMinor)
 {
     return protocolMajor > kFirstWinkMajor || (protocolMajor == kFirstWinkMajor && protocolMinor >= kFirstWinkMinor);
 }
 
-bool SupportsWink(const QORT_ModuleScanResponseType& module)
+bool supportsWink(const QORT_ModuleScanResponseType& module)
 {
-    return SupportsWink(module.ProtocolVersionMajor, module.ProtocolVersionMinor);
+    return supportsWink(module.ProtocolVersionMajor, module.ProtocolVersionMinor);
 }
+
+} // namespace modules

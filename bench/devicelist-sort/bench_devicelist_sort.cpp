@@ -54,10 +54,10 @@ std::vector<QORT_ModuleScanResponseType> MakeModules(int count)
     return modules;
 }
 
-devicelist::DeviceTable FilledTable(const std::vector<QORT_ModuleScanResponseType>& modules)
+modules::DeviceTable FilledTable(const std::vector<QORT_ModuleScanResponseType>& modules)
 {
-    devicelist::DeviceTable table;
-    table.AddColumns(devicelist::ParseColumnSpec(devicelist::kDeviceListColumnSpec));
+    modules::DeviceTable table;
+    table.AddColumns(modules::parseColumnSpec(modules::kDeviceListColumnSpec));
     for (const auto& module : modules) {
         table.Accept(module);
     }
@@ -69,27 +69,27 @@ devicelist::DeviceTable FilledTable(const std::vector<QORT_ModuleScanResponseTyp
 void BM_TableColumnClickSort(benchmark::State& state)
 {
     const auto modules = MakeModules(kModuleCount);
-    devicelist::DeviceTable table = FilledTable(modules);
+    modules::DeviceTable table = FilledTable(modules);
     const int column = static_cast<int>(state.range(0));
     bool ascending = true;
     for (auto _ : state) {
-        table.SortByColumn(devicelist::SortOrder{column, ascending});
+        table.SortByColumn(modules::SortOrder{column, ascending});
         ascending = !ascending;
         benchmark::DoNotOptimize(table.RowCount());
     }
 }
 BENCHMARK(BM_TableColumnClickSort)
-    ->Arg(devicelist::kColumnIp)
-    ->Arg(devicelist::kColumnType)
-    ->Arg(devicelist::kColumnMac)
+    ->Arg(modules::kColumnIp)
+    ->Arg(modules::kColumnType)
+    ->Arg(modules::kColumnMac)
     ->Unit(benchmark::kMillisecond);
 
 void BM_TableAdd1000Modules(benchmark::State& state)
 {
     const auto modules = MakeModules(kModuleCount);
     for (auto _ : state) {
-        devicelist::DeviceTable table;
-        table.AddColumns(devicelist::ParseColumnSpec(devicelist::kDeviceListColumnSpec));
+        modules::DeviceTable table;
+        table.AddColumns(modules::parseColumnSpec(modules::kDeviceListColumnSpec));
         for (const auto& module : modules) {
             table.AddModule(module);
         }
@@ -103,7 +103,7 @@ void BM_WidgetColumnClickSort(benchmark::State& state)
 {
     const auto modules = MakeModules(kModuleCount);
     CDeviceListCtrl list;
-    list.InitColumns(devicelist::kDeviceListColumnSpec);
+    list.InitColumns(modules::kDeviceListColumnSpec);
     for (const auto& module : modules) {
         list.AddModule(module);
     }
@@ -111,7 +111,7 @@ void BM_WidgetColumnClickSort(benchmark::State& state)
         list.model()->index(0, 0), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     bool ascending = false;
     for (auto _ : state) {
-        list.SortByColumn(devicelist::kColumnIp, ascending);
+        list.SortByColumn(modules::kColumnIp, ascending);
         ascending = !ascending;
     }
 }
@@ -122,7 +122,7 @@ void BM_WidgetAdd1000Modules(benchmark::State& state)
     const auto modules = MakeModules(kModuleCount);
     for (auto _ : state) {
         CDeviceListCtrl list;
-        list.InitColumns(devicelist::kDeviceListColumnSpec);
+        list.InitColumns(modules::kDeviceListColumnSpec);
         for (const auto& module : modules) {
             list.AddModule(module);
         }

@@ -53,8 +53,8 @@ sockaddr_ll LinkAddress(unsigned ifindex)
     return link;
 }
 
-std::optional<devicelist::MacAddress> AwaitHolder(
-    int fd, std::uint32_t ip, const devicelist::MacAddress& own, Clock::time_point deadline)
+std::optional<modules::MacAddress> AwaitHolder(
+    int fd, std::uint32_t ip, const modules::MacAddress& own, Clock::time_point deadline)
 {
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
@@ -73,7 +73,7 @@ std::optional<devicelist::MacAddress> AwaitHolder(
 
 } // namespace
 
-std::optional<devicelist::MacAddress> AdapterMac(const std::string& adapter)
+std::optional<modules::MacAddress> AdapterMac(const std::string& adapter)
 {
     const Descriptor fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     ifreq request{};
@@ -82,7 +82,7 @@ std::optional<devicelist::MacAddress> AdapterMac(const std::string& adapter)
     std::memcpy(request.ifr_name, adapter.c_str(), adapter.size() + 1);
     if (::ioctl(fd.get(), SIOCGIFHWADDR, &request) != 0)
         return std::nullopt;
-    devicelist::MacAddress mac{};
+    modules::MacAddress mac{};
     std::memcpy(mac.data(), request.ifr_hwaddr.sa_data, mac.size());
     return mac;
 }
@@ -94,7 +94,7 @@ NetworkAnswer AskByArpProbe(const AdapterSubnet& subnet, std::uint32_t ip, std::
     if (fd.get() < 0)
         return {
             std::nullopt, std::string("no ARP probe without CAP_NET_RAW: ") + std::generic_category().message(errno)};
-    const std::optional<devicelist::MacAddress> own = AdapterMac(subnet.adapter);
+    const std::optional<modules::MacAddress> own = AdapterMac(subnet.adapter);
     const sockaddr_ll link = LinkAddress(subnet.index);
     if (!own || ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&link), sizeof link) != 0)
         return {std::nullopt, "no ARP probe on " + subnet.adapter + ": its link cannot be used"};

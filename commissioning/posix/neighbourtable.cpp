@@ -46,7 +46,7 @@ struct NeighbourFree {
     void operator()(rtnl_neigh* neighbour) const { rtnl_neigh_put(neighbour); }
 };
 
-std::optional<devicelist::MacAddress> HolderOf(rtnl_neigh* neighbour, unsigned ifindex, std::uint32_t ip)
+std::optional<modules::MacAddress> HolderOf(rtnl_neigh* neighbour, unsigned ifindex, std::uint32_t ip)
 {
     nl_addr* destination = rtnl_neigh_get_dst(neighbour);
     nl_addr* link = rtnl_neigh_get_lladdr(neighbour);
@@ -58,7 +58,7 @@ std::optional<devicelist::MacAddress> HolderOf(rtnl_neigh* neighbour, unsigned i
     std::memcpy(&networkOrder, nl_addr_get_binary_addr(destination), kIpv4Length);
     if (ntohl(networkOrder) != ip)
         return std::nullopt;
-    devicelist::MacAddress mac{};
+    modules::MacAddress mac{};
     std::memcpy(mac.data(), nl_addr_get_binary_addr(link), kMacLength);
     return mac;
 }
@@ -94,14 +94,14 @@ NetlinkSocket OpenRouteSocket(std::chrono::milliseconds bound)
 }
 
 // One read of the neighbour table; nothing also when it cannot be read.
-std::optional<devicelist::MacAddress> ReadTable(nl_sock* socket, unsigned ifindex, std::uint32_t ip)
+std::optional<modules::MacAddress> ReadTable(nl_sock* socket, unsigned ifindex, std::uint32_t ip)
 {
     ndmsg request{};
     request.ndm_family = AF_INET;
     request.ndm_ifindex = static_cast<int>(ifindex);
     if (nl_send_simple(socket, RTM_GETNEIGH, NLM_F_DUMP, &request, sizeof request) < 0)
         return std::nullopt;
-    std::optional<devicelist::MacAddress> holder;
+    std::optional<modules::MacAddress> holder;
     for (;;) {
         sockaddr_nl from{};
         unsigned char* buffer = nullptr;

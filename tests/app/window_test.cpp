@@ -50,7 +50,7 @@ using testrecords::Record;
 struct FakeLibrary {
     std::vector<std::string> calls; // register, start, scan, configure, wink in order
     std::deque<QORT_ModuleScanResponseType> responses;
-    std::deque<devicelist::MacAddress> invalidPasswords;
+    std::deque<modules::MacAddress> invalidPasswords;
     std::uint32_t lostReplies = 0;
     int Count(const std::string& call) const { return int(std::count(calls.begin(), calls.end(), call)); }
 };
@@ -87,7 +87,7 @@ QORT_ModuleScanResponseType Module(std::uint8_t last, std::uint8_t major = 1, st
     return Record().Mac(last).Ip(0xC0A80000u | last).Protocol(major, minor);
 }
 
-devicelist::MacAddress MacOf(std::uint8_t last)
+modules::MacAddress MacOf(std::uint8_t last)
 {
     return {0x00, 0x30, 0x11, 0x00, 0x00, last};
 }
@@ -221,7 +221,7 @@ TEST(Window, InvalidPasswordNoticesReportTheLastConfiguredModule)
         {"strays ahead of the match", 8, {-1, 7, 8}, 3, 1, {}},
     };
     const auto macOf = [](int last) {
-        return last < 0 ? devicelist::MacAddress{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF} : MacOf(std::uint8_t(last));
+        return last < 0 ? modules::MacAddress{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF} : MacOf(std::uint8_t(last));
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -282,7 +282,7 @@ TEST(Window, NoticesFromTheLibraryThreadReachTheLiveWindowOnly)
         QCoreApplication::processEvents();
         std::set<QString> macs;
         for (int row = 0; row < window.DeviceList()->GetItemCount(); ++row)
-            macs.insert(window.DeviceList()->GetItemText(row, devicelist::kColumnMac));
+            macs.insert(window.DeviceList()->GetItemText(row, modules::kColumnMac));
         EXPECT_EQ(window.DeviceList()->GetItemCount(), kModules);
         EXPECT_EQ(macs.size(), std::size_t(kModules)) << "every module listed once";
         window.EndDialog(IDOK);
@@ -441,7 +441,7 @@ protected:
     int RowOf(const QString& mac)
     {
         for (int row = 0; row < List()->GetItemCount(); ++row) {
-            if (List()->GetItemText(row, devicelist::kColumnMac) == mac)
+            if (List()->GetItemText(row, modules::kColumnMac) == mac)
                 return row;
         }
         return -1;
@@ -461,7 +461,7 @@ protected:
     // dialog. Returns when the dialog has closed.
     void Configure(const QString& mac, std::function<void(CEthernetConfigDlg&)> script)
     {
-        const QRect cell = List()->visualRect(List()->model()->index(RowOf(mac), devicelist::kColumnType));
+        const QRect cell = List()->visualRect(List()->model()->index(RowOf(mac), modules::kColumnType));
         ASSERT_TRUE(List()->viewport()->rect().contains(cell.center()));
         testsupport::WhenModal<CEthernetConfigDlg>(std::move(script));
         QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, cell.center());
@@ -494,8 +494,8 @@ TEST_F(WindowE2eTest, TheListShowsEachModuleOnceAndScanRefillsIt)
     ASSERT_TRUE(Open(args, 3));
     EXPECT_TRUE(WaitFor([] { return g_responses == 6; })); // every reply taken, each module listed once
     EXPECT_EQ(List()->GetItemCount(), 3);
-    EXPECT_EQ(Text("00-30-11-00-00-21", devicelist::kColumnIp), QStringLiteral("192.168.0.10"));
-    EXPECT_EQ(List()->GetItemText(0, devicelist::kColumnIp), QStringLiteral("192.168.0.10")); // sorted by IP
+    EXPECT_EQ(Text("00-30-11-00-00-21", modules::kColumnIp), QStringLiteral("192.168.0.10"));
+    EXPECT_EQ(List()->GetItemText(0, modules::kColumnIp), QStringLiteral("192.168.0.10")); // sorted by IP
     Click(IDC_SCAN);
     EXPECT_EQ(List()->GetItemCount(), 0);
     EXPECT_TRUE(WaitFor([] { return g_responses == 12; }));
@@ -538,12 +538,12 @@ TEST_F(WindowE2eTest, AWrongPasswordIsReportedOnceAndTheRightOneReconfigures)
     EXPECT_EQ(boxes.Records()[0].text, QStringLiteral("Invalid password"));
     EXPECT_EQ(boxes.Records()[0].caption, QStringLiteral("Warning"));
     EXPECT_EQ(g_scans, 1); // refused: no rescan, the module keeps its address
-    EXPECT_EQ(Text(mac, devicelist::kColumnIp), QStringLiteral("192.168.0.12"));
+    EXPECT_EQ(Text(mac, modules::kColumnIp), QStringLiteral("192.168.0.12"));
 
     Configure(mac, [&](CEthernetConfigDlg& d) { TypePasswordAndSet(d, QStringLiteral("secret")); });
     EXPECT_TRUE(Logged("^applied 00-30-11-00-00-23 ip=10\\.1\\.2\\.3"));
-    EXPECT_TRUE(WaitFor([&] { return Text(mac, devicelist::kColumnIp) == "10.1.2.3"; }));
-    EXPECT_EQ(Text("00-30-11-00-00-21", devicelist::kColumnIp), QStringLiteral("192.168.0.10")); // untouched
+    EXPECT_TRUE(WaitFor([&] { return Text(mac, modules::kColumnIp) == "10.1.2.3"; }));
+    EXPECT_EQ(Text("00-30-11-00-00-21", modules::kColumnIp), QStringLiteral("192.168.0.10")); // untouched
     EXPECT_EQ(boxes.Count(), 1);
 }
 

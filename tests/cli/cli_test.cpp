@@ -435,7 +435,7 @@ TEST(CliQortSession, AFloodDoesNotOutlastTheWait)
         return 1;
     };
     cli::QortSession session(flood);
-    devicelist::ModuleStore modules;
+    modules::ModuleStore modules;
     EXPECT_TRUE(session.scan(50ms, modules));
     EXPECT_GT(modules.Size(), 0u);
 }
@@ -486,7 +486,8 @@ PromptRun StartAtPasswordPrompt(const fs::path& err)
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
-        static_cast<void>(::write(pidPipe[1], &program, sizeof program));
+        if (::write(pidPipe[1], &program, sizeof program) != static_cast<ssize_t>(sizeof program))
+            ::_exit(1); // the test reads no pid and fails
         int status = 0;
         while (::waitpid(program, &status, 0) == -1 && errno == EINTR) { }
         ::_exit(0);

@@ -43,7 +43,7 @@ TEST(AddressInUse, AnAddressOnTheModulesSideIsHeldByItsInterface)
     const std::string interface = std::getenv("SORVINDA_MODULES_IF");
     ASSERT_EQ(std::system((modules + "ip addr add 10.213.0.77/24 dev " + interface).c_str()), 0);
     const std::string macText = Output(modules + "cat /sys/class/net/" + interface + "/address");
-    devicelist::MacAddress mac{};
+    modules::MacAddress mac{};
     ASSERT_EQ(std::sscanf(macText.c_str(), "%hhx:%hhx:%hhx:%hhx:%hhx:%hhx", &mac[0], &mac[1], &mac[2], &mac[3], &mac[4],
                   &mac[5]),
         6);
@@ -55,7 +55,7 @@ TEST(AddressInUse, AnAddressOnTheModulesSideIsHeldByItsInterface)
         const char* way;
         NetworkAsker ask;
         std::uint32_t ip;
-        std::optional<devicelist::MacAddress> holder;
+        std::optional<modules::MacAddress> holder;
     } rows[] = {
         // The neighbour table first, so that its entry comes from its own
         // resolution, not from the probe's reply.
@@ -71,7 +71,7 @@ TEST(AddressInUse, AnAddressOnTheModulesSideIsHeldByItsInterface)
     }
     const AddressUse use = CheckAddressInUse(kHeld, {}, {}, UsableAdapterSubnets());
     EXPECT_TRUE(use.inUse);
-    EXPECT_EQ(HolderText(use), devicelist::FormatMac(mac));
+    EXPECT_EQ(HolderText(use), modules::formatMac(mac));
 }
 
 // busybox udhcpd in the modules namespace, stopped (by its pid) at the end.

@@ -52,15 +52,15 @@ TEST(ScanWarnings, CodesPerModule)
     for (const auto& row : rows) {
         const auto warnings = ScanWarnings(row.scan, kSubnets);
         for (std::size_t i = 0; i < row.scan.size(); ++i)
-            EXPECT_EQ(warnings.at(devicelist::MacOfRecord(row.scan[i])), row.expected[i]) << row.what << " #" << i;
+            EXPECT_EQ(warnings.at(modules::macOfRecord(row.scan[i])), row.expected[i]) << row.what << " #" << i;
     }
 }
 
 TEST(AddressInUse, ScanAndNetworkAnswers)
 {
-    const devicelist::MacAddress module = {0x00, 0x30, 0x11, 0x00, 0x00, 0x01};
-    const devicelist::MacAddress host = {0x02, 0x00, 0x00, 0x00, 0x00, 0x09};
-    const devicelist::MacAddress other = {0x00, 0x30, 0x11, 0x00, 0x00, 0x02};
+    const modules::MacAddress module = {0x00, 0x30, 0x11, 0x00, 0x00, 0x01};
+    const modules::MacAddress host = {0x02, 0x00, 0x00, 0x00, 0x00, 0x09};
+    const modules::MacAddress other = {0x00, 0x30, 0x11, 0x00, 0x00, 0x02};
     const std::uint32_t target = Address(192, 168, 0, 30);
     const std::vector<QORT_ModuleScanResponseType> scan = {
         Record().Mac(1).Ip(Address(192, 168, 0, 20)), Record().Mac(2).Ip(Address(192, 168, 0, 40))};
@@ -90,7 +90,7 @@ TEST(AddressInUse, ScanAndNetworkAnswers)
         EXPECT_EQ(use.inUse, row.expected.inUse) << row.what;
         EXPECT_EQ(use.holderIsModule, row.expected.holderIsModule) << row.what;
         EXPECT_EQ(use.note.empty(), row.expected.note.empty()) << row.what;
-        if (row.expected.holder != devicelist::MacAddress{}) { // an adapter's own MAC differs per computer
+        if (row.expected.holder != modules::MacAddress{}) { // an adapter's own MAC differs per computer
             EXPECT_EQ(use.holder, row.expected.holder) << row.what;
         }
     }
@@ -98,7 +98,7 @@ TEST(AddressInUse, ScanAndNetworkAnswers)
 
 TEST(DhcpProbe, OnlyAnOfferToOurDiscoverCounts)
 {
-    const devicelist::MacAddress client = ProbeClientMac(0xFFFFFFFFFFFFu);
+    const modules::MacAddress client = ProbeClientMac(0xFFFFFFFFFFFFu);
     EXPECT_EQ(client[0] & 0x03, 0x02) << "locally administered, unicast";
     constexpr std::uint32_t kXid = 0x01020304;
     const auto offer = [&](std::size_t at, std::uint8_t value) {
@@ -246,7 +246,7 @@ TEST(AuditLog, UndoTakesTheNewestVerifiedBefore)
         {"before not an object", "{" + mac1 + R"(,"before":7,"result":"verified"})", std::nullopt},
     };
     for (const auto& row : rows) {
-        const auto values = FindUndoValues(row.text, devicelist::MacOfRecord(kFull));
+        const auto values = FindUndoValues(row.text, modules::macOfRecord(kFull));
         ASSERT_EQ(values.has_value(), row.ip.has_value()) << row.what;
         if (values) {
             EXPECT_EQ(values->IpAddr, *row.ip) << row.what;
@@ -278,7 +278,7 @@ TEST(AuditLog, FileIsPrivateAppendedAndReadBackForUndo)
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
     EXPECT_EQ(text.find("secret"), std::string::npos);
 
-    const auto before = log.UndoValues(devicelist::MacOfRecord(kFull));
+    const auto before = log.UndoValues(modules::macOfRecord(kFull));
     ASSERT_TRUE(before.has_value());
     const QORT_ConfigureRequestType undo = UndoRequest(*before, kFull);
     EXPECT_EQ(undo.IpAddr, kFull.IpAddr);

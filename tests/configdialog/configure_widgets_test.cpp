@@ -24,8 +24,8 @@
 
 namespace {
 
-using devicelist::BuildConfigureRequest;
-using devicelist::PrefillConfigFields;
+using modules::buildConfigureRequest;
+using modules::prefillConfigFields;
 using testrecords::Address;
 using testrecords::Record;
 using R = QORT_ModuleScanResponseType;
@@ -52,10 +52,10 @@ Record Full()
         .HostName("PLC1");
 }
 
-EthernetConfigFields Prefill(const R& record)
+modules::EthernetConfigFields Prefill(const R& record)
 {
-    EthernetConfigFields f;
-    PrefillConfigFields(record, f);
+    modules::EthernetConfigFields f;
+    modules::prefillConfigFields(record, f);
     return f;
 }
 
@@ -64,32 +64,32 @@ std::string Text(const char (&field)[QORT_TEXT_FIELD_SIZE])
     return {field, ::strnlen(field, QORT_TEXT_FIELD_SIZE)};
 }
 
-QString Shown(const ConfigText& field)
+QString Shown(const modules::ConfigText& field)
 {
-    const std::string_view text = ConfigTextView(field);
+    const std::string_view text = modules::configTextView(field);
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 TEST(ConfigurePrefill, ReportedValuesAreCopiedAndOthersMarkedUnknown)
 {
     EXPECT_EQ(devicelist::ConfigureDialogTitle("00-30-11-0A-BC-0F"), "Configure: 00-30-11-0A-BC-0F");
-    const EthernetConfigFields f = Prefill(Full());
+    const modules::EthernetConfigFields f = Prefill(Full());
     EXPECT_EQ(std::vector<std::uint32_t>({f.IpAddr, f.SubnetMask, f.Gateway, f.Dns1, f.Dns2}),
         std::vector<std::uint32_t>({kIp, kMask, kGateway, kDns1, kDns2}));
     EXPECT_EQ(std::vector<int>({f.IpAddrValid, f.SubnetMaskValid, f.GatewayValid, f.Dns1Valid, f.Dns2Valid,
                   f.HostNameValid, f.DhcpChoice, f.PasswordProtected}),
-        std::vector<int>({1, 1, 1, 1, 1, 1, kDhcpChoiceOn, 1}));
-    EXPECT_EQ(ConfigTextView(f.HostName), "PLC1");
+        std::vector<int>({1, 1, 1, 1, 1, 1, modules::kDhcpChoiceOn, 1}));
+    EXPECT_EQ(modules::configTextView(f.HostName), "PLC1");
 
     // Valid bytes of 0, or anything but 1, count as not reported.
-    const EthernetConfigFields none = Prefill(Record());
-    const EthernetConfigFields odd = Prefill(Full().Valid(&R::IpAddrValid, 2).Valid(&R::HostNameValid, 0xFF));
+    const modules::EthernetConfigFields none = Prefill(Record());
+    const modules::EthernetConfigFields odd = Prefill(Full().Valid(&R::IpAddrValid, 2).Valid(&R::HostNameValid, 0xFF));
     EXPECT_EQ(
         std::vector<int>({none.IpAddrValid, none.SubnetMaskValid, none.GatewayValid, none.Dns1Valid, none.Dns2Valid,
             none.HostNameValid, none.DhcpChoice, none.PasswordProtected, odd.IpAddrValid, odd.HostNameValid}),
-        std::vector<int>({0, 0, 0, 0, 0, 0, kDhcpChoiceOff, 0, 0, 0}));
-    EXPECT_EQ(ConfigTextView(none.HostName), ""); // not the unterminated 0xFF bytes
-    EXPECT_EQ(ConfigTextView(odd.HostName), "");
+        std::vector<int>({0, 0, 0, 0, 0, 0, modules::kDhcpChoiceOff, 0, 0, 0}));
+    EXPECT_EQ(modules::configTextView(none.HostName), ""); // not the unterminated 0xFF bytes
+    EXPECT_EQ(modules::configTextView(odd.HostName), "");
 }
 
 TEST(ConfigurePrefill, DhcpRadioAndPasswordFlag)
@@ -97,9 +97,9 @@ TEST(ConfigurePrefill, DhcpRadioAndPasswordFlag)
     const struct {
         std::uint8_t valid, value;
         std::int32_t dhcpChoice, passwordProtected;
-    } rows[] = {{1, 1, kDhcpChoiceOn, 1}, {1, 0, kDhcpChoiceOff, 0},
+    } rows[] = {{1, 1, modules::kDhcpChoiceOn, 1}, {1, 0, modules::kDhcpChoiceOff, 0},
         // Neither on nor off: the list shows "Off", the dialog "On".
-        {1, 0xFF, kDhcpChoiceOn, 1}, {0, 0xFF, kDhcpChoiceOff, 0}, {0, 1, kDhcpChoiceOff, 0}};
+        {1, 0xFF, modules::kDhcpChoiceOn, 1}, {0, 0xFF, modules::kDhcpChoiceOff, 0}, {0, 1, modules::kDhcpChoiceOff, 0}};
     for (const auto& r : rows) {
         const R record = Full().Dhcp(r.value).Valid(&R::DhcpValid, r.valid).Pswd(r.value).Valid(&R::PswdValid, r.valid);
         EXPECT_EQ(Prefill(record).DhcpChoice, r.dhcpChoice) << int(r.valid) << "/" << int(r.value);
@@ -112,14 +112,14 @@ TEST(ConfigurePrefill, HostNameOfAnyLengthIsCutTo29AndSentSo)
     for (std::size_t length = 0; length <= QORT_TEXT_FIELD_SIZE; ++length) {
         const std::string name(length, 'h'); // the longest fills the field without terminator
         const R record = Full().HostName(name);
-        const EthernetConfigFields f = Prefill(record);
-        EXPECT_EQ(ConfigTextView(f.HostName), name.substr(0, kConfigTextMaxChars)) << length;
-        EXPECT_EQ(Text(BuildConfigureRequest(record, f).HostName), name.substr(0, kConfigTextMaxChars)) << length;
+        const modules::EthernetConfigFields f = Prefill(record);
+        EXPECT_EQ(modules::configTextView(f.HostName), name.substr(0, modules::kConfigTextMaxChars)) << length;
+        EXPECT_EQ(Text(modules::buildConfigureRequest(record, f).HostName), name.substr(0, modules::kConfigTextMaxChars)) << length;
     }
     // A text that fills its whole field is copied within the field.
-    EthernetConfigFields f = Prefill(Full());
-    std::memset(f.HostName, 'w', kConfigTextSize);
-    EXPECT_EQ(Text(BuildConfigureRequest(Full(), f).HostName), std::string(kConfigTextSize, 'w'));
+    modules::EthernetConfigFields f = Prefill(Full());
+    std::memset(f.HostName, 'w', modules::kConfigTextSize);
+    EXPECT_EQ(Text(modules::buildConfigureRequest(Full(), f).HostName), std::string(modules::kConfigTextSize, 'w'));
 }
 
 TEST(ConfigureRequest, DhcpAndNewPasswordMapping)
@@ -127,11 +127,11 @@ TEST(ConfigureRequest, DhcpAndNewPasswordMapping)
     const struct {
         std::int32_t dhcpChoice;
         std::uint8_t dhcp;
-    } dhcps[] = {{kDhcpChoiceOn, 1}, {kDhcpChoiceOff, 0}, {kDhcpChoiceNone, 0}};
+    } dhcps[] = {{modules::kDhcpChoiceOn, 1}, {modules::kDhcpChoiceOff, 0}, {modules::kDhcpChoiceNone, 0}};
     for (const auto& r : dhcps) {
-        EthernetConfigFields f = Prefill(Full());
+        modules::EthernetConfigFields f = Prefill(Full());
         f.DhcpChoice = r.dhcpChoice;
-        EXPECT_EQ(BuildConfigureRequest(Full(), f).Dhcp, r.dhcp) << r.dhcpChoice;
+        EXPECT_EQ(modules::buildConfigureRequest(Full(), f).Dhcp, r.dhcp) << r.dhcpChoice;
     }
     const struct {
         std::int32_t change;
@@ -139,11 +139,11 @@ TEST(ConfigureRequest, DhcpAndNewPasswordMapping)
         const char* newPassword;
     } changes[] = {{0, 0, ""}, {1, 1, "typed"}, {2, 0, ""}};
     for (const auto& r : changes) {
-        EthernetConfigFields f = Prefill(Full());
-        StoreConfigText(f.Password, "secret");
-        StoreConfigText(f.NewPassword, "typed");
+        modules::EthernetConfigFields f = Prefill(Full());
+        modules::storeConfigText(f.Password, "secret");
+        modules::storeConfigText(f.NewPassword, "typed");
         f.ChangePassword = r.change;
-        const QORT_ConfigureRequestType q = BuildConfigureRequest(Full(), f);
+        const QORT_ConfigureRequestType q = modules::buildConfigureRequest(Full(), f);
         EXPECT_EQ(Text(q.Password), "secret");
         EXPECT_EQ(q.ChangePassword, r.sent) << r.change;
         EXPECT_EQ(Text(q.NewPassword), r.newPassword) << r.change;
@@ -159,7 +159,7 @@ protected:
     // A module with IP, mask, gateway and host name "PLC1", DHCP off.
     void SetUp() override
     {
-        static_cast<EthernetConfigFields&>(d) =
+        static_cast<modules::EthernetConfigFields&>(d) =
             Prefill(Full().Dhcp(0).Pswd(0).Valid(&R::Dns1Valid, 0).Valid(&R::Dns2Valid, 0));
     }
     int Run(std::function<void()> script)
@@ -277,7 +277,7 @@ TEST_F(ConfigDialogTest, PasswordEditsFollowProtectionAndTheChangeBox)
     EXPECT_EQ(Shown(d.Password), forty.left(29));
     EXPECT_EQ(Shown(d.NewPassword), forty.left(29)); // handed back; the flow does not send it unchecked
     EXPECT_EQ(d.ChangePassword, 0);
-    EXPECT_EQ(d.DhcpChoice, kDhcpChoiceOn);
+    EXPECT_EQ(d.DhcpChoice, modules::kDhcpChoiceOn);
     EXPECT_EQ(std::vector<std::uint32_t>({d.IpAddr, d.SubnetMask, d.Gateway}),
         std::vector<std::uint32_t>({kIp, kMask, kGateway}));
 }
@@ -311,7 +311,7 @@ protected:
     void SetUp() override
     {
         list.resize(700, 300);
-        list.InitColumns(devicelist::kDeviceListColumnSpec);
+        list.InitColumns(modules::kDeviceListColumnSpec);
         list.AddModule(first);
         list.AddModule(second);
         devicelist::AttachConfigureFlow(list, [this](const QORT_ConfigureRequestType& r) { sent.push_back(r); });
@@ -336,9 +336,9 @@ protected:
         QTest::mouseDClick(
             list.viewport(), Qt::LeftButton, {}, list.visualRect(list.model()->index(row, column)).center());
     }
-    static devicelist::MacAddress MacOf(const std::uint8_t* bytes)
+    static modules::MacAddress MacOf(const std::uint8_t* bytes)
     {
-        devicelist::MacAddress mac;
+        modules::MacAddress mac;
         std::memcpy(mac.data(), bytes, mac.size());
         return mac;
     }
@@ -359,7 +359,7 @@ TEST_F(ConfigureFlowTest, DoubleClickAnywhereInARowConfiguresThatModule)
         d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->SetAddress(Address(192, 168, 0, 99));
         QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton);
     });
-    DoubleClick(1, devicelist::kColumnType); // rows sorted by IP: the second module
+    DoubleClick(1, modules::kColumnType); // rows sorted by IP: the second module
     ASSERT_EQ(sent.size(), 1u);
     const QORT_ConfigureRequestType& q = sent[0];
     EXPECT_EQ(MacOf(q.MacId), MacOf(second.MacId));
@@ -369,7 +369,7 @@ TEST_F(ConfigureFlowTest, DoubleClickAnywhereInARowConfiguresThatModule)
     EXPECT_EQ(Text(q.Password), "");
     EXPECT_EQ(Text(q.HostName), "plc");
     EXPECT_EQ(list.GetLastConfiguredMac(), MacOf(second.MacId));
-    EXPECT_EQ(list.GetItemText(1, devicelist::kColumnIp), QStringLiteral("192.168.0.20")); // no rescan here
+    EXPECT_EQ(list.GetItemText(1, modules::kColumnIp), QStringLiteral("192.168.0.20")); // no rescan here
 }
 
 TEST_F(ConfigureFlowTest, NothingIsSentWithoutARowOrAfterCancel)
@@ -381,14 +381,14 @@ TEST_F(ConfigureFlowTest, NothingIsSentWithoutARowOrAfterCancel)
 
     testsupport::WhenModal<CEthernetConfigDlg>(
         [](CEthernetConfigDlg& d) { QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton); });
-    DoubleClick(0, devicelist::kColumnMac);
+    DoubleClick(0, modules::kColumnMac);
     bool ran = false;
     testsupport::WhenModal<CEthernetConfigDlg>([&](CEthernetConfigDlg& d) {
         ran = true;
         d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->SetAddress(0x0A000001u);
         QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDCANCEL), Qt::LeftButton);
     });
-    DoubleClick(1, devicelist::kColumnIp);
+    DoubleClick(1, modules::kColumnIp);
     EXPECT_TRUE(ran);
     ASSERT_EQ(sent.size(), 1u); // only the first, confirmed one
     EXPECT_EQ(list.GetLastConfiguredMac(), MacOf(first.MacId));
@@ -401,14 +401,14 @@ TEST_F(ConfigureFlowTest, ARescanWhileTheDialogIsOpenStillConfiguresTheModuleFou
         list.AddModule(Module(0x03, 0x0A000001u, "Modbus"));
         QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton);
     });
-    DoubleClick(0, devicelist::kColumnType);
+    DoubleClick(0, modules::kColumnType);
     testsupport::WhenModal<CEthernetConfigDlg>(
         [](CEthernetConfigDlg& d) { QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton); });
-    DoubleClick(0, devicelist::kColumnDhcp);
+    DoubleClick(0, modules::kColumnDhcp);
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(MacOf(sent[0].MacId), MacOf(first.MacId));
     EXPECT_EQ(sent[0].IpAddr, kIp);
-    EXPECT_EQ(MacOf(sent[1].MacId), (devicelist::MacAddress{0x00, 0x30, 0x11, 0x00, 0x00, 0x03}));
+    EXPECT_EQ(MacOf(sent[1].MacId), (modules::MacAddress{0x00, 0x30, 0x11, 0x00, 0x00, 0x03}));
     EXPECT_EQ(list.GetLastConfiguredMac(), MacOf(sent[1].MacId)); // the latest confirmed request
 }
 

@@ -53,7 +53,7 @@ protected:
     void SetUp() override
     {
         list.resize(800, 300);
-        ASSERT_TRUE(list.InitColumns(kDeviceListColumnSpec));
+        ASSERT_TRUE(list.InitColumns(modules::kDeviceListColumnSpec));
         list.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&list));
     }
@@ -99,19 +99,19 @@ TEST_F(DeviceListCtrlTest, ColumnsAndRowsAsShown)
     EXPECT_TRUE(list.GetHeaderCtrl()->IsOwnerDrawn(0));
     EXPECT_TRUE(list.GetHeaderCtrl()->IsAscending());
     list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F));
-    EXPECT_EQ(Column(kColumnMac), QStringList{"00-30-11-0A-BC-0F"});
-    for (int column = 0; column < kColumnMac; ++column)
+    EXPECT_EQ(Column(modules::kColumnMac), QStringList{"00-30-11-0A-BC-0F"});
+    for (int column = 0; column < modules::kColumnMac; ++column)
         EXPECT_EQ(list.GetItemText(0, column), QString("N/A"));
     list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F).Ip(7)); // the same module again: ignored
     list.AddModule(Record().MacBytesOnly(0x00, 0x30, 0x11, 0, 0, 7).Ip(1)); // no MAC: stored without a row,
     list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0, 0, 7).Ip(2));          // yet its bytes block a later reply
-    EXPECT_EQ(Column(kColumnIp), QStringList{"N/A"});
+    EXPECT_EQ(Column(modules::kColumnIp), QStringList{"N/A"});
     list.AddModule(Record().Mac(0x01, 0x30, 0x11, 0x0A, 0xBC, 0x0F).Ip(3)); // all six bytes count
     EXPECT_EQ(list.GetItemCount(), 2);
     EXPECT_FALSE(list.FindModule({0x00, 0x30, 0x11, 0x00, 0x00, 0x06}).has_value());
     list.ClearModules();
     list.AddModule(Record().Mac(0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F).Ip(7)); // known again after a clear
-    EXPECT_EQ(Column(kColumnIp), QStringList{"0.0.0.7"});
+    EXPECT_EQ(Column(modules::kColumnIp), QStringList{"0.0.0.7"});
     CDeviceListCtrl narrow;
     ASSERT_TRUE(narrow.InitColumns("IP,90"));
     EXPECT_EQ(narrow.model()->columnCount(), 1);
@@ -121,17 +121,17 @@ TEST_F(DeviceListCtrlTest, ColumnClicksSortAndClearKeepsTheOrder)
 {
     AddThreeModules();
     const QStringList ipAscending = {"9.255.255.255", "10.0.0.2", "10.0.0.10"};
-    EXPECT_EQ(Column(kColumnIp), ipAscending);
+    EXPECT_EQ(Column(modules::kColumnIp), ipAscending);
     const QStringList macs = {"00-30-11-00-00-01", "00-30-11-00-00-02", "00-30-11-00-00-03"};
     const struct {
         int column;
-        SortOrder order;
+        modules::SortOrder order;
         QStringList texts;
-    } clicks[] = {{kColumnIp, {kColumnIp, false}, {"10.0.0.10", "10.0.0.2", "9.255.255.255"}},
-        {kColumnMac, {kColumnMac, true}, macs}, {kColumnMac, {kColumnMac, false}, {macs[2], macs[1], macs[0]}},
-        {kColumnIp, {kColumnIp, true}, ipAscending},
-        {kColumnType, {kColumnType, true}, {"EtherCAT", "Modbus", "PROFINET"}},
-        {kColumnType, {kColumnType, false}, {"PROFINET", "Modbus", "EtherCAT"}}};
+    } clicks[] = {{modules::kColumnIp, {modules::kColumnIp, false}, {"10.0.0.10", "10.0.0.2", "9.255.255.255"}},
+        {modules::kColumnMac, {modules::kColumnMac, true}, macs}, {modules::kColumnMac, {modules::kColumnMac, false}, {macs[2], macs[1], macs[0]}},
+        {modules::kColumnIp, {modules::kColumnIp, true}, ipAscending},
+        {modules::kColumnType, {modules::kColumnType, true}, {"EtherCAT", "Modbus", "PROFINET"}},
+        {modules::kColumnType, {modules::kColumnType, false}, {"PROFINET", "Modbus", "EtherCAT"}}};
     for (const auto& c : clicks) {
         ClickHeading(c.column);
         EXPECT_EQ(list.GetSortOrder(), c.order);
@@ -142,27 +142,27 @@ TEST_F(DeviceListCtrlTest, ColumnClicksSortAndClearKeepsTheOrder)
     list.SetLastConfiguredMac({1, 2, 3, 4, 5, 6});
     list.ClearModules();
     EXPECT_EQ(list.GetItemCount(), 0);
-    EXPECT_EQ(list.GetSortOrder(), (SortOrder{kColumnType, false}));
+    EXPECT_EQ(list.GetSortOrder(), (modules::SortOrder{modules::kColumnType, false}));
     EXPECT_FALSE(list.GetHeaderCtrl()->IsAscending());
-    EXPECT_EQ(list.header()->sectionSize(kColumnType), 114);
-    EXPECT_EQ(list.GetLastConfiguredMac(), (MacAddress{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(list.header()->sectionSize(modules::kColumnType), 114);
+    EXPECT_EQ(list.GetLastConfiguredMac(), (modules::MacAddress{1, 2, 3, 4, 5, 6}));
     AddThreeModules();
-    EXPECT_EQ(Column(kColumnType), (QStringList{"PROFINET", "Modbus", "EtherCAT"}));
+    EXPECT_EQ(Column(modules::kColumnType), (QStringList{"PROFINET", "Modbus", "EtherCAT"}));
 }
 
 TEST_F(DeviceListCtrlTest, SelectionFollowsTheModuleAndDoubleClicksReportItsRow)
 {
     AddThreeModules();
-    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, Cell(0, kColumnIp));
+    QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, Cell(0, modules::kColumnIp));
     EXPECT_EQ(list.GetFirstSelectedRow(), 0);
     list.AddModule(Record().Mac(0x09).Ip(Address(1, 1, 1, 1))); // sorts before the selected one
     EXPECT_EQ(list.GetFirstSelectedRow(), 1);
-    ClickHeading(kColumnIp);
-    EXPECT_EQ(list.GetItemText(list.GetFirstSelectedRow(), kColumnIp), QString("9.255.255.255"));
+    ClickHeading(modules::kColumnIp);
+    EXPECT_EQ(list.GetItemText(list.GetFirstSelectedRow(), modules::kColumnIp), QString("9.255.255.255"));
     EXPECT_EQ(list.selectionModel()->selectedRows().size(), 1);
 
     QSignalSpy spy(&list, &CDeviceListCtrl::RowDoubleClicked);
-    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, Cell(1, kColumnType));
+    QTest::mouseDClick(list.viewport(), Qt::LeftButton, {}, Cell(1, modules::kColumnType));
     ASSERT_EQ(spy.count(), 1);
     EXPECT_EQ(spy.at(0).at(0).toInt(), 1);
     const QRect last = list.visualRect(list.model()->index(list.GetItemCount() - 1, 0));
@@ -288,7 +288,7 @@ int MiddleInkPixels(CDeviceListCtrl& list)
 
 class DeviceListTextsTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(list.InitColumns(devicelist::kDeviceListColumnSpec)); }
+    void SetUp() override { ASSERT_TRUE(list.InitColumns(modules::kDeviceListColumnSpec)); }
     CDeviceListCtrl list;
 };
 
@@ -351,7 +351,7 @@ TEST_F(DeviceListTextsTest, ExportWritesTheRowsShown)
     list.AddModule(Module(3, "\"quoted\" type", "say \"hi\""));
     list.AddModule(Module(4, "Line\r\nbreak", "caf\xE9"));
     list.AddModule(Module(5, "IO")); // no host name reported
-    list.SortByColumn(devicelist::kColumnMac, false);
+    list.SortByColumn(modules::kColumnMac, false);
     EXPECT_EQ(list.ExportCsv(),
         "IP,SN,GW,DHCP,Version,Type,MAC,Host name\r\n"
         "10.0.0.5,N/A,N/A,N/A,2.10.300,IO,00-30-11-00-00-05,N/A\r\n"

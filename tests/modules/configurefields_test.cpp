@@ -24,7 +24,7 @@ TEST(ConfigureChecks, HostNameTakesOnlyAsciiLettersAndDigits)
         // The bytes next to each accepted range.
         {":", false}, {"@", false}, {"[", false}, {"`", false}, {"{", false}, {"/", false}, {"a;IP = 1.2.3.4", false}};
     for (const auto& r : rows)
-        EXPECT_EQ(IsLegalHostName(r.name), r.legal) << '"' << r.name << '"';
+        EXPECT_EQ(modules::isLegalHostName(r.name), r.legal) << '"' << r.name << '"';
 }
 
 TEST(ConfigureChecks, IpAddressRefusesOnlyALastByteOf255)
@@ -35,36 +35,36 @@ TEST(ConfigureChecks, IpAddressRefusesOnlyALastByteOf255)
     } rows[] = {{0xC0A800FFu, false}, {0xFFFFFFFFu, false}, {0xC0A80000u, true}, {0xFFFFFFFEu, true},
         {0xFF000001u, true}, {0u, true}, {0x0A000005u, true}};
     for (const auto& r : rows)
-        EXPECT_EQ(IsAcceptableIpAddress(r.address), r.acceptable) << std::hex << r.address;
+        EXPECT_EQ(modules::isAcceptableIpAddress(r.address), r.acceptable) << std::hex << r.address;
 }
 
 TEST(ConfigureFields, TextsKeepUpTo29CharactersAndZeroFillTheField)
 {
-    for (std::size_t length = 0; length <= 2 * kConfigTextSize; ++length) {
-        ConfigText field;
+    for (std::size_t length = 0; length <= 2 * modules::kConfigTextSize; ++length) {
+        modules::ConfigText field;
         std::memset(field, 'X', sizeof field);
         const std::string text(length, 'a');
-        StoreConfigText(field, text);
-        const std::size_t kept = std::min(length, kConfigTextMaxChars);
-        EXPECT_EQ(ConfigTextView(field), text.substr(0, kept)) << "length " << length;
-        for (std::size_t i = kept; i < kConfigTextSize; ++i)
+        modules::storeConfigText(field, text);
+        const std::size_t kept = std::min(length, modules::kConfigTextMaxChars);
+        EXPECT_EQ(modules::configTextView(field), text.substr(0, kept)) << "length " << length;
+        for (std::size_t i = kept; i < modules::kConfigTextSize; ++i)
             EXPECT_EQ(field[i], '\0') << "length " << length << " byte " << i;
     }
-    ConfigText full;
+    modules::ConfigText full;
     std::memset(full, 'z', sizeof full); // no terminator: the view ends with the field
-    EXPECT_EQ(ConfigTextView(full), std::string(kConfigTextSize, 'z'));
+    EXPECT_EQ(modules::configTextView(full), std::string(modules::kConfigTextSize, 'z'));
 }
 
 TEST(ConfigureRequest, CommandLineSendsOnlyWhatWasGivenOrReported)
 {
     using testrecords::Record;
     constexpr std::uint32_t kOut = QORT_ADDR_NOT_GIVEN;
-    const std::string longName(kConfigTextMaxChars + 1, 'h');
+    const std::string longName(modules::kConfigTextMaxChars + 1, 'h');
     const QORT_ModuleScanResponseType full =
         Record().Mac(1).Ip(1).Mask(2).Gateway(3).Dns1(4).Dns2(5).Dhcp(1).HostName("plc");
     const struct {
         QORT_ModuleScanResponseType found;
-        devicelist::GivenSettings given;
+        modules::GivenSettings given;
         std::uint32_t ip, mask, gateway, dns1, dns2;
         std::uint8_t dhcp;
         const char* hostName; // nullptr: refused
@@ -79,7 +79,7 @@ TEST(ConfigureRequest, CommandLineSendsOnlyWhatWasGivenOrReported)
         {Record().Mac(1).HostName(longName.substr(1)), {}, kOut, kOut, kOut, kOut, kOut, 2,
             "hhhhhhhhhhhhhhhhhhhhhhhhhhhhh"}};
     for (const auto& r : rows) {
-        const auto request = devicelist::BuildCommandLineConfigureRequest(r.found, r.given);
+        const auto request = modules::buildCommandLineConfigureRequest(r.found, r.given);
         ASSERT_EQ(request.has_value(), r.hostName != nullptr) << &r - rows;
         if (!request)
             continue;

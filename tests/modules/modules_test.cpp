@@ -26,7 +26,7 @@
 #include <regex>
 #include <set>
 
-namespace devicelist {
+namespace modules {
 namespace {
 
 using testrecords::Address;
@@ -86,7 +86,7 @@ TEST(ColumnTexts, SevenTextsOfAReply)
         {Record().Version(255, 255, 65535), {na, na, na, na, "255.255.65535", na, na}},
         {Record().Type("a%s&b"), {na, na, na, na, na, "a%s&b", na}}, {Record().Type(""), {na, na, na, na, na, "", na}}};
     for (const auto& r : rows) {
-        const DeviceColumnTexts texts = FormatColumnTexts(r.record);
+        const DeviceColumnTexts texts = formatColumnTexts(r.record);
         for (int column = 0; column < kDeviceColumnCount; ++column)
             EXPECT_EQ(texts[column], r.texts[column]) << "column " << column << " of " << &r - rows;
     }
@@ -95,7 +95,7 @@ TEST(ColumnTexts, SevenTextsOfAReply)
     std::memset(full.FbType, 'T', sizeof full.FbType);
     full.FbTypeValid = 1;
     full.ModuleVersionMajor = 'X';
-    EXPECT_EQ(FormatColumnTexts(full)[kColumnType], std::string(sizeof full.FbType, 'T'));
+    EXPECT_EQ(formatColumnTexts(full)[kColumnType], std::string(sizeof full.FbType, 'T'));
 }
 
 TEST(Csv, FieldsAreQuotedFormulasNeutralisedAndReadBack)
@@ -107,13 +107,13 @@ TEST(Csv, FieldsAreQuotedFormulasNeutralisedAndReadBack)
         {"\rx", "\"'\rx\""}, {"=a,b", "\"'=a,b\""}, {"'=x", "''=x"}, {"''-", "'''-"}, {"'x", "'x"}, {"'", "'"},
         {"a=b", "a=b"}, {" =x", " =x"}};
     for (const auto& r : rows) {
-        EXPECT_EQ(CsvField(r.text), r.field) << r.text;
+        EXPECT_EQ(csvField(r.text), r.field) << r.text;
         std::string unquoted = r.field;
         if (!unquoted.empty() && unquoted.front() == '"') // RFC 4180: strip the quotes, undouble the inner ones
             unquoted = std::regex_replace(unquoted.substr(1, unquoted.size() - 2), std::regex("\"\""), "\"");
-        EXPECT_EQ(CsvCellValue(unquoted), r.text) << r.field;
+        EXPECT_EQ(csvCellValue(unquoted), r.text) << r.field;
     }
-    EXPECT_EQ(CsvRecord({"=a", "b,c", ""}), "'=a,\"b,c\",\r\n");
+    EXPECT_EQ(csvRecord({"=a", "b,c", ""}), "'=a,\"b,c\",\r\n");
 }
 
 TEST(Parsers, ColumnSpec)
@@ -127,7 +127,7 @@ TEST(Parsers, ColumnSpec)
         {",10", {{"", 10}}}, {"A,1,2;B,3", {{"A", 1}, {"B", 3}}}, {",;,;", {{"", 0}, {"", 0}}},
         {" R&D ,7", {{" R&D ", 7}}}};
     for (const auto& r : rows)
-        EXPECT_EQ(ParseColumnSpec(Unterminated(r.spec).view), r.columns) << r.spec;
+        EXPECT_EQ(parseColumnSpec(Unterminated(r.spec).view), r.columns) << r.spec;
 }
 
 TEST(Parsers, ColumnWidthIsScaledFromTheSpecFontToOurs)
@@ -137,7 +137,7 @@ TEST(Parsers, ColumnWidthIsScaledFromTheSpecFontToOurs)
     } rows[] = {{90, 6, 90}, {50, 7, 58}, {115, 7, 134}, {50, 8, 67}, {0, 7, 0}, {-5, 7, -5}, {50, 0, 50},
         {INT_MAX, 7, INT_MAX}};
     for (const auto& r : rows)
-        EXPECT_EQ(ScaleColumnWidth(r.width, r.fontBaseUnitX), r.scaled) << r.width << " " << r.fontBaseUnitX;
+        EXPECT_EQ(scaleColumnWidth(r.width, r.fontBaseUnitX), r.scaled) << r.width << " " << r.fontBaseUnitX;
 }
 
 TEST(Parsers, LeadingNumberReadsLikeAtoiButSaturates)
@@ -150,16 +150,16 @@ TEST(Parsers, LeadingNumberReadsLikeAtoiButSaturates)
         {"-2147483649", INT_MIN}, {std::string(4000, '9'), INT_MAX}, {std::string(4000, '0') + "17", 17},
         {"1234", 1234}};
     for (const auto& r : rows)
-        EXPECT_EQ(LeadingNumber(Unterminated(r.text).view), r.value) << r.text.substr(0, 20);
+        EXPECT_EQ(leadingNumber(Unterminated(r.text).view), r.value) << r.text.substr(0, 20);
 }
 
 TEST(Parsers, MacTextsFormatAndReadBack)
 {
-    EXPECT_EQ(FormatMac({0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F}), "00-30-11-0A-BC-0F");
+    EXPECT_EQ(formatMac({0x00, 0x30, 0x11, 0x0A, 0xBC, 0x0F}), "00-30-11-0A-BC-0F");
     for (int value = 0; value < 256; ++value) {
         const auto b = static_cast<std::uint8_t>(value);
         const MacAddress mac{b, static_cast<std::uint8_t>(255 - value), 0x30, b, 0x00, b};
-        EXPECT_EQ(ParseRowMac(FormatMac(mac)), mac) << FormatMac(mac);
+        EXPECT_EQ(parseRowMac(formatMac(mac)), mac) << formatMac(mac);
     }
     const std::optional<MacAddress> none;
     const struct {
@@ -175,7 +175,7 @@ TEST(Parsers, MacTextsFormatAndReadBack)
         {"", none}, {"00-30-11-0A-BC", none}, {"00:30:11:0A:BC:0F", none}, {"00000000-1-2-3-4-5", none},
         {std::string(4000, 'F'), none}};
     for (const auto& r : rows)
-        EXPECT_EQ(ParseRowMac(Unterminated(r.text).view), r.mac) << r.text.substr(0, 20);
+        EXPECT_EQ(parseRowMac(Unterminated(r.text).view), r.mac) << r.text.substr(0, 20);
 }
 
 TEST(Parsers, DottedAddressRecognised)
@@ -188,7 +188,7 @@ TEST(Parsers, DottedAddressRecognised)
         {" 1.2.3.4", false}, {"1.2.3.4 ", false}, {"+1.2.3.4", false}, {"-1.2.3.4", false}, {"1.2.3.a", false},
         {"00-30-11-0A-BC-0F", false}, {std::string("1.2.3.\xB9", 7), false}, {std::string("1.2\0.3.4", 8), false}};
     for (const auto& r : rows)
-        EXPECT_EQ(IsDottedAddress(Unterminated(r.text).view), r.dotted) << r.text.substr(0, 20);
+        EXPECT_EQ(isDottedAddress(Unterminated(r.text).view), r.dotted) << r.text.substr(0, 20);
 }
 
 TEST(Parsers, DottedAddressesCompareNumerically)
@@ -206,7 +206,7 @@ TEST(Parsers, DottedAddressesCompareNumerically)
         {"10.0.0.1", "N/A", 1}, {"N/A", "10.0.0.1", -1}, {"1.2", "1.2.0.0", 0}, {"1.2.3.", "1.2.3.0", 0},
         {"1.2.3.4.5", "1.2.3.4", 0}, {"-1.0.0.0", "255.0.0.0", 0}};
     for (const auto& r : rows)
-        EXPECT_EQ(CompareDottedAddresses(Unterminated(r.a).view, Unterminated(r.b).view), r.order)
+        EXPECT_EQ(compareDottedAddresses(Unterminated(r.a).view, Unterminated(r.b).view), r.order)
             << r.a.substr(0, 20) << " vs " << r.b.substr(0, 20);
 }
 
@@ -228,30 +228,30 @@ TEST(RowOrder, ByColumnAscendingAndDescending)
     for (const auto& r : rows) {
         const DeviceRowData a = RowWith(r.column, r.first);
         const DeviceRowData b = RowWith(r.column, r.second);
-        EXPECT_EQ(Sign(CompareRows(a, b, {r.column, true})), r.ascending) << r.first << " vs " << r.second;
-        EXPECT_EQ(Sign(CompareRows(b, a, {r.column, false})), r.ascending) << r.first << " vs " << r.second;
+        EXPECT_EQ(Sign(compareRows(a, b, {r.column, true})), r.ascending) << r.first << " vs " << r.second;
+        EXPECT_EQ(Sign(compareRows(b, a, {r.column, false})), r.ascending) << r.first << " vs " << r.second;
     }
     // Either row first, one order for addresses within range and texts.
     const std::vector<std::string> texts = {"10.0.0.1", "9.0.0.1", "N/A", "", "...", "abc", "ABC", "1.02.3"};
     for (const std::string& a : texts) {
         for (const std::string& b : texts)
-            EXPECT_EQ(Sign(CompareRows(RowWith(kColumnIp, a), RowWith(kColumnIp, b), {kColumnIp, true})),
-                -Sign(CompareRows(RowWith(kColumnIp, b), RowWith(kColumnIp, a), {kColumnIp, true})))
+            EXPECT_EQ(Sign(compareRows(RowWith(kColumnIp, a), RowWith(kColumnIp, b), {kColumnIp, true})),
+                -Sign(compareRows(RowWith(kColumnIp, b), RowWith(kColumnIp, a), {kColumnIp, true})))
                 << a << " vs " << b;
     }
     // A column a row lacks compares as empty; a column nobody has as equal.
     DeviceRowData shortRow;
     shortRow.ColumnTexts = {"10.0.0.1"};
-    EXPECT_LT(CompareRows(shortRow, RowWith(kColumnMac, "00-30-11-00-00-01"), {kColumnMac, true}), 0);
-    EXPECT_EQ(CompareRows(shortRow, RowWith(kColumnMac, "x"), {-1, true}), 0);
-    EXPECT_EQ(CompareRows(shortRow, RowWith(kColumnMac, "x"), {1000, false}), 0);
-    EXPECT_NE(CompareTexts(std::string_view("a\0b", 3), std::string_view("a\0c", 3)), 0);
-    EXPECT_NE(CompareTexts("On", "ON"), 0);
+    EXPECT_LT(compareRows(shortRow, RowWith(kColumnMac, "00-30-11-00-00-01"), {kColumnMac, true}), 0);
+    EXPECT_EQ(compareRows(shortRow, RowWith(kColumnMac, "x"), {-1, true}), 0);
+    EXPECT_EQ(compareRows(shortRow, RowWith(kColumnMac, "x"), {1000, false}), 0);
+    EXPECT_NE(compareTexts(std::string_view("a\0b", 3), std::string_view("a\0c", 3)), 0);
+    EXPECT_NE(compareTexts("On", "ON"), 0);
     // A click on a new column sorts it ascending; on the same one reverses.
-    EXPECT_EQ(SortOrderAfterClick({0, true}, 6), (SortOrder{6, true}));
-    EXPECT_EQ(SortOrderAfterClick({6, false}, 0), (SortOrder{0, true}));
-    EXPECT_EQ(SortOrderAfterClick({6, true}, 6), (SortOrder{6, false}));
-    EXPECT_EQ(SortOrderAfterClick({6, false}, 6), (SortOrder{6, true}));
+    EXPECT_EQ(sortOrderAfterClick({0, true}, 6), (SortOrder{6, true}));
+    EXPECT_EQ(sortOrderAfterClick({6, false}, 0), (SortOrder{0, true}));
+    EXPECT_EQ(sortOrderAfterClick({6, true}, 6), (SortOrder{6, false}));
+    EXPECT_EQ(sortOrderAfterClick({6, false}, 6), (SortOrder{6, true}));
 }
 
 TEST(BoundedSort, SortsStablyAndSurvivesAnyComparator)
@@ -261,7 +261,7 @@ TEST(BoundedSort, SortsStablyAndSurvivesAnyComparator)
         std::mt19937 random(2);
         for (std::size_t i = 0; i < count; ++i)
             items.emplace_back(static_cast<int>(random() % 4), i);
-        BoundedMergeSort(items, [](const auto& a, const auto& b) { return a.first - b.first; });
+        boundedMergeSort(items, [](const auto& a, const auto& b) { return a.first - b.first; });
         EXPECT_TRUE(std::is_sorted(items.begin(), items.end())) << count << ": not sorted or not stable";
 
         std::size_t passes = 0;
@@ -273,7 +273,7 @@ TEST(BoundedSort, SortsStablyAndSurvivesAnyComparator)
             std::size_t comparisons = 0;
             // An order that answers at random, or always the same: the sort
             // must stay in bounds, end, and keep every item.
-            BoundedMergeSort(values, [&](int a, int b) {
+            boundedMergeSort(values, [&](int a, int b) {
                 EXPECT_TRUE(a >= 0 && b >= 0 && a < int(count) && b < int(count));
                 ++comparisons;
                 return seed < 7 ? static_cast<int>(random() % 3) - 1 : int(seed) - 8;
@@ -291,7 +291,7 @@ TEST(DeviceTable, AnInconsistentOrderStillKeepsEveryRowOnce)
     // Type texts like addresses with groups above 255 make the order
     // disagree with itself; the table must still hold every row once.
     DeviceTable table;
-    table.AddColumns(ParseColumnSpec(kDeviceListColumnSpec));
+    table.AddColumns(parseColumnSpec(kDeviceListColumnSpec));
     table.SortByColumn({kColumnType, true});
     for (int i = 0; i < 200; ++i)
         table.AddModule(Record()
@@ -307,13 +307,13 @@ TEST(DeviceTable, AnInconsistentOrderStillKeepsEveryRowOnce)
 TEST(DeviceTableColumns, RowsFollowTheColumnsThereAre)
 {
     DeviceTable narrow;
-    narrow.AddColumns(ParseColumnSpec("IP,90"));
+    narrow.AddColumns(parseColumnSpec("IP,90"));
     narrow.AddModule(Record().Mac(1).Ip(Address(10, 0, 0, 1)));
     EXPECT_EQ(narrow.Row(0).ColumnTexts, (std::vector<std::string>{"10.0.0.1"}));
     EXPECT_EQ(narrow.GetRowMac(0), std::nullopt);
     EXPECT_EQ(narrow.RowText(0, kColumnMac), "");
     DeviceTable wide;
-    wide.AddColumns(ParseColumnSpec(std::string(kDeviceListColumnSpec) + ";Extra,10;More,5"));
+    wide.AddColumns(parseColumnSpec(std::string(kDeviceListColumnSpec) + ";Extra,10;More,5"));
     wide.AddModule(Record().Mac(1));
     ASSERT_EQ(wide.Row(0).ColumnTexts.size(), 9u);
     EXPECT_EQ(wide.RowText(0, 8), "");
@@ -329,17 +329,17 @@ TEST(WinkRule, FromProtocolVersion110OnIgnoringTheValidByteAndModuleVersion)
     } rows[] = {{1, 9, false}, {1, 10, true}, {1, 255, true}, {2, 0, true}, {0, 200, false}, {0xFF, 0xFF, true},
         {1, 0, false}, {0, 0, false}, {255, 0, true}};
     for (const auto& r : rows) {
-        EXPECT_EQ(SupportsWink(r.major, r.minor), r.winks) << int(r.major) << "." << int(r.minor);
+        EXPECT_EQ(supportsWink(r.major, r.minor), r.winks) << int(r.major) << "." << int(r.minor);
         for (std::uint8_t valid : {0, 1}) {
             const QORT_ModuleScanResponseType record =
                 testrecords::Record()
                     .Protocol(r.major, r.minor)
                     .Version(9, 99, 1)
                     .Valid(&QORT_ModuleScanResponseType::ProtocolVersionValid, valid);
-            EXPECT_EQ(SupportsWink(record), r.winks) << int(r.major) << "." << int(r.minor) << " valid " << int(valid);
+            EXPECT_EQ(supportsWink(record), r.winks) << int(r.major) << "." << int(r.minor) << " valid " << int(valid);
         }
     }
 }
 
 } // namespace
-} // namespace devicelist
+} // namespace modules

@@ -9,7 +9,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
-    const devicelist::MacAddress mac = {0x00, 0x30, 0x11, 0x00, 0x00, 0x01};
+    const modules::MacAddress mac = {0x00, 0x30, 0x11, 0x00, 0x00, 0x01};
     const auto values = commissioning::FindUndoValues(text, mac);
     if (!values)
         return 0;

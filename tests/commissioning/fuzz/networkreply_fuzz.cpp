@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     constexpr std::uint32_t kIp = (10u << 24) | (213u << 16) | 77u;
     constexpr unsigned kIfindex = 2;
     constexpr std::uint32_t kXid = 0x01020304;
-    const devicelist::MacAddress own = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+    const modules::MacAddress own = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
     switch (data[0] % kReaderCount) {
     case kNeighbourDump:
         commissioning::ReadNeighbourDump(data + 1, size - 1, kIfindex, kIp);
