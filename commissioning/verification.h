@@ -21,7 +21,7 @@ namespace commissioning {
 // 0 or 1, the host name always (an empty one sets an empty name). When the
 // request turns DHCP on, the DHCP server hands out IP, mask and gateway, so
 // those are not compared. Empty: the write is verified.
-std::vector<std::string> UnverifiedFields(
+std::vector<std::string> unverifiedFields(
     const QORT_ConfigureRequestType& sent, const QORT_ModuleScanResponseType& seen);
 
 } // namespace commissioning

@@ -47,7 +47,7 @@ TEST(AddressInUse, AnAddressOnTheModulesSideIsHeldByItsInterface)
     ASSERT_EQ(std::sscanf(macText.c_str(), "%hhx:%hhx:%hhx:%hhx:%hhx:%hhx", &mac[0], &mac[1], &mac[2], &mac[3], &mac[4],
                   &mac[5]),
         6);
-    const auto subnet = SubnetHolding(UsableAdapterSubnets(), kHeld);
+    const auto subnet = subnetHolding(usableAdapterSubnets(), kHeld);
     ASSERT_TRUE(subnet.has_value());
     EXPECT_EQ(subnet->adapter, std::getenv("SORVINDA_HOST_IF"));
 
@@ -59,19 +59,19 @@ TEST(AddressInUse, AnAddressOnTheModulesSideIsHeldByItsInterface)
     } rows[] = {
         // The neighbour table first, so that its entry comes from its own
         // resolution, not from the probe's reply.
-        {"neighbour table, held", AskNeighbourTable, kHeld, mac},
-        {"neighbour table, free", AskNeighbourTable, kFree, std::nullopt},
-        {"ARP probe, held", AskByArpProbe, kHeld, mac},
-        {"ARP probe, free", AskByArpProbe, kFree, std::nullopt},
+        {"neighbour table, held", askNeighbourTable, kHeld, mac},
+        {"neighbour table, free", askNeighbourTable, kFree, std::nullopt},
+        {"ARP probe, held", askByArpProbe, kHeld, mac},
+        {"ARP probe, free", askByArpProbe, kFree, std::nullopt},
     };
     for (const auto& row : rows) {
         const NetworkAnswer answer = row.ask(*subnet, row.ip, kAddressAnswerBound);
         EXPECT_EQ(answer.problem, "") << row.way;
         EXPECT_EQ(answer.holder, row.holder) << row.way;
     }
-    const AddressUse use = CheckAddressInUse(kHeld, {}, {}, UsableAdapterSubnets());
+    const AddressUse use = checkAddressInUse(kHeld, {}, {}, usableAdapterSubnets());
     EXPECT_TRUE(use.inUse);
-    EXPECT_EQ(HolderText(use), devicelist::FormatMac(mac));
+    EXPECT_EQ(holderText(use), devicelist::FormatMac(mac));
 }
 
 // busybox udhcpd in the modules namespace, stopped (by its pid) at the end.
@@ -115,17 +115,17 @@ TEST(DhcpProbe, ListsEveryServerThatOffers)
     testsupport::requireIsolatedNetwork();
     const auto adapters = platform::NetworkAdapters::usable();
     const std::string hostInterface = std::getenv("SORVINDA_HOST_IF");
-    const DhcpProbe none = ProbeDhcpServers(adapters);
+    const DhcpProbe none = probeDhcpServers(adapters);
     EXPECT_EQ(none.skipped, "");
     EXPECT_TRUE(none.offers.empty());
 
     const DhcpServerAmongModules server;
     ASSERT_TRUE(testsupport::waitUntil([&server] { return server.Listening(); }, std::chrono::seconds(10)));
-    const DhcpProbe probe = ProbeDhcpServers(adapters);
+    const DhcpProbe probe = probeDhcpServers(adapters);
     EXPECT_EQ(probe.skipped, "");
     ASSERT_EQ(probe.offers.size(), 1u);
     const std::string expected = "DHCP server 10.213.0.2 on " + hostInterface + " offered 10.213.0.1";
-    EXPECT_EQ(OfferLine(probe.offers[0]).substr(0, expected.size()), expected);
+    EXPECT_EQ(offerLine(probe.offers[0]).substr(0, expected.size()), expected);
     EXPECT_GE(probe.offers[0].offered, (10u << 24) | (213u << 16) | 100u);
 }
 
