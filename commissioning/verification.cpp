@@ -75,9 +75,12 @@ std::vector<std::string> unverifiedFields(
         if (seenText != sentText)
             lines.push_back(line(field.name, seenText, sentText));
     }
+    // A module that keeps no host name reports none; the empty name every
+    // request to it carries is then no difference.
     const std::string sentName = quotedName(sent.HostName);
     const std::string seenName = seen.HostNameValid == kValid ? quotedName(seen.HostName) : kNotReported;
-    if (seenName != sentName)
+    const bool nameless = seen.HostNameValid != kValid && sent.HostName[0] == '\0';
+    if (seenName != sentName && !nameless)
         lines.push_back(line("host name", seenName, sentName));
     if (sent.Dhcp == kOn || sent.Dhcp == kOff) {
         const std::string seenDhcp = seen.DhcpValid == kValid ? onOffText(seen.Dhcp) : kNotReported;

@@ -187,6 +187,8 @@ TEST(Verification, FieldsThatDiffer)
                 "not verified: DNS 2 is not reported, sent 0.0.0.0",
                 "not verified: host name is not reported, sent \"plc-2\"",
                 "not verified: DHCP is not reported, sent off"}},
+        {"no name sent to a module that reports none", Request(1, QORT_ADDR_NOT_GIVEN, 2, ""),
+            Record().Mac(1).Mask(Address(255, 255, 255, 0)), {}},
         {"host name bytes escaped", Request(1, QORT_ADDR_NOT_GIVEN, 2, "a\nb"), after,
             {R"(not verified: host name is "plc-2", sent "a\x0Ab")"}},
     };
