@@ -195,8 +195,7 @@ int RunDhcpdAlias(int argc, char** argv)
 
 int Run(int argc, char** argv)
 {
-    CLI::App app{
-        "sorvinda - find, configure, undo and wink the Ethernet field modules on this segment", "sorvinda"};
+    CLI::App app{"sorvinda - find, configure, undo and wink the Ethernet field modules on this segment", "sorvinda"};
     app.footer(kExitStatusText);
     app.require_subcommand(0, 1);
     bool version = false;

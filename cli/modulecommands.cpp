@@ -65,7 +65,7 @@ std::string WaitText(std::chrono::milliseconds wait)
 
 // What configure and undo scanned before writing.
 struct ScanBeforeWrite {
-    QORT_ModuleScanResponseType found{};                // the module's first reply
+    QORT_ModuleScanResponseType found{};               // the module's first reply
     std::vector<QORT_ModuleScanResponseType> everyone; // every module that answered
 };
 
@@ -82,8 +82,8 @@ std::vector<QORT_ModuleScanResponseType> RecordsOf(const devicelist::ModuleStore
 // the replies in scan, else the exit status, the reason said on standard
 // error: a scan that could not be sent is the same local failure for every
 // command.
-int FindModule(QortSession& session, const devicelist::MacAddress& mac, std::chrono::milliseconds wait,
-    bool wholeScan, ScanBeforeWrite& scan)
+int FindModule(QortSession& session, const devicelist::MacAddress& mac, std::chrono::milliseconds wait, bool wholeScan,
+    ScanBeforeWrite& scan)
 {
     devicelist::ModuleStore modules;
     const auto found = [&mac](const devicelist::ModuleStore& m) { return m.Contains(mac); };
@@ -228,8 +228,8 @@ std::optional<QortSession::ConfigureAnswer> SendWithPasswords(QortSession& sessi
 
 // Every write is logged, whatever its outcome; a log that cannot be written
 // is said and the write's own outcome stands.
-void Audit(const QORT_ModuleScanResponseType& found, const QORT_ConfigureRequestType& sent,
-    commissioning::WriteResult result)
+void Audit(
+    const QORT_ModuleScanResponseType& found, const QORT_ConfigureRequestType& sent, commissioning::WriteResult result)
 {
     if (const auto error = commissioning::AuditLog::forUser().append({kProgramName, found, sent, result}))
         Complain("audit log: " + *error);
@@ -237,8 +237,7 @@ void Audit(const QORT_ModuleScanResponseType& found, const QORT_ConfigureRequest
 
 // False when the request would move the module to an address another
 // device holds (said on standard error) and --force was not given.
-bool NewAddressIsFree(
-    const QORT_ConfigureRequestType& request, const ScanBeforeWrite& scan, bool force)
+bool NewAddressIsFree(const QORT_ConfigureRequestType& request, const ScanBeforeWrite& scan, bool force)
 {
     const QORT_ModuleScanResponseType& found = scan.found;
     if (request.IpAddr == QORT_ADDR_NOT_GIVEN || (found.IpAddrValid == kValid && found.IpAddr == request.IpAddr))
@@ -269,8 +268,8 @@ std::vector<std::string> UnverifiedAfterWrite(
     std::vector<std::string> differences{
         "not verified: module " + devicelist::FormatMac(mac) + " did not answer a scan after the write"};
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         devicelist::ModuleStore modules;
         session.scan(std::max(left, std::chrono::milliseconds(0)), modules,
             [&mac](const devicelist::ModuleStore& m) { return m.Contains(mac); });
@@ -303,8 +302,7 @@ int CheckedWrite(Connection& connection, const ConfigureOptions& options, const 
     case QortSession::ConfigureAnswer::kReconfigured: {
         std::printf("Reconfigured: %s\n", macText.c_str());
         std::fflush(stdout);
-        const std::vector<std::string> differences =
-            UnverifiedAfterWrite(*connection.session, request, options.wait);
+        const std::vector<std::string> differences = UnverifiedAfterWrite(*connection.session, request, options.wait);
         for (const std::string& line : differences)
             Complain(line);
         Audit(scan.found, request,
@@ -372,8 +370,7 @@ int RunConfigure(const ConfigureOptions& options)
     const std::string macText = devicelist::FormatMac(options.mac);
     Connection connection;
     ScanBeforeWrite scan;
-    if (const int status =
-            ConnectAndFind(connection, options.mac, options.wait, options.settings.ip.has_value(), scan);
+    if (const int status = ConnectAndFind(connection, options.mac, options.wait, options.settings.ip.has_value(), scan);
         status != kExitOk)
         return status;
 

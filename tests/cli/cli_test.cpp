@@ -7,6 +7,7 @@
 // recovery server (sorvinda dhcp-server, or sorvinda-dhcpd) serving until a
 // signal.
 #include "cli/qortsession.h"
+#include "tests/commissioning/dhcpserveramongmodules.h"
 #include "tests/dhcp/dhcpclientsocket.h"
 #include "tests/support/isolatednetwork.h"
 #include "tests/support/simulatorprocess.h"
@@ -181,6 +182,7 @@ struct CliCase {
     std::vector<std::string> first = {}; // a program run (with status 0) before command
     const char* modulesAddress = "";     // an address the modules namespace's interface holds meanwhile
     const char* audit = "";              // the result of the audit log's last line
+    bool otherDhcpServer = false;        // busybox udhcpd runs among the modules
     std::function<void(const Outcome&)> check = {};
 };
 
@@ -261,7 +263,8 @@ const CliCase kCases[] = {
         .command = Scan({"--sort", "ip"}),
         .check =
             [](const Outcome& run) {
-                EXPECT_TRUE(HasLineMatching(run.out, "IP +SN +GW +DHCP +Version +Type +MAC +Host name +Notes")) << run.out;
+                EXPECT_TRUE(HasLineMatching(run.out, "IP +SN +GW +DHCP +Version +Type +MAC +Host name +Notes"))
+                    << run.out;
                 EXPECT_TRUE(HasLineMatching(run.out,
                     "10\\.0\\.5\\.7 +255\\.0\\.0\\.0 +10\\.0\\.0\\.1 +Off +1\\.00\\.9 +CANopen gateway +"
                     "00-30-11-00-00-03 +N/A +other-subnet"))
@@ -285,8 +288,8 @@ const CliCase kCases[] = {
         .command = Scan({"--format", "csv"}),
         .outHas = ",\"'=Profi,\"\"Net\"\"\\x1B[2J\\x07\","},
     {.name = "ScanWarningsCsv",
-        .simulator = testsupport::moduleArgs(
-            {"mac=00-30-11-00-00-01,ip=10.213.0.50", "mac=00-30-11-00-00-02,ip=10.213.0.50",
+        .simulator =
+            testsupport::moduleArgs({"mac=00-30-11-00-00-01,ip=10.213.0.50", "mac=00-30-11-00-00-02,ip=10.213.0.50",
                 "mac=00-30-11-00-00-03,ip=10.213.0.51", "mac=00-30-11-00-00-04,ip=172.16.0.5"}),
         .command = Scan({"--format", "csv"}),
         .check =
@@ -404,6 +407,15 @@ const CliCase kCases[] = {
         .outHas = "UDP 3250: held by \\x0AUDP 3250: free (process ID ",
         .holdPort = 3250,
         .holderName = "\nUDP 3250: free"},
+    {.name = "DoctorNamesAnotherDhcpServer",
+        .command = {"sorvinda", "doctor"},
+        .otherDhcpServer = true,
+        .check =
+            [](const Outcome& run) {
+                EXPECT_TRUE(HasLineMatching(
+                    run.out, " +DHCP server 10\\.213\\.0\\.2 on svh[0-9a-f]+ offered 10\\.213\\.0\\.1[01][0-9]"))
+                    << run.out;
+            }},
     {.name = "HeldScanPortConfigure",
         .command = {"sorvinda", "configure", "00-30-11-00-00-01", "--ip", "10.0.5.8"},
         .status = 1,
@@ -501,6 +513,11 @@ TEST_P(CliTest, Runs)
     std::optional<ModulesSideAddress> held;
     if (*c.modulesAddress != '\0') {
         ASSERT_TRUE(held.emplace(c.modulesAddress).added());
+    }
+    std::optional<testsupport::DhcpServerAmongModules> dhcpServer;
+    if (c.otherDhcpServer) {
+        dhcpServer.emplace();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return dhcpServer->Listening(); }, 10s));
     }
     if (!c.first.empty()) {
         const Outcome first = RunProgram(c.first, c.env, scratch);
