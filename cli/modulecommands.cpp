@@ -301,7 +301,7 @@ int CheckedWrite(Connection& connection, const ConfigureOptions& options, const 
     switch (*answer) {
     case QortSession::ConfigureAnswer::kReconfigured: {
         std::printf("Reconfigured: %s\n", macText.c_str());
-        std::fflush(stdout);
+        static_cast<void>(std::fflush(stdout)); // shown while the rescans run
         const std::vector<std::string> differences = UnverifiedAfterWrite(*connection.session, request, options.wait);
         for (const std::string& line : differences)
             Complain(line);
