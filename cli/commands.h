@@ -19,6 +19,8 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitInvalidPassword = 3;
 inline constexpr int kExitNoAnswer = 4;
 inline constexpr int kExitNoWink = 5;
+inline constexpr int kExitAddressInUse = 6; // refused: another device holds the new address
+inline constexpr int kExitNotVerified = 7;  // answered, but a later scan shows other values
 
 inline constexpr std::chrono::milliseconds kDefaultWait{1500};
 inline constexpr int kMaxWaitMs = 600000;
@@ -36,6 +38,7 @@ struct ConfigureOptions {
     modules::GivenSettings settings;
     bool changePassword = false;
     std::optional<std::string> passwordFile, newPasswordFile;
+    bool force = false; // write even to an address another device holds
     std::chrono::milliseconds wait = kDefaultWait;
 };
 
@@ -50,6 +53,10 @@ struct DhcpServerOptions {
 
 int RunScan(const ScanOptions& options);
 int RunConfigure(const ConfigureOptions& options);
+// Puts back the values the newest verified write of options.mac found
+// (from the audit log), with configure's checks; only mac, passwordFile,
+// force and wait are read.
+int RunUndo(const ConfigureOptions& options);
 int RunWink(const WinkOptions& options);
 int RunDhcpServer(const DhcpServerOptions& options);
 int PrintVersions();

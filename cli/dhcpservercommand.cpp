@@ -2,15 +2,23 @@
 // foreground until SIGINT or SIGTERM (Ctrl+C on Windows). It binds UDP port 67 on all local
 // addresses, answers modules whose MAC begins with 00-30-11 with
 // 10.200.1.<last MAC byte>, and prints its trace on standard output (and
-// appends it to the log file). Status messages go to standard error.
+// appends it to the log file). Status messages go to standard error, among
+// them a warning when another DHCP server offers on the segment (checked in
+// the background at the start; the server keeps running).
 #include "cli/commands.h"
 #include "dhcp/dhcpservercontrol.h"
 #include "dhcp/logtofile.h"
 #include "platform/stoprequest.h"
 #include "platform/udpsocket.h"
+#include "platform/wakeup.h"
 
 #include <cstdio>
 #include <cstring>
+#include <thread>
+
+#ifndef _WIN32
+#include "commissioning/dhcpprobe.h"
+#endif
 
 namespace cli {
 namespace {
@@ -24,6 +32,23 @@ void ExplainInitFailure(int error)
         Complain("binding port 67 needs root or the cap_net_bind_service capability (see README.md)");
     else if (UdpSocket::errorKind(error) == UdpSocket::ErrorKind::AddressInUse)
         Complain("another DHCP server on this computer holds the port");
+}
+
+// Modules with DHCP on may take another server's offer instead of ours: said
+// on standard error, the server goes on. Ends early when stop is woken.
+void WarnOfOtherDhcpServers(const platform::Wakeup& stop)
+{
+#ifndef _WIN32
+    const commissioning::DhcpProbe probe =
+        commissioning::probeDhcpServers(platform::NetworkAdapters::usable(), commissioning::kDhcpOfferWait, &stop);
+    if (!probe.skipped.empty())
+        Complain("check for another DHCP server " + probe.skipped);
+    for (const commissioning::DhcpOffer& offer : probe.offers)
+        Complain("warning: another " + commissioning::offerLine(offer)
+            + "; modules with DHCP on may take its offer instead of this server's");
+#else
+    static_cast<void>(stop);
+#endif
 }
 
 } // namespace
@@ -49,8 +74,12 @@ int RunDhcpServer(const DhcpServerOptions& options)
         return kExitFailed;
     }
     Complain("serving UDP port 67; Ctrl+C ends");
+    platform::Wakeup probeStop;
+    std::thread probe(WarnOfOtherDhcpServers, std::cref(probeStop));
 
     const std::string stoppedBy = stopRequest.wait();
+    probeStop.wake();
+    probe.join();
     control.Stop();
     Complain("stopped (" + stoppedBy + ")");
     return kExitOk;

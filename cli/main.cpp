@@ -26,8 +26,12 @@ Exit status: 0 done; 1 no module answered the scan, or a scan could not be
 sent, or the library or the DHCP port could not be used; 2 wrong usage, a
 setting the configure dialog would refuse, or a host name that would be
 written back shortened (give --hostname); 3 the module refused
-the password; 4 the module did not answer; 5 the module does not support
-wink.
+the password; 4 the module did not answer, or undo found nothing to undo;
+5 the module does not support wink; 6 the new address is in use by another
+device (nothing sent; --force writes anyway); 7 the module answered but its
+next scans within --wait did not show every value sent.
+Every write is recorded in $XDG_STATE_HOME/sorvinda/audit.jsonl
+(~/.local/state/sorvinda/audit.jsonl), without any password.
 Passwords never go on the command line: --password-file FILE, the
 environment variable SORVINDA_PASSWORD, or a prompt without echo when
 standard input is a terminal (the new password likewise: --new-password-file,
@@ -135,7 +139,19 @@ void AddConfigure(CLI::App& app, ConfigureOptions& options, RawArguments& raw)
     configure->add_option("--new-password-file", options.newPasswordFile, "the new password is this file's first line")
         ->check(CLI::ExistingFile)
         ->needs(change);
+    configure->add_flag("--force", options.force, "write even when another device holds the new address");
     AddWait(*configure, raw, "the module's answers");
+}
+
+void AddUndo(CLI::App& app, ConfigureOptions& options, RawArguments& raw)
+{
+    CLI::App* undo = app.add_subcommand(
+        "undo", "put back the values the module had before its last verified change (from the audit log)");
+    undo->add_option("MAC", raw.mac, "the module, e.g. 00-30-11-0A-BC-0F")->required()->check(MacValidator());
+    undo->add_option("--password-file", options.passwordFile, "the current password is this file's first line")
+        ->check(CLI::ExistingFile);
+    undo->add_flag("--force", options.force, "write even when another device holds the address");
+    AddWait(*undo, raw, "the module's answers");
 }
 
 void AddWink(CLI::App& app, RawArguments& raw)
@@ -179,7 +195,7 @@ int RunDhcpdAlias(int argc, char** argv)
 
 int Run(int argc, char** argv)
 {
-    CLI::App app{"sorvinda - find, configure and wink the Ethernet field modules on this segment", "sorvinda"};
+    CLI::App app{"sorvinda - find, configure, undo and wink the Ethernet field modules on this segment", "sorvinda"};
     app.footer(kExitStatusText);
     app.require_subcommand(0, 1);
     bool version = false;
@@ -192,6 +208,7 @@ int Run(int argc, char** argv)
     DhcpServerOptions dhcpOptions;
     AddScan(app, scanOptions, raw);
     AddConfigure(app, configureOptions, raw);
+    AddUndo(app, configureOptions, raw);
     AddWink(app, raw);
     CLI::App* dhcpServer = app.add_subcommand("dhcp-server", "run the recovery DHCP server until Ctrl+C");
     AddDhcpServerOptions(*dhcpServer, dhcpOptions);
@@ -224,6 +241,11 @@ int Run(int argc, char** argv)
         configureOptions.wait = wait;
         return RunConfigure(configureOptions);
     }
+    if (app.got_subcommand("undo")) {
+        configureOptions.mac = *ParseMac(raw.mac);
+        configureOptions.wait = wait;
+        return RunUndo(configureOptions);
+    }
     if (app.got_subcommand("wink")) {
         winkOptions.mac = *ParseMac(raw.mac);
         winkOptions.wait = wait;
@@ -233,7 +255,7 @@ int Run(int argc, char** argv)
         return RunDhcpServer(dhcpOptions);
     if (app.got_subcommand(doctor))
         return RunDoctor();
-    Complain("a command is needed: scan, configure, wink, dhcp-server or doctor (see --help)");
+    Complain("a command is needed: scan, configure, undo, wink, dhcp-server or doctor (see --help)");
     return kExitUsage;
 }
 

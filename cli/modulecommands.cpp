@@ -1,10 +1,17 @@
-// scan, configure and wink: the commands that talk to modules through
-// libqort.
+// scan, configure, undo and wink: the commands that talk to modules
+// through libqort. Every write goes through commissioning/'s checks: the
+// new address must be free, the module's next scan must show what was sent,
+// and the audit log keeps a record of it.
 #include "cli/commands.h"
 #include "cli/qortsession.h"
 #include "cli/secret.h"
 #include "cli/secretguard.h"
+#include "commissioning/addressinuse.h"
+#include "commissioning/auditlog.h"
+#include "commissioning/scanwarnings.h"
+#include "commissioning/verification.h"
 #include "diagnostics/scanfailure.h"
+#include "modules/columntexts.h"
 #include "modules/configurerequest.h"
 #include "modules/ethernetconfigcheck.h"
 #include "modules/lostreplies.h"
@@ -16,6 +23,7 @@
 #include <cstring>
 #include <memory>
 #include <system_error>
+#include <thread>
 
 namespace cli {
 namespace {
@@ -23,6 +31,11 @@ namespace {
 constexpr const char* kPasswordVariable = "SORVINDA_PASSWORD";
 constexpr const char* kNewPasswordVariable = "SORVINDA_NEW_PASSWORD";
 constexpr const char* kNoWinkText = "Device does not support wink.";
+constexpr const char* kProgramName = "sorvinda";
+constexpr std::uint8_t kValid = 1;
+// Between the scans that wait for a module to show what it was sent: it may
+// answer "Reconfigured" before it has taken the new values on.
+constexpr std::chrono::milliseconds kVerifyRescanPause{200};
 
 // The loaded library and a started session, or the reason why not.
 struct Connection {
@@ -51,14 +64,31 @@ std::string WaitText(std::chrono::milliseconds wait)
     return std::to_string(wait.count()) + " ms";
 }
 
-// Scans until the module with mac answers. kExitOk with its first reply in
-// found, else the exit status, the reason said on standard error: a scan
-// that could not be sent is the same local failure for every command.
-int FindModule(QortSession& session, const modules::MacAddress& mac, std::chrono::milliseconds wait,
-    QORT_ModuleScanResponseType& found)
+// What configure and undo scanned before writing.
+struct ScanBeforeWrite {
+    QORT_ModuleScanResponseType found{};               // the module's first reply
+    std::vector<QORT_ModuleScanResponseType> everyone; // every module that answered
+};
+
+std::vector<QORT_ModuleScanResponseType> RecordsOf(const modules::ModuleStore& modules)
+{
+    std::vector<QORT_ModuleScanResponseType> records;
+    for (std::size_t i = 0; i < modules.Size(); ++i)
+        records.push_back(modules.At(i));
+    return records;
+}
+
+// Scans until the module with mac answers, or for the whole wait when every
+// module's address is needed (a write that may change the IP). kExitOk with
+// the replies in scan, else the exit status, the reason said on standard
+// error: a scan that could not be sent is the same local failure for every
+// command.
+int FindModule(QortSession& session, const modules::MacAddress& mac, std::chrono::milliseconds wait, bool wholeScan,
+    ScanBeforeWrite& scan)
 {
     modules::ModuleStore modules;
-    if (!session.scan(wait, modules, [&mac](const modules::ModuleStore& m) { return m.Contains(mac); })) {
+    const auto found = [&mac](const modules::ModuleStore& m) { return m.Contains(mac); };
+    if (!session.scan(wait, modules, wholeScan ? std::function<bool(const modules::ModuleStore&)>() : found)) {
         Complain(diagnostics::scanFailureText(diagnostics::diagnoseScanFailure()));
         return kExitFailed;
     }
@@ -67,19 +97,20 @@ int FindModule(QortSession& session, const modules::MacAddress& mac, std::chrono
         Complain("no module " + modules::formatMac(mac) + " answered within " + WaitText(wait));
         return kExitNoAnswer;
     }
-    found = *reply;
+    scan.found = *reply;
+    scan.everyone = RecordsOf(modules);
     return kExitOk;
 }
 
-// What configure and wink do first: load and start the library, then scan
-// for the module. kExitOk with the module's first reply in found, else the
-// exit status (the reason already said on standard error).
+// What configure, undo and wink do first: load and start the library, then
+// scan for the module. kExitOk with the replies in scan, else the exit
+// status (the reason already said on standard error).
 int ConnectAndFind(Connection& connection, const modules::MacAddress& mac, std::chrono::milliseconds wait,
-    QORT_ModuleScanResponseType& found)
+    bool wholeScan, ScanBeforeWrite& scan)
 {
     if (!Connect(connection))
         return kExitFailed;
-    return FindModule(*connection.session, mac, wait, found);
+    return FindModule(*connection.session, mac, wait, wholeScan, scan);
 }
 
 // A setting the module does not report is locked in the window's dialog,
@@ -196,6 +227,101 @@ std::optional<QortSession::ConfigureAnswer> SendWithPasswords(QortSession& sessi
     return answer;
 }
 
+// Every write is logged, whatever its outcome; a log that cannot be written
+// is said and the write's own outcome stands.
+void Audit(
+    const QORT_ModuleScanResponseType& found, const QORT_ConfigureRequestType& sent, commissioning::WriteResult result)
+{
+    if (const auto error = commissioning::AuditLog::forUser().append({kProgramName, found, sent, result}))
+        Complain("audit log: " + *error);
+}
+
+// False when the request would move the module to an address another
+// device holds (said on standard error) and --force was not given.
+bool NewAddressIsFree(const QORT_ConfigureRequestType& request, const ScanBeforeWrite& scan, bool force)
+{
+    const QORT_ModuleScanResponseType& found = scan.found;
+    if (request.IpAddr == QORT_ADDR_NOT_GIVEN || (found.IpAddrValid == kValid && found.IpAddr == request.IpAddr))
+        return true;
+    const std::vector<commissioning::AdapterSubnet> subnets = commissioning::usableAdapterSubnets();
+    const commissioning::AddressUse use =
+        commissioning::checkAddressInUse(request.IpAddr, modules::macOfRecord(found), scan.everyone, subnets);
+    const std::string address = modules::formatDottedAddress(request.IpAddr);
+    // An address outside this computer's subnets cannot be asked about, as
+    // is usual when a module is moved into another network: no remark then.
+    if (!use.inUse && !use.note.empty() && commissioning::subnetHolding(subnets, request.IpAddr))
+        Complain("whether address " + address + " is free was not checked: " + use.note);
+    if (!use.inUse)
+        return true;
+    const std::string line = "address " + address + " is in use by " + commissioning::holderText(use);
+    Complain(force ? line + ": written anyway (--force)" : line);
+    return force;
+}
+
+// Scans again until the module shows every value of sent or wait has
+// passed. Empty when it did; else one line per value that differs.
+std::vector<std::string> UnverifiedAfterWrite(
+    QortSession& session, const QORT_ConfigureRequestType& sent, std::chrono::milliseconds wait)
+{
+    modules::MacAddress mac{};
+    std::copy(std::begin(sent.MacId), std::end(sent.MacId), mac.begin());
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    std::vector<std::string> differences{
+        "not verified: module " + modules::formatMac(mac) + " did not answer a scan after the write"};
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        modules::ModuleStore modules;
+        session.scan(std::max(left, std::chrono::milliseconds(0)), modules,
+            [&mac](const modules::ModuleStore& m) { return m.Contains(mac); });
+        if (const auto seen = modules.FindModule(mac)) {
+            differences = commissioning::unverifiedFields(sent, *seen);
+            if (differences.empty())
+                return differences;
+        }
+        if (std::chrono::steady_clock::now() + kVerifyRescanPause >= deadline)
+            return differences;
+        std::this_thread::sleep_for(kVerifyRescanPause);
+    }
+}
+
+// configure's and undo's write: the address check, the request with its
+// passwords, the verifying scans and the audit record. The exit status.
+int CheckedWrite(Connection& connection, const ConfigureOptions& options, const ScanBeforeWrite& scan,
+    QORT_ConfigureRequestType& request)
+{
+    const std::string macText = modules::formatMac(options.mac);
+    if (!NewAddressIsFree(request, scan, options.force)) {
+        Audit(scan.found, request, commissioning::WriteResult::Refused);
+        return kExitAddressInUse;
+    }
+    const std::optional<QortSession::ConfigureAnswer> answer =
+        SendWithPasswords(*connection.session, options, scan.found, request);
+    if (!answer)
+        return kExitUsage;
+    switch (*answer) {
+    case QortSession::ConfigureAnswer::kReconfigured: {
+        std::printf("Reconfigured: %s\n", macText.c_str());
+        static_cast<void>(std::fflush(stdout)); // shown while the rescans run
+        const std::vector<std::string> differences = UnverifiedAfterWrite(*connection.session, request, options.wait);
+        for (const std::string& line : differences)
+            Complain(line);
+        Audit(scan.found, request,
+            differences.empty() ? commissioning::WriteResult::Verified : commissioning::WriteResult::NotVerified);
+        return differences.empty() ? kExitOk : kExitNotVerified;
+    }
+    case QortSession::ConfigureAnswer::kInvalidPassword:
+        Audit(scan.found, request, commissioning::WriteResult::InvalidPassword);
+        Complain("Invalid password (module " + macText + ")");
+        return kExitInvalidPassword;
+    case QortSession::ConfigureAnswer::kNone:
+        break;
+    }
+    Audit(scan.found, request, commissioning::WriteResult::NoAnswer);
+    Complain("module " + macText + " did not answer the configure request within " + WaitText(options.wait));
+    return kExitNoAnswer;
+}
+
 } // namespace
 
 int RunScan(const ScanOptions& options)
@@ -209,16 +335,17 @@ int RunScan(const ScanOptions& options)
         return kExitFailed;
     }
     const std::vector<QORT_ModuleScanResponseType> sorted = SortedModules(modules, options.order);
+    const ScanWarnings warnings = commissioning::scanWarnings(sorted, commissioning::usableAdapterSubnets());
     std::string out;
     switch (options.format) {
     case ScanFormat::kTable:
-        out = FormatTable(sorted);
+        out = FormatTable(sorted, warnings);
         break;
     case ScanFormat::kJson:
-        out = FormatJson(sorted);
+        out = FormatJson(sorted, warnings);
         break;
     case ScanFormat::kCsv:
-        out = FormatCsv(sorted);
+        out = FormatCsv(sorted, warnings);
         break;
     }
     // A list that did not reach its reader (a full disk, a closed pipe) is a
@@ -241,37 +368,44 @@ int RunConfigure(const ConfigureOptions& options)
 {
     const std::string macText = modules::formatMac(options.mac);
     Connection connection;
-    QORT_ModuleScanResponseType found{};
-    if (const int status = ConnectAndFind(connection, options.mac, options.wait, found); status != kExitOk)
+    ScanBeforeWrite scan;
+    if (const int status = ConnectAndFind(connection, options.mac, options.wait, options.settings.ip.has_value(), scan);
+        status != kExitOk)
         return status;
 
-    std::optional<QORT_ConfigureRequestType> request = CommandLineRequest(found, options.settings, macText);
+    std::optional<QORT_ConfigureRequestType> request = CommandLineRequest(scan.found, options.settings, macText);
     if (!request)
         return kExitUsage;
-    const std::optional<QortSession::ConfigureAnswer> answer =
-        SendWithPasswords(*connection.session, options, found, *request);
-    if (!answer)
-        return kExitUsage;
-    switch (*answer) {
-    case QortSession::ConfigureAnswer::kReconfigured:
-        std::printf("Reconfigured: %s\n", macText.c_str());
-        return kExitOk;
-    case QortSession::ConfigureAnswer::kInvalidPassword:
-        Complain("Invalid password (module " + macText + ")");
-        return kExitInvalidPassword;
-    case QortSession::ConfigureAnswer::kNone:
-        break;
+    return CheckedWrite(connection, options, scan, *request);
+}
+
+int RunUndo(const ConfigureOptions& options)
+{
+    const commissioning::AuditLog log = commissioning::AuditLog::forUser();
+    const std::optional<QORT_ModuleScanResponseType> before = log.undoValues(options.mac);
+    if (!before) {
+        Complain("nothing to undo: " + log.file().string() + " holds no verified change of module "
+            + modules::formatMac(options.mac));
+        return kExitNoAnswer;
     }
-    Complain("module " + macText + " did not answer the configure request within " + WaitText(options.wait));
-    return kExitNoAnswer;
+    Connection connection;
+    ScanBeforeWrite scan;
+    if (const int status = ConnectAndFind(connection, options.mac, options.wait, before->IpAddrValid == kValid, scan);
+        status != kExitOk)
+        return status;
+    QORT_ConfigureRequestType request = commissioning::undoRequest(*before, scan.found);
+    if (!PassesDialogChecks(request))
+        return kExitUsage;
+    return CheckedWrite(connection, options, scan, request);
 }
 
 int RunWink(const WinkOptions& options)
 {
     Connection connection;
-    QORT_ModuleScanResponseType found{};
-    if (const int status = ConnectAndFind(connection, options.mac, options.wait, found); status != kExitOk)
+    ScanBeforeWrite scan;
+    if (const int status = ConnectAndFind(connection, options.mac, options.wait, false, scan); status != kExitOk)
         return status;
+    const QORT_ModuleScanResponseType& found = scan.found;
     if (!modules::supportsWink(found)) {
         Complain(kNoWinkText);
         return kExitNoWink;

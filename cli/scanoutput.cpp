@@ -18,6 +18,10 @@ namespace cli {
 namespace {
 
 constexpr const char* kHostNameHeading = "Host name";
+constexpr const char* kNotesHeading = "Notes";
+constexpr const char* kWarningsName = "warnings";
+constexpr const char* kTableCodeSeparator = ", ";
+constexpr const char* kCsvCodeSeparator = ";";
 constexpr std::size_t kColumnGap = 2;
 constexpr int kJsonIndent = 2;
 constexpr std::uint8_t kOn = 1;
@@ -33,6 +37,20 @@ std::string RecordText(const char (&field)[QORT_TEXT_FIELD_SIZE])
 std::string HostNameText(const QORT_ModuleScanResponseType& record)
 {
     return record.HostNameValid != 0 ? RecordText(record.HostName) : modules::kNotAvailableText;
+}
+
+commissioning::WarningCodes CodesOf(const QORT_ModuleScanResponseType& record, const ScanWarnings& warnings)
+{
+    const auto codes = warnings.find(modules::macOfRecord(record));
+    return codes == warnings.end() ? commissioning::WarningCodes{} : codes->second;
+}
+
+std::string Joined(const commissioning::WarningCodes& codes, const char* separator)
+{
+    std::string text;
+    for (const std::string& code : codes)
+        text += (text.empty() ? "" : separator) + code;
+    return text;
 }
 
 modules::DeviceRowData RowOf(const QORT_ModuleScanResponseType& record)
@@ -120,6 +138,7 @@ std::vector<std::string> Headings()
     for (const modules::ColumnSpec& column : modules::parseColumnSpec(modules::kDeviceListColumnSpec))
         headings.push_back(column.heading);
     headings.push_back(kHostNameHeading);
+    headings.push_back(kNotesHeading);
     return headings;
 }
 
@@ -130,6 +149,8 @@ void AppendAligned(std::string& out, const std::vector<std::string>& cells, cons
         if (column + 1 < cells.size())
             out.append(widths[column] - cells[column].size() + kColumnGap, ' ');
     }
+    // An empty last column (a module without notes) leaves no blanks behind.
+    out.erase(out.find_last_not_of(' ') + 1);
     out += '\n';
 }
 
@@ -153,11 +174,12 @@ std::vector<QORT_ModuleScanResponseType> SortedModules(
     return sorted;
 }
 
-std::string FormatTable(const std::vector<QORT_ModuleScanResponseType>& modules)
+std::string FormatTable(const std::vector<QORT_ModuleScanResponseType>& modules, const ScanWarnings& warnings)
 {
     std::vector<std::vector<std::string>> lines{Headings()};
     for (const QORT_ModuleScanResponseType& record : modules) {
         std::vector<std::string> cells = RowOf(record).ColumnTexts;
+        cells.push_back(Joined(CodesOf(record, warnings), kTableCodeSeparator));
         for (std::string& cell : cells)
             cell = platform::escapeControlBytes(cell);
         lines.push_back(std::move(cells));
@@ -172,7 +194,7 @@ std::string FormatTable(const std::vector<QORT_ModuleScanResponseType>& modules)
     return out;
 }
 
-std::string FormatJson(const std::vector<QORT_ModuleScanResponseType>& modules)
+std::string FormatJson(const std::vector<QORT_ModuleScanResponseType>& modules, const ScanWarnings& warnings)
 {
     nlohmann::ordered_json array = nlohmann::ordered_json::array();
     for (const QORT_ModuleScanResponseType& record : modules) {
@@ -180,22 +202,25 @@ std::string FormatJson(const std::vector<QORT_ModuleScanResponseType>& modules)
         for (Field& field : FieldsOf(record))
             if (field.value)
                 object[field.name] = std::move(*field.value);
+        object[kWarningsName] = CodesOf(record, warnings);
         array.push_back(std::move(object));
     }
     // Bytes that are not UTF-8 become U+FFFD instead of ending the output.
     return array.dump(kJsonIndent, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
-std::string FormatCsv(const std::vector<QORT_ModuleScanResponseType>& modules)
+std::string FormatCsv(const std::vector<QORT_ModuleScanResponseType>& modules, const ScanWarnings& warnings)
 {
     std::vector<std::string> header;
     for (const Field& field : FieldsOf(QORT_ModuleScanResponseType{}))
         header.push_back(field.name);
+    header.push_back(kWarningsName);
     std::string out = modules::csvRecord(header);
     for (const QORT_ModuleScanResponseType& record : modules) {
         std::vector<std::string> cells;
         for (const Field& field : FieldsOf(record))
             cells.push_back(field.csvText);
+        cells.push_back(Joined(CodesOf(record, warnings), kCsvCodeSeparator));
         out += modules::csvRecord(cells);
     }
     return out;

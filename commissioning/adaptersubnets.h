@@ -17,16 +17,16 @@ struct AdapterSubnet {
     std::uint32_t address = 0; // a<<24 | b<<16 | c<<8 | d, as in the records
     std::uint32_t mask = 0;
 
-    bool Holds(std::uint32_t ip) const { return (ip & mask) == (address & mask); }
+    bool holds(std::uint32_t ip) const { return (ip & mask) == (address & mask); }
     bool operator==(const AdapterSubnet&) const = default;
 };
 
 // The subnets of this computer's usable adapters now (empty when they
 // cannot be read).
-std::vector<AdapterSubnet> UsableAdapterSubnets();
+std::vector<AdapterSubnet> usableAdapterSubnets();
 
 // The first subnet that holds ip: the adapter through which it is reached.
-std::optional<AdapterSubnet> SubnetHolding(const std::vector<AdapterSubnet>& subnets, std::uint32_t ip);
+std::optional<AdapterSubnet> subnetHolding(const std::vector<AdapterSubnet>& subnets, std::uint32_t ip);
 
 } // namespace commissioning
 

@@ -17,9 +17,9 @@
 // the adapter whose subnet holds the address.
 //
 // Front ends, before sending a Configure whose IP differs from the scan's:
-//   const auto use = commissioning::CheckAddressInUse(request.IpAddr,
-//       modules::macOfRecord(found), scanRecords, commissioning::UsableAdapterSubnets());
-//   if (use.inUse) refuse or ask: "address A is in use by " + HolderText(use)
+//   const auto use = commissioning::checkAddressInUse(request.IpAddr,
+//       modules::macOfRecord(found), scanRecords, commissioning::usableAdapterSubnets());
+//   if (use.inUse) refuse or ask: "address A is in use by " + holderText(use)
 
 namespace commissioning {
 
@@ -38,17 +38,17 @@ struct NetworkAnswer {
 // learns anything) out of the adapter and waits up to bound for a reply, or
 // for another host probing for the same address. Needs CAP_NET_RAW; without
 // it the answer's problem says so.
-NetworkAnswer AskByArpProbe(const AdapterSubnet& subnet, std::uint32_t ip, std::chrono::milliseconds bound);
+NetworkAnswer askByArpProbe(const AdapterSubnet& subnet, std::uint32_t ip, std::chrono::milliseconds bound);
 
 // Makes the kernel resolve the address (an empty UDP datagram to the
 // discard port: the kernel sends the ARP request) and reads its neighbour
 // table over rtnetlink until an entry with a MAC appears or bound has
 // passed. Works for an ordinary user. An entry the kernel still holds from
 // the last minutes (stale) counts as an answer.
-NetworkAnswer AskNeighbourTable(const AdapterSubnet& subnet, std::uint32_t ip, std::chrono::milliseconds bound);
+NetworkAnswer askNeighbourTable(const AdapterSubnet& subnet, std::uint32_t ip, std::chrono::milliseconds bound);
 
 // The ARP probe when the process may send one, the neighbour table otherwise.
-NetworkAnswer AskNetwork(const AdapterSubnet& subnet, std::uint32_t ip, std::chrono::milliseconds bound);
+NetworkAnswer askNetwork(const AdapterSubnet& subnet, std::uint32_t ip, std::chrono::milliseconds bound);
 
 using NetworkAsker = std::function<NetworkAnswer(const AdapterSubnet&, std::uint32_t, std::chrono::milliseconds)>;
 
@@ -64,20 +64,20 @@ struct AddressUse {
 // adapter whose subnet holds it. The module's own MAC answering is no
 // conflict, nor is an answer naming a module that this scan shows at
 // another address (the entry is older than the module's move).
-AddressUse CheckAddressInUse(std::uint32_t ip, const modules::MacAddress& module,
+AddressUse checkAddressInUse(std::uint32_t ip, const modules::MacAddress& module,
     const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets,
-    const NetworkAsker& ask = AskNetwork, std::chrono::milliseconds bound = kAddressAnswerBound);
+    const NetworkAsker& ask = askNetwork, std::chrono::milliseconds bound = kAddressAnswerBound);
 
 // "module 00-30-11-00-00-02" or "00-1B-21-0A-BC-0F", for "address A is in use by ...".
-std::string HolderText(const AddressUse& use);
+std::string holderText(const AddressUse& use);
 
 // The MAC of a network adapter (nothing when it has none or cannot be read).
-std::optional<modules::MacAddress> AdapterMac(const std::string& adapter);
+std::optional<modules::MacAddress> adapterMac(const std::string& adapter);
 
 // The pure readers of what the network sends back (fuzzed):
 // an ARP packet (from its hardware-type field on) that shows another
 // device than own holding ip: a reply from ip, or a probe for ip.
-std::optional<modules::MacAddress> ArpHolder(
+std::optional<modules::MacAddress> arpHolder(
     const std::uint8_t* packet, std::size_t size, std::uint32_t ip, const modules::MacAddress& own);
 
 // One receive of an rtnetlink neighbour dump: the MAC an entry for ip on
@@ -86,7 +86,7 @@ struct NeighbourDumpPart {
     std::optional<modules::MacAddress> holder;
     bool done = false;
 };
-NeighbourDumpPart ReadNeighbourDump(const std::uint8_t* data, std::size_t size, unsigned ifindex, std::uint32_t ip);
+NeighbourDumpPart readNeighbourDump(const std::uint8_t* data, std::size_t size, unsigned ifindex, std::uint32_t ip);
 
 } // namespace commissioning
 

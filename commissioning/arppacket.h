@@ -28,34 +28,34 @@ constexpr std::uint16_t kRequest = 1;
 
 using Packet = std::array<std::uint8_t, kSize>;
 
-inline std::uint16_t Read16(const std::uint8_t* at)
+inline std::uint16_t read16(const std::uint8_t* at)
 {
     return static_cast<std::uint16_t>((at[0] << 8) | at[1]);
 }
 
-inline std::uint32_t Read32(const std::uint8_t* at)
+inline std::uint32_t read32(const std::uint8_t* at)
 {
     return (std::uint32_t{at[0]} << 24) | (std::uint32_t{at[1]} << 16) | (std::uint32_t{at[2]} << 8) | at[3];
 }
 
-inline void Write16(std::uint8_t* at, std::uint16_t value)
+inline void write16(std::uint8_t* at, std::uint16_t value)
 {
     at[0] = static_cast<std::uint8_t>(value >> 8);
     at[1] = static_cast<std::uint8_t>(value);
 }
 
 // RFC 5227 probe: a request for ip with sender IP 0.0.0.0 and target MAC 0.
-inline Packet Probe(const modules::MacAddress& own, std::uint32_t ip)
+inline Packet probe(const modules::MacAddress& own, std::uint32_t ip)
 {
     Packet packet{};
-    Write16(&packet[kHardwareType], kEthernet);
-    Write16(&packet[kProtocolType], kIpv4);
+    write16(&packet[kHardwareType], kEthernet);
+    write16(&packet[kProtocolType], kIpv4);
     packet[kHardwareLength] = kMacLength;
     packet[kProtocolLength] = kIpLength;
-    Write16(&packet[kOperation], kRequest);
+    write16(&packet[kOperation], kRequest);
     std::copy(own.begin(), own.end(), &packet[kSenderMac]);
-    Write16(&packet[kTargetIp], static_cast<std::uint16_t>(ip >> 16));
-    Write16(&packet[kTargetIp + 2], static_cast<std::uint16_t>(ip));
+    write16(&packet[kTargetIp], static_cast<std::uint16_t>(ip >> 16));
+    write16(&packet[kTargetIp + 2], static_cast<std::uint16_t>(ip));
     return packet;
 }
 

@@ -52,18 +52,18 @@ constexpr AddressMember kAddresses[] = {
 constexpr const char* kDhcp = "dhcp";
 constexpr const char* kHostName = "hostname";
 
-std::string FieldText(const char (&field)[QORT_TEXT_FIELD_SIZE])
+std::string fieldText(const char (&field)[QORT_TEXT_FIELD_SIZE])
 {
     return std::string(field, ::strnlen(field, QORT_TEXT_FIELD_SIZE));
 }
 
-void StoreFieldText(char (&field)[QORT_TEXT_FIELD_SIZE], const std::string& text)
+void storeFieldText(char (&field)[QORT_TEXT_FIELD_SIZE], const std::string& text)
 {
     std::memset(field, 0, QORT_TEXT_FIELD_SIZE);
     std::memcpy(field, text.data(), std::min(text.size(), std::size_t{QORT_TEXT_FIELD_SIZE - 1}));
 }
 
-Json ReportedValues(const QORT_ModuleScanResponseType& record)
+Json reportedValues(const QORT_ModuleScanResponseType& record)
 {
     Json values = Json::object();
     for (const AddressMember& member : kAddresses)
@@ -72,11 +72,11 @@ Json ReportedValues(const QORT_ModuleScanResponseType& record)
     if (record.DhcpValid == kValid && (record.Dhcp == kOn || record.Dhcp == kOff))
         values[kDhcp] = record.Dhcp == kOn;
     if (record.HostNameValid == kValid)
-        values[kHostName] = FieldText(record.HostName);
+        values[kHostName] = fieldText(record.HostName);
     return values;
 }
 
-Json SentValues(const QORT_ConfigureRequestType& request)
+Json sentValues(const QORT_ConfigureRequestType& request)
 {
     Json values = Json::object();
     for (const AddressMember& member : kAddresses)
@@ -84,11 +84,11 @@ Json SentValues(const QORT_ConfigureRequestType& request)
             values[member.name] = modules::formatDottedAddress(request.*member.sent);
     if (request.Dhcp == kOn || request.Dhcp == kOff)
         values[kDhcp] = request.Dhcp == kOn;
-    values[kHostName] = FieldText(request.HostName);
+    values[kHostName] = fieldText(request.HostName);
     return values;
 }
 
-std::string TimeText(std::time_t when)
+std::string timeText(std::time_t when)
 {
     std::tm utc{};
     ::gmtime_r(&when, &utc);
@@ -106,7 +106,7 @@ std::optional<std::uint32_t> ParseDotted(const Json& value)
     return ntohl(address.s_addr);
 }
 
-QORT_ModuleScanResponseType EmptyRecord(const modules::MacAddress& mac)
+QORT_ModuleScanResponseType emptyRecord(const modules::MacAddress& mac)
 {
     // As the library leaves fields a module did not name: all bytes 0xFF.
     QORT_ModuleScanResponseType record;
@@ -121,11 +121,11 @@ QORT_ModuleScanResponseType EmptyRecord(const modules::MacAddress& mac)
 
 // A `before` object back into a record; nothing when a member is of the
 // wrong kind, so that undo never writes a value it made up.
-std::optional<QORT_ModuleScanResponseType> RecordOfValues(const Json& values, const modules::MacAddress& mac)
+std::optional<QORT_ModuleScanResponseType> recordOfValues(const Json& values, const modules::MacAddress& mac)
 {
     if (!values.is_object())
         return std::nullopt;
-    QORT_ModuleScanResponseType record = EmptyRecord(mac);
+    QORT_ModuleScanResponseType record = emptyRecord(mac);
     for (const AddressMember& member : kAddresses) {
         if (!values.contains(member.name))
             continue;
@@ -145,21 +145,21 @@ std::optional<QORT_ModuleScanResponseType> RecordOfValues(const Json& values, co
         if (!values[kHostName].is_string()
             || values[kHostName].get_ref<const std::string&>().size() >= QORT_TEXT_FIELD_SIZE)
             return std::nullopt;
-        StoreFieldText(record.HostName, values[kHostName].get_ref<const std::string&>());
+        storeFieldText(record.HostName, values[kHostName].get_ref<const std::string&>());
         record.HostNameValid = kValid;
     }
     return record;
 }
 
-bool IsVerifiedLineOf(const Json& line, const std::string& macText)
+bool isVerifiedLineOf(const Json& line, const std::string& macText)
 {
     return line.is_object() && line.contains(kMac) && line[kMac] == macText && line.contains(kResult)
-        && line[kResult] == ResultText(WriteResult::Verified) && line.contains(kBefore);
+        && line[kResult] == resultText(WriteResult::Verified) && line.contains(kBefore);
 }
 
 } // namespace
 
-const char* ResultText(WriteResult result)
+const char* resultText(WriteResult result)
 {
     switch (result) {
     case WriteResult::Verified:
@@ -176,24 +176,24 @@ const char* ResultText(WriteResult result)
     return "unknown";
 }
 
-std::string AuditLine(const AuditEntry& entry, std::time_t when, const std::string& user)
+std::string auditLine(const AuditEntry& entry, std::time_t when, const std::string& user)
 {
     modules::MacAddress mac{};
     std::copy(std::begin(entry.sent.MacId), std::end(entry.sent.MacId), mac.begin());
     Json line = Json::object();
-    line["time"] = TimeText(when);
+    line["time"] = timeText(when);
     line["user"] = user;
     line["program"] = entry.program;
     line[kMac] = modules::formatMac(mac);
-    line[kBefore] = ReportedValues(entry.before);
-    line["after"] = SentValues(entry.sent);
-    line[kResult] = ResultText(entry.result);
+    line[kBefore] = reportedValues(entry.before);
+    line["after"] = sentValues(entry.sent);
+    line[kResult] = resultText(entry.result);
     // Bytes that are not UTF-8 (a host name) become U+FFFD instead of
     // losing the line.
     return line.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-std::optional<QORT_ModuleScanResponseType> FindUndoValues(std::string_view text, const modules::MacAddress& mac)
+std::optional<QORT_ModuleScanResponseType> findUndoValues(std::string_view text, const modules::MacAddress& mac)
 {
     const std::string macText = modules::formatMac(mac);
     std::optional<QORT_ModuleScanResponseType> newest;
@@ -202,14 +202,14 @@ std::optional<QORT_ModuleScanResponseType> FindUndoValues(std::string_view text,
         const std::size_t end = std::min(text.find('\n', start), text.size());
         const Json line = Json::parse(text.substr(start, end - start), nullptr, false);
         start = end + 1;
-        if (!line.is_discarded() && IsVerifiedLineOf(line, macText))
-            if (auto values = RecordOfValues(line[kBefore], mac))
+        if (!line.is_discarded() && isVerifiedLineOf(line, macText))
+            if (auto values = recordOfValues(line[kBefore], mac))
                 newest = values;
     }
     return newest;
 }
 
-QORT_ConfigureRequestType UndoRequest(
+QORT_ConfigureRequestType undoRequest(
     const QORT_ModuleScanResponseType& values, const QORT_ModuleScanResponseType& current)
 {
     QORT_ConfigureRequestType request{};
@@ -218,20 +218,20 @@ QORT_ConfigureRequestType UndoRequest(
         request.*member.sent = values.*member.valid == kValid ? values.*member.value : QORT_ADDR_NOT_GIVEN;
     request.Dhcp = values.DhcpValid == kValid ? values.Dhcp : kDhcpLeftOut;
     if (values.HostNameValid == kValid)
-        StoreFieldText(request.HostName, FieldText(values.HostName));
+        storeFieldText(request.HostName, fieldText(values.HostName));
     else if (current.HostNameValid == kValid)
-        StoreFieldText(request.HostName, FieldText(current.HostName));
+        storeFieldText(request.HostName, fieldText(current.HostName));
     return request;
 }
 
-std::optional<QORT_ModuleScanResponseType> AuditLog::UndoValues(const modules::MacAddress& mac) const
+std::optional<QORT_ModuleScanResponseType> AuditLog::undoValues(const modules::MacAddress& mac) const
 {
     std::ifstream in(file_, std::ios::binary);
     if (!in)
         return std::nullopt;
     std::ostringstream text;
     text << in.rdbuf();
-    return FindUndoValues(text.str(), mac);
+    return findUndoValues(text.str(), mac);
 }
 
 } // namespace commissioning

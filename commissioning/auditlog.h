@@ -21,18 +21,18 @@
 // the module did not report is absent. No password is ever written.
 //
 // Front ends, per write:
-//   commissioning::AuditLog log = commissioning::AuditLog::ForUser();
-//   if (auto error = log.Append({"sorvinda", found, request, WriteResult::Verified}))
+//   commissioning::AuditLog log = commissioning::AuditLog::forUser();
+//   if (auto error = log.append({"sorvinda", found, request, WriteResult::Verified}))
 //       print *error and go on;
 // and for undo:
-//   std::optional<QORT_ModuleScanResponseType> before = log.UndoValues(mac);
+//   std::optional<QORT_ModuleScanResponseType> before = log.undoValues(mac);
 
 namespace commissioning {
 
 enum class WriteResult { Verified, NotVerified, InvalidPassword, NoAnswer, Refused };
 
 // "verified", "not-verified", "invalid-password", "no-answer", "refused".
-const char* ResultText(WriteResult result);
+const char* resultText(WriteResult result);
 
 struct AuditEntry {
     std::string program;                // "sorvinda", "SorvindaConfig"
@@ -42,18 +42,18 @@ struct AuditEntry {
 };
 
 // The line for entry without its newline.
-std::string AuditLine(const AuditEntry& entry, std::time_t when, const std::string& user);
+std::string auditLine(const AuditEntry& entry, std::time_t when, const std::string& user);
 
 // The `before` values of the newest readable `verified` line for mac in
 // text (later lines are newer: the file is only ever appended to), as a scan
 // record with MacId set and a Valid byte for each value the line holds.
 // Lines that are cut short or are no audit record are skipped.
-std::optional<QORT_ModuleScanResponseType> FindUndoValues(std::string_view text, const modules::MacAddress& mac);
+std::optional<QORT_ModuleScanResponseType> findUndoValues(std::string_view text, const modules::MacAddress& mac);
 
 // The Configure request that sets values (a value without its Valid byte is
 // left out; the host name is always sent, so an unknown one stays as
 // the module reported it now: pass current). No password: the caller adds it.
-QORT_ConfigureRequestType UndoRequest(
+QORT_ConfigureRequestType undoRequest(
     const QORT_ModuleScanResponseType& values, const QORT_ModuleScanResponseType& current);
 
 class AuditLog {
@@ -63,16 +63,16 @@ public:
     {
     }
     // The file under $XDG_STATE_HOME (an absolute path) or ~/.local/state.
-    static AuditLog ForUser();
-    const std::filesystem::path& File() const { return file_; }
+    static AuditLog forUser();
+    const std::filesystem::path& file() const { return file_; }
 
     // Appends entry's line with one write(), so lines of several programs
     // writing at once never interleave. Creates the folder (0700) and the
     // file (0600) on first use. A sentence saying what failed, or nothing.
-    std::optional<std::string> Append(const AuditEntry& entry) const;
+    std::optional<std::string> append(const AuditEntry& entry) const;
 
-    // FindUndoValues over the file; nothing when it cannot be read.
-    std::optional<QORT_ModuleScanResponseType> UndoValues(const modules::MacAddress& mac) const;
+    // findUndoValues over the file; nothing when it cannot be read.
+    std::optional<QORT_ModuleScanResponseType> undoValues(const modules::MacAddress& mac) const;
 
 private:
     std::filesystem::path file_;

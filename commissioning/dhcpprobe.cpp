@@ -22,7 +22,7 @@ constexpr std::uint8_t kLocallyAdministered = 0x02;
 constexpr std::uint8_t kMulticast = 0x01;
 constexpr unsigned kBitsPerByte = 8;
 
-void PutXid(std::uint8_t (&field)[Message::kXidSize], std::uint32_t xid)
+void putXid(std::uint8_t (&field)[Message::kXidSize], std::uint32_t xid)
 {
     for (std::size_t i = 0; i < Message::kXidSize; ++i)
         field[i] = static_cast<std::uint8_t>(xid >> (kBitsPerByte * (Message::kXidSize - 1 - i)));
@@ -36,7 +36,7 @@ std::uint32_t AddressOf(const std::uint8_t (&field)[Message::kAddressSize])
     return value;
 }
 
-std::string SkipReason(int error)
+std::string skipReason(int error)
 {
     switch (platform::UdpSocket::errorKind(error)) {
     case platform::UdpSocket::ErrorKind::AccessDenied:
@@ -49,7 +49,7 @@ std::string SkipReason(int error)
     return "skipped: UDP port 68 cannot be bound: " + platform::UdpSocket::errorText(error);
 }
 
-std::string AdapterName(const std::vector<platform::NetworkAdapter>& adapters, unsigned index)
+std::string adapterName(const std::vector<platform::NetworkAdapter>& adapters, unsigned index)
 {
     const auto found = std::find_if(adapters.begin(), adapters.end(),
         [index](const platform::NetworkAdapter& adapter) { return adapter.index == index; });
@@ -64,7 +64,7 @@ std::uint64_t RandomBits()
 
 } // namespace
 
-modules::MacAddress ProbeClientMac(std::uint64_t randomBits)
+modules::MacAddress probeClientMac(std::uint64_t randomBits)
 {
     modules::MacAddress mac{};
     for (std::uint8_t& byte : mac) {
@@ -75,13 +75,13 @@ modules::MacAddress ProbeClientMac(std::uint64_t randomBits)
     return mac;
 }
 
-std::vector<std::uint8_t> DiscoverMessage(std::uint32_t xid, const modules::MacAddress& client)
+std::vector<std::uint8_t> discoverMessage(std::uint32_t xid, const modules::MacAddress& client)
 {
     Message message;
     message.op = Message::kOpRequest;
     message.htype = kEthernet;
     message.hlen = Message::kMacSize;
-    PutXid(message.xid, xid);
+    putXid(message.xid, xid);
     std::copy(client.begin(), client.end(), message.chaddr);
     message.MsgTypeValid = 1;
     message.MsgType = Message::kDhcpDiscover;
@@ -90,7 +90,7 @@ std::vector<std::uint8_t> DiscoverMessage(std::uint32_t xid, const modules::MacA
     return {message.wire, message.wire + message.Length};
 }
 
-std::optional<DhcpOffer> ReadOffer(const std::uint8_t* data, std::size_t size, std::uint32_t sender, std::uint32_t xid,
+std::optional<DhcpOffer> readOffer(const std::uint8_t* data, std::size_t size, std::uint32_t sender, std::uint32_t xid,
     const modules::MacAddress& client)
 {
     auto message = std::make_unique<Message>(); // its wire buffer is large for a stack
@@ -99,7 +99,7 @@ std::optional<DhcpOffer> ReadOffer(const std::uint8_t* data, std::size_t size, s
     std::memcpy(message->wire, data, size);
     message->Length = static_cast<std::int32_t>(size);
     std::uint8_t expectedXid[Message::kXidSize];
-    PutXid(expectedXid, xid);
+    putXid(expectedXid, xid);
     if (!message->Parse() || message->op != Message::kOpReply || !message->MsgTypeValid
         || message->MsgType != Message::kDhcpOffer || std::memcmp(message->xid, expectedXid, sizeof expectedXid) != 0
         || !std::equal(client.begin(), client.end(), message->chaddr))
@@ -107,16 +107,16 @@ std::optional<DhcpOffer> ReadOffer(const std::uint8_t* data, std::size_t size, s
     return DhcpOffer{message->ServerIdValid ? AddressOf(message->ServerId) : sender, {}, AddressOf(message->yiaddr)};
 }
 
-DhcpProbe ProbeDhcpServers(
+DhcpProbe probeDhcpServers(
     const std::vector<platform::NetworkAdapter>& adapters, std::chrono::milliseconds wait, const platform::Wakeup* stop)
 {
     platform::UdpSocket socket;
     if (!socket.open() || !socket.enableBroadcast() || !socket.enablePacketInfo() || !socket.enableAddressReuse()
         || !socket.bind(kDhcpClientPort))
-        return {{}, SkipReason(socket.lastError())};
+        return {{}, skipReason(socket.lastError())};
     const std::uint32_t xid = static_cast<std::uint32_t>(RandomBits());
-    const modules::MacAddress client = ProbeClientMac(RandomBits());
-    const std::vector<std::uint8_t> discover = DiscoverMessage(xid, client);
+    const modules::MacAddress client = probeClientMac(RandomBits());
+    const std::vector<std::uint8_t> discover = discoverMessage(xid, client);
     for (const platform::NetworkAdapter& adapter : adapters)
         socket.sendToVia(adapter.index, adapter.ipv4, platform::UdpSocket::kLimitedBroadcastAddress, kDhcpServerPort,
             discover.data(), discover.size());
@@ -133,10 +133,10 @@ DhcpProbe ProbeDhcpServers(
         const auto received = socket.receiveFrom(buffer.data(), buffer.size());
         if (received.status != platform::UdpSocket::ReceiveStatus::Received)
             continue;
-        auto offer = ReadOffer(buffer.data(), received.length, received.senderAddress, xid, client);
+        auto offer = readOffer(buffer.data(), received.length, received.senderAddress, xid, client);
         if (!offer)
             continue;
-        offer->adapter = AdapterName(adapters, received.adapterIndex);
+        offer->adapter = adapterName(adapters, received.adapterIndex);
         if (std::none_of(probe.offers.begin(), probe.offers.end(), [&offer](const DhcpOffer& known) {
                 return known.server == offer->server && known.adapter == offer->adapter;
             }))
@@ -145,7 +145,7 @@ DhcpProbe ProbeDhcpServers(
     return probe;
 }
 
-std::string OfferLine(const DhcpOffer& offer)
+std::string offerLine(const DhcpOffer& offer)
 {
     return "DHCP server " + modules::formatDottedAddress(offer.server) + " on " + offer.adapter + " offered "
         + modules::formatDottedAddress(offer.offered);

@@ -21,8 +21,8 @@ class Wakeup;
 // requested: no lease is taken.
 //
 // Front ends (doctor; the DHCP server's start, on a thread of its own):
-//   const auto probe = commissioning::ProbeDhcpServers(platform::NetworkAdapters::usable());
-//   if (!probe.skipped.empty()) say it; else for each offer print OfferLine(offer)
+//   const auto probe = commissioning::probeDhcpServers(platform::NetworkAdapters::usable());
+//   if (!probe.skipped.empty()) say it; else for each offer print offerLine(offer)
 
 namespace commissioning {
 
@@ -44,20 +44,20 @@ struct DhcpProbe {
 };
 
 // Ends early when stop is signalled (then with the offers so far).
-DhcpProbe ProbeDhcpServers(const std::vector<platform::NetworkAdapter>& adapters,
+DhcpProbe probeDhcpServers(const std::vector<platform::NetworkAdapter>& adapters,
     std::chrono::milliseconds wait = kDhcpOfferWait, const platform::Wakeup* stop = nullptr);
 
 // "DHCP server A on ADAPTER offered ADDRESS"
-std::string OfferLine(const DhcpOffer& offer);
+std::string offerLine(const DhcpOffer& offer);
 
 // The pure parts. A unicast, locally administered MAC from random bits.
-modules::MacAddress ProbeClientMac(std::uint64_t randomBits);
+modules::MacAddress probeClientMac(std::uint64_t randomBits);
 // The DISCOVER, asking for a broadcast answer (the client MAC is nobody's,
 // so an answer sent to it would reach no one).
-std::vector<std::uint8_t> DiscoverMessage(std::uint32_t xid, const modules::MacAddress& client);
+std::vector<std::uint8_t> discoverMessage(std::uint32_t xid, const modules::MacAddress& client);
 // An OFFER answering that DISCOVER: the server and the offered address
 // (adapter left empty); nothing for any other datagram.
-std::optional<DhcpOffer> ReadOffer(const std::uint8_t* data, std::size_t size, std::uint32_t sender, std::uint32_t xid,
+std::optional<DhcpOffer> readOffer(const std::uint8_t* data, std::size_t size, std::uint32_t sender, std::uint32_t xid,
     const modules::MacAddress& client);
 
 } // namespace commissioning

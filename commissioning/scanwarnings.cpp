@@ -10,12 +10,12 @@ constexpr std::uint32_t kNoAddress = 0; // 0.0.0.0: a module without an address 
 constexpr std::uint8_t kValid = 1;
 constexpr std::uint8_t kDhcpOn = 1;
 
-bool HasAddress(const QORT_ModuleScanResponseType& record)
+bool hasAddress(const QORT_ModuleScanResponseType& record)
 {
     return record.IpAddrValid == kValid && record.IpAddr != kNoAddress;
 }
 
-bool DhcpOn(const QORT_ModuleScanResponseType& record)
+bool dhcpOn(const QORT_ModuleScanResponseType& record)
 {
     return record.DhcpValid == kValid && record.Dhcp == kDhcpOn;
 }
@@ -25,17 +25,17 @@ std::map<std::uint32_t, std::set<modules::MacAddress>> MacsByIp(const std::vecto
 {
     std::map<std::uint32_t, std::set<modules::MacAddress>> macs;
     for (const QORT_ModuleScanResponseType& record : scan)
-        if (HasAddress(record))
+        if (hasAddress(record))
             macs[record.IpAddr].insert(modules::macOfRecord(record));
     return macs;
 }
 
-bool OutsideEverySubnet(const QORT_ModuleScanResponseType& record, const std::vector<AdapterSubnet>& subnets)
+bool outsideEverySubnet(const QORT_ModuleScanResponseType& record, const std::vector<AdapterSubnet>& subnets)
 {
-    return HasAddress(record) && !DhcpOn(record) && !SubnetHolding(subnets, record.IpAddr);
+    return hasAddress(record) && !dhcpOn(record) && !subnetHolding(subnets, record.IpAddr);
 }
 
-void AddOnce(WarningCodes& codes, const char* code)
+void addOnce(WarningCodes& codes, const char* code)
 {
     if (std::find(codes.begin(), codes.end(), code) == codes.end())
         codes.emplace_back(code);
@@ -43,22 +43,22 @@ void AddOnce(WarningCodes& codes, const char* code)
 
 } // namespace
 
-std::map<modules::MacAddress, WarningCodes> ScanWarnings(
+std::map<modules::MacAddress, WarningCodes> scanWarnings(
     const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets)
 {
     const auto macsByIp = MacsByIp(scan);
     std::map<modules::MacAddress, WarningCodes> warnings;
     for (const QORT_ModuleScanResponseType& record : scan) {
         WarningCodes& codes = warnings[modules::macOfRecord(record)];
-        if (HasAddress(record) && macsByIp.at(record.IpAddr).size() > 1)
-            AddOnce(codes, kWarningDuplicateIp);
-        if (OutsideEverySubnet(record, subnets))
-            AddOnce(codes, kWarningOtherSubnet);
+        if (hasAddress(record) && macsByIp.at(record.IpAddr).size() > 1)
+            addOnce(codes, kWarningDuplicateIp);
+        if (outsideEverySubnet(record, subnets))
+            addOnce(codes, kWarningOtherSubnet);
     }
     return warnings;
 }
 
-std::string WarningText(const std::string& code)
+std::string warningText(const std::string& code)
 {
     if (code == kWarningDuplicateIp)
         return "Another module of this scan reports the same IP address.";

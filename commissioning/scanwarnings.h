@@ -11,7 +11,7 @@
 
 // What one scan shows about the modules' addresses without sending anything
 // more. The command line writes the codes (JSON "warnings", CSV
-// "warnings"); the window shows WarningText as a row's tooltip.
+// "warnings"); the window shows warningText as a row's tooltip.
 
 namespace commissioning {
 
@@ -27,11 +27,11 @@ using WarningCodes = std::vector<std::string>;
 // The codes of every module of the scan, in the order above; a module
 // without a warning maps to an empty list. A module that answered twice is
 // one module: only another MAC makes a duplicate.
-std::map<modules::MacAddress, WarningCodes> ScanWarnings(
+std::map<modules::MacAddress, WarningCodes> scanWarnings(
     const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets);
 
 // One sentence for a code (for a tooltip); the code itself when unknown.
-std::string WarningText(const std::string& code);
+std::string warningText(const std::string& code);
 
 } // namespace commissioning
 

@@ -18,10 +18,11 @@ namespace commissioning {
 // reads "not reported".
 // Compared are the fields the request carries: an address other than
 // QORT_ADDR_NOT_GIVEN (0.0.0.0 is a value and is compared), DHCP when it is
-// 0 or 1, the host name always (an empty one sets an empty name). When the
+// 0 or 1, the host name always (an empty one sets an empty name; it
+// matches a module that reports no host name). When the
 // request turns DHCP on, the DHCP server hands out IP, mask and gateway, so
 // those are not compared. Empty: the write is verified.
-std::vector<std::string> UnverifiedFields(
+std::vector<std::string> unverifiedFields(
     const QORT_ConfigureRequestType& sent, const QORT_ModuleScanResponseType& seen);
 
 } // namespace commissioning

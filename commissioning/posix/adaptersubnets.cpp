@@ -10,13 +10,13 @@
 namespace commissioning {
 namespace {
 
-std::uint32_t HostOrder(const sockaddr* address)
+std::uint32_t hostOrder(const sockaddr* address)
 {
     return ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr);
 }
 
 // The same filter as the adapters a scan goes out of.
-bool Usable(const ifaddrs& entry)
+bool usable(const ifaddrs& entry)
 {
     const unsigned flags = entry.ifa_flags;
     return entry.ifa_addr != nullptr && entry.ifa_addr->sa_family == AF_INET && entry.ifa_netmask != nullptr
@@ -24,14 +24,14 @@ bool Usable(const ifaddrs& entry)
 }
 
 // An address label such as "eth0:1" names its adapter before the colon.
-unsigned AdapterIndex(const std::string& label)
+unsigned adapterIndex(const std::string& label)
 {
     return ::if_nametoindex(label.substr(0, label.find(':')).c_str());
 }
 
 } // namespace
 
-std::vector<AdapterSubnet> UsableAdapterSubnets()
+std::vector<AdapterSubnet> usableAdapterSubnets()
 {
     ifaddrs* list = nullptr;
     if (::getifaddrs(&list) != 0)
@@ -39,10 +39,10 @@ std::vector<AdapterSubnet> UsableAdapterSubnets()
     const std::unique_ptr<ifaddrs, decltype(&::freeifaddrs)> owner(list, &::freeifaddrs);
     std::vector<AdapterSubnet> subnets;
     for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-        if (!Usable(*entry))
+        if (!usable(*entry))
             continue;
-        subnets.push_back({entry->ifa_name, AdapterIndex(entry->ifa_name), HostOrder(entry->ifa_addr),
-            HostOrder(entry->ifa_netmask)});
+        subnets.push_back({entry->ifa_name, adapterIndex(entry->ifa_name), hostOrder(entry->ifa_addr),
+            hostOrder(entry->ifa_netmask)});
     }
     return subnets;
 }

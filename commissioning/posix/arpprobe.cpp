@@ -42,7 +42,7 @@ private:
     int fd_;
 };
 
-sockaddr_ll LinkAddress(unsigned ifindex)
+sockaddr_ll linkAddress(unsigned ifindex)
 {
     sockaddr_ll link{};
     link.sll_family = AF_PACKET;
@@ -53,7 +53,7 @@ sockaddr_ll LinkAddress(unsigned ifindex)
     return link;
 }
 
-std::optional<modules::MacAddress> AwaitHolder(
+std::optional<modules::MacAddress> awaitHolder(
     int fd, std::uint32_t ip, const modules::MacAddress& own, Clock::time_point deadline)
 {
     for (;;) {
@@ -66,14 +66,14 @@ std::optional<modules::MacAddress> AwaitHolder(
         std::uint8_t packet[kReceiveSize];
         const ssize_t size = ::recv(fd, packet, sizeof packet, 0);
         if (size > 0)
-            if (auto holder = ArpHolder(packet, static_cast<std::size_t>(size), ip, own))
+            if (auto holder = arpHolder(packet, static_cast<std::size_t>(size), ip, own))
                 return holder;
     }
 }
 
 } // namespace
 
-std::optional<modules::MacAddress> AdapterMac(const std::string& adapter)
+std::optional<modules::MacAddress> adapterMac(const std::string& adapter)
 {
     const Descriptor fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     ifreq request{};
@@ -87,31 +87,31 @@ std::optional<modules::MacAddress> AdapterMac(const std::string& adapter)
     return mac;
 }
 
-NetworkAnswer AskByArpProbe(const AdapterSubnet& subnet, std::uint32_t ip, std::chrono::milliseconds bound)
+NetworkAnswer askByArpProbe(const AdapterSubnet& subnet, std::uint32_t ip, std::chrono::milliseconds bound)
 {
     const Clock::time_point deadline = Clock::now() + bound;
     const Descriptor fd(::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_ARP)));
     if (fd.get() < 0)
         return {
             std::nullopt, std::string("no ARP probe without CAP_NET_RAW: ") + std::generic_category().message(errno)};
-    const std::optional<modules::MacAddress> own = AdapterMac(subnet.adapter);
-    const sockaddr_ll link = LinkAddress(subnet.index);
+    const std::optional<modules::MacAddress> own = adapterMac(subnet.adapter);
+    const sockaddr_ll link = linkAddress(subnet.index);
     if (!own || ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&link), sizeof link) != 0)
         return {std::nullopt, "no ARP probe on " + subnet.adapter + ": its link cannot be used"};
-    const arp::Packet probe = arp::Probe(*own, ip);
+    const arp::Packet probe = arp::probe(*own, ip);
     if (::sendto(fd.get(), probe.data(), probe.size(), 0, reinterpret_cast<const sockaddr*>(&link), sizeof link)
         != static_cast<ssize_t>(probe.size()))
         return {
             std::nullopt, "the ARP probe on " + subnet.adapter + " failed: " + std::generic_category().message(errno)};
-    return {AwaitHolder(fd.get(), ip, *own, deadline), {}};
+    return {awaitHolder(fd.get(), ip, *own, deadline), {}};
 }
 
-NetworkAnswer AskNetwork(const AdapterSubnet& subnet, std::uint32_t ip, std::chrono::milliseconds bound)
+NetworkAnswer askNetwork(const AdapterSubnet& subnet, std::uint32_t ip, std::chrono::milliseconds bound)
 {
-    NetworkAnswer answer = AskByArpProbe(subnet, ip, bound);
+    NetworkAnswer answer = askByArpProbe(subnet, ip, bound);
     if (answer.problem.empty())
         return answer;
-    return AskNeighbourTable(subnet, ip, bound);
+    return askNeighbourTable(subnet, ip, bound);
 }
 
 } // namespace commissioning

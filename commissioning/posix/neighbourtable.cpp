@@ -46,7 +46,7 @@ struct NeighbourFree {
     void operator()(rtnl_neigh* neighbour) const { rtnl_neigh_put(neighbour); }
 };
 
-std::optional<modules::MacAddress> HolderOf(rtnl_neigh* neighbour, unsigned ifindex, std::uint32_t ip)
+std::optional<modules::MacAddress> holderOf(rtnl_neigh* neighbour, unsigned ifindex, std::uint32_t ip)
 {
     nl_addr* destination = rtnl_neigh_get_dst(neighbour);
     nl_addr* link = rtnl_neigh_get_lladdr(neighbour);
@@ -65,7 +65,7 @@ std::optional<modules::MacAddress> HolderOf(rtnl_neigh* neighbour, unsigned ifin
 
 // The empty datagram that makes the kernel send its ARP request. A failure
 // to send is no answer either way: the table is still read.
-void TriggerResolution(std::uint32_t ip)
+void triggerResolution(std::uint32_t ip)
 {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
@@ -79,7 +79,7 @@ void TriggerResolution(std::uint32_t ip)
     ::close(fd);
 }
 
-NetlinkSocket OpenRouteSocket(std::chrono::milliseconds bound)
+NetlinkSocket openRouteSocket(std::chrono::milliseconds bound)
 {
     NetlinkSocket socket(nl_socket_alloc());
     if (!socket || nl_connect(socket.get(), NETLINK_ROUTE) != 0)
@@ -94,7 +94,7 @@ NetlinkSocket OpenRouteSocket(std::chrono::milliseconds bound)
 }
 
 // One read of the neighbour table; nothing also when it cannot be read.
-std::optional<modules::MacAddress> ReadTable(nl_sock* socket, unsigned ifindex, std::uint32_t ip)
+std::optional<modules::MacAddress> readTable(nl_sock* socket, unsigned ifindex, std::uint32_t ip)
 {
     ndmsg request{};
     request.ndm_family = AF_INET;
@@ -109,7 +109,7 @@ std::optional<modules::MacAddress> ReadTable(nl_sock* socket, unsigned ifindex, 
         const std::unique_ptr<unsigned char, decltype(&std::free)> owner(buffer, &std::free);
         if (size <= 0)
             return holder;
-        const NeighbourDumpPart part = ReadNeighbourDump(buffer, static_cast<std::size_t>(size), ifindex, ip);
+        const NeighbourDumpPart part = readNeighbourDump(buffer, static_cast<std::size_t>(size), ifindex, ip);
         if (part.holder)
             holder = part.holder;
         if (part.done)
@@ -119,7 +119,7 @@ std::optional<modules::MacAddress> ReadTable(nl_sock* socket, unsigned ifindex, 
 
 } // namespace
 
-NeighbourDumpPart ReadNeighbourDump(const std::uint8_t* data, std::size_t size, unsigned ifindex, std::uint32_t ip)
+NeighbourDumpPart readNeighbourDump(const std::uint8_t* data, std::size_t size, unsigned ifindex, std::uint32_t ip)
 {
     if (size == 0 || size > static_cast<std::size_t>(INT_MAX))
         return {};
@@ -140,21 +140,21 @@ NeighbourDumpPart ReadNeighbourDump(const std::uint8_t* data, std::size_t size, 
         if (rtnl_neigh_parse(message, &parsed) < 0 || parsed == nullptr)
             continue;
         const std::unique_ptr<rtnl_neigh, NeighbourFree> neighbour(parsed);
-        if (auto holder = HolderOf(neighbour.get(), ifindex, ip))
+        if (auto holder = holderOf(neighbour.get(), ifindex, ip))
             part.holder = holder;
     }
     return part;
 }
 
-NetworkAnswer AskNeighbourTable(const AdapterSubnet& subnet, std::uint32_t ip, std::chrono::milliseconds bound)
+NetworkAnswer askNeighbourTable(const AdapterSubnet& subnet, std::uint32_t ip, std::chrono::milliseconds bound)
 {
     const Clock::time_point deadline = Clock::now() + bound;
-    const NetlinkSocket socket = OpenRouteSocket(bound);
+    const NetlinkSocket socket = openRouteSocket(bound);
     if (!socket)
         return {std::nullopt, "the kernel's neighbour table cannot be read"};
-    TriggerResolution(ip);
+    triggerResolution(ip);
     for (;;) {
-        if (auto holder = ReadTable(socket.get(), subnet.index, ip))
+        if (auto holder = readTable(socket.get(), subnet.index, ip))
             return {holder, {}};
         if (Clock::now() >= deadline)
             return {};

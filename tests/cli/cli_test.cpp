@@ -7,6 +7,7 @@
 // recovery server (sorvinda dhcp-server, or sorvinda-dhcpd) serving until a
 // signal.
 #include "cli/qortsession.h"
+#include "tests/commissioning/dhcpserveramongmodules.h"
 #include "tests/dhcp/dhcpclientsocket.h"
 #include "tests/support/isolatednetwork.h"
 #include "tests/support/simulatorprocess.h"
@@ -94,11 +95,17 @@ std::string Quoted(const std::string& word)
     return quoted + "'";
 }
 
+// Where the programs keep their state (the audit log): in the scratch folder.
+fs::path StateFolder(const Scratch& scratch)
+{
+    return scratch.dir.path() / "state";
+}
+
 // Runs bin/<program> with arguments and extra environment entries; `timeout`
 // kills it when it outlives kProgramTimeout (status 128 + 9 then).
 Outcome RunProgram(const std::vector<std::string>& command, const std::vector<std::string>& env, const Scratch& scratch)
 {
-    std::string line = "env";
+    std::string line = "env " + Quoted("XDG_STATE_HOME=" + StateFolder(scratch).string());
     for (const std::string& entry : env)
         line += " " + Quoted(entry);
     line += " timeout -s KILL " + std::to_string(kProgramTimeout.count()) + " "
@@ -144,19 +151,21 @@ std::vector<std::string> MacOrder(const std::string& text)
 }
 
 // kModuleFile as JSON, sorted by IP: only the fields a module reports, the
-// switches as booleans.
+// switches as booleans, and the warnings (no module is in the host's
+// 10.213.0.0/24; the one with DHCP on is not warned about).
 constexpr const char* kModulesJson = R"([
 {"mac": "00-30-11-00-00-03", "ip": "10.0.5.7", "mask": "255.0.0.0", "gateway": "10.0.0.1", "dhcp": false,
- "password": false, "type": "CANopen gateway", "version": "1.00.9", "protocol": "1.9"},
+ "password": false, "type": "CANopen gateway", "version": "1.00.9", "protocol": "1.9",
+ "warnings": ["other-subnet"]},
 {"mac": "00-30-11-00-00-02", "ip": "192.168.0.9", "mask": "255.255.255.0", "gateway": "192.168.0.1", "dhcp": false,
  "password": true, "hostname": "press2", "dns1": "0.0.0.0", "dns2": "0.0.0.0", "type": "PROFINET IO",
- "version": "2.10.300", "protocol": "1.10"},
+ "version": "2.10.300", "protocol": "1.10", "warnings": ["other-subnet"]},
 {"mac": "00-30-11-00-00-01", "ip": "192.168.0.10", "mask": "255.255.255.0", "gateway": "192.168.0.1", "dhcp": false,
  "password": false, "hostname": "press1", "dns1": "192.168.0.2", "dns2": "0.0.0.0", "type": "Modbus TCP",
- "version": "2.01.7", "protocol": "1.10"},
+ "version": "2.01.7", "protocol": "1.10", "warnings": ["other-subnet"]},
 {"mac": "00-30-11-00-00-04", "ip": "192.168.0.100", "mask": "255.255.255.0", "gateway": "0.0.0.0", "dhcp": true,
  "password": false, "hostname": "packer", "dns1": "0.0.0.0", "dns2": "0.0.0.0", "type": "Modbus TCP",
- "version": "2.01.7", "protocol": "1.10"}])";
+ "version": "2.01.7", "protocol": "1.10", "warnings": []}])";
 
 struct CliCase {
     const char* name;
@@ -170,10 +179,44 @@ struct CliCase {
     const char* noLogLine = ""; // no such line up to a later scan (regex)
     std::uint16_t holdPort = 0; // this test holds that UDP port, named holderName
     const char* holderName = "cli_test";
+    std::vector<std::string> first = {}; // a program run (with status 0) before command
+    const char* modulesAddress = "";     // an address the modules namespace's interface holds meanwhile
+    const char* audit = "";              // the result of the audit log's last line
+    bool otherDhcpServer = false;        // busybox udhcpd runs among the modules
     std::function<void(const Outcome&)> check = {};
 };
 
 const std::vector<std::string> kModules{"--file", "@MODULES@"};
+
+// An address on the modules namespace's interface while it lives: another
+// device that answers for it.
+class ModulesSideAddress {
+public:
+    explicit ModulesSideAddress(const std::string& address)
+        : command_(std::string("ip netns exec ") + std::getenv("SORVINDA_NETNS_MODULES") + " ip addr ")
+        , where_(address + "/24 dev " + std::getenv("SORVINDA_MODULES_IF"))
+    {
+        added_ = std::system((command_ + "add " + where_).c_str()) == 0;
+    }
+    ~ModulesSideAddress()
+    {
+        const int removed = std::system((command_ + "del " + where_).c_str());
+        static_cast<void>(removed); // the namespace goes at the end anyway
+    }
+    bool added() const { return added_; }
+
+private:
+    std::string command_, where_;
+    bool added_ = false;
+};
+
+// One configure of module 00-30-11-00-00-01 with more arguments.
+std::vector<std::string> ConfigureFirst(std::vector<std::string> more)
+{
+    std::vector<std::string> command{"sorvinda", "configure", "00-30-11-00-00-01"};
+    command.insert(command.end(), more.begin(), more.end());
+    return command;
+}
 
 std::vector<std::string> Scan(std::vector<std::string> more)
 {
@@ -205,25 +248,28 @@ const CliCase kCases[] = {
         .check =
             [](const Outcome& run) {
                 EXPECT_EQ(run.out,
-                    "mac,ip,mask,gateway,dhcp,password,hostname,dns1,dns2,type,version,protocol\r\n"
+                    "mac,ip,mask,gateway,dhcp,password,hostname,dns1,dns2,type,version,protocol,warnings\r\n"
                     "00-30-11-00-00-04,192.168.0.100,255.255.255.0,0.0.0.0,on,off,packer,0.0.0.0,0.0.0.0,Modbus TCP,"
-                    "2.01.7,1.10\r\n"
+                    "2.01.7,1.10,\r\n"
                     "00-30-11-00-00-01,192.168.0.10,255.255.255.0,192.168.0.1,off,off,press1,192.168.0.2,0.0.0.0,"
-                    "Modbus TCP,2.01.7,1.10\r\n"
+                    "Modbus TCP,2.01.7,1.10,other-subnet\r\n"
                     "00-30-11-00-00-02,192.168.0.9,255.255.255.0,192.168.0.1,off,on,press2,0.0.0.0,0.0.0.0,PROFINET IO,"
-                    "2.10.300,1.10\r\n"
-                    "00-30-11-00-00-03,10.0.5.7,255.0.0.0,10.0.0.1,off,off,,,,CANopen gateway,1.00.9,1.9\r\n");
+                    "2.10.300,1.10,other-subnet\r\n"
+                    "00-30-11-00-00-03,10.0.5.7,255.0.0.0,10.0.0.1,off,off,,,,CANopen gateway,1.00.9,1.9,"
+                    "other-subnet\r\n");
             }},
     {.name = "ScanTableSortedByIp",
         .simulator = kModules,
         .command = Scan({"--sort", "ip"}),
         .check =
             [](const Outcome& run) {
-                EXPECT_TRUE(HasLineMatching(run.out, "IP +SN +GW +DHCP +Version +Type +MAC +Host name")) << run.out;
+                EXPECT_TRUE(HasLineMatching(run.out, "IP +SN +GW +DHCP +Version +Type +MAC +Host name +Notes"))
+                    << run.out;
                 EXPECT_TRUE(HasLineMatching(run.out,
                     "10\\.0\\.5\\.7 +255\\.0\\.0\\.0 +10\\.0\\.0\\.1 +Off +1\\.00\\.9 +CANopen gateway +"
-                    "00-30-11-00-00-03 +N/A"))
+                    "00-30-11-00-00-03 +N/A +other-subnet"))
                     << run.out;
+                EXPECT_TRUE(HasLineMatching(run.out, ".*00-30-11-00-00-04 +packer")) << run.out;
                 EXPECT_EQ(Lines(run.out).size(), 5u) << run.out;
                 EXPECT_EQ(MacOrder(run.out),
                     (std::vector<std::string>{
@@ -241,6 +287,18 @@ const CliCase kCases[] = {
         .simulator = {"--raw-reply", kHostileCsvReply},
         .command = Scan({"--format", "csv"}),
         .outHas = ",\"'=Profi,\"\"Net\"\"\\x1B[2J\\x07\","},
+    {.name = "ScanWarningsCsv",
+        .simulator =
+            testsupport::moduleArgs({"mac=00-30-11-00-00-01,ip=10.213.0.50", "mac=00-30-11-00-00-02,ip=10.213.0.50",
+                "mac=00-30-11-00-00-03,ip=10.213.0.51", "mac=00-30-11-00-00-04,ip=172.16.0.5"}),
+        .command = Scan({"--format", "csv"}),
+        .check =
+            [](const Outcome& run) {
+                for (const char* row : {"00-30-11-00-00-01,10\\.213\\.0\\.50,.*,duplicate-ip\r",
+                         "00-30-11-00-00-02,10\\.213\\.0\\.50,.*,duplicate-ip\r", "00-30-11-00-00-03,.*,\r",
+                         "00-30-11-00-00-04,172\\.16\\.0\\.5,.*,other-subnet\r"})
+                    EXPECT_TRUE(HasLineMatching(run.out, row)) << row << "\n" << run.out;
+            }},
     {.name = "NoModuleAnswers",
         .simulator = {"--count", "0"},
         .command = {"sorvinda", "scan", "--wait", "300"},
@@ -250,7 +308,8 @@ const CliCase kCases[] = {
         .simulator = kModules,
         .command = {"sorvinda", "configure", "00-30-11-00-00-01", "--ip", "192.168.0.20", "--hostname", "line1"},
         .outHas = "Reconfigured: 00-30-11-00-00-01\n",
-        .logLine = "applied 00-30-11-00-00-01 ip=192\\.168\\.0\\.20 .*hn=\"line1\".*"},
+        .logLine = "applied 00-30-11-00-00-01 ip=192\\.168\\.0\\.20 .*hn=\"line1\".*",
+        .audit = "verified"},
     {.name = "ConfigurePasswordFileAndNewPassword",
         .simulator = kModules,
         .command = {"sorvinda", "configure", "00-30-11-00-00-02", "--dhcp", "ON", "--password-file", "@SECRET@",
@@ -265,7 +324,67 @@ const CliCase kCases[] = {
         .status = 3,
         .errLine = "sorvinda: Invalid password (module 00-30-11-00-00-02)",
         .logLine = "invalid-password 00-30-11-00-00-02 password=wrong",
-        .noLogLine = "applied .*"},
+        .noLogLine = "applied .*",
+        .audit = "invalid-password"},
+    // The address check asks the network: the modules namespace answers for
+    // an address it holds. Refused, nothing is sent; --force writes anyway.
+    {.name = "AddressInUseIsRefused",
+        .simulator = kModules,
+        .command = ConfigureFirst({"--ip", "10.213.0.77", "--wait", "500"}),
+        .status = 6,
+        .noLogLine = "(applied|invalid-password) .*|recv .*Configure.*",
+        .modulesAddress = "10.213.0.77",
+        .audit = "refused",
+        .check =
+            [](const Outcome& run) {
+                EXPECT_TRUE(HasLineMatching(
+                    run.err, "sorvinda: address 10\\.213\\.0\\.77 is in use by ([0-9A-F]{2}-){5}[0-9A-F]{2}"))
+                    << run.err;
+                EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+            }},
+    {.name = "AddressInUseForced",
+        .simulator = kModules,
+        .command = ConfigureFirst({"--ip", "10.213.0.77", "--force", "--wait", "500"}),
+        .outHas = "Reconfigured: 00-30-11-00-00-01\n",
+        .logLine = "applied 00-30-11-00-00-01 ip=10\\.213\\.0\\.77 .*",
+        .modulesAddress = "10.213.0.77",
+        .audit = "verified"},
+    {.name = "AddressOfAnotherModuleIsRefused",
+        .simulator = kModules,
+        .command = ConfigureFirst({"--ip", "192.168.0.9", "--wait", "500"}),
+        .status = 6,
+        .errLine = "sorvinda: address 192.168.0.9 is in use by module 00-30-11-00-00-02",
+        .noLogLine = "recv .*Configure.*"},
+    {.name = "UnchangedModuleIsNotVerified",
+        .simulator = {"--module", "mac=00-30-11-00-00-06,ip=192.168.0.40,hn=kept,keep=on"},
+        .command = {"sorvinda", "configure", "00-30-11-00-00-06", "--ip", "192.168.0.30", "--wait", "500"},
+        .status = 7,
+        .outHas = "Reconfigured: 00-30-11-00-00-06\n",
+        .errLine = "sorvinda: not verified: IP is 192.168.0.40, sent 192.168.0.30",
+        .audit = "not-verified"},
+    {.name = "ConfigureUnanswered",
+        .simulator = {"--file", "@MODULES@", "--exit-after", "1"},
+        .command = ConfigureFirst({"--hostname", "late", "--wait", "300"}),
+        .status = 4,
+        .errLine = "sorvinda: module 00-30-11-00-00-01 did not answer the configure request within 300 ms",
+        .audit = "no-answer"},
+    {.name = "UndoPutsTheEarlierAddressBack",
+        .simulator = kModules,
+        .command = {"sorvinda", "undo", "00-30-11-00-00-01"},
+        .outHas = "Reconfigured: 00-30-11-00-00-01\n",
+        .logLine = "applied 00-30-11-00-00-01 ip=192\\.168\\.0\\.10 .*",
+        .first = ConfigureFirst({"--ip", "192.168.0.21"}),
+        .audit = "verified"},
+    {.name = "NothingToUndo",
+        .command = {"sorvinda", "undo", "00-30-11-00-00-01"},
+        .status = 4,
+        .check =
+            [](const Outcome& run) {
+                EXPECT_TRUE(HasLineMatching(run.err,
+                    "sorvinda: nothing to undo: /.*/sorvinda/audit\\.jsonl holds no verified change of module "
+                    "00-30-11-00-00-01"))
+                    << run.err;
+            }},
     {.name = "ConfigureNoSuchModule",
         .simulator = kModules,
         .command = {"sorvinda", "configure", "00-30-11-00-00-99", "--wait", "300"},
@@ -288,6 +407,15 @@ const CliCase kCases[] = {
         .outHas = "UDP 3250: held by \\x0AUDP 3250: free (process ID ",
         .holdPort = 3250,
         .holderName = "\nUDP 3250: free"},
+    {.name = "DoctorNamesAnotherDhcpServer",
+        .command = {"sorvinda", "doctor"},
+        .otherDhcpServer = true,
+        .check =
+            [](const Outcome& run) {
+                EXPECT_TRUE(HasLineMatching(
+                    run.out, " +DHCP server 10\\.213\\.0\\.2 on svh[0-9a-f]+ offered 10\\.213\\.0\\.1[01][0-9]"))
+                    << run.out;
+            }},
     {.name = "HeldScanPortConfigure",
         .command = {"sorvinda", "configure", "00-30-11-00-00-01", "--ip", "10.0.5.8"},
         .status = 1,
@@ -323,7 +451,7 @@ const CliCase kCases[] = {
     Refused("BadFormat", Scan({"--format", "xml"}), "sorvinda: --format: 'xml' is not a format (table, json, csv)"),
     Refused("UnknownOption", Scan({"--bogus"}), "sorvinda: The following argument was not expected: --bogus"),
     Refused("NoCommand", {"sorvinda"},
-        "sorvinda: a command is needed: scan, configure, wink, dhcp-server or doctor (see --help)"),
+        "sorvinda: a command is needed: scan, configure, undo, wink, dhcp-server or doctor (see --help)"),
     // The recovery server under both its names: sorvinda dhcp-server and
     // sorvinda-dhcpd.
     Refused("EmptyLogFile", {"sorvinda", "dhcp-server", "--log", ""}, "sorvinda: --log: needs a file name"),
@@ -382,6 +510,19 @@ TEST_P(CliTest, Runs)
     if (c.holdPort != 0) {
         ASSERT_TRUE(holder.open() && holder.bind(c.holdPort));
     }
+    std::optional<ModulesSideAddress> held;
+    if (*c.modulesAddress != '\0') {
+        ASSERT_TRUE(held.emplace(c.modulesAddress).added());
+    }
+    std::optional<testsupport::DhcpServerAmongModules> dhcpServer;
+    if (c.otherDhcpServer) {
+        dhcpServer.emplace();
+        ASSERT_TRUE(testsupport::waitUntil([&] { return dhcpServer->Listening(); }, 10s));
+    }
+    if (!c.first.empty()) {
+        const Outcome first = RunProgram(c.first, c.env, scratch);
+        ASSERT_EQ(first.status, 0) << first.out << first.err;
+    }
     // The kernel's name of this process, as a port holder is named by.
     ::prctl(PR_SET_NAME, c.holderName);
     const Outcome run = RunProgram(c.command, c.env, scratch);
@@ -395,6 +536,21 @@ TEST_P(CliTest, Runs)
     }
     if (c.check)
         c.check(run);
+    const fs::path auditLog = StateFolder(scratch) / "sorvinda/audit.jsonl";
+    if (*c.audit != '\0') {
+        const std::vector<std::string> records = Lines(ReadText(auditLog));
+        ASSERT_FALSE(records.empty());
+        const nlohmann::json last = nlohmann::json::parse(records.back());
+        EXPECT_EQ(last["result"], c.audit) << records.back();
+        EXPECT_EQ(last["program"], "sorvinda") << records.back();
+    }
+    // No password of any case, anywhere under the state folder.
+    if (fs::exists(StateFolder(scratch))) {
+        for (const auto& entry : fs::recursive_directory_iterator(StateFolder(scratch)))
+            for (const char* password : {"secret", "wrong", "other"}) {
+                EXPECT_EQ(ReadText(entry.path()).find(password), std::string::npos) << entry.path();
+            }
+    }
     if (!simulator)
         return;
     if (*c.logLine != '\0') {

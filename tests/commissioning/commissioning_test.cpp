@@ -50,7 +50,7 @@ TEST(ScanWarnings, CodesPerModule)
         {"no IP reported", {Record().Mac(1), Record().Mac(2)}, {none, none}},
     };
     for (const auto& row : rows) {
-        const auto warnings = ScanWarnings(row.scan, kSubnets);
+        const auto warnings = scanWarnings(row.scan, kSubnets);
         for (std::size_t i = 0; i < row.scan.size(); ++i)
             EXPECT_EQ(warnings.at(modules::macOfRecord(row.scan[i])), row.expected[i]) << row.what << " #" << i;
     }
@@ -86,7 +86,7 @@ TEST(AddressInUse, ScanAndNetworkAnswers)
             EXPECT_EQ(subnet.adapter, "eth0") << row.what;
             return row.answer;
         };
-        const AddressUse use = CheckAddressInUse(row.ip, module, row.scan, kSubnets, ask);
+        const AddressUse use = checkAddressInUse(row.ip, module, row.scan, kSubnets, ask);
         EXPECT_EQ(use.inUse, row.expected.inUse) << row.what;
         EXPECT_EQ(use.holderIsModule, row.expected.holderIsModule) << row.what;
         EXPECT_EQ(use.note.empty(), row.expected.note.empty()) << row.what;
@@ -98,11 +98,11 @@ TEST(AddressInUse, ScanAndNetworkAnswers)
 
 TEST(DhcpProbe, OnlyAnOfferToOurDiscoverCounts)
 {
-    const modules::MacAddress client = ProbeClientMac(0xFFFFFFFFFFFFu);
+    const modules::MacAddress client = probeClientMac(0xFFFFFFFFFFFFu);
     EXPECT_EQ(client[0] & 0x03, 0x02) << "locally administered, unicast";
     constexpr std::uint32_t kXid = 0x01020304;
     const auto offer = [&](std::size_t at, std::uint8_t value) {
-        std::vector<std::uint8_t> wire = DiscoverMessage(kXid, client);
+        std::vector<std::uint8_t> wire = discoverMessage(kXid, client);
         wire[0] = 2;   // reply
         wire[242] = 2; // option 53: offer
         wire[16] = 10; // yiaddr 10.0.0.7
@@ -116,14 +116,14 @@ TEST(DhcpProbe, OnlyAnOfferToOurDiscoverCounts)
         std::optional<DhcpOffer> expected;
     } rows[] = {
         {"offer", offer(0, 2), DhcpOffer{Address(10, 0, 0, 1), "", Address(10, 0, 0, 7)}},
-        {"our own discover", DiscoverMessage(kXid, client), std::nullopt},
+        {"our own discover", discoverMessage(kXid, client), std::nullopt},
         {"an ack", offer(242, 5), std::nullopt},
         {"another transaction", offer(7, 5), std::nullopt},
         {"another client", offer(33, static_cast<std::uint8_t>(client[5] + 1)), std::nullopt},
         {"cut short", std::vector<std::uint8_t>(100, 2), std::nullopt},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(ReadOffer(row.wire.data(), row.wire.size(), Address(10, 0, 0, 1), kXid, client), row.expected)
+        EXPECT_EQ(readOffer(row.wire.data(), row.wire.size(), Address(10, 0, 0, 1), kXid, client), row.expected)
             << row.what;
 }
 
@@ -187,11 +187,13 @@ TEST(Verification, FieldsThatDiffer)
                 "not verified: DNS 2 is not reported, sent 0.0.0.0",
                 "not verified: host name is not reported, sent \"plc-2\"",
                 "not verified: DHCP is not reported, sent off"}},
+        {"no name sent to a module that reports none", Request(1, QORT_ADDR_NOT_GIVEN, 2, ""),
+            Record().Mac(1).Mask(Address(255, 255, 255, 0)), {}},
         {"host name bytes escaped", Request(1, QORT_ADDR_NOT_GIVEN, 2, "a\nb"), after,
             {R"(not verified: host name is "plc-2", sent "a\x0Ab")"}},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(UnverifiedFields(row.sent, row.seen), row.expected) << row.what;
+        EXPECT_EQ(unverifiedFields(row.sent, row.seen), row.expected) << row.what;
 }
 
 TEST(AuditLog, LineOfAWrite)
@@ -214,10 +216,10 @@ TEST(AuditLog, LineOfAWrite)
             R"("after":{"ip":"0.0.0.0","mask":"255.255.255.0","dhcp":true,"hostname":""},"result":"invalid-password"})"},
     };
     for (const auto& row : rows)
-        EXPECT_EQ(AuditLine(row.entry, 86400, "tech"), prefix + row.expected);
+        EXPECT_EQ(auditLine(row.entry, 86400, "tech"), prefix + row.expected);
     for (WriteResult result : {WriteResult::NoAnswer, WriteResult::Refused})
-        EXPECT_NE(AuditLine({"sorvinda", kFull, Request(1, 0, 0, ""), result}, 0, "tech")
-                      .find(std::string(R"("result":")") + ResultText(result) + "\"}"),
+        EXPECT_NE(auditLine({"sorvinda", kFull, Request(1, 0, 0, ""), result}, 0, "tech")
+                      .find(std::string(R"("result":")") + resultText(result) + "\"}"),
             std::string::npos);
 }
 
@@ -246,7 +248,7 @@ TEST(AuditLog, UndoTakesTheNewestVerifiedBefore)
         {"before not an object", "{" + mac1 + R"(,"before":7,"result":"verified"})", std::nullopt},
     };
     for (const auto& row : rows) {
-        const auto values = FindUndoValues(row.text, modules::macOfRecord(kFull));
+        const auto values = findUndoValues(row.text, modules::macOfRecord(kFull));
         ASSERT_EQ(values.has_value(), row.ip.has_value()) << row.what;
         if (values) {
             EXPECT_EQ(values->IpAddr, *row.ip) << row.what;
@@ -262,25 +264,25 @@ TEST(AuditLog, FileIsPrivateAppendedAndReadBackForUndo)
     ASSERT_NE(::mkdtemp(folder), nullptr);
     const std::filesystem::path root(folder);
     ::setenv("XDG_STATE_HOME", (root / "state").c_str(), 1);
-    const AuditLog log = AuditLog::ForUser();
-    EXPECT_EQ(log.File(), root / "state/sorvinda/audit.jsonl");
+    const AuditLog log = AuditLog::forUser();
+    EXPECT_EQ(log.file(), root / "state/sorvinda/audit.jsonl");
     const QORT_ConfigureRequestType request = Request(1, Address(192, 168, 0, 30), 0, "plc-2");
-    EXPECT_EQ(log.Append({"sorvinda", kFull, request, WriteResult::Verified}), std::nullopt);
-    EXPECT_EQ(log.Append({"SorvindaConfig", kFull, request, WriteResult::Refused}), std::nullopt);
+    EXPECT_EQ(log.append({"sorvinda", kFull, request, WriteResult::Verified}), std::nullopt);
+    EXPECT_EQ(log.append({"SorvindaConfig", kFull, request, WriteResult::Refused}), std::nullopt);
 
     struct stat info { };
-    ASSERT_EQ(::stat(log.File().parent_path().c_str(), &info), 0);
+    ASSERT_EQ(::stat(log.file().parent_path().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);
-    ASSERT_EQ(::stat(log.File().c_str(), &info), 0);
+    ASSERT_EQ(::stat(log.file().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);
-    std::ifstream in(log.File());
+    std::ifstream in(log.file());
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
     EXPECT_EQ(text.find("secret"), std::string::npos);
 
-    const auto before = log.UndoValues(modules::macOfRecord(kFull));
+    const auto before = log.undoValues(modules::macOfRecord(kFull));
     ASSERT_TRUE(before.has_value());
-    const QORT_ConfigureRequestType undo = UndoRequest(*before, kFull);
+    const QORT_ConfigureRequestType undo = undoRequest(*before, kFull);
     EXPECT_EQ(undo.IpAddr, kFull.IpAddr);
     EXPECT_EQ(undo.Dns2, 0u);
     EXPECT_EQ(undo.Dhcp, 0);
@@ -289,7 +291,7 @@ TEST(AuditLog, FileIsPrivateAppendedAndReadBackForUndo)
 
     // A folder in the way of the file: the caller hears why.
     const AuditLog blocked(root / "state/sorvinda");
-    const auto error = blocked.Append({"sorvinda", kFull, request, WriteResult::Verified});
+    const auto error = blocked.append({"sorvinda", kFull, request, WriteResult::Verified});
     ASSERT_TRUE(error.has_value());
     EXPECT_NE(error->find("cannot open the audit log"), std::string::npos) << *error;
     std::filesystem::remove_all(root);

@@ -40,6 +40,7 @@ constexpr SpecKey kSpecKeys[] = {
     {"dns2", ModuleField::Dns2, ValueKind::DottedQuad},
 };
 constexpr std::string_view kPasswordKey = "password";
+constexpr std::string_view kKeepKey = "keep";
 constexpr std::string_view kMacKey = "mac";
 
 std::string_view trim(std::string_view text)
@@ -148,6 +149,15 @@ std::optional<SimulatedModule> parseModuleSpec(std::string_view spec, std::strin
                 return std::nullopt;
             }
             module.setPassword(std::string(value));
+            continue;
+        }
+        if (name == kKeepKey) {
+            const auto keeps = normaliseOnOff(value);
+            if (!keeps) {
+                error = "keep takes on or off";
+                return std::nullopt;
+            }
+            module.setKeepsValues(*keeps == "on");
             continue;
         }
         const SpecKey* key = findKey(name);

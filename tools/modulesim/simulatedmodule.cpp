@@ -191,6 +191,11 @@ SimulatedModule::ConfigureResult SimulatedModule::configure(const Request& reque
         }
     }
 
+    if (keepsValues_) {
+        result.summary = "kept";
+        return result;
+    }
+
     std::string applied;
     std::string skipped;
     const auto note = [&applied](std::string_view name, std::string_view value) {

@@ -66,6 +66,10 @@ public:
     void setPassword(std::string password);
     const std::string& password() const { return password_; }
 
+    // A module that answers "Reconfigured" but keeps every value, as a
+    // faulty one does: for the tools that must not take the answer as proof.
+    void setKeepsValues(bool keeps) { keepsValues_ = keeps; }
+
     // "protocol version = 1.10;fb type = ...;" without its NUL.
     std::string scanReply() const;
     std::string reconfiguredReply() const;
@@ -86,6 +90,7 @@ private:
     std::bitset<kModuleFieldCount> reported_;
     std::string password_;
     bool pswdFieldExplicit_ = false;
+    bool keepsValues_ = false;
 };
 
 // "a.b.c.d" with four decimal numbers of 0..255 (at most three digits each):

@@ -36,6 +36,7 @@ Modules:
                        fb=Modbus TCP  version=2.01.7  ip=192.168.0.10
                        sn=255.255.255.0  gw=0.0.0.0  dhcp=on|off  pswd=on|off
                        hn=NAME  dns1=A.B.C.D  dns2=A.B.C.D  password=SECRET
+                       keep=on (answers "Reconfigured", changes nothing)
                      -KEY leaves a field out of the scan reply (e.g. -dns2).
                      Values cannot contain ',' or ';'.
   --file FILE        modules from FILE, one SPEC per line, '#' comments
@@ -74,7 +75,7 @@ shown in quotes: printable ASCII as is, \" and \\, any other byte as \xNN.
   send ADDR:PORT LEN "BYTES" t=NS     a datagram sent
   wink MAC
   applied MAC [ip=..] [sn=..] [gw=..] [dhcp=on|off] [hn="..."] [dns1=..]
-              [dns2=..] [password=changed|removed] [skipped=KEY,...]
+              [dns2=..] [password=changed|removed] [skipped=KEY,...] or kept
   invalid-password MAC password=missing|wrong
   error TEXT
   exit REASON received=N sent=N

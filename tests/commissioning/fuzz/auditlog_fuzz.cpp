@@ -10,7 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const modules::MacAddress mac = {0x00, 0x30, 0x11, 0x00, 0x00, 0x01};
-    const auto values = commissioning::FindUndoValues(text, mac);
+    const auto values = commissioning::findUndoValues(text, mac);
     if (!values)
         return 0;
     // Undo values name the module asked for and hold a terminated host name.
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     if (values->HostNameValid == 1 && std::memchr(values->HostName, 0, sizeof values->HostName) == nullptr)
         std::abort();
-    const QORT_ConfigureRequestType request = commissioning::UndoRequest(*values, *values);
+    const QORT_ConfigureRequestType request = commissioning::undoRequest(*values, *values);
     if (request.Password[0] != '\0' || std::memchr(request.HostName, 0, sizeof request.HostName) == nullptr)
         std::abort();
     return 0;

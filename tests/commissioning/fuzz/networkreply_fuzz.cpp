@@ -24,15 +24,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const modules::MacAddress own = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
     switch (data[0] % kReaderCount) {
     case kNeighbourDump:
-        commissioning::ReadNeighbourDump(data + 1, size - 1, kIfindex, kIp);
+        commissioning::readNeighbourDump(data + 1, size - 1, kIfindex, kIp);
         break;
     case kArpPacket:
         // Our own probe coming back is never somebody else.
-        if (const auto holder = commissioning::ArpHolder(data + 1, size - 1, kIp, own); holder && *holder == own)
+        if (const auto holder = commissioning::arpHolder(data + 1, size - 1, kIp, own); holder && *holder == own)
             std::abort();
         break;
     default:
-        commissioning::ReadOffer(data + 1, size - 1, kIp, kXid, own);
+        commissioning::readOffer(data + 1, size - 1, kIp, kXid, own);
         break;
     }
     return 0;
