@@ -667,6 +667,44 @@ TEST_F(WindowE2eTest, ASetToAnAddressInUseAsksBothRowsThenWarnAndUndoPutsItBack)
     EXPECT_EQ(StateFolder::AuditResults().back(), "verified");
 }
 
+// Starting the recovery server looks for another DHCP server in the
+// background and warns of it; ours keeps running. busybox udhcpd plays the
+// other server among the modules (its ARP check cut to 100 ms, within the
+// probe's wait).
+TEST_F(WindowE2eTest, StartingTheDhcpServerWarnsOfAnotherOne)
+{
+    ASSERT_TRUE(Open(testsupport::moduleArgs({kPlain}), 1));
+    const QString ns = qEnvironmentVariable("SORVINDA_NETNS_MODULES");
+    QTemporaryDir folder;
+    QFile config(folder.filePath("udhcpd.conf"));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write(QStringLiteral("interface %1\nstart 10.213.0.100\nend 10.213.0.110\nlease_file %2\npidfile /dev/null\n")
+                     .arg(qEnvironmentVariable("SORVINDA_MODULES_IF"), folder.filePath("leases"))
+                     .toLocal8Bit());
+    config.close();
+    QProcess other;
+    other.start("ip", {"netns", "exec", ns, "busybox", "udhcpd", "-f", "-a", "100", config.fileName()});
+    ASSERT_TRUE(WaitFor([&] {
+        QProcess ss;
+        ss.start("ip", {"netns", "exec", ns, "ss", "-lun"});
+        return ss.waitForFinished(kGuiWaitMs) && ss.readAllStandardOutput().contains(":67 ");
+    }));
+    testsupport::WhenModal<TemplateDialog>([](TemplateDialog& d) {
+        d.GetDlgItemAs<QAbstractButton>(IDC_ENABLE_DHCP_SERVER)->click();
+        d.GetDlgItemAs<QAbstractButton>(IDOK)->click();
+    });
+    window.OnAdvancedOptions();
+    EXPECT_TRUE(window.IsDhcpServerRunning());
+    ASSERT_TRUE(WaitFor([&] { return boxes.Count() == 1; }));
+    const QStringList lines = boxes.Records()[0].text.split('\n');
+    ASSERT_EQ(lines.size(), 2) << boxes.Records()[0].text.toStdString(); // ours is not listed
+    EXPECT_TRUE(lines[1].startsWith("DHCP server 10.213.0.2 on " + qEnvironmentVariable("SORVINDA_HOST_IF")))
+        << lines[1].toStdString();
+    EXPECT_TRUE(window.IsDhcpServerRunning());
+    other.terminate();
+    other.waitForFinished(kGuiWaitMs);
+}
+
 // A scan that cannot be sent, with the real library in the isolated
 // network. In the usual network this program's library binds UDP 3250 as
 // it loads; a second copy then opens the window, whose library finds the
