@@ -6,13 +6,13 @@
 #include "app/sizingclamp.h"
 #include "commissioning/addressinuse.h"
 #include "commissioning/verification.h"
-#include "modules/winkrule.h"
-#include "platform/networkadapters.h"
-#include "modules/columnspec.h"
 #include "devicelist/configureflow.h"
 #include "devicelist/devicelistctrl.h"
 #include "dhcp/advancedoptions.h"
 #include "diagnostics/scanfailure.h"
+#include "modules/columnspec.h"
+#include "modules/winkrule.h"
+#include "platform/networkadapters.h"
 #include "resources/resourceids.h"
 #include "resources/stringtable.h"
 #include "ui/appicon.h"
@@ -89,8 +89,7 @@ commissioning::AddressUse CheckAddressFromWindow(
 // report is shown locked and blank, and the dialog sends it as 0.0.0.0; the
 // module cannot show it back, and the user never chose it, so it is left
 // out of the comparison.
-QORT_ConfigureRequestType VerifiableRequest(
-    const QORT_ModuleScanResponseType& before, QORT_ConfigureRequestType sent)
+QORT_ConfigureRequestType VerifiableRequest(const QORT_ModuleScanResponseType& before, QORT_ConfigureRequestType sent)
 {
     const auto leaveOut = [](std::uint8_t reported, std::uint32_t& value) {
         if (reported == 0)
@@ -439,8 +438,8 @@ void CModuleConfigDlg::EndPendingWriteUnanswered(bool mayShowBox)
     if (!m_pendingWrite)
         return;
     // Answered "Reconfigured:" but never seen again: nothing shows the values.
-    FinishPendingWrite(m_pendingWrite->reconfigured ? commissioning::WriteResult::NotVerified
-                                                    : commissioning::WriteResult::NoAnswer,
+    FinishPendingWrite(
+        m_pendingWrite->reconfigured ? commissioning::WriteResult::NotVerified : commissioning::WriteResult::NoAnswer,
         mayShowBox);
 }
 
@@ -505,7 +504,8 @@ void CModuleConfigDlg::StartDhcpProbe()
         const commissioning::DhcpProbe probe = commissioning::ProbeDhcpServers(
             platform::NetworkAdapters::usable(), commissioning::kDhcpOfferWait, &m_dhcpProbeStop);
         // Dropped with the window when it has gone meanwhile.
-        QMetaObject::invokeMethod(this, [this, probe] { ReportDhcpProbe(probe); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, probe] { ReportDhcpProbe(probe); }, Qt::QueuedConnection);
     });
 }
 
@@ -523,13 +523,13 @@ void CModuleConfigDlg::ReportDhcpProbe(const commissioning::DhcpProbe& probe)
     const std::vector<platform::NetworkAdapter> own = platform::NetworkAdapters::usable();
     QStringList lines;
     for (const commissioning::DhcpOffer& offer : probe.offers) {
-        if (std::none_of(own.begin(), own.end(), [&](const platform::NetworkAdapter& a) { return a.ipv4 == offer.server; }))
+        if (std::none_of(
+                own.begin(), own.end(), [&](const platform::NetworkAdapter& a) { return a.ipv4 == offer.server; }))
             lines << QString::fromStdString(commissioning::OfferLine(offer));
     }
     if (lines.isEmpty())
         return;
-    ShowMessageBox(this,
-        QString::fromLatin1(kOtherDhcpServerText) + QLatin1Char('\n') + lines.join(QLatin1Char('\n')),
+    ShowMessageBox(this, QString::fromLatin1(kOtherDhcpServerText) + QLatin1Char('\n') + lines.join(QLatin1Char('\n')),
         kWarningCaption, MB_OK | MB_ICONEXCLAMATION);
 }
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "commissioning/addressinuse.h"
-#include "modules/ethernetconfigfields.h"
 #include "modules/configurerequest.h"
+#include "modules/ethernetconfigfields.h"
 #include "protocol/qort.h"
 
 class CDeviceListCtrl;
@@ -85,7 +85,8 @@ bool RunConfigureFlow(CDeviceListCtrl& list, int row, const ConfigureSender& sen
 // filled with values (commissioning::AuditLog::UndoValues) in place of the
 // ones the module reported, so that the user sees what will be set and gives
 // the password as for any write; the same checks follow Set.
-bool RunUndoFlow(CDeviceListCtrl& list, int row, const QORT_ModuleScanResponseType& values, const ConfigureHooks& hooks);
+bool RunUndoFlow(
+    CDeviceListCtrl& list, int row, const QORT_ModuleScanResponseType& values, const ConfigureHooks& hooks);
 
 // Makes a double-click on a row of list run the flow with hooks.
 // The connection lives as long as the list.

@@ -13,8 +13,8 @@
 #include "app/versionmessagebox.h"
 #include "commissioning/scanwarnings.h"
 #include "configdialog/ethernetconfigdlg.h"
-#include "modules/columntexts.h"
 #include "devicelist/devicelistctrl.h"
+#include "modules/columntexts.h"
 #include "protocol/qort.h"
 #include "resources/resourceids.h"
 #include "tests/modules/records.h"
@@ -41,8 +41,8 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <map>
+#include <optional>
 #include <regex>
 #include <thread>
 
@@ -352,8 +352,15 @@ TEST_F(WindowTest, ADoubleClickOpensOneDialogAndSendsOneRequest)
 TEST(Window, EveryWriteIsLoggedWithItsResultAndAnUnverifiedOneMarksItsRow)
 {
     const auto full = [](std::uint32_t ip) {
-        return QORT_ModuleScanResponseType(
-            Record().Mac(7).Ip(ip).Mask(0xFFFFFF00u).Gateway(0xC0A80001u).Dhcp(0).Pswd(0).HostName("plc").Protocol(1, 10));
+        return QORT_ModuleScanResponseType(Record()
+                                               .Mac(7)
+                                               .Ip(ip)
+                                               .Mask(0xFFFFFF00u)
+                                               .Gateway(0xC0A80001u)
+                                               .Dhcp(0)
+                                               .Pswd(0)
+                                               .HostName("plc")
+                                               .Protocol(1, 10));
     };
     constexpr std::uint32_t kSent = 0xC0A80063u; // 192.168.0.99
     const struct {
@@ -678,9 +685,10 @@ TEST_F(WindowE2eTest, StartingTheDhcpServerWarnsOfAnotherOne)
     QTemporaryDir folder;
     QFile config(folder.filePath("udhcpd.conf"));
     ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write(QStringLiteral("interface %1\nstart 10.213.0.100\nend 10.213.0.110\nlease_file %2\npidfile /dev/null\n")
-                     .arg(qEnvironmentVariable("SORVINDA_MODULES_IF"), folder.filePath("leases"))
-                     .toLocal8Bit());
+    config.write(
+        QStringLiteral("interface %1\nstart 10.213.0.100\nend 10.213.0.110\nlease_file %2\npidfile /dev/null\n")
+            .arg(qEnvironmentVariable("SORVINDA_MODULES_IF"), folder.filePath("leases"))
+            .toLocal8Bit());
     config.close();
     QProcess other;
     other.start("ip", {"netns", "exec", ns, "busybox", "udhcpd", "-f", "-a", "100", config.fileName()});
