@@ -1,8 +1,8 @@
 #include "devicelist/configureflow.h"
 
 #include "configdialog/ethernetconfigdlg.h"
-#include "modules/columntexts.h"
 #include "devicelist/devicelistctrl.h"
+#include "modules/columntexts.h"
 #include "resources/resourceids.h"
 #include "ui/messagebox.h"
 

@@ -10,9 +10,9 @@
 #include <cstring>
 
 #include "commissioning/scanwarnings.h"
+#include "devicelist/sortarrowheaderctrl.h"
 #include "modules/columntexts.h"
 #include "modules/csvwriter.h"
-#include "devicelist/sortarrowheaderctrl.h"
 
 namespace {
 

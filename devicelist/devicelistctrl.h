@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "commissioning/adaptersubnets.h"
-#include "modules/columnspec.h"
 #include "devicelist/devicelistmodel.h"
+#include "modules/columnspec.h"
 #include "modules/macaddress.h"
 #include "protocol/qort.h"
 

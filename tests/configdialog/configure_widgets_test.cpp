@@ -4,10 +4,10 @@
 // a recorder. Message boxes go to the ui layer's recorder.
 
 #include "configdialog/ethernetconfigdlg.h"
-#include "modules/columnspec.h"
-#include "modules/columntexts.h"
 #include "devicelist/configureflow.h"
 #include "devicelist/devicelistctrl.h"
+#include "modules/columnspec.h"
+#include "modules/columntexts.h"
 #include "resources/resourceids.h"
 #include "tests/modules/records.h"
 #include "tests/support/qtgtest.h"

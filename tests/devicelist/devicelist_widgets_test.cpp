@@ -4,12 +4,12 @@
 // list, Copy of the selected row and the CSV export.
 
 #include "commissioning/scanwarnings.h"
-#include "modules/columnspec.h"
-#include "modules/columntexts.h"
 #include "devicelist/devicelistctrl.h"
 #include "devicelist/devicelistmodel.h"
 #include "devicelist/sortarrowgeometry.h"
 #include "devicelist/sortarrowheaderctrl.h"
+#include "modules/columnspec.h"
+#include "modules/columntexts.h"
 #include "tests/modules/records.h"
 #include "tests/support/qtgtest.h"
 
