@@ -4,6 +4,8 @@
 #include "app/librarynotifyevent.h"
 #include "app/noticeguard.h"
 #include "app/sizingclamp.h"
+#include "commissioning/addressinuse.h"
+#include "commissioning/verification.h"
 #include "devicelist/configureflow.h"
 #include "devicelist/devicelistctrl.h"
 #include "dhcp/advancedoptions.h"
@@ -11,6 +13,7 @@
 #include "modules/columnspec.h"
 #include "modules/lostreplies.h"
 #include "modules/winkrule.h"
+#include "platform/networkadapters.h"
 #include "resources/resourceids.h"
 #include "resources/stringtable.h"
 #include "ui/appicon.h"
@@ -19,6 +22,7 @@
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QKeySequence>
 #include <QLabel>
 #include <QMenu>
@@ -42,6 +46,10 @@ constexpr const char* kNoWinkText = "Device does not support wink.";
 constexpr const char* kExportCaption = "Export list";
 constexpr const char* kExportDefaultName = "modules.csv";
 constexpr const char* kExportFilter = "CSV files (*.csv);;All files (*)";
+constexpr const char* kProgramName = "SorvindaConfig";
+constexpr const char* kUndoText = "Undo last change";
+constexpr const char* kOtherDhcpServerText =
+    "Another DHCP server answers on this network; modules may take its offer instead of ours. Ours keeps running.";
 // Invalid-password entries one notice examines at most.
 constexpr int kMaxRejectionsPerNotice = 64;
 // How long one batch may take replies from the library before it lists
@@ -80,6 +88,37 @@ QString LostRepliesLine(std::uint32_t lost)
     return QString::fromStdString(modules::lostRepliesText(lost));
 }
 
+// The address check of the window's Set. It runs on the GUI thread: it
+// waits at most commissioning::kAddressAnswerBound, right after the user
+// pressed Set, with the busy cursor shown.
+commissioning::AddressUse CheckAddressFromWindow(
+    std::uint32_t ip, const modules::MacAddress& module, const std::vector<QORT_ModuleScanResponseType>& scan)
+{
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    commissioning::AddressUse use =
+        commissioning::checkAddressInUse(ip, module, scan, commissioning::usableAdapterSubnets());
+    QGuiApplication::restoreOverrideCursor();
+    return use;
+}
+
+// The request as far as the user set it: an address the module did not
+// report is shown locked and blank, and the dialog sends it as 0.0.0.0; the
+// module cannot show it back, and the user never chose it, so it is left
+// out of the comparison.
+QORT_ConfigureRequestType VerifiableRequest(const QORT_ModuleScanResponseType& before, QORT_ConfigureRequestType sent)
+{
+    const auto leaveOut = [](std::uint8_t reported, std::uint32_t& value) {
+        if (reported == 0)
+            value = QORT_ADDR_NOT_GIVEN;
+    };
+    leaveOut(before.IpAddrValid, sent.IpAddr);
+    leaveOut(before.SubnetMaskValid, sent.SubnetMask);
+    leaveOut(before.GatewayValid, sent.Gateway);
+    leaveOut(before.Dns1Valid, sent.Dns1);
+    leaveOut(before.Dns2Valid, sent.Dns2);
+    return sent;
+}
+
 LayoutRect ToLayoutRect(const QRect& r)
 {
     return {r.x(), r.y(), r.x() + r.width(), r.y() + r.height()};
@@ -108,8 +147,19 @@ CModuleConfigDlg::CModuleConfigDlg(QWidget* parent, const QortApi& api, std::str
     connect(&m_lostReplyCheck, &QTimer::timeout, this, &CModuleConfigDlg::ShowLostReplies);
     // A double-click on a row configures that module; the request goes out
     // through the same library table as every other call of this window.
-    devicelist::AttachConfigureFlow(
-        *m_pDeviceList, [this](const QORT_ConfigureRequestType& request) { m_api.SendConfigure(&request); });
+    // Every write is checked, logged and verified by the rules in
+    // commissioning/.
+    m_writeHooks = devicelist::ConfigureHooks{
+        [this](const QORT_ConfigureRequestType& request) { m_api.SendConfigure(&request); }, CheckAddressFromWindow,
+        [this](const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request) {
+            LogWrite(before, request, commissioning::WriteResult::Refused);
+        },
+        [this](const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request) {
+            OnWriteSending(before, request);
+        }};
+    devicelist::AttachConfigureFlow(*m_pDeviceList, m_writeHooks);
+    m_pendingWriteTimer.setSingleShot(true);
+    connect(&m_pendingWriteTimer, &QTimer::timeout, this, [this] { EndPendingWriteUnanswered(true); });
     MapCommand(IDC_SCAN, [this] { OnScan(); });
     MapCommand(IDC_ADVANCED_OPTIONS, [this] { OnAdvancedOptions(); });
     MapCommand(IDC_WINK, [this] { OnWink(); });
@@ -124,6 +174,9 @@ CModuleConfigDlg::~CModuleConfigDlg()
     // After Detach returns no notice is being posted to this window or will
     // be; notices already posted are discarded with the object.
     MainDlgNotices().Detach();
+    // A write still waiting is logged with what is known now; no box any more.
+    EndPendingWriteUnanswered(false);
+    StopDhcpProbe();
     // The worker uses the server object; it must end before members go.
     m_DhcpServer.Stop();
 }
@@ -188,6 +241,9 @@ void CModuleConfigDlg::contextMenuEvent(QContextMenuEvent* event)
     // they act when chosen.
     if (m_pDeviceList != nullptr && m_pDeviceList->geometry().contains(event->pos())) {
         m_pDeviceList->AddContextActions(menu);
+        const int row = m_pDeviceList->GetFirstSelectedRow();
+        QAction* undo = menu.addAction(QString::fromLatin1(kUndoText), this, [this, row] { OnUndoLastChange(row); });
+        undo->setEnabled(UndoValuesOfRow(row).has_value());
     }
     QAction* about = nullptr;
     if (!m_aboutText.isEmpty()) {
@@ -204,6 +260,20 @@ void CModuleConfigDlg::contextMenuEvent(QContextMenuEvent* event)
     if (chosen != nullptr && chosen == about) {
         OnSysCommand(IDM_ABOUTBOX);
     }
+}
+
+std::optional<QORT_ModuleScanResponseType> CModuleConfigDlg::UndoValuesOfRow(int row) const
+{
+    const std::optional<modules::MacAddress> mac = m_pDeviceList->GetRowMac(row);
+    if (!mac)
+        return std::nullopt;
+    return commissioning::AuditLog::forUser().undoValues(*mac);
+}
+
+void CModuleConfigDlg::OnUndoLastChange(int row)
+{
+    if (const std::optional<QORT_ModuleScanResponseType> values = UndoValuesOfRow(row))
+        devicelist::RunUndoFlow(*m_pDeviceList, row, *values, m_writeHooks);
 }
 
 void CModuleConfigDlg::OnExportList()
@@ -252,6 +322,8 @@ void CModuleConfigDlg::OnClose()
 void CModuleConfigDlg::StartScan()
 {
     m_pDeviceList->ClearModules();
+    // Read per scan: an adapter may have come up or changed its address.
+    m_pDeviceList->SetAdapterSubnets(commissioning::usableAdapterSubnets());
     m_pDeviceList->BeginScan();
     const bool sent = m_api.SendModuleScan() != 0;
     // The library counts the lost replies of each scan afresh.
@@ -357,11 +429,14 @@ int CModuleConfigDlg::OnLibraryNotify(int code)
         if (m_api.GetInvPswdMacId(mac) == 1 && IsLastConfiguredMac(mac)) {
             m_api.RemoveFirstInvPswdMacId();
         }
+        OnReconfigured();
         StartScan();
         break;
     case QORT_CB_INVALID_PASSWORD:
-        if (TakeRejectionOfLastConfigured())
+        if (TakeRejectionOfLastConfigured()) {
+            OnRejected();
             ShowMessageBox(this, kInvalidPasswordText, kWarningCaption, MB_OK | MB_ICONEXCLAMATION);
+        }
         break;
     default:
         break;
@@ -393,8 +468,73 @@ bool CModuleConfigDlg::TakeReplies()
         return false;
     }
     m_pDeviceList->AddModules(batch);
+    for (const QORT_ModuleScanResponseType& response : batch) {
+        VerifyPendingWrite(response);
+    }
     ShowLostReplies();
     return true;
+}
+
+void CModuleConfigDlg::OnWriteSending(
+    const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request)
+{
+    EndPendingWriteUnanswered(true);
+    m_pendingWrite = PendingWrite{before, request, false};
+    m_pendingWriteTimer.start(kWriteAnswerWaitMs);
+}
+
+void CModuleConfigDlg::OnReconfigured()
+{
+    if (!m_pendingWrite || m_pendingWrite->reconfigured)
+        return;
+    m_pendingWrite->reconfigured = true;
+    m_pendingWriteTimer.start(kVerifyReplyWaitMs);
+}
+
+void CModuleConfigDlg::OnRejected()
+{
+    if (m_pendingWrite)
+        FinishPendingWrite(commissioning::WriteResult::InvalidPassword);
+}
+
+void CModuleConfigDlg::VerifyPendingWrite(const QORT_ModuleScanResponseType& reply)
+{
+    if (!m_pendingWrite || !m_pendingWrite->reconfigured
+        || !std::equal(std::begin(reply.MacId), std::end(reply.MacId), std::begin(m_pendingWrite->sent.MacId)))
+        return;
+    const std::vector<std::string> differences =
+        commissioning::unverifiedFields(VerifiableRequest(m_pendingWrite->before, m_pendingWrite->sent), reply);
+    if (!differences.empty())
+        m_pDeviceList->MarkNotVerified(modules::macOfRecord(reply), differences);
+    FinishPendingWrite(
+        differences.empty() ? commissioning::WriteResult::Verified : commissioning::WriteResult::NotVerified);
+}
+
+void CModuleConfigDlg::EndPendingWriteUnanswered(bool mayShowBox)
+{
+    if (!m_pendingWrite)
+        return;
+    // Answered "Reconfigured:" but never seen again: nothing shows the values.
+    FinishPendingWrite(
+        m_pendingWrite->reconfigured ? commissioning::WriteResult::NotVerified : commissioning::WriteResult::NoAnswer,
+        mayShowBox);
+}
+
+void CModuleConfigDlg::FinishPendingWrite(commissioning::WriteResult result, bool mayShowBox)
+{
+    const PendingWrite write = *m_pendingWrite;
+    m_pendingWrite.reset();
+    m_pendingWriteTimer.stop();
+    LogWrite(write.before, write.sent, result, mayShowBox);
+}
+
+void CModuleConfigDlg::LogWrite(const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request,
+    commissioning::WriteResult result, bool mayShowBox)
+{
+    const std::optional<std::string> error =
+        commissioning::AuditLog::forUser().append({kProgramName, before, request, result});
+    if (error && mayShowBox)
+        ShowMessageBox(this, QString::fromStdString(*error), kWarningCaption, MB_OK | MB_ICONEXCLAMATION);
 }
 
 void CModuleConfigDlg::OnWink()
@@ -429,7 +569,45 @@ void CModuleConfigDlg::OnAdvancedOptions()
 {
     // Runs "Advanced Settings", switches the server as its box says and tells
     // the user "DHCP server init failed" when the socket cannot be opened.
-    RunAdvancedSettings(m_DhcpServer);
+    if (RunAdvancedSettings(m_DhcpServer) == DhcpServerControl::Change::Started)
+        StartDhcpProbe();
+}
+
+void CModuleConfigDlg::StartDhcpProbe()
+{
+    StopDhcpProbe();
+    m_dhcpProbeStop.clear();
+    m_dhcpProbe = std::thread([this] {
+        const commissioning::DhcpProbe probe = commissioning::probeDhcpServers(
+            platform::NetworkAdapters::usable(), commissioning::kDhcpOfferWait, &m_dhcpProbeStop);
+        // Dropped with the window when it has gone meanwhile.
+        QMetaObject::invokeMethod(
+            this, [this, probe] { ReportDhcpProbe(probe); }, Qt::QueuedConnection);
+    });
+}
+
+void CModuleConfigDlg::StopDhcpProbe()
+{
+    if (!m_dhcpProbe.joinable())
+        return;
+    m_dhcpProbeStop.wake();
+    m_dhcpProbe.join();
+}
+
+void CModuleConfigDlg::ReportDhcpProbe(const commissioning::DhcpProbe& probe)
+{
+    // Our own server hears the probe too; only another one is news.
+    const std::vector<platform::NetworkAdapter> own = platform::NetworkAdapters::usable();
+    QStringList lines;
+    for (const commissioning::DhcpOffer& offer : probe.offers) {
+        if (std::none_of(
+                own.begin(), own.end(), [&](const platform::NetworkAdapter& a) { return a.ipv4 == offer.server; }))
+            lines << QString::fromStdString(commissioning::offerLine(offer));
+    }
+    if (lines.isEmpty())
+        return;
+    ShowMessageBox(this, QString::fromLatin1(kOtherDhcpServerText) + QLatin1Char('\n') + lines.join(QLatin1Char('\n')),
+        kWarningCaption, MB_OK | MB_ICONEXCLAMATION);
 }
 
 void CModuleConfigDlg::RepositionControls(bool record)

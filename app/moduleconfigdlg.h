@@ -4,13 +4,20 @@
 #include "app/libraryversion.h"
 #include "app/qortapi.h"
 #include "dhcp/dhcpservercontrol.h"
+#include "platform/wakeup.h"
 #include "ui/templatedialog.h"
+
+#include "commissioning/auditlog.h"
+#include "commissioning/dhcpprobe.h"
+#include "devicelist/configureflow.h"
 
 #include <QIcon>
 #include <QString>
 #include <QTimer>
 
+#include <optional>
 #include <string>
+#include <thread>
 
 class CDeviceListCtrl;
 class QContextMenuEvent;
@@ -52,6 +59,11 @@ public:
     void OnAdvancedOptions();
     // Asks for a file and writes the list to it as CSV.
     void OnExportList();
+    // The values "Undo last change" would put back on the row's module: the
+    // before values of its newest verified write in the audit log.
+    std::optional<QORT_ModuleScanResponseType> UndoValuesOfRow(int row) const;
+    // Runs the configure flow from those values; nothing without them.
+    void OnUndoLastChange(int row);
     // Writes the list as CSV to path; a box tells when that fails.
     bool ExportListTo(const QString& path);
     // The About entry and Close; any other command is ignored.
@@ -59,6 +71,11 @@ public:
     // 0 when a scan-reply notice found no reply waiting, 1 otherwise. A
     // scan-reply notice takes every reply waiting (see TakeReplies).
     int OnLibraryNotify(int code);
+    // How long a sent write waits for "Reconfigured:" or "Invalid
+    // Password:", and then for the module's reply to the rescan, before it
+    // is logged as unanswered or unverified.
+    static constexpr int kWriteAnswerWaitMs = 5000;
+    static constexpr int kVerifyReplyWaitMs = 5000;
     // Record mode takes the controls' template positions relative to the
     // window's edges; apply mode places them for the current size.
     void RepositionControls(bool record);
@@ -95,6 +112,31 @@ private:
     bool TakeRejectionOfLastConfigured();
     void ApplyMinimumWindowSize();
 
+    // A write from the configure flow, from its sending until its result is
+    // known and logged; one at a time (a newer write ends the older one).
+    struct PendingWrite {
+        QORT_ModuleScanResponseType before;
+        QORT_ConfigureRequestType sent;
+        bool reconfigured = false; // "Reconfigured:" came: waiting for the module's reply to the rescan
+    };
+    // Another DHCP server on the segment: asked on a thread of its own each
+    // time the recovery server starts, so the start is never delayed and
+    // the GUI thread never waits; the answer comes back as a queued call.
+    void StartDhcpProbe();
+    // Wakes the probe and joins it (it ends at once when woken).
+    void StopDhcpProbe();
+    void ReportDhcpProbe(const commissioning::DhcpProbe& probe);
+
+    void OnWriteSending(const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request);
+    void OnReconfigured();
+    void OnRejected();
+    void VerifyPendingWrite(const QORT_ModuleScanResponseType& reply);
+    void EndPendingWriteUnanswered(bool mayShowBox);
+    void FinishPendingWrite(commissioning::WriteResult result, bool mayShowBox = true);
+    // Appends the write to the audit log; a box says when that fails.
+    void LogWrite(const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request,
+        commissioning::WriteResult result, bool mayShowBox = true);
+
     // Declared first so that it is destroyed last; the destructor stops the
     // server explicitly before anything else goes.
     DhcpServerControl m_DhcpServer;
@@ -106,4 +148,9 @@ private:
     QString m_aboutText;             // empty: no About entry
     QLabel* m_pStatusLine = nullptr; // owned by the dialog; hidden while nothing was lost
     QTimer m_lostReplyCheck;         // looks at the count once the scan's replies have come
+    devicelist::ConfigureHooks m_writeHooks;
+    platform::Wakeup m_dhcpProbeStop;
+    std::thread m_dhcpProbe;
+    std::optional<PendingWrite> m_pendingWrite;
+    QTimer m_pendingWriteTimer;
 };

@@ -4,6 +4,7 @@
 #include "devicelist/devicelistctrl.h"
 #include "modules/columntexts.h"
 #include "resources/resourceids.h"
+#include "ui/messagebox.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -21,7 +22,86 @@ std::string ConfigureDialogTitle(std::string_view macText)
     return title;
 }
 
+std::string AddressInUseQuestion(std::uint32_t ip, const commissioning::AddressUse& use)
+{
+    return "The address " + modules::formatDottedAddress(ip) + " is already used by " + commissioning::holderText(use)
+        + ". Set it anyway?";
+}
+
+bool RequestChangesIp(const QORT_ModuleScanResponseType& found, const QORT_ConfigureRequestType& request)
+{
+    if (request.Dhcp == 1 || request.IpAddr == QORT_ADDR_NOT_GIVEN)
+        return false;
+    return found.IpAddrValid == 0 || found.IpAddr != request.IpAddr;
+}
+
+namespace {
+
+// True when the request may go out: its address is free, or the user
+// chose to set it anyway.
+bool AddressMayBeSet(const CDeviceListCtrl& list, const QORT_ModuleScanResponseType& found,
+    const QORT_ConfigureRequestType& request, const AddressCheck& check)
+{
+    if (!check || !RequestChangesIp(found, request))
+        return true;
+    const commissioning::AddressUse use = check(request.IpAddr, modules::macOfRecord(found), list.Modules());
+    if (!use.inUse)
+        return true;
+    const int answer = AfxMessageBox(QString::fromStdString(AddressInUseQuestion(request.IpAddr, use)),
+        MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2);
+    return answer == IDYES;
+}
+
+} // namespace
+
+static bool RunFlow(
+    CDeviceListCtrl& list, int row, const ConfigureHooks& hooks, const QORT_ModuleScanResponseType* startValues);
+
 bool RunConfigureFlow(CDeviceListCtrl& list, int row, const ConfigureSender& send)
+{
+    return RunConfigureFlow(list, row, ConfigureHooks{send, {}, {}, {}});
+}
+
+bool RunConfigureFlow(CDeviceListCtrl& list, int row, const ConfigureHooks& hooks)
+{
+    return RunFlow(list, row, hooks, nullptr);
+}
+
+bool RunUndoFlow(CDeviceListCtrl& list, int row, const QORT_ModuleScanResponseType& values, const ConfigureHooks& hooks)
+{
+    return RunFlow(list, row, hooks, &values);
+}
+
+namespace {
+
+// The module as it was reported, with every value that values holds put in
+// its place: what the dialog of an undo starts from.
+QORT_ModuleScanResponseType WithValues(QORT_ModuleScanResponseType found, const QORT_ModuleScanResponseType& values)
+{
+    const auto take = [](std::uint8_t valid, std::uint32_t value, std::uint8_t& toValid, std::uint32_t& to) {
+        if (valid != 0)
+            toValid = valid, to = value;
+    };
+    take(values.IpAddrValid, values.IpAddr, found.IpAddrValid, found.IpAddr);
+    take(values.SubnetMaskValid, values.SubnetMask, found.SubnetMaskValid, found.SubnetMask);
+    take(values.GatewayValid, values.Gateway, found.GatewayValid, found.Gateway);
+    take(values.Dns1Valid, values.Dns1, found.Dns1Valid, found.Dns1);
+    take(values.Dns2Valid, values.Dns2, found.Dns2Valid, found.Dns2);
+    if (values.DhcpValid != 0)
+        found.DhcpValid = values.DhcpValid, found.Dhcp = values.Dhcp;
+    if (values.HostNameValid != 0) {
+        found.HostNameValid = values.HostNameValid;
+        std::memcpy(found.HostName, values.HostName, sizeof found.HostName);
+    }
+    return found;
+}
+
+} // namespace
+
+// The dialog starts from the module's reported values, or for an undo from
+// those values with the logged ones put in; every check is the same.
+static bool RunFlow(
+    CDeviceListCtrl& list, int row, const ConfigureHooks& hooks, const QORT_ModuleScanResponseType* startValues)
 {
     // No parent: the dialog is application-modal on its own, as the list's
     // window may be rebuilt by a rescan while it is open.
@@ -37,20 +117,33 @@ bool RunConfigureFlow(CDeviceListCtrl& list, int row, const ConfigureSender& sen
     if (!found)
         return false;
 
-    modules::prefillConfigFields(*found, dialog);
+    const QORT_ModuleScanResponseType shown = startValues ? WithValues(*found, *startValues) : *found;
+    modules::prefillConfigFields(shown, dialog);
     if (dialog.DoModal() != IDOK)
         return false;
 
-    const QORT_ConfigureRequestType request = modules::buildConfigureRequest(*found, dialog);
+    const QORT_ConfigureRequestType request = modules::buildConfigureRequest(shown, dialog);
+    if (!AddressMayBeSet(list, *found, request, hooks.checkAddress)) {
+        if (hooks.refused)
+            hooks.refused(*found, request);
+        return false;
+    }
     list.SetLastConfiguredMac(modules::macOfRecord(*found));
-    send(request);
+    if (hooks.sending)
+        hooks.sending(*found, request);
+    hooks.send(request);
     return true;
+}
+
+void AttachConfigureFlow(CDeviceListCtrl& list, ConfigureHooks hooks)
+{
+    QObject::connect(&list, &CDeviceListCtrl::RowDoubleClicked, &list,
+        [&list, hooks = std::move(hooks)](int row) { RunConfigureFlow(list, row, hooks); });
 }
 
 void AttachConfigureFlow(CDeviceListCtrl& list, ConfigureSender send)
 {
-    QObject::connect(&list, &CDeviceListCtrl::RowDoubleClicked, &list,
-        [&list, send = std::move(send)](int row) { RunConfigureFlow(list, row, send); });
+    AttachConfigureFlow(list, ConfigureHooks{std::move(send), {}, {}, {}});
 }
 
 } // namespace devicelist

@@ -4,7 +4,9 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "commissioning/addressinuse.h"
 #include "modules/configurerequest.h"
 #include "modules/ethernetconfigfields.h"
 #include "protocol/qort.h"
@@ -31,6 +33,35 @@ std::string ConfigureDialogTitle(std::string_view macText);
 // set-up binds UDP port 3250).
 using ConfigureSender = std::function<void(const QORT_ConfigureRequestType&)>;
 
+// Who holds an address, asked before a Set that changes the module's IP:
+// commissioning::checkAddressInUse over the list's modules and this
+// computer's adapters in the program (it waits up to
+// commissioning::kAddressAnswerBound on the GUI thread: the user has just
+// pressed Set and waits for the answer anyway); a stand-in in tests, which
+// must not ask the network.
+using AddressCheck = std::function<commissioning::AddressUse(
+    std::uint32_t ip, const modules::MacAddress& module, const std::vector<QORT_ModuleScanResponseType>& scan)>;
+
+// Told of a write with the record it started from and the request: a Set
+// the user withdrew after hearing that the address is in use (nothing was
+// sent), or one about to be sent.
+using WriteNote = std::function<void(const QORT_ModuleScanResponseType&, const QORT_ConfigureRequestType&)>;
+
+struct ConfigureHooks {
+    ConfigureSender send;
+    AddressCheck checkAddress; // empty: no check
+    WriteNote refused;         // may be empty
+    WriteNote sending;         // may be empty; called just before send
+};
+
+// "The address A is already used by M. Set it anyway?"
+std::string AddressInUseQuestion(std::uint32_t ip, const commissioning::AddressUse& use);
+
+// A request that sets an IP other than the one the module reported. With
+// DHCP turned on the server hands the address out, so there is nothing to
+// check.
+bool RequestChangesIp(const QORT_ModuleScanResponseType& found, const QORT_ConfigureRequestType& request);
+
 // The flow for one row of the list, on the GUI thread: opens the dialog
 // titled "Configure: " and the row's MAC text, filled from the module's
 // stored scan reply, and after "Set" records the module as the list's last
@@ -42,10 +73,24 @@ using ConfigureSender = std::function<void(const QORT_ConfigureRequestType&)>;
 // The list may be cleared and refilled while the dialog is open (a rescan
 // after another module's "Reconfigured:"): the flow works on its own copy of
 // the record and sends that record's MAC.
+//
+// A request that changes the IP is checked first (hooks.checkAddress, over
+// the modules listed when Set was pressed); an address in use asks "Set it
+// anyway?" (No the default), and No sends nothing and tells hooks.refused.
+// hooks.sending hears of every request before it goes out.
+bool RunConfigureFlow(CDeviceListCtrl& list, int row, const ConfigureHooks& hooks);
 bool RunConfigureFlow(CDeviceListCtrl& list, int row, const ConfigureSender& send);
 
-// Makes a double-click on a row of list run the flow, sending through send.
+// Undoing the last change of the row's module: the same flow, its dialog
+// filled with values (commissioning::AuditLog::undoValues) in place of the
+// ones the module reported, so that the user sees what will be set and gives
+// the password as for any write; the same checks follow Set.
+bool RunUndoFlow(
+    CDeviceListCtrl& list, int row, const QORT_ModuleScanResponseType& values, const ConfigureHooks& hooks);
+
+// Makes a double-click on a row of list run the flow with hooks.
 // The connection lives as long as the list.
+void AttachConfigureFlow(CDeviceListCtrl& list, ConfigureHooks hooks);
 void AttachConfigureFlow(CDeviceListCtrl& list, ConfigureSender send);
 
 } // namespace devicelist

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "commissioning/scanwarnings.h"
 #include "devicelist/sortarrowheaderctrl.h"
 #include "modules/columntexts.h"
 #include "modules/csvwriter.h"
@@ -66,6 +67,9 @@ CDeviceListCtrl::CDeviceListCtrl(QWidget* parent)
     m_scanningTimer.setSingleShot(true);
     m_scanningTimer.setInterval(kScanningTextMs);
     connect(&m_scanningTimer, &QTimer::timeout, viewport(), qOverload<>(&QWidget::update));
+    m_notesTimer.setSingleShot(true);
+    m_notesTimer.setInterval(0);
+    connect(&m_notesTimer, &QTimer::timeout, this, &CDeviceListCtrl::UpdateNotes);
 }
 
 CDeviceListCtrl::~CDeviceListCtrl() = default;
@@ -92,12 +96,66 @@ void CDeviceListCtrl::AddModules(const std::vector<QORT_ModuleScanResponseType>&
     if (m_model->AddModules(batch) > 0) {
         const modules::SortOrder order = m_model->Table().GetSortOrder();
         m_header->SetSortIndicator(order.column, order.ascending);
+        m_notesTimer.start();
     }
 }
 
 void CDeviceListCtrl::ClearModules()
 {
     m_model->ClearModules();
+    m_notVerified.clear();
+}
+
+std::vector<QORT_ModuleScanResponseType> CDeviceListCtrl::Modules() const
+{
+    const modules::ModuleStore& store = m_model->Table().Store();
+    std::vector<QORT_ModuleScanResponseType> records;
+    records.reserve(store.Size());
+    // A reply without a MAC is stored but never listed; it names no device
+    // (the library reads a malformed reply as one from FF-FF-FF-FF-FF-FF),
+    // so it neither holds an address nor makes a duplicate.
+    for (std::size_t i = 0; i < store.Size(); ++i) {
+        if (store.At(i).MacIdValid != 0)
+            records.push_back(store.At(i));
+    }
+    return records;
+}
+
+void CDeviceListCtrl::SetAdapterSubnets(std::vector<commissioning::AdapterSubnet> subnets)
+{
+    m_subnets = std::move(subnets);
+    m_notesTimer.start();
+}
+
+void CDeviceListCtrl::MarkNotVerified(const modules::MacAddress& mac, const std::vector<std::string>& lines)
+{
+    m_notVerified[mac] = lines;
+    UpdateNotes();
+}
+
+void CDeviceListCtrl::UpdateNotes()
+{
+    std::map<modules::MacAddress, std::string> notes;
+    const auto addLine = [&notes](const modules::MacAddress& mac, const std::string& line) {
+        std::string& note = notes[mac];
+        note += (note.empty() ? "" : "\n") + line;
+    };
+    if (m_subnets) {
+        for (const auto& [mac, codes] : commissioning::scanWarnings(Modules(), *m_subnets)) {
+            for (const std::string& code : codes)
+                addLine(mac, commissioning::warningText(code));
+        }
+    }
+    for (const auto& [mac, lines] : m_notVerified) {
+        for (const std::string& line : lines)
+            addLine(mac, line);
+    }
+    m_model->SetNotes(std::move(notes));
+}
+
+QString CDeviceListCtrl::RowNote(int row) const
+{
+    return QString::fromStdString(m_model->NoteOfRow(row));
 }
 
 std::optional<modules::MacAddress> CDeviceListCtrl::GetRowMac(int row) const

@@ -4,11 +4,13 @@
 #include <QString>
 #include <QTimer>
 #include <QTreeView>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "commissioning/adaptersubnets.h"
 #include "devicelist/devicelistmodel.h"
 #include "modules/columnspec.h"
 #include "modules/macaddress.h"
@@ -55,6 +57,19 @@ public:
     // does not exist.
     std::optional<modules::MacAddress> GetRowMac(int row) const;
     std::optional<QORT_ModuleScanResponseType> FindModule(const modules::MacAddress& mac) const;
+    // Every stored scan reply that carries a MAC (one per row), oldest first.
+    std::vector<QORT_ModuleScanResponseType> Modules() const;
+
+    // The subnets of this computer's adapters, against which the rows'
+    // warnings (commissioning::scanWarnings) are judged.
+    void SetAdapterSubnets(std::vector<commissioning::AdapterSubnet> subnets);
+    // Marks the module's row with the lines saying how its reply differs
+    // from what was written, until the next ClearModules.
+    void MarkNotVerified(const modules::MacAddress& mac, const std::vector<std::string>& lines);
+    // The row's tooltip: its warnings in words, then any "not verified"
+    // lines; empty for a row with nothing to tell. The warnings follow the
+    // rows once the event loop has run (a burst of replies is judged once).
+    QString RowNote(int row) const;
 
     // No value until a configure request has been sent.
     std::optional<modules::MacAddress> GetLastConfiguredMac() const;
@@ -112,7 +127,12 @@ protected:
 
 private:
     void OnColumnClick(int column);
+    void UpdateNotes();
 
+    // Nothing until the owner has read them: no row is judged against none.
+    std::optional<std::vector<commissioning::AdapterSubnet>> m_subnets;
+    std::map<modules::MacAddress, std::vector<std::string>> m_notVerified;
+    QTimer m_notesTimer; // zero-time: the notes are judged once per burst of replies
     devicelist::DeviceListModel* m_model;
     CSortArrowHeaderCtrl* m_header;
     QTimer m_scanningTimer; // runs while the "Scanning..." text applies

@@ -1,6 +1,8 @@
 #include "devicelist/devicelistmodel.h"
 
 #include <algorithm>
+#include <QApplication>
+#include <QStyle>
 
 namespace devicelist {
 
@@ -21,7 +23,18 @@ int DeviceListModel::columnCount(const QModelIndex& parent) const
 
 QVariant DeviceListModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || role != Qt::DisplayRole) {
+    if (!index.isValid()) {
+        return {};
+    }
+    if (role == Qt::ToolTipRole || (role == Qt::DecorationRole && index.column() == 0)) {
+        const std::string note = NoteOfRow(index.row());
+        if (note.empty())
+            return {};
+        if (role == Qt::DecorationRole)
+            return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+        return QString::fromStdString(note);
+    }
+    if (role != Qt::DisplayRole) {
         return {};
     }
     // Module texts are single bytes as they came off the wire; Latin-1 shows
@@ -84,8 +97,25 @@ std::size_t DeviceListModel::AddModules(const std::vector<QORT_ModuleScanRespons
     return fresh.size();
 }
 
+void DeviceListModel::SetNotes(std::map<modules::MacAddress, std::string> notes)
+{
+    if (notes == notes_)
+        return;
+    notes_ = std::move(notes);
+    if (table_.RowCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1), {Qt::DecorationRole, Qt::ToolTipRole});
+}
+
+std::string DeviceListModel::NoteOfRow(int row) const
+{
+    const std::optional<modules::MacAddress> mac = row < 0 ? std::nullopt : table_.GetRowMac(static_cast<std::size_t>(row));
+    const auto note = mac ? notes_.find(*mac) : notes_.end();
+    return note == notes_.end() ? std::string() : note->second;
+}
+
 void DeviceListModel::ClearModules()
 {
+    notes_.clear();
     // Row removal rather than a model reset: a reset would make the header
     // forget its column widths.
     if (table_.RowCount() == 0) {

@@ -3,6 +3,8 @@
 
 #include <QAbstractTableModel>
 #include <functional>
+#include <map>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -37,12 +39,19 @@ public:
     const modules::DeviceTable& Table() const { return table_; }
     void SetLastConfiguredMac(const modules::MacAddress& mac) { table_.SetLastConfiguredMac(mac); }
 
+    // What to tell about a module's row (warnings, a write not verified): a
+    // warning icon in its first column and the text as its tooltip. Replaces
+    // every earlier note; ClearModules drops them with the rows.
+    void SetNotes(std::map<modules::MacAddress, std::string> notes);
+    std::string NoteOfRow(int row) const;
+
 private:
     // Runs a reordering of the table between the layout-change signals and
     // moves the views' persistent indexes (selection, current row) along.
     void Reorder(const std::function<std::vector<std::size_t>()>& reorder);
 
     modules::DeviceTable table_;
+    std::map<modules::MacAddress, std::string> notes_;
 };
 
 } // namespace devicelist

@@ -65,6 +65,21 @@ void AddButtons(QMessageBox& box, unsigned type)
     }
 }
 
+// The button MB_DEFBUTTON2 names: the second of the type's buttons.
+QMessageBox::StandardButton SecondButton(unsigned type)
+{
+    switch (type & MB_TYPEMASK) {
+    case MB_YESNO:
+    case MB_YESNOCANCEL:
+        return QMessageBox::No;
+    case MB_OKCANCEL:
+    case MB_RETRYCANCEL:
+        return QMessageBox::Cancel;
+    default:
+        return QMessageBox::NoButton;
+    }
+}
+
 int AnswerOf(QMessageBox::StandardButton button)
 {
     switch (button) {
@@ -92,6 +107,8 @@ int ShowRealBox(const MessageBoxRequest& request)
     box.setText(request.text);
     box.setIcon(IconOf(request.type));
     AddButtons(box, request.type);
+    if (request.DefaultButton() == MB_DEFBUTTON2)
+        box.setDefaultButton(SecondButton(request.type));
     box.exec();
     return AnswerOf(box.standardButton(box.clickedButton()));
 }

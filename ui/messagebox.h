@@ -30,6 +30,9 @@ constexpr unsigned MB_ICONWARNING = MB_ICONEXCLAMATION;
 constexpr unsigned MB_ICONINFORMATION = 0x40;
 constexpr unsigned MB_ICONASTERISK = MB_ICONINFORMATION;
 constexpr unsigned MB_ICONMASK = 0xF0;
+// The second button is the default one (Enter answers No in a Yes/No box).
+constexpr unsigned MB_DEFBUTTON2 = 0x100;
+constexpr unsigned MB_DEFMASK = 0xF00;
 
 // Answers besides IDOK and IDCANCEL.
 constexpr int IDRETRY = 4;
@@ -47,6 +50,7 @@ struct MessageBoxRequest {
 
     unsigned Buttons() const { return type & MB_TYPEMASK; }
     unsigned Icon() const { return type & MB_ICONMASK; }
+    unsigned DefaultButton() const { return type & MB_DEFMASK; }
 };
 
 // Answers a request instead of showing a box; returns the button ID.

@@ -11,6 +11,7 @@
 #include "app/moduleconfigdlg.h"
 #include "app/qortapi.h"
 #include "app/versionmessagebox.h"
+#include "commissioning/scanwarnings.h"
 #include "configdialog/ethernetconfigdlg.h"
 #include "devicelist/devicelistctrl.h"
 #include "modules/columntexts.h"
@@ -30,6 +31,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -38,7 +40,9 @@
 #include <atomic>
 #include <deque>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <optional>
 #include <regex>
 #include <set>
 #include <thread>
@@ -81,6 +85,38 @@ const QortApi kFakeApi{
     },
     [] { return g_fake.lostReplies; },
 };
+
+// Every write the tests make goes to an audit log in a folder of their own,
+// never into the user's.
+class StateFolder : public ::testing::Environment {
+public:
+    void SetUp() override
+    {
+        folder.emplace();
+        ASSERT_TRUE(folder->isValid());
+        qputenv("XDG_STATE_HOME", folder->path().toLocal8Bit());
+    }
+    void TearDown() override { folder.reset(); }
+    static std::string AuditText()
+    {
+        std::ifstream file(qEnvironmentVariable("XDG_STATE_HOME").toStdString() + "/sorvinda/audit.jsonl");
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    }
+    // The result of every line, oldest first.
+    static std::vector<std::string> AuditResults()
+    {
+        const std::string text = AuditText();
+        const std::regex result("\"result\":\"([a-z-]+)\"");
+        std::vector<std::string> results;
+        for (auto it = std::sregex_iterator(text.begin(), text.end(), result); it != std::sregex_iterator(); ++it)
+            results.push_back((*it)[1]);
+        return results;
+    }
+
+private:
+    std::optional<QTemporaryDir> folder;
+};
+[[maybe_unused]] ::testing::Environment* const g_stateFolder = ::testing::AddGlobalTestEnvironment(new StateFolder);
 
 QORT_ModuleScanResponseType Module(std::uint8_t last, std::uint8_t major = 1, std::uint8_t minor = 10)
 {
@@ -358,6 +394,92 @@ TEST_F(WindowTest, ADoubleClickOpensOneDialogAndSendsOneRequest)
     EXPECT_EQ(g_fake.Count("configure"), 1);
 }
 
+// Every write of the window ends in one audit line with its result; a
+// module whose reply to the rescan does not show what was sent gets its row
+// marked. Queued rejections and replies play the library.
+TEST(Window, EveryWriteIsLoggedWithItsResultAndAnUnverifiedOneMarksItsRow)
+{
+    const auto full = [](std::uint32_t ip) {
+        return QORT_ModuleScanResponseType(Record()
+                                               .Mac(7)
+                                               .Ip(ip)
+                                               .Mask(0xFFFFFF00u)
+                                               .Gateway(0xC0A80001u)
+                                               .Dhcp(0)
+                                               .Pswd(0)
+                                               .HostName("plc")
+                                               .Protocol(1, 10));
+    };
+    constexpr std::uint32_t kSent = 0xC0A80063u; // 192.168.0.99
+    const struct {
+        const char* name;
+        std::vector<int> notices;
+        std::optional<std::uint32_t> rescanIp; // the module's reply to the rescan
+        std::string result;
+        QString note;
+    } cases[] = {
+        {"verified", {QORT_CB_RECONFIGURED, QORT_CB_RESPONSE}, kSent, "verified", ""},
+        {"values unchanged", {QORT_CB_RECONFIGURED, QORT_CB_RESPONSE}, 0xC0A80007u, "not-verified",
+            "not verified: IP is 192.168.0.7, sent 192.168.0.99"},
+        {"password refused", {QORT_CB_INVALID_PASSWORD}, std::nullopt, "invalid-password", ""},
+        {"window closed unanswered", {}, std::nullopt, "no-answer", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        g_fake = FakeLibrary{};
+        MessageBoxRecorder shown;
+        const std::size_t logged = StateFolder::AuditResults().size();
+        {
+            CModuleConfigDlg window(nullptr, kFakeApi);
+            window.Create();
+            g_fake.responses = {full(0xC0A80007u)};
+            window.OnLibraryNotify(QORT_CB_RESPONSE);
+            testsupport::WhenModal<CEthernetConfigDlg>([&](CEthernetConfigDlg& d) {
+                d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->SetAddress(kSent);
+                QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton);
+            });
+            emit window.DeviceList()->RowDoubleClicked(0);
+            ASSERT_EQ(g_fake.Count("configure"), 1);
+            if (c.rescanIp)
+                g_fake.responses = {full(*c.rescanIp)};
+            g_fake.invalidPasswords = {MacOf(7)};
+            for (int notice : c.notices)
+                window.OnLibraryNotify(notice);
+            if (c.rescanIp) { // the row may also warn of its subnet: the isolated network's is another
+                ASSERT_EQ(window.DeviceList()->GetItemCount(), 1);
+                const QString note = window.DeviceList()->RowNote(0);
+                EXPECT_EQ(note.contains("not verified"), !c.note.isEmpty()) << note.toStdString();
+                EXPECT_TRUE(note.contains(c.note)) << note.toStdString();
+            }
+            window.EndDialog(IDOK);
+        }
+        const std::vector<std::string> results = StateFolder::AuditResults();
+        ASSERT_EQ(results.size(), logged + 1);
+        EXPECT_EQ(results.back(), c.result);
+    }
+    EXPECT_NE(StateFolder::AuditText().find("\"program\":\"SorvindaConfig\""), std::string::npos);
+}
+
+// A log that cannot be written is said in a box, and the write goes on.
+TEST_F(WindowTest, AnAuditLogThatCannotBeWrittenIsShownAndTheWriteGoesOn)
+{
+    const QByteArray kept = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", "/proc/no-such-folder");
+    g_fake.responses = {Module(7)};
+    Notify(QORT_CB_RESPONSE);
+    testsupport::WhenModal<CEthernetConfigDlg>(
+        [](CEthernetConfigDlg& d) { QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton); });
+    emit window.DeviceList()->RowDoubleClicked(0);
+    g_fake.invalidPasswords = {MacOf(7)};
+    Notify(QORT_CB_INVALID_PASSWORD);
+    qputenv("XDG_STATE_HOME", kept);
+    EXPECT_EQ(g_fake.Count("configure"), 1);
+    ASSERT_EQ(boxes.Count(), 2); // the log's failure, then the rejection
+    EXPECT_EQ(boxes.Records()[0].caption, QStringLiteral("Warning"));
+    EXPECT_TRUE(boxes.Records()[0].text.contains("/proc/no-such-folder")) << boxes.Records()[0].text.toStdString();
+    EXPECT_EQ(boxes.Records()[1].text, QStringLiteral("Invalid password"));
+}
+
 TEST(ProgramFiles, TheBuiltProgramCarriesItsVersionAndTheLoadedLibqortPassesTheCheck)
 {
     // The file itself, not a stand-in from the same declaration: catches a
@@ -527,6 +649,7 @@ TEST_F(WindowE2eTest, WinkMakesTheSelectedModuleWink)
 
 TEST_F(WindowE2eTest, AWrongPasswordIsReportedOnceAndTheRightOneReconfigures)
 {
+    const std::size_t logged = StateFolder::AuditResults().size();
     ASSERT_TRUE(Open(testsupport::moduleArgs({kPlain, kProtected}), 2));
     const QString mac = QStringLiteral("00-30-11-00-00-23");
     Configure(mac, [&](CEthernetConfigDlg& d) {
@@ -545,6 +668,97 @@ TEST_F(WindowE2eTest, AWrongPasswordIsReportedOnceAndTheRightOneReconfigures)
     EXPECT_TRUE(WaitFor([&] { return Text(mac, modules::kColumnIp) == "10.1.2.3"; }));
     EXPECT_EQ(Text("00-30-11-00-00-21", modules::kColumnIp), QStringLiteral("192.168.0.10")); // untouched
     EXPECT_EQ(boxes.Count(), 1);
+    ASSERT_TRUE(WaitFor([&] { return StateFolder::AuditResults().size() == logged + 2; }));
+    const std::vector<std::string> results = StateFolder::AuditResults();
+    EXPECT_EQ(std::vector<std::string>(results.begin() + std::ptrdiff_t(logged), results.end()),
+        (std::vector<std::string>{"invalid-password", "verified"}));
+    for (const char* password : {"nope", "secret"})
+        EXPECT_EQ(StateFolder::AuditText().find(password), std::string::npos) << password;
+}
+
+// Setting a module to another module's address asks first: No sends
+// nothing (logged as refused), Yes writes; both rows then warn, and "Undo
+// last change" puts the module back.
+TEST_F(WindowE2eTest, ASetToAnAddressInUseAsksBothRowsThenWarnAndUndoPutsItBack)
+{
+    ASSERT_TRUE(Open(testsupport::moduleArgs({kPlain, kProtected}), 2));
+    const QString mac = QStringLiteral("00-30-11-00-00-21");
+    const auto setTaken = [](CEthernetConfigDlg& d) {
+        d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->PasteText(QStringLiteral("192.168.0.12"));
+        QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton);
+    };
+    const QString question =
+        QStringLiteral("The address 192.168.0.12 is already used by module 00-30-11-00-00-23. Set it anyway?");
+    boxes.SetAnswer(IDNO);
+    const std::size_t logged = StateFolder::AuditResults().size();
+    Configure(mac, setTaken);
+    ASSERT_EQ(boxes.Count(), 1);
+    EXPECT_EQ(boxes.Records()[0].text, question);
+    EXPECT_EQ(StateFolder::AuditResults().back(), "refused");
+    EXPECT_EQ(StateFolder::AuditResults().size(), logged + 1);
+    EXPECT_FALSE(window.UndoValuesOfRow(RowOf(mac)).has_value()) << "a refused write leaves nothing to undo";
+    boxes.SetAnswer(IDYES);
+    Configure(mac, setTaken);
+    EXPECT_TRUE(Logged("^applied 00-30-11-00-00-21 ip=192\\.168\\.0\\.12"));
+    EXPECT_EQ(simulator->linesMatching([](const std::string& l) { return l.rfind("applied ", 0) == 0; }).size(), 1u);
+    ASSERT_TRUE(WaitFor([&] { return StateFolder::AuditResults().size() == logged + 2; }));
+    EXPECT_EQ(StateFolder::AuditResults().back(), "verified");
+    const QString duplicate = QString::fromStdString(commissioning::warningText(commissioning::kWarningDuplicateIp));
+    EXPECT_TRUE(WaitFor([&] { return List()->RowNote(RowOf(mac)).contains(duplicate); }));
+    EXPECT_TRUE(List()->RowNote(RowOf("00-30-11-00-00-23")).contains(duplicate));
+
+    // Undo opens the dialog with the logged values; Set writes them back.
+    const std::size_t from = simulator->lineCount();
+    testsupport::WhenModal<CEthernetConfigDlg>([](CEthernetConfigDlg& d) {
+        std::uint32_t shown = 0;
+        d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->GetAddress(shown);
+        EXPECT_EQ(shown, 0xC0A8000Au);
+        QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton);
+    });
+    window.OnUndoLastChange(RowOf(mac));
+    EXPECT_TRUE(Logged("^applied 00-30-11-00-00-21 ip=192\\.168\\.0\\.10", from));
+    EXPECT_TRUE(WaitFor([&] { return Text(mac, modules::kColumnIp) == "192.168.0.10"; }));
+    ASSERT_TRUE(WaitFor([&] { return StateFolder::AuditResults().size() == logged + 3; }));
+    EXPECT_EQ(StateFolder::AuditResults().back(), "verified");
+}
+
+// Starting the recovery server looks for another DHCP server in the
+// background and warns of it; ours keeps running. busybox udhcpd plays the
+// other server among the modules (its ARP check cut to 100 ms, within the
+// probe's wait).
+TEST_F(WindowE2eTest, StartingTheDhcpServerWarnsOfAnotherOne)
+{
+    ASSERT_TRUE(Open(testsupport::moduleArgs({kPlain}), 1));
+    const QString ns = qEnvironmentVariable("SORVINDA_NETNS_MODULES");
+    QTemporaryDir folder;
+    QFile config(folder.filePath("udhcpd.conf"));
+    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
+    config.write(
+        QStringLiteral("interface %1\nstart 10.213.0.100\nend 10.213.0.110\nlease_file %2\npidfile /dev/null\n")
+            .arg(qEnvironmentVariable("SORVINDA_MODULES_IF"), folder.filePath("leases"))
+            .toLocal8Bit());
+    config.close();
+    QProcess other;
+    other.start("ip", {"netns", "exec", ns, "busybox", "udhcpd", "-f", "-a", "100", config.fileName()});
+    ASSERT_TRUE(WaitFor([&] {
+        QProcess ss;
+        ss.start("ip", {"netns", "exec", ns, "ss", "-lun"});
+        return ss.waitForFinished(kGuiWaitMs) && ss.readAllStandardOutput().contains(":67 ");
+    }));
+    testsupport::WhenModal<TemplateDialog>([](TemplateDialog& d) {
+        d.GetDlgItemAs<QAbstractButton>(IDC_ENABLE_DHCP_SERVER)->click();
+        d.GetDlgItemAs<QAbstractButton>(IDOK)->click();
+    });
+    window.OnAdvancedOptions();
+    EXPECT_TRUE(window.IsDhcpServerRunning());
+    ASSERT_TRUE(WaitFor([&] { return boxes.Count() == 1; }));
+    const QStringList lines = boxes.Records()[0].text.split('\n');
+    ASSERT_EQ(lines.size(), 2) << boxes.Records()[0].text.toStdString(); // ours is not listed
+    EXPECT_TRUE(lines[1].startsWith("DHCP server 10.213.0.2 on " + qEnvironmentVariable("SORVINDA_HOST_IF")))
+        << lines[1].toStdString();
+    EXPECT_TRUE(window.IsDhcpServerRunning());
+    other.terminate();
+    other.waitForFinished(kGuiWaitMs);
 }
 
 // A scan that cannot be sent, with the real library in the isolated

@@ -4,10 +4,10 @@
 // a recorder. Message boxes go to the ui layer's recorder.
 
 #include "configdialog/ethernetconfigdlg.h"
-#include "modules/columnspec.h"
-#include "modules/columntexts.h"
 #include "devicelist/configureflow.h"
 #include "devicelist/devicelistctrl.h"
+#include "modules/columnspec.h"
+#include "modules/columntexts.h"
 #include "resources/resourceids.h"
 #include "tests/modules/records.h"
 #include "tests/support/qtgtest.h"
@@ -392,6 +392,62 @@ TEST_F(ConfigureFlowTest, NothingIsSentWithoutARowOrAfterCancel)
     EXPECT_TRUE(ran);
     ASSERT_EQ(sent.size(), 1u); // only the first, confirmed one
     EXPECT_EQ(list.GetLastConfiguredMac(), MacOf(first.MacId));
+}
+
+// A Set that changes the IP asks who holds the new address first; an
+// address in use asks the user, No the default, and No sends nothing.
+TEST_F(ConfigureFlowTest, ASetToAnAddressInUseAsksAndNoSendsNothing)
+{
+    const R fixed = Module(0x05, Address(192, 168, 0, 30), "EtherCAT").Dhcp(0); // with DHCP on, nothing is checked
+    list.AddModule(fixed);
+    const std::uint32_t taken = Address(192, 168, 0, 20);
+    const struct {
+        const char* name;
+        std::uint32_t ip;
+        bool inUse;
+        int answer;
+        int checks, boxes, sent, refused;
+    } cases[] = {
+        {"IP unchanged: not checked", Address(192, 168, 0, 30), true, IDNO, 0, 0, 1, 0},
+        {"free address", Address(192, 168, 0, 99), false, IDNO, 1, 0, 1, 0},
+        {"in use, No", taken, true, IDNO, 1, 1, 0, 1},
+        {"in use, Yes", taken, true, IDYES, 1, 1, 1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        sent.clear();
+        int checks = 0, refused = 0;
+        MessageBoxRecorder boxes(c.answer);
+        const devicelist::ConfigureHooks hooks{[this](const QORT_ConfigureRequestType& r) { sent.push_back(r); },
+            [&](std::uint32_t ip, const modules::MacAddress& module, const std::vector<R>& scan) {
+                ++checks;
+                EXPECT_EQ(ip, c.ip);
+                EXPECT_EQ(module, MacOf(fixed.MacId));
+                EXPECT_EQ(scan.size(), 3u);
+                commissioning::AddressUse use;
+                use.inUse = c.inUse;
+                use.holder = MacOf(second.MacId);
+                use.holderIsModule = true;
+                return use;
+            },
+            [&](const R& before, const QORT_ConfigureRequestType& r) {
+                ++refused;
+                EXPECT_EQ(MacOf(before.MacId), MacOf(r.MacId));
+            },
+            {}};
+        testsupport::WhenModal<CEthernetConfigDlg>([&](CEthernetConfigDlg& d) {
+            d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->SetAddress(c.ip);
+            QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton);
+        });
+        EXPECT_EQ(devicelist::RunConfigureFlow(list, 2, hooks), c.sent == 1); // rows in IP order
+        EXPECT_EQ(std::vector<int>({checks, boxes.Count(), int(sent.size()), refused}),
+            std::vector<int>({c.checks, c.boxes, c.sent, c.refused}));
+        if (boxes.Count() == 1) {
+            EXPECT_EQ(boxes.Records()[0].text,
+                QStringLiteral("The address 192.168.0.20 is already used by module 00-30-11-00-00-02. Set it anyway?"));
+            EXPECT_EQ(boxes.Records()[0].type, MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2);
+        }
+    }
 }
 
 TEST_F(ConfigureFlowTest, ARescanWhileTheDialogIsOpenStillConfiguresTheModuleFound)

@@ -3,6 +3,7 @@
 // painted pixels and geometry, and its texts for people: the placeholder of an empty
 // list, Copy of the selected row and the CSV export.
 
+#include "commissioning/scanwarnings.h"
 #include "devicelist/devicelistctrl.h"
 #include "devicelist/devicelistmodel.h"
 #include "devicelist/sortarrowgeometry.h"
@@ -15,6 +16,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QIcon>
 #include <QImage>
 #include <QMenu>
 #include <QSignalSpy>
@@ -115,6 +117,36 @@ TEST_F(DeviceListCtrlTest, ColumnsAndRowsAsShown)
     CDeviceListCtrl narrow;
     ASSERT_TRUE(narrow.InitColumns("IP,90"));
     EXPECT_EQ(narrow.model()->columnCount(), 1);
+}
+
+// A row with something to tell shows the warning icon in its first column
+// and says it in words as its tooltip; the codes are commissioning's.
+TEST_F(DeviceListCtrlTest, RowsWithWarningsOrAnUnverifiedWriteShowAnIconAndSayWhy)
+{
+    AddThreeModules();
+    list.AddModule(Record().Mac(0x04).Ip(Address(10, 0, 0, 2)).Type("CANopen"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(list.RowNote(0), QString()) << "no row is judged before the adapters are known";
+    list.SetAdapterSubnets({{"veth0", 2, Address(10, 0, 0, 1), 0xFFFFFF00u}});
+    const QString duplicate = QString::fromStdString(commissioning::warningText(commissioning::kWarningDuplicateIp));
+    const QString elsewhere = QString::fromStdString(commissioning::warningText(commissioning::kWarningOtherSubnet));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !list.RowNote(0).isEmpty(); }, testsupport::kGuiWaitMs));
+    list.MarkNotVerified({0x00, 0x30, 0x11, 0x00, 0x00, 0x01}, {"not verified: IP is 10.0.0.10, sent 10.0.0.11"});
+    const struct {
+        int row;
+        QString note;
+    } rows[] = {{0, elsewhere}, {1, duplicate}, {2, duplicate}, {3, "not verified: IP is 10.0.0.10, sent 10.0.0.11"}};
+    for (const auto& r : rows) {
+        EXPECT_EQ(list.RowNote(r.row), r.note) << r.row;
+        EXPECT_EQ(list.model()->index(r.row, modules::kColumnMac).data(Qt::ToolTipRole).toString(), r.note) << r.row;
+        EXPECT_FALSE(list.model()->index(r.row, 0).data(Qt::DecorationRole).value<QIcon>().isNull()) << r.row;
+        EXPECT_FALSE(list.model()->index(r.row, 1).data(Qt::DecorationRole).isValid()) << r.row;
+    }
+    list.ClearModules();
+    list.AddModule(Record().Mac(0x01).Ip(Address(10, 0, 0, 10)));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(list.RowNote(0), QString()) << "a clear drops the marks with the rows";
+    EXPECT_FALSE(list.model()->index(0, 0).data(Qt::DecorationRole).isValid());
 }
 
 TEST_F(DeviceListCtrlTest, ColumnClicksSortAndClearKeepsTheOrder)
