@@ -107,10 +107,9 @@ void AddScan(CLI::App& app, ScanOptions& options, RawArguments& raw)
     scan->add_option("--format", options.format, "table (default), json or csv")
         ->transform(NameValidator(formats, "a format"));
     const std::vector<std::pair<std::string, int>> columns{{"ip", modules::kColumnIp},
-        {"sn", modules::kColumnSubnetMask}, {"mask", modules::kColumnSubnetMask},
-        {"gw", modules::kColumnGateway}, {"gateway", modules::kColumnGateway}, {"dhcp", modules::kColumnDhcp},
-        {"version", modules::kColumnVersion}, {"type", modules::kColumnType}, {"mac", modules::kColumnMac},
-        {"hostname", kColumnHostName}};
+        {"sn", modules::kColumnSubnetMask}, {"mask", modules::kColumnSubnetMask}, {"gw", modules::kColumnGateway},
+        {"gateway", modules::kColumnGateway}, {"dhcp", modules::kColumnDhcp}, {"version", modules::kColumnVersion},
+        {"type", modules::kColumnType}, {"mac", modules::kColumnMac}, {"hostname", kColumnHostName}};
     scan->add_option("--sort", options.order.column, "order by this column as the window does (default ip)")
         ->transform(NameValidator(columns, "a column"));
     scan->add_flag("--reverse", raw.reverse, "descending order");
@@ -129,7 +128,8 @@ void AddConfigure(CLI::App& app, ConfigureOptions& options, RawArguments& raw)
     configure->add_option("--hostname", options.settings.hostName, "host name: a-z, A-Z and 0-9, at most 29")
         ->check(CLI::Validator(
             [](std::string& text) {
-                return text.size() > modules::kConfigTextMaxChars ? std::string("at most 29 characters") : std::string();
+                return text.size() > modules::kConfigTextMaxChars ? std::string("at most 29 characters")
+                                                                  : std::string();
             },
             "NAME"));
     configure->add_option("--dhcp", raw.dhcp, "on or off")->check(CLI::IsMember({"on", "off"}, CLI::ignore_case));

@@ -144,7 +144,8 @@ bool PassesDialogChecks(const QORT_ConfigureRequestType& request)
 {
     const std::string_view hostName(request.HostName, ::strnlen(request.HostName, QORT_TEXT_FIELD_SIZE));
     if (!modules::isLegalHostName(hostName)) {
-        Complain(std::string(modules::kIllegalHostNameMessage) + " (host name \"" + platform::escapeBytes(hostName) + "\")");
+        Complain(
+            std::string(modules::kIllegalHostNameMessage) + " (host name \"" + platform::escapeBytes(hostName) + "\")");
         return false;
     }
     if (request.IpAddr != QORT_ADDR_NOT_GIVEN && !modules::isAcceptableIpAddress(request.IpAddr)) {
@@ -162,7 +163,8 @@ std::optional<QORT_ConfigureRequestType> CommandLineRequest(
         return std::nullopt;
     std::optional<QORT_ConfigureRequestType> request = modules::buildCommandLineConfigureRequest(found, given);
     if (!request) {
-        Complain("module " + macText + " reports a host name longer than " + std::to_string(modules::kConfigTextMaxChars)
+        Complain("module " + macText + " reports a host name longer than "
+            + std::to_string(modules::kConfigTextMaxChars)
             + " characters, which would be written back cut: give --hostname");
         return std::nullopt;
     }

@@ -156,8 +156,7 @@ void AppendAligned(std::string& out, const std::vector<std::string>& cells, cons
 
 } // namespace
 
-std::vector<QORT_ModuleScanResponseType> SortedModules(
-    const modules::ModuleStore& modules, modules::SortOrder order)
+std::vector<QORT_ModuleScanResponseType> SortedModules(const modules::ModuleStore& modules, modules::SortOrder order)
 {
     std::vector<modules::DeviceRowData> rows;
     for (std::size_t i = 0; i < modules.Size(); ++i)

@@ -26,8 +26,7 @@ enum class ScanFormat { kTable, kJson, kCsv };
 // The modules in the order the window's list would show them for `order`
 // (its row comparison, on its column texts; the host name compares like any
 // other text column).
-std::vector<QORT_ModuleScanResponseType> SortedModules(
-    const modules::ModuleStore& modules, modules::SortOrder order);
+std::vector<QORT_ModuleScanResponseType> SortedModules(const modules::ModuleStore& modules, modules::SortOrder order);
 
 // Aligned columns with a heading line. Text a module reported is written
 // with control bytes replaced (platform::escapeControlBytes).

@@ -31,7 +31,7 @@ inline constexpr std::chrono::milliseconds kAddressAnswerBound{300};
 // What the network said about an address on one adapter.
 struct NetworkAnswer {
     std::optional<modules::MacAddress> holder; // nothing: nobody answered within the bound
-    std::string problem;                          // not empty: the network could not be asked
+    std::string problem;                       // not empty: the network could not be asked
 };
 
 // Sends an RFC 5227 ARP probe (sender IP 0.0.0.0, so no host's table

@@ -1,8 +1,8 @@
 #include "devicelist/devicelistmodel.h"
 
-#include <algorithm>
 #include <QApplication>
 #include <QStyle>
+#include <algorithm>
 
 namespace devicelist {
 
@@ -108,7 +108,8 @@ void DeviceListModel::SetNotes(std::map<modules::MacAddress, std::string> notes)
 
 std::string DeviceListModel::NoteOfRow(int row) const
 {
-    const std::optional<modules::MacAddress> mac = row < 0 ? std::nullopt : table_.GetRowMac(static_cast<std::size_t>(row));
+    const std::optional<modules::MacAddress> mac =
+        row < 0 ? std::nullopt : table_.GetRowMac(static_cast<std::size_t>(row));
     const auto note = mac ? notes_.find(*mac) : notes_.end();
     return note == notes_.end() ? std::string() : note->second;
 }

@@ -197,7 +197,6 @@ QORT_EXPORT int QORT_GetInvPswdMacId(uint8_t* macId);
 /* Removes the oldest invalid-password entry; nothing when there is none. */
 QORT_EXPORT void QORT_RemoveFirstInvPswdMacId(void);
 
-
 /* Writes 1, 1, 2 and DLLVER_PLATFORM_WINDOWS; returns 0. cbSize is not read. */
 QORT_EXPORT long QORT_DLLVERSION_CALL DllGetVersion(DLLVERSIONINFO* info);
 

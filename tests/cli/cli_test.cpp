@@ -673,6 +673,11 @@ char ProcessState(pid_t pid) // R, S, T (stopped), ...; '?' when gone
 // terminal its echo back; when a stopped prompt continues, echo is off again.
 TEST(CliPasswordPrompt, EveryEndingOrStoppingSignalGivesEchoBack)
 {
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer's runtime holds a signal back until the blocking read
+    // it interrupts returns, so the prompt under it never sees one in time.
+    GTEST_SKIP() << "signals at a blocking read are deferred under ThreadSanitizer";
+#endif
     testsupport::requireIsolatedNetwork();
     Scratch scratch;
     const fs::path modules = scratch.dir.write("modules.txt", Bytes(kModuleFile)), err = scratch.dir.path() / "err";

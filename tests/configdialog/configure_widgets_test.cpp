@@ -99,7 +99,8 @@ TEST(ConfigurePrefill, DhcpRadioAndPasswordFlag)
         std::int32_t dhcpChoice, passwordProtected;
     } rows[] = {{1, 1, modules::kDhcpChoiceOn, 1}, {1, 0, modules::kDhcpChoiceOff, 0},
         // Neither on nor off: the list shows "Off", the dialog "On".
-        {1, 0xFF, modules::kDhcpChoiceOn, 1}, {0, 0xFF, modules::kDhcpChoiceOff, 0}, {0, 1, modules::kDhcpChoiceOff, 0}};
+        {1, 0xFF, modules::kDhcpChoiceOn, 1}, {0, 0xFF, modules::kDhcpChoiceOff, 0},
+        {0, 1, modules::kDhcpChoiceOff, 0}};
     for (const auto& r : rows) {
         const R record = Full().Dhcp(r.value).Valid(&R::DhcpValid, r.valid).Pswd(r.value).Valid(&R::PswdValid, r.valid);
         EXPECT_EQ(Prefill(record).DhcpChoice, r.dhcpChoice) << int(r.valid) << "/" << int(r.value);
@@ -114,7 +115,9 @@ TEST(ConfigurePrefill, HostNameOfAnyLengthIsCutTo29AndSentSo)
         const R record = Full().HostName(name);
         const modules::EthernetConfigFields f = Prefill(record);
         EXPECT_EQ(modules::configTextView(f.HostName), name.substr(0, modules::kConfigTextMaxChars)) << length;
-        EXPECT_EQ(Text(modules::buildConfigureRequest(record, f).HostName), name.substr(0, modules::kConfigTextMaxChars)) << length;
+        EXPECT_EQ(
+            Text(modules::buildConfigureRequest(record, f).HostName), name.substr(0, modules::kConfigTextMaxChars))
+            << length;
     }
     // A text that fills its whole field is copied within the field.
     modules::EthernetConfigFields f = Prefill(Full());

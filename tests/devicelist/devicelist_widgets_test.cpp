@@ -160,7 +160,8 @@ TEST_F(DeviceListCtrlTest, ColumnClicksSortAndClearKeepsTheOrder)
         modules::SortOrder order;
         QStringList texts;
     } clicks[] = {{modules::kColumnIp, {modules::kColumnIp, false}, {"10.0.0.10", "10.0.0.2", "9.255.255.255"}},
-        {modules::kColumnMac, {modules::kColumnMac, true}, macs}, {modules::kColumnMac, {modules::kColumnMac, false}, {macs[2], macs[1], macs[0]}},
+        {modules::kColumnMac, {modules::kColumnMac, true}, macs},
+        {modules::kColumnMac, {modules::kColumnMac, false}, {macs[2], macs[1], macs[0]}},
         {modules::kColumnIp, {modules::kColumnIp, true}, ipAscending},
         {modules::kColumnType, {modules::kColumnType, true}, {"EtherCAT", "Modbus", "PROFINET"}},
         {modules::kColumnType, {modules::kColumnType, false}, {"PROFINET", "Modbus", "EtherCAT"}}};
