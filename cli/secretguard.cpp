@@ -36,8 +36,8 @@ void onEndingSignal(int number)
     restoreTerminal();
     // Ended by the signal itself, so the parent sees why; it is delivered
     // when this handler returns.
-    ::signal(number, SIG_DFL);
-    ::raise(number);
+    static_cast<void>(::signal(number, SIG_DFL));
+    static_cast<void>(::raise(number));
 }
 
 void installHandler(int number, void (*handler)(int))
@@ -50,20 +50,21 @@ void installHandler(int number, void (*handler)(int))
     // A stop's own terminal calls must not stop it again from the background.
     for (const int stopping : kStoppingSignals)
         sigaddset(&action.sa_mask, stopping);
-    ::sigaction(number, &action, nullptr);
+    static_cast<void>(::sigaction(number, &action, nullptr));
 }
 
 void onStoppingSignal(int number)
 {
     restoreTerminal();
-    ::signal(number, SIG_DFL);
+    static_cast<void>(::signal(number, SIG_DFL));
     sigset_t own;
     sigemptyset(&own);
     sigaddset(&own, number);
-    ::sigprocmask(SIG_UNBLOCK, &own, nullptr);
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the prompt is read before the program starts any thread
+    static_cast<void>(::sigprocmask(SIG_UNBLOCK, &own, nullptr));
     // Stops here until SIGCONT; the kernel discards the stop in a process
     // group that no shell controls (an orphaned one), so it may not stop.
-    ::raise(number);
+    static_cast<void>(::raise(number));
     installHandler(number, onStoppingSignal);
     backToPrompt();
 }

@@ -34,7 +34,7 @@ std::string Neutralised(std::string_view text)
 
 std::string csvField(std::string_view field)
 {
-    const std::string text = Neutralised(field);
+    std::string text = Neutralised(field);
     if (text.find_first_of(kNeedsQuoting) == std::string::npos) {
         return text;
     }
