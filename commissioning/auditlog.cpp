@@ -5,11 +5,12 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
-
-#include <arpa/inet.h>
 
 namespace commissioning {
 namespace {
@@ -21,7 +22,11 @@ constexpr std::uint8_t kOn = 1;
 constexpr std::uint8_t kOff = 0;
 constexpr std::uint8_t kDhcpLeftOut = 0xFF;
 constexpr std::size_t kTimeTextSize = sizeof "2026-12-07T13:00:00Z";
-constexpr const char* kTimeFormat = "%Y-%m-%dT%H:%M:%SZ";
+constexpr int kLastFourDigitYear = 9999;
+constexpr unsigned kDottedParts = 4;
+constexpr unsigned kDottedPartDigits = 3;
+constexpr unsigned kByteMax = 255;
+constexpr unsigned kBitsPerByte = 8;
 
 // Member names shared by the writer and the reader.
 constexpr const char* kMac = "mac";
@@ -88,22 +93,49 @@ Json sentValues(const QORT_ConfigureRequestType& request)
     return values;
 }
 
+// RFC 3339 in UTC from the calendar of <chrono>, the same on every system
+// (no gmtime_r, which not every C library has).
 std::string timeText(std::time_t when)
 {
-    std::tm utc{};
-    ::gmtime_r(&when, &utc);
-    char text[kTimeTextSize] = {};
-    if (std::strftime(text, sizeof text, kTimeFormat, &utc) == 0)
+    using namespace std::chrono;
+    const sys_seconds moment{seconds{when}};
+    const sys_days day = floor<days>(moment);
+    const year_month_day date{day};
+    const hh_mm_ss<seconds> time{moment - day};
+    if (static_cast<int>(date.year()) < 0 || static_cast<int>(date.year()) > kLastFourDigitYear)
         return {}; // a year beyond four digits: no time rather than a cut one
+    char text[kTimeTextSize] = {};
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+        static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()));
     return text;
 }
 
+// "a.b.c.d", each part 0-255 in decimal without leading zeros, as the scan's
+// JSON writes an address; anything else is no address.
 std::optional<std::uint32_t> ParseDotted(const Json& value)
 {
-    in_addr address{};
-    if (!value.is_string() || ::inet_pton(AF_INET, value.get_ref<const std::string&>().c_str(), &address) != 1)
+    if (!value.is_string())
         return std::nullopt;
-    return ntohl(address.s_addr);
+    const std::string& text = value.get_ref<const std::string&>();
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    std::uint32_t address = 0;
+    for (unsigned part = 0; part < kDottedParts; ++part) {
+        if (part > 0 && (at == end || *at++ != '.'))
+            return std::nullopt;
+        unsigned byte = 0;
+        const auto [next, error] = std::from_chars(at, end, byte);
+        const auto digits = static_cast<unsigned>(next - at);
+        if (error != std::errc{} || digits == 0 || digits > kDottedPartDigits || byte > kByteMax
+            || (digits > 1 && *at == '0'))
+            return std::nullopt;
+        address = address << kBitsPerByte | byte;
+        at = next;
+    }
+    if (at != end)
+        return std::nullopt;
+    return address;
 }
 
 QORT_ModuleScanResponseType emptyRecord(const modules::MacAddress& mac)
