@@ -3,8 +3,8 @@
 #include "cli/secretguard.h"
 #include "platform/terminal.h"
 
+#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <utility>
 
 namespace cli {
@@ -17,16 +17,26 @@ std::string WithoutLineEnd(std::string line)
     return line;
 }
 
+// A first line longer than this is cut; passwords are far shorter.
+constexpr std::size_t kSecretLineLimit = 1024;
+
+// Read without a stream buffer, into a string that never grows, so that no
+// copy of the password is left behind in memory that is not wiped.
 std::optional<std::string> ReadFirstLine(const std::string& path, std::string& error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr) {
         error = "cannot read " + path;
         return std::nullopt;
     }
+    static_cast<void>(std::setvbuf(in, nullptr, _IONBF, 0));
     std::string line;
-    std::getline(in, line);
-    return WithoutLineEnd(line);
+    line.reserve(kSecretLineLimit);
+    for (int c = std::fgetc(in); c != EOF && c != '\n'; c = std::fgetc(in))
+        if (line.size() < kSecretLineLimit)
+            line.push_back(static_cast<char>(c));
+    static_cast<void>(std::fclose(in));
+    return WithoutLineEnd(std::move(line));
 }
 
 std::optional<std::string> PromptWithoutEcho(const char* prompt)

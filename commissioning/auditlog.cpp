@@ -21,7 +21,8 @@ constexpr std::uint8_t kValid = 1;
 constexpr std::uint8_t kOn = 1;
 constexpr std::uint8_t kOff = 0;
 constexpr std::uint8_t kDhcpLeftOut = 0xFF;
-constexpr std::size_t kTimeTextSize = sizeof "2026-12-07T13:00:00Z";
+// Room for any value snprintf could write below (the compiler checks it).
+constexpr std::size_t kTimeTextSize = 64;
 constexpr int kLastFourDigitYear = 9999;
 constexpr unsigned kDottedParts = 4;
 constexpr unsigned kDottedPartDigits = 3;
