@@ -106,9 +106,9 @@ std::string timeText(std::time_t when)
     if (static_cast<int>(date.year()) < 0 || static_cast<int>(date.year()) > kLastFourDigitYear)
         return {}; // a year beyond four digits: no time rather than a cut one
     char text[kTimeTextSize] = {};
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+    static_cast<void>(std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
         static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
-        static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count()));
+        static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count())));
     return text;
 }
 
