@@ -24,7 +24,7 @@ constexpr char kQuote = '"';
 constexpr std::string_view kBlanks = " \t";
 // A plan for a whole plant is well under a megabyte; anything near this is
 // no plan, and is not read into memory.
-constexpr std::uintmax_t kLargestPlanFile = 16u * 1024u * 1024u;
+constexpr std::uintmax_t kLargestPlanFile = std::uintmax_t{16} * 1024 * 1024;
 constexpr int kHeaderLine = 1;
 
 constexpr int kAddressParts = 4;
@@ -401,8 +401,11 @@ PlanReading readPlan(std::string_view text, const std::string& file)
                 [&checker](const CsvRecord& record) { checker.readRow(record); });
     }
     std::stable_sort(problems.begin(), problems.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (const auto& [line, message] : problems)
-        reading.problems.push_back(file + ":" + std::to_string(line) + ": " + message);
+    for (const auto& [line, message] : problems) {
+        std::string text = file;
+        text.append(":").append(std::to_string(line)).append(": ").append(message);
+        reading.problems.push_back(std::move(text));
+    }
     return reading;
 }
 

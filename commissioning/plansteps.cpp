@@ -171,6 +171,7 @@ std::string joined(const std::vector<std::string>& parts, const char* separator)
 std::string changesText(const std::vector<FieldChange>& changes)
 {
     std::vector<std::string> parts;
+    parts.reserve(changes.size());
     for (const FieldChange& change : changes)
         parts.push_back(change.field + " " + change.before + " -> " + change.after);
     return joined(parts, ", ");
