@@ -210,21 +210,30 @@ std::vector<PlanStep> planSteps(const Plan& plan, const std::vector<QORT_ModuleS
     std::vector<PlanStep*> checked;
     for (PlanStep& step : steps)
         if (movesAddress(step)) {
-            movingAway.insert(step.row.mac);
+            if (step.problem.empty())
+                movingAway.insert(step.row.mac);
             targets.push_back({*step.row.settings.ip, step.row.mac});
             checked.push_back(&step);
         }
     const std::vector<AddressUse> uses =
         checkAddressesInUse(targets, scan, subnets, batchAsker(options.ask), options.bound);
-    for (std::size_t i = 0; i < uses.size(); ++i) {
-        PlanStep& step = *checked[i];
-        step.addressNote = uses[i].note;
-        // The holder leaves the address in the same run: the first write
-        // after its own takes it over.
-        if (!uses[i].inUse || (uses[i].holderIsModule && movingAway.count(uses[i].holder) != 0))
-            continue;
-        step.kind = StepKind::Conflict;
-        step.holder = holderText(uses[i]);
+    for (std::size_t i = 0; i < uses.size(); ++i)
+        checked[i]->addressNote = uses[i].note;
+    // A holder that leaves the address in the same run hands it over. One
+    // that stays after all (its own new address is taken) does not, and
+    // that may hold another row back in turn.
+    for (bool settled = false; !settled;) {
+        settled = true;
+        for (std::size_t i = 0; i < uses.size(); ++i) {
+            PlanStep& step = *checked[i];
+            if (step.kind == StepKind::Conflict || !uses[i].inUse
+                || (uses[i].holderIsModule && movingAway.count(uses[i].holder) != 0))
+                continue;
+            step.kind = StepKind::Conflict;
+            step.holder = holderText(uses[i]);
+            movingAway.erase(step.row.mac);
+            settled = false;
+        }
     }
     return steps;
 }
