@@ -402,4 +402,19 @@ bool PlanRun::succeeded() const
         [](const RowResult& r) { return r.outcome == std::string("changed") || r.outcome == "unchanged"; });
 }
 
+PlanRun::Counts PlanRun::counts() const
+{
+    Counts counts;
+    for (const Row& row : rows_) {
+        if (!row.written)
+            continue;
+        ++counts.total;
+        if (row.progress != Progress::Waiting && row.progress != Progress::Cancelled)
+            ++counts.written;
+        if (row.progress == Progress::Verified)
+            ++counts.verified;
+    }
+    return counts;
+}
+
 } // namespace commissioning

@@ -137,6 +137,15 @@ public:
     // Every row changed or unchanged (the command line's exit 0, else 8).
     bool succeeded() const;
 
+    // For a progress display: "written/verified of total".
+    struct Counts {
+        std::size_t total = 0;    // rows to write (cancelled ones too)
+        std::size_t written = 0;  // sent, whatever came back
+        std::size_t verified = 0; // shown by a rescan as sent
+        bool operator==(const Counts&) const = default;
+    };
+    Counts counts() const;
+
 private:
     enum class Progress { Waiting, Sent, Reconfigured, InvalidPassword, NoAnswer, Verified, Cancelled };
     struct Row {
