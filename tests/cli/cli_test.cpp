@@ -831,7 +831,7 @@ bool EndsWithin(pid_t pid, std::chrono::milliseconds timeout, int& status)
 // A watch at half a second: a module restarted with another IP is changed
 // once, one that stops answering is missing after three scans, SIGTERM
 // ends the watch within a second, and a second watch on the same state
-// reports nothing new.
+// reports nothing new and reopens its events file on SIGHUP.
 TEST(CliWatch, ReportsEachChangeOnceAndKeepsItsView)
 {
     testsupport::requireIsolatedNetwork();
@@ -885,6 +885,10 @@ TEST(CliWatch, ReportsEachChangeOnceAndKeepsItsView)
         EXPECT_TRUE(first->waitForLines([](const std::string& l) { return l.find("Module Scan") != std::string::npos; },
             scansAtRestart + 3, kLogWait));
         EXPECT_EQ(EventsOf(events, "new").size(), 2u) << ReadText(events);
+        // Log rotation: the file moved away, SIGHUP makes a new one.
+        fs::rename(events, scratch.path() / "events.1");
+        ::kill(pid, SIGHUP);
+        EXPECT_TRUE(testsupport::waitUntil([&] { return fs::exists(events); }, kLogWait));
     }
 }
 
