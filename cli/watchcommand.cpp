@@ -235,6 +235,7 @@ struct Watch {
     std::vector<commissioning::WatchSink*> sinks;
     std::uint64_t lostReplies = 0;
     std::string savedState; // what the state file holds
+    std::string stateError; // the last failure to write it, already said
 };
 
 void Report(Watch& watch, const ScanResult& scan, double seconds)
@@ -256,10 +257,14 @@ void SaveState(Watch& watch)
     if (state == watch.savedState)
         return;
     if (const auto error = commissioning::replaceFileAtomically(*watch.options.stateFile, state)) {
-        Complain("--state: " + *error);
+        // Said once, not after every scan while it lasts.
+        if (*error != watch.stateError)
+            Complain("--state: " + *error);
+        watch.stateError = *error;
         return;
     }
     watch.savedState = state;
+    watch.stateError.clear();
 }
 
 } // namespace
@@ -273,7 +278,7 @@ int RunWatch(const WatchOptions& options)
     commissioning::WatchTracker tracker(options.missingAfter);
     RestoreState(options.stateFile, tracker);
     std::vector<std::unique_ptr<commissioning::WatchSink>> owned;
-    Watch watch{options, SiteName(options), std::move(tracker), {}, 0, {}};
+    Watch watch{options, SiteName(options), std::move(tracker), {}, 0, {}, {}};
     watch.sinks = WatchSinks(options, events, owned);
     Connection connection;
     if (!Connect(connection))
