@@ -168,8 +168,8 @@ private:
 // Every sink the watch reports to, in the order they hear of each event:
 // the events writer first, then the reporters the options ask for (kept
 // alive in owned).
-std::vector<commissioning::WatchSink*> WatchSinks(const WatchOptions& options, EventsWriter& events,
-    std::vector<std::unique_ptr<commissioning::WatchSink>>& owned)
+std::vector<commissioning::WatchSink*> WatchSinks(
+    const WatchOptions& options, EventsWriter& events, std::vector<std::unique_ptr<commissioning::WatchSink>>& owned)
 {
     static_cast<void>(options);
     std::vector<commissioning::WatchSink*> sinks{&events};
@@ -214,7 +214,8 @@ ScanResult ScanOnce(QortSession& session, std::chrono::milliseconds wait, const 
 {
     modules::ModuleStore store;
     ScanResult result;
-    result.sent = session.scan(wait, store, [&signals](const modules::ModuleStore&) { return signals.stopRequested(); });
+    result.sent =
+        session.scan(wait, store, [&signals](const modules::ModuleStore&) { return signals.stopRequested(); });
     std::vector<QORT_ModuleScanResponseType> records;
     for (std::size_t i = 0; i < store.Size(); ++i)
         records.push_back(store.At(i));
@@ -284,7 +285,8 @@ int RunWatch(const WatchOptions& options)
     if (!Connect(connection))
         return kExitFailed;
 
-    const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.intervalSeconds));
+    const auto interval =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.intervalSeconds));
     const auto wait = std::min(kWatchScanWait, std::chrono::duration_cast<std::chrono::milliseconds>(interval));
     while (!signals.stopRequested()) {
         const Clock::time_point start = Clock::now();

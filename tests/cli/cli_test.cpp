@@ -171,7 +171,8 @@ constexpr const char* kModulesJson = R"([
  "version": "2.01.7", "protocol": "1.10", "warnings": []}])";
 
 // Two saved scans for diff: 01 changed two fields, 02 went, 03 came.
-constexpr const char* kScanBefore = R"([{"mac": "00-30-11-00-00-01", "ip": "192.168.0.10", "hostname": "a", "warnings": []},
+constexpr const char* kScanBefore =
+    R"([{"mac": "00-30-11-00-00-01", "ip": "192.168.0.10", "hostname": "a", "warnings": []},
  {"mac": "00-30-11-00-00-02", "ip": "192.168.0.11", "warnings": []}])";
 constexpr const char* kScanAfter = R"([{"mac": "00-30-11-00-00-03", "ip": "192.168.0.11", "warnings": []},
  {"mac": "00-30-11-00-00-01", "ip": "192.168.0.20", "dhcp": true, "warnings": ["duplicate-ip"]}])";
@@ -495,7 +496,8 @@ const CliCase kCases[] = {
                 EXPECT_EQ(list[1]["after"], nullptr);
                 EXPECT_EQ(list[2]["after"]["ip"], "192.168.0.11");
             }},
-    {.name = "DiffSame", .command = {"sorvinda", "diff", "@AFTER@", "@AFTER@"},
+    {.name = "DiffSame",
+        .command = {"sorvinda", "diff", "@AFTER@", "@AFTER@"},
         .check = [](const Outcome& run) { EXPECT_EQ(run.out, ""); }},
     {.name = "DiffOfNoScan",
         .command = {"sorvinda", "diff", "@BEFORE@", "@MODULES@"},
