@@ -19,13 +19,6 @@ constexpr int kExitDifferent = 1;
 constexpr int kJsonIndent = 2;
 constexpr const char* kAbsentText = "(none)";
 
-struct Difference {
-    const char* event;
-    std::string mac;
-    Json before, after;
-    std::vector<std::string> fields; // changed only
-};
-
 std::optional<commissioning::ScanView> ReadScanFile(const std::string& file)
 {
     std::ifstream in(file, std::ios::binary);
@@ -43,20 +36,25 @@ std::optional<commissioning::ScanView> ReadScanFile(const std::string& file)
     return view;
 }
 
-std::vector<Difference> Differences(const commissioning::ScanView& before, const commissioning::ScanView& after)
+// One object per module that differs, in MAC order: event, mac, before,
+// after (null when none) and, for a changed module, fields.
+Json Differences(const commissioning::ScanView& before, const commissioning::ScanView& after)
 {
-    std::map<std::string, Difference> found;
+    std::map<std::string, Json> found;
     for (const auto& [mac, record] : before)
         if (after.count(mac) == 0)
-            found[mac] = {"missing", mac, record, nullptr, {}};
+            found[mac] = {{"event", "missing"}, {"mac", mac}, {"before", record}, {"after", nullptr}};
     for (const auto& [mac, record] : after) {
         const auto old = before.find(mac);
-        if (old == before.end())
-            found[mac] = {"new", mac, nullptr, record, {}};
-        else if (std::vector<std::string> fields = commissioning::changedFields(old->second, record); !fields.empty())
-            found[mac] = {"changed", mac, old->second, record, std::move(fields)};
+        if (old == before.end()) {
+            found[mac] = {{"event", "new"}, {"mac", mac}, {"before", nullptr}, {"after", record}};
+        } else if (const std::vector<std::string> fields = commissioning::changedFields(old->second, record);
+                   !fields.empty()) {
+            found[mac] = {
+                {"event", "changed"}, {"mac", mac}, {"before", old->second}, {"after", record}, {"fields", fields}};
+        }
     }
-    std::vector<Difference> list;
+    Json list = Json::array();
     for (auto& [mac, difference] : found)
         list.push_back(std::move(difference));
     return list;
@@ -72,32 +70,20 @@ std::string ValueText(const Json& record, const std::string& field)
     return value->dump(-1, ' ', true, Json::error_handler_t::replace);
 }
 
-std::string TextOf(const std::vector<Difference>& differences)
+std::string TextOf(const Json& differences)
 {
     std::string out;
-    for (const Difference& difference : differences) {
-        out += std::string(difference.event) + " " + difference.mac;
-        for (std::size_t i = 0; i < difference.fields.size(); ++i) {
-            const std::string& field = difference.fields[i];
-            out += (i == 0 ? " " : ", ") + field + " " + ValueText(difference.before, field) + " -> "
-                + ValueText(difference.after, field);
+    for (const Json& difference : differences) {
+        out += difference["event"].get<std::string>() + " " + difference["mac"].get<std::string>();
+        const Json fields = difference.value("fields", Json::array());
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            const std::string field = fields[i].get<std::string>();
+            out += (i == 0 ? " " : ", ") + field + " " + ValueText(difference["before"], field) + " -> "
+                + ValueText(difference["after"], field);
         }
         out += '\n';
     }
     return out;
-}
-
-std::string JsonOf(const std::vector<Difference>& differences)
-{
-    Json list = Json::array();
-    for (const Difference& difference : differences) {
-        Json entry{{"event", difference.event}, {"mac", difference.mac}, {"before", difference.before},
-            {"after", difference.after}};
-        if (!difference.fields.empty())
-            entry["fields"] = difference.fields;
-        list.push_back(std::move(entry));
-    }
-    return list.dump(kJsonIndent, ' ', true, Json::error_handler_t::replace) + "\n";
 }
 
 } // namespace
@@ -108,8 +94,10 @@ int RunDiff(const DiffOptions& options)
     const std::optional<commissioning::ScanView> after = ReadScanFile(options.after);
     if (!before || !after)
         return kExitUsage;
-    const std::vector<Difference> differences = Differences(*before, *after);
-    const std::string out = options.json ? JsonOf(differences) : TextOf(differences);
+    const Json differences = Differences(*before, *after);
+    const std::string out = options.json
+        ? differences.dump(kJsonIndent, ' ', true, Json::error_handler_t::replace) + "\n"
+        : TextOf(differences);
     if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size() || std::fflush(stdout) != 0) {
         Complain("the differences could not be written: " + std::generic_category().message(errno));
         return kExitUsage;

@@ -17,13 +17,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
-#include <cstring>
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <mutex>
 #include <pthread.h>
 #include <sstream>
+#include <system_error>
 #include <thread>
 #include <unistd.h>
 
@@ -54,10 +54,10 @@ public:
     }
     ~WatchSignals()
     {
-        // A watch that ends for another reason ends the taking thread with
-        // a signal of its own.
-        if (!stopRequested())
-            pthread_kill(thread_.native_handle(), SIGTERM);
+        // The taking thread may still wait (a watch that ended for another
+        // reason): a SIGHUP of its own ends it.
+        quit_ = true;
+        pthread_kill(thread_.native_handle(), SIGHUP);
         thread_.join();
     }
     WatchSignals(const WatchSignals&) = delete;
@@ -86,6 +86,8 @@ private:
             int number = 0;
             if (sigwait(&set_, &number) != 0)
                 continue;
+            if (quit_)
+                return;
             std::lock_guard lock(mutex_);
             if (number == SIGHUP) {
                 reopen_ = true;
@@ -103,7 +105,7 @@ private:
     sigset_t set_{};
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::atomic<bool> stopped_{false}, reopen_{false};
+    std::atomic<bool> stopped_{false}, reopen_{false}, quit_{false};
     std::string stopName_;
     std::thread thread_;
 };
@@ -128,7 +130,7 @@ public:
             return true;
         const int descriptor = ::open(file_->c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kEventsFileMode);
         if (descriptor < 0) {
-            Complain("--events: cannot open " + *file_ + ": " + std::strerror(errno));
+            Complain("--events: cannot open " + *file_ + ": " + std::generic_category().message(errno));
             return false;
         }
         closeFile();
@@ -147,7 +149,7 @@ public:
                 continue;
             if (count <= 0) {
                 // The watch goes on for its other sinks; the loss is said.
-                Complain(std::string("an event could not be written: ") + std::strerror(errno));
+                Complain(std::string("an event could not be written: ") + std::generic_category().message(errno));
                 return;
             }
             written += static_cast<std::size_t>(count);

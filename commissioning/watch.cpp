@@ -8,8 +8,8 @@
 
 #ifndef _WIN32
 #include <cerrno>
-#include <cstring>
 #include <fcntl.h>
+#include <system_error>
 #include <unistd.h>
 #endif
 
@@ -36,7 +36,7 @@ bool HasDuplicateIp(const Json& record)
 #ifndef _WIN32
 std::string Failed(const std::string& what, const std::filesystem::path& file)
 {
-    return what + " " + file.string() + ": " + std::strerror(errno);
+    return what + " " + file.string() + ": " + std::generic_category().message(errno);
 }
 
 bool WriteAll(int descriptor, const std::string& text)
