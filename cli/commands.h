@@ -21,6 +21,7 @@ inline constexpr int kExitNoAnswer = 4;
 inline constexpr int kExitNoWink = 5;
 inline constexpr int kExitAddressInUse = 6; // refused: another device holds the new address
 inline constexpr int kExitNotVerified = 7;  // answered, but a later scan shows other values
+inline constexpr int kExitPlanRowFailed = 8; // apply: a row neither changed nor unchanged
 
 inline constexpr std::chrono::milliseconds kDefaultWait{1500};
 inline constexpr int kMaxWaitMs = 600000;
@@ -47,6 +48,21 @@ struct WinkOptions {
     std::chrono::milliseconds wait = kDefaultWait;
 };
 
+struct ApplyOptions {
+    std::string plan; // the CSV file
+    bool dryRun = false;
+    bool force = false; // write conflict rows too
+    std::optional<std::string> passwordFile;
+    std::chrono::milliseconds wait = kDefaultWait;
+};
+
+enum class ExportFormat { kKea, kDnsmasq };
+
+struct PlanExportOptions {
+    std::string plan;
+    ExportFormat format = ExportFormat::kKea;
+};
+
 struct DhcpServerOptions {
     std::optional<std::string> logPath;
 };
@@ -58,6 +74,10 @@ int RunConfigure(const ConfigureOptions& options);
 // force and wait are read.
 int RunUndo(const ConfigureOptions& options);
 int RunWink(const WinkOptions& options);
+// A plan's dry run, or its writes and their verification.
+int RunApply(const ApplyOptions& options);
+// The plan's MAC-to-address pairs for a DHCP server, on standard output.
+int RunPlanExport(const PlanExportOptions& options);
 int RunDhcpServer(const DhcpServerOptions& options);
 int PrintVersions();
 // Exit status 0 when a scan could be sent, 1 otherwise.

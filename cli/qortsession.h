@@ -8,6 +8,7 @@
 #include <chrono>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace cli {
 
@@ -40,6 +41,23 @@ public:
     // invalid-password entries of other modules (another computer on the
     // segment sees every broadcast) are dropped on the way.
     ConfigureAnswer configure(const QORT_ConfigureRequestType& request, std::chrono::milliseconds wait);
+
+    // What came back for a batch of requests: "Reconfigured:" answers carry
+    // no MAC through the library's interface, so they are counted;
+    // "Invalid Password:" answers name their module.
+    struct BatchAnswers {
+        std::size_t reconfigured = 0;
+        std::vector<modules::MacAddress> invalidPassword;
+        std::size_t total() const { return reconfigured + invalidPassword.size(); }
+    };
+    using BatchProgress = std::function<void(const BatchAnswers&)>;
+
+    // Sends every request at once, without waiting for an answer in
+    // between, then collects answers until each request has one or `wait`
+    // has passed. Invalid-password entries of MACs outside the batch are
+    // dropped. `progress` (when given) sees the answers after each one.
+    BatchAnswers configureAll(const std::vector<QORT_ConfigureRequestType>& requests, std::chrono::milliseconds wait,
+        const BatchProgress& progress = {});
 
     void wink(const modules::MacAddress& mac);
 
