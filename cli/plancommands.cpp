@@ -67,8 +67,10 @@ public:
 
     void show(std::size_t written, std::size_t verified)
     {
-        if (!shown_)
+        if (!shown_ || (drawn_ && written == written_ && verified == verified_))
             return;
+        written_ = written;
+        verified_ = verified;
         std::fprintf(stderr, "\rwritten %zu/%zu, verified %zu/%zu", written, total_, verified, total_);
         static_cast<void>(std::fflush(stderr));
         drawn_ = true;
@@ -76,6 +78,7 @@ public:
 
 private:
     std::size_t total_;
+    std::size_t written_ = 0, verified_ = 0;
     bool shown_;
     bool drawn_ = false;
 };
