@@ -19,8 +19,8 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitInvalidPassword = 3;
 inline constexpr int kExitNoAnswer = 4;
 inline constexpr int kExitNoWink = 5;
-inline constexpr int kExitAddressInUse = 6; // refused: another device holds the new address
-inline constexpr int kExitNotVerified = 7;  // answered, but a later scan shows other values
+inline constexpr int kExitAddressInUse = 6;  // refused: another device holds the new address
+inline constexpr int kExitNotVerified = 7;   // answered, but a later scan shows other values
 inline constexpr int kExitPlanRowFailed = 8; // apply: a row neither changed nor unchanged
 
 inline constexpr std::chrono::milliseconds kDefaultWait{1500};

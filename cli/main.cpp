@@ -185,8 +185,7 @@ void AddPlanExport(CLI::App& app, PlanExportOptions& options)
         "write the plan's MAC-to-address pairs for the site's DHCP server (rows with an ip, dhcp not off)");
     const std::vector<std::pair<std::string, ExportFormat>> formats{
         {"kea", ExportFormat::kKea}, {"dnsmasq", ExportFormat::kDnsmasq}};
-    planExport
-        ->add_option("--format", options.format, "kea (reservations, JSON) or dnsmasq (dhcp-host= lines)")
+    planExport->add_option("--format", options.format, "kea (reservations, JSON) or dnsmasq (dhcp-host= lines)")
         ->required()
         ->transform(NameValidator(formats, "a format"));
     planExport->add_option("PLAN", options.plan, "the plan")->required()->check(NonEmptyValidator());
@@ -226,7 +225,9 @@ int RunDhcpdAlias(int argc, char** argv)
 
 int Run(int argc, char** argv)
 {
-    CLI::App app{"sorvinda - find, configure, undo, wink and commission from a plan the Ethernet field modules on this segment", "sorvinda"};
+    CLI::App app{"sorvinda - find, configure, undo and wink the Ethernet field modules on this segment, or apply a "
+                 "plan to a line",
+        "sorvinda"};
     app.footer(kExitStatusText);
     app.require_subcommand(0, 1);
     bool version = false;
@@ -297,7 +298,7 @@ int Run(int argc, char** argv)
     if (app.got_subcommand(doctor))
         return RunDoctor();
     Complain("a command is needed: scan, configure, undo, wink, apply, plan-export, dhcp-server or doctor (see "
-                 "--help)");
+             "--help)");
     return kExitUsage;
 }
 

@@ -171,8 +171,8 @@ void Write(QortSession& session, commissioning::PlanRun& run, const std::vector<
         run.sent(mac);
         const bool refused = std::find(answers->invalidPassword.begin(), answers->invalidPassword.end(), mac)
             != answers->invalidPassword.end();
-        run.answered(mac, refused ? commissioning::PlanRun::Answer::InvalidPassword
-                                  : commissioning::PlanRun::Answer::Reconfigured);
+        run.answered(mac,
+            refused ? commissioning::PlanRun::Answer::InvalidPassword : commissioning::PlanRun::Answer::Reconfigured);
         if (!refused)
             reconfigured.insert(mac);
     }

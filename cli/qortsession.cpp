@@ -131,9 +131,8 @@ QortSession::ConfigureAnswer QortSession::configure(
     return ConfigureAnswer::kNone;
 }
 
-QortSession::BatchAnswers QortSession::configureAll(
-    const std::vector<QORT_ConfigureRequestType>& requests, std::chrono::milliseconds wait,
-    const BatchProgress& progress)
+QortSession::BatchAnswers QortSession::configureAll(const std::vector<QORT_ConfigureRequestType>& requests,
+    std::chrono::milliseconds wait, const BatchProgress& progress)
 {
     std::vector<modules::MacAddress> batch;
     for (const QORT_ConfigureRequestType& request : requests) {

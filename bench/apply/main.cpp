@@ -83,8 +83,8 @@ std::filesystem::path WritePlan(const std::filesystem::path& folder, int subnet)
 // Milliseconds of one sorvinda run, or -1 when it failed.
 double TimedRun(const std::string& arguments, const std::filesystem::path& state)
 {
-    const std::string line = "XDG_STATE_HOME=" + state.string() + " " + testsupport::binaryDirectory()
-        + "/sorvinda " + arguments + " >/dev/null";
+    const std::string line = "XDG_STATE_HOME=" + state.string() + " " + testsupport::binaryDirectory() + "/sorvinda "
+        + arguments + " >/dev/null";
     const auto start = std::chrono::steady_clock::now();
     const int status = std::system(line.c_str());
     const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();

@@ -444,7 +444,8 @@ const CliCase kCases[] = {
                 EXPECT_EQ(Lines(run.err).size(), 9u) << run.err; // line 10 twice: open quote, bad MAC
                 for (int line = 3; line <= 10; ++line)
                     EXPECT_TRUE(HasLineMatching(run.err, (".*/plan\\.csv:" + std::to_string(line) + ": .+").c_str()))
-                        << line << "\n" << run.err;
+                        << line << "\n"
+                        << run.err;
             }},
     {.name = "ApplyDryRun",
         .simulator = kModules,
@@ -470,8 +471,9 @@ const CliCase kCases[] = {
         .plan = MovingPlan(200),
         .configures = 200},
     {.name = "ApplyUnansweredRowFailsAlone",
-        .simulator = testsupport::moduleArgs({"mac=00-30-11-00-00-01,ip=192.168.0.10",
-            "mac=00-30-11-00-00-02,ip=192.168.0.11,password=secret", "mac=00-30-11-00-00-03,ip=192.168.0.12,answer=off"}),
+        .simulator = testsupport::moduleArgs(
+            {"mac=00-30-11-00-00-01,ip=192.168.0.10", "mac=00-30-11-00-00-02,ip=192.168.0.11,password=secret",
+                "mac=00-30-11-00-00-03,ip=192.168.0.12,answer=off"}),
         .command = {"sorvinda", "apply", "@PLAN@", "--password-file", "@SECRET@", "--wait", "500"},
         .status = 8,
         .outHas = "2 changed, 0 unchanged, 0 missing, 1 failed\n",
@@ -494,8 +496,9 @@ const CliCase kCases[] = {
         .plan = kExportPlan,
         .check =
             [](const Outcome& run) {
-                EXPECT_EQ(run.out, "dhcp-host=00:30:11:00:00:01,192.168.0.20,press1\n"
-                                   "dhcp-host=00:30:11:00:00:02,192.168.0.21\n");
+                EXPECT_EQ(run.out,
+                    "dhcp-host=00:30:11:00:00:01,192.168.0.20,press1\n"
+                    "dhcp-host=00:30:11:00:00:02,192.168.0.21\n");
                 EXPECT_EQ(ServerCheck(run.out, "dnsmasq --test --conf-file=@EXPORT@"), 0);
             }},
     {.name = "PlanExportWithoutMacColumn",
