@@ -127,9 +127,9 @@ std::size_t VerifiedCount(const commissioning::PlanRun& run, const std::set<modu
 
 // Rescans until every answered write shows its values, or until the only
 // rows left are as many as answers are missing (those modules did not
-// answer), or until wait has passed.
+// answer), or until wait has passed. `written`: the answers that came.
 void VerifyAll(QortSession& session, commissioning::PlanRun& run, const std::set<modules::MacAddress>& pending,
-    std::size_t missingAnswers, std::chrono::milliseconds wait, Progress& progress)
+    std::size_t written, std::size_t missingAnswers, std::chrono::milliseconds wait, Progress& progress)
 {
     const auto deadline = Clock::now() + wait;
     for (;;) {
@@ -140,7 +140,7 @@ void VerifyAll(QortSession& session, commissioning::PlanRun& run, const std::set
         });
         const bool allVerified = run.verify(RecordsOf(rescan));
         const std::size_t verified = VerifiedCount(run, pending);
-        progress.show(pending.size() + missingAnswers, verified);
+        progress.show(written, verified);
         if (allVerified || pending.size() - verified <= missingAnswers)
             return;
         if (Clock::now() + kVerifyRescanPause >= deadline)
@@ -179,7 +179,7 @@ void Write(QortSession& session, commissioning::PlanRun& run, const std::vector<
     const std::size_t missing = requests.size() - std::min(requests.size(), answers->total());
     if (reconfigured.empty())
         return;
-    VerifyAll(session, run, reconfigured, missing, options.wait, progress);
+    VerifyAll(session, run, reconfigured, answers->total(), missing, options.wait, progress);
     if (missing == 0)
         return;
     std::set<modules::MacAddress> verified;

@@ -441,11 +441,22 @@ const CliCase kCases[] = {
         .configures = 0,
         .check =
             [](const Outcome& run) {
-                EXPECT_EQ(Lines(run.err).size(), 9u) << run.err; // line 10 twice: open quote, bad MAC
+                EXPECT_FALSE(HasLineMatching(run.err, ".*/plan\\.csv:2: .*")) << run.err; // the good row
                 for (int line = 3; line <= 10; ++line)
                     EXPECT_TRUE(HasLineMatching(run.err, (".*/plan\\.csv:" + std::to_string(line) + ": .+").c_str()))
                         << line << "\n"
                         << run.err;
+            }},
+    // Only the scan shows that this row writes its host name.
+    {.name = "ApplyIllegalHostNameSendsNothing",
+        .simulator = kModules,
+        .command = {"sorvinda", "apply", "@PLAN@", "--wait", "500"},
+        .status = 2,
+        .plan = "mac,hostname\n00-30-11-00-00-01,pack-er\n",
+        .configures = 0,
+        .check =
+            [](const Outcome& run) {
+                EXPECT_TRUE(HasLineMatching(run.err, ".*/plan\\.csv:2: .*Illegal.*")) << run.err;
             }},
     {.name = "ApplyDryRun",
         .simulator = kModules,
