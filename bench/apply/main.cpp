@@ -64,7 +64,7 @@ private:
 std::string Mac(int n)
 {
     char mac[18];
-    std::snprintf(mac, sizeof mac, "00-30-11-00-%02X-%02X", n >> 8, n & 0xFF);
+    std::snprintf(mac, sizeof mac, "00-30-11-00-%02X-%02X", (n >> 8) & 0xFF, n & 0xFF);
     return mac;
 }
 

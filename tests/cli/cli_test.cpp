@@ -247,7 +247,7 @@ std::string MovingPlan(int count)
     std::string plan = "mac,ip,hostname\r\n";
     for (int n = 1; n <= count; ++n) {
         char mac[18];
-        std::snprintf(mac, sizeof mac, "00-30-11-00-%02X-%02X", n >> 8, n & 0xFF);
+        std::snprintf(mac, sizeof mac, "00-30-11-00-%02X-%02X", (n >> 8) & 0xFF, n & 0xFF);
         plan += std::string(mac) + ",192.168.20." + std::to_string(n) + ",m" + std::to_string(n) + "\r\n";
     }
     return plan;
