@@ -176,7 +176,7 @@ void AddApply(CLI::App& app, ApplyOptions& options, RawArguments& raw)
     apply->add_flag("--force", options.force, "write rows whose new address another device holds");
     apply->add_option("--password-file", options.passwordFile, "the modules' password is this file's first line")
         ->check(CLI::ExistingFile);
-    AddWait(*apply, raw, "the modules' answers");
+    AddWait(*apply, raw, "the scan, then for the answers, then for the verifying rescans");
 }
 
 void AddPlanExport(CLI::App& app, PlanExportOptions& options)
