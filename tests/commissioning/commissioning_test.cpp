@@ -274,7 +274,7 @@ TEST(PlanSteps, DryRunLinesAndProblems)
     const std::string m = "00-30-11-00-00-0";
     const struct {
         const char* what;
-        std::string rows; // after the header "mac,ip,hostname,dns1", MACs as their last digit
+        std::string rows; // after the header "mac,ip,hostname,dns1,dhcp", MACs as their last digit
         std::vector<std::string> lines;
         std::vector<std::string> problems;
         std::string summary;
@@ -294,6 +294,8 @@ TEST(PlanSteps, DryRunLinesAndProblems)
             {}, "1 to change, 0 unchanged, 0 missing, 1 conflicts"},
         {"another host answers", "1,192.168.0.40", {m + "1 conflict ip 192.168.0.40 (in use by 02-00-00-00-00-09)"}, {},
             "0 to change, 0 unchanged, 0 missing, 1 conflicts"},
+        {"with DHCP on the server gives the IP", "1,192.168.0.30,,,on", {m + "1 change dhcp off -> on"}, {},
+            "1 to change, 0 unchanged, 0 missing, 0 conflicts"},
         {"a name the dialog refuses kept by a row that writes nothing", "4,192.168.0.23", {m + "4 unchanged"}, {},
             "0 to change, 1 unchanged, 0 missing, 0 conflicts"},
         {"rows that write", "3,,,10.0.0.1\n4,192.168.0.41",
@@ -303,7 +305,7 @@ TEST(PlanSteps, DryRunLinesAndProblems)
             "2 to change, 0 unchanged, 0 missing, 0 conflicts"},
     };
     for (const auto& row : rows) {
-        std::string text = "mac,ip,hostname,dns1\n" + m;
+        std::string text = "mac,ip,hostname,dns1,dhcp\n" + m;
         for (char c : row.rows)
             text += c == '\n' ? "\n" + m : std::string(1, c);
         const Plan plan = readPlan(text, "p.csv").plan;
