@@ -461,15 +461,15 @@ const CliCase kCases[] = {
     {.name = "ApplyDryRun",
         .simulator = kModules,
         .command = {"sorvinda", "apply", "--dry-run", "@PLAN@", "--wait", "500"},
-        .plan = "mac,ip,hostname\n00-30-11-00-00-01,192.168.0.20,line1\n00-30-11-00-00-04,192.168.0.9,\n"
-                "00-30-11-00-00-03,,\n00-30-11-00-00-09,192.168.0.30,\n",
+        .plan = "mac,ip,hostname\n00-30-11-00-00-01,192.168.0.20,line1\n00-30-11-00-00-03,192.168.0.9,\n"
+                "00-30-11-00-00-04,,\n00-30-11-00-00-09,192.168.0.30,\n",
         .configures = 0,
         .check =
             [](const Outcome& run) {
                 EXPECT_EQ(run.out,
                     "00-30-11-00-00-01 change ip 192.168.0.10 -> 192.168.0.20, hostname \"press1\" -> \"line1\"\n"
-                    "00-30-11-00-00-04 conflict ip 192.168.0.9 (in use by module 00-30-11-00-00-02)\n"
-                    "00-30-11-00-00-03 unchanged\n00-30-11-00-00-09 missing\n"
+                    "00-30-11-00-00-03 conflict ip 192.168.0.9 (in use by module 00-30-11-00-00-02)\n"
+                    "00-30-11-00-00-04 unchanged\n00-30-11-00-00-09 missing\n"
                     "1 to change, 1 unchanged, 1 missing, 1 conflicts\n");
             }},
     // Every write goes out at once; a second run finds nothing to change.
