@@ -1,7 +1,6 @@
 #ifndef CLI_COMMANDS_H
 #define CLI_COMMANDS_H
 
-#include "cli/qortsession.h"
 #include "cli/scanoutput.h"
 #include "modules/configurerequest.h"
 #include "modules/macaddress.h"
@@ -20,8 +19,9 @@ inline constexpr int kExitUsage = 2;
 inline constexpr int kExitInvalidPassword = 3;
 inline constexpr int kExitNoAnswer = 4;
 inline constexpr int kExitNoWink = 5;
-inline constexpr int kExitAddressInUse = 6; // refused: another device holds the new address
-inline constexpr int kExitNotVerified = 7;  // answered, but a later scan shows other values
+inline constexpr int kExitAddressInUse = 6;  // refused: another device holds the new address
+inline constexpr int kExitNotVerified = 7;   // answered, but a later scan shows other values
+inline constexpr int kExitPlanRowFailed = 8; // apply: a row neither changed nor unchanged
 
 inline constexpr std::chrono::milliseconds kDefaultWait{1500};
 inline constexpr int kMaxWaitMs = 600000;
@@ -60,6 +60,21 @@ struct WatchOptions {
     std::string site; // empty: this computer's host name
 };
 
+struct ApplyOptions {
+    std::string plan; // the CSV file
+    bool dryRun = false;
+    bool force = false; // write conflict rows too
+    std::optional<std::string> passwordFile;
+    std::chrono::milliseconds wait = kDefaultWait;
+};
+
+enum class ExportFormat { kKea, kDnsmasq };
+
+struct PlanExportOptions {
+    std::string plan;
+    ExportFormat format = ExportFormat::kKea;
+};
+
 struct DhcpServerOptions {
     std::optional<std::string> logPath;
 };
@@ -71,13 +86,15 @@ int RunConfigure(const ConfigureOptions& options);
 // force and wait are read.
 int RunUndo(const ConfigureOptions& options);
 int RunWink(const WinkOptions& options);
+// A plan's dry run, or its writes and their verification.
+int RunApply(const ApplyOptions& options);
+// The plan's MAC-to-address pairs for a DHCP server, on standard output.
+int RunPlanExport(const PlanExportOptions& options);
 int RunDhcpServer(const DhcpServerOptions& options);
 // 0 without differences, 1 with some, 2 when a file is no scan list.
 int RunDiff(const DiffOptions& options);
 // Until SIGTERM or SIGINT: 0 then, 1 when it could not start.
 int RunWatch(const WatchOptions& options);
-// Loads libqort and starts a session; false after saying why.
-bool Connect(Connection& connection);
 int PrintVersions();
 // Exit status 0 when a scan could be sent, 1 otherwise.
 int RunDoctor();

@@ -30,7 +30,10 @@ written back shortened (give --hostname); 3 the module refused
 the password; 4 the module did not answer, or undo found nothing to undo;
 5 the module does not support wink; 6 the new address is in use by another
 device (nothing sent; --force writes anyway); 7 the module answered but its
-next scans within --wait did not show every value sent.
+next scans within --wait did not show every value sent; 8 apply: a row of
+the plan was not changed (not answered, refused, not verified, missing).
+A plan with problems (each listed as FILE:LINE: message) is status 2, and
+nothing is sent.
 Every write is recorded in $XDG_STATE_HOME/sorvinda/audit.jsonl
 (~/.local/state/sorvinda/audit.jsonl), without any password.
 Passwords never go on the command line: --password-file FILE, the
@@ -197,6 +200,33 @@ CLI::App* AddWatch(CLI::App& app, WatchOptions& options)
     return watch;
 }
 
+void AddApply(CLI::App& app, ApplyOptions& options, RawArguments& raw)
+{
+    CLI::App* apply = app.add_subcommand("apply",
+        "give every module of a CSV plan its row's settings (mac, ip, mask, gateway, dns1, dns2, hostname, dhcp; "
+        "an empty cell keeps the module's value), writing only what differs and verifying it");
+    apply->add_option("PLAN", options.plan, "the plan, e.g. from 'sorvinda scan --format csv', edited")
+        ->required()
+        ->check(NonEmptyValidator());
+    apply->add_flag("--dry-run", options.dryRun, "show what each row would change; send nothing");
+    apply->add_flag("--force", options.force, "write rows whose new address another device holds");
+    apply->add_option("--password-file", options.passwordFile, "the modules' password is this file's first line")
+        ->check(CLI::ExistingFile);
+    AddWait(*apply, raw, "the scan, then for the answers, then for the verifying rescans");
+}
+
+void AddPlanExport(CLI::App& app, PlanExportOptions& options)
+{
+    CLI::App* planExport = app.add_subcommand("plan-export",
+        "write the plan's MAC-to-address pairs for the site's DHCP server (rows with an ip, dhcp not off)");
+    const std::vector<std::pair<std::string, ExportFormat>> formats{
+        {"kea", ExportFormat::kKea}, {"dnsmasq", ExportFormat::kDnsmasq}};
+    planExport->add_option("--format", options.format, "kea (reservations, JSON) or dnsmasq (dhcp-host= lines)")
+        ->required()
+        ->transform(NameValidator(formats, "a format"));
+    planExport->add_option("PLAN", options.plan, "the plan")->required()->check(NonEmptyValidator());
+}
+
 void AddDhcpServerOptions(CLI::App& command, DhcpServerOptions& options)
 {
     command.add_option("--log", options.logPath, "also append the trace to FILE")->check(NonEmptyValidator());
@@ -231,7 +261,9 @@ int RunDhcpdAlias(int argc, char** argv)
 
 int Run(int argc, char** argv)
 {
-    CLI::App app{"sorvinda - find, configure, undo and wink the Ethernet field modules on this segment", "sorvinda"};
+    CLI::App app{"sorvinda - find, configure, undo and wink the Ethernet field modules on this segment, or apply a "
+                 "plan to a line",
+        "sorvinda"};
     app.footer(kExitStatusText);
     app.require_subcommand(0, 1);
     bool version = false;
@@ -250,6 +282,10 @@ int Run(int argc, char** argv)
     AddWink(app, raw);
     AddDiff(app, diffOptions);
     CLI::App* watch = AddWatch(app, watchOptions);
+    ApplyOptions applyOptions;
+    PlanExportOptions exportOptions;
+    AddApply(app, applyOptions, raw);
+    AddPlanExport(app, exportOptions);
     CLI::App* dhcpServer = app.add_subcommand("dhcp-server", "run the recovery DHCP server until Ctrl+C");
     AddDhcpServerOptions(*dhcpServer, dhcpOptions);
     CLI::App* doctor = app.add_subcommand("doctor",
@@ -295,11 +331,18 @@ int Run(int argc, char** argv)
         return RunDiff(diffOptions);
     if (app.got_subcommand(watch))
         return RunWatch(watchOptions);
+    if (app.got_subcommand("apply")) {
+        applyOptions.wait = wait;
+        return RunApply(applyOptions);
+    }
+    if (app.got_subcommand("plan-export"))
+        return RunPlanExport(exportOptions);
     if (app.got_subcommand(dhcpServer))
         return RunDhcpServer(dhcpOptions);
     if (app.got_subcommand(doctor))
         return RunDoctor();
-    Complain("a command is needed: scan, configure, undo, wink, diff, watch, dhcp-server or doctor (see --help)");
+    Complain("a command is needed: scan, configure, undo, wink, apply, plan-export, diff, watch, dhcp-server or doctor "
+             "(see --help)");
     return kExitUsage;
 }
 

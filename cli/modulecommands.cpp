@@ -3,6 +3,7 @@
 // new address must be free, the module's next scan must show what was sent,
 // and the audit log keeps a record of it.
 #include "cli/commands.h"
+#include "cli/moduleaccess.h"
 #include "cli/qortsession.h"
 #include "cli/secret.h"
 #include "cli/secretguard.h"
@@ -28,14 +29,9 @@
 namespace cli {
 namespace {
 
-constexpr const char* kPasswordVariable = "SORVINDA_PASSWORD";
 constexpr const char* kNewPasswordVariable = "SORVINDA_NEW_PASSWORD";
 constexpr const char* kNoWinkText = "Device does not support wink.";
-constexpr const char* kProgramName = "sorvinda";
 constexpr std::uint8_t kValid = 1;
-// Between the scans that wait for a module to show what it was sent: it may
-// answer "Reconfigured" before it has taken the new values on.
-constexpr std::chrono::milliseconds kVerifyRescanPause{200};
 
 std::string WaitText(std::chrono::milliseconds wait)
 {
@@ -47,14 +43,6 @@ struct ScanBeforeWrite {
     QORT_ModuleScanResponseType found{};               // the module's first reply
     std::vector<QORT_ModuleScanResponseType> everyone; // every module that answered
 };
-
-std::vector<QORT_ModuleScanResponseType> RecordsOf(const modules::ModuleStore& modules)
-{
-    std::vector<QORT_ModuleScanResponseType> records;
-    for (std::size_t i = 0; i < modules.Size(); ++i)
-        records.push_back(modules.At(i));
-    return records;
-}
 
 // Scans until the module with mac answers, or for the whole wait when every
 // module's address is needed (a write that may change the IP). kExitOk with
@@ -149,24 +137,6 @@ std::optional<QORT_ConfigureRequestType> CommandLineRequest(
     if (!PassesDialogChecks(*request))
         return std::nullopt;
     return request;
-}
-
-bool ReadPassword(const SecretSource& source, const char* what, modules::ConfigText& field)
-{
-    std::string error;
-    std::optional<std::string> secret = ReadSecret(source, error);
-    if (!secret) {
-        Complain(std::string(what) + ": " + error);
-        return false;
-    }
-    // The dialog's edits take no more; cutting it would send another password.
-    const bool fits = secret->size() <= modules::kConfigTextMaxChars;
-    if (fits)
-        modules::storeConfigText(field, *secret);
-    WipeSecret(*secret);
-    if (!fits)
-        Complain(std::string(what) + ": longer than " + std::to_string(modules::kConfigTextMaxChars) + " characters");
-    return fits;
 }
 
 bool ReadPasswords(const ConfigureOptions& options, modules::EthernetConfigFields& fields)
@@ -318,6 +288,32 @@ bool Connect(Connection& connection)
         return false;
     }
     return true;
+}
+
+std::vector<QORT_ModuleScanResponseType> RecordsOf(const modules::ModuleStore& modules)
+{
+    std::vector<QORT_ModuleScanResponseType> records;
+    for (std::size_t i = 0; i < modules.Size(); ++i)
+        records.push_back(modules.At(i));
+    return records;
+}
+
+bool ReadPassword(const SecretSource& source, const char* what, modules::ConfigText& field)
+{
+    std::string error;
+    std::optional<std::string> secret = ReadSecret(source, error);
+    if (!secret) {
+        Complain(std::string(what) + ": " + error);
+        return false;
+    }
+    // The dialog's edits take no more; cutting it would send another password.
+    const bool fits = secret->size() <= modules::kConfigTextMaxChars;
+    if (fits)
+        modules::storeConfigText(field, *secret);
+    WipeSecret(*secret);
+    if (!fits)
+        Complain(std::string(what) + ": longer than " + std::to_string(modules::kConfigTextMaxChars) + " characters");
+    return fits;
 }
 
 int RunScan(const ScanOptions& options)

@@ -139,6 +139,45 @@ void QortSession::wake()
     onLibraryNotice(kWakeNotice);
 }
 
+QortSession::BatchAnswers QortSession::configureAll(const std::vector<QORT_ConfigureRequestType>& requests,
+    std::chrono::milliseconds wait, const BatchProgress& progress)
+{
+    std::vector<modules::MacAddress> batch;
+    for (const QORT_ConfigureRequestType& request : requests) {
+        modules::MacAddress mac;
+        std::copy(std::begin(request.MacId), std::end(request.MacId), mac.begin());
+        batch.push_back(mac);
+    }
+    std::uint8_t stale[QORT_MAC_SIZE];
+    while (library_.getInvPswdMacId(stale) == 1)
+        library_.removeFirstInvPswdMacId();
+    discardNotices();
+
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (const QORT_ConfigureRequestType& request : requests)
+        library_.sendConfigure(&request);
+    BatchAnswers answers;
+    while (answers.total() < requests.size()) {
+        const std::optional<int> code = nextNotice(deadline);
+        if (!code)
+            break;
+        if (*code == QORT_CB_RECONFIGURED)
+            ++answers.reconfigured;
+        modules::MacAddress queued{};
+        while (*code == QORT_CB_INVALID_PASSWORD && library_.getInvPswdMacId(queued.data()) == 1) {
+            library_.removeFirstInvPswdMacId();
+            const bool ours = std::find(batch.begin(), batch.end(), queued) != batch.end();
+            const bool known = std::find(answers.invalidPassword.begin(), answers.invalidPassword.end(), queued)
+                != answers.invalidPassword.end();
+            if (ours && !known)
+                answers.invalidPassword.push_back(queued);
+        }
+        if (progress)
+            progress(answers);
+    }
+    return answers;
+}
+
 void QortSession::wink(const modules::MacAddress& mac)
 {
     QORT_ConfigureRequestType request;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace cli {
 
@@ -42,6 +43,23 @@ public:
     // segment sees every broadcast) are dropped on the way.
     ConfigureAnswer configure(const QORT_ConfigureRequestType& request, std::chrono::milliseconds wait);
 
+    // What came back for a batch of requests: "Reconfigured:" answers carry
+    // no MAC through the library's interface, so they are counted;
+    // "Invalid Password:" answers name their module.
+    struct BatchAnswers {
+        std::size_t reconfigured = 0;
+        std::vector<modules::MacAddress> invalidPassword;
+        std::size_t total() const { return reconfigured + invalidPassword.size(); }
+    };
+    using BatchProgress = std::function<void(const BatchAnswers&)>;
+
+    // Sends every request at once, without waiting for an answer in
+    // between, then collects answers until each request has one or `wait`
+    // has passed. Invalid-password entries of MACs outside the batch are
+    // dropped. `progress` (when given) sees the answers after each one.
+    BatchAnswers configureAll(const std::vector<QORT_ConfigureRequestType>& requests, std::chrono::milliseconds wait,
+        const BatchProgress& progress = {});
+
     void wink(const modules::MacAddress& mac);
 
     // Ends a scan's wait for the next reply at once, so that its `done` is
@@ -57,12 +75,6 @@ private:
     bool takeInvalidPassword(const modules::MacAddress& mac);
 
     const QortLibrary& library_;
-};
-
-// The loaded library and a started session.
-struct Connection {
-    std::optional<QortLibrary> library;
-    std::unique_ptr<QortSession> session;
 };
 
 } // namespace cli

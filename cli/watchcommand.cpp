@@ -6,6 +6,7 @@
 // file, so a log rotation can move it away. --state keeps the view between
 // runs.
 #include "cli/commands.h"
+#include "cli/moduleaccess.h"
 #include "commissioning/adaptersubnets.h"
 #include "commissioning/scanview.h"
 #include "commissioning/scanwarnings.h"

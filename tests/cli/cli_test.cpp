@@ -19,6 +19,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -63,13 +64,15 @@ struct Outcome {
 
 struct Scratch {
     testimage::ScratchDirectory dir;
-    fs::path modules, secret, versionFile, scanBefore, scanAfter;
+    fs::path modules, secret, versionFile, scanBefore, scanAfter, plan;
 };
 
-// @MODULES@, @SECRET@ and @VERSIONFILE@ in a case's arguments name the
-// scratch files.
+// @MODULES@, @SECRET@, @VERSIONFILE@ and @PLAN@ in a case's arguments name
+// the scratch files.
 std::string Expand(const std::string& argument, const Scratch& scratch)
 {
+    if (argument == "@PLAN@")
+        return scratch.plan.string();
     if (argument == "@MODULES@")
         return scratch.modules.string();
     if (argument == "@SECRET@")
@@ -193,6 +196,8 @@ struct CliCase {
     const char* modulesAddress = "";     // an address the modules namespace's interface holds meanwhile
     const char* audit = "";              // the result of the audit log's last line
     bool otherDhcpServer = false;        // busybox udhcpd runs among the modules
+    std::string plan = "";               // @PLAN@; empty: the first run's standard output
+    int configures = -1;                 // Configure requests the simulator received in all (-1: not counted)
     std::function<void(const Outcome&)> check = {};
 };
 
@@ -245,6 +250,36 @@ CliCase Refused(
         .status = 2,
         .errLine = errLine};
 }
+
+// A plan that moves modules 1..count of `--count` to 192.168.20.N, named mN.
+std::string MovingPlan(int count)
+{
+    std::string plan = "mac,ip,hostname\r\n";
+    for (int n = 1; n <= count; ++n) {
+        char mac[18];
+        std::snprintf(mac, sizeof mac, "00-30-11-00-%02X-%02X", (n >> 8) & 0xFF, n & 0xFF);
+        plan += std::string(mac) + ",192.168.20." + std::to_string(n) + ",m" + std::to_string(n) + "\r\n";
+    }
+    return plan;
+}
+
+// A DHCP server's own check of a configuration around an export: the
+// command's status, @EXPORT@ naming the export and @KEA@ a kea-dhcp4
+// configuration that includes it.
+int ServerCheck(const std::string& exported, std::string command)
+{
+    const testimage::ScratchDirectory dir;
+    const std::string part = dir.write("export", Bytes(exported)).string();
+    const std::string kea = dir.write("kea.json", Bytes(R"({"Dhcp4": <?include ")" + part + "\"?>}")).string();
+    for (const auto& [mark, path] : {std::pair{"@EXPORT@", part}, std::pair{"@KEA@", kea}})
+        if (const std::size_t at = command.find(mark); at != std::string::npos)
+            command.replace(at, std::strlen(mark), Quoted(path));
+    return std::system(("PATH=/usr/sbin:/sbin:$PATH " + command + " >/dev/null").c_str());
+}
+
+constexpr const char* kExportPlan = "mac,ip,hostname,dhcp\n00-30-11-00-00-01,192.168.0.20,press1,\n"
+                                    "00-30-11-00-00-02,192.168.0.21,,on\n00-30-11-00-00-03,192.168.0.22,,off\n"
+                                    "00-30-11-00-00-04,,packer,\n";
 
 const CliCase kCases[] = {
     {.name = "ScanJson",
@@ -400,6 +435,98 @@ const CliCase kCases[] = {
         .command = {"sorvinda", "configure", "00-30-11-00-00-99", "--wait", "300"},
         .status = 4,
         .errLine = "sorvinda: no module 00-30-11-00-00-99 answered within 300 ms"},
+    {.name = "ApplyScanCsvChangesNothing",
+        .simulator = kModules,
+        .command = {"sorvinda", "apply", "@PLAN@", "--wait", "500"},
+        .outHas = "0 changed, 4 unchanged, 0 missing, 0 failed\n",
+        .first = Scan({"--format", "csv"}),
+        .configures = 0},
+    {.name = "ApplyBadPlanSendsNothing",
+        .simulator = kModules,
+        .command = {"sorvinda", "apply", "@PLAN@"},
+        .status = 2,
+        .plan = "mac,ip,hostname,dhcp\n00-30-11-00-00-01,192.168.0.20,,\n00-30-11-00-00-0Z,,,\n00-30-11-00-00-01,,,\n"
+                "00-30-11-00-00-02,192.168.0.256,,\n00-30-11-00-00-03,10.0.5.255,,\n00-30-11-00-00-04,,"
+            + std::string(30, 'a') + ",\n00-30-11-00-00-05,192.168.0.20,,\n00-30-11-00-00-06,,,maybe\n\"00-30-11",
+        .configures = 0,
+        .check =
+            [](const Outcome& run) {
+                EXPECT_FALSE(HasLineMatching(run.err, ".*/plan\\.csv:2: .*")) << run.err; // the good row
+                for (int line = 3; line <= 10; ++line)
+                    EXPECT_TRUE(HasLineMatching(run.err, (".*/plan\\.csv:" + std::to_string(line) + ": .+").c_str()))
+                        << line << "\n"
+                        << run.err;
+            }},
+    // Only the scan shows that this row writes its host name.
+    {.name = "ApplyIllegalHostNameSendsNothing",
+        .simulator = kModules,
+        .command = {"sorvinda", "apply", "@PLAN@", "--wait", "500"},
+        .status = 2,
+        .plan = "mac,hostname\n00-30-11-00-00-01,pack-er\n",
+        .configures = 0,
+        .check =
+            [](const Outcome& run) {
+                EXPECT_TRUE(HasLineMatching(run.err, ".*/plan\\.csv:2: .*Illegal.*")) << run.err;
+            }},
+    {.name = "ApplyDryRun",
+        .simulator = kModules,
+        .command = {"sorvinda", "apply", "--dry-run", "@PLAN@", "--wait", "500"},
+        .plan = "mac,ip,hostname\n00-30-11-00-00-01,192.168.0.20,line1\n00-30-11-00-00-03,192.168.0.9,\n"
+                "00-30-11-00-00-04,,\n00-30-11-00-00-09,192.168.0.30,\n",
+        .configures = 0,
+        .check =
+            [](const Outcome& run) {
+                EXPECT_EQ(run.out,
+                    "00-30-11-00-00-01 change ip 192.168.0.10 -> 192.168.0.20, hostname \"press1\" -> \"line1\"\n"
+                    "00-30-11-00-00-03 conflict ip 192.168.0.9 (in use by module 00-30-11-00-00-02)\n"
+                    "00-30-11-00-00-04 unchanged\n00-30-11-00-00-09 missing\n"
+                    "1 to change, 1 unchanged, 1 missing, 1 conflicts\n");
+            }},
+    // Every write goes out at once; a second run finds nothing to change.
+    {.name = "ApplyTwoHundredTwice",
+        .simulator = {"--count", "200"},
+        .command = {"sorvinda", "apply", "@PLAN@"},
+        .outHas = "0 changed, 200 unchanged, 0 missing, 0 failed\n",
+        .first = {"sorvinda", "apply", "@PLAN@"},
+        .audit = "verified",
+        .plan = MovingPlan(200),
+        .configures = 200},
+    {.name = "ApplyUnansweredRowFailsAlone",
+        .simulator = testsupport::moduleArgs(
+            {"mac=00-30-11-00-00-01,ip=192.168.0.10", "mac=00-30-11-00-00-02,ip=192.168.0.11,password=secret",
+                "mac=00-30-11-00-00-03,ip=192.168.0.12,answer=off"}),
+        .command = {"sorvinda", "apply", "@PLAN@", "--password-file", "@SECRET@", "--wait", "500"},
+        .status = 8,
+        .outHas = "2 changed, 0 unchanged, 0 missing, 1 failed\n",
+        .logLine = "ignored 00-30-11-00-00-03",
+        .audit = "no-answer",
+        .plan = "mac,hostname\n00-30-11-00-00-01,a\n00-30-11-00-00-02,b\n00-30-11-00-00-03,c\n",
+        .configures = 3},
+    {.name = "PlanExportKea",
+        .command = {"sorvinda", "plan-export", "--format", "kea", "@PLAN@"},
+        .plan = kExportPlan,
+        .check =
+            [](const Outcome& run) {
+                EXPECT_EQ(nlohmann::json::parse(run.out), nlohmann::json::parse(R"({"reservations": [
+                    {"hw-address": "00:30:11:00:00:01", "ip-address": "192.168.0.20", "hostname": "press1"},
+                    {"hw-address": "00:30:11:00:00:02", "ip-address": "192.168.0.21"}]})"));
+                EXPECT_EQ(ServerCheck(run.out, "kea-dhcp4 -t @KEA@"), 0);
+            }},
+    {.name = "PlanExportDnsmasq",
+        .command = {"sorvinda", "plan-export", "--format", "dnsmasq", "@PLAN@"},
+        .plan = kExportPlan,
+        .check =
+            [](const Outcome& run) {
+                EXPECT_EQ(run.out,
+                    "dhcp-host=00:30:11:00:00:01,192.168.0.20,press1\n"
+                    "dhcp-host=00:30:11:00:00:02,192.168.0.21\n");
+                EXPECT_EQ(ServerCheck(run.out, "dnsmasq --test --conf-file=@EXPORT@"), 0);
+            }},
+    {.name = "PlanExportWithoutMacColumn",
+        .command = {"sorvinda", "plan-export", "--format", "dnsmasq", "@PLAN@"},
+        .status = 2,
+        .plan = "ip\n192.168.0.20\n",
+        .check = [](const Outcome& run) { EXPECT_TRUE(HasLineMatching(run.err, ".*/plan\\.csv:1: .+")) << run.err; }},
     {.name = "ConfigureLeavesOutWhatTheModuleDidNotReport",
         .simulator = kModules,
         .command = {"sorvinda", "configure", "00-30-11-00-00-03", "--ip", "10.0.5.8"},
@@ -461,7 +588,8 @@ const CliCase kCases[] = {
     Refused("BadFormat", Scan({"--format", "xml"}), "sorvinda: --format: 'xml' is not a format (table, json, csv)"),
     Refused("UnknownOption", Scan({"--bogus"}), "sorvinda: The following argument was not expected: --bogus"),
     Refused("NoCommand", {"sorvinda"},
-        "sorvinda: a command is needed: scan, configure, undo, wink, diff, watch, dhcp-server or doctor (see --help)"),
+        "sorvinda: a command is needed: scan, configure, undo, wink, apply, plan-export, diff, watch, dhcp-server or "
+        "doctor (see --help)"),
     // The recovery server under both its names: sorvinda dhcp-server and
     // sorvinda-dhcpd.
     Refused("EmptyLogFile", {"sorvinda", "dhcp-server", "--log", ""}, "sorvinda: --log: needs a file name"),
@@ -561,9 +689,12 @@ TEST_P(CliTest, Runs)
         dhcpServer.emplace();
         ASSERT_TRUE(testsupport::waitUntil([&] { return dhcpServer->Listening(); }, 10s));
     }
+    scratch.plan = scratch.dir.write("plan.csv", Bytes(c.plan));
     if (!c.first.empty()) {
         const Outcome first = RunProgram(c.first, c.env, scratch);
         ASSERT_EQ(first.status, 0) << first.out << first.err;
+        if (c.plan.empty())
+            scratch.dir.write("plan.csv", Bytes(first.out));
     }
     // The kernel's name of this process, as a port holder is named by.
     ::prctl(PR_SET_NAME, c.holderName);
@@ -598,7 +729,7 @@ TEST_P(CliTest, Runs)
     if (*c.logLine != '\0') {
         EXPECT_TRUE(simulator->waitForLine(std::regex(c.logLine), kLogWait)) << c.logLine;
     }
-    if (*c.noLogLine == '\0')
+    if (*c.noLogLine == '\0' && c.configures < 0)
         return;
     // A later scan is a fence: the simulator logs it after anything the
     // case's command sent.
@@ -608,9 +739,13 @@ TEST_P(CliTest, Runs)
     const std::size_t scansBefore = simulator->linesMatching(isScan).size();
     RunProgram({"sorvinda", "scan", "--wait", "0"}, {}, scratch);
     ASSERT_TRUE(simulator->waitForLines(isScan, scansBefore + 1, kLogWait));
-    const std::regex absent(c.noLogLine);
+    const std::regex absent(*c.noLogLine == '\0' ? "$^" : c.noLogLine), configure("recv [^ ]+ [0-9]+ \"Configure:.*");
     for (const std::string& line : simulator->lines())
         EXPECT_FALSE(std::regex_match(line, absent)) << line;
+    if (c.configures >= 0) {
+        EXPECT_EQ(simulator->linesMatching([&](const std::string& l) { return std::regex_match(l, configure); }).size(),
+            static_cast<std::size_t>(c.configures));
+    }
 }
 
 // The reply loop looks at the deadline: a library stand-in that never runs

@@ -1,5 +1,6 @@
 #include "tools/modulesim/modulespec.h"
 
+#include <algorithm>
 #include <fstream>
 
 namespace modulesim {
@@ -40,7 +41,15 @@ constexpr SpecKey kSpecKeys[] = {
     {"dns2", ModuleField::Dns2, ValueKind::DottedQuad},
 };
 constexpr std::string_view kPasswordKey = "password";
-constexpr std::string_view kKeepKey = "keep";
+// Keys that switch a behaviour of the module on or off.
+struct SwitchKey {
+    std::string_view name;
+    void (SimulatedModule::*set)(bool);
+};
+constexpr SwitchKey kSwitchKeys[] = {
+    {"keep", &SimulatedModule::setKeepsValues},
+    {"answer", &SimulatedModule::setAnswersConfigure},
+};
 constexpr std::string_view kMacKey = "mac";
 
 std::string_view trim(std::string_view text)
@@ -151,13 +160,15 @@ std::optional<SimulatedModule> parseModuleSpec(std::string_view spec, std::strin
             module.setPassword(std::string(value));
             continue;
         }
-        if (name == kKeepKey) {
-            const auto keeps = normaliseOnOff(value);
-            if (!keeps) {
-                error = "keep takes on or off";
+        const auto switchKey = std::find_if(std::begin(kSwitchKeys), std::end(kSwitchKeys),
+            [name](const SwitchKey& candidate) { return candidate.name == name; });
+        if (switchKey != std::end(kSwitchKeys)) {
+            const auto on = normaliseOnOff(value);
+            if (!on) {
+                error = std::string(name) + " takes on or off";
                 return std::nullopt;
             }
-            module.setKeepsValues(*keeps == "on");
+            (module.*switchKey->set)(*on == "on");
             continue;
         }
         const SpecKey* key = findKey(name);

@@ -16,6 +16,7 @@ namespace modulesim {
 //   ip=  sn=  gw=  dns1=  dns2=   dotted quads
 //   dhcp=on|off  pswd=on|off  hn=NAME  password=SECRET
 //   keep=on       answers "Reconfigured" but changes nothing
+//   answer=off    ignores Configure requests: no answer, nothing changed
 //   -KEY   leaves that field out of the scan reply (e.g. -dns1)
 // Values cannot contain ',' or ';'. Fields not named keep the defaults of
 // SimulatedModule; pswd follows the password unless given.

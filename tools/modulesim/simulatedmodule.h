@@ -69,6 +69,10 @@ public:
     // A module that answers "Reconfigured" but keeps every value, as a
     // faulty one does: for the tools that must not take the answer as proof.
     void setKeepsValues(bool keeps) { keepsValues_ = keeps; }
+    // A module that still answers scans but neither applies nor answers a
+    // Configure request (one lost on its way, a hung firmware task).
+    void setAnswersConfigure(bool answers) { answersConfigure_ = answers; }
+    bool answersConfigure() const { return answersConfigure_; }
 
     // "protocol version = 1.10;fb type = ...;" without its NUL.
     std::string scanReply() const;
@@ -91,6 +95,7 @@ private:
     std::string password_;
     bool pswdFieldExplicit_ = false;
     bool keepsValues_ = false;
+    bool answersConfigure_ = true;
 };
 
 // "a.b.c.d" with four decimal numbers of 0..255 (at most three digits each):

@@ -216,6 +216,10 @@ void Simulator::answerConfigure(const Request& request, std::uint32_t address, s
     for (SimulatedModule& module : options_.modules) {
         if (module.mac() != request.target)
             continue;
+        if (!module.answersConfigure()) {
+            logLine("ignored " + module.mac().toString());
+            continue;
+        }
         const auto result = module.configure(request);
         if (result.outcome == SimulatedModule::Outcome::InvalidPassword) {
             logLine("invalid-password " + module.mac().toString() + " " + result.summary);

@@ -37,6 +37,7 @@ Modules:
                        sn=255.255.255.0  gw=0.0.0.0  dhcp=on|off  pswd=on|off
                        hn=NAME  dns1=A.B.C.D  dns2=A.B.C.D  password=SECRET
                        keep=on (answers "Reconfigured", changes nothing)
+                       answer=off (ignores Configure: no answer, no change)
                      -KEY leaves a field out of the scan reply (e.g. -dns2).
                      Values cannot contain ',' or ';'.
   --file FILE        modules from FILE, one SPEC per line, '#' comments
@@ -77,6 +78,7 @@ shown in quotes: printable ASCII as is, \" and \\, any other byte as \xNN.
   applied MAC [ip=..] [sn=..] [gw=..] [dhcp=on|off] [hn="..."] [dns1=..]
               [dns2=..] [password=changed|removed] [skipped=KEY,...] or kept
   invalid-password MAC password=missing|wrong
+  ignored MAC                         a Configure left unanswered (answer=off)
   error TEXT
   exit REASON received=N sent=N
 t= is CLOCK_MONOTONIC in nanoseconds, taken just before the send and just
