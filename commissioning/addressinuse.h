@@ -68,6 +68,38 @@ AddressUse checkAddressInUse(std::uint32_t ip, const modules::MacAddress& module
     const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets,
     const NetworkAsker& ask = askNetwork, std::chrono::milliseconds bound = kAddressAnswerBound);
 
+// Many addresses at once (a plan): every question is sent first, then the
+// answers are awaited together, so the whole batch costs one bound, never
+// one per address.
+struct AddressQuestion {
+    AdapterSubnet subnet;
+    std::uint32_t ip = 0;
+};
+// One answer per question, in question order.
+using NetworkBatchAsker =
+    std::function<std::vector<NetworkAnswer>(const std::vector<AddressQuestion>&, std::chrono::milliseconds)>;
+std::vector<NetworkAnswer> askAllByArpProbe(
+    const std::vector<AddressQuestion>& questions, std::chrono::milliseconds bound);
+std::vector<NetworkAnswer> askAllNeighbourTable(
+    const std::vector<AddressQuestion>& questions, std::chrono::milliseconds bound);
+// The ARP probes when the process may send them, the neighbour table otherwise.
+std::vector<NetworkAnswer> askAllNetwork(
+    const std::vector<AddressQuestion>& questions, std::chrono::milliseconds bound);
+// The batch form of ask: askNetwork, askByArpProbe and askNeighbourTable
+// map to the functions above; any other asker is called for every question
+// at the same time, each call on a thread of its own.
+NetworkBatchAsker batchAsker(const NetworkAsker& ask);
+
+// An address a module is to take.
+struct AddressTarget {
+    std::uint32_t ip = 0;
+    modules::MacAddress module{};
+};
+// checkAddressInUse for every target, the network asked once for all of them.
+std::vector<AddressUse> checkAddressesInUse(const std::vector<AddressTarget>& targets,
+    const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets,
+    const NetworkBatchAsker& askAll = askAllNetwork, std::chrono::milliseconds bound = kAddressAnswerBound);
+
 // "module 00-30-11-00-00-02" or "00-1B-21-0A-BC-0F", for "address A is in use by ...".
 std::string holderText(const AddressUse& use);
 
@@ -86,6 +118,18 @@ struct NeighbourDumpPart {
     std::optional<modules::MacAddress> holder;
     bool done = false;
 };
+// Every entry with a MAC somebody answered with, of every adapter: the
+// batch form's reading of one receive.
+struct NeighbourEntry {
+    unsigned ifindex = 0;
+    std::uint32_t ip = 0;
+    modules::MacAddress mac{};
+};
+struct NeighbourDump {
+    std::vector<NeighbourEntry> entries;
+    bool done = false;
+};
+NeighbourDump readNeighbourEntries(const std::uint8_t* data, std::size_t size);
 NeighbourDumpPart readNeighbourDump(const std::uint8_t* data, std::size_t size, unsigned ifindex, std::uint32_t ip);
 
 } // namespace commissioning
