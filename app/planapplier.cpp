@@ -70,15 +70,26 @@ void CPlanApplier::Start(commissioning::PlanReading reading, std::vector<QORT_Mo
     m_dryRun = std::thread([this, plan = std::move(reading.plan), scan = std::move(scan),
                                subnets = std::move(subnets), options = m_options] {
         std::vector<commissioning::PlanStep> steps = commissioning::planSteps(plan, scan, subnets, options);
+        std::vector<std::string> problems = commissioning::planProblems(plan, steps);
         QMetaObject::invokeMethod(
-            this, [this, steps = std::move(steps)]() mutable { ShowDryRun(std::move(steps)); }, Qt::QueuedConnection);
+            this,
+            [this, steps = std::move(steps), problems = std::move(problems)]() mutable {
+                ShowDryRun(std::move(steps), problems);
+            },
+            Qt::QueuedConnection);
     });
 }
 
-void CPlanApplier::ShowDryRun(std::vector<commissioning::PlanStep> steps)
+// Rows the scan shows cannot be written as they stand make the whole plan
+// refused, as its reading's problems do: the steps stay for reference.
+void CPlanApplier::ShowDryRun(std::vector<commissioning::PlanStep> steps, const std::vector<std::string>& problems)
 {
+    m_dialog.ShowSteps(steps);
+    if (!problems.empty()) {
+        m_dialog.ShowProblems(problems);
+        return;
+    }
     m_steps = std::move(steps);
-    m_dialog.ShowSteps(m_steps);
 }
 
 bool CPlanApplier::ConfirmConflicts() const

@@ -71,7 +71,7 @@ public:
     void OnReplies(const std::vector<QORT_ModuleScanResponseType>& batch);
 
 private:
-    void ShowDryRun(std::vector<commissioning::PlanStep> steps);
+    void ShowDryRun(std::vector<commissioning::PlanStep> steps, const std::vector<std::string>& problems);
     void Apply();
     bool ConfirmConflicts() const;
     void SendNext();

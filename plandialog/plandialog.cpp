@@ -13,6 +13,8 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr const char* kTitlePrefix = "Apply plan: ";
@@ -124,7 +126,6 @@ void CPlanDialog::ShowProblems(const std::vector<std::string>& problems)
         lines << Text(problem);
     m_problems->setPlainText(lines.join(QLatin1Char('\n')));
     m_problems->show();
-    m_table->hide();
     m_password->setEnabled(false);
     m_apply->setEnabled(false);
 }
