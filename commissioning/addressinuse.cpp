@@ -3,6 +3,7 @@
 #include "commissioning/arppacket.h"
 
 #include <algorithm>
+#include <future>
 
 namespace commissioning {
 namespace {
@@ -29,23 +30,35 @@ const QORT_ModuleScanResponseType* moduleWithMac(
     return found == scan.end() ? nullptr : &*found;
 }
 
-} // namespace
+// The part of the check that needs no network: a final use, or the subnet
+// whose adapter the network is to be asked on.
+struct FirstLook {
+    std::optional<AddressUse> use;
+    AdapterSubnet subnet;
+};
 
-AddressUse checkAddressInUse(std::uint32_t ip, const modules::MacAddress& module,
-    const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets,
-    const NetworkAsker& ask, std::chrono::milliseconds bound)
+FirstLook lookBeforeAsking(std::uint32_t ip, const modules::MacAddress& module,
+    const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets)
 {
     if (ip == kNoAddress)
-        return {};
+        return {AddressUse{}, {}};
     if (const auto other = moduleAt(ip, module, scan))
-        return {true, *other, true, {}};
+        return {AddressUse{true, *other, true, {}}, {}};
     const std::optional<AdapterSubnet> subnet = subnetHolding(subnets, ip);
     if (!subnet)
-        return {false, {}, false, "no adapter of this computer is in the address's subnet: the network was not asked"};
+        return {AddressUse{false, {}, false,
+                    "no adapter of this computer is in the address's subnet: the network was not asked"},
+            {}};
     if (subnet->address == ip)
-        return {true, adapterMac(subnet->adapter).value_or(modules::MacAddress{}), false,
-            "the address is this computer's own, on " + subnet->adapter};
-    const NetworkAnswer answer = ask(*subnet, ip, bound);
+        return {AddressUse{true, adapterMac(subnet->adapter).value_or(modules::MacAddress{}), false,
+                    "the address is this computer's own, on " + subnet->adapter},
+            {}};
+    return {std::nullopt, *subnet};
+}
+
+AddressUse useFromAnswer(std::uint32_t ip, const modules::MacAddress& module,
+    const std::vector<QORT_ModuleScanResponseType>& scan, const NetworkAnswer& answer)
+{
     if (!answer.problem.empty())
         return {false, {}, false, answer.problem};
     if (!answer.holder || *answer.holder == module)
@@ -54,6 +67,78 @@ AddressUse checkAddressInUse(std::uint32_t ip, const modules::MacAddress& module
     if (holderModule != nullptr && holderModule->IpAddrValid == kValid && holderModule->IpAddr != ip)
         return {};
     return {true, *answer.holder, holderModule != nullptr, {}};
+}
+
+using AskerFunction = NetworkAnswer (*)(const AdapterSubnet&, std::uint32_t, std::chrono::milliseconds);
+using BatchFunction = std::vector<NetworkAnswer> (*)(const std::vector<AddressQuestion>&, std::chrono::milliseconds);
+
+struct SystemAsker {
+    AskerFunction one;
+    BatchFunction all;
+};
+
+const SystemAsker kSystemAskers[] = {
+    {askNetwork, askAllNetwork},
+    {askByArpProbe, askAllByArpProbe},
+    {askNeighbourTable, askAllNeighbourTable},
+};
+
+} // namespace
+
+AddressUse checkAddressInUse(std::uint32_t ip, const modules::MacAddress& module,
+    const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets,
+    const NetworkAsker& ask, std::chrono::milliseconds bound)
+{
+    const FirstLook look = lookBeforeAsking(ip, module, scan, subnets);
+    if (look.use)
+        return *look.use;
+    return useFromAnswer(ip, module, scan, ask(look.subnet, ip, bound));
+}
+
+std::vector<AddressUse> checkAddressesInUse(const std::vector<AddressTarget>& targets,
+    const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets,
+    const NetworkBatchAsker& askAll, std::chrono::milliseconds bound)
+{
+    std::vector<AddressUse> uses(targets.size());
+    std::vector<AddressQuestion> questions;
+    std::vector<std::size_t> asking; // the target of each question
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        const FirstLook look = lookBeforeAsking(targets[i].ip, targets[i].module, scan, subnets);
+        if (look.use) {
+            uses[i] = *look.use;
+        } else {
+            questions.push_back({look.subnet, targets[i].ip});
+            asking.push_back(i);
+        }
+    }
+    if (questions.empty())
+        return uses;
+    std::vector<NetworkAnswer> answers = askAll(questions, bound);
+    answers.resize(questions.size(), {std::nullopt, "the network gave no answer for this address"});
+    for (std::size_t q = 0; q < questions.size(); ++q) {
+        const AddressTarget& target = targets[asking[q]];
+        uses[asking[q]] = useFromAnswer(target.ip, target.module, scan, answers[q]);
+    }
+    return uses;
+}
+
+NetworkBatchAsker batchAsker(const NetworkAsker& ask)
+{
+    if (const AskerFunction* function = ask.target<AskerFunction>())
+        for (const SystemAsker& system : kSystemAskers)
+            if (*function == system.one)
+                return system.all;
+    return [ask](const std::vector<AddressQuestion>& questions, std::chrono::milliseconds bound) {
+        std::vector<std::future<NetworkAnswer>> pending;
+        pending.reserve(questions.size());
+        for (const AddressQuestion& question : questions)
+            pending.push_back(std::async(std::launch::async, ask, question.subnet, question.ip, bound));
+        std::vector<NetworkAnswer> answers;
+        answers.reserve(questions.size());
+        for (std::future<NetworkAnswer>& answer : pending)
+            answers.push_back(answer.get());
+        return answers;
+    };
 }
 
 std::string holderText(const AddressUse& use)

@@ -1,77 +1,390 @@
 #include "commissioning/plansteps.h"
 
-namespace commissioning {
+#include "commissioning/verification.h"
+#include "modules/columntexts.h"
+#include "modules/ethernetconfigcheck.h"
+#include "modules/ethernetconfigfields.h"
+#include "platform/textescape.h"
 
-const char* stepKindText(StepKind)
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+namespace commissioning {
+namespace {
+
+constexpr std::uint8_t kValid = 1;
+constexpr std::uint8_t kOn = 1;
+constexpr std::uint8_t kOff = 0;
+constexpr const char* kNotReported = "not reported";
+
+struct AddressSetting {
+    const char* field;
+    std::optional<std::uint32_t> modules::GivenSettings::*given;
+    std::uint32_t QORT_ModuleScanResponseType::*value;
+    std::uint8_t QORT_ModuleScanResponseType::*valid;
+};
+
+// In the order of the scan's JSON and of stepLine.
+constexpr AddressSetting kAddressSettings[] = {
+    {"ip", &modules::GivenSettings::ip, &QORT_ModuleScanResponseType::IpAddr,
+        &QORT_ModuleScanResponseType::IpAddrValid},
+    {"mask", &modules::GivenSettings::mask, &QORT_ModuleScanResponseType::SubnetMask,
+        &QORT_ModuleScanResponseType::SubnetMaskValid},
+    {"gateway", &modules::GivenSettings::gateway, &QORT_ModuleScanResponseType::Gateway,
+        &QORT_ModuleScanResponseType::GatewayValid},
+    {"dns1", &modules::GivenSettings::dns1, &QORT_ModuleScanResponseType::Dns1,
+        &QORT_ModuleScanResponseType::Dns1Valid},
+    {"dns2", &modules::GivenSettings::dns2, &QORT_ModuleScanResponseType::Dns2,
+        &QORT_ModuleScanResponseType::Dns2Valid},
+};
+
+std::string_view recordText(const char (&field)[QORT_TEXT_FIELD_SIZE])
 {
+    return {field, ::strnlen(field, QORT_TEXT_FIELD_SIZE)};
+}
+
+std::string quotedName(std::string_view name)
+{
+    return "\"" + platform::escapeBytes(name) + "\"";
+}
+
+std::optional<std::string> reportedName(const QORT_ModuleScanResponseType& found)
+{
+    if (found.HostNameValid != kValid)
+        return std::nullopt;
+    return std::string(recordText(found.HostName));
+}
+
+std::optional<bool> reportedDhcp(const QORT_ModuleScanResponseType& found)
+{
+    if (found.DhcpValid != kValid || (found.Dhcp != kOn && found.Dhcp != kOff))
+        return std::nullopt;
+    return found.Dhcp == kOn;
+}
+
+std::string onOff(bool on)
+{
+    return on ? "on" : "off";
+}
+
+std::vector<FieldChange> changesOf(const modules::GivenSettings& given, const QORT_ModuleScanResponseType& found)
+{
+    std::vector<FieldChange> changes;
+    for (const AddressSetting& setting : kAddressSettings) {
+        const std::optional<std::uint32_t>& value = given.*setting.given;
+        const bool reported = found.*setting.valid == kValid;
+        if (value && (!reported || found.*setting.value != *value))
+            changes.push_back(
+                {setting.field, reported ? modules::formatDottedAddress(found.*setting.value) : kNotReported,
+                    modules::formatDottedAddress(*value)});
+    }
+    const std::optional<std::string> name = reportedName(found);
+    if (given.hostName && name != given.hostName)
+        changes.push_back({"hostname", name ? quotedName(*name) : kNotReported, quotedName(*given.hostName)});
+    const std::optional<bool> dhcp = reportedDhcp(found);
+    if (given.dhcp && dhcp != given.dhcp)
+        changes.push_back({"dhcp", dhcp ? onOff(*dhcp) : kNotReported, onOff(*given.dhcp)});
+    return changes;
+}
+
+// A setting the module does not report is locked in the configure dialog,
+// and so it is in a plan.
+std::string unreportedSetting(const modules::GivenSettings& given, const QORT_ModuleScanResponseType& found)
+{
+    for (const AddressSetting& setting : kAddressSettings)
+        if ((given.*setting.given).has_value() && found.*setting.valid != kValid)
+            return setting.field;
+    if (given.hostName && found.HostNameValid != kValid)
+        return "hostname";
+    return {};
+}
+
+// Why a row that writes cannot be written, with the dialog's own messages.
+std::string writeProblem(const PlanStep& step, bool requestBuilt)
+{
+    const std::string unreported = unreportedSetting(step.row.settings, *step.found);
+    if (!unreported.empty())
+        return "module " + modules::formatMac(step.row.mac) + " does not report " + unreported
+            + ", so it cannot be set";
+    if (!requestBuilt)
+        return "module " + modules::formatMac(step.row.mac) + " reports a host name longer than "
+            + std::to_string(modules::kConfigTextMaxChars)
+            + " characters, which would be written back cut: give a hostname";
+    const std::string_view name = recordText(step.request.HostName);
+    if (!modules::isLegalHostName(name))
+        return "hostname " + quotedName(name) + ": " + std::string(modules::kIllegalHostNameMessage);
+    if (step.request.IpAddr != QORT_ADDR_NOT_GIVEN && !modules::isAcceptableIpAddress(step.request.IpAddr))
+        return "ip " + modules::formatDottedAddress(step.request.IpAddr) + ": "
+            + std::string(modules::kIpLastByte255Message);
+    return {};
+}
+
+const QORT_ModuleScanResponseType* recordOf(
+    const modules::MacAddress& mac, const std::vector<QORT_ModuleScanResponseType>& scan)
+{
+    const auto found = std::find_if(scan.begin(), scan.end(), [&mac](const QORT_ModuleScanResponseType& record) {
+        return record.MacIdValid == kValid && modules::macOfRecord(record) == mac;
+    });
+    return found == scan.end() ? nullptr : &*found;
+}
+
+PlanStep stepOf(const PlanRow& row, const std::vector<QORT_ModuleScanResponseType>& scan)
+{
+    PlanStep step{row, StepKind::Missing, std::nullopt, {}, {}, {}, {}, {}};
+    std::copy(row.mac.begin(), row.mac.end(), step.request.MacId);
+    const QORT_ModuleScanResponseType* found = recordOf(row.mac, scan);
+    if (found == nullptr)
+        return step;
+    step.found = *found;
+    step.changes = changesOf(row.settings, *found);
+    step.kind = step.changes.empty() ? StepKind::Unchanged : StepKind::Change;
+    const std::optional<QORT_ConfigureRequestType> request =
+        modules::buildCommandLineConfigureRequest(*found, row.settings);
+    if (request)
+        step.request = *request;
+    if (step.kind == StepKind::Change)
+        step.problem = writeProblem(step, request.has_value());
+    return step;
+}
+
+// A row that gives its module a new IP.
+bool movesAddress(const PlanStep& step)
+{
+    return step.kind == StepKind::Change && step.row.settings.ip
+        && (step.found->IpAddrValid != kValid || step.found->IpAddr != *step.row.settings.ip);
+}
+
+std::string joined(const std::vector<std::string>& parts, const char* separator)
+{
+    std::string text;
+    for (const std::string& part : parts)
+        text += (text.empty() ? "" : separator) + part;
+    return text;
+}
+
+std::string changesText(const std::vector<FieldChange>& changes)
+{
+    std::vector<std::string> parts;
+    for (const FieldChange& change : changes)
+        parts.push_back(change.field + " " + change.before + " -> " + change.after);
+    return joined(parts, ", ");
+}
+
+std::string conflictAddress(const PlanStep& step)
+{
+    return modules::formatDottedAddress(step.row.settings.ip.value_or(0));
+}
+
+} // namespace
+
+const char* stepKindText(StepKind kind)
+{
+    switch (kind) {
+    case StepKind::Unchanged:
+        return "unchanged";
+    case StepKind::Change:
+        return "change";
+    case StepKind::Missing:
+        return "missing";
+    case StepKind::Conflict:
+        return "conflict";
+    }
     return "";
 }
 
-std::vector<PlanStep> planSteps(const Plan&, const std::vector<QORT_ModuleScanResponseType>&,
-    const std::vector<AdapterSubnet>&, const PlanCheckOptions&)
+std::vector<PlanStep> planSteps(const Plan& plan, const std::vector<QORT_ModuleScanResponseType>& scan,
+    const std::vector<AdapterSubnet>& subnets, const PlanCheckOptions& options)
 {
-    return {};
+    std::vector<PlanStep> steps;
+    for (const PlanRow& row : plan.rows)
+        steps.push_back(stepOf(row, scan));
+    std::set<modules::MacAddress> movingAway;
+    std::vector<AddressTarget> targets;
+    std::vector<PlanStep*> checked;
+    for (PlanStep& step : steps)
+        if (movesAddress(step)) {
+            movingAway.insert(step.row.mac);
+            targets.push_back({*step.row.settings.ip, step.row.mac});
+            checked.push_back(&step);
+        }
+    const std::vector<AddressUse> uses =
+        checkAddressesInUse(targets, scan, subnets, batchAsker(options.ask), options.bound);
+    for (std::size_t i = 0; i < uses.size(); ++i) {
+        PlanStep& step = *checked[i];
+        step.addressNote = uses[i].note;
+        // The holder leaves the address in the same run: the first write
+        // after its own takes it over.
+        if (!uses[i].inUse || (uses[i].holderIsModule && movingAway.count(uses[i].holder) != 0))
+            continue;
+        step.kind = StepKind::Conflict;
+        step.holder = holderText(uses[i]);
+    }
+    return steps;
 }
 
-std::vector<std::string> planProblems(const Plan&, const std::vector<PlanStep>&)
+std::vector<std::string> planProblems(const Plan& plan, const std::vector<PlanStep>& steps)
 {
-    return {};
+    std::vector<std::string> problems;
+    for (const PlanStep& step : steps)
+        if (!step.problem.empty())
+            problems.push_back(plan.file + ":" + std::to_string(step.row.line) + ": " + step.problem);
+    return problems;
 }
 
-std::string stepLine(const PlanStep&)
+std::string stepLine(const PlanStep& step)
 {
-    return {};
+    std::string line = modules::formatMac(step.row.mac) + " " + stepKindText(step.kind);
+    if (step.kind == StepKind::Change)
+        line += " " + changesText(step.changes);
+    if (step.kind == StepKind::Conflict)
+        line += " ip " + conflictAddress(step) + " (in use by " + step.holder + ")";
+    return line;
 }
 
-std::string dryRunSummary(const std::vector<PlanStep>&)
+std::string dryRunSummary(const std::vector<PlanStep>& steps)
 {
-    return {};
+    const auto count = [&steps](StepKind kind) {
+        return std::to_string(
+            std::count_if(steps.begin(), steps.end(), [kind](const PlanStep& step) { return step.kind == kind; }));
+    };
+    return count(StepKind::Change) + " to change, " + count(StepKind::Unchanged) + " unchanged, "
+        + count(StepKind::Missing) + " missing, " + count(StepKind::Conflict) + " conflicts";
 }
 
-PlanRun::PlanRun(std::vector<PlanStep>, bool)
+PlanRun::PlanRun(std::vector<PlanStep> steps, bool force)
 {
+    for (PlanStep& step : steps) {
+        const bool writes = step.kind == StepKind::Change || (step.kind == StepKind::Conflict && force);
+        rows_.push_back({std::move(step), false, Progress::Waiting, {}});
+        rows_.back().written = writes && rows_.back().step.problem.empty();
+    }
 }
 
 std::vector<QORT_ConfigureRequestType> PlanRun::requests() const
 {
-    return {};
+    std::vector<QORT_ConfigureRequestType> requests;
+    for (const Row& row : rows_)
+        if (row.written && row.progress != Progress::Cancelled)
+            requests.push_back(row.step.request);
+    return requests;
 }
 
-void PlanRun::sent(const modules::MacAddress&)
+PlanRun::Row* PlanRun::writtenRow(const modules::MacAddress& mac)
 {
+    const auto found = std::find_if(
+        rows_.begin(), rows_.end(), [&mac](const Row& row) { return row.written && row.step.row.mac == mac; });
+    return found == rows_.end() || found->progress == Progress::Cancelled ? nullptr : &*found;
 }
 
-void PlanRun::answered(const modules::MacAddress&, Answer)
+void PlanRun::sent(const modules::MacAddress& mac)
 {
+    if (Row* row = writtenRow(mac); row != nullptr && row->progress == Progress::Waiting)
+        row->progress = Progress::Sent;
 }
 
-bool PlanRun::verify(const std::vector<QORT_ModuleScanResponseType>&)
+void PlanRun::answered(const modules::MacAddress& mac, Answer answer)
 {
-    return false;
+    Row* row = writtenRow(mac);
+    if (row == nullptr || row->progress == Progress::Verified)
+        return;
+    row->progress = answer == Answer::Reconfigured ? Progress::Reconfigured
+        : answer == Answer::InvalidPassword        ? Progress::InvalidPassword
+                                                   : Progress::NoAnswer;
+}
+
+bool PlanRun::verify(const std::vector<QORT_ModuleScanResponseType>& rescan)
+{
+    bool everyoneVerified = true;
+    for (Row& row : rows_) {
+        if (row.progress != Progress::Reconfigured)
+            continue;
+        if (const QORT_ModuleScanResponseType* seen = recordOf(row.step.row.mac, rescan))
+            row.unverified = unverifiedFields(row.step.request, *seen);
+        else
+            row.unverified = {"not verified: the module did not answer the scan after the write"};
+        if (row.unverified.empty())
+            row.progress = Progress::Verified;
+        else
+            everyoneVerified = false;
+    }
+    return everyoneVerified;
 }
 
 void PlanRun::cancel()
 {
+    for (Row& row : rows_)
+        if (row.written && row.progress == Progress::Waiting)
+            row.progress = Progress::Cancelled;
+}
+
+PlanRun::RowResult PlanRun::resultOf(const Row& row) const
+{
+    const PlanStep& step = row.step;
+    const std::string mac = modules::formatMac(step.row.mac);
+    const auto result = [&](const char* outcome, const std::string& detail, std::optional<WriteResult> audit) {
+        RowResult ended{step.row, outcome, mac + " " + outcome + detail, std::nullopt};
+        if (audit)
+            ended.audit = AuditEntry{{}, *step.found, step.request, *audit};
+        return ended;
+    };
+    const auto failed = [&](const std::string& why, std::optional<WriteResult> audit = std::nullopt) {
+        return result("failed", ": " + why, audit);
+    };
+    if (step.kind == StepKind::Missing)
+        return result("missing", {}, std::nullopt);
+    if (step.kind == StepKind::Unchanged)
+        return result("unchanged", {}, std::nullopt);
+    if (!step.problem.empty())
+        return failed(step.problem);
+    if (!row.written)
+        return failed("address " + conflictAddress(step) + " is in use by " + step.holder, WriteResult::Refused);
+    switch (row.progress) {
+    case Progress::Cancelled:
+        return result("cancelled", {}, std::nullopt);
+    case Progress::Waiting:
+        return failed("not sent");
+    case Progress::Sent:
+    case Progress::NoAnswer:
+        return failed("no answer", WriteResult::NoAnswer);
+    case Progress::InvalidPassword:
+        return failed("invalid password", WriteResult::InvalidPassword);
+    case Progress::Reconfigured:
+        return failed(row.unverified.empty() ? "not verified: no scan after the write" : joined(row.unverified, "; "),
+            WriteResult::NotVerified);
+    case Progress::Verified:
+        break;
+    }
+    return result("changed", " " + changesText(step.changes), WriteResult::Verified);
 }
 
 std::vector<PlanRun::RowResult> PlanRun::results() const
 {
-    return {};
+    std::vector<RowResult> results;
+    for (const Row& row : rows_)
+        results.push_back(resultOf(row));
+    return results;
 }
 
 std::string PlanRun::summary() const
 {
-    return {};
+    const std::vector<RowResult> all = results();
+    const auto count = [&all](const char* outcome) {
+        return std::count_if(all.begin(), all.end(), [outcome](const RowResult& r) { return r.outcome == outcome; });
+    };
+    std::string text = std::to_string(count("changed")) + " changed, " + std::to_string(count("unchanged"))
+        + " unchanged, " + std::to_string(count("missing")) + " missing, " + std::to_string(count("failed"))
+        + " failed";
+    if (const auto cancelled = count("cancelled"); cancelled > 0)
+        text += ", " + std::to_string(cancelled) + " cancelled";
+    return text;
 }
 
 bool PlanRun::succeeded() const
 {
-    return false;
-}
-
-PlanRun::RowResult PlanRun::resultOf(const Row&) const
-{
-    return {};
+    const std::vector<RowResult> all = results();
+    return std::all_of(all.begin(), all.end(),
+        [](const RowResult& r) { return r.outcome == std::string("changed") || r.outcome == "unchanged"; });
 }
 
 } // namespace commissioning

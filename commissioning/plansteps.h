@@ -55,6 +55,9 @@ struct PlanStep {
     // module does not report, a host name the dialog refuses, a long name
     // that would be written back cut). planProblems lists it.
     std::string problem;
+    // Why the network was not asked about the new IP, or could not be (for
+    // the front end to show); empty when it was.
+    std::string addressNote;
 };
 
 struct PlanCheckOptions {
@@ -140,6 +143,7 @@ private:
         std::vector<std::string> unverified; // from the last rescan that saw the module
     };
     RowResult resultOf(const Row& row) const;
+    Row* writtenRow(const modules::MacAddress& mac); // nothing: no such row, or cancelled
     std::vector<Row> rows_;
 };
 

@@ -11,8 +11,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <memory>
 #include <system_error>
 
 namespace commissioning {
@@ -71,6 +74,56 @@ std::optional<modules::MacAddress> awaitHolder(
     }
 }
 
+// One adapter's share of a batch: its socket, its MAC and the questions
+// asked on it (indexes into the batch).
+struct ProbingAdapter {
+    std::unique_ptr<Descriptor> fd;
+    modules::MacAddress own{};
+    std::vector<std::size_t> questions;
+};
+
+// The socket bound to the adapter with every probe sent, or the reason why not.
+std::string startProbes(
+    ProbingAdapter& adapter, const AdapterSubnet& subnet, const std::vector<AddressQuestion>& questions)
+{
+    adapter.fd = std::make_unique<Descriptor>(::socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, htons(ETH_P_ARP)));
+    if (adapter.fd->get() < 0)
+        return std::string("no ARP probe without CAP_NET_RAW: ") + std::generic_category().message(errno);
+    const std::optional<modules::MacAddress> own = adapterMac(subnet.adapter);
+    const sockaddr_ll link = linkAddress(subnet.index);
+    if (!own || ::bind(adapter.fd->get(), reinterpret_cast<const sockaddr*>(&link), sizeof link) != 0)
+        return "no ARP probe on " + subnet.adapter + ": its link cannot be used";
+    adapter.own = *own;
+    for (std::size_t question : adapter.questions) {
+        const arp::Packet probe = arp::probe(*own, questions[question].ip);
+        if (::sendto(
+                adapter.fd->get(), probe.data(), probe.size(), 0, reinterpret_cast<const sockaddr*>(&link), sizeof link)
+            != static_cast<ssize_t>(probe.size()))
+            return "the ARP probe on " + subnet.adapter + " failed: " + std::generic_category().message(errno);
+    }
+    return {};
+}
+
+// Takes what arrived on one adapter's socket for the questions still open.
+void readReplies(
+    const ProbingAdapter& adapter, const std::vector<AddressQuestion>& questions, std::vector<NetworkAnswer>& answers)
+{
+    std::uint8_t packet[kReceiveSize];
+    const ssize_t size = ::recv(adapter.fd->get(), packet, sizeof packet, MSG_DONTWAIT);
+    if (size <= 0)
+        return;
+    for (std::size_t question : adapter.questions)
+        if (!answers[question].holder)
+            answers[question].holder =
+                arpHolder(packet, static_cast<std::size_t>(size), questions[question].ip, adapter.own);
+}
+
+bool allAnswered(const std::vector<NetworkAnswer>& answers)
+{
+    return std::all_of(answers.begin(), answers.end(),
+        [](const NetworkAnswer& answer) { return answer.holder || !answer.problem.empty(); });
+}
+
 } // namespace
 
 std::optional<modules::MacAddress> adapterMac(const std::string& adapter)
@@ -112,6 +165,66 @@ NetworkAnswer askNetwork(const AdapterSubnet& subnet, std::uint32_t ip, std::chr
     if (answer.problem.empty())
         return answer;
     return askNeighbourTable(subnet, ip, bound);
+}
+
+} // namespace commissioning
+
+namespace commissioning {
+
+std::vector<NetworkAnswer> askAllByArpProbe(
+    const std::vector<AddressQuestion>& questions, std::chrono::milliseconds bound)
+{
+    const Clock::time_point deadline = Clock::now() + bound;
+    std::vector<NetworkAnswer> answers(questions.size());
+    std::map<unsigned, ProbingAdapter> adapters; // by interface index
+    for (std::size_t i = 0; i < questions.size(); ++i)
+        adapters[questions[i].subnet.index].questions.push_back(i);
+    std::vector<pollfd> waits;
+    std::vector<const ProbingAdapter*> waiting;
+    for (auto& [index, adapter] : adapters) {
+        const std::string problem = startProbes(adapter, questions[adapter.questions.front()].subnet, questions);
+        if (!problem.empty()) {
+            for (std::size_t question : adapter.questions)
+                answers[question].problem = problem;
+            continue;
+        }
+        waits.push_back({adapter.fd->get(), POLLIN, 0});
+        waiting.push_back(&adapter);
+    }
+    while (!waits.empty() && !allAnswered(answers)) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            break;
+        if (::poll(waits.data(), waits.size(), static_cast<int>(left.count())) <= 0)
+            continue; // timed out (the loop ends) or interrupted
+        for (std::size_t i = 0; i < waits.size(); ++i)
+            if ((waits[i].revents & POLLIN) != 0)
+                readReplies(*waiting[i], questions, answers);
+    }
+    return answers;
+}
+
+std::vector<NetworkAnswer> askAllNetwork(const std::vector<AddressQuestion>& questions, std::chrono::milliseconds bound)
+{
+    const Clock::time_point deadline = Clock::now() + bound;
+    std::vector<NetworkAnswer> answers = askAllByArpProbe(questions, bound);
+    std::vector<AddressQuestion> retry;
+    std::vector<std::size_t> retried;
+    for (std::size_t i = 0; i < answers.size(); ++i)
+        if (!answers[i].problem.empty()) {
+            retry.push_back(questions[i]);
+            retried.push_back(i);
+        }
+    if (retry.empty())
+        return answers;
+    // Without CAP_NET_RAW no probe went out and no time passed; an adapter
+    // that failed alone gets what is left of the one bound.
+    const auto left = std::max(
+        std::chrono::milliseconds{0}, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()));
+    const std::vector<NetworkAnswer> fromTable = askAllNeighbourTable(retry, left);
+    for (std::size_t i = 0; i < retried.size() && i < fromTable.size(); ++i)
+        answers[retried[i]] = fromTable[i];
+    return answers;
 }
 
 } // namespace commissioning

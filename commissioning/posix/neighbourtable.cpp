@@ -16,6 +16,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -46,21 +47,19 @@ struct NeighbourFree {
     void operator()(rtnl_neigh* neighbour) const { rtnl_neigh_put(neighbour); }
 };
 
-std::optional<modules::MacAddress> holderOf(rtnl_neigh* neighbour, unsigned ifindex, std::uint32_t ip)
+std::optional<NeighbourEntry> entryOf(rtnl_neigh* neighbour)
 {
     nl_addr* destination = rtnl_neigh_get_dst(neighbour);
     nl_addr* link = rtnl_neigh_get_lladdr(neighbour);
-    if (rtnl_neigh_get_family(neighbour) != AF_INET || rtnl_neigh_get_ifindex(neighbour) != static_cast<int>(ifindex)
-        || (rtnl_neigh_get_state(neighbour) & kAnsweredStates) == 0 || destination == nullptr || link == nullptr
-        || nl_addr_get_len(destination) != kIpv4Length || nl_addr_get_len(link) != kMacLength)
+    if (rtnl_neigh_get_family(neighbour) != AF_INET || (rtnl_neigh_get_state(neighbour) & kAnsweredStates) == 0
+        || destination == nullptr || link == nullptr || nl_addr_get_len(destination) != kIpv4Length
+        || nl_addr_get_len(link) != kMacLength || rtnl_neigh_get_ifindex(neighbour) < 0)
         return std::nullopt;
     std::uint32_t networkOrder = 0;
     std::memcpy(&networkOrder, nl_addr_get_binary_addr(destination), kIpv4Length);
-    if (ntohl(networkOrder) != ip)
-        return std::nullopt;
-    modules::MacAddress mac{};
-    std::memcpy(mac.data(), nl_addr_get_binary_addr(link), kMacLength);
-    return mac;
+    NeighbourEntry entry{static_cast<unsigned>(rtnl_neigh_get_ifindex(neighbour)), ntohl(networkOrder), {}};
+    std::memcpy(entry.mac.data(), nl_addr_get_binary_addr(link), kMacLength);
+    return entry;
 }
 
 // The empty datagram that makes the kernel send its ARP request. A failure
@@ -93,33 +92,34 @@ NetlinkSocket openRouteSocket(std::chrono::milliseconds bound)
     return socket;
 }
 
-// One read of the neighbour table; nothing also when it cannot be read.
-std::optional<modules::MacAddress> readTable(nl_sock* socket, unsigned ifindex, std::uint32_t ip)
+// One read of the neighbour table (ifindex 0: of every adapter), each
+// entry handed to take; false when the table cannot be read.
+template <class Take>
+bool readTable(nl_sock* socket, unsigned ifindex, Take take)
 {
     ndmsg request{};
     request.ndm_family = AF_INET;
     request.ndm_ifindex = static_cast<int>(ifindex);
     if (nl_send_simple(socket, RTM_GETNEIGH, NLM_F_DUMP, &request, sizeof request) < 0)
-        return std::nullopt;
-    std::optional<modules::MacAddress> holder;
+        return false;
     for (;;) {
         sockaddr_nl from{};
         unsigned char* buffer = nullptr;
         const int size = nl_recv(socket, &from, &buffer, nullptr);
         const std::unique_ptr<unsigned char, decltype(&std::free)> owner(buffer, &std::free);
         if (size <= 0)
-            return holder;
-        const NeighbourDumpPart part = readNeighbourDump(buffer, static_cast<std::size_t>(size), ifindex, ip);
-        if (part.holder)
-            holder = part.holder;
+            return true;
+        const NeighbourDump part = readNeighbourEntries(buffer, static_cast<std::size_t>(size));
+        for (const NeighbourEntry& entry : part.entries)
+            take(entry);
         if (part.done)
-            return holder;
+            return true;
     }
 }
 
 } // namespace
 
-NeighbourDumpPart readNeighbourDump(const std::uint8_t* data, std::size_t size, unsigned ifindex, std::uint32_t ip)
+NeighbourDump readNeighbourEntries(const std::uint8_t* data, std::size_t size)
 {
     if (size == 0 || size > static_cast<std::size_t>(INT_MAX))
         return {};
@@ -128,10 +128,10 @@ NeighbourDumpPart readNeighbourDump(const std::uint8_t* data, std::size_t size, 
     std::memcpy(aligned.data(), data, size);
     auto* message = reinterpret_cast<nlmsghdr*>(aligned.data());
     int remaining = static_cast<int>(size);
-    NeighbourDumpPart part;
+    NeighbourDump dump;
     for (; nlmsg_ok(message, remaining); message = nlmsg_next(message, &remaining)) {
         if (message->nlmsg_type == NLMSG_DONE || message->nlmsg_type == NLMSG_ERROR) {
-            part.done = true;
+            dump.done = true;
             break;
         }
         if (message->nlmsg_type != RTM_NEWNEIGH)
@@ -140,24 +140,55 @@ NeighbourDumpPart readNeighbourDump(const std::uint8_t* data, std::size_t size, 
         if (rtnl_neigh_parse(message, &parsed) < 0 || parsed == nullptr)
             continue;
         const std::unique_ptr<rtnl_neigh, NeighbourFree> neighbour(parsed);
-        if (auto holder = holderOf(neighbour.get(), ifindex, ip))
-            part.holder = holder;
+        if (auto entry = entryOf(neighbour.get()))
+            dump.entries.push_back(*entry);
     }
+    return dump;
+}
+
+NeighbourDumpPart readNeighbourDump(const std::uint8_t* data, std::size_t size, unsigned ifindex, std::uint32_t ip)
+{
+    const NeighbourDump dump = readNeighbourEntries(data, size);
+    NeighbourDumpPart part{std::nullopt, dump.done};
+    for (const NeighbourEntry& entry : dump.entries)
+        if (entry.ifindex == ifindex && entry.ip == ip)
+            part.holder = entry.mac;
     return part;
 }
 
 NetworkAnswer askNeighbourTable(const AdapterSubnet& subnet, std::uint32_t ip, std::chrono::milliseconds bound)
 {
+    return askAllNeighbourTable({{subnet, ip}}, bound).front();
+}
+
+std::vector<NetworkAnswer> askAllNeighbourTable(
+    const std::vector<AddressQuestion>& questions, std::chrono::milliseconds bound)
+{
     const Clock::time_point deadline = Clock::now() + bound;
+    std::vector<NetworkAnswer> answers(questions.size());
     const NetlinkSocket socket = openRouteSocket(bound);
-    if (!socket)
-        return {std::nullopt, "the kernel's neighbour table cannot be read"};
-    triggerResolution(ip);
+    if (!socket) {
+        for (NetworkAnswer& answer : answers)
+            answer.problem = "the kernel's neighbour table cannot be read";
+        return answers;
+    }
+    std::map<std::pair<unsigned, std::uint32_t>, std::vector<std::size_t>> open; // (ifindex, ip) -> questions
+    for (std::size_t i = 0; i < questions.size(); ++i) {
+        open[{questions[i].subnet.index, questions[i].ip}].push_back(i);
+        triggerResolution(questions[i].ip);
+    }
+    const unsigned onlyAdapter = open.size() == 1 ? open.begin()->first.first : 0;
     for (;;) {
-        if (auto holder = readTable(socket.get(), subnet.index, ip))
-            return {holder, {}};
-        if (Clock::now() >= deadline)
-            return {};
+        readTable(socket.get(), onlyAdapter, [&](const NeighbourEntry& entry) {
+            const auto found = open.find({entry.ifindex, entry.ip});
+            if (found == open.end())
+                return;
+            for (std::size_t question : found->second)
+                answers[question].holder = entry.mac;
+            open.erase(found);
+        });
+        if (open.empty() || Clock::now() >= deadline)
+            return answers;
         std::this_thread::sleep_for(std::min<Clock::duration>(kNeighbourPollInterval, deadline - Clock::now()));
     }
 }

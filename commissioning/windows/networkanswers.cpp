@@ -11,6 +11,11 @@ namespace {
 
 constexpr const char* kNotAskedHere = "this computer's network is not asked on Windows yet";
 
+std::vector<NetworkAnswer> notAsked(const std::vector<AddressQuestion>& questions)
+{
+    return std::vector<NetworkAnswer>(questions.size(), NetworkAnswer{std::nullopt, kNotAskedHere});
+}
+
 } // namespace
 
 std::vector<AdapterSubnet> usableAdapterSubnets()
@@ -36,6 +41,22 @@ NetworkAnswer askNeighbourTable(const AdapterSubnet&, std::uint32_t, std::chrono
 NetworkAnswer askNetwork(const AdapterSubnet&, std::uint32_t, std::chrono::milliseconds)
 {
     return {std::nullopt, kNotAskedHere};
+}
+
+std::vector<NetworkAnswer> askAllByArpProbe(const std::vector<AddressQuestion>& questions, std::chrono::milliseconds)
+{
+    return notAsked(questions);
+}
+
+std::vector<NetworkAnswer> askAllNeighbourTable(
+    const std::vector<AddressQuestion>& questions, std::chrono::milliseconds)
+{
+    return notAsked(questions);
+}
+
+std::vector<NetworkAnswer> askAllNetwork(const std::vector<AddressQuestion>& questions, std::chrono::milliseconds)
+{
+    return notAsked(questions);
 }
 
 } // namespace commissioning

@@ -1,11 +1,15 @@
 // The rules of safe commissioning that need no network: the warnings of one
-// scan, the verification of a write, the audit log and its undo reader.
+// scan, the verification of a write, the audit log and its undo reader, the
+// plan: its reader, its steps and writes, its exports.
 
 #include "commissioning/addressinuse.h"
 #include "commissioning/auditlog.h"
 #include "commissioning/dhcpprobe.h"
+#include "commissioning/planexport.h"
+#include "commissioning/planfile.h"
 #include "commissioning/scanwarnings.h"
 #include "commissioning/verification.h"
+#include "modules/columntexts.h"
 #include "tests/modules/records.h"
 
 #include <gtest/gtest.h>
@@ -125,6 +129,98 @@ TEST(DhcpProbe, OnlyAnOfferToOurDiscoverCounts)
     for (const auto& row : rows)
         EXPECT_EQ(readOffer(row.wire.data(), row.wire.size(), Address(10, 0, 0, 1), kXid, client), row.expected)
             << row.what;
+}
+
+// "LINE MAC name=value..." of the settings a row gives.
+std::string Described(const PlanRow& row)
+{
+    std::string text = std::to_string(row.line) + " " + modules::formatMac(row.mac);
+    const auto& s = row.settings;
+    for (const auto& [name, value] : {std::pair{" ip=", s.ip}, {" mask=", s.mask}, {" dns2=", s.dns2}})
+        if (value)
+            text += name + modules::formatDottedAddress(*value);
+    if (s.hostName)
+        text += " hostname=" + *s.hostName;
+    if (s.dhcp)
+        text += *s.dhcp ? " dhcp=on" : " dhcp=off";
+    return text;
+}
+
+TEST(PlanFile, RowsAndProblems)
+{
+    const std::string scanCsv =
+        "mac,ip,mask,gateway,dhcp,password,hostname,dns1,dns2,type,version,protocol,warnings\r\n"
+        "00-30-11-00-00-01,192.168.0.20,,,on,off,'-x,,,t,1.00.1,1.10,\r\n";
+    const struct {
+        const char* what;
+        std::string text;
+        std::vector<std::string> rows;
+        std::vector<std::string> problems; // after "p.csv:"
+    } rows[] = {
+        {"BOM, CRLF, blank lines", "\xEF\xBB\xBFMAC , IP\r\n\r\n00-30-11-00-00-01,192.168.0.10\r\n,\r\n",
+            {"3 00-30-11-00-00-01 ip=192.168.0.10"}, {}},
+        {"quoted cells with commas, quotes and newlines",
+            "note,mac,hostname\n\"a,\"\"b\"\"\nc\",00:30:11:00:00:0a,\"x1\"\n\"\n\",00-30-11-00-00-02,,extra\n",
+            {"2 00-30-11-00-00-0A hostname=x1", "4 00-30-11-00-00-02"}, {}},
+        {"a scan's CSV: protected cell read back, other columns ignored", scanCsv,
+            {"2 00-30-11-00-00-01 ip=192.168.0.20 hostname=-x dhcp=on"}, {}},
+        {"short row with its MAC, 0.0.0.0 twice",
+            "mac,dns2,ip\n00-30-11-00-00-01\n00-30-11-00-00-02,0.0.0.0,0.0.0.0\n"
+            "00-30-11-00-00-03,,0.0.0.0\n",
+            {"2 00-30-11-00-00-01", "3 00-30-11-00-00-02 ip=0.0.0.0 dns2=0.0.0.0", "4 00-30-11-00-00-03 ip=0.0.0.0"},
+            {}},
+        {"every bad row",
+            "mac,ip,mask,hostname,dhcp\n00-30-11-00-00-1,,,,\n,1.2.3.4\n00-30-11-00-00-01,10.0.0.255\n"
+            "00-30-11-00-00-02,10.0.0.1,255.255.256.0\n00-30-11-00-00-03,10.0.0.1,,abcdefghijabcdefghijabcdefghij\n"
+            "00-30-11-00-00-04,,,,yes\n00-30-11-00-00-05,10.0.0.2\n00-30-11-00-00-05,10.0.0.3\n00-30-11-00-00-06,10.0."
+            "0.2",
+            {"8 00-30-11-00-00-05 ip=10.0.0.2"},
+            {"2: bad MAC \"00-30-11-00-00-1\"", "3: no MAC",
+                "4: ip 10.0.0.255: Last digit of IP address can not be 255.", "5: bad mask address \"255.255.256.0\"",
+                "6: hostname \"abcdefghijabcdefghijabcdefghij\" is longer than 29 characters",
+                "7: dhcp \"yes\" is neither on nor off", "9: MAC 00-30-11-00-00-05 is also in line 8",
+                "10: ip 10.0.0.2 is also the target of line 8"}},
+        {"no mac column", "ip,ip\n1.2.3.4\n", {},
+            {"1: column ip appears twice", "1: no column \"mac\": every row needs the MAC of its module"}},
+        {"empty file", "", {}, {"1: no header row: a plan needs at least the column \"mac\""}},
+        {"ragged quoting",
+            "mac,hostname\n00-30-11-00-00-01,a\"b\n\"00-30-11-00-00-02\"x,c\n00-30-11-00-00-03,\"open\n\n",
+            {"2 00-30-11-00-00-01 hostname=a\"b", "4 00-30-11-00-00-03 hostname=open\n\n"},
+            {"2: a quote inside a cell that does not start with one", "3: text after the closing quote of a cell",
+                "3: bad MAC \"00-30-11-00-00-02x\"", "4: a quoted cell is not closed"}},
+    };
+    for (const auto& row : rows) {
+        const PlanReading reading = readPlan(row.text, "p.csv");
+        std::vector<std::string> described, problems;
+        for (const PlanRow& planRow : reading.plan.rows)
+            described.push_back(Described(planRow));
+        for (const std::string& problem : row.problems)
+            problems.push_back("p.csv:" + problem);
+        EXPECT_EQ(described, row.rows) << row.what;
+        EXPECT_EQ(reading.problems, problems) << row.what;
+    }
+    EXPECT_EQ(readPlanFile("/").problems, std::vector<std::string>{"/: cannot read: it is a folder"});
+}
+
+TEST(PlanExport, ReservationsForRowsWithAnAddressAndDhcpNotOff)
+{
+    const Plan plan =
+        readPlan("mac,ip,hostname,dhcp\n00-30-11-00-00-0a,10.0.0.1,plc1,on\n00-30-11-00-00-02,10.0.0.2,,\n"
+                 "00-30-11-00-00-03,10.0.0.3,plc3,off\n00-30-11-00-00-04,,plc4,on\n"
+                 "00-30-11-00-00-05,0.0.0.0,,on\n00-30-11-00-00-06,10.0.0.6,a-b,\n",
+            "p.csv")
+            .plan;
+    EXPECT_EQ(keaReservations(plan),
+        "{\n  \"reservations\": [\n"
+        "    {\n      \"hw-address\": \"00:30:11:00:00:0a\",\n      \"ip-address\": \"10.0.0.1\",\n"
+        "      \"hostname\": \"plc1\"\n    },\n"
+        "    {\n      \"hw-address\": \"00:30:11:00:00:02\",\n      \"ip-address\": \"10.0.0.2\"\n    },\n"
+        "    {\n      \"hw-address\": \"00:30:11:00:00:06\",\n      \"ip-address\": \"10.0.0.6\"\n    }\n  ]\n}\n");
+    EXPECT_EQ(dnsmasqHosts(plan),
+        "dhcp-host=00:30:11:00:00:0a,10.0.0.1,plc1\ndhcp-host=00:30:11:00:00:02,10.0.0.2\n"
+        "dhcp-host=00:30:11:00:00:06,10.0.0.6\n");
+    EXPECT_EQ(exportProblems(plan),
+        std::vector<std::string>{"p.csv:7: hostname \"a-b\": Illegal hostname! Only a-z, A-Z and 0-9 allowed."});
 }
 
 QORT_ConfigureRequestType Request(std::uint8_t macLast, std::uint32_t ip, std::uint8_t dhcp, const char* hostName)
