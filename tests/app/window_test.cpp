@@ -853,6 +853,7 @@ TEST_F(WindowE2eTest, APlanIsAppliedVerifiedAndLoggedAndAgainSendsNothing)
         const std::size_t scanFrom = simulator->lineCount();
         Click(IDC_SCAN); // logged after every Configure the run sent
         EXPECT_TRUE(Logged("^recv .*Module Scan", scanFrom));
+        ASSERT_TRUE(WaitFor([&] { return List()->GetItemCount() == 3; })); // the next dry run's modules
         EXPECT_EQ(simulator->linesMatching([](const std::string& l) { return l.find("\"Configure: ") != std::string::npos
                                                     && l.rfind("recv ", 0) == 0; },
                       from).size(),
