@@ -14,8 +14,8 @@
 #include "modules/columnspec.h"
 #include "modules/lostreplies.h"
 #include "modules/winkrule.h"
-#include "platform/networkadapters.h"
 #include "plandialog/plandialog.h"
+#include "platform/networkadapters.h"
 #include "resources/resourceids.h"
 #include "resources/stringtable.h"
 #include "ui/appicon.h"
@@ -308,9 +308,7 @@ void CModuleConfigDlg::ApplyPlanFile(const QString& path)
     CPlanApplier applier(dialog,
         CPlanApplier::Hooks{[this](const QORT_ConfigureRequestType& request) { m_api.SendConfigure(&request); },
             [this] { StartScan(); },
-            [this](const commissioning::AuditEntry& entry) {
-                LogWrite(entry.before, entry.sent, entry.result);
-            }});
+            [this](const commissioning::AuditEntry& entry) { LogWrite(entry.before, entry.sent, entry.result); }});
     m_planApplier = &applier;
     applier.Start(commissioning::readPlanFile(std::filesystem::path(path.toStdString())), m_pDeviceList->Modules(),
         commissioning::usableAdapterSubnets());

@@ -67,8 +67,8 @@ void CPlanApplier::Start(commissioning::PlanReading reading, std::vector<QORT_Mo
     m_dialog.ShowChecking();
     // The steps come back as a queued call, dropped when this object has
     // gone meanwhile (the destructor waits for the worker first).
-    m_dryRun = std::thread([this, plan = std::move(reading.plan), scan = std::move(scan),
-                               subnets = std::move(subnets), options = m_options] {
+    m_dryRun = std::thread([this, plan = std::move(reading.plan), scan = std::move(scan), subnets = std::move(subnets),
+                               options = m_options] {
         std::vector<commissioning::PlanStep> steps = commissioning::planSteps(plan, scan, subnets, options);
         std::vector<std::string> problems = commissioning::planProblems(plan, steps);
         QMetaObject::invokeMethod(
@@ -246,8 +246,8 @@ void CPlanApplier::Finish()
     m_verifyTimer.stop();
     const bool allAnswered = AllAnswered();
     for (const modules::MacAddress& mac : m_unanswered) {
-        m_run->answered(mac,
-            allAnswered ? commissioning::PlanRun::Answer::Reconfigured : commissioning::PlanRun::Answer::None);
+        m_run->answered(
+            mac, allAnswered ? commissioning::PlanRun::Answer::Reconfigured : commissioning::PlanRun::Answer::None);
     }
     m_unanswered.clear();
     m_run->verify(Rescanned());

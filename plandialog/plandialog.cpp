@@ -193,8 +193,7 @@ void CPlanDialog::ShowRowStatus(const modules::MacAddress& mac, const QString& s
     }
 }
 
-void CPlanDialog::ShowResults(
-    const std::vector<commissioning::PlanRun::RowResult>& results, const std::string& summary)
+void CPlanDialog::ShowResults(const std::vector<commissioning::PlanRun::RowResult>& results, const std::string& summary)
 {
     for (const commissioning::PlanRun::RowResult& result : results) {
         ShowRowStatus(result.row.mac, Text(result.outcome));

@@ -832,8 +832,8 @@ TEST_F(WindowE2eTest, APlanIsAppliedVerifiedAndLoggedAndAgainSendsNothing)
             {"verified", "verified", "verified"}, 3},
         {"again", forward, "secret", false, {"unchanged", "unchanged", "unchanged"}, {}, 0},
         {"cancel after the first write", back, "secret", true, {"changed", "cancelled", "cancelled"}, {"verified"}, 1},
-        {"wrong password", back, "nope", false, {"unchanged", "failed", "changed"},
-            {"invalid-password", "verified"}, 2},
+        {"wrong password", back, "nope", false, {"unchanged", "failed", "changed"}, {"invalid-password", "verified"},
+            2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -854,9 +854,13 @@ TEST_F(WindowE2eTest, APlanIsAppliedVerifiedAndLoggedAndAgainSendsNothing)
         Click(IDC_SCAN); // logged after every Configure the run sent
         EXPECT_TRUE(Logged("^recv .*Module Scan", scanFrom));
         ASSERT_TRUE(WaitFor([&] { return List()->GetItemCount() == 3; })); // the next dry run's modules
-        EXPECT_EQ(simulator->linesMatching([](const std::string& l) { return l.find("\"Configure: ") != std::string::npos
-                                                    && l.rfind("recv ", 0) == 0; },
-                      from).size(),
+        EXPECT_EQ(simulator
+                      ->linesMatching(
+                          [](const std::string& l) {
+                              return l.find("\"Configure: ") != std::string::npos && l.rfind("recv ", 0) == 0;
+                          },
+                          from)
+                      .size(),
             c.configures);
     }
 }
