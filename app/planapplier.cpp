@@ -52,6 +52,9 @@ CPlanApplier::CPlanApplier(CPlanDialog& dialog, Hooks hooks, commissioning::Plan
 
 CPlanApplier::~CPlanApplier()
 {
+    // Writes already sent are logged with what is known now.
+    if (IsApplying())
+        Finish();
     if (m_dryRun.joinable())
         m_dryRun.join();
     WipePassword();
@@ -252,6 +255,7 @@ void CPlanApplier::Finish()
     m_unanswered.clear();
     m_run->verify(Rescanned());
     m_finished = true;
+    m_dialog.ShowProgress(static_cast<int>(m_next), static_cast<int>(m_next));
     const std::vector<commissioning::PlanRun::RowResult> results = m_run->results();
     for (const commissioning::PlanRun::RowResult& result : results) {
         if (!result.audit)

@@ -52,6 +52,16 @@ bool IsWritten(const commissioning::PlanStep& step)
     return step.kind == commissioning::StepKind::Change || step.kind == commissioning::StepKind::Conflict;
 }
 
+// A failure says why in its rows; any other outcome says only what it
+// was, as the rows already show the fields (the whole line is the tooltip).
+QString ResultStatus(const commissioning::PlanRun::RowResult& result)
+{
+    const std::string prefix = modules::formatMac(result.row.mac) + ' ';
+    if (result.outcome == "failed" && result.line.rfind(prefix, 0) == 0)
+        return Text(result.line.substr(prefix.size()));
+    return Text(result.outcome);
+}
+
 } // namespace
 
 CPlanDialog::CPlanDialog(const QString& file, QWidget* parent)
@@ -196,7 +206,7 @@ void CPlanDialog::ShowRowStatus(const modules::MacAddress& mac, const QString& s
 void CPlanDialog::ShowResults(const std::vector<commissioning::PlanRun::RowResult>& results, const std::string& summary)
 {
     for (const commissioning::PlanRun::RowResult& result : results) {
-        ShowRowStatus(result.row.mac, Text(result.outcome));
+        ShowRowStatus(result.row.mac, ResultStatus(result));
         const QString macText = MacText(result.row.mac);
         for (int row = 0; row < m_table->rowCount(); ++row) {
             if (m_table->item(row, kColumnMac)->text() == macText)
