@@ -23,20 +23,21 @@ struct AddressSetting {
     std::optional<std::uint32_t> modules::GivenSettings::*given;
     std::uint32_t QORT_ModuleScanResponseType::*value;
     std::uint8_t QORT_ModuleScanResponseType::*valid;
+    bool setByDhcp; // handed out by the DHCP server while DHCP is on
 };
 
 // In the order of the scan's JSON and of stepLine.
 constexpr AddressSetting kAddressSettings[] = {
-    {"ip", &modules::GivenSettings::ip, &QORT_ModuleScanResponseType::IpAddr,
-        &QORT_ModuleScanResponseType::IpAddrValid},
+    {"ip", &modules::GivenSettings::ip, &QORT_ModuleScanResponseType::IpAddr, &QORT_ModuleScanResponseType::IpAddrValid,
+        true},
     {"mask", &modules::GivenSettings::mask, &QORT_ModuleScanResponseType::SubnetMask,
-        &QORT_ModuleScanResponseType::SubnetMaskValid},
+        &QORT_ModuleScanResponseType::SubnetMaskValid, true},
     {"gateway", &modules::GivenSettings::gateway, &QORT_ModuleScanResponseType::Gateway,
-        &QORT_ModuleScanResponseType::GatewayValid},
-    {"dns1", &modules::GivenSettings::dns1, &QORT_ModuleScanResponseType::Dns1,
-        &QORT_ModuleScanResponseType::Dns1Valid},
-    {"dns2", &modules::GivenSettings::dns2, &QORT_ModuleScanResponseType::Dns2,
-        &QORT_ModuleScanResponseType::Dns2Valid},
+        &QORT_ModuleScanResponseType::GatewayValid, true},
+    {"dns1", &modules::GivenSettings::dns1, &QORT_ModuleScanResponseType::Dns1, &QORT_ModuleScanResponseType::Dns1Valid,
+        false},
+    {"dns2", &modules::GivenSettings::dns2, &QORT_ModuleScanResponseType::Dns2, &QORT_ModuleScanResponseType::Dns2Valid,
+        false},
 };
 
 std::string_view recordText(const char (&field)[QORT_TEXT_FIELD_SIZE])
@@ -68,13 +69,17 @@ std::string onOff(bool on)
     return on ? "on" : "off";
 }
 
+// A module left with DHCP on reports the addresses its DHCP server gave it:
+// they are compared neither here nor when a write is verified, so a plan
+// applied twice writes nothing the second time.
 std::vector<FieldChange> changesOf(const modules::GivenSettings& given, const QORT_ModuleScanResponseType& found)
 {
     std::vector<FieldChange> changes;
+    const bool dhcpOn = given.dhcp.value_or(reportedDhcp(found).value_or(false));
     for (const AddressSetting& setting : kAddressSettings) {
         const std::optional<std::uint32_t>& value = given.*setting.given;
         const bool reported = found.*setting.valid == kValid;
-        if (value && (!reported || found.*setting.value != *value))
+        if (value && !(dhcpOn && setting.setByDhcp) && (!reported || found.*setting.value != *value))
             changes.push_back(
                 {setting.field, reported ? modules::formatDottedAddress(found.*setting.value) : kNotReported,
                     modules::formatDottedAddress(*value)});
@@ -151,8 +156,8 @@ PlanStep stepOf(const PlanRow& row, const std::vector<QORT_ModuleScanResponseTyp
 // A row that gives its module a new IP.
 bool movesAddress(const PlanStep& step)
 {
-    return step.kind == StepKind::Change && step.row.settings.ip
-        && (step.found->IpAddrValid != kValid || step.found->IpAddr != *step.row.settings.ip);
+    return std::any_of(
+        step.changes.begin(), step.changes.end(), [](const FieldChange& change) { return change.field == "ip"; });
 }
 
 std::string joined(const std::vector<std::string>& parts, const char* separator)

@@ -1,5 +1,6 @@
 // The address-in-use check against the isolated network: both ways of
-// asking (ARP probe, the kernel's neighbour table) name the modules
+// asking (ARP probe, the kernel's neighbour table), for one address and
+// for many at once, name the modules
 // namespace's interface for an address it holds and nobody for a free one;
 // the DHCP probe finds busybox udhcpd started among the modules.
 
@@ -52,6 +53,14 @@ TEST(AddressInUse, AnAddressOnTheModulesSideIsHeldByItsInterface)
         const NetworkAnswer answer = row.ask(*subnet, row.ip, kAddressAnswerBound);
         EXPECT_EQ(answer.problem, "") << row.way;
         EXPECT_EQ(answer.holder, row.holder) << row.way;
+    }
+    // A plan's many addresses: asked together, answered each.
+    for (const auto& [way, askAll] : {std::pair{"neighbour table, many", NetworkBatchAsker(askAllNeighbourTable)},
+             {"ARP probe, many", NetworkBatchAsker(askAllByArpProbe)}}) {
+        const auto answers = askAll({{*subnet, kFree}, {*subnet, kHeld}}, kAddressAnswerBound);
+        ASSERT_EQ(answers.size(), 2u) << way;
+        EXPECT_EQ(answers[0].holder, std::nullopt) << way;
+        EXPECT_EQ(answers[1].holder, mac) << way;
     }
     const AddressUse use = checkAddressInUse(kHeld, {}, {}, usableAdapterSubnets());
     EXPECT_TRUE(use.inUse);

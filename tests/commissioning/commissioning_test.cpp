@@ -7,6 +7,7 @@
 #include "commissioning/dhcpprobe.h"
 #include "commissioning/planexport.h"
 #include "commissioning/planfile.h"
+#include "commissioning/plansteps.h"
 #include "commissioning/scanwarnings.h"
 #include "commissioning/verification.h"
 #include "modules/columntexts.h"
@@ -98,6 +99,28 @@ TEST(AddressInUse, ScanAndNetworkAnswers)
             EXPECT_EQ(use.holder, row.expected.holder) << row.what;
         }
     }
+}
+
+TEST(AddressInUse, ManyTargetsAskTheNetworkOnce)
+{
+    const modules::MacAddress module = {0x00, 0x30, 0x11, 0x00, 0x00, 0x01};
+    const modules::MacAddress host = {0x02, 0x00, 0x00, 0x00, 0x00, 0x09};
+    int calls = 0;
+    const NetworkBatchAsker askAll = [&](const std::vector<AddressQuestion>& questions, std::chrono::milliseconds) {
+        ++calls;
+        EXPECT_EQ(questions.size(), 2u) << "only what the scan and the subnets leave open";
+        return std::vector<NetworkAnswer>{{host, ""}, {}};
+    };
+    const auto uses = checkAddressesInUse(
+        {{Address(192, 168, 0, 30), module}, {Address(172, 16, 0, 1), module}, {Address(192, 168, 0, 31), module}},
+        {Record().Mac(1).Ip(Address(192, 168, 0, 20))}, kSubnets, askAll);
+    EXPECT_EQ(calls, 1);
+    ASSERT_EQ(uses.size(), 3u);
+    EXPECT_TRUE(uses[0].inUse);
+    EXPECT_EQ(uses[0].holder, host);
+    EXPECT_FALSE(uses[1].inUse);
+    EXPECT_FALSE(uses[1].note.empty());
+    EXPECT_FALSE(uses[2].inUse);
 }
 
 TEST(DhcpProbe, OnlyAnOfferToOurDiscoverCounts)
@@ -221,6 +244,153 @@ TEST(PlanExport, ReservationsForRowsWithAnAddressAndDhcpNotOff)
         "dhcp-host=00:30:11:00:00:06,10.0.0.6\n");
     EXPECT_EQ(exportProblems(plan),
         std::vector<std::string>{"p.csv:7: hostname \"a-b\": Illegal hostname! Only a-z, A-Z and 0-9 allowed."});
+}
+
+// Four modules on eth0's subnet (192.168.0.20 + n - 1, host name "plcN" or
+// "a-b"); none reports DNS.
+std::vector<QORT_ModuleScanResponseType> PlanScan()
+{
+    std::vector<QORT_ModuleScanResponseType> scan;
+    for (std::uint8_t n = 1; n <= 4; ++n)
+        scan.push_back(Record()
+                           .Mac(n)
+                           .Ip(Address(192, 168, 0, 19 + n))
+                           .Mask(Address(255, 255, 255, 0))
+                           .Dhcp(0)
+                           .HostName(n == 4 ? "a-b" : "plc" + std::to_string(n)));
+    return scan;
+}
+
+// Another host answers for 192.168.0.40; nobody for any other address.
+NetworkAnswer FakeNetwork(const AdapterSubnet&, std::uint32_t ip, std::chrono::milliseconds)
+{
+    if (ip == Address(192, 168, 0, 40))
+        return {modules::MacAddress{0x02, 0, 0, 0, 0, 0x09}, ""};
+    return {};
+}
+
+TEST(PlanSteps, DryRunLinesAndProblems)
+{
+    const std::string m = "00-30-11-00-00-0";
+    const struct {
+        const char* what;
+        std::string rows; // after the header "mac,ip,hostname,dns1,dhcp", MACs as their last digit
+        std::vector<std::string> lines;
+        std::vector<std::string> problems;
+        std::string summary;
+    } rows[] = {
+        {"unchanged, change, missing", "1,192.168.0.20,plc1\n2,192.168.0.30,x\n5,,",
+            {m + "1 unchanged", m + "2 change ip 192.168.0.21 -> 192.168.0.30, hostname \"plc2\" -> \"x\"",
+                m + "5 missing"},
+            {}, "1 to change, 1 unchanged, 1 missing, 0 conflicts"},
+        {"held by a module outside the plan", "2,192.168.0.22",
+            {m + "2 conflict ip 192.168.0.22 (in use by module " + m + "3)"}, {},
+            "0 to change, 0 unchanged, 0 missing, 1 conflicts"},
+        {"two plan modules swap", "1,192.168.0.21\n2,192.168.0.20",
+            {m + "1 change ip 192.168.0.20 -> 192.168.0.21", m + "2 change ip 192.168.0.21 -> 192.168.0.20"}, {},
+            "2 to change, 0 unchanged, 0 missing, 0 conflicts"},
+        {"held by a plan module that stays", "1,192.168.0.21\n2,,y",
+            {m + "1 conflict ip 192.168.0.21 (in use by module " + m + "2)", m + "2 change hostname \"plc2\" -> \"y\""},
+            {}, "1 to change, 0 unchanged, 0 missing, 1 conflicts"},
+        {"another host answers", "1,192.168.0.40", {m + "1 conflict ip 192.168.0.40 (in use by 02-00-00-00-00-09)"}, {},
+            "0 to change, 0 unchanged, 0 missing, 1 conflicts"},
+        {"with DHCP on the server gives the IP", "1,192.168.0.30,,,on", {m + "1 change dhcp off -> on"}, {},
+            "1 to change, 0 unchanged, 0 missing, 0 conflicts"},
+        {"a name the dialog refuses kept by a row that writes nothing", "4,192.168.0.23", {m + "4 unchanged"}, {},
+            "0 to change, 1 unchanged, 0 missing, 0 conflicts"},
+        {"rows that write", "3,,,10.0.0.1\n4,192.168.0.41",
+            {m + "3 change dns1 not reported -> 10.0.0.1", m + "4 change ip 192.168.0.23 -> 192.168.0.41"},
+            {"p.csv:2: module " + m + "3 does not report dns1, so it cannot be set",
+                "p.csv:3: hostname \"a-b\": Illegal hostname! Only a-z, A-Z and 0-9 allowed."},
+            "2 to change, 0 unchanged, 0 missing, 0 conflicts"},
+    };
+    for (const auto& row : rows) {
+        std::string text = "mac,ip,hostname,dns1,dhcp\n" + m;
+        for (char c : row.rows)
+            text += c == '\n' ? "\n" + m : std::string(1, c);
+        const Plan plan = readPlan(text, "p.csv").plan;
+        const auto steps = planSteps(plan, PlanScan(), kSubnets, {FakeNetwork});
+        std::vector<std::string> lines;
+        for (const PlanStep& step : steps)
+            lines.push_back(stepLine(step));
+        EXPECT_EQ(lines, row.lines) << row.what;
+        EXPECT_EQ(planProblems(plan, steps), row.problems) << row.what;
+        EXPECT_EQ(dryRunSummary(steps), row.summary) << row.what;
+    }
+}
+
+TEST(PlanRun, AnswersVerificationCancelForce)
+{
+    // 1 and 2 change, 3 conflicts with module 4 (in the plan, unchanged), 5 is missing.
+    const std::string m = "00-30-11-00-00-0";
+    const Plan plan = readPlan(
+        "mac,ip,hostname\n" + m + "1,192.168.0.30\n" + m + "2,,y\n" + m + "3,192.168.0.23\n" + m + "4,,\n" + m + "5,,",
+        "p.csv")
+                          .plan;
+    const std::vector<PlanStep> steps = planSteps(plan, PlanScan(), kSubnets, {FakeNetwork});
+    std::vector<QORT_ModuleScanResponseType> written = PlanScan();
+    written[0].IpAddr = Address(192, 168, 0, 30);
+    written[2].IpAddr = Address(192, 168, 0, 23);
+    std::strcpy(written[1].HostName, "y");
+    using A = PlanRun::Answer;
+    const std::string refused = m + "3 failed: address 192.168.0.23 is in use by module " + m + "4";
+    const struct {
+        const char* what;
+        bool force;
+        std::size_t sendBeforeCancel; // requests sent before a cancel; above their count: no cancel
+        std::vector<std::pair<std::uint8_t, A>> answers;
+        std::vector<QORT_ModuleScanResponseType> rescan;
+        bool verified;
+        std::vector<std::string> lines; // of rows 1 to 3; 4 is unchanged, 5 missing
+        std::vector<const char*> audits;
+        std::string summary;
+    } rows[] = {
+        {"written and verified", false, 9, {{1, A::Reconfigured}, {2, A::Reconfigured}}, written, true,
+            {m + "1 changed ip 192.168.0.20 -> 192.168.0.30", m + "2 changed hostname \"plc2\" -> \"y\"", refused},
+            {"verified", "verified", "refused"}, "2 changed, 1 unchanged, 1 missing, 1 failed"},
+        {"not verified, invalid password", false, 9, {{1, A::Reconfigured}, {2, A::InvalidPassword}}, PlanScan(), false,
+            {m + "1 failed: not verified: IP is 192.168.0.20, sent 192.168.0.30", m + "2 failed: invalid password",
+                refused},
+            {"not-verified", "invalid-password", "refused"}, "0 changed, 1 unchanged, 1 missing, 3 failed"},
+        {"no answer, and none within the wait", false, 9, {{1, A::None}}, written, true,
+            {m + "1 failed: no answer", m + "2 failed: no answer", refused}, {"no-answer", "no-answer", "refused"},
+            "0 changed, 1 unchanged, 1 missing, 3 failed"},
+        {"cancel after the first write", false, 1, {{1, A::Reconfigured}, {2, A::Reconfigured}}, written, true,
+            {m + "1 changed ip 192.168.0.20 -> 192.168.0.30", m + "2 cancelled", refused}, {"verified", "", "refused"},
+            "1 changed, 1 unchanged, 1 missing, 1 failed, 1 cancelled"},
+        {"force writes the conflict", true, 9, {{1, A::Reconfigured}, {2, A::Reconfigured}, {3, A::Reconfigured}},
+            written, true,
+            {m + "1 changed ip 192.168.0.20 -> 192.168.0.30", m + "2 changed hostname \"plc2\" -> \"y\"",
+                m + "3 changed ip 192.168.0.22 -> 192.168.0.23"},
+            {"verified", "verified", "verified"}, "3 changed, 1 unchanged, 1 missing, 0 failed"},
+    };
+    for (const auto& row : rows) {
+        PlanRun run(steps, row.force);
+        const auto requests = run.requests();
+        for (std::size_t i = 0; i < requests.size(); ++i) {
+            EXPECT_EQ(requests[i].Password[0], '\0') << row.what;
+            if (i == row.sendBeforeCancel)
+                run.cancel();
+            else
+                run.sent(modules::macOfRecord(Record().Mac(requests[i].MacId[5])));
+        }
+        for (const auto& [mac, answer] : row.answers)
+            run.answered(modules::macOfRecord(Record().Mac(mac)), answer);
+        EXPECT_EQ(run.verify(row.rescan), row.verified) << row.what;
+        const auto results = run.results();
+        ASSERT_EQ(results.size(), 5u) << row.what;
+        for (std::size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(results[i].line, row.lines[i]) << row.what;
+            EXPECT_EQ(results[i].audit ? resultText(results[i].audit->result) : "", std::string(row.audits[i]))
+                << row.what;
+        }
+        EXPECT_EQ(results[3].line, m + "4 unchanged") << row.what;
+        EXPECT_EQ(results[4].line, m + "5 missing") << row.what;
+        EXPECT_EQ(run.summary(), row.summary) << row.what;
+        EXPECT_FALSE(run.succeeded()) << row.what << ": a module is missing";
+    }
+    EXPECT_TRUE(PlanRun({steps[3]}, false).succeeded()) << "unchanged only";
+    EXPECT_FALSE(PlanRun({steps[2]}, true).succeeded()) << "forced, never sent";
 }
 
 QORT_ConfigureRequestType Request(std::uint8_t macLast, std::uint32_t ip, std::uint8_t dhcp, const char* hostName)
