@@ -24,7 +24,7 @@ constexpr char kQuote = '"';
 constexpr std::string_view kBlanks = " \t";
 // A plan for a whole plant is well under a megabyte; anything near this is
 // no plan, and is not read into memory.
-constexpr std::uintmax_t kLargestPlanFile = 16u * 1024u * 1024u;
+constexpr std::uintmax_t kLargestPlanFile = std::uintmax_t{16} * 1024 * 1024;
 constexpr int kHeaderLine = 1;
 
 constexpr int kAddressParts = 4;
@@ -274,6 +274,7 @@ public:
     {
         line_ = record.line;
         rowFine_ = true;
+        macRead_ = false;
         PlanRow row{record.line, {}, {}};
         for (const auto& [column, index] : columns_) {
             const std::string value = index < record.cells.size() ? modules::csvCellValue(record.cells[index]) : "";
@@ -299,10 +300,11 @@ private:
         if (column == Column::Mac) {
             if (text.empty())
                 return rowProblem("no MAC");
-            if (const auto mac = macValue(text))
-                row.mac = *mac;
-            else
-                rowProblem("bad MAC " + quotedText(text));
+            const auto mac = macValue(text);
+            if (!mac)
+                return rowProblem("bad MAC " + quotedText(text));
+            row.mac = *mac;
+            macRead_ = true;
         } else if (column == Column::HostName) {
             readHostName(value, row);
         } else if (text.empty()) {
@@ -348,12 +350,12 @@ private:
         row.settings.dhcp = lower == kDhcpOn;
     }
 
+    // Also for a row with other problems: every problem is listed at once.
     void checkUnique(const PlanRow& row)
     {
-        if (columns_.count(Column::Mac) == 0 || !rowFine_)
-            return;
-        if (const auto [first, added] = macLines_.emplace(row.mac, row.line); !added)
-            rowProblem("MAC " + modules::formatMac(row.mac) + " is also in line " + std::to_string(first->second));
+        if (macRead_)
+            if (const auto [first, added] = macLines_.emplace(row.mac, row.line); !added)
+                rowProblem("MAC " + modules::formatMac(row.mac) + " is also in line " + std::to_string(first->second));
         // 0.0.0.0 is no address anybody holds: many modules may be given it.
         if (!row.settings.ip || *row.settings.ip == 0)
             return;
@@ -369,6 +371,7 @@ private:
     std::map<std::uint32_t, int> ipLines_;
     int line_ = 0;
     bool rowFine_ = true;
+    bool macRead_ = false;
 };
 
 } // namespace
@@ -401,8 +404,11 @@ PlanReading readPlan(std::string_view text, const std::string& file)
                 [&checker](const CsvRecord& record) { checker.readRow(record); });
     }
     std::stable_sort(problems.begin(), problems.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (const auto& [line, message] : problems)
-        reading.problems.push_back(file + ":" + std::to_string(line) + ": " + message);
+    for (const auto& [line, message] : problems) {
+        std::string text = file;
+        text.append(":").append(std::to_string(line)).append(": ").append(message);
+        reading.problems.push_back(std::move(text));
+    }
     return reading;
 }
 

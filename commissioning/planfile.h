@@ -15,9 +15,11 @@
 // `mask`, `gateway`, `dns1`, `dns2` (dotted), `hostname` and `dhcp` (`on` or
 // `off`) are optional; every other column is ignored, so the CSV that
 // `sorvinda scan --format csv` writes is a plan that changes nothing.
-// Header names are compared without case and surrounding blanks. An empty
-// cell keeps the module's value. A cell that our CSV writer protected with
-// a leading "'" reads back without it (modules::csvCellValue).
+// Header names are compared without case and surrounding blanks; so are
+// MAC, address and dhcp cells (00-30-11-00-00-01 or 00:30:11:00:00:01), but
+// a host name is taken as it stands. An empty cell keeps the module's
+// value. A cell that our CSV writer protected with a leading "'" reads back
+// without it (modules::csvCellValue).
 //
 // The whole plan is checked before anything is sent:
 //   const auto reading = commissioning::readPlanFile(path);
@@ -59,8 +61,8 @@ PlanReading readPlan(std::string_view text, const std::string& file);
 PlanReading readPlanFile(const std::filesystem::path& path);
 
 // The RFC 4180 layer on its own: records with the line each starts on,
-// cells unquoted (but not through csvCellValue). Lines holding nothing are
-// no record. problems as above, without the "FILE:" part ("LINE: message").
+// cells unquoted (but not through csvCellValue). A record whose cells are
+// all blank (an empty line, a spreadsheet's ",,,") is skipped. problems as above, without the "FILE:" part ("LINE: message").
 struct CsvRecord {
     int line = 0;
     std::vector<std::string> cells;

@@ -171,6 +171,7 @@ std::string joined(const std::vector<std::string>& parts, const char* separator)
 std::string changesText(const std::vector<FieldChange>& changes)
 {
     std::vector<std::string> parts;
+    parts.reserve(changes.size());
     for (const FieldChange& change : changes)
         parts.push_back(change.field + " " + change.before + " -> " + change.after);
     return joined(parts, ", ");
@@ -209,21 +210,30 @@ std::vector<PlanStep> planSteps(const Plan& plan, const std::vector<QORT_ModuleS
     std::vector<PlanStep*> checked;
     for (PlanStep& step : steps)
         if (movesAddress(step)) {
-            movingAway.insert(step.row.mac);
+            if (step.problem.empty())
+                movingAway.insert(step.row.mac);
             targets.push_back({*step.row.settings.ip, step.row.mac});
             checked.push_back(&step);
         }
     const std::vector<AddressUse> uses =
         checkAddressesInUse(targets, scan, subnets, batchAsker(options.ask), options.bound);
-    for (std::size_t i = 0; i < uses.size(); ++i) {
-        PlanStep& step = *checked[i];
-        step.addressNote = uses[i].note;
-        // The holder leaves the address in the same run: the first write
-        // after its own takes it over.
-        if (!uses[i].inUse || (uses[i].holderIsModule && movingAway.count(uses[i].holder) != 0))
-            continue;
-        step.kind = StepKind::Conflict;
-        step.holder = holderText(uses[i]);
+    for (std::size_t i = 0; i < uses.size(); ++i)
+        checked[i]->addressNote = uses[i].note;
+    // A holder that leaves the address in the same run hands it over. One
+    // that stays after all (its own new address is taken) does not, and
+    // that may hold another row back in turn.
+    for (bool settled = false; !settled;) {
+        settled = true;
+        for (std::size_t i = 0; i < uses.size(); ++i) {
+            PlanStep& step = *checked[i];
+            if (step.kind == StepKind::Conflict || !uses[i].inUse
+                || (uses[i].holderIsModule && movingAway.count(uses[i].holder) != 0))
+                continue;
+            step.kind = StepKind::Conflict;
+            step.holder = holderText(uses[i]);
+            movingAway.erase(step.row.mac);
+            settled = false;
+        }
     }
     return steps;
 }
@@ -390,6 +400,21 @@ bool PlanRun::succeeded() const
     const std::vector<RowResult> all = results();
     return std::all_of(all.begin(), all.end(),
         [](const RowResult& r) { return r.outcome == std::string("changed") || r.outcome == "unchanged"; });
+}
+
+PlanRun::Counts PlanRun::counts() const
+{
+    Counts counts;
+    for (const Row& row : rows_) {
+        if (!row.written)
+            continue;
+        ++counts.total;
+        if (row.progress != Progress::Waiting && row.progress != Progress::Cancelled)
+            ++counts.written;
+        if (row.progress == Progress::Verified)
+            ++counts.verified;
+    }
+    return counts;
 }
 
 } // namespace commissioning

@@ -63,7 +63,8 @@ struct PlanStep {
 struct PlanCheckOptions {
     // Asked for every target address at once with one bound for all: the
     // system's askers (askNetwork, askByArpProbe, askNeighbourTable) in
-    // their batch forms, any other asker for all addresses in parallel.
+    // their batch forms, any other asker for all addresses in parallel
+    // (from several threads at once).
     NetworkAsker ask = askNetwork;
     std::chrono::milliseconds bound = kAddressAnswerBound;
 };
@@ -73,7 +74,9 @@ struct PlanCheckOptions {
 // target IP that differs from the module's own is checked: held by a module
 // outside the plan, by a plan module that keeps its address, or by another
 // host (this computer too), it is a Conflict; held by a plan module that
-// moves away, it is not.
+// moves away, it is not (unless that module's own move is a Conflict). A
+// row that leaves its module with DHCP on compares no IP, mask or gateway:
+// the module reports what its DHCP server gave it.
 std::vector<PlanStep> planSteps(const Plan& plan, const std::vector<QORT_ModuleScanResponseType>& scan,
     const std::vector<AdapterSubnet>& subnets, const PlanCheckOptions& options = {});
 
@@ -133,6 +136,15 @@ public:
     std::string summary() const;
     // Every row changed or unchanged (the command line's exit 0, else 8).
     bool succeeded() const;
+
+    // For a progress display: "written/verified of total".
+    struct Counts {
+        std::size_t total = 0;    // rows to write (cancelled ones too)
+        std::size_t written = 0;  // sent, whatever came back
+        std::size_t verified = 0; // shown by a rescan as sent
+        bool operator==(const Counts&) const = default;
+    };
+    Counts counts() const;
 
 private:
     enum class Progress { Waiting, Sent, Reconfigured, InvalidPassword, NoAnswer, Verified, Cancelled };

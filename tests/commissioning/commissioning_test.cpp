@@ -201,8 +201,8 @@ TEST(PlanFile, RowsAndProblems)
             {"2: bad MAC \"00-30-11-00-00-1\"", "3: no MAC",
                 "4: ip 10.0.0.255: Last digit of IP address can not be 255.", "5: bad mask address \"255.255.256.0\"",
                 "6: hostname \"abcdefghijabcdefghijabcdefghij\" is longer than 29 characters",
-                "7: dhcp \"yes\" is neither on nor off", "9: MAC 00-30-11-00-00-05 is also in line 8",
-                "10: ip 10.0.0.2 is also the target of line 8"}},
+                "6: ip 10.0.0.1 is also the target of line 5", "7: dhcp \"yes\" is neither on nor off",
+                "9: MAC 00-30-11-00-00-05 is also in line 8", "10: ip 10.0.0.2 is also the target of line 8"}},
         {"no mac column", "ip,ip\n1.2.3.4\n", {},
             {"1: column ip appears twice", "1: no column \"mac\": every row needs the MAC of its module"}},
         {"empty file", "", {}, {"1: no header row: a plan needs at least the column \"mac\""}},
@@ -289,6 +289,10 @@ TEST(PlanSteps, DryRunLinesAndProblems)
         {"two plan modules swap", "1,192.168.0.21\n2,192.168.0.20",
             {m + "1 change ip 192.168.0.20 -> 192.168.0.21", m + "2 change ip 192.168.0.21 -> 192.168.0.20"}, {},
             "2 to change, 0 unchanged, 0 missing, 0 conflicts"},
+        {"a chain held back by a conflict", "1,192.168.0.21\n2,192.168.0.22",
+            {m + "1 conflict ip 192.168.0.21 (in use by module " + m + "2)",
+                m + "2 conflict ip 192.168.0.22 (in use by module " + m + "3)"},
+            {}, "0 to change, 0 unchanged, 0 missing, 2 conflicts"},
         {"held by a plan module that stays", "1,192.168.0.21\n2,,y",
             {m + "1 conflict ip 192.168.0.21 (in use by module " + m + "2)", m + "2 change hostname \"plc2\" -> \"y\""},
             {}, "1 to change, 0 unchanged, 0 missing, 1 conflicts"},
@@ -344,25 +348,26 @@ TEST(PlanRun, AnswersVerificationCancelForce)
         std::vector<std::string> lines; // of rows 1 to 3; 4 is unchanged, 5 missing
         std::vector<const char*> audits;
         std::string summary;
+        PlanRun::Counts counts;
     } rows[] = {
         {"written and verified", false, 9, {{1, A::Reconfigured}, {2, A::Reconfigured}}, written, true,
             {m + "1 changed ip 192.168.0.20 -> 192.168.0.30", m + "2 changed hostname \"plc2\" -> \"y\"", refused},
-            {"verified", "verified", "refused"}, "2 changed, 1 unchanged, 1 missing, 1 failed"},
+            {"verified", "verified", "refused"}, "2 changed, 1 unchanged, 1 missing, 1 failed", {2, 2, 2}},
         {"not verified, invalid password", false, 9, {{1, A::Reconfigured}, {2, A::InvalidPassword}}, PlanScan(), false,
             {m + "1 failed: not verified: IP is 192.168.0.20, sent 192.168.0.30", m + "2 failed: invalid password",
                 refused},
-            {"not-verified", "invalid-password", "refused"}, "0 changed, 1 unchanged, 1 missing, 3 failed"},
+            {"not-verified", "invalid-password", "refused"}, "0 changed, 1 unchanged, 1 missing, 3 failed", {2, 2, 0}},
         {"no answer, and none within the wait", false, 9, {{1, A::None}}, written, true,
             {m + "1 failed: no answer", m + "2 failed: no answer", refused}, {"no-answer", "no-answer", "refused"},
-            "0 changed, 1 unchanged, 1 missing, 3 failed"},
+            "0 changed, 1 unchanged, 1 missing, 3 failed", {2, 2, 0}},
         {"cancel after the first write", false, 1, {{1, A::Reconfigured}, {2, A::Reconfigured}}, written, true,
             {m + "1 changed ip 192.168.0.20 -> 192.168.0.30", m + "2 cancelled", refused}, {"verified", "", "refused"},
-            "1 changed, 1 unchanged, 1 missing, 1 failed, 1 cancelled"},
+            "1 changed, 1 unchanged, 1 missing, 1 failed, 1 cancelled", {2, 1, 1}},
         {"force writes the conflict", true, 9, {{1, A::Reconfigured}, {2, A::Reconfigured}, {3, A::Reconfigured}},
             written, true,
             {m + "1 changed ip 192.168.0.20 -> 192.168.0.30", m + "2 changed hostname \"plc2\" -> \"y\"",
                 m + "3 changed ip 192.168.0.22 -> 192.168.0.23"},
-            {"verified", "verified", "verified"}, "3 changed, 1 unchanged, 1 missing, 0 failed"},
+            {"verified", "verified", "verified"}, "3 changed, 1 unchanged, 1 missing, 0 failed", {3, 3, 3}},
     };
     for (const auto& row : rows) {
         PlanRun run(steps, row.force);
@@ -387,6 +392,7 @@ TEST(PlanRun, AnswersVerificationCancelForce)
         EXPECT_EQ(results[3].line, m + "4 unchanged") << row.what;
         EXPECT_EQ(results[4].line, m + "5 missing") << row.what;
         EXPECT_EQ(run.summary(), row.summary) << row.what;
+        EXPECT_EQ(run.counts(), row.counts) << row.what;
         EXPECT_FALSE(run.succeeded()) << row.what << ": a module is missing";
     }
     EXPECT_TRUE(PlanRun({steps[3]}, false).succeeded()) << "unchanged only";
