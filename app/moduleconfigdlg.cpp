@@ -3,6 +3,7 @@
 #include "app/aboutdlg.h"
 #include "app/librarynotifyevent.h"
 #include "app/noticeguard.h"
+#include "app/planapplier.h"
 #include "app/sizingclamp.h"
 #include "commissioning/addressinuse.h"
 #include "commissioning/verification.h"
@@ -13,6 +14,7 @@
 #include "modules/columnspec.h"
 #include "modules/lostreplies.h"
 #include "modules/winkrule.h"
+#include "plandialog/plandialog.h"
 #include "platform/networkadapters.h"
 #include "resources/resourceids.h"
 #include "resources/stringtable.h"
@@ -35,6 +37,7 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <vector>
 
 namespace {
@@ -48,6 +51,9 @@ constexpr const char* kExportDefaultName = "modules.csv";
 constexpr const char* kExportFilter = "CSV files (*.csv);;All files (*)";
 constexpr const char* kProgramName = "SorvindaConfig";
 constexpr const char* kUndoText = "Undo last change";
+constexpr const char* kApplyPlanText = "Apply plan...";
+constexpr const char* kApplyPlanCaption = "Apply plan";
+constexpr const char* kPlanFilter = "CSV files (*.csv);;All files (*)";
 constexpr const char* kOtherDhcpServerText =
     "Another DHCP server answers on this network; modules may take its offer instead of ours. Ours keeps running.";
 // Invalid-password entries one notice examines at most.
@@ -244,6 +250,9 @@ void CModuleConfigDlg::contextMenuEvent(QContextMenuEvent* event)
         const int row = m_pDeviceList->GetFirstSelectedRow();
         QAction* undo = menu.addAction(QString::fromLatin1(kUndoText), this, [this, row] { OnUndoLastChange(row); });
         undo->setEnabled(UndoValuesOfRow(row).has_value());
+        // Queued: the file dialog opens once the context menu has closed.
+        menu.addAction(QString::fromLatin1(kApplyPlanText), this,
+            [this] { QTimer::singleShot(0, this, &CModuleConfigDlg::OnApplyPlan); });
     }
     QAction* about = nullptr;
     if (!m_aboutText.isEmpty()) {
@@ -283,6 +292,28 @@ void CModuleConfigDlg::OnExportList()
     if (!path.isEmpty()) {
         ExportListTo(path);
     }
+}
+
+void CModuleConfigDlg::OnApplyPlan()
+{
+    const QString path = QFileDialog::getOpenFileName(
+        this, QString::fromLatin1(kApplyPlanCaption), QString(), QString::fromLatin1(kPlanFilter));
+    if (!path.isEmpty())
+        ApplyPlanFile(path);
+}
+
+void CModuleConfigDlg::ApplyPlanFile(const QString& path)
+{
+    CPlanDialog dialog(path, this);
+    CPlanApplier applier(dialog,
+        CPlanApplier::Hooks{[this](const QORT_ConfigureRequestType& request) { m_api.SendConfigure(&request); },
+            [this] { StartScan(); },
+            [this](const commissioning::AuditEntry& entry) { LogWrite(entry.before, entry.sent, entry.result); }});
+    m_planApplier = &applier;
+    applier.Start(commissioning::readPlanFile(std::filesystem::path(path.toStdString())), m_pDeviceList->Modules(),
+        commissioning::usableAdapterSubnets());
+    dialog.exec();
+    m_planApplier = nullptr;
 }
 
 bool CModuleConfigDlg::ExportListTo(const QString& path)
@@ -416,6 +447,21 @@ bool CModuleConfigDlg::TakeRejectionOfLastConfigured()
     return false;
 }
 
+// The plan's rows show their own rejections in the plan dialog; a rejection
+// of a write the configure flow sent just before is still logged (its box
+// would stand over the plan dialog, so it is left out).
+void CModuleConfigDlg::TakeRejectionsOfPlan()
+{
+    std::uint8_t mac[QORT_MAC_SIZE];
+    for (int examined = 0; examined < kMaxRejectionsPerNotice && m_api.GetInvPswdMacId(mac) == 1; ++examined) {
+        m_api.RemoveFirstInvPswdMacId();
+        modules::MacAddress rejected;
+        std::copy(std::begin(mac), std::end(mac), rejected.begin());
+        if (!m_planApplier->OnRejected(rejected) && IsLastConfiguredMac(mac))
+            OnRejected();
+    }
+}
+
 int CModuleConfigDlg::OnLibraryNotify(int code)
 {
     if (m_pDeviceList == nullptr) {
@@ -426,6 +472,10 @@ int CModuleConfigDlg::OnLibraryNotify(int code)
     case QORT_CB_RESPONSE:
         return TakeReplies() ? 1 : 0;
     case QORT_CB_RECONFIGURED:
+        if (m_planApplier != nullptr && m_planApplier->IsApplying()) {
+            m_planApplier->OnReconfigured(); // it rescans once for all its writes
+            break;
+        }
         if (m_api.GetInvPswdMacId(mac) == 1 && IsLastConfiguredMac(mac)) {
             m_api.RemoveFirstInvPswdMacId();
         }
@@ -433,6 +483,10 @@ int CModuleConfigDlg::OnLibraryNotify(int code)
         StartScan();
         break;
     case QORT_CB_INVALID_PASSWORD:
+        if (m_planApplier != nullptr && m_planApplier->IsApplying()) {
+            TakeRejectionsOfPlan();
+            break;
+        }
         if (TakeRejectionOfLastConfigured()) {
             OnRejected();
             ShowMessageBox(this, kInvalidPasswordText, kWarningCaption, MB_OK | MB_ICONEXCLAMATION);
@@ -471,6 +525,8 @@ bool CModuleConfigDlg::TakeReplies()
     for (const QORT_ModuleScanResponseType& response : batch) {
         VerifyPendingWrite(response);
     }
+    if (m_planApplier != nullptr)
+        m_planApplier->OnReplies(batch);
     ShowLostReplies();
     return true;
 }

@@ -20,6 +20,7 @@
 #include <thread>
 
 class CDeviceListCtrl;
+class CPlanApplier;
 class QContextMenuEvent;
 class QLabel;
 
@@ -64,6 +65,12 @@ public:
     std::optional<QORT_ModuleScanResponseType> UndoValuesOfRow(int row) const;
     // Runs the configure flow from those values; nothing without them.
     void OnUndoLastChange(int row);
+    // "Apply plan...": asks for a plan file and runs ApplyPlanFile on it.
+    void OnApplyPlan();
+    // The plan dialog for the file, modal: its dry run against the listed
+    // modules, and after Apply its writes, verified and logged. The window
+    // keeps taking the library's notices meanwhile.
+    void ApplyPlanFile(const QString& path);
     // Writes the list as CSV to path; a box tells when that fails.
     bool ExportListTo(const QString& path);
     // The About entry and Close; any other command is ignored.
@@ -110,6 +117,8 @@ private:
     // Removes queued invalid-password entries up to and including the first
     // that names the module configured last; true when there was one.
     bool TakeRejectionOfLastConfigured();
+    // Hands every queued invalid-password entry to the running plan.
+    void TakeRejectionsOfPlan();
     void ApplyMinimumWindowSize();
 
     // A write from the configure flow, from its sending until its result is
@@ -152,5 +161,6 @@ private:
     platform::Wakeup m_dhcpProbeStop;
     std::thread m_dhcpProbe;
     std::optional<PendingWrite> m_pendingWrite;
+    CPlanApplier* m_planApplier = nullptr; // while the plan dialog is open
     QTimer m_pendingWriteTimer;
 };

@@ -15,6 +15,7 @@
 #include "configdialog/ethernetconfigdlg.h"
 #include "devicelist/devicelistctrl.h"
 #include "modules/columntexts.h"
+#include "plandialog/plandialog.h"
 #include "protocol/qort.h"
 #include "resources/resourceids.h"
 #include "tests/modules/records.h"
@@ -31,6 +32,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -480,6 +483,82 @@ TEST_F(WindowTest, AnAuditLogThatCannotBeWrittenIsShownAndTheWriteGoesOn)
     EXPECT_EQ(boxes.Records()[1].text, QStringLiteral("Invalid password"));
 }
 
+// A plan file written for the test; its path.
+QString WritePlan(const QTemporaryDir& folder, const char* text)
+{
+    const QString path = folder.filePath(QStringLiteral("plan.csv"));
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(text);
+    return path;
+}
+
+// The plan dialog's view of one run: the dry run's summary, then, after
+// Apply with the password when it may be pressed, each module's status.
+struct PlanView {
+    QString summary;
+    QStringList problems;
+    bool applicable = false;
+    std::map<QString, QString> status; // by MAC text
+};
+
+PlanView RunPlanDialog(CModuleConfigDlg& window, const QString& path, const QString& password,
+    const std::function<void(CPlanDialog&)>& beforeApply = {})
+{
+    PlanView view;
+    testsupport::WhenModal<CPlanDialog>([&](CPlanDialog& d) {
+        const auto checked = [&] { return !d.SummaryText().startsWith(QStringLiteral("Checking")); };
+        EXPECT_TRUE(QTest::qWaitFor(checked, testsupport::kGuiWaitMs));
+        view = {d.SummaryText(), d.Problems(), d.IsApplyEnabled(), {}};
+        if (view.applicable) {
+            QTest::keyClicks(d.PasswordEdit(), password);
+            if (beforeApply)
+                beforeApply(d);
+            d.ApplyButton()->click();
+            EXPECT_TRUE(QTest::qWaitFor([&] { return !d.IsRunning(); }, 3 * testsupport::kGuiWaitMs));
+            view.summary = d.SummaryText();
+        }
+        for (int row = 0; row < d.Table()->rowCount(); ++row)
+            view.status[d.Table()->item(row, CPlanDialog::kColumnMac)->text()] =
+                d.Table()->item(row, CPlanDialog::kColumnStatus)->text();
+        d.CancelButton()->click();
+    });
+    window.ApplyPlanFile(path);
+    return view;
+}
+
+// A plan that cannot be applied lists its problems, one that changes
+// nothing shows so; Apply stays disabled and nothing is sent.
+TEST_F(WindowTest, APlanThatIsBadOrChangesNothingCannotBeApplied)
+{
+    g_fake.responses = {Module(7)};
+    Notify(QORT_CB_RESPONSE);
+    QTemporaryDir folder;
+    const struct {
+        const char* name;
+        const char* plan; // nullptr: no such file
+        QString summary;
+        int problems;
+    } cases[] = {
+        {"bad rows", "mac,ip\nzz,10.0.0.1\n00-30-11-00-00-07,10.0.0.255\n",
+            "The plan cannot be applied; nothing will be sent:", 2},
+        {"no such file", nullptr, "The plan cannot be applied; nothing will be sent:", 1},
+        {"unchanged and missing", "mac,ip\n00-30-11-00-00-07,192.168.0.7\n00-30-11-00-00-08,\n",
+            "0 to change, 1 unchanged, 1 missing, 0 conflicts", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = c.plan ? WritePlan(folder, c.plan) : folder.filePath("none.csv");
+        const PlanView view = RunPlanDialog(window, path, QString());
+        EXPECT_EQ(view.summary, c.summary);
+        ASSERT_EQ(view.problems.size(), c.problems) << view.problems.join('\n').toStdString();
+        for (const QString& problem : view.problems)
+            EXPECT_TRUE(problem.startsWith(path + ":")) << problem.toStdString();
+        EXPECT_FALSE(view.applicable);
+    }
+    EXPECT_EQ(g_fake.Count("configure"), 0);
+}
+
 TEST(ProgramFiles, TheBuiltProgramCarriesItsVersionAndTheLoadedLibqortPassesTheCheck)
 {
     // The file itself, not a stand-in from the same declaration: catches a
@@ -517,13 +596,19 @@ using testsupport::kGuiWaitMs;
 
 std::atomic<int> g_scans{0};
 std::atomic<int> g_responses{0};
+std::function<void()> g_afterConfigure; // the user's click between two writes
 
 // The linked library with scans and taken replies counted, so a test knows
 // when a rescan went out and every reply was handled.
 const QortApi& CountingApi()
 {
     static const QortApi api{QORT_RegisterCallBack, QORT_Start, [] { return ++g_scans, QORT_SendModuleScan(); },
-        QORT_SendConfigure, QORT_SendWink,
+        [](const QORT_ConfigureRequestType* request) {
+            QORT_SendConfigure(request);
+            if (g_afterConfigure)
+                g_afterConfigure();
+        },
+        QORT_SendWink,
         [](QORT_ModuleScanResponseType* r) {
             const int taken = QORT_GetResponse(r);
             return g_responses += taken, taken;
@@ -605,6 +690,7 @@ void TypePasswordAndSet(CEthernetConfigDlg& d, const QString& password)
 
 const char* const kPlain = "mac=00-30-11-00-00-21,fb=Modbus TCP,ip=192.168.0.10,sn=255.255.255.0,gw=192.168.0.1,"
                            "dhcp=off,pswd=off,hn=PLC1,-dns1,-dns2,protocol=1.10";
+const char* const kThird = "mac=00-30-11-00-00-24,ip=192.168.0.13,sn=255.255.255.0,dhcp=off,hn=PLC3";
 const char* const kOld = "mac=00-30-11-00-00-22,protocol=1.9,ip=192.168.0.11";
 const char* const kProtected = "mac=00-30-11-00-00-23,fb=PROFINET,ip=192.168.0.12,sn=255.255.255.0,gw=192.168.0.1,"
                                "dhcp=off,hn=PLC2,dns1=192.168.0.2,-dns2,password=secret";
@@ -720,6 +806,64 @@ TEST_F(WindowE2eTest, ASetToAnAddressInUseAsksBothRowsThenWarnAndUndoPutsItBack)
     EXPECT_TRUE(WaitFor([&] { return Text(mac, modules::kColumnIp) == "192.168.0.10"; }));
     ASSERT_TRUE(WaitFor([&] { return StateFolder::AuditResults().size() == logged + 3; }));
     EXPECT_EQ(StateFolder::AuditResults().back(), "verified");
+}
+
+// A plan applied in the window, run after run on the same modules: its
+// writes verified, Cancel after the first write, a wrong password, and a
+// second run of a plan already applied, which sends nothing.
+TEST_F(WindowE2eTest, APlanIsAppliedVerifiedAndLoggedAndAgainSendsNothing)
+{
+    ASSERT_TRUE(Open(testsupport::moduleArgs({kPlain, kProtected, kThird}), 3));
+    QTemporaryDir folder;
+    const char* const forward = "mac,ip,hostname\n00-30-11-00-00-21,192.168.0.30,\n00-30-11-00-00-23,,LINE2\n"
+                                "00-30-11-00-00-24,192.168.0.32,LINE3\n";
+    const char* const back = "mac,ip,hostname\n00-30-11-00-00-21,192.168.0.10,\n00-30-11-00-00-23,,PLC2\n"
+                             "00-30-11-00-00-24,192.168.0.13,PLC3\n";
+    const struct {
+        const char* name;
+        const char* plan;
+        const char* password;
+        bool cancelAfterFirst;
+        std::vector<QString> status; // of ..-21, ..-23, ..-24 as far as the plan names them
+        std::vector<std::string> audit;
+        std::size_t configures;
+        bool asks = false; // whether to set a conflict's address anyway (No, as the recorder answers)
+    } cases[] = {
+        {"whole plan", forward, "secret", false, {"changed", "changed", "changed"},
+            {"verified", "verified", "verified"}, 3},
+        {"again", forward, "secret", false, {"unchanged", "unchanged", "unchanged"}, {}, 0},
+        {"cancel after the first write", back, "secret", true, {"changed", "cancelled", "cancelled"}, {"verified"}, 1},
+        {"wrong password", back, "nope", false, {"unchanged", "failed: invalid password", "changed"},
+            {"invalid-password", "verified"}, 2},
+        {"conflict refused", "mac,ip\n00-30-11-00-00-21,192.168.0.12\n", "", false,
+            {"failed: address 192.168.0.12 is in use by module 00-30-11-00-00-23"}, {"refused"}, 0, true},
+    };
+    const auto isConfigure = [](const std::string& l) {
+        return l.rfind("recv ", 0) == 0 && l.find("\"Configure: ") != std::string::npos;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t from = simulator->lineCount();
+        const std::size_t logged = StateFolder::AuditResults().size();
+        const PlanView view = RunPlanDialog(window, WritePlan(folder, c.plan), c.password, [&](CPlanDialog& d) {
+            if (c.cancelAfterFirst)
+                g_afterConfigure = [&d] { d.CancelButton()->click(); };
+        });
+        g_afterConfigure = nullptr;
+        EXPECT_EQ(view.applicable, c.configures > 0 || c.asks) << view.summary.toStdString();
+        EXPECT_EQ(boxes.Count(), c.asks ? 1 : 0);
+        boxes.Clear();
+        const QString macs[] = {"00-30-11-00-00-21", "00-30-11-00-00-23", "00-30-11-00-00-24"};
+        for (std::size_t i = 0; i < c.status.size(); ++i)
+            EXPECT_EQ(view.status.at(macs[i]), c.status[i]) << macs[i].toStdString();
+        const std::vector<std::string> results = StateFolder::AuditResults();
+        EXPECT_EQ(std::vector<std::string>(results.begin() + std::ptrdiff_t(logged), results.end()), c.audit);
+        const std::size_t scanFrom = simulator->lineCount();
+        Click(IDC_SCAN); // logged after every Configure the run sent
+        EXPECT_TRUE(Logged("^recv .*Module Scan", scanFrom));
+        ASSERT_TRUE(WaitFor([&] { return List()->GetItemCount() == 3; })); // the next dry run's modules
+        EXPECT_EQ(simulator->linesMatching(isConfigure, from).size(), c.configures);
+    }
 }
 
 // Starting the recovery server looks for another DHCP server in the

@@ -1,0 +1,281 @@
+#include "app/planapplier.h"
+
+#include "commissioning/verification.h"
+#include "plandialog/plandialog.h"
+#include "ui/messagebox.h"
+
+#include <QByteArray>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <cstring>
+#include <string.h> // explicit_bzero
+#include <utility>
+
+namespace {
+
+constexpr const char* kProgramName = "SorvindaConfig";
+constexpr const char* kSentText = "sent";
+constexpr const char* kRejectedText = "invalid password";
+constexpr const char* kVerifiedText = "verified";
+
+void Wipe(void* data, std::size_t size)
+{
+    ::explicit_bzero(data, size);
+}
+
+modules::MacAddress MacOfRequest(const QORT_ConfigureRequestType& request)
+{
+    modules::MacAddress mac;
+    std::copy(std::begin(request.MacId), std::end(request.MacId), mac.begin());
+    return mac;
+}
+
+} // namespace
+
+CPlanApplier::CPlanApplier(CPlanDialog& dialog, Hooks hooks, commissioning::PlanCheckOptions options)
+    : m_dialog(dialog)
+    , m_hooks(std::move(hooks))
+    , m_options(std::move(options))
+{
+    m_sendTimer.setInterval(0);
+    m_answerTimer.setSingleShot(true);
+    m_verifyTimer.setSingleShot(true);
+    m_rescanTimer.setInterval(kRescanRepeatMs);
+    connect(&m_sendTimer, &QTimer::timeout, this, &CPlanApplier::SendNext);
+    connect(&m_answerTimer, &QTimer::timeout, this, &CPlanApplier::StartVerifying);
+    connect(&m_rescanTimer, &QTimer::timeout, this, [this] { m_hooks.rescan(); });
+    connect(&m_verifyTimer, &QTimer::timeout, this, &CPlanApplier::Finish);
+    connect(&m_dialog, &CPlanDialog::ApplyRequested, this, &CPlanApplier::Apply);
+    connect(&m_dialog, &CPlanDialog::CancelRequested, this, &CPlanApplier::Cancel);
+}
+
+CPlanApplier::~CPlanApplier()
+{
+    // Writes already sent are logged with what is known now.
+    if (IsApplying())
+        Finish();
+    if (m_dryRun.joinable())
+        m_dryRun.join();
+    WipePassword();
+}
+
+void CPlanApplier::Start(commissioning::PlanReading reading, std::vector<QORT_ModuleScanResponseType> scan,
+    std::vector<commissioning::AdapterSubnet> subnets)
+{
+    if (!reading.problems.empty()) {
+        m_dialog.ShowProblems(reading.problems);
+        return;
+    }
+    m_dialog.ShowChecking();
+    // The steps come back as a queued call, dropped when this object has
+    // gone meanwhile (the destructor waits for the worker first).
+    m_dryRun = std::thread([this, plan = std::move(reading.plan), scan = std::move(scan), subnets = std::move(subnets),
+                               options = m_options] {
+        std::vector<commissioning::PlanStep> steps = commissioning::planSteps(plan, scan, subnets, options);
+        std::vector<std::string> problems = commissioning::planProblems(plan, steps);
+        QMetaObject::invokeMethod(
+            this,
+            [this, steps = std::move(steps), problems = std::move(problems)]() mutable {
+                ShowDryRun(std::move(steps), problems);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+// Rows the scan shows cannot be written as they stand make the whole plan
+// refused, as its reading's problems do: the steps stay for reference.
+void CPlanApplier::ShowDryRun(std::vector<commissioning::PlanStep> steps, const std::vector<std::string>& problems)
+{
+    m_dialog.ShowSteps(steps);
+    if (!problems.empty()) {
+        m_dialog.ShowProblems(problems);
+        return;
+    }
+    m_steps = std::move(steps);
+}
+
+bool CPlanApplier::ConfirmConflicts() const
+{
+    QStringList lines;
+    for (const commissioning::PlanStep& step : m_steps) {
+        if (step.kind == commissioning::StepKind::Conflict)
+            lines << QString::fromStdString(commissioning::stepLine(step));
+    }
+    if (lines.isEmpty())
+        return false;
+    const QString question = QStringLiteral("These modules would take an address that is in use:\n%1\n"
+                                            "Set them anyway? (No: they are left out, the others are written.)")
+                                 .arg(lines.join(QLatin1Char('\n')));
+    return AfxMessageBox(question, MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2) == IDYES;
+}
+
+void CPlanApplier::Apply()
+{
+    if (m_run || m_steps.empty())
+        return;
+    const bool force = ConfirmConflicts();
+    QByteArray password = m_dialog.Password().toLatin1();
+    m_dialog.ClearPassword();
+    m_password.assign(password.constData(), static_cast<std::size_t>(password.size()));
+    Wipe(password.data(), static_cast<std::size_t>(password.size()));
+    m_run.emplace(m_steps, force);
+    m_requests = m_run->requests();
+    m_dialog.ShowRunning(static_cast<int>(m_requests.size()));
+    m_sendTimer.start();
+}
+
+void CPlanApplier::SendNext()
+{
+    if (m_cancelled || m_next == m_requests.size()) {
+        m_sendTimer.stop();
+        WipePassword();
+        if (m_cancelled)
+            m_run->cancel();
+        if (AllAnswered())
+            StartVerifying();
+        else
+            m_answerTimer.start(kAnswerWaitMs);
+        return;
+    }
+    QORT_ConfigureRequestType request = m_requests[m_next++];
+    const modules::MacAddress mac = MacOfRequest(request);
+    m_sent[mac] = request;
+    m_unanswered.insert(mac);
+    std::memcpy(request.Password, m_password.c_str(), std::min(m_password.size() + 1, sizeof request.Password));
+    m_run->sent(mac);
+    m_hooks.send(request);
+    Wipe(request.Password, sizeof request.Password);
+    m_dialog.ShowRowStatus(mac, QString::fromLatin1(kSentText));
+    ShowProgress();
+}
+
+void CPlanApplier::Cancel()
+{
+    m_cancelled = true;
+}
+
+void CPlanApplier::OnReconfigured()
+{
+    if (!IsApplying())
+        return;
+    ++m_reconfigured;
+    if (!m_sendTimer.isActive() && AllAnswered())
+        StartVerifying();
+}
+
+bool CPlanApplier::OnRejected(const modules::MacAddress& mac)
+{
+    if (!IsApplying() || m_unanswered.erase(mac) == 0)
+        return false;
+    m_run->answered(mac, commissioning::PlanRun::Answer::InvalidPassword);
+    m_dialog.ShowRowStatus(mac, QString::fromLatin1(kRejectedText));
+    ShowProgress();
+    if (!m_sendTimer.isActive() && AllAnswered())
+        StartVerifying();
+    return true;
+}
+
+// Every write has its "Reconfigured:" or its rejection.
+bool CPlanApplier::AllAnswered() const
+{
+    return m_reconfigured >= static_cast<int>(m_unanswered.size());
+}
+
+void CPlanApplier::StartVerifying()
+{
+    if (m_verifying || m_finished)
+        return;
+    m_answerTimer.stop();
+    m_verifying = true;
+    if (m_unanswered.empty()) {
+        Finish();
+        return;
+    }
+    m_hooks.rescan();
+    m_rescanTimer.start();
+    m_verifyTimer.start(kVerifyWaitMs);
+}
+
+void CPlanApplier::OnReplies(const std::vector<QORT_ModuleScanResponseType>& batch)
+{
+    if (!IsApplying() || !m_verifying)
+        return;
+    for (const QORT_ModuleScanResponseType& reply : batch) {
+        if (reply.MacIdValid == 1)
+            m_rescan[modules::macOfRecord(reply)] = reply;
+    }
+    ClaimVerifiedAnswers();
+    ShowProgress();
+    if (m_unanswered.empty())
+        Finish();
+}
+
+// A module whose rescan shows everything that was sent to it has taken the
+// write: one of the counted "Reconfigured:" notices was its own.
+void CPlanApplier::ClaimVerifiedAnswers()
+{
+    for (auto it = m_unanswered.begin(); it != m_unanswered.end();) {
+        const auto seen = m_rescan.find(*it);
+        if (seen == m_rescan.end() || !commissioning::unverifiedFields(m_sent.at(*it), seen->second).empty()) {
+            ++it;
+            continue;
+        }
+        m_run->answered(*it, commissioning::PlanRun::Answer::Reconfigured);
+        m_dialog.ShowRowStatus(*it, QString::fromLatin1(kVerifiedText));
+        m_reconfigured = std::max(0, m_reconfigured - 1);
+        it = m_unanswered.erase(it);
+    }
+}
+
+std::vector<QORT_ModuleScanResponseType> CPlanApplier::Rescanned() const
+{
+    std::vector<QORT_ModuleScanResponseType> records;
+    for (const auto& entry : m_rescan)
+        records.push_back(entry.second);
+    return records;
+}
+
+// The modules still unclaimed either all answered (enough notices are left
+// for them: their rescan shows other values) or cannot be told apart from
+// one that never did; then none is taken to have answered.
+void CPlanApplier::Finish()
+{
+    if (m_finished)
+        return;
+    m_sendTimer.stop();
+    m_answerTimer.stop();
+    m_rescanTimer.stop();
+    m_verifyTimer.stop();
+    const bool allAnswered = AllAnswered();
+    for (const modules::MacAddress& mac : m_unanswered) {
+        m_run->answered(
+            mac, allAnswered ? commissioning::PlanRun::Answer::Reconfigured : commissioning::PlanRun::Answer::None);
+    }
+    m_unanswered.clear();
+    m_run->verify(Rescanned());
+    m_finished = true;
+    m_dialog.ShowProgress(static_cast<int>(m_next), static_cast<int>(m_next));
+    const std::vector<commissioning::PlanRun::RowResult> results = m_run->results();
+    for (const commissioning::PlanRun::RowResult& result : results) {
+        if (!result.audit)
+            continue;
+        commissioning::AuditEntry entry = *result.audit;
+        entry.program = kProgramName;
+        m_hooks.log(entry);
+    }
+    m_dialog.ShowResults(results, m_run->summary());
+}
+
+void CPlanApplier::ShowProgress()
+{
+    const int written = static_cast<int>(m_next);
+    const int known = written - static_cast<int>(m_unanswered.size());
+    m_dialog.ShowProgress(written, known);
+}
+
+void CPlanApplier::WipePassword()
+{
+    Wipe(m_password.data(), m_password.size());
+    m_password.clear();
+}
