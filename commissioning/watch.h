@@ -1,0 +1,68 @@
+#ifndef COMMISSIONING_WATCH_H
+#define COMMISSIONING_WATCH_H
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Watching a segment: what `sorvinda watch` reports after each scan, and to
+// whom. The watch loop hands every scan's summary and every event to a list
+// of sinks (the events writer for standard output or --events FILE is one;
+// the MQTT reporter and the metrics endpoint are others).
+
+namespace commissioning {
+
+// Event names of WatchEvent::event.
+inline constexpr const char* kEventNew = "new";
+inline constexpr const char* kEventMissing = "missing";
+inline constexpr const char* kEventChanged = "changed";
+inline constexpr const char* kEventDuplicateIp = "duplicate-ip";
+
+// One thing that happened to one module. before and after are the module's
+// records as `sorvinda scan --format json` writes them (moduleJson), null
+// when there is none: a new module has no before, a missing one no after.
+struct WatchEvent {
+    std::string time;  // RFC 3339, UTC: "2026-12-07T15:50:40Z"
+    std::string site;  // --site, the host name by default
+    std::string event; // kEventNew, kEventMissing, kEventChanged, kEventDuplicateIp
+    std::string mac;   // as the list writes it: "00-30-11-00-00-01"
+    nlohmann::ordered_json before;
+    nlohmann::ordered_json after;
+
+    // {"time","site","event","mac","before","after"} on one line, pure
+    // ASCII, without the newline.
+    std::string line() const;
+};
+
+// A module the watch knows. up is false from the first scan it did not
+// answer until it is reported missing; then it is dropped from the list
+// (and a later answer makes it new again).
+struct WatchedModule {
+    std::string mac;
+    nlohmann::ordered_json record; // the last record it answered with (moduleJson)
+    bool up = false;               // answered the last scan
+};
+
+// What one scan showed, after the tracker took it in.
+struct ScanReport {
+    std::string site;
+    std::vector<WatchedModule> modules; // every known module, up or not, sorted by mac
+    double durationSeconds = 0;
+    std::uint64_t lostRepliesTotal = 0; // replies the library dropped since the watch started
+};
+
+// Something the watch loop reports to. Both calls come on the loop's
+// thread; neither may block it (a sink that talks to a network queues and
+// returns).
+class WatchSink {
+public:
+    virtual ~WatchSink() = default;
+    virtual void scanned(const ScanReport& report) = 0; // after every scan, after its events
+    virtual void reported(const WatchEvent& event) = 0; // every event, in order
+};
+
+} // namespace commissioning
+
+#endif
