@@ -1,4 +1,5 @@
 #include "cli/scanoutput.h"
+#include "commissioning/scanview.h"
 
 #include "modules/boundedsort.h"
 #include "modules/columnspec.h"
@@ -12,20 +13,16 @@
 #include <algorithm>
 #include <cstring>
 #include <numeric>
-#include <optional>
 
 namespace cli {
 namespace {
 
 constexpr const char* kHostNameHeading = "Host name";
 constexpr const char* kNotesHeading = "Notes";
-constexpr const char* kWarningsName = "warnings";
 constexpr const char* kTableCodeSeparator = ", ";
 constexpr const char* kCsvCodeSeparator = ";";
 constexpr std::size_t kColumnGap = 2;
 constexpr int kJsonIndent = 2;
-constexpr std::uint8_t kOn = 1;
-constexpr std::uint8_t kOff = 0;
 
 // A record's text field: up to its NUL, never past its end (the library
 // leaves absent fields unterminated).
@@ -60,76 +57,6 @@ modules::DeviceRowData RowOf(const QORT_ModuleScanResponseType& record)
     row.ColumnTexts.assign(texts.begin(), texts.end());
     row.ColumnTexts.push_back(HostNameText(record));
     return row;
-}
-
-// One named field of a record, as the JSON and CSV outputs write it.
-struct Field {
-    const char* name;
-    std::optional<nlohmann::ordered_json> value; // nothing: not reported
-    std::string csvText;
-};
-
-std::optional<bool> OnOff(std::uint8_t valid, std::uint8_t value)
-{
-    // A reported value that is neither on nor off is no fact to print.
-    if (valid == 0 || (value != kOn && value != kOff))
-        return std::nullopt;
-    return value == kOn;
-}
-
-Field AddressField(const char* name, std::uint8_t valid, std::uint32_t address)
-{
-    if (valid == 0)
-        return {name, std::nullopt, {}};
-    const std::string text = modules::formatDottedAddress(address);
-    return {name, text, text};
-}
-
-Field OnOffField(const char* name, std::uint8_t valid, std::uint8_t value)
-{
-    const std::optional<bool> state = OnOff(valid, value);
-    if (!state)
-        return {name, std::nullopt, {}};
-    return {name, *state, *state ? "on" : "off"};
-}
-
-Field TextField(const char* name, std::uint8_t valid, const char (&field)[QORT_TEXT_FIELD_SIZE])
-{
-    if (valid == 0)
-        return {name, std::nullopt, {}};
-    const std::string text = RecordText(field);
-    return {name, text, platform::escapeControlBytes(text)};
-}
-
-std::vector<Field> FieldsOf(const QORT_ModuleScanResponseType& r)
-{
-    std::vector<Field> fields;
-    const std::string mac = modules::formatMac(modules::macOfRecord(r));
-    fields.push_back({"mac", mac, mac});
-    fields.push_back(AddressField("ip", r.IpAddrValid, r.IpAddr));
-    fields.push_back(AddressField("mask", r.SubnetMaskValid, r.SubnetMask));
-    fields.push_back(AddressField("gateway", r.GatewayValid, r.Gateway));
-    fields.push_back(OnOffField("dhcp", r.DhcpValid, r.Dhcp));
-    fields.push_back(OnOffField("password", r.PswdValid, r.Pswd));
-    fields.push_back(TextField("hostname", r.HostNameValid, r.HostName));
-    fields.push_back(AddressField("dns1", r.Dns1Valid, r.Dns1));
-    fields.push_back(AddressField("dns2", r.Dns2Valid, r.Dns2));
-    fields.push_back(TextField("type", r.FbTypeValid, r.FbType));
-    if (r.ModuleVersionValid != 0) {
-        const std::string version =
-            modules::formatModuleVersion(r.ModuleVersionMajor, r.ModuleVersionMinor, r.ModuleVersionBuild);
-        fields.push_back({"version", version, version});
-    } else {
-        fields.push_back({"version", std::nullopt, {}});
-    }
-    if (r.ProtocolVersionValid != 0) {
-        const std::string protocol =
-            std::to_string(r.ProtocolVersionMajor) + "." + std::to_string(r.ProtocolVersionMinor);
-        fields.push_back({"protocol", protocol, protocol});
-    } else {
-        fields.push_back({"protocol", std::nullopt, {}});
-    }
-    return fields;
 }
 
 std::vector<std::string> Headings()
@@ -197,12 +124,7 @@ std::string FormatJson(const std::vector<QORT_ModuleScanResponseType>& modules, 
 {
     nlohmann::ordered_json array = nlohmann::ordered_json::array();
     for (const QORT_ModuleScanResponseType& record : modules) {
-        nlohmann::ordered_json object = nlohmann::ordered_json::object();
-        for (Field& field : FieldsOf(record))
-            if (field.value)
-                object[field.name] = std::move(*field.value);
-        object[kWarningsName] = CodesOf(record, warnings);
-        array.push_back(std::move(object));
+        array.push_back(commissioning::moduleJson(record, CodesOf(record, warnings)));
     }
     // Bytes that are not UTF-8 become U+FFFD instead of ending the output.
     return array.dump(kJsonIndent, ' ', true, nlohmann::ordered_json::error_handler_t::replace) + "\n";
@@ -211,13 +133,13 @@ std::string FormatJson(const std::vector<QORT_ModuleScanResponseType>& modules, 
 std::string FormatCsv(const std::vector<QORT_ModuleScanResponseType>& modules, const ScanWarnings& warnings)
 {
     std::vector<std::string> header;
-    for (const Field& field : FieldsOf(QORT_ModuleScanResponseType{}))
+    for (const commissioning::ScanField& field : commissioning::scanFields(QORT_ModuleScanResponseType{}))
         header.push_back(field.name);
-    header.push_back(kWarningsName);
+    header.push_back(commissioning::kWarningsName);
     std::string out = modules::csvRecord(header);
     for (const QORT_ModuleScanResponseType& record : modules) {
         std::vector<std::string> cells;
-        for (const Field& field : FieldsOf(record))
+        for (const commissioning::ScanField& field : commissioning::scanFields(record))
             cells.push_back(field.csvText);
         cells.push_back(Joined(CodesOf(record, warnings), kCsvCodeSeparator));
         out += modules::csvRecord(cells);

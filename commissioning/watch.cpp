@@ -1,9 +1,56 @@
 #include "commissioning/watch.h"
 
+#include "commissioning/scanview.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+
+#ifndef _WIN32
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace commissioning {
 namespace {
 
 using Json = nlohmann::ordered_json;
+
+constexpr int kLastFourDigitYear = 9999;
+constexpr std::size_t kTimeTextSize = sizeof "-2147483648-12-31T23:59:59Z";
+constexpr const char* kModulesName = "modules";
+constexpr const char* kRecordName = "record";
+constexpr const char* kMissedName = "missed";
+
+bool HasDuplicateIp(const Json& record)
+{
+    const auto warnings = record.find(kWarningsName);
+    return warnings != record.end() && warnings->is_array()
+        && std::find(warnings->begin(), warnings->end(), kWarningDuplicateIp) != warnings->end();
+}
+
+#ifndef _WIN32
+std::string Failed(const std::string& what, const std::filesystem::path& file)
+{
+    return what + " " + file.string() + ": " + std::strerror(errno);
+}
+
+bool WriteAll(int descriptor, const std::string& text)
+{
+    std::size_t written = 0;
+    while (written < text.size()) {
+        const ssize_t count = ::write(descriptor, text.data() + written, text.size() - written);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return false;
+        written += static_cast<std::size_t>(count);
+    }
+    return true;
+}
+#endif
 
 } // namespace
 
@@ -14,5 +61,140 @@ std::string WatchEvent::line() const
     // of ending the watch.
     return object.dump(-1, ' ', true, Json::error_handler_t::replace);
 }
+
+// The calendar of <chrono>, the same on every system (no gmtime_r, which
+// not every C library has).
+std::string utcTimeText(std::time_t when)
+{
+    using namespace std::chrono;
+    const sys_seconds moment{seconds{when}};
+    const sys_days day = floor<days>(moment);
+    const year_month_day date{day};
+    const hh_mm_ss<seconds> time{moment - day};
+    if (static_cast<int>(date.year()) < 0 || static_cast<int>(date.year()) > kLastFourDigitYear)
+        return {};
+    char text[kTimeTextSize] = {};
+    static_cast<void>(std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
+        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
+        static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count())));
+    return text;
+}
+
+WatchTracker::WatchTracker(int missingAfter)
+    : missingAfter_(std::max(missingAfter, 1))
+{
+}
+
+std::vector<WatchEvent> WatchTracker::take(const std::vector<Json>& scan, const std::string& site, const std::string& time)
+{
+    std::map<std::string, const Json*> answered;
+    for (const Json& record : scan) {
+        const auto mac = record.find(kMacName);
+        if (mac != record.end() && mac->is_string() && isMacText(mac->get_ref<const std::string&>()))
+            answered.emplace(mac->get<std::string>(), &record);
+    }
+    std::vector<WatchEvent> events;
+    const auto add = [&](const char* event, const std::string& mac, const Json& before, const Json& after) {
+        events.push_back({time, site, event, mac, before, after});
+    };
+    for (const auto& [mac, record] : answered) {
+        const auto known = known_.find(mac);
+        if (known == known_.end()) {
+            add(kEventNew, mac, nullptr, *record);
+            if (HasDuplicateIp(*record))
+                add(kEventDuplicateIp, mac, nullptr, *record);
+            known_.emplace(mac, Known{*record, 0});
+            continue;
+        }
+        Known& module = known->second;
+        if (!changedFields(module.record, *record).empty())
+            add(kEventChanged, mac, module.record, *record);
+        if (HasDuplicateIp(*record) && !HasDuplicateIp(module.record))
+            add(kEventDuplicateIp, mac, module.record, *record);
+        module = Known{*record, 0};
+    }
+    for (auto module = known_.begin(); module != known_.end();) {
+        if (answered.count(module->first) != 0 || ++module->second.missed < missingAfter_) {
+            ++module;
+            continue;
+        }
+        add(kEventMissing, module->first, module->second.record, nullptr);
+        module = known_.erase(module);
+    }
+    return events;
+}
+
+std::vector<WatchedModule> WatchTracker::modules() const
+{
+    std::vector<WatchedModule> list;
+    list.reserve(known_.size());
+    for (const auto& [mac, module] : known_)
+        list.push_back({mac, module.record, module.missed == 0});
+    return list;
+}
+
+Json WatchTracker::state() const
+{
+    Json list = Json::array();
+    for (const auto& [mac, module] : known_)
+        list.push_back({{kMacName, mac}, {kRecordName, module.record}, {kMissedName, module.missed}});
+    return {{kModulesName, std::move(list)}};
+}
+
+bool WatchTracker::restore(const Json& state, std::string& error)
+{
+    known_.clear();
+    if (!state.is_object() || !state.contains(kModulesName) || !state[kModulesName].is_array()) {
+        error = "no list of modules";
+        return false;
+    }
+    for (const Json& entry : state[kModulesName]) {
+        const bool valid = entry.is_object() && entry.contains(kMacName) && entry[kMacName].is_string()
+            && isMacText(entry[kMacName].get_ref<const std::string&>()) && entry.contains(kRecordName)
+            && entry[kRecordName].is_object() && entry.contains(kMissedName)
+            && entry[kMissedName].is_number_unsigned() && entry[kMissedName].get<std::uint64_t>() < 1u << 30;
+        if (!valid) {
+            known_.clear();
+            error = "an entry is not a module";
+            return false;
+        }
+        known_[entry[kMacName].get<std::string>()] =
+            Known{entry[kRecordName], static_cast<int>(entry[kMissedName].get<std::uint64_t>())};
+    }
+    return true;
+}
+
+#ifndef _WIN32
+std::optional<std::string> replaceFileAtomically(const std::filesystem::path& file, const std::string& text)
+{
+    std::filesystem::path temporary = file;
+    temporary += ".new";
+    const int descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (descriptor < 0)
+        return Failed("cannot create", temporary);
+    const bool written = WriteAll(descriptor, text) && ::fsync(descriptor) == 0;
+    const std::string writeError = written ? std::string() : Failed("cannot write", temporary);
+    if (::close(descriptor) != 0 && written)
+        return Failed("cannot write", temporary);
+    if (!written) {
+        ::unlink(temporary.c_str());
+        return writeError;
+    }
+    if (::rename(temporary.c_str(), file.c_str()) != 0) {
+        const std::string renameError = Failed("cannot replace", file);
+        ::unlink(temporary.c_str());
+        return renameError;
+    }
+    // The rename itself is durable only once the folder is synced.
+    const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : std::filesystem::path(".");
+    const int folderDescriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderDescriptor < 0)
+        return Failed("cannot sync", folder);
+    const bool synced = ::fsync(folderDescriptor) == 0;
+    const std::string syncError = synced ? std::string() : Failed("cannot sync", folder);
+    ::close(folderDescriptor);
+    return synced ? std::nullopt : std::optional<std::string>(syncError);
+}
+#endif
 
 } // namespace commissioning

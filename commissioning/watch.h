@@ -4,6 +4,10 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -62,6 +66,52 @@ public:
     virtual void scanned(const ScanReport& report) = 0; // after every scan, after its events
     virtual void reported(const WatchEvent& event) = 0; // every event, in order
 };
+
+// RFC 3339 in UTC, "2026-12-07T15:50:40Z"; empty for a year beyond four digits.
+std::string utcTimeText(std::time_t when);
+
+// What the watch saw before, and the events one more scan gives. A module
+// is new the first time it answers (again after it was reported missing);
+// changed when a field it reports differs from its last answer (warnings
+// do not count, they follow from the others); duplicate-ip when it starts
+// sharing its IP with another module (first seen so: after its new event);
+// missing after missingAfter scans in a row without an answer, and then
+// forgotten. One event per change, never one per scan.
+class WatchTracker {
+public:
+    explicit WatchTracker(int missingAfter);
+
+    // scan: the module objects (moduleJson) of one scan; an entry without a
+    // MAC as the list writes it is skipped, a MAC's later entries too.
+    // Events of answering modules in MAC order, then the missing ones.
+    std::vector<WatchEvent> take(
+        const std::vector<nlohmann::ordered_json>& scan, const std::string& site, const std::string& time);
+
+    // Every known module, sorted by MAC.
+    std::vector<WatchedModule> modules() const;
+
+    // The view for the state file: {"modules":[{"mac","record","missed"}]}.
+    nlohmann::ordered_json state() const;
+    // Takes a view back from state(); false (and the view left empty) when
+    // it is none, error says why.
+    bool restore(const nlohmann::ordered_json& state, std::string& error);
+
+private:
+    struct Known {
+        nlohmann::ordered_json record;
+        int missed = 0; // scans in a row without an answer
+    };
+    int missingAfter_;
+    std::map<std::string, Known> known_;
+};
+
+#ifndef _WIN32
+// Replaces file with text so that a reader (or a restart after a power cut)
+// finds either the old or the new content, never a part: a temporary file
+// beside it, written and synced, then renamed over it, and the folder
+// synced. A sentence saying what failed, or nothing.
+std::optional<std::string> replaceFileAtomically(const std::filesystem::path& file, const std::string& text);
+#endif
 
 } // namespace commissioning
 
