@@ -1,5 +1,7 @@
 #include "reporting/endpoint.h"
 
+#include "reporting/mqttreporter.h"
+
 #include <charconv>
 
 namespace reporting {
@@ -19,6 +21,7 @@ std::optional<std::uint16_t> parsePort(std::string_view text)
 std::optional<Endpoint> parseEndpoint(std::string_view text, std::optional<std::uint16_t> defaultPort)
 {
     std::string_view host = text, port;
+    bool portGiven = false;
     if (text.starts_with('[')) {
         const std::size_t close = text.find(']');
         if (close == std::string_view::npos)
@@ -27,25 +30,26 @@ std::optional<Endpoint> parseEndpoint(std::string_view text, std::optional<std::
         const std::string_view rest = text.substr(close + 1);
         if (!rest.empty() && !rest.starts_with(':'))
             return std::nullopt;
-        port = rest.empty() ? rest : rest.substr(1);
-        if (rest.empty() && !defaultPort)
-            return std::nullopt;
-    } else if (const std::size_t colon = text.rfind(':'); colon != std::string_view::npos) {
-        if (text.find(':') != colon)
-            return std::nullopt; // a bare IPv6 address: its port would be ambiguous
+        portGiven = !rest.empty();
+        port = portGiven ? rest.substr(1) : rest;
+    } else if (const std::size_t colon = text.find(':'); colon != std::string_view::npos) {
+        if (text.find(':', colon + 1) != std::string_view::npos)
+            return std::nullopt; // an IPv6 address without brackets: where would its port be?
         host = text.substr(0, colon);
         port = text.substr(colon + 1);
-    } else if (!defaultPort) {
-        return std::nullopt;
+        portGiven = true;
     }
-    if (host.empty())
-        return std::nullopt;
-    if (port.empty() && !(text.find(':') == std::string_view::npos || text.ends_with(']')))
-        return std::nullopt;
-    std::optional<std::uint16_t> number = port.empty() ? defaultPort : parsePort(port);
-    if (!number)
+    const std::optional<std::uint16_t> number = portGiven ? parsePort(port) : defaultPort;
+    if (host.empty() || !number)
         return std::nullopt;
     return Endpoint{std::string(host), *number};
+}
+
+std::optional<Endpoint> parseBroker(std::string_view text)
+{
+    if (text.starts_with('/'))
+        return Endpoint{std::string(text), 0};
+    return parseEndpoint(text, kMqttDefaultPort);
 }
 
 } // namespace reporting
