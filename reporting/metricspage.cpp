@@ -14,12 +14,24 @@ std::string field(const nlohmann::ordered_json& record, const char* name)
     return it != record.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
-// A label value in quotes. Module texts are outside input: bytes that are
-// no UTF-8 become U+FFFD and control characters a \u escape (the JSON string
-// writer does both), and the format's own escapes (\\, \", \n) are JSON's.
+// A label value in quotes, escaped as the format asks (\\, \", \n). Module
+// texts are outside input: bytes that are no UTF-8 become U+FFFD (the JSON
+// writer's replacement, read back) and other control characters '?'.
 std::string quoted(const std::string& value)
 {
-    return nlohmann::json(value).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    const std::string valid
+        = nlohmann::json::parse(nlohmann::json(value).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
+              .get<std::string>();
+    std::string text = "\"";
+    for (const char c : valid) {
+        if (c == '\\' || c == '"')
+            text += {'\\', c};
+        else if (c == '\n')
+            text += "\\n";
+        else
+            text += (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) ? '?' : c;
+    }
+    return text + '"';
 }
 
 void header(std::string& page, const char* name, const char* type, const char* help)
