@@ -1,6 +1,7 @@
 #ifndef CLI_COMMANDS_H
 #define CLI_COMMANDS_H
 
+#include "cli/qortsession.h"
 #include "cli/scanoutput.h"
 #include "modules/configurerequest.h"
 #include "modules/macaddress.h"
@@ -47,6 +48,18 @@ struct WinkOptions {
     std::chrono::milliseconds wait = kDefaultWait;
 };
 
+struct DiffOptions {
+    std::string before, after; // two `scan --format json` files
+    bool json = false;
+};
+
+struct WatchOptions {
+    double intervalSeconds = 10; // from the start of one scan to the next
+    int missingAfter = 3;        // scans in a row without an answer
+    std::optional<std::string> eventsFile, stateFile;
+    std::string site; // empty: this computer's host name
+};
+
 struct DhcpServerOptions {
     std::optional<std::string> logPath;
 };
@@ -59,6 +72,12 @@ int RunConfigure(const ConfigureOptions& options);
 int RunUndo(const ConfigureOptions& options);
 int RunWink(const WinkOptions& options);
 int RunDhcpServer(const DhcpServerOptions& options);
+// 0 without differences, 1 with some, 2 when a file is no scan list.
+int RunDiff(const DiffOptions& options);
+// Until SIGTERM or SIGINT: 0 then, 1 when it could not start.
+int RunWatch(const WatchOptions& options);
+// Loads libqort and starts a session; false after saying why.
+bool Connect(Connection& connection);
 int PrintVersions();
 // Exit status 0 when a scan could be sent, 1 otherwise.
 int RunDoctor();

@@ -22,7 +22,8 @@ namespace {
 constexpr const char* kDhcpdName = "sorvinda-dhcpd";
 
 constexpr const char* kExitStatusText = R"(
-Exit status: 0 done; 1 no module answered the scan, or a scan could not be
+Exit status (diff: 0 same, 1 different, 2 a file is no saved scan; watch: 0
+after SIGTERM or SIGINT): 0 done; 1 no module answered the scan, or a scan could not be
 sent, or the library or the DHCP port could not be used; 2 wrong usage, a
 setting the configure dialog would refuse, or a host name that would be
 written back shortened (give --hostname); 3 the module refused
@@ -161,6 +162,41 @@ void AddWink(CLI::App& app, RawArguments& raw)
     AddWait(*wink, raw, "the module's scan reply");
 }
 
+void AddDiff(CLI::App& app, DiffOptions& options)
+{
+    CLI::App* diff = app.add_subcommand(
+        "diff", "compare two saved scans (scan --format json): new, missing and changed modules; 0 same, 1 different");
+    diff->add_option("OLD", options.before, "the earlier scan")->required();
+    diff->add_option("NEW", options.after, "the later scan")->required();
+    diff->add_option_function<std::string>(
+            "--format", [&options](const std::string& format) { options.json = format == "json"; },
+            "text (default) or json")
+        ->check(CLI::IsMember({"text", "json"}));
+}
+
+// --interval takes fractions (tests watch at half a second); the longest
+// is a day.
+constexpr double kMinWatchInterval = 0.1;
+constexpr double kMaxWatchInterval = 86400;
+constexpr int kMaxMissingAfter = 1000000;
+
+CLI::App* AddWatch(CLI::App& app, WatchOptions& options)
+{
+    CLI::App* watch = app.add_subcommand("watch",
+        "scan every --interval seconds and report new, missing, changed and duplicate-ip modules as JSON lines until "
+        "SIGTERM");
+    watch->add_option("--interval", options.intervalSeconds, "seconds from one scan to the next (default 10)")
+        ->check(CLI::Range(kMinWatchInterval, kMaxWatchInterval));
+    watch->add_option("--missing-after", options.missingAfter, "scans without an answer before missing (default 3)")
+        ->check(CLI::Range(1, kMaxMissingAfter));
+    watch->add_option("--events", options.eventsFile, "append the events to FILE (SIGHUP reopens it)")
+        ->check(NonEmptyValidator());
+    watch->add_option("--state", options.stateFile, "keep the last view in FILE across restarts")
+        ->check(NonEmptyValidator());
+    watch->add_option("--site", options.site, "the name on everything reported (default: the host name)");
+    return watch;
+}
+
 void AddDhcpServerOptions(CLI::App& command, DhcpServerOptions& options)
 {
     command.add_option("--log", options.logPath, "also append the trace to FILE")->check(NonEmptyValidator());
@@ -206,10 +242,14 @@ int Run(int argc, char** argv)
     ConfigureOptions configureOptions;
     WinkOptions winkOptions;
     DhcpServerOptions dhcpOptions;
+    DiffOptions diffOptions;
+    WatchOptions watchOptions;
     AddScan(app, scanOptions, raw);
     AddConfigure(app, configureOptions, raw);
     AddUndo(app, configureOptions, raw);
     AddWink(app, raw);
+    AddDiff(app, diffOptions);
+    CLI::App* watch = AddWatch(app, watchOptions);
     CLI::App* dhcpServer = app.add_subcommand("dhcp-server", "run the recovery DHCP server until Ctrl+C");
     AddDhcpServerOptions(*dhcpServer, dhcpOptions);
     CLI::App* doctor = app.add_subcommand("doctor",
@@ -251,11 +291,15 @@ int Run(int argc, char** argv)
         winkOptions.wait = wait;
         return RunWink(winkOptions);
     }
+    if (app.got_subcommand("diff"))
+        return RunDiff(diffOptions);
+    if (app.got_subcommand(watch))
+        return RunWatch(watchOptions);
     if (app.got_subcommand(dhcpServer))
         return RunDhcpServer(dhcpOptions);
     if (app.got_subcommand(doctor))
         return RunDoctor();
-    Complain("a command is needed: scan, configure, undo, wink, dhcp-server or doctor (see --help)");
+    Complain("a command is needed: scan, configure, undo, wink, diff, watch, dhcp-server or doctor (see --help)");
     return kExitUsage;
 }
 

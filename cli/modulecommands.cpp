@@ -37,27 +37,6 @@ constexpr std::uint8_t kValid = 1;
 // answer "Reconfigured" before it has taken the new values on.
 constexpr std::chrono::milliseconds kVerifyRescanPause{200};
 
-// The loaded library and a started session, or the reason why not.
-struct Connection {
-    std::optional<QortLibrary> library;
-    std::unique_ptr<QortSession> session;
-};
-
-bool Connect(Connection& connection)
-{
-    std::string error;
-    connection.library = QortLibrary::load(error);
-    if (!connection.library) {
-        Complain("cannot load libqort: " + error);
-        return false;
-    }
-    connection.session = std::make_unique<QortSession>(*connection.library);
-    if (!connection.session->start()) {
-        Complain("libqort did not start (is UDP port 3250 free?)");
-        return false;
-    }
-    return true;
-}
 
 std::string WaitText(std::chrono::milliseconds wait)
 {
@@ -325,6 +304,22 @@ int CheckedWrite(Connection& connection, const ConfigureOptions& options, const 
 }
 
 } // namespace
+
+bool Connect(Connection& connection)
+{
+    std::string error;
+    connection.library = QortLibrary::load(error);
+    if (!connection.library) {
+        Complain("cannot load libqort: " + error);
+        return false;
+    }
+    connection.session = std::make_unique<QortSession>(*connection.library);
+    if (!connection.session->start()) {
+        Complain("libqort did not start (is UDP port 3250 free?)");
+        return false;
+    }
+    return true;
+}
 
 int RunScan(const ScanOptions& options)
 {

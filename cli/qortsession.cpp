@@ -9,6 +9,8 @@
 namespace cli {
 namespace {
 
+constexpr int kWakeNotice = -1;
+
 // The notices of the one session of this process. Reached by the library's
 // thread until the process ends, also while static objects are destroyed,
 // so it is never destroyed.
@@ -129,6 +131,12 @@ QortSession::ConfigureAnswer QortSession::configure(
             return ConfigureAnswer::kInvalidPassword;
     }
     return ConfigureAnswer::kNone;
+}
+
+void QortSession::wake()
+{
+    // No notice code of the library: the scan loop takes it as "ask again".
+    onLibraryNotice(kWakeNotice);
 }
 
 void QortSession::wink(const modules::MacAddress& mac)

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace cli {
@@ -43,6 +44,10 @@ public:
 
     void wink(const modules::MacAddress& mac);
 
+    // Ends a scan's wait for the next reply at once, so that its `done` is
+    // asked again (a stop request of a long-running command). Any thread.
+    static void wake();
+
 private:
     // The oldest queued notice code, waiting until deadline at most.
     std::optional<int> nextNotice(std::chrono::steady_clock::time_point deadline);
@@ -52,6 +57,12 @@ private:
     bool takeInvalidPassword(const modules::MacAddress& mac);
 
     const QortLibrary& library_;
+};
+
+// The loaded library and a started session.
+struct Connection {
+    std::optional<QortLibrary> library;
+    std::unique_ptr<QortSession> session;
 };
 
 } // namespace cli

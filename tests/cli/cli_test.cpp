@@ -451,7 +451,7 @@ const CliCase kCases[] = {
     Refused("BadFormat", Scan({"--format", "xml"}), "sorvinda: --format: 'xml' is not a format (table, json, csv)"),
     Refused("UnknownOption", Scan({"--bogus"}), "sorvinda: The following argument was not expected: --bogus"),
     Refused("NoCommand", {"sorvinda"},
-        "sorvinda: a command is needed: scan, configure, undo, wink, dhcp-server or doctor (see --help)"),
+        "sorvinda: a command is needed: scan, configure, undo, wink, diff, watch, dhcp-server or doctor (see --help)"),
     // The recovery server under both its names: sorvinda dhcp-server and
     // sorvinda-dhcpd.
     Refused("EmptyLogFile", {"sorvinda", "dhcp-server", "--log", ""}, "sorvinda: --log: needs a file name"),
