@@ -27,7 +27,7 @@ CLI::Validator endpointValidator(bool broker)
 
 } // namespace
 
-void addReportingOptions(CLI::App& watch, ReportingOptions& options)
+void addReportingOptions(CLI::App& watch, WatchOptions& options)
 {
     watch.add_option("--mqtt", options.mqtt, "report to this MQTT broker (port 1883 unless given)")
         ->check(endpointValidator(true));
@@ -35,7 +35,7 @@ void addReportingOptions(CLI::App& watch, ReportingOptions& options)
         ->check(endpointValidator(false));
 }
 
-ReportingSinks startReporting(const ReportingOptions& options, const std::string& site)
+ReportingSinks startReporting(const WatchOptions& options, const std::string& site)
 {
     ReportingSinks result;
     try {
@@ -60,9 +60,9 @@ ReportingSinks startReporting(const ReportingOptions& options, const std::string
 
 #else
 
-void addReportingOptions(CLI::App& /*watch*/, ReportingOptions& /*options*/) { }
+void addReportingOptions(CLI::App& /*watch*/, WatchOptions& /*options*/) { }
 
-ReportingSinks startReporting(const ReportingOptions& /*options*/, const std::string& /*site*/)
+ReportingSinks startReporting(const WatchOptions& /*options*/, const std::string& /*site*/)
 {
     return {};
 }

@@ -1,12 +1,12 @@
 #ifndef CLI_REPORTINGSINKS_H
 #define CLI_REPORTINGSINKS_H
 
+#include "cli/commands.h"
 #include "commissioning/watch.h"
 
 #include <CLI/CLI.hpp>
 
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,12 +15,7 @@ namespace cli {
 // Where `sorvinda watch` reports besides its event lines: --mqtt and
 // --metrics-listen (reporting/). Builds without reporting/ (Windows) offer
 // neither option.
-struct ReportingOptions {
-    std::optional<std::string> mqtt;          // HOST[:PORT] or a UNIX socket path
-    std::optional<std::string> metricsListen; // ADDR:PORT
-};
-
-void addReportingOptions(CLI::App& watch, ReportingOptions& options);
+void addReportingOptions(CLI::App& watch, WatchOptions& options);
 
 struct ReportingSinks {
     std::vector<std::unique_ptr<commissioning::WatchSink>> sinks;
@@ -29,7 +24,7 @@ struct ReportingSinks {
 };
 
 // Starts the reporters the options ask for, for site.
-ReportingSinks startReporting(const ReportingOptions& options, const std::string& site);
+ReportingSinks startReporting(const WatchOptions& options, const std::string& site);
 
 } // namespace cli
 

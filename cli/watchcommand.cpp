@@ -6,6 +6,7 @@
 // file, so a log rotation can move it away. --state keeps the view between
 // runs.
 #include "cli/commands.h"
+#include "cli/reportingsinks.h"
 #include "commissioning/adaptersubnets.h"
 #include "commissioning/scanview.h"
 #include "commissioning/scanwarnings.h"
@@ -168,10 +169,9 @@ private:
 // Every sink the watch reports to, in the order they hear of each event:
 // the events writer first, then the reporters the options ask for (kept
 // alive in owned).
-std::vector<commissioning::WatchSink*> WatchSinks(const WatchOptions& options, EventsWriter& events,
-    std::vector<std::unique_ptr<commissioning::WatchSink>>& owned)
+std::vector<commissioning::WatchSink*> WatchSinks(
+    EventsWriter& events, std::vector<std::unique_ptr<commissioning::WatchSink>>& owned)
 {
-    static_cast<void>(options);
     std::vector<commissioning::WatchSink*> sinks{&events};
     for (const auto& sink : owned)
         sinks.push_back(sink.get());
@@ -272,9 +272,14 @@ int RunWatch(const WatchOptions& options)
         return kExitFailed;
     commissioning::WatchTracker tracker(options.missingAfter);
     RestoreState(options.stateFile, tracker);
-    std::vector<std::unique_ptr<commissioning::WatchSink>> owned;
     Watch watch{options, SiteName(options), std::move(tracker), {}, 0, {}};
-    watch.sinks = WatchSinks(options, events, owned);
+    ReportingSinks reporting = startReporting(options, watch.site);
+    if (!reporting.error.empty()) {
+        Complain(reporting.error);
+        return reporting.usageError ? kExitUsage : kExitFailed;
+    }
+    std::vector<std::unique_ptr<commissioning::WatchSink>> owned = std::move(reporting.sinks);
+    watch.sinks = WatchSinks(events, owned);
     Connection connection;
     if (!Connect(connection))
         return kExitFailed;
