@@ -4,11 +4,12 @@
 // in order against that one plant: each step does something to it, then
 // reads a topic filter with mosquitto_sub or a page with an HTTP client.
 //
-// Layout (isolated-net run --networks 2): agent A in the host namespace
-// watches the first modules namespace; agent B and its simulator share the
-// second one, where the simulator answers to the sender only, so that each
-// agent sees its own site. The broker listens in the host namespace; B
-// reaches it over its network's address.
+// Layout: an agent sends its scans out of every adapter, so two sites need
+// two separate networks: site A is this test's isolated network (agent A in
+// the host namespace, its modules in the modules namespace), site B a second
+// `scripts/isolated-net run` of its own. The broker runs here and listens on
+// loopback and on a UNIX socket, which agent B, in a network with no way to
+// this one, reaches through the file system.
 #include "tests/support/isolatednetwork.h"
 #include "tests/support/simulatorprocess.h"
 #include "tests/support/waituntil.h"
@@ -36,6 +37,7 @@ namespace fs = std::filesystem;
 
 constexpr int kBrokerPort = 18830;
 constexpr int kMetricsPort = 19750;
+constexpr const char* kSiteBModule = "mac=00-30-11-00-00-21,ip=192.168.1.10,hn=pressB";
 constexpr const char* kSubscribeSeconds = "10"; // mosquitto_sub -W: its own bound wait
 constexpr auto kStartWait = 10s;
 constexpr auto kStopWait = 5s;
@@ -120,7 +122,9 @@ std::string subscribe(const std::string& filter, int count)
 Child startBroker()
 {
     const fs::path config = kScratch / "mosquitto.conf";
-    std::ofstream(config) << "listener " << kBrokerPort << " 0.0.0.0\nallow_anonymous true\npersistence false\n";
+    std::ofstream(config) << "listener " << kBrokerPort << " 127.0.0.1\nlistener 0 " << (kScratch / "mqtt.sock").string()
+                          << "\nallow_anonymous true\npersistence false\n"
+                          << "user root\n"; // keeps the right to make its socket in the scratch folder
     Child broker({"mosquitto", "-c", config.string()}, kScratch / "mosquitto.log");
     testsupport::waitUntil([] { return run("mosquitto_pub -h 127.0.0.1 -p " + std::to_string(kBrokerPort)
                                            + " -t probe -n").find("[failed]") == std::string::npos; },
@@ -128,26 +132,36 @@ Child startBroker()
     return broker;
 }
 
-// The plant: broker, two simulators, two agents.
+// The plant: broker, site A's simulator and agent, site B's network.
 struct Plant {
     Child broker;
-    testsupport::SimulatorProcess siteA{testsupport::moduleArgs({"mac=00-30-11-00-00-01,ip=192.168.0.10,hn=pressA",
-        "mac=00-30-11-00-00-02,ip=192.168.0.11"})};
-    testsupport::SimulatorProcess siteB{
-        {"--module", "mac=00-30-11-00-00-21,ip=192.168.1.10,hn=pressB", "--unicast-replies"}, 2};
-    Child agentA, agentB;
+    testsupport::SimulatorProcess siteA{testsupport::moduleArgs(
+        {"mac=00-30-11-00-00-01,ip=192.168.0.10,hn=pressA", "mac=00-30-11-00-00-02,ip=192.168.0.11"})};
+    Child agentA, siteB;
 };
 
-Child startAgent(const std::string& site, const std::string& broker, const std::string& networkNamespace,
-    const std::vector<std::string>& more)
+std::vector<std::string> agent(const std::string& site, const std::string& broker)
 {
-    std::vector<std::string> argv;
-    if (!networkNamespace.empty())
-        argv = {"ip", "netns", "exec", networkNamespace};
-    argv.insert(argv.end(), {program("sorvinda"), "watch", "--site", site, "--interval", "1", "--mqtt",
-                                broker + ":" + std::to_string(kBrokerPort), "--state", (kScratch / site).string()});
-    argv.insert(argv.end(), more.begin(), more.end());
-    return Child(argv, kScratch / (site + ".log"));
+    return {program("sorvinda"), "watch", "--site", site, "--interval", "1", "--mqtt", broker, "--state",
+        (kScratch / site).string()};
+}
+
+// Site B: its own isolated network with its simulator and agent; the
+// agent's process id (the shell's, which becomes the agent) in hallB.pid.
+Child startSiteB()
+{
+    std::vector<std::string> argv{std::string(std::getenv("SORVINDA_SOURCE_DIR")) + "/scripts/isolated-net", "run",
+        "--", "sh", "-c",
+        R"(ip netns exec "$SORVINDA_NETNS_MODULES" "$0" --module "$1" >/dev/null & echo $$ >"$2"; shift 2; exec "$@")",
+        program("sorvinda-modulesim"), kSiteBModule, (kScratch / "hallB.pid").string()};
+    const std::vector<std::string> command = agent("hallB", (kScratch / "mqtt.sock").string());
+    argv.insert(argv.end(), command.begin(), command.end());
+    return Child(argv, kScratch / "hallB.log");
+}
+
+void killSiteBAgent()
+{
+    ::kill(std::stoi(readText(kScratch / "hallB.pid")), SIGKILL);
 }
 
 std::string metrics(const std::string& method, const std::string& path)
@@ -195,7 +209,7 @@ const std::vector<Step> kSteps{
         [] { return subscribe("sorvinda/+/modules/#", 3); },
         {R"(sorvinda/hallA/modules/00-30-11-00-00-01 \{.*)", R"(sorvinda/hallA/modules/00-30-11-00-00-02 \{.*)",
             R"(sorvinda/hallB/modules/00-30-11-00-00-21 \{.*)"}},
-    {"SIGKILL of an agent leaves offline", [](Plant& plant) { plant.agentB.stop(SIGKILL); },
+    {"SIGKILL of an agent leaves offline", [](Plant&) { killSiteBAgent(); },
         [] { return subscribe("sorvinda/hallB/status", 1); }, {"sorvinda/hallB/status offline"}},
     {"a clean end says offline too", [](Plant& plant) { plant.agentA.stop(SIGTERM); },
         [] { return subscribe("sorvinda/hallA/status", 1); }, {"sorvinda/hallA/status offline"}},
@@ -218,9 +232,10 @@ TEST(Reporting, TwoSitesOneBroker)
     Plant plant;
     plant.broker = startBroker();
     ASSERT_TRUE(plant.siteA.start()) << plant.siteA.error();
-    ASSERT_TRUE(plant.siteB.start()) << plant.siteB.error();
-    plant.agentA = startAgent("hallA", "127.0.0.1", "", {"--metrics-listen", "127.0.0.1:" + std::to_string(kMetricsPort)});
-    plant.agentB = startAgent("hallB", std::getenv("SORVINDA_HOST_ADDR2"), std::getenv("SORVINDA_NETNS_MODULES2"), {});
+    std::vector<std::string> agentA = agent("hallA", "127.0.0.1:" + std::to_string(kBrokerPort));
+    agentA.insert(agentA.end(), {"--metrics-listen", "127.0.0.1:" + std::to_string(kMetricsPort)});
+    plant.agentA = Child(agentA, kScratch / "hallA.log");
+    plant.siteB = startSiteB();
     // Both agents have scanned once their modules are retained.
     ASSERT_TRUE(testsupport::waitUntil([] { return subscribe("sorvinda/+/modules/#", 3).find("[failed]") == std::string::npos; }, kStartWait));
     for (const Step& step : kSteps) {
