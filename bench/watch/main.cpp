@@ -18,6 +18,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sched.h>
 #include <spawn.h>
@@ -38,6 +39,7 @@ constexpr int kBrokerPort = 18831;
 constexpr int kMetricsPort = 19751;
 constexpr auto kScrapeInterval = 15s;
 constexpr auto kWarmUp = 15s; // start-up and the first scans are not counted
+constexpr const char* kModulesLine = "sorvinda_modules{site=\"bench\"} ";
 
 pid_t spawn(std::vector<std::string> argv, const char* output)
 {
@@ -134,10 +136,14 @@ int main(int argc, char** argv)
     const auto wallBefore = std::chrono::steady_clock::now();
     std::size_t pageBytes = 0;
     int scrapes = 0;
+    long modulesSeen = -1;
     while (std::chrono::steady_clock::now() - wallBefore < std::chrono::seconds(seconds)) {
         if (const httplib::Result page = scraper.Get("/metrics"); page && page->status == 200) {
             pageBytes = page->body.size();
             ++scrapes;
+            const std::size_t count = page->body.find(kModulesLine);
+            if (count != std::string::npos)
+                modulesSeen = std::atol(page->body.c_str() + count + std::strlen(kModulesLine));
         }
         std::this_thread::sleep_for(kScrapeInterval);
     }
@@ -150,8 +156,8 @@ int main(int argc, char** argv)
     spinner.join();
 
     std::printf("watch %d modules every 10 s%s, %.0f s: cpu %.3f s (%.3f %% of one core), rss %.1f MB "
-                "(peak %.1f MB), %d scrapes of %zu bytes\n",
+                "(peak %.1f MB), %d scrapes of %zu bytes, %ld modules known at the last\n",
         kModules, busy ? ", CPU 0 busy" : "", wall, cpu, 100.0 * cpu / wall, rss / 1024.0, peak / 1024.0, scrapes,
-        pageBytes);
+        pageBytes, modulesSeen);
     return scrapes > 0 ? 0 : 1;
 }

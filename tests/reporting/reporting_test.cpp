@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <csignal>
@@ -138,7 +140,28 @@ struct Plant {
     testsupport::SimulatorProcess siteA{testsupport::moduleArgs(
         {"mac=00-30-11-00-00-01,ip=192.168.0.10,hn=pressA", "mac=00-30-11-00-00-02,ip=192.168.0.11"})};
     Child agentA, siteB;
+    std::vector<int> idleClients;
+    ~Plant()
+    {
+        for (const int client : idleClients)
+            ::close(client);
+    }
 };
+
+// More silent connections to the metrics port than it has workers and
+// queue places: each is cut after the server's client timeout.
+constexpr int kIdleClients = 12;
+constexpr auto kPageWait = 20s;
+
+void connectIdleClients(Plant& plant)
+{
+    for (int i = 0; i < kIdleClients; ++i) {
+        const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{AF_INET, htons(kMetricsPort), {htonl(INADDR_LOOPBACK)}, {}};
+        ::connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        plant.idleClients.push_back(client);
+    }
+}
 
 std::vector<std::string> agent(const std::string& site, const std::string& broker)
 {
@@ -167,6 +190,7 @@ void killSiteBAgent()
 std::string metrics(const std::string& method, const std::string& path)
 {
     httplib::Client client("127.0.0.1", kMetricsPort);
+    client.set_read_timeout(kPageWait);
     const httplib::Result result = method == "GET" ? client.Get(path.c_str()) : client.Post(path.c_str());
     if (!result)
         return "no answer";
@@ -178,6 +202,24 @@ std::string promtoolCheck(const std::string& page)
     const fs::path file = kScratch / "page.txt";
     std::ofstream(file) << page.substr(page.find('\n') + 1);
     return run("promtool check metrics <" + file.string());
+}
+
+bool hasLine(const std::string& text, const char* pattern)
+{
+    const std::regex re(pattern);
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (std::regex_match(line, re))
+            return true;
+    return false;
+}
+
+// The metrics page once it has a line matching pattern (or the last one read).
+std::string pageShowing(const char* pattern)
+{
+    std::string page;
+    testsupport::waitUntil([&] { return hasLine(page = metrics("GET", "/metrics"), pattern); }, kPageWait);
+    return page;
 }
 
 struct Step {
@@ -201,6 +243,8 @@ const std::vector<Step> kSteps{
             R"(sorvinda_scan_replies_lost_total\{site="hallA"\} 0)"}},
     {"promtool accepts the page", [](Plant&) { }, [] { return promtoolCheck(metrics("GET", "/metrics")); }, {}},
     {"POST is not allowed", [](Plant&) { }, [] { return metrics("POST", "/metrics"); }, {"405"}},
+    {"silent clients do not keep the page away", connectIdleClients, [] { return metrics("GET", "/metrics"); },
+        {"200", R"(sorvinda_modules\{site="hallA"\} 2)"}},
     {"another path is not found", [](Plant&) { }, [] { return metrics("GET", "/"); }, {"404"}},
     {"a broker restart loses no module state", [](Plant& plant) {
          plant.broker.stop(SIGTERM);
@@ -211,19 +255,15 @@ const std::vector<Step> kSteps{
             R"(sorvinda/hallB/modules/00-30-11-00-00-21 \{.*)"}},
     {"SIGKILL of an agent leaves offline", [](Plant&) { killSiteBAgent(); },
         [] { return subscribe("sorvinda/hallB/status", 1); }, {"sorvinda/hallB/status offline"}},
+    {"a silent module is known but down", [](Plant& plant) { plant.siteA.stop(); },
+        [] { return pageShowing(R"(sorvinda_module_up\{site="hallA",mac="00-30-11-00-00-01"\} 0)"); },
+        {R"(sorvinda_module_up\{site="hallA",mac="00-30-11-00-00-01"\} 0)", R"(sorvinda_modules\{site="hallA"\} 2)"}},
+    {"a missing module is dropped", [](Plant&) { },
+        [] { return pageShowing(R"(sorvinda_modules\{site="hallA"\} 0)"); }, {R"(sorvinda_modules\{site="hallA"\} 0)"}},
     {"a clean end says offline too", [](Plant& plant) { plant.agentA.stop(SIGTERM); },
         [] { return subscribe("sorvinda/hallA/status", 1); }, {"sorvinda/hallA/status offline"}},
 };
 
-bool hasLine(const std::string& text, const char* pattern)
-{
-    const std::regex re(pattern);
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        if (std::regex_match(line, re))
-            return true;
-    return false;
-}
 
 TEST(Reporting, TwoSitesOneBroker)
 {
