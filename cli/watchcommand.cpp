@@ -301,10 +301,13 @@ int RunWatch(const WatchOptions& options)
             Report(watch, scan, std::chrono::duration<double>(Clock::now() - start).count());
             SaveState(watch);
         }
-        while (!signals.stopRequested() && Clock::now() < start + interval) {
-            signals.waitUntil(start + interval);
+        // A scan may fill the whole interval: a SIGHUP during it is taken here.
+        for (;;) {
             if (signals.takeReopen())
                 events.open();
+            if (signals.stopRequested() || Clock::now() >= start + interval)
+                break;
+            signals.waitUntil(start + interval);
         }
     }
     Complain("stopped (" + signals.stopName() + ")");

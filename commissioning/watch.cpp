@@ -23,6 +23,8 @@ constexpr std::size_t kTimeTextSize = sizeof "-2147483648-12-31T23:59:59Z";
 constexpr const char* kModulesName = "modules";
 constexpr const char* kRecordName = "record";
 constexpr const char* kMissedName = "missed";
+// More missed scans than any --missing-after: a count read back stays an int.
+constexpr std::int64_t kMaxMissed = std::int64_t{1} << 30;
 
 bool HasDuplicateIp(const Json& record)
 {
@@ -152,14 +154,15 @@ bool WatchTracker::restore(const Json& state, std::string& error)
         const bool valid = entry.is_object() && entry.contains(kMacName) && entry[kMacName].is_string()
             && isMacText(entry[kMacName].get_ref<const std::string&>()) && entry.contains(kRecordName)
             && entry[kRecordName].is_object() && entry.contains(kMissedName)
-            && entry[kMissedName].is_number_unsigned() && entry[kMissedName].get<std::uint64_t>() < 1u << 30;
+            && entry[kMissedName].is_number_integer() && entry[kMissedName].get<std::int64_t>() >= 0
+            && entry[kMissedName].get<std::int64_t>() < kMaxMissed;
         if (!valid) {
             known_.clear();
             error = "an entry is not a module";
             return false;
         }
         known_[entry[kMacName].get<std::string>()] =
-            Known{entry[kRecordName], static_cast<int>(entry[kMissedName].get<std::uint64_t>())};
+            Known{entry[kRecordName], static_cast<int>(entry[kMissedName].get<std::int64_t>())};
     }
     return true;
 }

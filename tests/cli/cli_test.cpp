@@ -24,6 +24,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <regex>
 #include <spawn.h>
 #include <sstream>
@@ -62,7 +63,7 @@ struct Outcome {
 
 struct Scratch {
     testimage::ScratchDirectory dir;
-    fs::path modules, secret, versionFile;
+    fs::path modules, secret, versionFile, scanBefore, scanAfter;
 };
 
 // @MODULES@, @SECRET@ and @VERSIONFILE@ in a case's arguments name the
@@ -75,6 +76,8 @@ std::string Expand(const std::string& argument, const Scratch& scratch)
         return scratch.secret.string();
     if (argument == "@VERSIONFILE@")
         return scratch.versionFile.string();
+    if (argument == "@BEFORE@" || argument == "@AFTER@")
+        return (argument == "@BEFORE@" ? scratch.scanBefore : scratch.scanAfter).string();
     return argument;
 }
 
@@ -166,6 +169,12 @@ constexpr const char* kModulesJson = R"([
 {"mac": "00-30-11-00-00-04", "ip": "192.168.0.100", "mask": "255.255.255.0", "gateway": "0.0.0.0", "dhcp": true,
  "password": false, "hostname": "packer", "dns1": "0.0.0.0", "dns2": "0.0.0.0", "type": "Modbus TCP",
  "version": "2.01.7", "protocol": "1.10", "warnings": []}])";
+
+// Two saved scans for diff: 01 changed two fields, 02 went, 03 came.
+constexpr const char* kScanBefore = R"([{"mac": "00-30-11-00-00-01", "ip": "192.168.0.10", "hostname": "a", "warnings": []},
+ {"mac": "00-30-11-00-00-02", "ip": "192.168.0.11", "warnings": []}])";
+constexpr const char* kScanAfter = R"([{"mac": "00-30-11-00-00-03", "ip": "192.168.0.11", "warnings": []},
+ {"mac": "00-30-11-00-00-01", "ip": "192.168.0.20", "dhcp": true, "warnings": ["duplicate-ip"]}])";
 
 struct CliCase {
     const char* name;
@@ -466,6 +475,35 @@ const CliCase kCases[] = {
         .errLine = "sorvinda: DHCP server init failed: UDP port 67: Address already in use\n"
                    "sorvinda: another DHCP server on this computer holds the port",
         .holdPort = CDhcpServer::kServerPort},
+    {.name = "DiffText",
+        .command = {"sorvinda", "diff", "@BEFORE@", "@AFTER@"},
+        .status = 1,
+        .check =
+            [](const Outcome& run) {
+                EXPECT_EQ(run.out,
+                    "changed 00-30-11-00-00-01 ip \"192.168.0.10\" -> \"192.168.0.20\", hostname \"a\" -> (none), "
+                    "dhcp (none) -> true\nmissing 00-30-11-00-00-02\nnew 00-30-11-00-00-03\n");
+            }},
+    {.name = "DiffJson",
+        .command = {"sorvinda", "diff", "@BEFORE@", "@AFTER@", "--format", "json"},
+        .status = 1,
+        .check =
+            [](const Outcome& run) {
+                const nlohmann::json list = nlohmann::json::parse(run.out);
+                ASSERT_EQ(list.size(), 3u);
+                EXPECT_EQ(list[0]["fields"], nlohmann::json::parse(R"(["ip", "hostname", "dhcp"])"));
+                EXPECT_EQ(list[1]["after"], nullptr);
+                EXPECT_EQ(list[2]["after"]["ip"], "192.168.0.11");
+            }},
+    {.name = "DiffSame", .command = {"sorvinda", "diff", "@AFTER@", "@AFTER@"},
+        .check = [](const Outcome& run) { EXPECT_EQ(run.out, ""); }},
+    {.name = "DiffOfNoScan",
+        .command = {"sorvinda", "diff", "@BEFORE@", "@MODULES@"},
+        .status = 2,
+        .check =
+            [](const Outcome& run) {
+                EXPECT_TRUE(HasLineMatching(run.err, "sorvinda: .*/modules\\.txt: not a list of .*")) << run.err;
+            }},
     {.name = "Version",
         .command = {"sorvinda", "--version"},
         .check =
@@ -495,6 +533,8 @@ TEST_P(CliTest, Runs)
     Scratch scratch;
     scratch.modules = scratch.dir.write("modules.txt", Bytes(kModuleFile));
     scratch.secret = scratch.dir.write("secret", Bytes("secret\n"));
+    scratch.scanBefore = scratch.dir.write("before.json", Bytes(kScanBefore));
+    scratch.scanAfter = scratch.dir.write("after.json", Bytes(kScanAfter));
     scratch.versionFile = scratch.dir.write("versioned.so",
         testimage::elfWithSection(testimage::encode(testimage::declarationWithFileVersion(R"(1\x1B[2J\x07)"))));
 
@@ -770,6 +810,85 @@ TEST(CliDhcpServer, ServesPrintsAndFilesTheTraceUntilASignal)
         EXPECT_EQ(ReadText(out), trace);
         EXPECT_EQ(ReadText(log), trace);
         EXPECT_TRUE(dhcptest::ServerPortIsFree());
+    }
+}
+
+// The events of one kind in a watch's events file.
+std::vector<nlohmann::json> EventsOf(const fs::path& file, const char* kind)
+{
+    std::vector<nlohmann::json> events;
+    for (const std::string& line : Lines(ReadText(file)))
+        if (const auto event = nlohmann::json::parse(line); event["event"] == kind)
+            events.push_back(event);
+    return events;
+}
+
+bool EndsWithin(pid_t pid, std::chrono::milliseconds timeout, int& status)
+{
+    return testsupport::waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, timeout);
+}
+
+// A watch at half a second: a module restarted with another IP is changed
+// once, one that stops answering is missing after three scans, SIGTERM
+// ends the watch within a second, and a second watch on the same state
+// reports nothing new and reopens its events file on SIGHUP.
+TEST(CliWatch, ReportsEachChangeOnceAndKeepsItsView)
+{
+    testsupport::requireIsolatedNetwork();
+    testimage::ScratchDirectory scratch;
+    const fs::path events = scratch.path() / "events", state = scratch.path() / "state", err = scratch.path() / "err";
+    const std::vector<std::string> watch{"sorvinda", "watch", "--interval", "0.5", "--events", events.string(),
+        "--state", state.string(), "--site", "line1"};
+    const auto scans = [](const testsupport::SimulatorProcess& simulator) {
+        return simulator.linesMatching([](const std::string& line) {
+            return line.rfind("recv", 0) == 0 && line.find("Module Scan") != std::string::npos;
+        }).size();
+    };
+    auto first = std::make_unique<testsupport::SimulatorProcess>(
+        testsupport::moduleArgs({"mac=00-30-11-00-00-01,ip=192.168.0.10"}));
+    testsupport::SimulatorProcess second(testsupport::moduleArgs({"mac=00-30-11-00-00-02,ip=192.168.0.11"}));
+    ASSERT_TRUE(first->start() && second.start());
+    pid_t pid = Spawn(watch, scratch.path() / "out", err);
+    ASSERT_GT(pid, 0);
+    EXPECT_TRUE(testsupport::waitUntil([&] { return EventsOf(events, "new").size() == 2; }, kLogWait));
+
+    first = std::make_unique<testsupport::SimulatorProcess>(
+        testsupport::moduleArgs({"mac=00-30-11-00-00-01,ip=192.168.0.20"}));
+    ASSERT_TRUE(first->start());
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !EventsOf(events, "changed").empty(); }, kLogWait));
+    const std::size_t scansAtChange = scans(second);
+    EXPECT_TRUE(second.waitForLines([](const std::string& l) { return l.find("Module Scan") != std::string::npos; },
+        scansAtChange + 2, kLogWait));
+    const std::vector<nlohmann::json> changed = EventsOf(events, "changed");
+    ASSERT_EQ(changed.size(), 1u) << ReadText(events);
+    EXPECT_EQ(changed[0]["after"]["ip"], "192.168.0.20");
+    EXPECT_EQ(changed[0]["site"], "line1");
+
+    const std::size_t scansAtStop = scans(*first);
+    second.stop();
+    EXPECT_TRUE(testsupport::waitUntil([&] { return !EventsOf(events, "missing").empty(); }, kLogWait));
+    EXPECT_GE(scans(*first) - scansAtStop, 3u);
+    EXPECT_EQ(EventsOf(events, "missing").size(), 1u) << ReadText(events);
+
+    int status = -1;
+    for (int run = 0; run < 2; ++run) {
+        ::kill(pid, SIGTERM);
+        EXPECT_TRUE(EndsWithin(pid, 1000ms, status));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadText(err);
+        if (run == 1)
+            break;
+        // Restarted on its state: module 01 is known, so three scans later
+        // still only the two first sightings are new.
+        const std::size_t scansAtRestart = scans(*first);
+        pid = Spawn(watch, scratch.path() / "out", err);
+        ASSERT_GT(pid, 0);
+        EXPECT_TRUE(first->waitForLines([](const std::string& l) { return l.find("Module Scan") != std::string::npos; },
+            scansAtRestart + 3, kLogWait));
+        EXPECT_EQ(EventsOf(events, "new").size(), 2u) << ReadText(events);
+        // Log rotation: the file moved away, SIGHUP makes a new one.
+        fs::rename(events, scratch.path() / "events.1");
+        ::kill(pid, SIGHUP);
+        EXPECT_TRUE(testsupport::waitUntil([&] { return fs::exists(events); }, kLogWait));
     }
 }
 

@@ -6,6 +6,7 @@
 #include "commissioning/dhcpprobe.h"
 #include "commissioning/scanwarnings.h"
 #include "commissioning/verification.h"
+#include "commissioning/watch.h"
 #include "tests/modules/records.h"
 
 #include <gtest/gtest.h>
@@ -194,6 +195,54 @@ TEST(Verification, FieldsThatDiffer)
     };
     for (const auto& row : rows)
         EXPECT_EQ(unverifiedFields(row.sent, row.seen), row.expected) << row.what;
+}
+
+// Module 0x of a watch, as a scan object with its ip and warnings.
+nlohmann::ordered_json Seen(int module, const char* ip, std::vector<std::string> warnings = {})
+{
+    return {{"mac", "00-30-11-00-00-0" + std::to_string(module)}, {"ip", ip}, {"warnings", std::move(warnings)}};
+}
+
+// Each row: scans in turn to a tracker that forgets after two, and the
+// events as "event 0x", one "|" after each scan. "restart" takes the last
+// scan with a tracker restored from the state before it.
+TEST(WatchTracker, OneEventPerChange)
+{
+    const auto a = Seen(1, "10.0.0.1"), b = Seen(2, "10.0.0.2");
+    const auto aDup = Seen(1, "10.0.0.1", {kWarningDuplicateIp}), bDup = Seen(2, "10.0.0.1", {kWarningDuplicateIp});
+    const struct {
+        const char* what;
+        std::vector<std::vector<nlohmann::ordered_json>> scans;
+        std::string expected;
+        bool restart = false;
+    } rows[] = {
+        {"first sight is new, the same again nothing", {{a}, {a}}, "new 01||"},
+        {"changed once per change", {{a}, {Seen(1, "10.0.0.9")}, {Seen(1, "10.0.0.9")}}, "new 01|changed 01||"},
+        {"warnings alone are no change", {{a}, {Seen(1, "10.0.0.1", {kWarningOtherSubnet})}}, "new 01||"},
+        {"missing after two scans, then new again", {{a}, {}, {}, {a}}, "new 01||missing 01|new 01|"},
+        {"an answer between resets the count", {{a}, {}, {a}, {}}, "new 01||||"},
+        {"duplicate-ip once when it starts", {{a, b}, {aDup, bDup}, {aDup, bDup}},
+            "new 01new 02|duplicate-ip 01changed 02duplicate-ip 02||"},
+        {"entries without a MAC are skipped", {{{{"ip", "10.0.0.1"}}, {{"mac", "00:30:11:00:00:01"}}}}, "|"},
+        {"a restart on the state knows its modules", {{a, b}, {}, {a}}, "new 01new 02||missing 02|", true},
+    };
+    for (const auto& row : rows) {
+        WatchTracker tracker(2);
+        std::string events;
+        for (std::size_t i = 0; i < row.scans.size(); ++i) {
+            if (row.restart && i + 1 == row.scans.size()) {
+                const nlohmann::ordered_json saved = tracker.state();
+                std::string error;
+                EXPECT_TRUE((tracker = WatchTracker(2)).restore(saved, error)) << error;
+            }
+            for (const WatchEvent& event : tracker.take(row.scans[i], "site", "now"))
+                events += event.event + " " + event.mac.substr(event.mac.size() - 2);
+            events += "|";
+        }
+        EXPECT_EQ(events, row.expected) << row.what;
+    }
+    std::string error;
+    EXPECT_FALSE(WatchTracker(2).restore({{"modules", {{{"mac", "00-30-11-00-00-01"}}}}}, error));
 }
 
 TEST(AuditLog, LineOfAWrite)
