@@ -60,7 +60,9 @@ ReportingSinks startReporting(const WatchOptions& options, const std::string& si
 
 #else
 
-void addReportingOptions(CLI::App& /*watch*/, WatchOptions& /*options*/) { }
+void addReportingOptions(CLI::App& /*watch*/, WatchOptions& /*options*/)
+{
+}
 
 ReportingSinks startReporting(const WatchOptions& /*options*/, const std::string& /*site*/)
 {

@@ -9,7 +9,7 @@
 namespace reporting {
 
 struct Endpoint {
-    std::string host; // a name or an address; an IPv6 address without its brackets
+    std::string host;       // a name or an address; an IPv6 address without its brackets
     std::uint16_t port = 0; // 0: host is the path of a UNIX socket
 };
 

@@ -19,9 +19,9 @@ std::string field(const nlohmann::ordered_json& record, const char* name)
 // writer's replacement, read back) and other control characters '?'.
 std::string quoted(const std::string& value)
 {
-    const std::string valid
-        = nlohmann::json::parse(nlohmann::json(value).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
-              .get<std::string>();
+    const std::string valid =
+        nlohmann::json::parse(nlohmann::json(value).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
+            .get<std::string>();
     std::string text = "\"";
     for (const char c : valid) {
         if (c == '\\' || c == '"')
@@ -67,10 +67,12 @@ std::string metricsPage(const MetricsSnapshot& snapshot)
     page += "sorvinda_modules{" + site + "} " + std::to_string(snapshot.modules.size()) + '\n';
     if (!snapshot.scannedOnce)
         return page;
-    header(page, "sorvinda_module_up", "gauge", "1 when the module answered the last scan, 0 while it is known but silent.");
+    header(page, "sorvinda_module_up", "gauge",
+        "1 when the module answered the last scan, 0 while it is known but silent.");
     for (const MetricsSnapshot::Module& module : snapshot.modules)
         page += "sorvinda_module_up{" + site + ",mac=" + quoted(module.mac) + "} " + (module.up ? "1\n" : "0\n");
-    header(page, "sorvinda_module_info", "gauge", "The module's address, type and firmware version as labels; always 1.");
+    header(
+        page, "sorvinda_module_info", "gauge", "The module's address, type and firmware version as labels; always 1.");
     for (const MetricsSnapshot::Module& module : snapshot.modules)
         page += "sorvinda_module_info{" + site + ",mac=" + quoted(module.mac) + ",ip=" + quoted(module.ip)
             + ",type=" + quoted(module.type) + ",version=" + quoted(module.version) + "} 1\n";

@@ -95,9 +95,8 @@ MetricsServer::MetricsServer(const std::string& site, const std::string& address
     server_->set_write_timeout(kClientTimeout);
     server_->set_keep_alive_timeout(kClientTimeout.count());
     server_->set_payload_max_length(kMaxRequestBody);
-    server_->Get(kMetricsPath, [this](const httplib::Request&, httplib::Response& response) {
-        response.set_content(page(), kTextFormat);
-    });
+    server_->Get(kMetricsPath,
+        [this](const httplib::Request&, httplib::Response& response) { response.set_content(page(), kTextFormat); });
     server_->Post(kMetricsPath, notAllowed);
     server_->Put(kMetricsPath, notAllowed);
     server_->Patch(kMetricsPath, notAllowed);
@@ -121,7 +120,9 @@ void MetricsServer::scanned(const commissioning::ScanReport& report)
     snapshot_ = std::move(snapshot);
 }
 
-void MetricsServer::reported(const commissioning::WatchEvent& /*event*/) { }
+void MetricsServer::reported(const commissioning::WatchEvent& /*event*/)
+{
+}
 
 std::string MetricsServer::page() const
 {

@@ -244,8 +244,7 @@ void MqttReporter::sayGoodbye()
     mosquitto_disconnect(client_);
     const auto deadline = std::chrono::steady_clock::now() + kGoodbyeTimeout;
     while (std::chrono::steady_clock::now() < deadline
-        && mosquitto_loop(client_, static_cast<int>(kLoopTimeout.count()), 1) == MOSQ_ERR_SUCCESS) {
-    }
+        && mosquitto_loop(client_, static_cast<int>(kLoopTimeout.count()), 1) == MOSQ_ERR_SUCCESS) { }
 }
 
 } // namespace reporting

@@ -71,12 +71,12 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stopping_ = false;
-    bool connected_ = false;       // the broker accepted us (CONNACK 0)
-    bool republish_ = false;       // connected anew: send the whole state
+    bool connected_ = false;                             // the broker accepted us (CONNACK 0)
+    bool republish_ = false;                             // connected anew: send the whole state
     std::chrono::milliseconds pause_ = kFirstRetryPause; // before the next connection try
-    std::map<std::string, std::string> records_; // MAC -> record JSON of every module not missing
-    std::set<std::string> cleared_;              // modules reported missing (their topic emptied)
-    std::set<std::string> changed_;              // MACs whose topic is to be sent
+    std::map<std::string, std::string> records_;         // MAC -> record JSON of every module not missing
+    std::set<std::string> cleared_;                      // modules reported missing (their topic emptied)
+    std::set<std::string> changed_;                      // MACs whose topic is to be sent
     std::deque<std::string> events_;
     std::thread thread_;
 };

@@ -72,7 +72,10 @@ public:
             pid_ = -1;
         posix_spawn_file_actions_destroy(&files);
     }
-    Child(Child&& other) noexcept : pid_(std::exchange(other.pid_, -1)) { }
+    Child(Child&& other) noexcept
+        : pid_(std::exchange(other.pid_, -1))
+    {
+    }
     Child& operator=(Child&& other) noexcept
     {
         stop(SIGTERM);
@@ -124,12 +127,15 @@ std::string subscribe(const std::string& filter, int count)
 Child startBroker()
 {
     const fs::path config = kScratch / "mosquitto.conf";
-    std::ofstream(config) << "listener " << kBrokerPort << " 127.0.0.1\nlistener 0 " << (kScratch / "mqtt.sock").string()
-                          << "\nallow_anonymous true\npersistence false\n"
+    std::ofstream(config) << "listener " << kBrokerPort << " 127.0.0.1\nlistener 0 "
+                          << (kScratch / "mqtt.sock").string() << "\nallow_anonymous true\npersistence false\n"
                           << "user root\n"; // keeps the right to make its socket in the scratch folder
     Child broker({"mosquitto", "-c", config.string()}, kScratch / "mosquitto.log");
-    testsupport::waitUntil([] { return run("mosquitto_pub -h 127.0.0.1 -p " + std::to_string(kBrokerPort)
-                                           + " -t probe -n").find("[failed]") == std::string::npos; },
+    testsupport::waitUntil(
+        [] {
+            return run("mosquitto_pub -h 127.0.0.1 -p " + std::to_string(kBrokerPort) + " -t probe -n").find("[failed]")
+                == std::string::npos;
+        },
         kStartWait);
     return broker;
 }
@@ -230,26 +236,26 @@ struct Step {
 };
 
 const std::vector<Step> kSteps{
-    {"both sites' modules and status are retained", [](Plant&) { },
-        [] { return subscribe("sorvinda/#", 5); },
+    {"both sites' modules and status are retained", [](Plant&) {}, [] { return subscribe("sorvinda/#", 5); },
         {R"(sorvinda/hallA/status online)", R"(sorvinda/hallB/status online)",
             R"(sorvinda/hallA/modules/00-30-11-00-00-01 \{.*"ip":"192.168.0.10".*"hostname":"pressA".*)",
             R"(sorvinda/hallA/modules/00-30-11-00-00-02 \{.*)", R"(sorvinda/hallB/modules/00-30-11-00-00-21 \{.*)"}},
-    {"the metrics page", [](Plant&) { }, [] { return metrics("GET", "/metrics"); },
+    {"the metrics page", [](Plant&) {}, [] { return metrics("GET", "/metrics"); },
         {"200", R"(# TYPE sorvinda_module_up gauge)", R"(sorvinda_modules\{site="hallA"\} 2)",
             R"(sorvinda_module_up\{site="hallA",mac="00-30-11-00-00-01"\} 1)",
             R"(sorvinda_module_info\{site="hallA",mac="00-30-11-00-00-02",ip="192.168.0.11",type="[^"]*",version="[^"]*"\} 1)",
             R"(sorvinda_scan_duration_seconds\{site="hallA"\} [0-9.]+)",
             R"(sorvinda_scan_replies_lost_total\{site="hallA"\} 0)"}},
-    {"promtool accepts the page", [](Plant&) { }, [] { return promtoolCheck(metrics("GET", "/metrics")); }, {}},
-    {"POST is not allowed", [](Plant&) { }, [] { return metrics("POST", "/metrics"); }, {"405"}},
+    {"promtool accepts the page", [](Plant&) {}, [] { return promtoolCheck(metrics("GET", "/metrics")); }, {}},
+    {"POST is not allowed", [](Plant&) {}, [] { return metrics("POST", "/metrics"); }, {"405"}},
     {"silent clients do not keep the page away", connectIdleClients, [] { return metrics("GET", "/metrics"); },
         {"200", R"(sorvinda_modules\{site="hallA"\} 2)"}},
-    {"another path is not found", [](Plant&) { }, [] { return metrics("GET", "/"); }, {"404"}},
-    {"a broker restart loses no module state", [](Plant& plant) {
-         plant.broker.stop(SIGTERM);
-         plant.broker = startBroker();
-     },
+    {"another path is not found", [](Plant&) {}, [] { return metrics("GET", "/"); }, {"404"}},
+    {"a broker restart loses no module state",
+        [](Plant& plant) {
+            plant.broker.stop(SIGTERM);
+            plant.broker = startBroker();
+        },
         [] { return subscribe("sorvinda/+/modules/#", 3); },
         {R"(sorvinda/hallA/modules/00-30-11-00-00-01 \{.*)", R"(sorvinda/hallA/modules/00-30-11-00-00-02 \{.*)",
             R"(sorvinda/hallB/modules/00-30-11-00-00-21 \{.*)"}},
@@ -258,12 +264,11 @@ const std::vector<Step> kSteps{
     {"a silent module is known but down", [](Plant& plant) { plant.siteA.stop(); },
         [] { return pageShowing(R"(sorvinda_module_up\{site="hallA",mac="00-30-11-00-00-01"\} 0)"); },
         {R"(sorvinda_module_up\{site="hallA",mac="00-30-11-00-00-01"\} 0)", R"(sorvinda_modules\{site="hallA"\} 2)"}},
-    {"a missing module is dropped", [](Plant&) { },
-        [] { return pageShowing(R"(sorvinda_modules\{site="hallA"\} 0)"); }, {R"(sorvinda_modules\{site="hallA"\} 0)"}},
+    {"a missing module is dropped", [](Plant&) {}, [] { return pageShowing(R"(sorvinda_modules\{site="hallA"\} 0)"); },
+        {R"(sorvinda_modules\{site="hallA"\} 0)"}},
     {"a clean end says offline too", [](Plant& plant) { plant.agentA.stop(SIGTERM); },
         [] { return subscribe("sorvinda/hallA/status", 1); }, {"sorvinda/hallA/status offline"}},
 };
-
 
 TEST(Reporting, TwoSitesOneBroker)
 {
@@ -277,14 +282,16 @@ TEST(Reporting, TwoSitesOneBroker)
     plant.agentA = Child(agentA, kScratch / "hallA.log");
     plant.siteB = startSiteB();
     // Both agents have scanned once their modules are retained.
-    ASSERT_TRUE(testsupport::waitUntil([] { return subscribe("sorvinda/+/modules/#", 3).find("[failed]") == std::string::npos; }, kStartWait));
+    ASSERT_TRUE(testsupport::waitUntil(
+        [] { return subscribe("sorvinda/+/modules/#", 3).find("[failed]") == std::string::npos; }, kStartWait));
     for (const Step& step : kSteps) {
         SCOPED_TRACE(step.name);
         step.action(plant);
         const std::string text = step.read();
         EXPECT_EQ(text.find("[failed]"), std::string::npos) << text;
         for (const char* line : step.lines)
-            EXPECT_TRUE(hasLine(text, line)) << line << "\nin:\n" << text << "\nagent A:\n"
+            EXPECT_TRUE(hasLine(text, line)) << line << "\nin:\n"
+                                             << text << "\nagent A:\n"
                                              << readText(kScratch / "hallA.log");
     }
     fs::remove_all(kScratch);
