@@ -3,6 +3,7 @@
 #include <mosquitto.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -126,6 +127,8 @@ void MqttReporter::onConnect(mosquitto* /*client*/, void* self, int result)
     if (result != 0)
         return; // refused: the loop ends with an error and the retry pauses grow
     auto* reporter = static_cast<MqttReporter*>(self);
+    if (std::exchange(reporter->awaySaid_, false))
+        reporter->say("reached again");
     const std::lock_guard lock(reporter->mutex_);
     reporter->connected_ = true;
     reporter->republish_ = true;
@@ -156,6 +159,7 @@ void MqttReporter::run()
             sayGoodbye();
             return;
         }
+        sayAway(result);
     }
 }
 
@@ -177,8 +181,23 @@ bool MqttReporter::connectWithPauses(bool first)
                                  : mosquitto_reconnect_async(client_);
         if (result == MOSQ_ERR_SUCCESS)
             return true;
+        sayAway(result);
         first = false;
     }
+}
+
+// One line on standard error per change between reached and away, so a
+// broker that stays away does not fill the journal.
+void MqttReporter::say(const std::string& what) const
+{
+    const std::string where = port_ == 0 ? host_ : host_ + ":" + std::to_string(port_);
+    std::fprintf(stderr, "sorvinda: MQTT broker %s %s\n", where.c_str(), what.c_str());
+}
+
+void MqttReporter::sayAway(int result)
+{
+    if (!std::exchange(awaySaid_, true))
+        say(std::string("is away (") + mosquitto_strerror(result) + "); trying again with growing pauses");
 }
 
 bool MqttReporter::publish(const std::string& topic, const std::string& payload, bool retain)

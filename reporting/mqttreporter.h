@@ -61,12 +61,15 @@ private:
     void sayGoodbye();
     bool publish(const std::string& topic, const std::string& payload, bool retain);
     std::string moduleTopic(const std::string& mac) const;
+    void say(const std::string& what) const;
+    void sayAway(int result);
     static void onConnect(mosquitto* client, void* self, int result);
 
     const std::string site_, host_;
     const std::uint16_t port_;
     const std::string statusTopic_, eventsTopic_;
     mosquitto* client_ = nullptr;
+    bool awaySaid_ = false; // only the reporter's thread reads and writes it
 
     std::mutex mutex_;
     std::condition_variable wake_;
