@@ -37,7 +37,6 @@ constexpr std::uint8_t kValid = 1;
 // answer "Reconfigured" before it has taken the new values on.
 constexpr std::chrono::milliseconds kVerifyRescanPause{200};
 
-
 std::string WaitText(std::chrono::milliseconds wait)
 {
     return std::to_string(wait.count()) + " ms";

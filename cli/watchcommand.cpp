@@ -214,7 +214,8 @@ ScanResult ScanOnce(QortSession& session, std::chrono::milliseconds wait, const 
 {
     modules::ModuleStore store;
     ScanResult result;
-    result.sent = session.scan(wait, store, [&signals](const modules::ModuleStore&) { return signals.stopRequested(); });
+    result.sent =
+        session.scan(wait, store, [&signals](const modules::ModuleStore&) { return signals.stopRequested(); });
     std::vector<QORT_ModuleScanResponseType> records;
     for (std::size_t i = 0; i < store.Size(); ++i)
         records.push_back(store.At(i));
@@ -235,6 +236,7 @@ struct Watch {
     std::vector<commissioning::WatchSink*> sinks;
     std::uint64_t lostReplies = 0;
     std::string savedState; // what the state file holds
+    std::string stateError; // the last failure to write it, already said
 };
 
 void Report(Watch& watch, const ScanResult& scan, double seconds)
@@ -256,10 +258,14 @@ void SaveState(Watch& watch)
     if (state == watch.savedState)
         return;
     if (const auto error = commissioning::replaceFileAtomically(*watch.options.stateFile, state)) {
-        Complain("--state: " + *error);
+        // Said once, not after every scan while it lasts.
+        if (*error != watch.stateError)
+            Complain("--state: " + *error);
+        watch.stateError = *error;
         return;
     }
     watch.savedState = state;
+    watch.stateError.clear();
 }
 
 } // namespace
@@ -272,7 +278,7 @@ int RunWatch(const WatchOptions& options)
         return kExitFailed;
     commissioning::WatchTracker tracker(options.missingAfter);
     RestoreState(options.stateFile, tracker);
-    Watch watch{options, SiteName(options), std::move(tracker), {}, 0, {}};
+    Watch watch{options, SiteName(options), std::move(tracker), {}, 0, {}, {}};
     ReportingSinks reporting = startReporting(options, watch.site);
     if (!reporting.error.empty()) {
         Complain(reporting.error);
@@ -284,7 +290,8 @@ int RunWatch(const WatchOptions& options)
     if (!Connect(connection))
         return kExitFailed;
 
-    const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.intervalSeconds));
+    const auto interval =
+        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.intervalSeconds));
     const auto wait = std::min(kWatchScanWait, std::chrono::duration_cast<std::chrono::milliseconds>(interval));
     while (!signals.stopRequested()) {
         const Clock::time_point start = Clock::now();

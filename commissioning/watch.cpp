@@ -58,7 +58,8 @@ bool WriteAll(int descriptor, const std::string& text)
 
 std::string WatchEvent::line() const
 {
-    const Json object{{"time", time}, {"site", site}, {"event", event}, {"mac", mac}, {"before", before}, {"after", after}};
+    const Json object{
+        {"time", time}, {"site", site}, {"event", event}, {"mac", mac}, {"before", before}, {"after", after}};
     // Bytes that are not UTF-8 (a module's host name) become U+FFFD instead
     // of ending the watch.
     return object.dump(-1, ' ', true, Json::error_handler_t::replace);
@@ -87,7 +88,8 @@ WatchTracker::WatchTracker(int missingAfter)
 {
 }
 
-std::vector<WatchEvent> WatchTracker::take(const std::vector<Json>& scan, const std::string& site, const std::string& time)
+std::vector<WatchEvent> WatchTracker::take(
+    const std::vector<Json>& scan, const std::string& site, const std::string& time)
 {
     std::map<std::string, const Json*> answered;
     for (const Json& record : scan) {
@@ -153,9 +155,8 @@ bool WatchTracker::restore(const Json& state, std::string& error)
     for (const Json& entry : state[kModulesName]) {
         const bool valid = entry.is_object() && entry.contains(kMacName) && entry[kMacName].is_string()
             && isMacText(entry[kMacName].get_ref<const std::string&>()) && entry.contains(kRecordName)
-            && entry[kRecordName].is_object() && entry.contains(kMissedName)
-            && entry[kMissedName].is_number_integer() && entry[kMissedName].get<std::int64_t>() >= 0
-            && entry[kMissedName].get<std::int64_t>() < kMaxMissed;
+            && entry[kRecordName].is_object() && entry.contains(kMissedName) && entry[kMissedName].is_number_integer()
+            && entry[kMissedName].get<std::int64_t>() >= 0 && entry[kMissedName].get<std::int64_t>() < kMaxMissed;
         if (!valid) {
             known_.clear();
             error = "an entry is not a module";
