@@ -5,6 +5,7 @@
 // name was.
 #include "cli/arguments.h"
 #include "cli/commands.h"
+#include "cli/reportingsinks.h"
 #include "modules/columntexts.h"
 #include "modules/ethernetconfigfields.h"
 
@@ -197,6 +198,7 @@ CLI::App* AddWatch(CLI::App& app, WatchOptions& options)
     watch->add_option("--state", options.stateFile, "keep the last view in FILE across restarts")
         ->check(NonEmptyValidator());
     watch->add_option("--site", options.site, "the name on everything reported (default: the host name)");
+    addReportingOptions(*watch, options);
     return watch;
 }
 

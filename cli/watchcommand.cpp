@@ -7,6 +7,7 @@
 // runs.
 #include "cli/commands.h"
 #include "cli/moduleaccess.h"
+#include "cli/reportingsinks.h"
 #include "commissioning/adaptersubnets.h"
 #include "commissioning/scanview.h"
 #include "commissioning/scanwarnings.h"
@@ -172,9 +173,8 @@ private:
 // the events writer first, then the reporters the options ask for (kept
 // alive in owned).
 std::vector<commissioning::WatchSink*> WatchSinks(
-    const WatchOptions& options, EventsWriter& events, std::vector<std::unique_ptr<commissioning::WatchSink>>& owned)
+    EventsWriter& events, std::vector<std::unique_ptr<commissioning::WatchSink>>& owned)
 {
-    static_cast<void>(options);
     std::vector<commissioning::WatchSink*> sinks{&events};
     for (const auto& sink : owned)
         sinks.push_back(sink.get());
@@ -281,9 +281,14 @@ int RunWatch(const WatchOptions& options)
         return kExitFailed;
     commissioning::WatchTracker tracker(options.missingAfter);
     RestoreState(options.stateFile, tracker);
-    std::vector<std::unique_ptr<commissioning::WatchSink>> owned;
     Watch watch{options, SiteName(options), std::move(tracker), {}, 0, {}, {}};
-    watch.sinks = WatchSinks(options, events, owned);
+    ReportingSinks reporting = startReporting(options, watch.site);
+    if (!reporting.error.empty()) {
+        Complain(reporting.error);
+        return reporting.usageError ? kExitUsage : kExitFailed;
+    }
+    std::vector<std::unique_ptr<commissioning::WatchSink>> owned = std::move(reporting.sinks);
+    watch.sinks = WatchSinks(events, owned);
     Connection connection;
     if (!Connect(connection))
         return kExitFailed;

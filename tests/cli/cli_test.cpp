@@ -634,6 +634,14 @@ const CliCase kCases[] = {
             [](const Outcome& run) {
                 EXPECT_TRUE(HasLineMatching(run.err, "sorvinda: .*/modules\\.txt: not a list of .*")) << run.err;
             }},
+    Refused("WatchMetricsWithoutPort", {"sorvinda", "watch", "--metrics-listen", "127.0.0.1"},
+        "sorvinda: --metrics-listen: not ADDR:PORT: 127.0.0.1"),
+    Refused("WatchSiteNoTopicLevel", {"sorvinda", "watch", "--site", "a/b", "--mqtt", "127.0.0.1"},
+        "sorvinda: the site name 'a/b' cannot be an MQTT topic level (no /, + or #)"),
+    {.name = "WatchMetricsAddressNotHere",
+        .command = {"sorvinda", "watch", "--metrics-listen", "10.213.0.99:9750"},
+        .status = 1,
+        .errLine = "sorvinda: cannot listen on 10.213.0.99:9750 for metrics"},
     {.name = "Version",
         .command = {"sorvinda", "--version"},
         .check =

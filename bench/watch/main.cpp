@@ -1,0 +1,163 @@
+// Cost of the watch agent: `sorvinda watch` over 1000 simulated modules,
+// one scan every 10 s, reporting to a mosquitto broker and scraped every
+// 15 s as Prometheus would. Prints the agent's average share of one core
+// (utime + stime from /proc over the run, start-up excluded) and its
+// resident memory at the end and at its peak.
+//
+//   bench_watch [--busy-cpu] [SECONDS]     default: 120
+//   --busy-cpu: a thread spins on CPU 0 throughout, as another program
+//               keeping one core busy would
+// Inside scripts/isolated-net only (the agent and the broker run there).
+#include "tests/support/isolatednetwork.h"
+#include "tests/support/simulatorprocess.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sched.h>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kDefaultSeconds = 120;
+constexpr int kModules = 1000;
+constexpr int kBrokerPort = 18831;
+constexpr int kMetricsPort = 19751;
+constexpr auto kScrapeInterval = 15s;
+constexpr auto kWarmUp = 15s; // start-up and the first scans are not counted
+constexpr const char* kModulesLine = "sorvinda_modules{site=\"bench\"} ";
+
+pid_t spawn(std::vector<std::string> argv, const char* output)
+{
+    std::vector<char*> words;
+    for (std::string& word : argv)
+        words.push_back(word.data());
+    words.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, output, O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&files, STDOUT_FILENO, STDERR_FILENO);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, words[0], &files, nullptr, words.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&files);
+    return pid;
+}
+
+void stop(pid_t pid)
+{
+    if (pid <= 0)
+        return;
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+}
+
+// utime + stime of a process in seconds.
+double cpuSeconds(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::istringstream fields(stat.substr(stat.rfind(") ") + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i == 14 || i == 15)
+            ticks += std::stod(field);
+    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+
+// A line of /proc/PID/status, in kB ("VmRSS", "VmHWM").
+long statusKilobytes(pid_t pid, const std::string& key)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with(key + ":"))
+            return std::atol(line.c_str() + key.size() + 1);
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    testsupport::requireIsolatedNetwork();
+    bool busy = false;
+    int seconds = kDefaultSeconds;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--busy-cpu")
+            busy = true;
+        else
+            seconds = std::atoi(argv[i]);
+    }
+    if (seconds <= 0) {
+        std::fprintf(stderr, "usage: bench_watch [--busy-cpu] [SECONDS]\n");
+        return 2;
+    }
+    std::atomic<bool> spinning{busy};
+    std::thread spinner([&] {
+        cpu_set_t cpu0;
+        CPU_ZERO(&cpu0);
+        CPU_SET(0, &cpu0);
+        ::sched_setaffinity(0, sizeof cpu0, &cpu0);
+        while (spinning.load(std::memory_order_relaxed)) { }
+    });
+
+    testsupport::SimulatorProcess simulator({"--count", std::to_string(kModules)});
+    if (!simulator.start()) {
+        std::fprintf(stderr, "simulator: %s\n", simulator.error().c_str());
+        return 1;
+    }
+    const std::string config = "/tmp/bench_watch_mosquitto.conf";
+    std::ofstream(config) << "listener " << kBrokerPort << " 127.0.0.1\nallow_anonymous true\npersistence false\n";
+    const pid_t broker = spawn({"mosquitto", "-c", config}, "/dev/null");
+    std::this_thread::sleep_for(1s);
+    const pid_t agent = spawn({testsupport::binaryDirectory() + "/sorvinda", "watch", "--site", "bench", "--interval",
+                                  "10", "--mqtt", "127.0.0.1:" + std::to_string(kBrokerPort), "--metrics-listen",
+                                  "127.0.0.1:" + std::to_string(kMetricsPort)},
+        "/dev/null");
+
+    std::this_thread::sleep_for(kWarmUp);
+    httplib::Client scraper("127.0.0.1", kMetricsPort);
+    const double cpuBefore = cpuSeconds(agent);
+    const auto wallBefore = std::chrono::steady_clock::now();
+    std::size_t pageBytes = 0;
+    int scrapes = 0;
+    long modulesSeen = -1;
+    while (std::chrono::steady_clock::now() - wallBefore < std::chrono::seconds(seconds)) {
+        if (const httplib::Result page = scraper.Get("/metrics"); page && page->status == 200) {
+            pageBytes = page->body.size();
+            ++scrapes;
+            const std::size_t count = page->body.find(kModulesLine);
+            if (count != std::string::npos)
+                modulesSeen = std::atol(page->body.c_str() + count + std::strlen(kModulesLine));
+        }
+        std::this_thread::sleep_for(kScrapeInterval);
+    }
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+    const double cpu = cpuSeconds(agent) - cpuBefore;
+    const long rss = statusKilobytes(agent, "VmRSS"), peak = statusKilobytes(agent, "VmHWM");
+    stop(agent);
+    stop(broker);
+    spinning = false;
+    spinner.join();
+
+    std::printf("watch %d modules every 10 s%s, %.0f s: cpu %.3f s (%.3f %% of one core), rss %.1f MB "
+                "(peak %.1f MB), %d scrapes of %zu bytes, %ld modules known at the last\n",
+        kModules, busy ? ", CPU 0 busy" : "", wall, cpu, 100.0 * cpu / wall, rss / 1024.0, peak / 1024.0, scrapes,
+        pageBytes, modulesSeen);
+    return scrapes > 0 ? 0 : 1;
+}
