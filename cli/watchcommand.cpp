@@ -11,6 +11,7 @@
 #include "commissioning/adaptersubnets.h"
 #include "commissioning/scanview.h"
 #include "commissioning/scanwarnings.h"
+#include "commissioning/utctime.h"
 #include "commissioning/watch.h"
 #include "diagnostics/scanfailure.h"
 

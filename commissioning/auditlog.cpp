@@ -1,5 +1,7 @@
 #include "commissioning/auditlog.h"
 
+#include "commissioning/addressfields.h"
+#include "commissioning/utctime.h"
 #include "modules/columntexts.h"
 
 #include <nlohmann/json.hpp>
@@ -22,8 +24,6 @@ constexpr std::uint8_t kOn = 1;
 constexpr std::uint8_t kOff = 0;
 constexpr std::uint8_t kDhcpLeftOut = 0xFF;
 // Room for any value snprintf could write below (the compiler checks it).
-constexpr std::size_t kTimeTextSize = 64;
-constexpr int kLastFourDigitYear = 9999;
 constexpr unsigned kDottedParts = 4;
 constexpr unsigned kDottedPartDigits = 3;
 constexpr unsigned kByteMax = 255;
@@ -34,27 +34,6 @@ constexpr const char* kMac = "mac";
 constexpr const char* kBefore = "before";
 constexpr const char* kResult = "result";
 
-struct AddressMember {
-    const char* name;
-    std::uint32_t QORT_ModuleScanResponseType::*value;
-    std::uint8_t QORT_ModuleScanResponseType::*valid;
-    std::uint32_t QORT_ConfigureRequestType::*sent;
-};
-
-// The order of `sorvinda scan --format json`, which also has dhcp between
-// gateway and hostname.
-constexpr AddressMember kAddresses[] = {
-    {"ip", &QORT_ModuleScanResponseType::IpAddr, &QORT_ModuleScanResponseType::IpAddrValid,
-        &QORT_ConfigureRequestType::IpAddr},
-    {"mask", &QORT_ModuleScanResponseType::SubnetMask, &QORT_ModuleScanResponseType::SubnetMaskValid,
-        &QORT_ConfigureRequestType::SubnetMask},
-    {"gateway", &QORT_ModuleScanResponseType::Gateway, &QORT_ModuleScanResponseType::GatewayValid,
-        &QORT_ConfigureRequestType::Gateway},
-    {"dns1", &QORT_ModuleScanResponseType::Dns1, &QORT_ModuleScanResponseType::Dns1Valid,
-        &QORT_ConfigureRequestType::Dns1},
-    {"dns2", &QORT_ModuleScanResponseType::Dns2, &QORT_ModuleScanResponseType::Dns2Valid,
-        &QORT_ConfigureRequestType::Dns2},
-};
 constexpr const char* kDhcp = "dhcp";
 constexpr const char* kHostName = "hostname";
 
@@ -72,7 +51,7 @@ void storeFieldText(char (&field)[QORT_TEXT_FIELD_SIZE], const std::string& text
 Json reportedValues(const QORT_ModuleScanResponseType& record)
 {
     Json values = Json::object();
-    for (const AddressMember& member : kAddresses)
+    for (const AddressField& member : kAddressFields)
         if (record.*member.valid == kValid)
             values[member.name] = modules::formatDottedAddress(record.*member.value);
     if (record.DhcpValid == kValid && (record.Dhcp == kOn || record.Dhcp == kOff))
@@ -85,31 +64,13 @@ Json reportedValues(const QORT_ModuleScanResponseType& record)
 Json sentValues(const QORT_ConfigureRequestType& request)
 {
     Json values = Json::object();
-    for (const AddressMember& member : kAddresses)
+    for (const AddressField& member : kAddressFields)
         if (request.*member.sent != QORT_ADDR_NOT_GIVEN)
             values[member.name] = modules::formatDottedAddress(request.*member.sent);
     if (request.Dhcp == kOn || request.Dhcp == kOff)
         values[kDhcp] = request.Dhcp == kOn;
     values[kHostName] = fieldText(request.HostName);
     return values;
-}
-
-// RFC 3339 in UTC from the calendar of <chrono>, the same on every system
-// (no gmtime_r, which not every C library has).
-std::string timeText(std::time_t when)
-{
-    using namespace std::chrono;
-    const sys_seconds moment{seconds{when}};
-    const sys_days day = floor<days>(moment);
-    const year_month_day date{day};
-    const hh_mm_ss<seconds> time{moment - day};
-    if (static_cast<int>(date.year()) < 0 || static_cast<int>(date.year()) > kLastFourDigitYear)
-        return {}; // a year beyond four digits: no time rather than a cut one
-    char text[kTimeTextSize] = {};
-    static_cast<void>(std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02dZ", static_cast<int>(date.year()),
-        static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()), static_cast<int>(time.hours().count()),
-        static_cast<int>(time.minutes().count()), static_cast<int>(time.seconds().count())));
-    return text;
 }
 
 // "a.b.c.d", each part 0-255 in decimal without leading zeros, as the scan's
@@ -159,7 +120,7 @@ std::optional<QORT_ModuleScanResponseType> recordOfValues(const Json& values, co
     if (!values.is_object())
         return std::nullopt;
     QORT_ModuleScanResponseType record = emptyRecord(mac);
-    for (const AddressMember& member : kAddresses) {
+    for (const AddressField& member : kAddressFields) {
         if (!values.contains(member.name))
             continue;
         const std::optional<std::uint32_t> address = ParseDotted(values[member.name]);
@@ -214,7 +175,7 @@ std::string auditLine(const AuditEntry& entry, std::time_t when, const std::stri
     modules::MacAddress mac{};
     std::copy(std::begin(entry.sent.MacId), std::end(entry.sent.MacId), mac.begin());
     Json line = Json::object();
-    line["time"] = timeText(when);
+    line["time"] = utcTimeText(when);
     line["user"] = user;
     line["program"] = entry.program;
     line[kMac] = modules::formatMac(mac);
@@ -247,7 +208,7 @@ QORT_ConfigureRequestType undoRequest(
 {
     QORT_ConfigureRequestType request{};
     std::copy(std::begin(values.MacId), std::end(values.MacId), request.MacId);
-    for (const AddressMember& member : kAddresses)
+    for (const AddressField& member : kAddressFields)
         request.*member.sent = values.*member.valid == kValid ? values.*member.value : QORT_ADDR_NOT_GIVEN;
     request.Dhcp = values.DhcpValid == kValid ? values.Dhcp : kDhcpLeftOut;
     if (values.HostNameValid == kValid)

@@ -1,5 +1,6 @@
 #include "commissioning/plansteps.h"
 
+#include "commissioning/addressfields.h"
 #include "commissioning/verification.h"
 #include "modules/columntexts.h"
 #include "modules/ethernetconfigcheck.h"
@@ -17,28 +18,6 @@ constexpr std::uint8_t kValid = 1;
 constexpr std::uint8_t kOn = 1;
 constexpr std::uint8_t kOff = 0;
 constexpr const char* kNotReported = "not reported";
-
-struct AddressSetting {
-    const char* field;
-    std::optional<std::uint32_t> modules::GivenSettings::*given;
-    std::uint32_t QORT_ModuleScanResponseType::*value;
-    std::uint8_t QORT_ModuleScanResponseType::*valid;
-    bool setByDhcp; // handed out by the DHCP server while DHCP is on
-};
-
-// In the order of the scan's JSON and of stepLine.
-constexpr AddressSetting kAddressSettings[] = {
-    {"ip", &modules::GivenSettings::ip, &QORT_ModuleScanResponseType::IpAddr, &QORT_ModuleScanResponseType::IpAddrValid,
-        true},
-    {"mask", &modules::GivenSettings::mask, &QORT_ModuleScanResponseType::SubnetMask,
-        &QORT_ModuleScanResponseType::SubnetMaskValid, true},
-    {"gateway", &modules::GivenSettings::gateway, &QORT_ModuleScanResponseType::Gateway,
-        &QORT_ModuleScanResponseType::GatewayValid, true},
-    {"dns1", &modules::GivenSettings::dns1, &QORT_ModuleScanResponseType::Dns1, &QORT_ModuleScanResponseType::Dns1Valid,
-        false},
-    {"dns2", &modules::GivenSettings::dns2, &QORT_ModuleScanResponseType::Dns2, &QORT_ModuleScanResponseType::Dns2Valid,
-        false},
-};
 
 std::string_view recordText(const char (&field)[QORT_TEXT_FIELD_SIZE])
 {
@@ -76,12 +55,12 @@ std::vector<FieldChange> changesOf(const modules::GivenSettings& given, const QO
 {
     std::vector<FieldChange> changes;
     const bool dhcpOn = given.dhcp.value_or(reportedDhcp(found).value_or(false));
-    for (const AddressSetting& setting : kAddressSettings) {
+    for (const AddressField& setting : kAddressFields) {
         const std::optional<std::uint32_t>& value = given.*setting.given;
         const bool reported = found.*setting.valid == kValid;
         if (value && !(dhcpOn && setting.setByDhcp) && (!reported || found.*setting.value != *value))
             changes.push_back(
-                {setting.field, reported ? modules::formatDottedAddress(found.*setting.value) : kNotReported,
+                {setting.name, reported ? modules::formatDottedAddress(found.*setting.value) : kNotReported,
                     modules::formatDottedAddress(*value)});
     }
     const std::optional<std::string> name = reportedName(found);
@@ -97,9 +76,9 @@ std::vector<FieldChange> changesOf(const modules::GivenSettings& given, const QO
 // and so it is in a plan.
 std::string unreportedSetting(const modules::GivenSettings& given, const QORT_ModuleScanResponseType& found)
 {
-    for (const AddressSetting& setting : kAddressSettings)
+    for (const AddressField& setting : kAddressFields)
         if ((given.*setting.given).has_value() && found.*setting.valid != kValid)
-            return setting.field;
+            return setting.name;
     if (given.hostName && found.HostNameValid != kValid)
         return "hostname";
     return {};

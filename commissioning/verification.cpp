@@ -1,5 +1,6 @@
 #include "commissioning/verification.h"
 
+#include "commissioning/addressfields.h"
 #include "modules/columntexts.h"
 #include "platform/textescape.h"
 
@@ -14,27 +15,6 @@ constexpr std::uint8_t kOn = 1;
 constexpr std::uint8_t kOff = 0;
 constexpr const char* kNotReported = "not reported";
 
-struct AddressField {
-    const char* name;
-    std::uint32_t QORT_ConfigureRequestType::*sent;
-    std::uint32_t QORT_ModuleScanResponseType::*seen;
-    std::uint8_t QORT_ModuleScanResponseType::*valid;
-    bool setByDhcp; // handed out by the DHCP server once DHCP is on
-};
-
-constexpr AddressField kAddressFields[] = {
-    {"IP", &QORT_ConfigureRequestType::IpAddr, &QORT_ModuleScanResponseType::IpAddr,
-        &QORT_ModuleScanResponseType::IpAddrValid, true},
-    {"mask", &QORT_ConfigureRequestType::SubnetMask, &QORT_ModuleScanResponseType::SubnetMask,
-        &QORT_ModuleScanResponseType::SubnetMaskValid, true},
-    {"gateway", &QORT_ConfigureRequestType::Gateway, &QORT_ModuleScanResponseType::Gateway,
-        &QORT_ModuleScanResponseType::GatewayValid, true},
-    {"DNS 1", &QORT_ConfigureRequestType::Dns1, &QORT_ModuleScanResponseType::Dns1,
-        &QORT_ModuleScanResponseType::Dns1Valid, false},
-    {"DNS 2", &QORT_ConfigureRequestType::Dns2, &QORT_ModuleScanResponseType::Dns2,
-        &QORT_ModuleScanResponseType::Dns2Valid, false},
-};
-
 std::string line(const char* field, const std::string& seen, const std::string& sent)
 {
     return std::string("not verified: ") + field + " is " + seen + ", sent " + sent;
@@ -44,7 +24,7 @@ std::optional<std::string> reportedText(const QORT_ModuleScanResponseType& seen,
 {
     if (seen.*field.valid != kValid)
         return std::nullopt;
-    return modules::formatDottedAddress(seen.*field.seen);
+    return modules::formatDottedAddress(seen.*field.value);
 }
 
 std::string onOffText(std::uint8_t value)
@@ -73,7 +53,7 @@ std::vector<std::string> unverifiedFields(
         const std::string sentText = modules::formatDottedAddress(value);
         const std::string seenText = reportedText(seen, field).value_or(kNotReported);
         if (seenText != sentText)
-            lines.push_back(line(field.name, seenText, sentText));
+            lines.push_back(line(field.label, seenText, sentText));
     }
     // A module that keeps no host name reports none; the empty name every
     // request to it carries is then no difference.

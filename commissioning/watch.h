@@ -67,9 +67,6 @@ public:
     virtual void reported(const WatchEvent& event) = 0; // every event, in order
 };
 
-// RFC 3339 in UTC, "2026-12-07T15:50:40Z"; empty for a year beyond four digits.
-std::string utcTimeText(std::time_t when);
-
 // What the watch saw before, and the events one more scan gives. A module
 // is new the first time it answers (again after it was reported missing);
 // changed when a field it reports differs from its last answer (warnings
