@@ -3,10 +3,10 @@
 // window's rules, and runs the recovery DHCP server. Started as
 // sorvinda-dhcpd it is that server alone, as the earlier program of that
 // name was.
-#include "cli/arguments.h"
 #include "cli/commands.h"
 #include "cli/reportingsinks.h"
 #include "modules/columntexts.h"
+#include "modules/dottedaddress.h"
 #include "modules/ethernetconfigfields.h"
 
 #include <CLI/CLI.hpp>
@@ -47,7 +47,8 @@ CLI::Validator Ipv4Validator()
 {
     return CLI::Validator(
         [](std::string& text) {
-            return ParseIpv4(text) ? std::string() : "'" + text + "' is not an IPv4 address (a.b.c.d, each 0-255)";
+            return modules::parseDottedAddress(text) ? std::string()
+                                                     : "'" + text + "' is not an IPv4 address (a.b.c.d, each 0-255)";
         },
         "A.B.C.D");
 }
@@ -56,7 +57,8 @@ CLI::Validator MacValidator()
 {
     return CLI::Validator(
         [](std::string& text) {
-            return ParseMac(text) ? std::string() : "'" + text + "' is not a MAC address (00-30-11-0A-BC-0F)";
+            return modules::parseMacText(text) ? std::string()
+                                               : "'" + text + "' is not a MAC address (00-30-11-0A-BC-0F)";
         },
         "MAC");
 }
@@ -236,7 +238,7 @@ void AddDhcpServerOptions(CLI::App& command, DhcpServerOptions& options)
 
 std::optional<std::uint32_t> AddressOf(const std::optional<std::string>& text)
 {
-    return text ? ParseIpv4(*text) : std::nullopt;
+    return text ? modules::parseDottedAddress(*text) : std::nullopt;
 }
 
 // A usage error: one line on standard error, status 2; help: status 0.
@@ -308,7 +310,7 @@ int Run(int argc, char** argv)
         return RunScan(scanOptions);
     }
     if (app.got_subcommand("configure")) {
-        configureOptions.mac = *ParseMac(raw.mac);
+        configureOptions.mac = *modules::parseMacText(raw.mac);
         configureOptions.settings.ip = AddressOf(raw.ip);
         configureOptions.settings.mask = AddressOf(raw.mask);
         configureOptions.settings.gateway = AddressOf(raw.gateway);
@@ -320,12 +322,12 @@ int Run(int argc, char** argv)
         return RunConfigure(configureOptions);
     }
     if (app.got_subcommand("undo")) {
-        configureOptions.mac = *ParseMac(raw.mac);
+        configureOptions.mac = *modules::parseMacText(raw.mac);
         configureOptions.wait = wait;
         return RunUndo(configureOptions);
     }
     if (app.got_subcommand("wink")) {
-        winkOptions.mac = *ParseMac(raw.mac);
+        winkOptions.mac = *modules::parseMacText(raw.mac);
         winkOptions.wait = wait;
         return RunWink(winkOptions);
     }

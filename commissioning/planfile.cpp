@@ -2,6 +2,7 @@
 
 #include "modules/columntexts.h"
 #include "modules/csvwriter.h"
+#include "modules/dottedaddress.h"
 #include "modules/ethernetconfigcheck.h"
 #include "modules/ethernetconfigfields.h"
 #include "platform/textescape.h"
@@ -26,14 +27,6 @@ constexpr std::string_view kBlanks = " \t";
 // no plan, and is not read into memory.
 constexpr std::uintmax_t kLargestPlanFile = std::uintmax_t{16} * 1024 * 1024;
 constexpr int kHeaderLine = 1;
-
-constexpr int kAddressParts = 4;
-constexpr std::size_t kMaxPartDigits = 3;
-constexpr unsigned kMaxPart = 255;
-constexpr int kBitsPerPart = 8;
-constexpr int kHexBase = 16;
-constexpr std::size_t kMacDigits = 2;
-constexpr std::size_t kMacTextLength = QORT_MAC_SIZE * kMacDigits + QORT_MAC_SIZE - 1;
 
 constexpr std::string_view kDhcpOn = "on";
 constexpr std::string_view kDhcpOff = "off";
@@ -154,49 +147,6 @@ std::string lowerCase(std::string_view text)
     return lower;
 }
 
-std::optional<std::uint32_t> dottedValue(std::string_view text)
-{
-    std::uint32_t address = 0;
-    std::size_t at = 0;
-    for (int part = 0; part < kAddressParts; ++part) {
-        if (part > 0) {
-            if (at >= text.size() || text[at] != '.')
-                return std::nullopt;
-            ++at;
-        }
-        const std::size_t start = at;
-        while (at < text.size() && text[at] >= '0' && text[at] <= '9' && at - start <= kMaxPartDigits)
-            ++at;
-        unsigned value = 0;
-        if (at == start || at - start > kMaxPartDigits)
-            return std::nullopt;
-        std::from_chars(text.data() + start, text.data() + at, value);
-        if (value > kMaxPart)
-            return std::nullopt;
-        address = address << kBitsPerPart | value;
-    }
-    if (at != text.size())
-        return std::nullopt;
-    return address;
-}
-
-// "00-30-11-0A-BC-0F" as the scan writes it, or with colons.
-std::optional<modules::MacAddress> macValue(std::string_view text)
-{
-    if (text.size() != kMacTextLength || (text[kMacDigits] != '-' && text[kMacDigits] != ':'))
-        return std::nullopt;
-    modules::MacAddress mac{};
-    for (std::size_t i = 0; i < mac.size(); ++i) {
-        const std::size_t at = i * (kMacDigits + 1);
-        if (i > 0 && text[at - 1] != text[kMacDigits])
-            return std::nullopt;
-        const auto result = std::from_chars(text.data() + at, text.data() + at + kMacDigits, mac[i], kHexBase);
-        if (result.ec != std::errc() || result.ptr != text.data() + at + kMacDigits)
-            return std::nullopt;
-    }
-    return mac;
-}
-
 std::string quotedText(std::string_view text)
 {
     return "\"" + platform::escapeBytes(text) + "\"";
@@ -300,7 +250,7 @@ private:
         if (column == Column::Mac) {
             if (text.empty())
                 return rowProblem("no MAC");
-            const auto mac = macValue(text);
+            const auto mac = modules::parseMacText(text);
             if (!mac)
                 return rowProblem("bad MAC " + quotedText(text));
             row.mac = *mac;
@@ -321,7 +271,7 @@ private:
         const std::string name(std::find_if(std::begin(kColumns), std::end(kColumns), [column](const ColumnName& c) {
             return c.column == column;
         })->name);
-        const std::optional<std::uint32_t> value = dottedValue(text);
+        const std::optional<std::uint32_t> value = modules::parseDottedAddress(text);
         if (!value)
             return rowProblem("bad " + name + " address " + quotedText(text));
         if (column == Column::Ip && !modules::isAcceptableIpAddress(*value))

@@ -1,5 +1,6 @@
 #include "modules/dottedaddress.h"
 
+#include <charconv>
 #include <cstdint>
 
 #include "modules/leadingnumber.h"
@@ -11,6 +12,7 @@ constexpr char kGroupSeparator = '.';
 constexpr int kGroupCount = 4;
 constexpr int kSeparatorCount = kGroupCount - 1;
 constexpr int kLargestGroupValue = 255;
+constexpr std::size_t kLargestGroupDigits = 3;
 constexpr int kBitsPerGroup = 8;
 constexpr std::uint32_t kGroupMask = 0xFFu;
 
@@ -85,6 +87,32 @@ int compareDottedAddresses(std::string_view a, std::string_view b)
     if (valueA > valueB)
         return 1;
     return 0;
+}
+
+std::optional<std::uint32_t> parseDottedAddress(std::string_view text)
+{
+    std::uint32_t address = 0;
+    std::size_t pos = 0;
+    for (int part = 0; part < kGroupCount; ++part) {
+        if (part > 0) {
+            if (pos >= text.size() || text[pos] != '.')
+                return std::nullopt;
+            ++pos;
+        }
+        const std::size_t start = pos;
+        while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && pos - start < kLargestGroupDigits + 1)
+            ++pos;
+        int value = 0;
+        if (pos == start || pos - start > kLargestGroupDigits)
+            return std::nullopt;
+        std::from_chars(text.data() + start, text.data() + pos, value);
+        if (value > kLargestGroupValue)
+            return std::nullopt;
+        address = address << kBitsPerGroup | static_cast<std::uint32_t>(value);
+    }
+    if (pos != text.size())
+        return std::nullopt;
+    return address;
 }
 
 } // namespace modules

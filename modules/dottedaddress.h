@@ -1,6 +1,8 @@
 #ifndef MODULES_DOTTEDADDRESS_H
 #define MODULES_DOTTEDADDRESS_H
 
+#include <cstdint>
+#include <optional>
 #include <string_view>
 
 namespace modules {
@@ -19,6 +21,11 @@ bool isDottedAddress(std::string_view text);
 // has nothing left to read (its remaining numbers are 0). Neither text needs
 // a terminator.
 int compareDottedAddresses(std::string_view a, std::string_view b);
+
+// The strict form people type and files hold: "a.b.c.d", four decimal
+// numbers of 0..255 with one to three digits each, nothing before or after.
+// As a<<24 | b<<16 | c<<8 | d.
+std::optional<std::uint32_t> parseDottedAddress(std::string_view text);
 
 } // namespace modules
 

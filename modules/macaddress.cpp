@@ -1,5 +1,6 @@
 #include "modules/macaddress.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 
@@ -8,6 +9,7 @@ namespace {
 
 constexpr char kMacSeparator = '-';
 constexpr unsigned kHexBase = 16;
+constexpr std::size_t kMacDigits = 2;
 constexpr unsigned kByteModulus = 256;
 
 bool IsCSpace(char c)
@@ -91,6 +93,26 @@ std::optional<MacAddress> parseRowMac(std::string_view text)
             return std::nullopt;
         }
         mac[i] = *byte;
+    }
+    return mac;
+}
+
+std::optional<MacAddress> parseMacText(std::string_view text)
+{
+    if (text.size() != kMacTextReadLimit)
+        return std::nullopt;
+    const char separator = text[kMacDigits];
+    if (separator != '-' && separator != ':')
+        return std::nullopt;
+    MacAddress mac{};
+    for (std::size_t i = 0; i < mac.size(); ++i) {
+        const std::size_t at = i * (kMacDigits + 1);
+        if (i > 0 && text[at - 1] != separator)
+            return std::nullopt;
+        const auto result =
+            std::from_chars(text.data() + at, text.data() + at + kMacDigits, mac[i], static_cast<int>(kHexBase));
+        if (result.ec != std::errc() || result.ptr != text.data() + at + kMacDigits)
+            return std::nullopt;
     }
     return mac;
 }

@@ -29,6 +29,11 @@ inline constexpr std::size_t kMacTextReadLimit = 17;
 // so a row without a readable MAC never yields made-up bytes.
 std::optional<MacAddress> parseRowMac(std::string_view text);
 
+// The strict form people type and files hold: six two-digit hexadecimal
+// numbers joined by '-' or ':' (one of them throughout), any case:
+// 00-30-11-0A-BC-0F or 00:30:11:0a:bc:0f.
+std::optional<MacAddress> parseMacText(std::string_view text);
+
 } // namespace modules
 
 #endif
