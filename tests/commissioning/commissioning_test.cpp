@@ -10,8 +10,8 @@
 #include "commissioning/plansteps.h"
 #include "commissioning/scanwarnings.h"
 #include "commissioning/verification.h"
-#include "modules/columntexts.h"
 #include "commissioning/watch.h"
+#include "modules/columntexts.h"
 #include "tests/modules/records.h"
 
 #include <gtest/gtest.h>
