@@ -9,6 +9,7 @@
 #include "commissioning/planfile.h"
 #include "commissioning/plansteps.h"
 #include "diagnostics/scanfailure.h"
+#include "platform/terminal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,7 +17,6 @@
 #include <set>
 #include <system_error>
 #include <thread>
-#include <unistd.h>
 
 namespace cli {
 namespace {
@@ -54,7 +54,7 @@ class Progress {
 public:
     explicit Progress(std::size_t total)
         : total_(total)
-        , shown_(::isatty(STDERR_FILENO) == 1 && total > 0)
+        , shown_(platform::standardErrorIsTerminal() && total > 0)
     {
     }
     ~Progress()

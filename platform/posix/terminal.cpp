@@ -74,6 +74,11 @@ bool standardInputIsTerminal()
     return ::isatty(STDIN_FILENO) == 1;
 }
 
+bool standardErrorIsTerminal()
+{
+    return ::isatty(STDERR_FILENO) == 1;
+}
+
 std::optional<std::string> readLineWithoutEcho(const char* prompt)
 {
     if (::tcgetattr(STDIN_FILENO, &savedTerminal) != 0)

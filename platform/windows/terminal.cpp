@@ -31,6 +31,12 @@ bool standardInputIsTerminal()
     return ::GetConsoleMode(consoleInput(), &mode) != FALSE;
 }
 
+bool standardErrorIsTerminal()
+{
+    DWORD mode = 0;
+    return ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode) != FALSE;
+}
+
 std::optional<std::string> readLineWithoutEcho(const char* prompt)
 {
     const HANDLE input = consoleInput();
