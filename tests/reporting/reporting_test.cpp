@@ -220,12 +220,17 @@ bool hasLine(const std::string& text, const char* pattern)
     return false;
 }
 
-// The metrics page once it has a line matching pattern (or the last one read).
+// What read gives once it has a line matching pattern (or the last one read).
+std::string readShowing(const std::function<std::string()>& read, const char* pattern)
+{
+    std::string text;
+    testsupport::waitUntil([&] { return hasLine(text = read(), pattern); }, kPageWait);
+    return text;
+}
+
 std::string pageShowing(const char* pattern)
 {
-    std::string page;
-    testsupport::waitUntil([&] { return hasLine(page = metrics("GET", "/metrics"), pattern); }, kPageWait);
-    return page;
+    return readShowing([] { return metrics("GET", "/metrics"); }, pattern);
 }
 
 struct Step {
@@ -263,7 +268,12 @@ const std::vector<Step> kSteps{
         {R"(sorvinda/hallA/modules/00-30-11-00-00-01 \{.*)", R"(sorvinda/hallA/modules/00-30-11-00-00-02 \{.*)",
             R"(sorvinda/hallB/modules/00-30-11-00-00-21 \{.*)"}},
     {"SIGKILL of an agent leaves offline", [](Plant&) { killSiteBAgent(); },
-        [] { return subscribe("sorvinda/hallB/status", 1); }, {"sorvinda/hallB/status offline"}},
+        // The broker sends the will once it sees the connection end, a
+        // moment after the kill.
+        [] {
+            return readShowing([] { return subscribe("sorvinda/hallB/status", 1); }, "sorvinda/hallB/status offline");
+        },
+        {"sorvinda/hallB/status offline"}},
     {"a silent module is known but down", [](Plant& plant) { plant.siteA.stop(); },
         [] { return pageShowing(R"(sorvinda_module_up\{site="hallA",mac="00-30-11-00-00-01"\} 0)"); },
         {R"(sorvinda_module_up\{site="hallA",mac="00-30-11-00-00-01"\} 0)", R"(sorvinda_modules\{site="hallA"\} 2)"}},
