@@ -13,6 +13,14 @@
 
 namespace commissioning {
 
+// The bytes of a scan record's Valid and DHCP fields.
+inline constexpr std::uint8_t kValid = 1;
+inline constexpr std::uint8_t kOn = 1;
+inline constexpr std::uint8_t kOff = 0;
+
+// A value the module leaves out of its reply, in sentences.
+inline constexpr const char* kNotReported = "not reported";
+
 struct AddressField {
     const char* name;  // the scan's JSON member, the audit record's and the plan's column: "ip"
     const char* label; // in sentences: "IP", "DNS 1"

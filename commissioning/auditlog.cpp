@@ -19,11 +19,7 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr std::uint8_t kValid = 1;
-constexpr std::uint8_t kOn = 1;
-constexpr std::uint8_t kOff = 0;
 constexpr std::uint8_t kDhcpLeftOut = 0xFF;
-// Room for any value snprintf could write below (the compiler checks it).
 constexpr unsigned kDottedParts = 4;
 constexpr unsigned kDottedPartDigits = 3;
 constexpr unsigned kByteMax = 255;

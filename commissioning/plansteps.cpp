@@ -14,11 +14,6 @@
 namespace commissioning {
 namespace {
 
-constexpr std::uint8_t kValid = 1;
-constexpr std::uint8_t kOn = 1;
-constexpr std::uint8_t kOff = 0;
-constexpr const char* kNotReported = "not reported";
-
 std::string_view recordText(const char (&field)[QORT_TEXT_FIELD_SIZE])
 {
     return {field, ::strnlen(field, QORT_TEXT_FIELD_SIZE)};

@@ -10,11 +10,6 @@
 namespace commissioning {
 namespace {
 
-constexpr std::uint8_t kValid = 1;
-constexpr std::uint8_t kOn = 1;
-constexpr std::uint8_t kOff = 0;
-constexpr const char* kNotReported = "not reported";
-
 std::string line(const char* field, const std::string& seen, const std::string& sent)
 {
     return std::string("not verified: ") + field + " is " + seen + ", sent " + sent;
