@@ -6,9 +6,9 @@
 
 // One BOOTP/DHCP message (RFC 951, RFC 2131, options of RFC 2132) as the
 // recovery server sees it: the fixed fields, the four options it reads, the
-// lease time it writes, and the raw datagram. Addresses, xid and secs are kept as bytes in
-// wire order. The record owns fixed buffers only, so handling a datagram
-// never allocates.
+// lease time it writes, and the raw datagram. Addresses, xid and secs are
+// kept as bytes in wire order. The record owns fixed buffers only, so
+// parsing and building never allocate.
 class CDhcpMessage {
 public:
     // Wire layout, offsets from the start of the UDP payload.

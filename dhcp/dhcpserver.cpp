@@ -1,7 +1,5 @@
 #include "dhcp/dhcpserver.h"
 
-#include "platform/networkadapters.h"
-
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -147,12 +145,29 @@ void CDhcpServer::PrepareReply(unsigned adapterIndex)
     m_Reply.LeaseTimeValid = 0;
 }
 
-std::optional<std::uint32_t> CDhcpServer::FirstAddressOfAdapter(unsigned adapterIndex)
+std::optional<std::uint32_t> CDhcpServer::AddressOfAdapter(unsigned adapterIndex)
 {
-    for (const platform::InterfaceRecord& record : platform::NetworkAdapters::records())
-        if (record.index == adapterIndex && record.hasIpv4)
+    return ChooseAdapterAddress(platform::NetworkAdapters::records(), adapterIndex);
+}
+
+std::optional<std::uint32_t> CDhcpServer::ChooseAdapterAddress(
+    const std::vector<platform::InterfaceRecord>& records, unsigned adapterIndex)
+{
+    std::uint8_t network[CDhcpMessage::kAddressSize] = {};
+    std::memcpy(network, kOfferedNetwork, sizeof kOfferedNetwork);
+    std::uint8_t mask[CDhcpMessage::kAddressSize] = {};
+    std::memcpy(mask, kOfferedSubnetMask, sizeof kOfferedSubnetMask);
+    const std::uint32_t offeredNetwork = HostOrder(network), offeredMask = HostOrder(mask);
+    std::optional<std::uint32_t> first;
+    for (const platform::InterfaceRecord& record : records) {
+        if (record.index != adapterIndex || !record.hasIpv4)
+            continue;
+        if ((record.ipv4 & offeredMask) == offeredNetwork)
             return record.ipv4;
-    return std::nullopt;
+        if (!first)
+            first = record.ipv4;
+    }
+    return first;
 }
 
 std::uint8_t CDhcpServer::OfferedHostNumber(std::uint8_t macLastByte)

@@ -3,6 +3,7 @@
 
 #include "dhcp/dhcpmessage.h"
 #include "platform/localaddress.h"
+#include "platform/networkadapters.h"
 #include "platform/udpsocket.h"
 #include "platform/wakeup.h"
 
@@ -13,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 // The recovery DHCP server: stateless, it answers only modules whose MAC
 // address begins with 00-30-11 and always offers them 10.200.1.x, x being
@@ -107,9 +109,16 @@ public:
 
     // The host number offered to a MAC whose last byte is macLastByte.
     static std::uint8_t OfferedHostNumber(std::uint8_t macLastByte);
-    // The first IPv4 address of the adapter with this index, as the system
-    // lists it now; the address a datagram sent out of it carries.
-    static std::optional<std::uint32_t> FirstAddressOfAdapter(unsigned adapterIndex);
+    // This server's address on the adapter with this index, as the system
+    // lists it now (one listing of the adapters per reply, so an address
+    // changed while the server runs counts at once).
+    static std::optional<std::uint32_t> AddressOfAdapter(unsigned adapterIndex);
+    // The choice itself, over given records: the adapter's address inside
+    // the offered network 10.200.1.0/24 when it has one (a module renews its
+    // lease by unicast to the identifier, and reaches that address without
+    // a router), otherwise its first IPv4 address; empty when it has none.
+    static std::optional<std::uint32_t> ChooseAdapterAddress(
+        const std::vector<platform::InterfaceRecord>& records, unsigned adapterIndex);
 
     void Log(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void SetTraceSink(TraceSink sink) { m_TraceSink = std::move(sink); }
@@ -138,7 +147,7 @@ private:
     platform::UdpSocket m_Socket;
     TraceSink m_TraceSink;
     LocalAddressTest m_IsLocalAddress = platform::isLocalAddress;
-    AdapterAddressLookup m_AdapterAddress = FirstAddressOfAdapter;
+    AdapterAddressLookup m_AdapterAddress = AddressOfAdapter;
 };
 
 #endif

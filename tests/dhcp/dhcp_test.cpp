@@ -425,7 +425,53 @@ TEST(DhcpServer, ServerIdentifiersAreCheckedAgainstTheComputersOwnAddresses)
     EXPECT_EQ(Dotted(id), "127.0.0.1");
     EXPECT_TRUE(answered(Address{id[0], id[1], id[2], id[3]})) << "the identifier this server sent";
     EXPECT_FALSE(answered(Address{192, 0, 2, 1})); // documentation range, assigned nowhere
-    EXPECT_EQ(CDhcpServer::FirstAddressOfAdapter(0), std::nullopt) << "no adapter has index 0";
+    EXPECT_EQ(CDhcpServer::AddressOfAdapter(0), std::nullopt) << "no adapter has index 0";
+}
+
+// Which of an adapter's addresses names the server: one in 10.200.1.0/24
+// (a technician's extra address for the recovered modules) before the
+// adapter's first.
+TEST(DhcpServer, AdapterAddressTable)
+{
+    const auto record = [](const char* name, unsigned index, std::optional<Address> a) {
+        platform::InterfaceRecord r;
+        r.name = name;
+        r.index = index;
+        r.up = r.broadcast = true;
+        r.hasIpv4 = a.has_value();
+        r.ipv4 = a ? HostOrder(*a) : 0;
+        return r;
+    };
+    const std::vector<platform::InterfaceRecord> records = {
+        record("lo", 1, Address{127, 0, 0, 1}),
+        record("eth0", 2, Address{192, 168, 0, 5}),
+        record("eth0", 2, Address{10, 200, 1, 250}),
+        record("eth1", 3, std::nullopt),
+        record("eth2", 4, Address{10, 213, 0, 1}),
+        record("eth2", 4, Address{10, 200, 2, 1}),
+        record("eth2", 4, Address{10, 213, 0, 9}),
+    };
+    const struct {
+        unsigned index;
+        const char* chosen; // "" for none
+    } cases[] = {
+        {1, "127.0.0.1"},
+        {2, "10.200.1.250"},
+        {3, ""},
+        {4, "10.213.0.1"},
+        {9, ""},
+        {0, ""},
+    };
+    for (const auto& c : cases) {
+        const auto chosen = CDhcpServer::ChooseAdapterAddress(records, c.index);
+        std::string text;
+        if (chosen) {
+            const Address a = {static_cast<std::uint8_t>(*chosen >> 24), static_cast<std::uint8_t>(*chosen >> 16),
+                static_cast<std::uint8_t>(*chosen >> 8), static_cast<std::uint8_t>(*chosen)};
+            text = Dotted(a.data());
+        }
+        EXPECT_EQ(text, c.chosen) << "adapter " << c.index;
+    }
 }
 
 bool PollUntilAnswered(CDhcpServer& server, std::chrono::milliseconds wait = kReplyWait)
