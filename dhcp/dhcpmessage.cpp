@@ -6,6 +6,11 @@
 namespace {
 
 constexpr std::size_t kOptionHeaderSize = 2; // code byte, length byte
+// The most a reply carries: 53, 1, 54, 51 and the end option.
+constexpr std::size_t kLongestReplyOptions = (kOptionHeaderSize + CDhcpMessage::kMessageTypeOptionLength)
+    + 3 * (kOptionHeaderSize + CDhcpMessage::kAddressOptionLength) + 1;
+static_assert(CDhcpMessage::kFirstOptionOffset + kLongestReplyOptions <= CDhcpMessage::kReplyLength,
+    "every reply option fits in the 300 bytes");
 
 // Copies a field of the same size as `to` from `wire` at `offset`.
 template <std::size_t N>
@@ -72,6 +77,8 @@ void CDhcpMessage::ClearOptionSlots()
     std::memset(ServerId, 0, sizeof ServerId);
     RequestedIpValid = 0;
     std::memset(RequestedIp, 0, sizeof RequestedIp);
+    LeaseTimeValid = 0;
+    std::memset(LeaseTime, 0, sizeof LeaseTime);
 }
 
 // `end` is the datagram's length. The length byte of an option is checked
@@ -123,6 +130,15 @@ bool CDhcpMessage::WalkOptions(std::size_t end)
     return true;
 }
 
+std::size_t CDhcpMessage::PutOption(std::size_t at, std::uint8_t code, const std::uint8_t (&value)[kAddressSize])
+{
+    static_assert(kLeaseTimeSize == kAddressSize && kLeaseTimeOptionLength == kAddressOptionLength);
+    wire[at++] = code;
+    wire[at++] = kAddressOptionLength;
+    CopyTo(wire, at, value);
+    return at + kAddressSize;
+}
+
 std::size_t CDhcpMessage::WriteFixedPart()
 {
     wire[kOpOffset] = op;
@@ -154,12 +170,14 @@ void CDhcpMessage::Build()
         wire[at++] = kMessageTypeOptionLength;
         wire[at++] = MsgType;
     }
-    if (SubnetMaskValid) {
-        wire[at++] = kOptionSubnetMask;
-        wire[at++] = kAddressOptionLength;
-        CopyTo(wire, at, SubnetMask);
-        at += kAddressSize;
-    }
+    if (SubnetMaskValid)
+        at = PutOption(at, kOptionSubnetMask, SubnetMask);
+    // 54 and 51 come after 53 and 1, so the bytes of a reply that carries
+    // only those two stay where they always were.
+    if (ServerIdValid)
+        at = PutOption(at, kOptionServerId, ServerId);
+    if (LeaseTimeValid)
+        at = PutOption(at, kOptionLeaseTime, LeaseTime);
     wire[at] = kOptionEnd;
     Length = static_cast<std::int32_t>(kReplyLength);
     OptionsLength = static_cast<std::int32_t>(kReplyLength - kFixedPartLength);

@@ -5,10 +5,10 @@
 #include <cstdint>
 
 // One BOOTP/DHCP message (RFC 951, RFC 2131, options of RFC 2132) as the
-// recovery server sees it: the fixed fields, the four options it reads or
-// writes, and the raw datagram. Addresses, xid and secs are kept as bytes in
-// wire order. The record owns fixed buffers only, so handling a datagram
-// never allocates.
+// recovery server sees it: the fixed fields, the four options it reads, the
+// lease time it writes, and the raw datagram. Addresses, xid and secs are
+// kept as bytes in wire order. The record owns fixed buffers only, so
+// parsing and building never allocate.
 class CDhcpMessage {
 public:
     // Wire layout, offsets from the start of the UDP payload.
@@ -56,11 +56,14 @@ public:
     static constexpr std::uint8_t kOptionPad = 0;
     static constexpr std::uint8_t kOptionSubnetMask = 1;
     static constexpr std::uint8_t kOptionRequestedIp = 50;
+    static constexpr std::uint8_t kOptionLeaseTime = 51;
     static constexpr std::uint8_t kOptionMessageType = 53;
     static constexpr std::uint8_t kOptionServerId = 54;
     static constexpr std::uint8_t kOptionEnd = 255;
     static constexpr std::uint8_t kMessageTypeOptionLength = 1;
     static constexpr std::uint8_t kAddressOptionLength = 4;
+    static constexpr std::uint8_t kLeaseTimeOptionLength = 4;
+    static constexpr std::size_t kLeaseTimeSize = 4;
 
     static constexpr std::uint8_t kDhcpDiscover = 1;
     static constexpr std::uint8_t kDhcpOffer = 2;
@@ -80,7 +83,10 @@ public:
     bool Parse();
 
     // Writes the record into `wire` as a 300-byte message and sets Length
-    // to 300 and OptionsLength to 64. flags is always written as zero.
+    // to 300 and OptionsLength to 64. flags is always written as zero. The
+    // options, each only when its Valid byte is set, come in this order:
+    // 53, 1, 54, 51, then the end option and zero padding. With all five
+    // they take 22 bytes, so they always fit in the 60 after the cookie.
     void Build();
 
     // Number of bytes after the fixed part (Length - 236).
@@ -116,12 +122,19 @@ public:
     std::uint8_t ServerId[kAddressSize] = {};
     std::uint8_t RequestedIpValid = 0;
     std::uint8_t RequestedIp[kAddressSize] = {};
+    // Option 51 in seconds, bytes in wire order. Written in replies only; a
+    // request's option 51 is skipped like any other option, so this slot
+    // stays clear after every parse.
+    std::uint8_t LeaseTimeValid = 0;
+    std::uint8_t LeaseTime[kLeaseTimeSize] = {};
 
 private:
     void ReadFixedPart();
     void ClearOptionSlots();
     bool WalkOptions(std::size_t end);
     std::size_t WriteFixedPart();
+    // Writes a four-byte option at `at`; returns the offset after it.
+    std::size_t PutOption(std::size_t at, std::uint8_t code, const std::uint8_t (&value)[kAddressSize]);
 };
 
 #endif

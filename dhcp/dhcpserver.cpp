@@ -5,6 +5,27 @@
 #include <cstring>
 #include <string>
 
+namespace {
+
+constexpr unsigned kBitsPerByte = 8;
+
+// Four bytes in wire order to a host-order value, and back.
+std::uint32_t HostOrder(const std::uint8_t (&bytes)[CDhcpMessage::kAddressSize])
+{
+    std::uint32_t value = 0;
+    for (const std::uint8_t byte : bytes)
+        value = value << kBitsPerByte | byte;
+    return value;
+}
+
+void PutHostOrder(std::uint32_t value, std::uint8_t (&bytes)[CDhcpMessage::kAddressSize])
+{
+    for (std::size_t i = CDhcpMessage::kAddressSize; i-- > 0; value >>= kBitsPerByte)
+        bytes[i] = static_cast<std::uint8_t>(value);
+}
+
+} // namespace
+
 bool CDhcpServer::Init()
 {
     // A socket that failed half-way is closed at once: nothing else would
@@ -38,14 +59,16 @@ int CDhcpServer::Poll()
     if (received.status != platform::UdpSocket::ReceiveStatus::Received)
         return 0; // nothing waiting, a receive error, or longer than the buffer
     m_Request.Length = static_cast<std::int32_t>(received.length);
-    if (!ProcessRequest())
+    if (!ProcessRequest(received.adapterIndex))
         return 0;
-    // Out of the asking adapter only (IP_PKTINFO naming it; the kernel
-    // takes that adapter's address as the source).
+    // Out of the asking adapter only (IP_PKTINFO naming it), from the
+    // address the reply names as its server identifier, so that a client
+    // which checks one against the other finds them equal. Without an
+    // identifier the kernel takes the adapter's own address.
     constexpr std::uint32_t kAdaptersOwnAddress = 0;
-    const bool sent =
-        m_Socket.sendToVia(received.adapterIndex, kAdaptersOwnAddress, platform::UdpSocket::kLimitedBroadcastAddress,
-            kClientPort, m_Reply.wire, static_cast<std::size_t>(m_Reply.Length));
+    const std::uint32_t source = m_Reply.ServerIdValid ? HostOrder(m_Reply.ServerId) : kAdaptersOwnAddress;
+    const bool sent = m_Socket.sendToVia(received.adapterIndex, source, platform::UdpSocket::kLimitedBroadcastAddress,
+        kClientPort, m_Reply.wire, static_cast<std::size_t>(m_Reply.Length));
     return sent ? 1 : 0;
 }
 
@@ -62,22 +85,22 @@ bool CDhcpServer::IsSupportedMac(const std::uint8_t* chaddr)
 // A REQUEST names the server whose offer the client took (option 54). One
 // that names another computer is a client talking to the site's own DHCP
 // server: answering it (with a NAK, as its address is not ours to give)
-// would break that client's normal DHCP while this server runs. 0.0.0.0
-// names no server: a client sends it after an offer without a server
-// identifier, and this server's offers carry none.
+// would break that client's normal DHCP while this server runs. The
+// identifier this server sends is an address of the asking adapter, so a
+// client that took our offer names this computer. 0.0.0.0 names no server:
+// a client sends it after an offer without a server identifier (this
+// server's offers have one unless the adapter had no IPv4 address).
 bool CDhcpServer::IsRequestForAnotherServer() const
 {
     if (!m_Request.MsgTypeValid || m_Request.MsgType != CDhcpMessage::kDhcpRequest || !m_Request.ServerIdValid)
         return false;
-    const std::uint8_t* id = m_Request.ServerId;
-    const std::uint32_t named =
-        std::uint32_t{id[0]} << 24 | std::uint32_t{id[1]} << 16 | std::uint32_t{id[2]} << 8 | std::uint32_t{id[3]};
+    const std::uint32_t named = HostOrder(m_Request.ServerId);
     if (named == platform::UdpSocket::kAnyAddress)
         return false;
     return !(m_IsLocalAddress && m_IsLocalAddress(named));
 }
 
-bool CDhcpServer::ProcessRequest()
+bool CDhcpServer::ProcessRequest(unsigned adapterIndex)
 {
     if (!m_Request.Parse())
         return false;
@@ -90,15 +113,16 @@ bool CDhcpServer::ProcessRequest()
             mac[3], mac[4], mac[5]);
         return false;
     }
-    PrepareReply();
+    PrepareReply(adapterIndex);
     if (!ChooseReplyType())
         return false;
     m_Reply.Build();
     return true;
 }
 
-// The reply's fixed fields; those not set here stay zero.
-void CDhcpServer::PrepareReply()
+// The reply's fixed fields, the mask and the server identifier; the fixed
+// fields not set here stay zero.
+void CDhcpServer::PrepareReply(unsigned adapterIndex)
 {
     m_Reply.op = CDhcpMessage::kOpReply;
     m_Reply.htype = m_Request.htype;
@@ -114,7 +138,36 @@ void CDhcpServer::PrepareReply()
     m_Reply.MsgType = 0;
     std::memcpy(m_Reply.SubnetMask, kOfferedSubnetMask, sizeof kOfferedSubnetMask);
     m_Reply.SubnetMaskValid = 1;
-    m_Reply.ServerIdValid = 0;
+    const std::optional<std::uint32_t> identifier =
+        adapterIndex != kUnknownAdapter && m_AdapterAddress ? m_AdapterAddress(adapterIndex) : std::nullopt;
+    m_Reply.ServerIdValid = identifier ? 1 : 0;
+    PutHostOrder(identifier.value_or(0), m_Reply.ServerId);
+    m_Reply.LeaseTimeValid = 0;
+}
+
+std::optional<std::uint32_t> CDhcpServer::AddressOfAdapter(unsigned adapterIndex)
+{
+    return ChooseAdapterAddress(platform::NetworkAdapters::records(), adapterIndex);
+}
+
+std::optional<std::uint32_t> CDhcpServer::ChooseAdapterAddress(
+    const std::vector<platform::InterfaceRecord>& records, unsigned adapterIndex)
+{
+    std::uint8_t network[CDhcpMessage::kAddressSize] = {};
+    std::memcpy(network, kOfferedNetwork, sizeof kOfferedNetwork);
+    std::uint8_t mask[CDhcpMessage::kAddressSize] = {};
+    std::memcpy(mask, kOfferedSubnetMask, sizeof kOfferedSubnetMask);
+    const std::uint32_t offeredNetwork = HostOrder(network), offeredMask = HostOrder(mask);
+    std::optional<std::uint32_t> first;
+    for (const platform::InterfaceRecord& record : records) {
+        if (record.index != adapterIndex || !record.hasIpv4)
+            continue;
+        if ((record.ipv4 & offeredMask) == offeredNetwork)
+            return record.ipv4;
+        if (!first)
+            first = record.ipv4;
+    }
+    return first;
 }
 
 std::uint8_t CDhcpServer::OfferedHostNumber(std::uint8_t macLastByte)
@@ -182,6 +235,9 @@ bool CDhcpServer::ChooseReplyType()
         return false;
     }
     m_Reply.MsgTypeValid = 1;
+    // A NAK grants nothing, so it carries no lease time (RFC 2131, table 3).
+    m_Reply.LeaseTimeValid = m_Reply.MsgType != CDhcpMessage::kDhcpNak ? 1 : 0;
+    PutHostOrder(kLeaseTimeSeconds, m_Reply.LeaseTime);
     return true;
 }
 

@@ -1,7 +1,7 @@
 // The recovery DHCP server: parsing received datagrams and building
 // replies, its answer to each request, its socket, its worker thread, its
-// trace file, and a real DHCP client (busybox udhcpc) against it. Sockets
-// only inside scripts/isolated-net.
+// trace file, and real DHCP clients (busybox udhcpc, ISC dhclient, dhcpcd)
+// against it. Sockets only inside scripts/isolated-net.
 #include "dhcp/dhcpservercontrol.h"
 #include "dhcp/logtofile.h"
 #include "tests/dhcp/dhcpclientsocket.h"
@@ -12,7 +12,9 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <memory>
+#include <net/if.h>
 #include <sstream>
 #include <unistd.h>
 
@@ -161,31 +163,86 @@ TEST(DhcpMessage, EveryTruncationSeesOnlyWholeOptions)
     }
 }
 
-TEST(DhcpMessage, BuildWritesOnlyValidOptionsAndZeroPadding)
+// Build writes the options whose Valid byte is set, in the order 53, 1,
+// 54, 51, then 255 and zeros to byte 300, over a buffer that held a longer
+// message before.
+TEST(DhcpMessage, BuildTable)
 {
+    using Options = std::vector<int>;
+    const struct {
+        const char* name;
+        bool type, mask, serverId, leaseTime;
+        Options options; // from offset 240 to the end option
+    } cases[] = {
+        {"none", false, false, false, false, {255}},
+        {"type", true, false, false, false, {53, 1, 5, 255}},
+        {"type and mask, as before the added options", true, true, false, false,
+            {53, 1, 5, 1, 4, 255, 255, 255, 0, 255}},
+        {"a NAK's: no lease time", true, true, true, false,
+            {53, 1, 5, 1, 4, 255, 255, 255, 0, 54, 4, 10, 213, 0, 1, 255}},
+        {"an OFFER's or ACK's: all", true, true, true, true,
+            {53, 1, 5, 1, 4, 255, 255, 255, 0, 54, 4, 10, 213, 0, 1, 51, 4, 0, 1, 0x51, 0x80, 255}},
+        {"no identifier", true, true, false, true, {53, 1, 5, 1, 4, 255, 255, 255, 0, 51, 4, 0, 1, 0x51, 0x80, 255}},
+        {"only the added ones", false, false, true, true, {54, 4, 10, 213, 0, 1, 51, 4, 0, 1, 0x51, 0x80, 255}},
+    };
     auto message = std::make_unique<CDhcpMessage>();
-    std::memset(message->wire, 0xEE, sizeof message->wire); // a previous, longer message
-    message->Build();
-    EXPECT_EQ(message->Length, 300);
-    const std::uint8_t tail[] = {99, 130, 83, 99, 255};
-    EXPECT_EQ(std::memcmp(message->wire + 236, tail, sizeof tail), 0);
-    for (std::size_t i = 241; i < 300; ++i)
-        ASSERT_EQ(message->wire[i], 0) << "padding at " << i;
+    const std::uint8_t mask[] = {255, 255, 255, 0}, id[] = {10, 213, 0, 1}, lease[] = {0, 1, 0x51, 0x80};
+    std::memcpy(message->SubnetMask, mask, 4);
+    std::memcpy(message->ServerId, id, 4);
+    std::memcpy(message->LeaseTime, lease, 4);
+    message->MsgType = CDhcpMessage::kDhcpAck;
+    for (const auto& c : cases) {
+        std::memset(message->wire, 0xEE, sizeof message->wire); // a previous, longer message
+        message->MsgTypeValid = c.type;
+        message->SubnetMaskValid = c.mask;
+        message->ServerIdValid = c.serverId;
+        message->LeaseTimeValid = c.leaseTime;
+        message->Build();
+        EXPECT_EQ(message->Length, 300) << c.name;
+        EXPECT_EQ(message->OptionsLength, 64) << c.name;
+        EXPECT_EQ(Options(message->wire + 236, message->wire + 240), (Options{99, 130, 83, 99})) << c.name;
+        const std::uint8_t* wire = message->wire;
+        const std::uint8_t* end = wire + 240 + c.options.size();
+        EXPECT_EQ(Options(wire + 240, end), c.options) << c.name;
+        EXPECT_EQ(std::count(end, wire + 300, 0), wire + 300 - end) << "zero padding: " << c.name;
+    }
+}
+
+// The adapter index the answer tables say the requests came in on, and its
+// address; a second adapter, and one without an IPv4 address.
+constexpr unsigned kAdapter = 3, kSecondAdapter = 4, kAddresslessAdapter = 5;
+constexpr Address kThisComputer = {192, 168, 7, 1}, kSecondAdapterAddress = {10, 213, 1, 1};
+
+std::uint32_t HostOrder(const Address& a)
+{
+    return std::uint32_t{a[0]} << 24 | std::uint32_t{a[1]} << 16 | std::uint32_t{a[2]} << 8 | a[3];
+}
+
+std::optional<std::uint32_t> StandInAdapterAddress(unsigned index)
+{
+    if (index == kAdapter)
+        return HostOrder(kThisComputer);
+    if (index == kSecondAdapter)
+        return HostOrder(kSecondAdapterAddress);
+    return std::nullopt;
 }
 
 // The OFFER to a DISCOVER from 00-30-11-22-33-44, all 300 bytes: xid
-// echoed, everything else the request set is not.
+// echoed, everything else the request set is not; the message type and the
+// mask at 240-248 as ever, then the server identifier and the lease time.
 TEST(DhcpServer, OfferToSupportedMacByteForByte)
 {
     std::uint8_t expected[300] = {2, 1, 6, 0, 0xDE, 0xAD, 0xBE, 0xEF, 0, 0, 0, 0, 0, 0, 0, 0, 10, 200, 1, 0x44, 0, 0, 0,
         0, 0, 0, 0, 0, 0x00, 0x30, 0x11, 0x22, 0x33, 0x44};
-    const std::uint8_t options[] = {99, 130, 83, 99, 53, 1, 2, 1, 4, 255, 255, 255, 0, 255};
+    const std::uint8_t options[] = {
+        99, 130, 83, 99, 53, 1, 2, 1, 4, 255, 255, 255, 0, 54, 4, 192, 168, 7, 1, 51, 4, 0, 1, 0x51, 0x80, 255};
     std::memcpy(expected + 236, options, sizeof options);
     auto server = std::make_unique<CDhcpServer>();
+    server->SetAdapterAddressLookup(StandInAdapterAddress);
     std::string trace;
     server->SetTraceSink([&trace](const char* text) { trace += text; });
     Load(server->Request(), MakeRequest(kSupportedMac, kDiscover));
-    ASSERT_TRUE(server->ProcessRequest());
+    ASSERT_TRUE(server->ProcessRequest(kAdapter));
     ASSERT_EQ(server->Reply().Length, 300);
     for (std::size_t i = 0; i < sizeof expected; ++i)
         EXPECT_EQ(server->Reply().wire[i], expected[i]) << "reply byte " << i;
@@ -198,7 +255,7 @@ TEST(DhcpServer, OfferToSupportedMacByteForByte)
 TEST(DhcpServer, AnswerTable)
 {
     const Mac m44 = kSupportedMac, m00 = {0, 0x30, 0x11, 0xAA, 0xBB, 0x00}, mFF = {0, 0x30, 0x11, 0xAA, 0xBB, 0xFF};
-    constexpr Address kThisComputer = {192, 168, 7, 1}, kOtherServer = {192, 168, 7, 2};
+    constexpr Address kOtherServer = {192, 168, 7, 2};
     const Bytes discover = MakeRequest(m44, kDiscover);
     const std::string nak = "[SEND] DHCP_NAK (Correct IP should be 10.200.1.68)\n\n";
     Bytes longHlen = MakeRequest(m44, kDiscover);
@@ -247,8 +304,9 @@ TEST(DhcpServer, AnswerTable)
             "[SEND] DHCP_ACK 10.200.1.1 in place of 10.200.1.0, the subnet's network address\n\n"},
         // Regression: a REQUEST meant for the site's own DHCP server (its
         // identifier names another computer) got a NAK, which broke that
-        // client's DHCP; it gets no reply and no trace. 0.0.0.0 is what
-        // udhcpc names when the offer carried no identifier.
+        // client's DHCP; it gets no reply and no trace. A REQUEST naming
+        // the identifier this server's replies carry (kThisComputer) is
+        // answered; 0.0.0.0 is what udhcpc names after an offer without one.
         {MakeRequest(m44, kRequest, Address{10, 200, 1, 68}, kClientMessageLength, kOtherServer), 0, "", ""},
         {MakeRequest(Mac{0x00, 0x30, 0x12, 0, 0, 1}, kRequest, std::nullopt, kClientMessageLength, kOtherServer), 0, "",
             ""},
@@ -272,17 +330,29 @@ TEST(DhcpServer, AnswerTable)
     auto server = std::make_unique<CDhcpServer>();
     std::string trace;
     server->SetTraceSink([&trace](const char* text) { trace += text; });
-    server->SetLocalAddressTest([](std::uint32_t address) { return address == 0xC0A80701u; }); // kThisComputer
+    server->SetLocalAddressTest([](std::uint32_t address) { return address == HostOrder(kThisComputer); });
+    server->SetAdapterAddressLookup(StandInAdapterAddress);
+    const std::vector<int> identifier = {54, 4, kThisComputer[0], kThisComputer[1], kThisComputer[2], kThisComputer[3]};
+    const std::vector<int> leaseTime = {51, 4, 0, 1, 0x51, 0x80};
     for (std::size_t i = 0; i < std::size(cases); ++i) {
         const auto& c = cases[i];
         trace.clear();
         Load(server->Request(), c.request);
-        const bool answered = server->ProcessRequest();
+        const bool answered = server->ProcessRequest(kAdapter);
         const std::uint8_t* w = server->Reply().wire;
         EXPECT_EQ(answered ? w[242] : 0, c.reply) << "row " << i;
         if (answered) {
             EXPECT_EQ(Dotted(w + 16), c.yiaddr) << "row " << i;
-            EXPECT_EQ(std::vector<int>(w + 243, w + 250), (std::vector<int>{1, 4, 255, 255, 255, 0, 255})) << i;
+            // Bytes 240-248 are those of every reply before the added
+            // options; after them 54 and, unless a NAK, 51; then the end.
+            EXPECT_EQ(std::vector<int>(w + 240, w + 249), (std::vector<int>{53, 1, c.reply, 1, 4, 255, 255, 255, 0}))
+                << "row " << i;
+            std::vector<int> added = identifier;
+            if (c.reply != CDhcpMessage::kDhcpNak)
+                added.insert(added.end(), leaseTime.begin(), leaseTime.end());
+            added.push_back(255);
+            EXPECT_EQ(std::vector<int>(w + 249, w + 249 + added.size()), added) << "row " << i;
+            EXPECT_EQ(std::count(w + 249 + added.size(), w + 300, 0), 51 - static_cast<long>(added.size())) << i;
             EXPECT_EQ(w[0] * 1000 + w[1], 2000 + c.request[1]) << "op reply, htype echoed unchecked; row " << i;
             EXPECT_EQ(std::memcmp(w + 28, c.request.data() + 28, 6), 0) << "row " << i;
             EXPECT_EQ(std::count(w + 34, w + 236, 0), 202) << "only six chaddr bytes echoed; row " << i;
@@ -297,7 +367,49 @@ TEST(DhcpServer, AnswerTable)
     EXPECT_EQ(server->Poll(), 0) << "no socket: nothing to read";
 }
 
-// Without a stand-in the server asks the system which addresses are its own.
+// The identifier is the address of the adapter the request came in on, so
+// a module in a second network is told the server's address there; a reply
+// out of an adapter without an IPv4 address, or of one unknown, names no
+// server. Bytes 240-248 stay as they are in every case.
+TEST(DhcpServer, ServerIdentifierIsTheAskingAdaptersAddress)
+{
+    using Options = std::vector<int>;
+    const Options lease = {51, 4, 0, 1, 0x51, 0x80, 255};
+    const struct {
+        unsigned adapter;
+        std::optional<Address> requestedIp; // a REQUEST when given, else a DISCOVER
+        Options added;                      // from offset 249 on
+    } cases[] = {
+        {kAdapter, std::nullopt, {54, 4, 192, 168, 7, 1, 51, 4, 0, 1, 0x51, 0x80, 255}},
+        {kSecondAdapter, std::nullopt, {54, 4, 10, 213, 1, 1, 51, 4, 0, 1, 0x51, 0x80, 255}},
+        {kSecondAdapter, Address{10, 200, 1, 68}, {54, 4, 10, 213, 1, 1, 51, 4, 0, 1, 0x51, 0x80, 255}},
+        {kSecondAdapter, Address{10, 200, 1, 9}, {54, 4, 10, 213, 1, 1, 255}},
+        {kAddresslessAdapter, std::nullopt, lease},
+        {kAddresslessAdapter, Address{10, 200, 1, 9}, {255}},
+        {CDhcpServer::kUnknownAdapter, Address{10, 200, 1, 68}, lease},
+    };
+    auto server = std::make_unique<CDhcpServer>();
+    std::vector<unsigned> asked;
+    server->SetAdapterAddressLookup([&asked](unsigned index) {
+        asked.push_back(index);
+        return StandInAdapterAddress(index);
+    });
+    for (const auto& c : cases) {
+        asked.clear();
+        Load(server->Request(), MakeRequest(kSupportedMac, c.requestedIp ? kRequest : kDiscover, c.requestedIp));
+        ASSERT_TRUE(server->ProcessRequest(c.adapter)) << c.adapter;
+        const std::uint8_t* w = server->Reply().wire;
+        const int type = c.requestedIp ? (c.requestedIp->back() == 68 ? 5 : 6) : 2;
+        EXPECT_EQ(Options(w + 240, w + 249), (Options{53, 1, type, 1, 4, 255, 255, 255, 0})) << c.adapter;
+        EXPECT_EQ(Options(w + 249, w + 249 + c.added.size()), c.added) << c.adapter;
+        EXPECT_EQ(asked,
+            c.adapter == CDhcpServer::kUnknownAdapter ? std::vector<unsigned>{} : std::vector<unsigned>{c.adapter});
+    }
+}
+
+// Without stand-ins the server asks the system for the adapter's address
+// and for which addresses are its own: a client that took an offer
+// received over loopback names 127.0.0.1, and that REQUEST is answered.
 TEST(DhcpServer, ServerIdentifiersAreCheckedAgainstTheComputersOwnAddresses)
 {
     auto server = std::make_unique<CDhcpServer>();
@@ -305,8 +417,61 @@ TEST(DhcpServer, ServerIdentifiersAreCheckedAgainstTheComputersOwnAddresses)
         Load(server->Request(), MakeRequest(kSupportedMac, kRequest, std::nullopt, kClientMessageLength, serverId));
         return server->ProcessRequest();
     };
-    EXPECT_TRUE(answered(Address{127, 0, 0, 1}));
+    const unsigned loopback = ::if_nametoindex("lo");
+    ASSERT_NE(loopback, 0u);
+    Load(server->Request(), MakeRequest(kSupportedMac, kDiscover));
+    ASSERT_TRUE(server->ProcessRequest(loopback));
+    const std::uint8_t* id = server->Reply().wire + 251;
+    EXPECT_EQ(Dotted(id), "127.0.0.1");
+    EXPECT_TRUE(answered(Address{id[0], id[1], id[2], id[3]})) << "the identifier this server sent";
     EXPECT_FALSE(answered(Address{192, 0, 2, 1})); // documentation range, assigned nowhere
+    EXPECT_EQ(CDhcpServer::AddressOfAdapter(0), std::nullopt) << "no adapter has index 0";
+}
+
+// Which of an adapter's addresses names the server: one in 10.200.1.0/24
+// (a technician's extra address for the recovered modules) before the
+// adapter's first.
+TEST(DhcpServer, AdapterAddressTable)
+{
+    const auto record = [](const char* name, unsigned index, std::optional<Address> a) {
+        platform::InterfaceRecord r;
+        r.name = name;
+        r.index = index;
+        r.up = r.broadcast = true;
+        r.hasIpv4 = a.has_value();
+        r.ipv4 = a ? HostOrder(*a) : 0;
+        return r;
+    };
+    const std::vector<platform::InterfaceRecord> records = {
+        record("lo", 1, Address{127, 0, 0, 1}),
+        record("eth0", 2, Address{192, 168, 0, 5}),
+        record("eth0", 2, Address{10, 200, 1, 250}),
+        record("eth1", 3, std::nullopt),
+        record("eth2", 4, Address{10, 213, 0, 1}),
+        record("eth2", 4, Address{10, 200, 2, 1}),
+        record("eth2", 4, Address{10, 213, 0, 9}),
+    };
+    const struct {
+        unsigned index;
+        const char* chosen; // "" for none
+    } cases[] = {
+        {1, "127.0.0.1"},
+        {2, "10.200.1.250"},
+        {3, ""},
+        {4, "10.213.0.1"},
+        {9, ""},
+        {0, ""},
+    };
+    for (const auto& c : cases) {
+        const auto chosen = CDhcpServer::ChooseAdapterAddress(records, c.index);
+        std::string text;
+        if (chosen) {
+            const Address a = {static_cast<std::uint8_t>(*chosen >> 24), static_cast<std::uint8_t>(*chosen >> 16),
+                static_cast<std::uint8_t>(*chosen >> 8), static_cast<std::uint8_t>(*chosen)};
+            text = Dotted(a.data());
+        }
+        EXPECT_EQ(text, c.chosen) << "adapter " << c.index;
+    }
 }
 
 bool PollUntilAnswered(CDhcpServer& server, std::chrono::milliseconds wait = kReplyWait)
@@ -341,6 +506,10 @@ TEST(DhcpServerSocket, AnswersOnPort67AndDropsWhatDoesNotFit)
     ASSERT_TRUE(reply.has_value());
     ASSERT_EQ(reply->size(), CDhcpMessage::kReplyLength);
     EXPECT_EQ((*reply)[242], CDhcpMessage::kDhcpOffer);
+    // Sent over loopback: the identifier is that adapter's address, and the
+    // reply comes from the address it names.
+    EXPECT_EQ(std::vector<int>(reply->begin() + 249, reply->begin() + 255), (std::vector<int>{54, 4, 127, 0, 0, 1}));
+    EXPECT_EQ(client.LastSender(), platform::UdpSocket::kLoopbackAddress);
 
     // Regressions: a datagram longer than the buffer (cut silently by the
     // receive) must be dropped whole, and an empty one must be consumed, not
@@ -403,29 +572,113 @@ TEST(DhcpServerControl, SwitchesTheWorkerAndItsSocket)
     EXPECT_TRUE(ServerPortIsFree()) << "destroying a running control stops the server";
 }
 
-// busybox udhcpc in the modules namespace, with the module's MAC on its
-// veth end: DISCOVERs one second apart, then it gives up (-n).
-TEST(DhcpServerUdhcpc, RealClientGetsTheFixedAddressOnlyForSupportedMacs)
+// The real DHCP clients a module or a technician's computer runs, each in
+// the modules namespace with the module's MAC on its veth end and an event
+// script that prints "LEASE ip mask server id lease seconds" or "EVENT
+// reason". Each runs once and ends: udhcpc gives up after its tries (-n);
+// dhclient tries for the time in dhclient.conf (-1) and is ended by its
+// script once bound; dhcpcd exits once bound (-1), and a refusal is seen
+// when the guard's time is up (in the foreground, -B, its -t does not end
+// it, and in the background it would outlive the test's look at it).
+// Their lease and pid files stay in a scratch folder: dhclient is given
+// them, dhcpcd (which has fixed places for them) gets empty file systems
+// over /run and /var/lib/dhcpcd in a mount namespace of its own. None of
+// them touches resolv.conf or any other file of the computer.
+enum class DhcpClient { Udhcpc, Dhclient, Dhcpcd };
+
+const char* ClientName(DhcpClient client)
+{
+    switch (client) {
+    case DhcpClient::Udhcpc:
+        return "udhcpc";
+    case DhcpClient::Dhclient:
+        return "dhclient";
+    case DhcpClient::Dhcpcd:
+        return "dhcpcd";
+    }
+    return "?";
+}
+
+// The command that runs `client` once in namespace `ns` on `dev`; `patient`
+// gives it several tries, otherwise it gives up after about a second
+// (dhclient: its configured few seconds).
+std::string ClientCommand(DhcpClient client, const std::string& ns, const std::string& dev, bool patient,
+    const std::filesystem::path& scratch)
+{
+    const std::string here = Env("SORVINDA_SOURCE_DIR") + "/tests/dhcp/";
+    const std::string inNamespace = "ip netns exec '" + ns + "' ";
+    const std::string guard = "timeout 30 ";
+    switch (client) {
+    case DhcpClient::Udhcpc:
+        return inNamespace + guard + "busybox udhcpc -f -q -n -t " + (patient ? "3" : "1") + " -T 1 -i '" + dev
+            + "' -s '" + here + "udhcpc-lease.sh'";
+    case DhcpClient::Dhclient:
+        return inNamespace + guard + "dhclient -4 -d -1 -v -cf '" + here + "dhclient.conf' -lf '"
+            + (scratch / "dhclient.leases").string() + "' -pf '" + (scratch / "dhclient.pid").string() + "' -sf '"
+            + here + "dhclient-lease.sh' '" + dev + "'";
+    case DhcpClient::Dhcpcd:
+        return inNamespace + "unshare --mount --propagation private sh -c \"mount -t tmpfs dhcpcd-run /run"
+            + " && mount -t tmpfs dhcpcd-db /var/lib/dhcpcd && exec timeout " + (patient ? "30" : "6")
+            + " dhcpcd -4 -1 -B -d -A -L -f '" + here + "dhcpcd.conf' -c '" + here + "dhcpcd-lease.sh' '" + dev + "'\"";
+    }
+    return {};
+}
+
+// True once no process runs in namespace `ns` (a client's helpers may take
+// a moment to end after it); false when some remain after a few seconds.
+bool NoProcessIn(const std::string& ns)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    do {
+        if (RunShell("ip netns pids '" + ns + "'").empty())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (std::chrono::steady_clock::now() < deadline);
+    return false;
+}
+
+TEST(DhcpServerRealClients, EachGetsTheFixedAddressOnlyForSupportedMacs)
 {
     ASSERT_TRUE(InIsolatedNetwork()) << "run through scripts/isolated-net";
     const std::string ns = Env("SORVINDA_NETNS_MODULES"), dev = Env("SORVINDA_MODULES_IF");
-    const std::string script = Env("SORVINDA_SOURCE_DIR") + "/tests/dhcp/udhcpc-lease.sh";
+    const std::string server = Env("SORVINDA_HOST_ADDR");
+    // The clients run only inside the modules namespace.
+    ASSERT_FALSE(ns.empty() || dev.empty() || server.empty());
+    const std::string granted = " 255.255.255.0 server " + server + " lease 86400";
+    const std::string exchange68 = "[RECV] DHCP_DISCOVER\n[SEND] DHCP_OFFER.\n\n"
+                                   "[RECV] DHCP_REQUEST 10.200.1.68\n[SEND] DHCP_ACK 10.200.1.68\n\n";
+    using enum DhcpClient;
     const struct {
+        DhcpClient client;
         const char* mac;
         int restarts; // -1: stopped before the client runs
-        const char* client;
-        const char* traced;
+        std::string client_output;
+        std::string traced;
     } cases[] = {
-        {"00:30:11:22:33:44", 0, "LEASE 10.200.1.68 255.255.255.0",
-            "[RECV] DHCP_REQUEST 10.200.1.68\n[SEND] DHCP_ACK 10.200.1.68\n"},
-        {"00:30:12:00:00:01", 0, "EVENT leasefail", "[RECV] Got message from non-supported MAC (00:30:12:00:00:01)\n"},
-        {"00:30:11:00:00:07", 1, "LEASE 10.200.1.7 255.255.255.0", "[SEND] DHCP_ACK 10.200.1.7\n"},
+        {Dhclient, "00:30:11:22:33:44", 0, "LEASE 10.200.1.68" + granted, exchange68},
+        {Dhcpcd, "00:30:11:22:33:44", 0, "LEASE 10.200.1.68" + granted, exchange68},
+        {Udhcpc, "00:30:11:22:33:44", 0, "LEASE 10.200.1.68" + granted, exchange68},
+        {Dhclient, "00:30:11:00:00:78", 0, "LEASE 10.200.1.120" + granted, "[SEND] DHCP_ACK 10.200.1.120\n"},
+        {Dhcpcd, "00:30:11:00:00:78", 0, "LEASE 10.200.1.120" + granted, "[SEND] DHCP_ACK 10.200.1.120\n"},
+        {Udhcpc, "00:30:11:00:00:07", 1, "LEASE 10.200.1.7" + granted, "[SEND] DHCP_ACK 10.200.1.7\n"},
         // Regression: udhcpc took 10.200.1.0 and 10.200.1.255 as its lease.
-        {"00:30:11:22:33:00", 0, "LEASE 10.200.1.1 255.255.255.0", "[SEND] DHCP_ACK 10.200.1.1 in place of"},
-        {"00:30:11:22:33:ff", 0, "LEASE 10.200.1.254 255.255.255.0", "[SEND] DHCP_ACK 10.200.1.254 in place of"},
-        {"00:30:11:22:33:44", -1, "EVENT leasefail", ""},
+        {Udhcpc, "00:30:11:22:33:00", 0, "LEASE 10.200.1.1" + granted, "[SEND] DHCP_ACK 10.200.1.1 in place of"},
+        {Udhcpc, "00:30:11:22:33:ff", 0, "LEASE 10.200.1.254" + granted, "[SEND] DHCP_ACK 10.200.1.254 in place of"},
+        // Outside the prefix: no reply, whichever client asks.
+        {Dhclient, "00:30:12:00:00:01", 0, "EVENT FAIL",
+            "[RECV] Got message from non-supported MAC (00:30:12:00:00:01)\n"},
+        {Dhcpcd, "00:30:12:00:00:01", 0, "sending DISCOVER",
+            "[RECV] Got message from non-supported MAC (00:30:12:00:00:01)\n"},
+        {Udhcpc, "00:30:12:00:00:01", 0, "EVENT leasefail",
+            "[RECV] Got message from non-supported MAC (00:30:12:00:00:01)\n"},
+        {Udhcpc, "00:30:11:22:33:44", -1, "EVENT leasefail", ""},
     };
+    const auto scratch = std::filesystem::temp_directory_path() / ("dhcp_test-" + std::to_string(::getpid()));
     for (const auto& c : cases) {
+        const std::string row = std::string(ClientName(c.client)) + " " + c.mac;
+        const bool leased = c.client_output.rfind("LEASE", 0) == 0;
+        std::filesystem::remove_all(scratch);
+        ASSERT_TRUE(std::filesystem::create_directory(scratch)) << scratch;
         ASSERT_EQ(RunShell("ip -n '" + ns + "' link set dev '" + dev + "' address " + c.mac), "");
         std::string trace;
         auto control = std::make_unique<DhcpServerControl>();
@@ -438,16 +691,29 @@ TEST(DhcpServerUdhcpc, RealClientGetsTheFixedAddressOnlyForSupportedMacs)
         if (c.restarts < 0)
             control->Stop();
         // A lease comes at once; a refusal is only seen when every try has
-        // waited its second, so refusals get one try.
-        const char* tries = std::string(c.client).find("LEASE") == 0 ? "3" : "1";
-        const std::string client = RunShell("ip netns exec '" + ns + "' timeout 30 busybox udhcpc -f -q -n -t " + tries
-            + " -T 1 -i '" + dev + "' -s '" + script + "'");
+        // waited its time, so refusals get one short try.
+        const std::string client = RunShell(ClientCommand(c.client, ns, dev, leased, scratch));
         control->Stop();
-        EXPECT_NE(client.find(c.client), std::string::npos) << c.mac << ": " << client;
-        EXPECT_EQ(client.find("LEASE") != std::string::npos, std::string(c.client).find("LEASE") == 0) << client;
-        EXPECT_NE(trace.find(c.traced), std::string::npos) << c.mac << ": " << trace;
-        EXPECT_EQ(trace.find("[SEND]") != std::string::npos, std::string(c.client).find("LEASE") == 0) << trace;
+        std::cout << "---- " << row << ": client\n" << client << "---- " << row << ": server trace\n" << trace;
+        EXPECT_NE(client.find(c.client_output), std::string::npos) << row << ": " << client;
+        EXPECT_EQ(client.find("LEASE") != std::string::npos, leased) << row << ": " << client;
+        EXPECT_NE(trace.find(c.traced), std::string::npos) << row << ": " << trace;
+        EXPECT_EQ(trace.find("[SEND]") != std::string::npos, leased) << row << ": " << trace;
+        // dhcpcd sets the address it got on the modules namespace's
+        // interface (the others leave that to their scripts, which here
+        // set nothing); the namespace's own address stays. Take it off.
+        const std::string addresses = RunShell("ip -n '" + ns + "' -4 -o addr show dev '" + dev + "'");
+        EXPECT_NE(addresses.find(Env("SORVINDA_MODULES_ADDR") + "/24"), std::string::npos) << row << ": " << addresses;
+        const std::size_t ipAt = std::string("LEASE ").size();
+        const std::string ip = leased ? c.client_output.substr(ipAt, c.client_output.find(' ', ipAt) - ipAt) : "";
+        EXPECT_EQ(addresses.find("inet 10.200.1.") != std::string::npos, leased && c.client == Dhcpcd) << addresses;
+        if (leased && c.client == Dhcpcd) {
+            EXPECT_NE(addresses.find("inet " + ip + "/24"), std::string::npos) << row << ": " << addresses;
+        }
+        RunShell("ip -n '" + ns + "' addr flush dev '" + dev + "' to 10.200.1.0/24");
+        EXPECT_TRUE(NoProcessIn(ns)) << row << ": the client left processes behind";
     }
+    std::filesystem::remove_all(scratch);
 }
 
 TEST(LogToFile, AppendsFormattedLinesCutAtItsBuffer)

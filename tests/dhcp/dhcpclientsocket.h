@@ -112,6 +112,7 @@ public:
         do {
             const auto r = socket_.receiveFrom(buffer.data(), buffer.size());
             if (r.status == platform::UdpSocket::ReceiveStatus::Received) {
+                lastSender_ = r.senderAddress;
                 buffer.resize(r.length);
                 return buffer;
             }
@@ -120,8 +121,12 @@ public:
         return std::nullopt;
     }
 
+    // The source address of the last reply received (host order).
+    std::uint32_t LastSender() const { return lastSender_; }
+
 private:
     platform::UdpSocket socket_;
+    std::uint32_t lastSender_ = 0;
 };
 
 // True when nothing else holds the server port: the way to see from outside

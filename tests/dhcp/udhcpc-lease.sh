@@ -3,7 +3,7 @@
 # the client got and configures nothing, so the test's network stays as
 # isolated-net made it.
 case "$1" in
-  bound|renew) echo "LEASE $ip $subnet" ;;
+  bound|renew) echo "LEASE $ip $subnet server ${serverid:-none} lease ${lease:-none}" ;;
   leasefail|nak) echo "EVENT $1" ;;
 esac
 exit 0

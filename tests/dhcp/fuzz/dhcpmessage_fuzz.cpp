@@ -15,6 +15,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -61,6 +62,48 @@ bool IsFuzzLocalAddress(std::uint32_t address)
     return (address & 1) == 0;
 }
 
+// Three kinds of adapter a datagram may come in on, chosen by its length:
+// one with an address (which the fuzz rule counts as local), one without,
+// and an unknown one.
+constexpr unsigned kAddressedAdapter = 1, kAddresslessAdapter = 2;
+constexpr std::uint8_t kAdapterAddress[CDhcpMessage::kAddressSize] = {10, 213, 0, 2};
+
+unsigned AdapterOf(std::size_t size)
+{
+    return static_cast<unsigned>(size % 3); // 0: CDhcpServer::kUnknownAdapter
+}
+
+std::optional<std::uint32_t> FuzzAdapterAddress(unsigned index)
+{
+    if (index == kAddressedAdapter)
+        return HostOrder(kAdapterAddress);
+    return std::nullopt;
+}
+
+// The options of every reply: 53 and 1 first (bytes 240-248), then 54 when
+// the adapter has an address, 51 unless a NAK, the end, and zeros to 300.
+void RequireReplyOptions(const CDhcpMessage& reply, unsigned adapter)
+{
+    const std::uint8_t* at = reply.wire + CDhcpMessage::kFirstOptionOffset;
+    const std::uint8_t type = at[2];
+    const std::uint8_t first[] = {
+        CDhcpMessage::kOptionMessageType, 1, type, CDhcpMessage::kOptionSubnetMask, 4, 255, 255, 255, 0};
+    Require(std::memcmp(at, first, sizeof first) == 0);
+    at += sizeof first;
+    if (adapter == kAddressedAdapter) {
+        Require(at[0] == CDhcpMessage::kOptionServerId && at[1] == 4);
+        Require(std::memcmp(at + 2, kAdapterAddress, sizeof kAdapterAddress) == 0);
+        at += 6;
+    }
+    if (type != CDhcpMessage::kDhcpNak) {
+        const std::uint8_t lease[] = {CDhcpMessage::kOptionLeaseTime, 4, 0, 1, 0x51, 0x80};
+        Require(std::memcmp(at, lease, sizeof lease) == 0);
+        at += sizeof lease;
+    }
+    Require(*at++ == CDhcpMessage::kOptionEnd);
+    Require(std::all_of(at, reply.wire + CDhcpMessage::kReplyLength, [](std::uint8_t b) { return b == 0; }));
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -81,10 +124,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static auto server = [] {
         auto made = std::make_unique<CDhcpServer>();
         made->SetLocalAddressTest([](std::uint32_t address) { return IsFuzzLocalAddress(address); });
+        made->SetAdapterAddressLookup(FuzzAdapterAddress);
         return made;
     }();
     LoadDatagram(server->Request(), data, size, kFillA);
-    if (server->ProcessRequest()) {
+    if (server->ProcessRequest(AdapterOf(size))) {
         const CDhcpMessage& reply = server->Reply();
         // Never answer a REQUEST meant for another server.
         Require(!(a->MsgType == CDhcpMessage::kDhcpRequest && a->ServerIdValid && HostOrder(a->ServerId) != 0
@@ -97,6 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::uint8_t type = reply.wire[CDhcpMessage::kFirstOptionOffset + 2];
         Require(type == CDhcpMessage::kDhcpOffer || type == CDhcpMessage::kDhcpAck || type == CDhcpMessage::kDhcpNak);
         Require(std::memcmp(reply.wire + CDhcpMessage::kChaddrOffset, data + CDhcpMessage::kChaddrOffset, 3) == 0);
+        RequireReplyOptions(reply, AdapterOf(size));
     }
     return 0;
 }
