@@ -280,7 +280,7 @@ private:
 // kLongestLine + 1 bytes read are kept (the decision refuses it anyway).
 void readLinesBackwards(const LogBytes& bytes, UndoDecision& decision, std::size_t blockSize)
 {
-    std::string block(blockSize, '\0');
+    std::string block(static_cast<std::size_t>(std::min<std::uint64_t>(blockSize, bytes.size())), '\0');
     std::string line; // the newest line not yet handed over, as far as read
     bool lineTooLong = false;
     std::uint64_t end = bytes.size();
@@ -291,13 +291,20 @@ void readLinesBackwards(const LogBytes& bytes, UndoDecision& decision, std::size
             decision.take("\x01", start); // unreadable bytes: as an unreadable line
             return;
         }
+        const std::string_view read(block.data(), size);
         std::size_t lineEnd = size;
-        for (std::size_t i = size; i-- > 0;) {
-            if (block[i] != '\n')
-                continue;
-            if (!lineTooLong)
-                line.insert(0, block, i + 1, lineEnd - i - 1);
-            if (!decision.take(line, start + i + 1))
+        for (std::size_t i = lineEnd == 0 ? std::string_view::npos : read.rfind('\n', lineEnd - 1);
+             i != std::string_view::npos; i = i == 0 ? std::string_view::npos : read.rfind('\n', i - 1)) {
+            const std::string_view inBlock = read.substr(i + 1, lineEnd - i - 1);
+            // A line within the block is read where it lies; only one that
+            // goes on into the next block is copied together.
+            std::string_view whole = inBlock;
+            if (!line.empty() || lineTooLong) {
+                if (!lineTooLong)
+                    line.insert(0, inBlock);
+                whole = line;
+            }
+            if (!decision.take(whole, start + i + 1))
                 return;
             line.clear();
             lineTooLong = false;
@@ -318,7 +325,7 @@ void readLinesBackwards(const LogBytes& bytes, UndoDecision& decision, std::size
 // The 1-based number of the line that starts at offset.
 std::uint64_t lineNumberAt(const LogBytes& bytes, std::uint64_t offset)
 {
-    std::string block(kBlockSize, '\0');
+    std::string block(static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, offset)), '\0');
     std::uint64_t newlines = 0;
     for (std::uint64_t at = 0; at < offset; at += kBlockSize) {
         const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, offset - at));
