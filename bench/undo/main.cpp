@@ -11,6 +11,7 @@
 #include "commissioning/auditlog.h"
 #include "modules/macaddress.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -45,12 +46,14 @@ std::string Record(unsigned module, const char* result)
 
 // The log: the target module (number 0) first or last, everything else
 // modules 1..kModules in turn, a `sent` and a `verified` record per write.
-void WriteLog(const std::filesystem::path& file, std::uint64_t bytes, bool targetLast)
+// The number of lines written.
+std::uint64_t WriteLog(const std::filesystem::path& file, std::uint64_t bytes, bool targetLast)
 {
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::string chunk;
-    std::uint64_t written = 0;
+    std::uint64_t written = 0, lines = 0;
     const auto flush = [&] {
+        lines += static_cast<std::uint64_t>(std::count(chunk.begin(), chunk.end(), '\n'));
         if (::write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size()))
             std::exit(1);
         written += chunk.size();
@@ -69,6 +72,7 @@ void WriteLog(const std::filesystem::path& file, std::uint64_t bytes, bool targe
     flush();
     ::fsync(fd);
     ::close(fd);
+    return lines;
 }
 
 void DropFromCache(const std::filesystem::path& file)
@@ -110,10 +114,10 @@ int main(int argc, char** argv)
     const commissioning::AuditLog log(file);
     Measure("baseline", log, false);
     for (const bool targetLast : {true, false}) {
-        WriteLog(file, megabytes * kBytesPerMegabyte, targetLast);
-        std::printf("log of %.1f MB, the module's record %s\n",
+        const std::uint64_t lines = WriteLog(file, megabytes * kBytesPerMegabyte, targetLast);
+        std::printf("log of %.1f MB, %llu lines, the module's record %s\n",
             static_cast<double>(std::filesystem::file_size(file)) / kBytesPerMegabyte,
-            targetLast ? "last (newest)" : "first (oldest)");
+            static_cast<unsigned long long>(lines), targetLast ? "last (newest)" : "first (oldest)");
         Measure("warm", log);
         DropFromCache(file);
         Measure("cold", log);
