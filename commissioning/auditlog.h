@@ -90,7 +90,7 @@ struct UndoLookup {
 // is only ever appended to), named "line" in a refusal. The same reader as
 // AuditLog::findUndo, which reads blocks of 1 MiB; tests and the fuzzer
 // pass small blocks to put block edges everywhere.
-inline constexpr std::size_t kUndoBlockSize = 1024 * 1024;
+inline constexpr std::size_t kUndoBlockSize = std::size_t{1024} * 1024;
 UndoLookup findUndo(std::string_view text, const modules::MacAddress& mac, std::size_t blockSize = kUndoBlockSize);
 
 // The Configure request that sets values (a value without its Valid byte is
