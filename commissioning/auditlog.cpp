@@ -460,13 +460,25 @@ QORT_ConfigureRequestType undoRequest(
 
 std::optional<std::string> AuditLog::append(const AuditEntry& entry) const
 {
+    return append(std::vector<AuditEntry>{entry});
+}
+
+std::optional<std::string> AuditLog::append(const std::vector<AuditEntry>& entries) const
+{
+    if (entries.empty())
+        return std::nullopt;
     if (!file_.is_absolute())
         return "cannot place the audit log: neither XDG_STATE_HOME nor a home folder is known";
     std::string error;
     const int fd = auditfile::openForAppend(file_, error);
     if (fd < 0)
         return error;
-    auto failed = auditfile::appendText(fd, auditLine(entry, std::time(nullptr), auditfile::userName()) + "\n", file_);
+    const std::time_t now = std::time(nullptr);
+    const std::string user = auditfile::userName();
+    std::string lines;
+    for (const AuditEntry& entry : entries)
+        lines += auditLine(entry, now, user) + "\n";
+    auto failed = auditfile::appendText(fd, lines, file_);
     auditfile::closeFile(fd);
     return failed;
 }
