@@ -197,15 +197,16 @@ int Report(const commissioning::PlanRun& run)
 {
     const commissioning::AuditLog log = commissioning::AuditLog::forUser();
     std::string out;
+    std::vector<commissioning::AuditEntry> entries;
     for (const commissioning::PlanRun::RowResult& result : run.results()) {
         out += result.line + "\n";
         if (!result.audit)
             continue;
-        commissioning::AuditEntry entry = *result.audit;
-        entry.program = kProgramName;
-        if (const auto error = log.append(entry))
-            Complain("audit log: " + *error);
+        entries.push_back(*result.audit);
+        entries.back().program = kProgramName;
     }
+    if (const auto error = log.append(entries))
+        Complain("audit log: " + *error);
     out += run.summary() + "\n";
     if (!WriteOut(out))
         return kExitFailed;

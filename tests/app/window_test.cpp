@@ -397,7 +397,8 @@ TEST_F(WindowTest, ADoubleClickOpensOneDialogAndSendsOneRequest)
     EXPECT_EQ(g_fake.Count("configure"), 1);
 }
 
-// Every write of the window ends in one audit line with its result; a
+// Every write of the window is journalled before it leaves and ends in an
+// audit line with its result; a
 // module whose reply to the rescan does not show what was sent gets its row
 // marked. Queued rejections and replies play the library.
 TEST(Window, EveryWriteIsLoggedWithItsResultAndAnUnverifiedOneMarksItsRow)
@@ -457,7 +458,8 @@ TEST(Window, EveryWriteIsLoggedWithItsResultAndAnUnverifiedOneMarksItsRow)
             window.EndDialog(IDOK);
         }
         const std::vector<std::string> results = StateFolder::AuditResults();
-        ASSERT_EQ(results.size(), logged + 1);
+        ASSERT_EQ(results.size(), logged + 2); // `sent` before the request left, then the outcome
+        EXPECT_EQ(results[results.size() - 2], "sent");
         EXPECT_EQ(results.back(), c.result);
     }
     EXPECT_NE(StateFolder::AuditText().find("\"program\":\"SorvindaConfig\""), std::string::npos);
@@ -754,10 +756,10 @@ TEST_F(WindowE2eTest, AWrongPasswordIsReportedOnceAndTheRightOneReconfigures)
     EXPECT_TRUE(WaitFor([&] { return Text(mac, modules::kColumnIp) == "10.1.2.3"; }));
     EXPECT_EQ(Text("00-30-11-00-00-21", modules::kColumnIp), QStringLiteral("192.168.0.10")); // untouched
     EXPECT_EQ(boxes.Count(), 1);
-    ASSERT_TRUE(WaitFor([&] { return StateFolder::AuditResults().size() == logged + 2; }));
+    ASSERT_TRUE(WaitFor([&] { return StateFolder::AuditResults().size() == logged + 4; }));
     const std::vector<std::string> results = StateFolder::AuditResults();
     EXPECT_EQ(std::vector<std::string>(results.begin() + std::ptrdiff_t(logged), results.end()),
-        (std::vector<std::string>{"invalid-password", "verified"}));
+        (std::vector<std::string>{"sent", "invalid-password", "sent", "verified"}));
     for (const char* password : {"nope", "secret"})
         EXPECT_EQ(StateFolder::AuditText().find(password), std::string::npos) << password;
 }
@@ -787,7 +789,7 @@ TEST_F(WindowE2eTest, ASetToAnAddressInUseAsksBothRowsThenWarnAndUndoPutsItBack)
     Configure(mac, setTaken);
     EXPECT_TRUE(Logged("^applied 00-30-11-00-00-21 ip=192\\.168\\.0\\.12"));
     EXPECT_EQ(simulator->linesMatching([](const std::string& l) { return l.rfind("applied ", 0) == 0; }).size(), 1u);
-    ASSERT_TRUE(WaitFor([&] { return StateFolder::AuditResults().size() == logged + 2; }));
+    ASSERT_TRUE(WaitFor([&] { return StateFolder::AuditResults().size() == logged + 3; })); // sent, verified
     EXPECT_EQ(StateFolder::AuditResults().back(), "verified");
     const QString duplicate = QString::fromStdString(commissioning::warningText(commissioning::kWarningDuplicateIp));
     EXPECT_TRUE(WaitFor([&] { return List()->RowNote(RowOf(mac)).contains(duplicate); }));
@@ -804,7 +806,7 @@ TEST_F(WindowE2eTest, ASetToAnAddressInUseAsksBothRowsThenWarnAndUndoPutsItBack)
     window.OnUndoLastChange(RowOf(mac));
     EXPECT_TRUE(Logged("^applied 00-30-11-00-00-21 ip=192\\.168\\.0\\.10", from));
     EXPECT_TRUE(WaitFor([&] { return Text(mac, modules::kColumnIp) == "192.168.0.10"; }));
-    ASSERT_TRUE(WaitFor([&] { return StateFolder::AuditResults().size() == logged + 3; }));
+    ASSERT_TRUE(WaitFor([&] { return StateFolder::AuditResults().size() == logged + 5; }));
     EXPECT_EQ(StateFolder::AuditResults().back(), "verified");
 }
 
