@@ -108,20 +108,18 @@ void wipe(std::string& secret)
 
 std::optional<std::string> siteNameProblem(std::string_view site)
 {
-    const std::string quotedSite = "the site name '" + nlohmann::json(std::string(site)).dump(-1, ' ', true,
-                                                           nlohmann::json::error_handler_t::replace)
-        + "'";
     if (site.empty())
         return std::string("the site name is empty");
-    if (site.find_first_of("/+#") != std::string_view::npos)
-        return quotedSite + " cannot be an MQTT topic level (no /, + or #)";
     for (std::size_t i = 0; i < site.size();) {
         const std::size_t length = printableSequence(site, i);
         if (length == 0)
-            return quotedSite + " is not plain printable UTF-8 (a control character or an invalid byte at "
-                + std::to_string(i) + ")";
+            return "the site name "
+                + nlohmann::json(std::string(site)).dump(-1, ' ', true, nlohmann::json::error_handler_t::replace)
+                + " is not plain printable UTF-8 (byte " + std::to_string(i + 1) + ")";
         i += length;
     }
+    if (site.find_first_of("/+#") != std::string_view::npos)
+        return "the site name '" + std::string(site) + "' cannot be an MQTT topic level (no /, + or #)";
     return std::nullopt;
 }
 
@@ -368,10 +366,6 @@ void MqttReporter::Link::onConnect(mosquitto* /*client*/, void* self, int reason
     link->connectedAt_ = Clock::now();
     link->acknowledged_ = false;
     link->sweep_ = Sweep::kToSubscribe;
-    if (!link->lastSaid_.empty()) {
-        link->lastSaid_.clear();
-        link->say("reached again");
-    }
     const std::lock_guard lock(link->mutex_);
     link->connected_ = true;
     link->republish_ = true;
@@ -400,6 +394,12 @@ void MqttReporter::Link::onPublish(
     }
     if (reason < kFirstFailureReasonCode) {
         link->acknowledged_ = true;
+        // Said once the broker took a message, not at its CONNACK: a broker
+        // that accepts and drops at once is not "reached" every try.
+        if (!link->lastSaid_.empty()) {
+            link->lastSaid_.clear();
+            link->say("reached again");
+        }
         return;
     }
     if (link->refusalsSaid_.insert(reason).second) {
