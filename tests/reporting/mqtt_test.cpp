@@ -610,6 +610,30 @@ TEST(Mqtt, SigtermDuringTheBrokerNameLookup)
     fs::remove_all(kScratch);
 }
 
+// A broker that took the connection and acknowledges nothing: the agent
+// has messages in flight, and its goodbye is never answered.
+TEST(Mqtt, SigtermWithAStalledBroker)
+{
+    testsupport::requireIsolatedNetwork();
+    fs::create_directories(kScratch);
+    StandInBroker broker(StandInBroker::Behaviour::kStall);
+    ASSERT_TRUE(broker.bound());
+    testsupport::SimulatorProcess modules(testsupport::moduleArgs({std::string("mac=") + kModuleMac + ",ip=192.168.0.10"}));
+    ASSERT_TRUE(modules.start()) << modules.error();
+    Child agent({program("sorvinda"), "watch", "--site", "A", "--interval", "1", "--mqtt",
+                    "127.0.0.1:" + std::to_string(kStandInPort)},
+        kScratch / "agent.log");
+    // Connected, and the first scan's record handed to the stalled broker.
+    ASSERT_TRUE(testsupport::waitUntil(
+        [&] {
+            return !broker.accepted().empty() && countMatches(readText(kScratch / "agent.log"), "\"event\":\"new\"") > 0;
+        },
+        kStartWait))
+        << readText(kScratch / "agent.log");
+    EXPECT_EQ(agent.stop(SIGTERM, kTermBound), 0) << readText(kScratch / "agent.log");
+    fs::remove_all(kScratch);
+}
+
 struct SiteRow {
     const char* name;
     std::string site;
