@@ -103,12 +103,14 @@ void addReportingOptions(CLI::App& watch, WatchOptions& options)
                            ->check(CLI::ExistingFile)
                            ->needs(cert);
     cert->needs(key);
-    watch.add_flag("--mqtt-insecure", options.mqttInsecure,
+    watch
+        .add_flag("--mqtt-insecure", options.mqttInsecure,
             "do NOT check the broker's name against its certificate: anyone on the way can pose as the broker")
         ->needs(mqtt);
-    CLI::Option* user = watch.add_option("--mqtt-user", options.mqttUser,
-                                  "log in to the broker as this user; the password comes from --mqtt-password-file "
-                                  "or the credential mqtt-password")
+    CLI::Option* user = watch
+                            .add_option("--mqtt-user", options.mqttUser,
+                                "log in to the broker as this user; the password comes from --mqtt-password-file "
+                                "or the credential mqtt-password")
                             ->needs(mqtt);
     watch.add_option("--mqtt-password-file", options.mqttPasswordFile, "the broker password is this file's first line")
         ->check(CLI::ExistingFile)

@@ -22,7 +22,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kQosAtLeastOnce = 1;
 constexpr int kQosAtMostOnce = 0;
-constexpr int kSslVerifyPeer = 1;               // SSL_VERIFY_PEER: the broker must show a certificate we trust
+constexpr int kSslVerifyPeer = 1;                    // SSL_VERIFY_PEER: the broker must show a certificate we trust
 constexpr const char* kLowestTlsVersion = "tlsv1.2"; // 1.2 or later; older ones are refused
 constexpr const char* kSystemCaPath = "/etc/ssl/certs";
 constexpr int kFirstFailureReasonCode = 0x80; // MQTT 5 reason codes from here on say "refused"
@@ -178,10 +178,10 @@ private:
 
     // Only the reporter's thread (and the library's callbacks, which run on
     // it) touch these.
-    std::string lastSaid_;           // the last line said about reaching the broker
-    std::string libraryError_;       // the library's last error line of this connection try
-    std::set<int> refusalsSaid_;     // reason codes of refused publishes already said
-    int refusedConnect_ = 0;         // the broker's reason for refusing the last connection
+    std::string lastSaid_;       // the last line said about reaching the broker
+    std::string libraryError_;   // the library's last error line of this connection try
+    std::set<int> refusalsSaid_; // reason codes of refused publishes already said
+    int refusedConnect_ = 0;     // the broker's reason for refusing the last connection
     Clock::time_point connectedAt_;
     bool acknowledged_ = false; // the broker acknowledged a message on this connection
     Sweep sweep_ = Sweep::kNone;
@@ -192,13 +192,13 @@ private:
     std::condition_variable wake_;
     bool stopping_ = false;
     bool finished_ = false;
-    bool connected_ = false;  // the broker accepted us
-    bool republish_ = false;  // connected anew: send the whole state
+    bool connected_ = false;   // the broker accepted us
+    bool republish_ = false;   // connected anew: send the whole state
     bool scannedOnce_ = false; // the sweep waits for the first scan: before it, every module is unknown
     std::chrono::milliseconds pause_ = kFirstRetryPause; // before the next connection try
-    std::map<std::string, std::string> records_; // MAC -> record JSON of every module not missing
-    std::map<std::string, int> cleared_;         // MAC -> message id of its empty message in flight, 0: to send
-    std::set<std::string> changed_;              // MACs whose record is to be sent
+    std::map<std::string, std::string> records_;         // MAC -> record JSON of every module not missing
+    std::map<std::string, int> cleared_;                 // MAC -> message id of its empty message in flight, 0: to send
+    std::set<std::string> changed_;                      // MACs whose record is to be sent
     std::deque<std::string> events_;
     std::map<int, std::pair<Kind, std::string>> inFlight_; // message id -> what it carries
     std::uint64_t droppedEvents_ = 0;
@@ -411,8 +411,8 @@ void MqttReporter::Link::onPublish(
     }
 }
 
-void MqttReporter::Link::onSubscribe(mosquitto* /*client*/, void* self, int mid, int count, const int* granted,
-    const mosquitto_property* /*properties*/)
+void MqttReporter::Link::onSubscribe(
+    mosquitto* /*client*/, void* self, int mid, int count, const int* granted, const mosquitto_property* /*properties*/)
 {
     auto* link = static_cast<Link*>(self);
     if (mid != link->sweepMid_ || link->sweep_ != Sweep::kSubscribed)
@@ -602,7 +602,8 @@ std::vector<MqttReporter::Link::Outgoing> MqttReporter::Link::takePending()
         for (auto& [mac, mid] : cleared_)
             mid = 0;
     }
-    std::size_t room = maxPending_ > inFlight_.size() + batch.size() ? maxPending_ - inFlight_.size() - batch.size() : 0;
+    std::size_t room =
+        maxPending_ > inFlight_.size() + batch.size() ? maxPending_ - inFlight_.size() - batch.size() : 0;
     for (auto& [mac, mid] : cleared_) {
         if (room == 0)
             break;

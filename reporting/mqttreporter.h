@@ -18,17 +18,17 @@ inline constexpr std::uint16_t kMqttTlsDefaultPort = 8883;
 
 // How the reporter proves the broker is the broker, and who it is itself.
 struct MqttTls {
-    std::string caFile, caPath;     // trusted authorities; both empty: the system's store
-    std::string certFile, keyFile;  // a client certificate (both or neither)
-    bool insecure = false;          // the broker's name is not checked against its certificate
+    std::string caFile, caPath;    // trusted authorities; both empty: the system's store
+    std::string certFile, keyFile; // a client certificate (both or neither)
+    bool insecure = false;         // the broker's name is not checked against its certificate
 };
 
 struct MqttSettings {
-    std::string host;       // a name, an address, or the path of the broker's UNIX socket (port 0)
+    std::string host; // a name, an address, or the path of the broker's UNIX socket (port 0)
     std::uint16_t port = 0;
     std::optional<MqttTls> tls;
-    std::string user;       // empty: no login
-    std::string password;   // never written anywhere
+    std::string user;     // empty: no login
+    std::string password; // never written anywhere
     // Messages the reporter holds at most: those the library has not seen
     // acknowledged yet plus the events waiting to be handed to it.
     std::size_t maxPending = 10000;
@@ -36,9 +36,9 @@ struct MqttSettings {
 
 // What the reporter holds and has lost, for the metrics page and the tests.
 struct MqttStats {
-    std::size_t inFlight = 0;      // handed to the library, not acknowledged yet
-    std::size_t queuedEvents = 0;  // waiting to be handed to the library
-    std::size_t cleared = 0;       // module topics to empty whose empty message is not acknowledged yet
+    std::size_t inFlight = 0;        // handed to the library, not acknowledged yet
+    std::size_t queuedEvents = 0;    // waiting to be handed to the library
+    std::size_t cleared = 0;         // module topics to empty whose empty message is not acknowledged yet
     std::uint64_t droppedEvents = 0; // events given up (oldest first) to keep within maxPending
     bool connected = false;
 };

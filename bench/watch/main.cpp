@@ -107,7 +107,7 @@ std::string mqttTlsBrokerConfig()
         + " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -out server.pem"
         + " -extfile server.ext && printf 'bench-secret\\n' >password"
         + " && mosquitto_passwd -c -b passwords bench bench-secret >/dev/null 2>&1";
-    if (std::system((commands + " >/dev/null 2>&1").c_str()) != 0)
+    if (std::system(("(" + commands + ") >/dev/null 2>&1").c_str()) != 0)
         std::fprintf(stderr, "could not make the TLS files in %s\n", kPki);
     return "allow_anonymous false\npassword_file " + dir + "/passwords\ncafile " + dir + "/ca.pem\ncertfile " + dir
         + "/server.pem\nkeyfile " + dir + "/server.key\ntls_version tlsv1.2\nuser root\n";
@@ -161,8 +161,8 @@ int main(int argc, char** argv)
     std::this_thread::sleep_for(1s);
     std::vector<std::string> agentArgv{testsupport::binaryDirectory() + "/sorvinda", "watch", "--site", "bench",
         "--interval", "10", "--metrics-listen", "127.0.0.1:" + std::to_string(kMetricsPort)};
-    const std::vector<std::string> mqtt = tls ? mqttTlsAgentOptions()
-                                              : std::vector<std::string>{"--mqtt", "127.0.0.1:" + std::to_string(kBrokerPort)};
+    const std::vector<std::string> mqtt =
+        tls ? mqttTlsAgentOptions() : std::vector<std::string>{"--mqtt", "127.0.0.1:" + std::to_string(kBrokerPort)};
     agentArgv.insert(agentArgv.end(), mqtt.begin(), mqtt.end());
     const pid_t agent = spawn(agentArgv, "/dev/null");
 
@@ -184,6 +184,12 @@ int main(int argc, char** argv)
         std::this_thread::sleep_for(kScrapeInterval);
     }
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+    // The agent did report: the broker holds its status.
+    const std::string statusRead = "mosquitto_sub -t sorvinda/bench/status -C 1 -W 5 "
+        + (tls ? "-h localhost -p " + std::to_string(kBrokerPort) + " --cafile " + std::string(kPki)
+                    + "/ca.pem -u bench -P bench-secret"
+               : "-h 127.0.0.1 -p " + std::to_string(kBrokerPort));
+    const bool reported = std::system((statusRead + " | grep -qx online").c_str()) == 0;
     const double cpu = cpuSeconds(agent) - cpuBefore;
     const long rss = statusKilobytes(agent, "VmRSS"), peak = statusKilobytes(agent, "VmHWM");
     stop(agent);
@@ -192,8 +198,8 @@ int main(int argc, char** argv)
     spinner.join();
 
     std::printf("watch %d modules every 10 s%s%s, %.0f s: cpu %.3f s (%.3f %% of one core), rss %.1f MB "
-                "(peak %.1f MB), %d scrapes of %zu bytes, %ld modules known at the last\n",
-        kModules, busy ? ", CPU 0 busy" : "", tls ? ", MQTT over TLS with a login" : "", wall, cpu, 100.0 * cpu / wall, rss / 1024.0, peak / 1024.0, scrapes,
-        pageBytes, modulesSeen);
+                "(peak %.1f MB), %d scrapes of %zu bytes, %ld modules known at the last, status %s at the broker\n",
+        kModules, busy ? ", CPU 0 busy" : "", tls ? ", MQTT over TLS with a login" : "", wall, cpu, 100.0 * cpu / wall,
+        rss / 1024.0, peak / 1024.0, scrapes, pageBytes, modulesSeen, reported ? "online" : "NOT online");
     return scrapes > 0 ? 0 : 1;
 }

@@ -142,8 +142,7 @@ public:
     int waitExit(std::chrono::milliseconds wait)
     {
         int status = 0;
-        if (pid_ <= 0
-            || !testsupport::waitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, wait))
+        if (pid_ <= 0 || !testsupport::waitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, wait))
             return -1;
         pid_ = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -198,8 +197,8 @@ Child startBroker()
     const std::string tls = "cafile " + dir + "/ca.pem\ncertfile " + dir + "/server.pem\nkeyfile " + dir
         + "/server.key\ntls_version tlsv1.2\n";
     std::ofstream(kScratch / "mosquitto.conf")
-        << "per_listener_settings false\nallow_anonymous false\npassword_file " << dir << "/passwords\nacl_file "
-        << dir << "/acl\npersistence false\nuser root\nlog_type all\n"
+        << "per_listener_settings false\nallow_anonymous false\npassword_file " << dir << "/passwords\nacl_file " << dir
+        << "/acl\npersistence false\nuser root\nlog_type all\n"
         << "listener " << kTlsPort << "\n"
         << tls << "listener " << kPlainPort << "\n"
         << "listener " << kClientCertPort << "\n"
@@ -207,8 +206,8 @@ Child startBroker()
     Child broker({"mosquitto", "-c", (kScratch / "mosquitto.conf").string()}, kScratch / "mosquitto.log");
     testsupport::waitUntil(
         [] {
-            return run("mosquitto_pub -h 127.0.0.1 -p " + std::to_string(kPlainPort) + " -u admin -P "
-                       + kAdminPassword + " -t probe -n")
+            return run("mosquitto_pub -h 127.0.0.1 -p " + std::to_string(kPlainPort) + " -u admin -P " + kAdminPassword
+                       + " -t probe -n")
                        .find("[failed]")
                 == std::string::npos;
         },
@@ -241,7 +240,7 @@ struct AgentRow {
     const char* name;
     const char* site;
     std::function<std::vector<std::string>()> options; // --mqtt and the rest
-    std::vector<std::string> environment;             // NAME=VALUE for the agent
+    std::vector<std::string> environment;              // NAME=VALUE for the agent
     const char* reported;                              // regex of a retained module line read as admin, or nullptr
     const char* said;                                  // regex of a line the agent says exactly once, or nullptr
     int refusedPort;                                   // the agent's connections there fail: said once over tries
@@ -257,39 +256,53 @@ std::string tlsBroker(const char* host = "localhost")
 }
 
 const std::vector<AgentRow> kAgentRows{
-    {"TLS with a user and a password file reports",
-        "A", [] { return std::vector<std::string>{"--mqtt", tlsBroker(), "--mqtt-cafile", path("ca.pem"),
-                      "--mqtt-user", "siteA", "--mqtt-password-file", path("siteA.password")}; },
+    {"TLS with a user and a password file reports", "A",
+        [] {
+            return std::vector<std::string>{"--mqtt", tlsBroker(), "--mqtt-cafile", path("ca.pem"), "--mqtt-user",
+                "siteA", "--mqtt-password-file", path("siteA.password")};
+        },
         {}, kModuleLine.c_str(), nullptr, 0},
-    {"the password from the service's credential",
-        "A", [] { return std::vector<std::string>{"--mqtt", tlsBroker(), "--mqtt-cafile", path("ca.pem"),
-                      "--mqtt-user", "siteA"}; },
+    {"the password from the service's credential", "A",
+        [] {
+            return std::vector<std::string>{
+                "--mqtt", tlsBroker(), "--mqtt-cafile", path("ca.pem"), "--mqtt-user", "siteA"};
+        },
         {"CREDENTIALS_DIRECTORY=" + path("credentials")}, kModuleLine.c_str(), nullptr, 0},
-    {"a client certificate is the login",
-        "A", [] {
+    {"a client certificate is the login", "A",
+        [] {
             return std::vector<std::string>{"--mqtt", "localhost:" + std::to_string(kClientCertPort), "--mqtt-cafile",
                 path("ca.pem"), "--mqtt-cert", path("client.pem"), "--mqtt-key", path("client.key")};
         },
         {}, kModuleLine.c_str(), nullptr, 0},
-    {"a wrong password is said once while the tries go on",
-        "A", [] { return std::vector<std::string>{"--mqtt", tlsBroker(), "--mqtt-cafile", path("ca.pem"),
-                      "--mqtt-user", "siteA", "--mqtt-password-file", path("wrong.password")}; },
+    {"a wrong password is said once while the tries go on", "A",
+        [] {
+            return std::vector<std::string>{"--mqtt", tlsBroker(), "--mqtt-cafile", path("ca.pem"), "--mqtt-user",
+                "siteA", "--mqtt-password-file", path("wrong.password")};
+        },
         {}, nullptr, R"(refused the login of user 'siteA' \((Bad user name or password|Not authorized)\))", kTlsPort},
-    {"a broker signed by another CA is said once",
-        "A", [] { return std::vector<std::string>{"--mqtt", tlsBroker(), "--mqtt-cafile", path("otherca.pem"),
-                      "--mqtt-user", "siteA", "--mqtt-password-file", path("siteA.password")}; },
+    {"a broker signed by another CA is said once", "A",
+        [] {
+            return std::vector<std::string>{"--mqtt", tlsBroker(), "--mqtt-cafile", path("otherca.pem"), "--mqtt-user",
+                "siteA", "--mqtt-password-file", path("siteA.password")};
+        },
         {}, nullptr, R"(failed the TLS check \(.*certificate verify failed)", kTlsPort},
-    {"the broker's name is checked against its certificate",
-        "A", [] { return std::vector<std::string>{"--mqtt", tlsBroker("127.0.0.1"), "--mqtt-cafile", path("ca.pem"),
-                      "--mqtt-user", "siteA", "--mqtt-password-file", path("siteA.password")}; },
+    {"the broker's name is checked against its certificate", "A",
+        [] {
+            return std::vector<std::string>{"--mqtt", tlsBroker("127.0.0.1"), "--mqtt-cafile", path("ca.pem"),
+                "--mqtt-user", "siteA", "--mqtt-password-file", path("siteA.password")};
+        },
         {}, nullptr, R"(failed the TLS check \(.*certificate verify failed)", kTlsPort},
-    {"--mqtt-insecure takes a name mismatch, and says so",
-        "A", [] { return std::vector<std::string>{"--mqtt", tlsBroker("127.0.0.1"), "--mqtt-cafile", path("ca.pem"),
-                      "--mqtt-insecure", "--mqtt-user", "siteA", "--mqtt-password-file", path("siteA.password")}; },
+    {"--mqtt-insecure takes a name mismatch, and says so", "A",
+        [] {
+            return std::vector<std::string>{"--mqtt", tlsBroker("127.0.0.1"), "--mqtt-cafile", path("ca.pem"),
+                "--mqtt-insecure", "--mqtt-user", "siteA", "--mqtt-password-file", path("siteA.password")};
+        },
         {}, kModuleLine.c_str(), R"(is not checked against its certificate's name \(--mqtt-insecure\))", 0},
-    {"site A's user cannot write or clear site B's topics",
-        "B", [] { return std::vector<std::string>{"--mqtt", tlsBroker(), "--mqtt-cafile", path("ca.pem"),
-                      "--mqtt-user", "siteA", "--mqtt-password-file", path("siteA.password")}; },
+    {"site A's user cannot write or clear site B's topics", "B",
+        [] {
+            return std::vector<std::string>{"--mqtt", tlsBroker(), "--mqtt-cafile", path("ca.pem"), "--mqtt-user",
+                "siteA", "--mqtt-password-file", path("siteA.password")};
+        },
         {}, nullptr, R"(refused a message to sorvinda/B/.* \(Not authorized\))", 0,
         [] { adminRetain("sorvinda/B/modules/00-30-11-00-00-21", R"({"ip":"192.168.1.10"})"); },
         [] {
@@ -298,9 +311,11 @@ const std::vector<AgentRow> kAgentRows{
             EXPECT_EQ(countMatches(siteB, std::string("modules/") + kModuleMac), 0U) << siteB;
             EXPECT_EQ(countMatches(siteB, "sorvinda/B/status"), 0U) << siteB;
         }},
-    {"a record of a module gone before the agent started is removed",
-        "A", [] { return std::vector<std::string>{"--mqtt", tlsBroker(), "--mqtt-cafile", path("ca.pem"),
-                      "--mqtt-user", "siteA", "--mqtt-password-file", path("siteA.password")}; },
+    {"a record of a module gone before the agent started is removed", "A",
+        [] {
+            return std::vector<std::string>{"--mqtt", tlsBroker(), "--mqtt-cafile", path("ca.pem"), "--mqtt-user",
+                "siteA", "--mqtt-password-file", path("siteA.password")};
+        },
         {}, kModuleLine.c_str(), nullptr, 0,
         [] { adminRetain(std::string("sorvinda/A/modules/") + kGhostMac, R"({"ip":"192.168.0.99"})"); },
         [] {
@@ -327,7 +342,8 @@ TEST(Mqtt, AgentAgainstPlantBroker)
     testsupport::requireIsolatedNetwork();
     fs::create_directories(kScratch);
     makeCertificates();
-    testsupport::SimulatorProcess modules(testsupport::moduleArgs({std::string("mac=") + kModuleMac + ",ip=192.168.0.10"}));
+    testsupport::SimulatorProcess modules(
+        testsupport::moduleArgs({std::string("mac=") + kModuleMac + ",ip=192.168.0.10"}));
     ASSERT_TRUE(modules.start()) << modules.error();
     for (const AgentRow& row : kAgentRows) {
         SCOPED_TRACE(row.name);
@@ -361,8 +377,7 @@ TEST(Mqtt, AgentAgainstPlantBroker)
             EXPECT_EQ(countMatches(readText(log), row.said), 1U) << readText(log);
         }
         row.after();
-        EXPECT_EQ(agent.stop(SIGTERM, kTermBound), 0) << "not ended within the bound after SIGTERM\n"
-                                                       << readText(log);
+        EXPECT_EQ(agent.stop(SIGTERM, kTermBound), 0) << "not ended within the bound after SIGTERM\n" << readText(log);
         EXPECT_EQ(countMatches(readText(log), kSiteAPassword), 0U) << readText(log);
     }
     fs::remove_all(kScratch);
@@ -476,7 +491,8 @@ commissioning::ScanReport scanOf(const std::vector<std::string>& macs)
 
 commissioning::WatchEvent eventNumber(int number)
 {
-    return {"2026-12-07T00:00:00Z", "S", commissioning::kEventChanged, kModuleMac, {{"n", number}}, {{"n", number + 1}}};
+    return {
+        "2026-12-07T00:00:00Z", "S", commissioning::kEventChanged, kModuleMac, {{"n", number}}, {{"n", number + 1}}};
 }
 
 reporting::MqttSettings standIn(std::size_t maxPending = 10000)
@@ -549,8 +565,7 @@ Child startOpenBroker()
 
 std::string openRead(const std::string& filter)
 {
-    return run("mosquitto_sub -h 127.0.0.1 -p " + std::to_string(kStandInPort) + " -v -t '" + filter
-        + "' -C 3 -W 2");
+    return run("mosquitto_sub -h 127.0.0.1 -p " + std::to_string(kStandInPort) + " -v -t '" + filter + "' -C 3 -W 2");
 }
 
 TEST(Mqtt, ClearedModulesLeaveTheSetOnceAcknowledged)
@@ -565,9 +580,9 @@ TEST(Mqtt, ClearedModulesLeaveTheSetOnceAcknowledged)
     // The broker comes back holding the gone module's record, and one of a
     // module this reporter never heard of: both are emptied, the set ends empty.
     Child broker = startOpenBroker();
-    ASSERT_EQ(run("mosquitto_pub -h 127.0.0.1 -p " + std::to_string(kStandInPort)
-                  + " -r -q 1 -t sorvinda/S/modules/" + kGhostMac + " -m '{}' && mosquitto_pub -h 127.0.0.1 -p "
-                  + std::to_string(kStandInPort) + " -r -q 1 -t sorvinda/S/modules/00-30-11-00-00-77 -m '{}'")
+    ASSERT_EQ(run("mosquitto_pub -h 127.0.0.1 -p " + std::to_string(kStandInPort) + " -r -q 1 -t sorvinda/S/modules/"
+                  + kGhostMac + " -m '{}' && mosquitto_pub -h 127.0.0.1 -p " + std::to_string(kStandInPort)
+                  + " -r -q 1 -t sorvinda/S/modules/00-30-11-00-00-77 -m '{}'")
                   .find("[failed]"),
         std::string::npos);
     std::string records;
@@ -595,7 +610,8 @@ TEST(Mqtt, SigtermDuringTheBrokerNameLookup)
     sockaddr_in address{AF_INET, htons(kDnsPort), {htonl(INADDR_LOOPBACK)}, {}};
     ASSERT_EQ(::bind(resolver, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
     std::ofstream(kScratch / "resolv.conf") << "nameserver 127.0.0.1\noptions timeout:5 attempts:3\n";
-    testsupport::SimulatorProcess modules(testsupport::moduleArgs({std::string("mac=") + kModuleMac + ",ip=192.168.0.10"}));
+    testsupport::SimulatorProcess modules(
+        testsupport::moduleArgs({std::string("mac=") + kModuleMac + ",ip=192.168.0.10"}));
     ASSERT_TRUE(modules.start()) << modules.error();
     Child agent({"unshare", "--mount", "--propagation", "private", "sh", "-c",
                     R"(mount --bind "$0" /etc/resolv.conf && exec "$@")", (kScratch / "resolv.conf").string(),
@@ -618,7 +634,8 @@ TEST(Mqtt, SigtermWithAStalledBroker)
     fs::create_directories(kScratch);
     StandInBroker broker(StandInBroker::Behaviour::kStall);
     ASSERT_TRUE(broker.bound());
-    testsupport::SimulatorProcess modules(testsupport::moduleArgs({std::string("mac=") + kModuleMac + ",ip=192.168.0.10"}));
+    testsupport::SimulatorProcess modules(
+        testsupport::moduleArgs({std::string("mac=") + kModuleMac + ",ip=192.168.0.10"}));
     ASSERT_TRUE(modules.start()) << modules.error();
     Child agent({program("sorvinda"), "watch", "--site", "A", "--interval", "1", "--mqtt",
                     "127.0.0.1:" + std::to_string(kStandInPort)},
@@ -626,7 +643,8 @@ TEST(Mqtt, SigtermWithAStalledBroker)
     // Connected, and the first scan's record handed to the stalled broker.
     ASSERT_TRUE(testsupport::waitUntil(
         [&] {
-            return !broker.accepted().empty() && countMatches(readText(kScratch / "agent.log"), "\"event\":\"new\"") > 0;
+            return !broker.accepted().empty()
+                && countMatches(readText(kScratch / "agent.log"), "\"event\":\"new\"") > 0;
         },
         kStartWait))
         << readText(kScratch / "agent.log");
@@ -642,7 +660,10 @@ struct SiteRow {
 
 const std::vector<SiteRow> kSiteRows{
     {"plain ASCII", "hall-3", true},
-    {"UTF-8 letters", "Halle S\xc3\xbc" "d", true},
+    {"UTF-8 letters",
+        "Halle S\xc3\xbc"
+        "d",
+        true},
     {"a space inside", "hall 3", true},
     {"empty", "", false},
     {"a topic level separator", "hall/3", false},
