@@ -2,6 +2,7 @@
 
 #include <mosquitto.h>
 #include <mqtt_protocol.h>
+#include <netdb.h>
 
 #include <algorithm>
 #include <condition_variable>
@@ -126,13 +127,20 @@ std::optional<std::string> siteNameProblem(std::string_view site)
 class MqttReporter::Link {
 public:
     Link(std::string site, MqttSettings settings);
-    ~Link() { mosquitto_destroy(client_); }
+    ~Link()
+    {
+        // Abandoned: the process is ending; its TLS library may be torn down
+        // already, so the client is left to the end of the process.
+        if (!abandoned_)
+            mosquitto_destroy(client_);
+    }
     Link(const Link&) = delete;
     Link& operator=(const Link&) = delete;
 
     void run();
     void stop();
     bool waitFinished(std::chrono::milliseconds bound);
+    void abandon();
     void scanned(const commissioning::ScanReport& report);
     void reported(const commissioning::WatchEvent& event);
     MqttStats stats() const;
@@ -158,7 +166,8 @@ private:
     std::string moduleTopic(const std::string& mac) const;
     void dropEventsBeyondBound();
     void say(const std::string& what);
-    void sayAway(int result);
+    void sayAway(int result, const std::string& why = {});
+    std::optional<std::string> lookUpName();
     void finish();
 
     static void onConnect(mosquitto* client, void* self, int reason);
@@ -192,6 +201,8 @@ private:
     std::condition_variable wake_;
     bool stopping_ = false;
     bool finished_ = false;
+    bool lookingUp_ = false;   // in the system's name lookup, which may stall for many seconds
+    bool abandoned_ = false;   // the reporter ended without waiting for this thread
     bool connected_ = false;   // the broker accepted us
     bool republish_ = false;   // connected anew: send the whole state
     bool scannedOnce_ = false; // the sweep waits for the first scan: before it, every module is unknown
@@ -342,7 +353,14 @@ void MqttReporter::Link::stop()
 bool MqttReporter::Link::waitFinished(std::chrono::milliseconds bound)
 {
     std::unique_lock lock(mutex_);
-    return wake_.wait_for(lock, bound, [this] { return finished_; });
+    wake_.wait_for(lock, bound, [this] { return finished_ || lookingUp_; });
+    return finished_;
+}
+
+void MqttReporter::Link::abandon()
+{
+    const std::lock_guard lock(mutex_);
+    abandoned_ = true;
 }
 
 void MqttReporter::Link::finish()
@@ -531,21 +549,51 @@ bool MqttReporter::Link::connectWithPauses(bool first)
         }
         libraryError_.clear();
         refusedConnect_ = 0;
-        // The name is looked up here, on this thread: a lookup that stalls
-        // holds only this thread, which the destructor does not wait for
-        // beyond kStopBound.
-        const int result = first ? mosquitto_connect_async(client_, host_.c_str(), port_, kKeepAliveSeconds)
-                                 : mosquitto_reconnect_async(client_);
+        const std::optional<std::string> problem = lookUpName();
         {
             const std::lock_guard lock(mutex_);
             if (stopping_)
                 return false;
         }
+        if (problem) {
+            sayAway(MOSQ_ERR_EAI, *problem);
+            first = false;
+            continue;
+        }
+        const int result = first ? mosquitto_connect_async(client_, host_.c_str(), port_, kKeepAliveSeconds)
+                                 : mosquitto_reconnect_async(client_);
         if (result == MOSQ_ERR_SUCCESS)
             return true;
         sayAway(result);
         first = false;
     }
+}
+
+// Looks the broker's name up on this thread, marked so that the destructor
+// does not wait for it: a resolver that does not answer holds it for many
+// seconds. The library looks the name up again right after, answered at
+// once by a resolver that just answered. Why it failed, or nothing.
+std::optional<std::string> MqttReporter::Link::lookUpName()
+{
+    if (port_ == 0)
+        return std::nullopt; // a UNIX socket
+    {
+        const std::lock_guard lock(mutex_);
+        lookingUp_ = true;
+    }
+    wake_.notify_all();
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* addresses = nullptr;
+    const int result = ::getaddrinfo(host_.c_str(), nullptr, &hints, &addresses);
+    if (addresses != nullptr)
+        ::freeaddrinfo(addresses);
+    const std::lock_guard lock(mutex_);
+    lookingUp_ = false;
+    if (result == 0)
+        return std::nullopt;
+    return std::string("its name cannot be looked up: ") + ::gai_strerror(result);
 }
 
 // One line on standard error per change in what is wrong, so a broker that
@@ -556,10 +604,12 @@ void MqttReporter::Link::say(const std::string& what)
     std::fprintf(stderr, "sorvinda: MQTT broker %s %s\n", where.c_str(), what.c_str());
 }
 
-void MqttReporter::Link::sayAway(int result)
+void MqttReporter::Link::sayAway(int result, const std::string& why)
 {
     std::string what;
-    if (refusedConnect_ == MQTT_RC_BAD_USERNAME_OR_PASSWORD || refusedConnect_ == MQTT_RC_NOT_AUTHORIZED)
+    if (!why.empty())
+        what = "is away (" + why + ")";
+    else if (refusedConnect_ == MQTT_RC_BAD_USERNAME_OR_PASSWORD || refusedConnect_ == MQTT_RC_NOT_AUTHORIZED)
         what = "refused the login" + (user_.empty() ? std::string(" without a user") : " of user '" + user_ + "'")
             + " (" + mosquitto_reason_string(refusedConnect_) + ")";
     else if (refusedConnect_ != 0)
@@ -701,10 +751,14 @@ MqttReporter::MqttReporter(std::string site, MqttSettings settings)
 MqttReporter::~MqttReporter()
 {
     link_->stop();
-    if (link_->waitFinished(kStopBound))
+    if (link_->waitFinished(kStopBound)) {
         thread_.join();
-    else
-        thread_.detach(); // it holds the link; both end when its library call returns
+        return;
+    }
+    // In a name lookup, or slower than every step it takes should be: it
+    // holds the link, and both end when its call returns.
+    link_->abandon();
+    thread_.detach();
 }
 
 void MqttReporter::scanned(const commissioning::ScanReport& report)

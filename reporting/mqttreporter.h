@@ -76,9 +76,10 @@ public:
     static constexpr std::chrono::milliseconds kLoopTimeout{100};
     // How long a clean end waits to hand "offline" to the broker.
     static constexpr std::chrono::milliseconds kGoodbyeTimeout{300};
-    // The destructor waits this long for the thread; a thread stuck in the
-    // system's name lookup is then left to end by itself (it owns what it
-    // uses), so that the agent ends promptly in every state.
+    // The destructor waits this long for the thread (its goodbye to the
+    // broker); a thread in the system's name lookup, or one that did not
+    // end in time, is left to end by itself (it owns what it uses), so that
+    // the agent ends promptly in every state.
     static constexpr std::chrono::milliseconds kStopBound{500};
     // Retained records come right after the subscription is acknowledged;
     // the reading ends after this much quiet, or kRetainedWait at most.
