@@ -277,7 +277,8 @@ void MqttReporter::Link::configureTls(const MqttTls& tls)
         throw std::runtime_error("the MQTT library cannot insist on TLS 1.2");
     if (tls.insecure) {
         mosquitto_tls_insecure_set(client_, true);
-        say("is not checked against its certificate's name (--mqtt-insecure): anyone on the way can pose as it");
+        say("is not checked against its certificate's name (--mqtt-insecure): anyone with a certificate from a "
+            "trusted CA can pose as it");
     }
 }
 

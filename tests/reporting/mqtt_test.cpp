@@ -43,6 +43,7 @@ constexpr int kTlsPort = 18840;
 constexpr int kPlainPort = 18841;
 constexpr int kClientCertPort = 18842;
 constexpr int kStandInPort = 18843;
+constexpr int kMqttsDefaultPort = 8883;
 constexpr int kDnsPort = 53;
 constexpr const char* kModuleMac = "00-30-11-00-00-01";
 constexpr const char* kGhostMac = "00-30-11-00-00-99";
@@ -200,6 +201,7 @@ Child startBroker()
         << "per_listener_settings false\nallow_anonymous false\npassword_file " << dir << "/passwords\nacl_file " << dir
         << "/acl\npersistence false\nuser root\nlog_type all\n"
         << "listener " << kTlsPort << "\n"
+        << tls << "listener " << kMqttsDefaultPort << "\n"
         << tls << "listener " << kPlainPort << "\n"
         << "listener " << kClientCertPort << "\n"
         << tls << "require_certificate true\nuse_identity_as_username true\n";
@@ -260,6 +262,12 @@ const std::vector<AgentRow> kAgentRows{
         [] {
             return std::vector<std::string>{"--mqtt", tlsBroker(), "--mqtt-cafile", path("ca.pem"), "--mqtt-user",
                 "siteA", "--mqtt-password-file", path("siteA.password")};
+        },
+        {}, kModuleLine.c_str(), nullptr, 0},
+    {"mqtts:// without a port is port 8883", "A",
+        [] {
+            return std::vector<std::string>{"--mqtt", "mqtts://localhost", "--mqtt-cafile", path("ca.pem"),
+                "--mqtt-user", "siteA", "--mqtt-password-file", path("siteA.password")};
         },
         {}, kModuleLine.c_str(), nullptr, 0},
     {"the password from the service's credential", "A",
