@@ -620,7 +620,7 @@ void MqttReporter::Link::sayAway(int result, const std::string& why)
         what = "failed the TLS check (" + (libraryError_.empty() ? mosquitto_strerror(result) : libraryError_)
             + "): is its certificate signed by --mqtt-cafile, and does it name " + host_ + "?";
     else
-        what = std::string("is away (") + mosquitto_strerror(result) + ")";
+        what = std::string("is away (") + mosquitto_strerror(result) + " [" + std::to_string(result) + "])";
     what += "; trying again with growing pauses";
     if (what != lastSaid_) {
         lastSaid_ = what;
