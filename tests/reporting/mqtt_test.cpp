@@ -13,6 +13,7 @@
 #include "tests/support/waituntil.h"
 
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -44,6 +45,7 @@ constexpr int kPlainPort = 18841;
 constexpr int kClientCertPort = 18842;
 constexpr int kStandInPort = 18843;
 constexpr int kMqttsDefaultPort = 8883;
+constexpr int kMetricsPort = 19760;
 constexpr int kDnsPort = 53;
 constexpr const char* kModuleMac = "00-30-11-00-00-01";
 constexpr const char* kGhostMac = "00-30-11-00-00-99";
@@ -653,7 +655,8 @@ TEST(Mqtt, SigtermWithAStalledBroker)
         testsupport::moduleArgs({std::string("mac=") + kModuleMac + ",ip=192.168.0.10"}));
     ASSERT_TRUE(modules.start()) << modules.error();
     Child agent({program("sorvinda"), "watch", "--site", "A", "--interval", "1", "--mqtt",
-                    "127.0.0.1:" + std::to_string(kStandInPort)},
+                    "127.0.0.1:" + std::to_string(kStandInPort), "--metrics-listen",
+                    "127.0.0.1:" + std::to_string(kMetricsPort)},
         kScratch / "agent.log");
     // Connected, and the first scan's record handed to the stalled broker.
     ASSERT_TRUE(testsupport::waitUntil(
@@ -663,6 +666,17 @@ TEST(Mqtt, SigtermWithAStalledBroker)
         },
         kStartWait))
         << readText(kScratch / "agent.log");
+    // The metrics page counts the events given up (none yet).
+    std::string page;
+    EXPECT_TRUE(testsupport::waitUntil(
+        [&] {
+            httplib::Client client("127.0.0.1", kMetricsPort);
+            const httplib::Result result = client.Get("/metrics");
+            page = result ? result->body : "no answer";
+            return countMatches(page, R"(\nsorvinda_mqtt_events_dropped_total\{site="A"\} 0\n)") == 1;
+        },
+        kStartWait))
+        << page;
     EXPECT_EQ(agent.stop(SIGTERM, kTermBound), 0) << readText(kScratch / "agent.log");
     fs::remove_all(kScratch);
 }
