@@ -57,8 +57,11 @@ struct WatchOptions {
     double intervalSeconds = 10; // from the start of one scan to the next
     int missingAfter = 3;        // scans in a row without an answer
     std::optional<std::string> eventsFile, stateFile;
-    std::string site;                         // empty: this computer's host name
-    std::optional<std::string> mqtt;          // --mqtt HOST[:PORT] or a UNIX socket path
+    std::string site;                // empty: this computer's host name
+    std::optional<std::string> mqtt; // --mqtt [mqtt[s]://]HOST[:PORT] or a UNIX socket path
+    std::optional<std::string> mqttCaFile, mqttCaPath, mqttCert, mqttKey; // TLS
+    std::optional<std::string> mqttUser, mqttPasswordFile;
+    bool mqttInsecure = false;                // the broker's name is not checked against its certificate
     std::optional<std::string> metricsListen; // --metrics-listen ADDR:PORT
 };
 

@@ -23,6 +23,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <mutex>
 #include <pthread.h>
 #include <sstream>
@@ -238,6 +239,7 @@ struct Watch {
     std::string site;
     commissioning::WatchTracker tracker;
     std::vector<commissioning::WatchSink*> sinks;
+    std::function<std::optional<std::uint64_t>()> mqttDroppedEvents;
     std::uint64_t lostReplies = 0;
     std::string savedState; // what the state file holds
     std::string stateError; // the last failure to write it, already said
@@ -249,7 +251,8 @@ void Report(Watch& watch, const ScanResult& scan, double seconds)
         watch.tracker.take(scan.modules, watch.site, commissioning::utcTimeText(std::time(nullptr))))
         for (commissioning::WatchSink* sink : watch.sinks)
             sink->reported(event);
-    const commissioning::ScanReport report{watch.site, watch.tracker.modules(), seconds, watch.lostReplies};
+    const commissioning::ScanReport report{
+        watch.site, watch.tracker.modules(), seconds, watch.lostReplies, watch.mqttDroppedEvents()};
     for (commissioning::WatchSink* sink : watch.sinks)
         sink->scanned(report);
 }
@@ -282,7 +285,7 @@ int RunWatch(const WatchOptions& options)
         return kExitFailed;
     commissioning::WatchTracker tracker(options.missingAfter);
     RestoreState(options.stateFile, tracker);
-    Watch watch{options, SiteName(options), std::move(tracker), {}, 0, {}, {}};
+    Watch watch{options, SiteName(options), std::move(tracker), {}, {}, 0, {}, {}};
     ReportingSinks reporting = startReporting(options, watch.site);
     if (!reporting.error.empty()) {
         Complain(reporting.error);
@@ -290,6 +293,7 @@ int RunWatch(const WatchOptions& options)
     }
     std::vector<std::unique_ptr<commissioning::WatchSink>> owned = std::move(reporting.sinks);
     watch.sinks = WatchSinks(events, owned);
+    watch.mqttDroppedEvents = std::move(reporting.mqttDroppedEvents);
     Connection connection;
     if (!Connect(connection))
         return kExitFailed;

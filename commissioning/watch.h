@@ -54,7 +54,8 @@ struct ScanReport {
     std::string site;
     std::vector<WatchedModule> modules; // every known module, up or not, sorted by mac
     double durationSeconds = 0;
-    std::uint64_t lostRepliesTotal = 0; // replies the library dropped since the watch started
+    std::uint64_t lostRepliesTotal = 0;                  // replies the library dropped since the watch started
+    std::optional<std::uint64_t> mqttEventsDroppedTotal; // events the MQTT reporter gave up; none without MQTT
 };
 
 // Something the watch loop reports to. Both calls come on the loop's

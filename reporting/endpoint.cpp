@@ -3,6 +3,7 @@
 #include "reporting/mqttreporter.h"
 
 #include <charconv>
+#include <utility>
 
 namespace reporting {
 namespace {
@@ -45,11 +46,24 @@ std::optional<Endpoint> parseEndpoint(std::string_view text, std::optional<std::
     return Endpoint{std::string(host), *number};
 }
 
-std::optional<Endpoint> parseBroker(std::string_view text)
+std::optional<Broker> parseBroker(std::string_view text, bool tlsOptions)
 {
+    constexpr std::string_view kPlainScheme = "mqtt://", kTlsScheme = "mqtts://";
     if (text.starts_with('/'))
-        return Endpoint{std::string(text), 0};
-    return parseEndpoint(text, kMqttDefaultPort);
+        return tlsOptions ? std::nullopt : std::optional<Broker>(Broker{{std::string(text), 0}, false});
+    bool tls = tlsOptions;
+    if (text.starts_with(kTlsScheme)) {
+        text.remove_prefix(kTlsScheme.size());
+        tls = true;
+    } else if (text.starts_with(kPlainScheme)) {
+        if (tlsOptions)
+            return std::nullopt;
+        text.remove_prefix(kPlainScheme.size());
+    }
+    std::optional<Endpoint> endpoint = parseEndpoint(text, tls ? kMqttTlsDefaultPort : kMqttDefaultPort);
+    if (!endpoint || endpoint->host.starts_with('/'))
+        return std::nullopt;
+    return Broker{std::move(*endpoint), tls};
 }
 
 } // namespace reporting

@@ -50,7 +50,8 @@ std::string number(double value)
 
 MetricsSnapshot metricsSnapshot(const commissioning::ScanReport& report)
 {
-    MetricsSnapshot snapshot{report.site, {}, report.durationSeconds, report.lostRepliesTotal, true};
+    MetricsSnapshot snapshot{
+        report.site, {}, report.durationSeconds, report.lostRepliesTotal, true, report.mqttEventsDroppedTotal};
     snapshot.modules.reserve(report.modules.size());
     for (const commissioning::WatchedModule& module : report.modules)
         snapshot.modules.push_back({module.mac, field(module.record, "ip"), field(module.record, "type"),
@@ -81,6 +82,12 @@ std::string metricsPage(const MetricsSnapshot& snapshot)
     header(page, "sorvinda_scan_replies_lost_total", "counter",
         "Scan replies the receive buffer had no room for since the agent started.");
     page += "sorvinda_scan_replies_lost_total{" + site + "} " + std::to_string(snapshot.lostRepliesTotal) + '\n';
+    if (snapshot.mqttEventsDroppedTotal) {
+        header(page, "sorvinda_mqtt_events_dropped_total", "counter",
+            "Events the MQTT reporter gave up, oldest first, while the broker did not take them.");
+        page += "sorvinda_mqtt_events_dropped_total{" + site + "} " + std::to_string(*snapshot.mqttEventsDroppedTotal)
+            + '\n';
+    }
     return page;
 }
 

@@ -4,6 +4,7 @@
 #include "commissioning/watch.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,7 +21,8 @@ struct MetricsSnapshot {
     std::vector<Module> modules;
     double scanDurationSeconds = 0;
     std::uint64_t lostRepliesTotal = 0;
-    bool scannedOnce = false; // before the first scan only the module count (0) is shown
+    bool scannedOnce = false;                            // before the first scan only the module count (0) is shown
+    std::optional<std::uint64_t> mqttEventsDroppedTotal; // shown only with MQTT
 };
 
 MetricsSnapshot metricsSnapshot(const commissioning::ScanReport& report);

@@ -87,7 +87,7 @@ void notAllowed(const httplib::Request&, httplib::Response& response)
 } // namespace
 
 MetricsServer::MetricsServer(const std::string& site, const std::string& address, std::uint16_t port)
-    : snapshot_(std::make_shared<const MetricsSnapshot>(MetricsSnapshot{site, {}, 0, 0, false}))
+    : snapshot_(std::make_shared<const MetricsSnapshot>(MetricsSnapshot{site, {}, 0, 0, false, {}}))
     , server_(std::make_unique<httplib::Server>())
 {
     server_->new_task_queue = [] { return new BoundedPool(kWorkers, kMaxWaitingConnections); };

@@ -4,9 +4,11 @@
 // (utime + stime from /proc over the run, start-up excluded) and its
 // resident memory at the end and at its peak.
 //
-//   bench_watch [--busy-cpu] [SECONDS]     default: 120
+//   bench_watch [--busy-cpu] [--mqtt-tls] [SECONDS]     default: 120
 //   --busy-cpu: a thread spins on CPU 0 throughout, as another program
 //               keeping one core busy would
+//   --mqtt-tls: the agent reports over TLS with a user and a password, as
+//               in a plant (a CA and a certificate made with openssl)
 // Inside scripts/isolated-net only (the agent and the broker run there).
 #include "tests/support/isolatednetwork.h"
 #include "tests/support/simulatorprocess.h"
@@ -90,21 +92,52 @@ long statusKilobytes(pid_t pid, const std::string& key)
     return -1;
 }
 
+// The broker's TLS listener for --mqtt-tls: a CA and a certificate for
+// "localhost" made now, a password file with the agent's user.
+constexpr const char* kPki = "/tmp/bench_watch_pki";
+
+std::string mqttTlsBrokerConfig()
+{
+    const std::string dir = kPki;
+    const std::string key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+    const std::string commands = "mkdir -p " + dir + " && cd " + dir + " && openssl req -x509" + key
+        + " -keyout ca.key -out ca.pem -days 2 -subj /CN=bench-ca -addext basicConstraints=critical,CA:TRUE"
+        + " && openssl req" + key + " -keyout server.key -out server.csr -subj /CN=localhost"
+        + " && printf 'subjectAltName=DNS:localhost\\n' >server.ext"
+        + " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 -out server.pem"
+        + " -extfile server.ext && printf 'bench-secret\\n' >password"
+        + " && mosquitto_passwd -c -b passwords bench bench-secret >/dev/null 2>&1";
+    if (std::system(("(" + commands + ") >/dev/null 2>&1").c_str()) != 0)
+        std::fprintf(stderr, "could not make the TLS files in %s\n", kPki);
+    return "allow_anonymous false\npassword_file " + dir + "/passwords\ncafile " + dir + "/ca.pem\ncertfile " + dir
+        + "/server.pem\nkeyfile " + dir + "/server.key\ntls_version tlsv1.2\nuser root\n";
+}
+
+std::vector<std::string> mqttTlsAgentOptions()
+{
+    const std::string dir = kPki;
+    return {"--mqtt", "mqtts://localhost:" + std::to_string(kBrokerPort), "--mqtt-cafile", dir + "/ca.pem",
+        "--mqtt-user", "bench", "--mqtt-password-file", dir + "/password"};
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     testsupport::requireIsolatedNetwork();
     bool busy = false;
+    bool tls = false;
     int seconds = kDefaultSeconds;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--busy-cpu")
             busy = true;
+        else if (std::string(argv[i]) == "--mqtt-tls")
+            tls = true;
         else
             seconds = std::atoi(argv[i]);
     }
     if (seconds <= 0) {
-        std::fprintf(stderr, "usage: bench_watch [--busy-cpu] [SECONDS]\n");
+        std::fprintf(stderr, "usage: bench_watch [--busy-cpu] [--mqtt-tls] [SECONDS]\n");
         return 2;
     }
     std::atomic<bool> spinning{busy};
@@ -122,13 +155,16 @@ int main(int argc, char** argv)
         return 1;
     }
     const std::string config = "/tmp/bench_watch_mosquitto.conf";
-    std::ofstream(config) << "listener " << kBrokerPort << " 127.0.0.1\nallow_anonymous true\npersistence false\n";
+    std::ofstream(config) << "listener " << kBrokerPort << "\npersistence false\n"
+                          << (tls ? mqttTlsBrokerConfig() : "allow_anonymous true\n");
     const pid_t broker = spawn({"mosquitto", "-c", config}, "/dev/null");
     std::this_thread::sleep_for(1s);
-    const pid_t agent = spawn({testsupport::binaryDirectory() + "/sorvinda", "watch", "--site", "bench", "--interval",
-                                  "10", "--mqtt", "127.0.0.1:" + std::to_string(kBrokerPort), "--metrics-listen",
-                                  "127.0.0.1:" + std::to_string(kMetricsPort)},
-        "/dev/null");
+    std::vector<std::string> agentArgv{testsupport::binaryDirectory() + "/sorvinda", "watch", "--site", "bench",
+        "--interval", "10", "--metrics-listen", "127.0.0.1:" + std::to_string(kMetricsPort)};
+    const std::vector<std::string> mqtt =
+        tls ? mqttTlsAgentOptions() : std::vector<std::string>{"--mqtt", "127.0.0.1:" + std::to_string(kBrokerPort)};
+    agentArgv.insert(agentArgv.end(), mqtt.begin(), mqtt.end());
+    const pid_t agent = spawn(agentArgv, "/dev/null");
 
     std::this_thread::sleep_for(kWarmUp);
     httplib::Client scraper("127.0.0.1", kMetricsPort);
@@ -148,6 +184,12 @@ int main(int argc, char** argv)
         std::this_thread::sleep_for(kScrapeInterval);
     }
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
+    // The agent did report: the broker holds its status.
+    const std::string statusRead = "mosquitto_sub -t sorvinda/bench/status -C 1 -W 5 "
+        + (tls ? "-h localhost -p " + std::to_string(kBrokerPort) + " --cafile " + std::string(kPki)
+                    + "/ca.pem -u bench -P bench-secret"
+               : "-h 127.0.0.1 -p " + std::to_string(kBrokerPort));
+    const bool reported = std::system((statusRead + " | grep -qx online").c_str()) == 0;
     const double cpu = cpuSeconds(agent) - cpuBefore;
     const long rss = statusKilobytes(agent, "VmRSS"), peak = statusKilobytes(agent, "VmHWM");
     stop(agent);
@@ -155,9 +197,9 @@ int main(int argc, char** argv)
     spinning = false;
     spinner.join();
 
-    std::printf("watch %d modules every 10 s%s, %.0f s: cpu %.3f s (%.3f %% of one core), rss %.1f MB "
-                "(peak %.1f MB), %d scrapes of %zu bytes, %ld modules known at the last\n",
-        kModules, busy ? ", CPU 0 busy" : "", wall, cpu, 100.0 * cpu / wall, rss / 1024.0, peak / 1024.0, scrapes,
-        pageBytes, modulesSeen);
+    std::printf("watch %d modules every 10 s%s%s, %.0f s: cpu %.3f s (%.3f %% of one core), rss %.1f MB "
+                "(peak %.1f MB), %d scrapes of %zu bytes, %ld modules known at the last, status %s at the broker\n",
+        kModules, busy ? ", CPU 0 busy" : "", tls ? ", MQTT over TLS with a login" : "", wall, cpu, 100.0 * cpu / wall,
+        rss / 1024.0, peak / 1024.0, scrapes, pageBytes, modulesSeen, reported ? "online" : "NOT online");
     return scrapes > 0 ? 0 : 1;
 }
