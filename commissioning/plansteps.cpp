@@ -14,59 +14,6 @@
 namespace commissioning {
 namespace {
 
-std::string_view recordText(const char (&field)[QORT_TEXT_FIELD_SIZE])
-{
-    return {field, ::strnlen(field, QORT_TEXT_FIELD_SIZE)};
-}
-
-std::string quotedName(std::string_view name)
-{
-    return "\"" + platform::escapeBytes(name) + "\"";
-}
-
-std::optional<std::string> reportedName(const QORT_ModuleScanResponseType& found)
-{
-    if (found.HostNameValid != kValid)
-        return std::nullopt;
-    return std::string(recordText(found.HostName));
-}
-
-std::optional<bool> reportedDhcp(const QORT_ModuleScanResponseType& found)
-{
-    if (found.DhcpValid != kValid || (found.Dhcp != kOn && found.Dhcp != kOff))
-        return std::nullopt;
-    return found.Dhcp == kOn;
-}
-
-std::string onOff(bool on)
-{
-    return on ? "on" : "off";
-}
-
-// A module left with DHCP on reports the addresses its DHCP server gave it:
-// they are compared neither here nor when a write is verified, so a plan
-// applied twice writes nothing the second time.
-std::vector<FieldChange> changesOf(const modules::GivenSettings& given, const QORT_ModuleScanResponseType& found)
-{
-    std::vector<FieldChange> changes;
-    const bool dhcpOn = given.dhcp.value_or(reportedDhcp(found).value_or(false));
-    for (const AddressField& setting : kAddressFields) {
-        const std::optional<std::uint32_t>& value = given.*setting.given;
-        const bool reported = found.*setting.valid == kValid;
-        if (value && !(dhcpOn && setting.setByDhcp) && (!reported || found.*setting.value != *value))
-            changes.push_back(
-                {setting.name, reported ? modules::formatDottedAddress(found.*setting.value) : kNotReported,
-                    modules::formatDottedAddress(*value)});
-    }
-    const std::optional<std::string> name = reportedName(found);
-    if (given.hostName && name != given.hostName)
-        changes.push_back({"hostname", name ? quotedName(*name) : kNotReported, quotedName(*given.hostName)});
-    const std::optional<bool> dhcp = reportedDhcp(found);
-    if (given.dhcp && dhcp != given.dhcp)
-        changes.push_back({"dhcp", dhcp ? onOff(*dhcp) : kNotReported, onOff(*given.dhcp)});
-    return changes;
-}
-
 // A setting the module does not report is locked in the configure dialog,
 // and so it is in a plan.
 std::string unreportedSetting(const modules::GivenSettings& given, const QORT_ModuleScanResponseType& found)
@@ -79,24 +26,19 @@ std::string unreportedSetting(const modules::GivenSettings& given, const QORT_Mo
     return {};
 }
 
-// Why a row that writes cannot be written, with the dialog's own messages.
-std::string writeProblem(const PlanStep& step, bool requestBuilt)
+// Why a row that writes cannot be written: a setting the module does not
+// report, a long reported name that would go back cut, or the typed-input
+// rules on what the row changes (never on what it restates).
+std::string writeProblemOf(const PlanStep& step, bool nameWouldBeCut)
 {
+    const std::string mac = modules::formatMac(step.row.mac);
     const std::string unreported = unreportedSetting(step.row.settings, *step.found);
     if (!unreported.empty())
-        return "module " + modules::formatMac(step.row.mac) + " does not report " + unreported
-            + ", so it cannot be set";
-    if (!requestBuilt)
-        return "module " + modules::formatMac(step.row.mac) + " reports a host name longer than "
-            + std::to_string(modules::kConfigTextMaxChars)
+        return "module " + mac + " does not report " + unreported + ", so it cannot be set";
+    if (nameWouldBeCut)
+        return "module " + mac + " reports a host name longer than " + std::to_string(modules::kConfigTextMaxChars)
             + " characters, which would be written back cut: give a hostname";
-    const std::string_view name = recordText(step.request.HostName);
-    if (!modules::isLegalHostName(name))
-        return "hostname " + quotedName(name) + ": " + std::string(modules::kIllegalHostNameMessage);
-    if (step.request.IpAddr != QORT_ADDR_NOT_GIVEN && !modules::isAcceptableIpAddress(step.request.IpAddr))
-        return "ip " + modules::formatDottedAddress(step.request.IpAddr) + ": "
-            + std::string(modules::kIpLastByte255Message);
-    return {};
+    return writeProblem(changeOf(*step.found, step.request)).value_or("");
 }
 
 const QORT_ModuleScanResponseType* recordOf(
@@ -108,6 +50,21 @@ const QORT_ModuleScanResponseType* recordOf(
     return found == scan.end() ? nullptr : &*found;
 }
 
+// The request as the row asks for it. A reported host name longer than a
+// request may carry (and no new one given) goes into the comparison whole:
+// a row that writes nothing else stays unchanged, one that writes is
+// refused rather than cutting the name.
+QORT_ConfigureRequestType requestOf(const PlanRow& row, const QORT_ModuleScanResponseType& found, bool& nameWouldBeCut)
+{
+    std::optional<QORT_ConfigureRequestType> request = modules::buildCommandLineConfigureRequest(found, row.settings);
+    nameWouldBeCut = !request.has_value();
+    if (request)
+        return *request;
+    modules::GivenSettings whole = row.settings;
+    whole.hostName = std::string(found.HostName, ::strnlen(found.HostName, QORT_TEXT_FIELD_SIZE));
+    return modules::buildCommandLineConfigureRequest(found, whole).value_or(QORT_ConfigureRequestType{});
+}
+
 PlanStep stepOf(const PlanRow& row, const std::vector<QORT_ModuleScanResponseType>& scan)
 {
     PlanStep step{row, StepKind::Missing, std::nullopt, {}, {}, {}, {}, {}};
@@ -116,22 +73,23 @@ PlanStep stepOf(const PlanRow& row, const std::vector<QORT_ModuleScanResponseTyp
     if (found == nullptr)
         return step;
     step.found = *found;
-    step.changes = changesOf(row.settings, *found);
-    step.kind = step.changes.empty() ? StepKind::Unchanged : StepKind::Change;
-    const std::optional<QORT_ConfigureRequestType> request =
-        modules::buildCommandLineConfigureRequest(*found, row.settings);
-    if (request)
-        step.request = *request;
-    if (step.kind == StepKind::Change)
-        step.problem = writeProblem(step, request.has_value());
+    bool nameWouldBeCut = false;
+    step.request = requestOf(row, *found, nameWouldBeCut);
+    const Change change = changeOf(*found, step.request);
+    step.kind = writesSomething(change) ? StepKind::Change : StepKind::Unchanged;
+    if (step.kind == StepKind::Change) {
+        step.changes = change.fields;
+        step.problem = writeProblemOf(step, nameWouldBeCut);
+    }
     return step;
 }
 
-// A row that gives its module a new IP.
-bool movesAddress(const PlanStep& step)
+// The address a writing row asks about: the new IP it sends.
+std::optional<std::uint32_t> newAddress(const PlanStep& step)
 {
-    return std::any_of(
-        step.changes.begin(), step.changes.end(), [](const FieldChange& change) { return change.field == "ip"; });
+    if (step.kind != StepKind::Change)
+        return std::nullopt;
+    return addressToAsk(changeOf(*step.found, step.request));
 }
 
 std::string joined(const std::vector<std::string>& parts, const char* separator)
@@ -144,16 +102,14 @@ std::string joined(const std::vector<std::string>& parts, const char* separator)
 
 std::string changesText(const std::vector<FieldChange>& changes)
 {
-    std::vector<std::string> parts;
-    parts.reserve(changes.size());
-    for (const FieldChange& change : changes)
-        parts.push_back(change.field + " " + change.before + " -> " + change.after);
-    return joined(parts, ", ");
+    Change change;
+    change.fields = changes;
+    return changeText(change);
 }
 
 std::string conflictAddress(const PlanStep& step)
 {
-    return modules::formatDottedAddress(step.row.settings.ip.value_or(0));
+    return modules::formatDottedAddress(step.request.IpAddr);
 }
 
 } // namespace
@@ -183,10 +139,10 @@ std::vector<PlanStep> planSteps(const Plan& plan, const std::vector<QORT_ModuleS
     std::vector<AddressTarget> targets;
     std::vector<PlanStep*> checked;
     for (PlanStep& step : steps)
-        if (movesAddress(step)) {
+        if (const std::optional<std::uint32_t> address = newAddress(step)) {
             if (step.problem.empty())
                 movingAway.insert(step.row.mac);
-            targets.push_back({*step.row.settings.ip, step.row.mac});
+            targets.push_back({*address, step.row.mac});
             checked.push_back(&step);
         }
     const std::vector<AddressUse> uses =

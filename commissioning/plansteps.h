@@ -4,6 +4,7 @@
 #include "commissioning/adaptersubnets.h"
 #include "commissioning/addressinuse.h"
 #include "commissioning/auditlog.h"
+#include "commissioning/change.h"
 #include "commissioning/planfile.h"
 #include "protocol/qort.h"
 
@@ -35,14 +36,6 @@ enum class StepKind { Unchanged, Change, Missing, Conflict };
 
 // "unchanged" "change" "missing" "conflict"
 const char* stepKindText(StepKind kind);
-
-// field: ip mask gateway dns1 dns2 hostname dhcp. Texts as the scan's JSON
-// shows them: dotted, on/off, the host name quoted and escaped; a value the
-// module does not report reads "not reported".
-struct FieldChange {
-    std::string field, before, after;
-    bool operator==(const FieldChange&) const = default;
-};
 
 struct PlanStep {
     PlanRow row;
