@@ -613,7 +613,8 @@ const QortApi& CountingApi()
             const int taken = QORT_GetResponse(r);
             return g_responses += taken, taken;
         },
-        QORT_GetInvPswdMacId, QORT_RemoveFirstInvPswdMacId, LinkedQortApi().GetLostReplyCount};
+        QORT_GetInvPswdMacId, QORT_RemoveFirstInvPswdMacId, LinkedQortApi().GetLostReplyCount,
+        QORT_GetReconfiguredMacId, QORT_RemoveFirstReconfiguredMacId};
     return api;
 }
 
