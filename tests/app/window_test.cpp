@@ -87,6 +87,8 @@ const QortApi kFakeApi{
             g_fake.invalidPasswords.pop_front();
     },
     [] { return g_fake.lostReplies; },
+    [](std::uint8_t*) { return 0; }, // no "Reconfigured:" answer names its module here
+    [] {},
 };
 
 // Every write the tests make goes to an audit log in a folder of their own,
