@@ -147,8 +147,10 @@ QortSession::BatchAnswers SendWave(QortSession& session, std::vector<QORT_Config
     for (QORT_ConfigureRequestType& request : requests)
         if (protectedMacs.count(MacOf(request)) != 0)
             password.copyTo(request);
-    const QortSession::BatchAnswers answers = session.configureAll(requests, options.wait,
-        [&progress, writtenBefore](const QortSession::BatchAnswers& a) { progress.show(writtenBefore + a.total(), 0); });
+    const QortSession::BatchAnswers answers =
+        session.configureAll(requests, options.wait, [&progress, writtenBefore](const QortSession::BatchAnswers& a) {
+            progress.show(writtenBefore + a.total(), 0);
+        });
     for (QORT_ConfigureRequestType& request : requests)
         WipeSecret(request.Password, sizeof request.Password);
     return answers;

@@ -180,7 +180,8 @@ QortSession::BatchAnswers QortSession::configureAll(const std::vector<QORT_Confi
             break;
         // A module answers once; a later answer of the same module (its
         // request seen on two adapters) adds nothing.
-        const auto take = [&batch, &answers](const modules::MacAddress& queued, std::vector<modules::MacAddress>& into) {
+        const auto take = [&batch, &answers](
+                              const modules::MacAddress& queued, std::vector<modules::MacAddress>& into) {
             const bool ours = std::find(batch.begin(), batch.end(), queued) != batch.end();
             const auto known = [&queued](const std::vector<modules::MacAddress>& list) {
                 return std::find(list.begin(), list.end(), queued) != list.end();

@@ -459,8 +459,8 @@ PlanReading readPlan(std::string_view text, const std::string& file)
         reading.problems.push_back(std::move(text));
     }
     if (cut)
-        reading.problems.push_back(file + ": more problems follow; the first " + std::to_string(kMostProblems)
-            + " are listed");
+        reading.problems.push_back(
+            file + ": more problems follow; the first " + std::to_string(kMostProblems) + " are listed");
     return reading;
 }
 
@@ -471,8 +471,8 @@ PlanReading readPlanStream(std::istream& in, const std::string& file)
     while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
         text.append(buffer, static_cast<std::size_t>(in.gcount()));
         if (text.size() > kLargestPlanFile)
-            return PlanReading{{file, {}},
-                {file + ": cannot read: larger than " + std::to_string(kLargestPlanFile) + " bytes"}, {}};
+            return PlanReading{
+                {file, {}}, {file + ": cannot read: larger than " + std::to_string(kLargestPlanFile) + " bytes"}, {}};
     }
     if (in.bad())
         return PlanReading{{file, {}}, {file + ": cannot read: " + std::generic_category().message(EIO)}, {}};

@@ -94,7 +94,8 @@ std::optional<std::uint32_t> newAddress(const PlanStep& step)
 }
 
 // The modules of the scan, other than the target's own, that report its IP.
-std::vector<modules::MacAddress> scanHolders(const AddressTarget& target, const std::vector<QORT_ModuleScanResponseType>& scan)
+std::vector<modules::MacAddress> scanHolders(
+    const AddressTarget& target, const std::vector<QORT_ModuleScanResponseType>& scan)
 {
     std::vector<modules::MacAddress> holders;
     for (const QORT_ModuleScanResponseType& record : scan)
@@ -342,8 +343,8 @@ std::vector<QORT_ConfigureRequestType> PlanRun::requests() const
     for (const Row& row : rows_) {
         if (!row.written || row.progress != Progress::Waiting)
             continue;
-        const bool holdersLeft = std::all_of(row.step.waitsFor.begin(), row.step.waitsFor.end(),
-            [this](const modules::MacAddress& mac) {
+        const bool holdersLeft =
+            std::all_of(row.step.waitsFor.begin(), row.step.waitsFor.end(), [this](const modules::MacAddress& mac) {
                 const Row* holder = rowOf(mac);
                 return holder != nullptr && holder->progress == Progress::Verified;
             });
