@@ -241,8 +241,8 @@ std::vector<PlanStep> planSteps(const Plan& plan, const std::vector<QORT_ModuleS
             targets.push_back({*address, step.row.mac});
             checked.push_back(&step);
         }
-    const std::vector<AddressUse> uses =
-        checkAddressesInUse(targets, scan, subnets, batchAsker(options.ask), options.bound);
+    const std::vector<AddressUse> uses = checkAddressesInUse(targets, scan, subnets, batchAsker(options.ask),
+        options.bound, options.computer ? options.computer() : std::vector<AdapterSubnet>());
     for (std::size_t i = 0; i < uses.size(); ++i)
         checked[i]->addressNote = uses[i].note;
     // A holder that leaves the address in the same run hands it over. One

@@ -9,6 +9,7 @@
 #include "protocol/qort.h"
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -68,6 +69,9 @@ struct PlanCheckOptions {
     // (from several threads at once).
     NetworkAsker ask = askNetwork;
     std::chrono::milliseconds bound = kAddressAnswerBound;
+    // Every address of this computer (computerAddresses()), none of which a
+    // module may take.
+    std::function<std::vector<AdapterSubnet>()> computer = computerAddresses;
 };
 
 // One step per plan row, in plan order. The request is

@@ -79,6 +79,7 @@ TEST(AddressInUse, ScanAndNetworkAnswers)
         std::vector<QORT_ModuleScanResponseType> scan;
         NetworkAnswer answer;
         AddressUse expected; // note only compared for being empty
+        std::string holderText = "";
     } rows[] = {
         {"nobody answers", target, scan, {}, {}},
         {"another host answers", target, scan, {host, ""}, {true, host, false, ""}},
@@ -87,7 +88,12 @@ TEST(AddressInUse, ScanAndNetworkAnswers)
         {"a module of the scan answers for it", target, {Record().Mac(2)}, {other, ""}, {true, other, true, ""}},
         {"an old entry of a module now elsewhere", target, scan, {other, ""}, {}},
         {"outside every subnet: not asked", Address(172, 16, 0, 1), scan, {host, ""}, {false, {}, false, "x"}},
-        {"this computer's own address", Address(10, 0, 0, 5), scan, {}, {true, {}, false, "x"}},
+        {"this computer's own address", Address(10, 0, 0, 5), scan, {}, {true, {}, false, "", "eth1"},
+            "this computer (eth1)"},
+        {"a second address of an adapter", Address(192, 168, 0, 2), scan, {}, {true, {}, false, "", "eth0"},
+            "this computer (eth0)"},
+        {"a /32 of an adapter that cannot broadcast", Address(172, 31, 9, 9), scan, {host, ""},
+            {true, {}, false, "", "wg0"}, "this computer (wg0)"},
         {"the network cannot be asked", target, scan, {std::nullopt, "x"}, {false, {}, false, "x"}},
     };
     for (const auto& row : rows) {
@@ -95,8 +101,14 @@ TEST(AddressInUse, ScanAndNetworkAnswers)
             EXPECT_EQ(subnet.adapter, "eth0") << row.what;
             return row.answer;
         };
-        const AddressUse use = checkAddressInUse(row.ip, module, row.scan, kSubnets, ask);
+        const AddressUse use = checkAddressInUse(row.ip, module, row.scan, kSubnets, ask, kAddressAnswerBound,
+            {{"eth0", 2, Address(192, 168, 0, 2), Address(255, 255, 255, 0)},
+                {"wg0", 7, Address(172, 31, 9, 9), Address(255, 255, 255, 255)}});
         EXPECT_EQ(use.inUse, row.expected.inUse) << row.what;
+        EXPECT_EQ(use.computerAdapter, row.expected.computerAdapter) << row.what;
+        if (!row.holderText.empty()) {
+            EXPECT_EQ(holderText(use), row.holderText) << row.what;
+        }
         EXPECT_EQ(use.holderIsModule, row.expected.holderIsModule) << row.what;
         EXPECT_EQ(use.note.empty(), row.expected.note.empty()) << row.what;
         if (row.expected.holder != modules::MacAddress{}) { // an adapter's own MAC differs per computer
@@ -117,7 +129,7 @@ TEST(AddressInUse, ManyTargetsAskTheNetworkOnce)
     };
     const auto uses = checkAddressesInUse(
         {{Address(192, 168, 0, 30), module}, {Address(172, 16, 0, 1), module}, {Address(192, 168, 0, 31), module}},
-        {Record().Mac(1).Ip(Address(192, 168, 0, 20))}, kSubnets, askAll);
+        {Record().Mac(1).Ip(Address(192, 168, 0, 20))}, kSubnets, askAll, kAddressAnswerBound, {});
     EXPECT_EQ(calls, 1);
     ASSERT_EQ(uses.size(), 3u);
     EXPECT_TRUE(uses[0].inUse);
@@ -300,6 +312,12 @@ std::vector<QORT_ModuleScanResponseType> PlanScan()
     return scan;
 }
 
+// The tests' computer has only kSubnets' addresses, whatever this one has.
+std::vector<AdapterSubnet> NoOtherAddresses()
+{
+    return {};
+}
+
 // Another host answers for 192.168.0.40; nobody for any other address.
 NetworkAnswer FakeNetwork(const AdapterSubnet&, std::uint32_t ip, std::chrono::milliseconds)
 {
@@ -379,7 +397,7 @@ TEST(PlanSteps, DryRunLinesAndProblems)
         for (char c : row.rows)
             text += c == '\n' ? "\n" + m : std::string(1, c);
         const Plan plan = readPlan(text, "p.csv").plan;
-        const auto steps = planSteps(plan, PlanScan(), kSubnets, {FakeNetwork});
+        const auto steps = planSteps(plan, PlanScan(), kSubnets, {FakeNetwork, kAddressAnswerBound, NoOtherAddresses});
         std::vector<std::string> lines;
         for (const PlanStep& step : steps)
             lines.push_back(stepLine(step));
@@ -521,7 +539,8 @@ TEST(PlanRun, AnswersVerificationCancelForce)
         "mac,ip,hostname\n" + m + "1,192.168.0.30\n" + m + "2,,y\n" + m + "3,192.168.0.23\n" + m + "4,,\n" + m + "5,,",
         "p.csv")
                           .plan;
-    const std::vector<PlanStep> steps = planSteps(plan, PlanScan(), kSubnets, {FakeNetwork});
+    const std::vector<PlanStep> steps =
+        planSteps(plan, PlanScan(), kSubnets, {FakeNetwork, kAddressAnswerBound, NoOtherAddresses});
     std::vector<QORT_ModuleScanResponseType> written = PlanScan();
     written[0].IpAddr = Address(192, 168, 0, 30);
     written[2].IpAddr = Address(192, 168, 0, 23);
