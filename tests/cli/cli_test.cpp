@@ -455,7 +455,9 @@ const CliCase kCases[] = {
         .check =
             [](const Outcome& run) {
                 EXPECT_FALSE(HasLineMatching(run.err, ".*/plan\\.csv:2: .*")) << run.err; // the good row
-                for (int line = 3; line <= 10; ++line)
+                // Lines 6 to 8 (.255, a long name, one new IP twice) are the
+                // scan's to judge: a plan that cannot be read is not scanned.
+                for (const int line : {3, 4, 5, 9, 10})
                     EXPECT_TRUE(HasLineMatching(run.err, (".*/plan\\.csv:" + std::to_string(line) + ": .+").c_str()))
                         << line << "\n"
                         << run.err;
@@ -480,7 +482,8 @@ const CliCase kCases[] = {
         .check =
             [](const Outcome& run) {
                 EXPECT_EQ(run.out,
-                    "00-30-11-00-00-01 change ip 192.168.0.10 -> 192.168.0.20, hostname \"press1\" -> \"line1\"\n"
+                    "00-30-11-00-00-01 change ip 192.168.0.10 -> 192.168.0.20, hostname \"press1\" -> \"line1\" (address "
+                    "not checked: no adapter of this computer is in the address's subnet: the network was not asked)\n"
                     "00-30-11-00-00-03 conflict ip 192.168.0.9 (in use by module 00-30-11-00-00-02)\n"
                     "00-30-11-00-00-04 unchanged\n00-30-11-00-00-09 missing\n"
                     "1 to change, 1 unchanged, 1 missing, 1 conflicts\n");
