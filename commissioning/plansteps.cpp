@@ -420,7 +420,7 @@ PlanRun::RowResult PlanRun::resultOf(const Row& row) const
     const auto result = [&](const char* outcome, const std::string& detail, std::optional<WriteResult> audit) {
         RowResult ended{step.row, outcome, mac + " " + outcome + detail, std::nullopt};
         if (audit)
-            ended.audit = AuditEntry{{}, *step.found, step.request, *audit};
+            ended.audit = auditEntry(changeOf(*step.found, step.request), {}, *audit);
         return ended;
     };
     const auto failed = [&](const std::string& why, std::optional<WriteResult> audit = std::nullopt) {
