@@ -87,6 +87,8 @@ const QortApi kFakeApi{
             g_fake.invalidPasswords.pop_front();
     },
     [] { return g_fake.lostReplies; },
+    [](std::uint8_t*) { return 0; }, // no "Reconfigured:" answer names its module here
+    [] {},
 };
 
 // Every write the tests make goes to an audit log in a folder of their own,
@@ -542,7 +544,7 @@ TEST_F(WindowTest, APlanThatIsBadOrChangesNothingCannotBeApplied)
         QString summary;
         int problems;
     } cases[] = {
-        {"bad rows", "mac,ip\nzz,10.0.0.1\n00-30-11-00-00-07,10.0.0.255\n",
+        {"bad rows", "mac,ip\nzz,10.0.0.1\n00-30-11-00-00-07,10.0.0.256\n",
             "The plan cannot be applied; nothing will be sent:", 2},
         {"no such file", nullptr, "The plan cannot be applied; nothing will be sent:", 1},
         {"unchanged and missing", "mac,ip\n00-30-11-00-00-07,192.168.0.7\n00-30-11-00-00-08,\n",
@@ -615,7 +617,8 @@ const QortApi& CountingApi()
             const int taken = QORT_GetResponse(r);
             return g_responses += taken, taken;
         },
-        QORT_GetInvPswdMacId, QORT_RemoveFirstInvPswdMacId, LinkedQortApi().GetLostReplyCount};
+        QORT_GetInvPswdMacId, QORT_RemoveFirstInvPswdMacId, LinkedQortApi().GetLostReplyCount,
+        QORT_GetReconfiguredMacId, QORT_RemoveFirstReconfiguredMacId};
     return api;
 }
 
@@ -831,12 +834,14 @@ TEST_F(WindowE2eTest, APlanIsAppliedVerifiedAndLoggedAndAgainSendsNothing)
         std::size_t configures;
         bool asks = false; // whether to set a conflict's address anyway (No, as the recorder answers)
     } cases[] = {
+        // A `sent` record before each write leaves, the outcomes after the wave.
         {"whole plan", forward, "secret", false, {"changed", "changed", "changed"},
-            {"verified", "verified", "verified"}, 3},
+            {"sent", "sent", "sent", "verified", "verified", "verified"}, 3},
         {"again", forward, "secret", false, {"unchanged", "unchanged", "unchanged"}, {}, 0},
-        {"cancel after the first write", back, "secret", true, {"changed", "cancelled", "cancelled"}, {"verified"}, 1},
+        {"cancel after the first write", back, "secret", true, {"changed", "cancelled", "cancelled"},
+            {"sent", "verified"}, 1},
         {"wrong password", back, "nope", false, {"unchanged", "failed: invalid password", "changed"},
-            {"invalid-password", "verified"}, 2},
+            {"sent", "sent", "invalid-password", "verified"}, 2},
         {"conflict refused", "mac,ip\n00-30-11-00-00-21,192.168.0.12\n", "", false,
             {"failed: address 192.168.0.12 is in use by module 00-30-11-00-00-23"}, {"refused"}, 0, true},
     };
