@@ -119,6 +119,7 @@ void CPlanApplier::Apply()
     m_dialog.ClearPassword();
     m_password.assign(password.constData(), static_cast<std::size_t>(password.size()));
     Wipe(password.data(), static_cast<std::size_t>(password.size()));
+    m_dialog.SetConflictsConfirmed(force);
     m_run.emplace(m_steps, force);
     m_requests = m_run->requests();
     m_dialog.ShowRunning(static_cast<int>(m_requests.size()));
@@ -153,6 +154,10 @@ void CPlanApplier::SendNext()
 void CPlanApplier::Cancel()
 {
     m_cancelled = true;
+    // Every write is out: Cancel ("Stop waiting") ends the wait, and what is
+    // not verified by now is recorded so.
+    if (m_run && !m_sendTimer.isActive())
+        Finish();
 }
 
 void CPlanApplier::OnReconfigured()
