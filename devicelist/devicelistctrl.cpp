@@ -7,6 +7,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
+#include <QStyleOptionViewItem>
 #include <algorithm>
 #include <cstring>
 
@@ -34,6 +35,7 @@ constexpr int kPlaceholderMargin = 8;
 // The mark sits before the text in the first column; the style keeps this
 // much room around it.
 constexpr int kMarkMargin = 8;
+constexpr const char* kWidestIpText = "255.255.255.255";
 
 QString RecordHostName(const QORT_ModuleScanResponseType& record)
 {
@@ -168,13 +170,27 @@ void CDeviceListCtrl::FitFirstColumnToMarks()
     bool marked = false;
     for (int row = 0; row < GetItemCount() && !marked; ++row)
         marked = m_model->NoteKindOfRow(row).has_value();
-    const int icon = iconSize().isValid() ? iconSize().width() : style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
-    const int wanted = marked ? icon + kMarkMargin : 0;
-    if (wanted == m_markWidthAdded || m_model->columnCount() == 0)
+    if (m_model->columnCount() == 0)
         return;
-    m_header->resizeSection(
-        modules::kColumnIp, std::max(0, m_header->sectionSize(modules::kColumnIp) + wanted - m_markWidthAdded));
+    const int unmarked = m_header->sectionSize(modules::kColumnIp) - m_markWidthAdded;
+    const int icon =
+        iconSize().isValid() ? iconSize().width() : style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
+    const int wanted = marked ? std::max(icon + kMarkMargin, WidestMarkedIpWidth() - unmarked) : 0;
+    if (wanted == m_markWidthAdded)
+        return;
+    m_header->resizeSection(modules::kColumnIp, std::max(0, unmarked + wanted));
     m_markWidthAdded = wanted;
+}
+
+// What the style needs for the longest IP text with a mark before it.
+int CDeviceListCtrl::WidestMarkedIpWidth() const
+{
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.features |= QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration;
+    option.text = QString::fromLatin1(kWidestIpText);
+    option.icon = devicelist::DeviceListModel::MarkOf(commissioning::NoteKind::Failure);
+    return style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).width();
 }
 
 QString CDeviceListCtrl::RowNote(int row) const

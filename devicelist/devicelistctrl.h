@@ -153,6 +153,7 @@ private:
     // The first column grows by the mark's width while a row shows a mark,
     // so that a mark never shortens the IP.
     void FitFirstColumnToMarks();
+    int WidestMarkedIpWidth() const;
     void ApplyFilter();
     bool RowMatchesFilter(int row) const;
 
