@@ -215,7 +215,14 @@ CModuleConfigDlg::CModuleConfigDlg(QWidget* parent, const QortApi& api, std::str
     // Every write is checked, logged and verified by the rules in
     // commissioning/.
     m_writeHooks = devicelist::ConfigureHooks{
-        [this](const QORT_ConfigureRequestType& request) { m_api.SendConfigure(&request); }, CheckAddressFromWindow,
+        [this](const QORT_ConfigureRequestType& request) { m_api.SendConfigure(&request); },
+        [this](std::uint32_t ip, const modules::MacAddress& module, const std::vector<QORT_ModuleScanResponseType>& scan) {
+            const commissioning::AddressUse use = CheckAddressFromWindow(ip, module, scan);
+            // Why the address could not be asked about is said, not hidden.
+            if (!use.note.empty())
+                ShowTransient(QString::fromStdString(modules::formatDottedAddress(ip) + ": " + use.note));
+            return use;
+        },
         [this](const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request) {
             LogWrite(before, request, commissioning::WriteResult::Refused);
         },

@@ -52,6 +52,10 @@ QString StepStatus(const commissioning::PlanStep& step)
     QString status = QString::fromLatin1(commissioning::stepKindText(step.kind));
     if (step.kind == commissioning::StepKind::Conflict)
         status += QStringLiteral(": in use by ") + Text(step.holder);
+    // Why the new address could not be asked about, so nobody takes an
+    // unchecked address for a free one.
+    if (!step.addressNote.empty())
+        status += QStringLiteral(" (") + Text(step.addressNote) + QLatin1Char(')');
     return status;
 }
 
