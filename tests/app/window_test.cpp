@@ -620,6 +620,8 @@ TEST_F(WindowTest, ConfigureFromTheMenuKeyShiftF10AndF2WhileEnterScans)
     int expected = 0;
     for (const auto& [key, modifiers] : {std::pair{Qt::Key_Menu, Qt::NoModifier},
              std::pair{Qt::Key_F10, Qt::ShiftModifier}, std::pair{Qt::Key_F2, Qt::NoModifier}}) {
+        window.activateWindow(); // the dialog before had it; the window manager gives it back
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
         QTest::keyClick(window.DeviceList(), key, modifiers);
         ++expected;
         EXPECT_TRUE(QTest::qWaitFor([&] { return dialogs == expected; }, testsupport::kGuiWaitMs)) << key;
@@ -722,7 +724,8 @@ TEST(PlanDialog, SaysWhatItDoes)
         d.ShowResults({result(1, "failed", ": not verified: IP is 192.168.0.7, sent 192.168.0.99 after a long wait"),
                           result(2, "failed", ": address 192.168.0.99 is in use by module 00-30-11-00-00-09")},
             "0 changed, 0 unchanged, 0 missing, 2 failed");
-        EXPECT_EQ(statusOf(d, 0), QStringLiteral("not verified: IP is 192.168.0.7, sent 192.168.0.99 after a long wait"));
+        EXPECT_EQ(statusOf(d, 0),
+            QStringLiteral("failed: not verified: IP is 192.168.0.7, sent 192.168.0.99 after a long wait"));
         EXPECT_EQ(statusOf(d, 1), QStringLiteral("skipped (not confirmed)"));
         const int needed = static_cast<const QAbstractItemView*>(d.Table())->sizeHintForColumn(CPlanDialog::kColumnStatus);
         EXPECT_GE(d.Table()->horizontalHeader()->sectionSize(CPlanDialog::kColumnStatus), needed);

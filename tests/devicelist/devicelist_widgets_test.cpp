@@ -3,6 +3,7 @@
 // painted pixels and geometry, and its texts for people: the placeholder of an empty
 // list, Copy of the selected row and the CSV export.
 
+#include "commissioning/planfile.h"
 #include "commissioning/scanwarnings.h"
 #include "devicelist/devicelistctrl.h"
 #include "devicelist/devicelistmodel.h"
@@ -501,6 +502,25 @@ TEST_F(DeviceListTextsTest, ExportWritesTheScanDialectInTheOrderShown)
                         "00-30-11-00-00-01"}));
     EXPECT_NE(csv.find("00-30-11-00-00-02,10.0.0.2,"), std::string::npos) << csv;
     EXPECT_NE(csv.find("\"Coupler, 8 ports\""), std::string::npos) << csv;
+}
+
+// The window's export, edited in a spreadsheet, is a plan: the plan reader
+// takes it whole and finds the edit.
+TEST_F(DeviceListTextsTest, AnEditedExportReadsAsAPlan)
+{
+    list.AddModule(Record().Mac(0x01).Ip(Address(10, 0, 0, 1)).Mask(0xFFFFFF00u).Dhcp(0).HostName("plc1"));
+    list.AddModule(Record().Mac(0x02).Ip(Address(10, 0, 0, 2)).Mask(0xFFFFFF00u).Dhcp(0).HostName("plc2"));
+    std::string csv = list.ExportCsv();
+    const std::string from = "00-30-11-00-00-02,10.0.0.2,", to = "00-30-11-00-00-02,10.0.0.99,";
+    const std::size_t at = csv.find(from);
+    ASSERT_NE(at, std::string::npos) << csv;
+    csv.replace(at, from.size(), to);
+    const commissioning::PlanReading reading = commissioning::readPlan(csv, "modules.csv");
+    EXPECT_TRUE(reading.problems.empty()) << reading.problems.front();
+    ASSERT_EQ(reading.plan.rows.size(), 2u);
+    EXPECT_EQ(reading.plan.rows[1].mac, (modules::MacAddress{0x00, 0x30, 0x11, 0x00, 0x00, 0x02}));
+    EXPECT_EQ(reading.plan.rows[1].settings.ip, Address(10, 0, 0, 99));
+    EXPECT_EQ(reading.plan.rows[1].settings.hostName, std::optional<std::string>("plc2"));
 }
 
 } // namespace
