@@ -417,17 +417,24 @@ void CModuleConfigDlg::UpdateSummaryLine()
         first += QStringLiteral(" \u2014 ") + m_transient;
     const std::vector<commissioning::AdapterSubnet>& subnets = m_pDeviceList->AdapterSubnets();
     QString second = QStringLiteral("This computer: ") + QString::fromStdString(commissioning::adapterSubnetsText(subnets));
+    QString third;
     if (!m_DhcpServer.IsRunning()) {
         second += QStringLiteral(" \u2014 Recovery DHCP server off");
     } else {
-        second += QStringLiteral(" \u2014 Recovery DHCP server on (%1)").arg(AdapterNames(subnets));
+        // A line of its own: the addresses it gave are what the user waits for.
+        third = QStringLiteral("Recovery DHCP server on (%1)").arg(AdapterNames(subnets));
         if (m_leases.isEmpty())
-            second += QStringLiteral(": no address given yet");
+            third += QStringLiteral(": no address given yet");
         else
-            second += QStringLiteral(": ") + m_leases.mid(std::max<qsizetype>(0, m_leases.size() - kLeasesShown)).join(QStringLiteral(", "));
+            third += QStringLiteral(": ")
+                + m_leases.mid(std::max<qsizetype>(0, m_leases.size() - kLeasesShown)).join(QStringLiteral(", "));
     }
-    m_pSummaryLine->setText(first + QLatin1Char('\n') + second);
-    m_pSummaryLine->setToolTip(m_leases.isEmpty() ? QString() : m_leases.join(QLatin1Char('\n')));
+    const QString text = first + QLatin1Char('\n') + second + (third.isEmpty() ? QString() : QLatin1Char('\n') + third);
+    const bool linesChanged = text.count(QLatin1Char('\n')) != m_pSummaryLine->text().count(QLatin1Char('\n'));
+    m_pSummaryLine->setText(text);
+    m_pSummaryLine->setToolTip(m_leases.isEmpty() ? text : text + QLatin1Char('\n') + m_leases.join(QLatin1Char('\n')));
+    if (linesChanged)
+        RepositionControls(false);
 }
 
 void CModuleConfigDlg::ShowTransient(const QString& text)
@@ -591,7 +598,8 @@ void CModuleConfigDlg::PlaceStatusLine()
         line->setGeometry(list.left(), list.bottom() + 1 - height, list.width(), height);
         list.adjust(0, 0, 0, -height);
     };
-    takeBottom(m_pSummaryLine, kSummaryLines * m_pSummaryLine->fontMetrics().lineSpacing());
+    const int lines = std::max<int>(kSummaryLines, static_cast<int>(m_pSummaryLine->text().count(QLatin1Char('\n'))) + 1);
+    takeBottom(m_pSummaryLine, lines * m_pSummaryLine->fontMetrics().lineSpacing());
     if (m_pStatusLine->isVisibleTo(this))
         takeBottom(m_pStatusLine, m_pStatusLine->heightForWidth(list.width()));
     if (m_pFilterEdit->isVisibleTo(this))

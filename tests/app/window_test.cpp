@@ -1247,6 +1247,7 @@ TEST_F(WindowE2eTest, TheSummaryLineShowsTheRecoveryServerAndTheAddressesItGave)
     EXPECT_TRUE(window.SummaryLineText().contains("Recovery DHCP server on (" + hostIf))
         << window.SummaryLineText().toStdString();
     EXPECT_TRUE(window.SummaryLineText().contains("no address given yet"));
+    EXPECT_EQ(window.SummaryLineText().count('\n'), 2) << "the server's line is a line of its own";
     // The client runs beside the window's event loop, which takes the lease.
     QProcess client;
     client.start("ip", {"netns", "exec", QString::fromStdString(ns), "timeout", "30", "busybox", "udhcpc", "-f", "-q",
