@@ -30,11 +30,11 @@
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
-#include <QTime>
 #include <QMenu>
 #include <QResizeEvent>
 #include <QSaveFile>
 #include <QShortcut>
+#include <QTime>
 #include <QTimer>
 
 #include <algorithm>
@@ -205,7 +205,8 @@ CModuleConfigDlg::CModuleConfigDlg(QWidget* parent, const QortApi& api, std::str
     // The server's worker reports each address it gave; the window shows it
     // on its own thread, and not at all once it has gone.
     m_DhcpServer.SetLeaseSink([this](const DhcpServerControl::Lease& lease) {
-        QMetaObject::invokeMethod(this, [this, lease] { OnDhcpLease(lease); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, lease] { OnDhcpLease(lease); }, Qt::QueuedConnection);
     });
     m_lostReplyCheck.setSingleShot(true);
     m_lostReplyCheck.setInterval(kLostReplyCheckMs);
@@ -214,21 +215,22 @@ CModuleConfigDlg::CModuleConfigDlg(QWidget* parent, const QortApi& api, std::str
     // through the same library table as every other call of this window.
     // Every write is checked, logged and verified by the rules in
     // commissioning/.
-    m_writeHooks = devicelist::ConfigureHooks{
-        [this](const QORT_ConfigureRequestType& request) { m_api.SendConfigure(&request); },
-        [this](std::uint32_t ip, const modules::MacAddress& module, const std::vector<QORT_ModuleScanResponseType>& scan) {
-            const commissioning::AddressUse use = CheckAddressFromWindow(ip, module, scan);
-            // Why the address could not be asked about is said, not hidden.
-            if (!use.note.empty())
-                ShowTransient(QString::fromStdString(modules::formatDottedAddress(ip) + ": " + use.note));
-            return use;
-        },
-        [this](const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request) {
-            LogWrite(before, request, commissioning::WriteResult::Refused);
-        },
-        [this](const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request) {
-            OnWriteSending(before, request);
-        }};
+    m_writeHooks =
+        devicelist::ConfigureHooks{[this](const QORT_ConfigureRequestType& request) { m_api.SendConfigure(&request); },
+            [this](std::uint32_t ip, const modules::MacAddress& module,
+                const std::vector<QORT_ModuleScanResponseType>& scan) {
+                const commissioning::AddressUse use = CheckAddressFromWindow(ip, module, scan);
+                // Why the address could not be asked about is said, not hidden.
+                if (!use.note.empty())
+                    ShowTransient(QString::fromStdString(modules::formatDottedAddress(ip) + ": " + use.note));
+                return use;
+            },
+            [this](const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request) {
+                LogWrite(before, request, commissioning::WriteResult::Refused);
+            },
+            [this](const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request) {
+                OnWriteSending(before, request);
+            }};
     devicelist::AttachConfigureFlow(*m_pDeviceList, m_writeHooks);
     m_pendingWriteTimer.setSingleShot(true);
     connect(&m_pendingWriteTimer, &QTimer::timeout, this, [this] { EndPendingWriteUnanswered(true); });
@@ -411,12 +413,13 @@ void CModuleConfigDlg::UpdateSummaryLine()
     first += QStringLiteral(": %1, %2, %3")
                  .arg(Plural(notes[static_cast<std::size_t>(commissioning::NoteKind::Failure)], "failure", "failures"),
                      Plural(notes[static_cast<std::size_t>(commissioning::NoteKind::Warning)], "warning", "warnings"),
-                     QStringLiteral("%1 information").arg(
-                         notes[static_cast<std::size_t>(commissioning::NoteKind::Information)]));
+                     QStringLiteral("%1 information")
+                         .arg(notes[static_cast<std::size_t>(commissioning::NoteKind::Information)]));
     if (!m_transient.isEmpty())
         first += QStringLiteral(" \u2014 ") + m_transient;
     const std::vector<commissioning::AdapterSubnet>& subnets = m_pDeviceList->AdapterSubnets();
-    QString second = QStringLiteral("This computer: ") + QString::fromStdString(commissioning::adapterSubnetsText(subnets));
+    QString second =
+        QStringLiteral("This computer: ") + QString::fromStdString(commissioning::adapterSubnetsText(subnets));
     QString third;
     if (!m_DhcpServer.IsRunning()) {
         second += QStringLiteral(" \u2014 Recovery DHCP server off");
@@ -469,9 +472,8 @@ void CModuleConfigDlg::ReportFailedWrite(
     const QString text = QStringLiteral("The write to %1 did not take:\n%2")
                              .arg(QString::fromStdString(modules::formatMac(mac)), lines.join(QLatin1Char('\n')));
     // Told once the notice that brought it has been handled.
-    QTimer::singleShot(0, this, [this, text] {
-        ShowMessageBox(this, text, QString::fromLatin1(kFailedWriteCaption), MB_OK | MB_ICONERROR);
-    });
+    QTimer::singleShot(0, this,
+        [this, text] { ShowMessageBox(this, text, QString::fromLatin1(kFailedWriteCaption), MB_OK | MB_ICONERROR); });
 }
 
 std::optional<QORT_ModuleScanResponseType> CModuleConfigDlg::UndoValuesOfRow(int row) const
@@ -598,7 +600,8 @@ void CModuleConfigDlg::PlaceStatusLine()
         line->setGeometry(list.left(), list.bottom() + 1 - height, list.width(), height);
         list.adjust(0, 0, 0, -height);
     };
-    const int lines = std::max<int>(kSummaryLines, static_cast<int>(m_pSummaryLine->text().count(QLatin1Char('\n'))) + 1);
+    const int lines =
+        std::max<int>(kSummaryLines, static_cast<int>(m_pSummaryLine->text().count(QLatin1Char('\n'))) + 1);
     takeBottom(m_pSummaryLine, lines * m_pSummaryLine->fontMetrics().lineSpacing());
     if (m_pStatusLine->isVisibleTo(this))
         takeBottom(m_pStatusLine, m_pStatusLine->heightForWidth(list.width()));

@@ -152,8 +152,8 @@ private:
     void ShowTransient(const QString& text);
     // A write that did not take: its row keeps the failure mark and the
     // user is told at once.
-    void ReportFailedWrite(const modules::MacAddress& mac, const std::vector<commissioning::ScanNote>& notes,
-        bool mayShowBox);
+    void ReportFailedWrite(
+        const modules::MacAddress& mac, const std::vector<commissioning::ScanNote>& notes, bool mayShowBox);
 
     // A write from the configure flow, from its sending until its result is
     // known and logged; one at a time (a newer write ends the older one).
@@ -189,14 +189,14 @@ private:
     const QortApi& m_api;
     std::string m_libraryFile;
     CControlLayout m_layout;
-    QString m_aboutText;             // empty: no About entry
-    QLabel* m_pStatusLine = nullptr; // owned by the dialog; hidden while nothing was lost
-    QLabel* m_pSummaryLine = nullptr;  // owned by the dialog; always shown
+    QString m_aboutText;                // empty: no About entry
+    QLabel* m_pStatusLine = nullptr;    // owned by the dialog; hidden while nothing was lost
+    QLabel* m_pSummaryLine = nullptr;   // owned by the dialog; always shown
     QLineEdit* m_pFilterEdit = nullptr; // owned by the dialog; shown while filtering
     QString m_transient;                // what a command just did, for a moment
     QTimer m_transientTimer;
-    QStringList m_leases; // "10.200.1.66 given to 00-30-11-00-00-42 at 14:02:11", oldest first
-    QTimer m_lostReplyCheck;         // looks at the count once the scan's replies have come
+    QStringList m_leases;    // "10.200.1.66 given to 00-30-11-00-00-42 at 14:02:11", oldest first
+    QTimer m_lostReplyCheck; // looks at the count once the scan's replies have come
     devicelist::ConfigureHooks m_writeHooks;
     platform::Wakeup m_dhcpProbeStop;
     std::thread m_dhcpProbe;

@@ -203,12 +203,13 @@ std::string adapterSubnetsText(const std::vector<AdapterSubnet>& subnets)
         return "no adapter is up";
     std::vector<std::string> parts;
     for (const AdapterSubnet& subnet : subnets)
-        parts.push_back(subnet.adapter + " " + dotted(subnet.address) + "/" + std::to_string(std::popcount(subnet.mask)));
+        parts.push_back(
+            subnet.adapter + " " + dotted(subnet.address) + "/" + std::to_string(std::popcount(subnet.mask)));
     return joined(parts, ", ");
 }
 
-std::vector<ScanNote> notVerifiedNotes(const QORT_ModuleScanResponseType& before,
-    const QORT_ConfigureRequestType& sent, const QORT_ModuleScanResponseType& seen)
+std::vector<ScanNote> notVerifiedNotes(const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& sent,
+    const QORT_ModuleScanResponseType& seen)
 {
     std::vector<ScanNote> notes;
     if (unverifiedFields(sent, seen).empty())
@@ -231,8 +232,7 @@ std::vector<ScanNote> notVerifiedNotes(const QORT_ModuleScanResponseType& before
     return notes;
 }
 
-ScanNote unansweredNote(
-    const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& sent, bool answered)
+ScanNote unansweredNote(const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& sent, bool answered)
 {
     std::vector<std::string> changed;
     std::optional<std::string> ip;

@@ -75,8 +75,8 @@ std::string adapterSubnetsText(const std::vector<AdapterSubnet>& subnets);
 // leaves the field out). Compared as commissioning::unverifiedFields
 // compares; empty when the write is verified. `before` is the module as it
 // was scanned before the write.
-std::vector<ScanNote> notVerifiedNotes(const QORT_ModuleScanResponseType& before,
-    const QORT_ConfigureRequestType& sent, const QORT_ModuleScanResponseType& seen);
+std::vector<ScanNote> notVerifiedNotes(const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& sent,
+    const QORT_ModuleScanResponseType& seen);
 // A write that got no answer, or whose module answered and was never seen
 // again: "Sent IP 10.213.0.91; the module did not answer" / "...; the module
 // answered but did not show up in a rescan". The sent values named are the

@@ -9,10 +9,10 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QScrollBar>
 #include <QPushButton>
-#include <QTableWidget>
 #include <QScreen>
+#include <QScrollBar>
+#include <QTableWidget>
 #include <QTextDocument>
 #include <QVBoxLayout>
 
@@ -307,8 +307,8 @@ void CPlanDialog::ShowResults(const std::vector<commissioning::PlanRun::RowResul
     if (skipped > 0)
         said += QStringLiteral(" (%1 of the failed skipped, not confirmed)").arg(skipped);
     if (m_notSent > 0)
-        said += QStringLiteral("; Cancel stopped %1").arg(
-            m_notSent == 1 ? QStringLiteral("1 write") : QStringLiteral("%1 writes").arg(m_notSent));
+        said += QStringLiteral("; Cancel stopped %1")
+                    .arg(m_notSent == 1 ? QStringLiteral("1 write") : QStringLiteral("%1 writes").arg(m_notSent));
     m_summary->setText(said);
     m_running = false;
     if (m_writes > 0)

@@ -29,14 +29,14 @@
 
 #include <QAbstractButton>
 #include <QFile>
-#include <QLabel>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
-#include <QSignalSpy>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
 
@@ -569,8 +569,8 @@ TEST(Window, AFailedWriteIsToldAndMarkedUntilAWriteOfItsModuleIsVerified)
         scanned(step.rescan);
         ASSERT_EQ(window.DeviceList()->GetItemCount(), 1);
         EXPECT_EQ(window.DeviceList()->RowNoteKind(0) == commissioning::NoteKind::Failure, step.failed);
-        EXPECT_EQ(window.DeviceList()->RowNote(0).contains(
-                      "Sent IP 192.168.0.99; the module still reports 192.168.0.7"),
+        EXPECT_EQ(
+            window.DeviceList()->RowNote(0).contains("Sent IP 192.168.0.99; the module still reports 192.168.0.7"),
             step.failed);
         EXPECT_EQ(window.SummaryLineText().contains(step.failed ? "1 failure," : "0 failures,"), true)
             << window.SummaryLineText().toStdString();
@@ -688,7 +688,8 @@ TEST_F(WindowTest, TheSummaryLineTellsTheStateAndWhatWinkDid)
     EXPECT_EQ(g_fake.Count("wink"), 1);
     EXPECT_TRUE(window.SummaryLineText().split('\n')[0].endsWith(QStringLiteral("Wink sent to 00-30-11-00-00-07")))
         << window.SummaryLineText().toStdString();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.SummaryLineText().contains("Wink"); }, 3 * testsupport::kGuiWaitMs));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return !window.SummaryLineText().contains("Wink"); }, 3 * testsupport::kGuiWaitMs));
 }
 
 // The plan dialog says what it does: a Status column as wide as its texts,
@@ -710,7 +711,9 @@ TEST(PlanDialog, SaysWhatItDoes)
         return commissioning::PlanRun::RowResult{
             {0, MacOf(last), {}}, outcome, modules::formatMac(MacOf(last)) + " " + outcome + why, std::nullopt};
     };
-    const auto statusOf = [](CPlanDialog& d, int row) { return d.Table()->item(row, CPlanDialog::kColumnStatus)->text(); };
+    const auto statusOf = [](CPlanDialog& d, int row) {
+        return d.Table()->item(row, CPlanDialog::kColumnStatus)->text();
+    };
     {
         SCOPED_TRACE("declined and failed, then the results");
         CPlanDialog d(QStringLiteral("plan.csv"));
@@ -727,9 +730,11 @@ TEST(PlanDialog, SaysWhatItDoes)
         EXPECT_EQ(statusOf(d, 0),
             QStringLiteral("failed: not verified: IP is 192.168.0.7, sent 192.168.0.99 after a long wait"));
         EXPECT_EQ(statusOf(d, 1), QStringLiteral("skipped (not confirmed)"));
-        const int needed = static_cast<const QAbstractItemView*>(d.Table())->sizeHintForColumn(CPlanDialog::kColumnStatus);
+        const int needed =
+            static_cast<const QAbstractItemView*>(d.Table())->sizeHintForColumn(CPlanDialog::kColumnStatus);
         EXPECT_GE(d.Table()->horizontalHeader()->sectionSize(CPlanDialog::kColumnStatus), needed);
-        EXPECT_TRUE(d.SummaryText().contains("1 of the failed skipped, not confirmed")) << d.SummaryText().toStdString();
+        EXPECT_TRUE(d.SummaryText().contains("1 of the failed skipped, not confirmed"))
+            << d.SummaryText().toStdString();
         EXPECT_EQ(d.CancelButton()->text(), QStringLiteral("Close"));
     }
     {
@@ -741,14 +746,16 @@ TEST(PlanDialog, SaysWhatItDoes)
             d.ShowRunning(3);
             EXPECT_TRUE(d.IsProgressBarShown());
             d.ShowProgress(written, 0);
-            EXPECT_EQ(d.CancelButton()->text(), written == 3 ? QStringLiteral("Stop waiting") : QStringLiteral("Cancel"));
+            EXPECT_EQ(
+                d.CancelButton()->text(), written == 3 ? QStringLiteral("Stop waiting") : QStringLiteral("Cancel"));
             d.CancelButton()->click();
             EXPECT_EQ(cancels.count(), 1);
             EXPECT_TRUE(d.ProgressText().startsWith(
                 written == 3 ? QStringLiteral("Stopped waiting") : QStringLiteral("Cancelled: 2 writes not sent")))
                 << d.ProgressText().toStdString();
             d.ShowResults({result(1, "cancelled", "")}, "0 changed, 0 unchanged, 0 missing, 0 failed, 1 cancelled");
-            EXPECT_EQ(d.SummaryText().contains("Cancel stopped 2 writes"), written == 1) << d.SummaryText().toStdString();
+            EXPECT_EQ(d.SummaryText().contains("Cancel stopped 2 writes"), written == 1)
+                << d.SummaryText().toStdString();
         }
     }
     {
@@ -1081,12 +1088,13 @@ TEST_F(WindowE2eTest, ASetToAnAddressInUseAsksBothRowsThenWarnAndUndoPutsItBack)
     const std::size_t logged = StateFolder::AuditResults().size();
     {
         // No opens the dialog again with the edit; Cancel it.
-        LaterDialogs again([&] { return boxes.Count() == 1; }, [](CEthernetConfigDlg& d) {
-            std::uint32_t shown = 0;
-            d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->GetAddress(shown);
-            EXPECT_EQ(shown, 0xC0A8000Cu);
-            QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDCANCEL), Qt::LeftButton);
-        });
+        LaterDialogs again([&] { return boxes.Count() == 1; },
+            [](CEthernetConfigDlg& d) {
+                std::uint32_t shown = 0;
+                d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->GetAddress(shown);
+                EXPECT_EQ(shown, 0xC0A8000Cu);
+                QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDCANCEL), Qt::LeftButton);
+            });
         Configure(mac, setTaken);
         EXPECT_EQ(again.count, 1);
     }
@@ -1149,8 +1157,8 @@ TEST_F(WindowE2eTest, APlanIsAppliedVerifiedAndLoggedAndAgainSendsNothing)
         {"cancel after the first write", back, "secret", true, {"changed", "cancelled", "cancelled"}, {"verified"}, 1},
         {"wrong password", back, "nope", false, {"unchanged", "failed: invalid password", "changed"},
             {"invalid-password", "verified"}, 2},
-        {"conflict refused", "mac,ip\n00-30-11-00-00-21,192.168.0.12\n", "", false,
-            {"skipped (not confirmed)"}, {"refused"}, 0, true},
+        {"conflict refused", "mac,ip\n00-30-11-00-00-21,192.168.0.12\n", "", false, {"skipped (not confirmed)"},
+            {"refused"}, 0, true},
     };
     const auto isConfigure = [](const std::string& l) {
         return l.rfind("recv ", 0) == 0 && l.find("\"Configure: ") != std::string::npos;
@@ -1227,7 +1235,8 @@ TEST_F(WindowE2eTest, TheSummaryLineShowsTheRecoveryServerAndTheAddressesItGave)
     ASSERT_TRUE(Open(testsupport::moduleArgs({kPlain}), 1));
     const std::string ns = qEnvironmentVariable("SORVINDA_NETNS_MODULES").toStdString();
     const std::string dev = qEnvironmentVariable("SORVINDA_MODULES_IF").toStdString();
-    const std::string script = qEnvironmentVariable("SORVINDA_SOURCE_DIR").toStdString() + "/tests/dhcp/udhcpc-lease.sh";
+    const std::string script =
+        qEnvironmentVariable("SORVINDA_SOURCE_DIR").toStdString() + "/tests/dhcp/udhcpc-lease.sh";
     const auto shell = [](const std::string& command) {
         QProcess p;
         p.start("sh", {"-c", QString::fromStdString(command)});
@@ -1235,7 +1244,8 @@ TEST_F(WindowE2eTest, TheSummaryLineShowsTheRecoveryServerAndTheAddressesItGave)
         return QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
     };
     const QString macBefore = shell("cat /sys/class/net/" + dev + "/address 2>/dev/null || ip netns exec '" + ns
-        + "' cat /sys/class/net/" + dev + "/address").trimmed();
+        + "' cat /sys/class/net/" + dev + "/address")
+                                  .trimmed();
     ASSERT_EQ(shell("ip -n '" + ns + "' link set dev '" + dev + "' address 00:30:11:00:00:42"), QString());
     testsupport::WhenModal<TemplateDialog>([](TemplateDialog& d) {
         d.GetDlgItemAs<QAbstractButton>(IDC_ENABLE_DHCP_SERVER)->click();
@@ -1250,12 +1260,13 @@ TEST_F(WindowE2eTest, TheSummaryLineShowsTheRecoveryServerAndTheAddressesItGave)
     EXPECT_EQ(window.SummaryLineText().count('\n'), 2) << "the server's line is a line of its own";
     // The client runs beside the window's event loop, which takes the lease.
     QProcess client;
-    client.start("ip", {"netns", "exec", QString::fromStdString(ns), "timeout", "30", "busybox", "udhcpc", "-f", "-q",
-                           "-n", "-t", "3", "-T", "1", "-i", QString::fromStdString(dev), "-s",
-                           QString::fromStdString(script)});
+    client.start("ip",
+        {"netns", "exec", QString::fromStdString(ns), "timeout", "30", "busybox", "udhcpc", "-f", "-q", "-n", "-t", "3",
+            "-T", "1", "-i", QString::fromStdString(dev), "-s", QString::fromStdString(script)});
     ASSERT_TRUE(WaitFor([&] { return client.state() == QProcess::NotRunning; }) || client.waitForFinished(30000));
     EXPECT_TRUE(client.readAllStandardOutput().contains("LEASE 10.200.1.66"));
-    const QRegularExpression given(QStringLiteral("10\\.200\\.1\\.66 given to 00-30-11-00-00-42 at \\d\\d:\\d\\d:\\d\\d"));
+    const QRegularExpression given(
+        QStringLiteral("10\\.200\\.1\\.66 given to 00-30-11-00-00-42 at \\d\\d:\\d\\d:\\d\\d"));
     EXPECT_TRUE(WaitFor([&] { return given.match(window.SummaryLineText()).hasMatch(); }))
         << window.SummaryLineText().toStdString();
     testsupport::WhenModal<TemplateDialog>([](TemplateDialog& d) {
@@ -1263,7 +1274,8 @@ TEST_F(WindowE2eTest, TheSummaryLineShowsTheRecoveryServerAndTheAddressesItGave)
         d.GetDlgItemAs<QAbstractButton>(IDOK)->click();
     });
     window.OnAdvancedOptions();
-    EXPECT_TRUE(window.SummaryLineText().endsWith("Recovery DHCP server off")) << window.SummaryLineText().toStdString();
+    EXPECT_TRUE(window.SummaryLineText().endsWith("Recovery DHCP server off"))
+        << window.SummaryLineText().toStdString();
     if (!macBefore.isEmpty())
         shell("ip -n '" + ns + "' link set dev '" + dev + "' address " + macBefore.toStdString());
 }

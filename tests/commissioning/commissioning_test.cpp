@@ -7,8 +7,8 @@
 #include "commissioning/dhcpprobe.h"
 #include "commissioning/planexport.h"
 #include "commissioning/planfile.h"
-#include "commissioning/scancsv.h"
 #include "commissioning/plansteps.h"
+#include "commissioning/scancsv.h"
 #include "commissioning/scanwarnings.h"
 #include "commissioning/verification.h"
 #include "commissioning/watch.h"
@@ -93,9 +93,9 @@ TEST(ScanWarnings, NotesSayWhatAndWho)
                 {N{NoteKind::Warning, "Shares 10.213.0.9 with 00-30-11-00-00-01, 00-30-11-00-00-03"}},
                 {N{NoteKind::Warning, "Shares 10.213.0.9 with 00-30-11-00-00-01, 00-30-11-00-00-02"}}}},
         {"other subnet names every subnet", {Record().Mac(1).Ip(Address(172, 16, 0, 5)).Dhcp(0)}, {{other}}},
-        {"this computer's address",
-            {Record().Mac(1).Ip(Address(192, 168, 1, 7))},
-            {{N{NoteKind::Warning, "Uses 192.168.1.7, the address of this computer (wlan0): give it another address"}}}},
+        {"this computer's address", {Record().Mac(1).Ip(Address(192, 168, 1, 7))},
+            {{N{NoteKind::Warning,
+                "Uses 192.168.1.7, the address of this computer (wlan0): give it another address"}}}},
     };
     for (const auto& row : rows) {
         const auto notes = scanNotes(row.scan, subnets);
@@ -157,8 +157,8 @@ TEST(ScanWarnings, FailedWritesSayWhatWasSentAndWhatIsReported)
         }
         EXPECT_EQ(texts, row.expected) << row.what;
     }
-    EXPECT_EQ(unansweredNote(before, request(sent, "press1"), false).text,
-        "Sent IP 10.213.0.91; the module did not answer");
+    EXPECT_EQ(
+        unansweredNote(before, request(sent, "press1"), false).text, "Sent IP 10.213.0.91; the module did not answer");
     EXPECT_EQ(unansweredNote(before, request(sent, "press2"), true).text,
         "Sent IP 10.213.0.91, host name \"press2\"; the module answered but did not show up in a rescan");
     EXPECT_EQ(unansweredNote(before, request(Address(10, 213, 0, 50), "press1"), false).text,

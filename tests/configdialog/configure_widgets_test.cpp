@@ -561,7 +561,8 @@ TEST_F(ConfigureFlowTest, ANameTooLongToWriteBackIsShortenedOnlyWhenTheUserSaysS
             QTest::mouseClick(d->GetDlgItemAs<QAbstractButton>(dialogs == 1 ? IDOK : IDCANCEL), Qt::LeftButton);
         });
         user.start(10);
-        EXPECT_EQ(devicelist::RunConfigureFlow(list, 2, [this](const QORT_ConfigureRequestType& r) { sent.push_back(r); }),
+        EXPECT_EQ(
+            devicelist::RunConfigureFlow(list, 2, [this](const QORT_ConfigureRequestType& r) { sent.push_back(r); }),
             answer == IDYES);
         user.stop();
         ASSERT_EQ(boxes.Count(), 1);

@@ -159,7 +159,8 @@ TEST_F(DeviceListCtrlTest, EachKindOfNoteHasItsMarkAndItsWords)
         EXPECT_EQ(imageOf(mark), imageOf(DeviceListModel::MarkOf(*r.kind))) << r.row;
         EXPECT_FALSE(list.model()->index(r.row, 1).data(Qt::DecorationRole).isValid()) << r.row;
     }
-    EXPECT_NE(imageOf(DeviceListModel::MarkOf(NoteKind::Information)), imageOf(DeviceListModel::MarkOf(NoteKind::Warning)));
+    EXPECT_NE(
+        imageOf(DeviceListModel::MarkOf(NoteKind::Information)), imageOf(DeviceListModel::MarkOf(NoteKind::Warning)));
     EXPECT_NE(imageOf(DeviceListModel::MarkOf(NoteKind::Warning)), imageOf(DeviceListModel::MarkOf(NoteKind::Failure)));
     EXPECT_EQ(list.NoteCounts(), (std::array<int, 3>{1, 2, 1}));
 
@@ -168,8 +169,8 @@ TEST_F(DeviceListCtrlTest, EachKindOfNoteHasItsMarkAndItsWords)
     list.ClearModules();
     list.AddModule(Record().Mac(0x01).Ip(Address(10, 0, 0, 10)));
     list.AddModule(Record().Mac(0x02).Ip(Address(10, 0, 0, 20)));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return list.GetItemCount() == 2 && !list.RowNote(0).isEmpty(); },
-        testsupport::kGuiWaitMs));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return list.GetItemCount() == 2 && !list.RowNote(0).isEmpty(); }, testsupport::kGuiWaitMs));
     EXPECT_EQ(list.RowNoteKind(0), NoteKind::Failure);
     EXPECT_EQ(list.RowNote(1), QString());
     EXPECT_FALSE(list.model()->index(1, 0).data(Qt::DecorationRole).isValid());
@@ -190,8 +191,8 @@ TEST_F(DeviceListCtrlTest, AMarkedRowShowsTheWholeIp)
         // 255.255.255.255 lies in no subnet of this computer: an information mark.
         list.AddModule(Record().Mac(0x01).Ip(marked ? 0xFFFFFFFFu : Address(10, 0, 0, 9)).Dhcp(0));
         list.AddModule(Record().Mac(0x02).Ip(Address(10, 0, 0, 10)).Dhcp(0));
-        ASSERT_TRUE(QTest::qWaitFor(
-            [&] { return list.RowNoteKind(1).has_value() == marked; }, testsupport::kGuiWaitMs));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return list.RowNoteKind(1).has_value() == marked; }, testsupport::kGuiWaitMs));
         QCoreApplication::processEvents();
         const int width = list.header()->sectionSize(modules::kColumnIp);
         EXPECT_EQ(width > specified, marked);
@@ -242,9 +243,9 @@ TEST_F(DeviceListCtrlTest, TextsShowAsUtf8OrWindows1252)
     const struct {
         std::string bytes;
         QString shown;
-    } rows[] = {{"K\xC3\xBChlung", QString::fromUtf8("K\xC3\xBChlung")}, {"K\xFChlung", QString::fromUtf8("K\xC3\xBChlung")},
-        {"\x80 5", QString::fromUtf8("\xE2\x82\xAC 5")}, {"\xC3\x28", QString::fromUtf8("\xC3\x83(")},
-        {"plain", "plain"}};
+    } rows[] = {{"K\xC3\xBChlung", QString::fromUtf8("K\xC3\xBChlung")},
+        {"K\xFChlung", QString::fromUtf8("K\xC3\xBChlung")}, {"\x80 5", QString::fromUtf8("\xE2\x82\xAC 5")},
+        {"\xC3\x28", QString::fromUtf8("\xC3\x83(")}, {"plain", "plain"}};
     std::uint8_t mac = 1;
     for (const auto& r : rows) {
         list.ClearModules();
@@ -498,8 +499,8 @@ TEST_F(DeviceListTextsTest, ExportWritesTheScanDialectInTheOrderShown)
     std::vector<std::string> macs;
     for (std::size_t at = csv.find("\r\n00-30-11"); at != std::string::npos; at = csv.find("\r\n00-30-11", at + 1))
         macs.push_back(csv.substr(at + 2, 17));
-    EXPECT_EQ(macs, (std::vector<std::string>{"00-30-11-00-00-05", "00-30-11-00-00-04", "00-30-11-00-00-02",
-                        "00-30-11-00-00-01"}));
+    EXPECT_EQ(macs,
+        (std::vector<std::string>{"00-30-11-00-00-05", "00-30-11-00-00-04", "00-30-11-00-00-02", "00-30-11-00-00-01"}));
     EXPECT_NE(csv.find("00-30-11-00-00-02,10.0.0.2,"), std::string::npos) << csv;
     EXPECT_NE(csv.find("\"Coupler, 8 ports\""), std::string::npos) << csv;
 }

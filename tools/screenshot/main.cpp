@@ -28,8 +28,9 @@ int main(int argc, char* argv[])
         next = 3;
     }
     if (argc != next + 1 || std::strcmp(argv[next], "--help") == 0) {
-        std::fprintf(stderr, "usage: sorvinda-screenshot [--dhcp | --plan PLAN.csv] FILE.png"
-                             "   (inside scripts/isolated-net, on a display)\n");
+        std::fprintf(stderr,
+            "usage: sorvinda-screenshot [--dhcp | --plan PLAN.csv] FILE.png"
+            "   (inside scripts/isolated-net, on a display)\n");
         return 2;
     }
     QApplication application(argc, argv);
