@@ -691,9 +691,19 @@ int CModuleConfigDlg::OnLibraryNotify(int code)
         return TakeReplies() ? 1 : 0;
     case QORT_CB_RECONFIGURED:
         if (m_planApplier != nullptr && m_planApplier->IsApplying()) {
-            m_planApplier->OnReconfigured(); // it rescans once for all its writes
+            // Each answer names its module; the plan rescans once per wave.
+            for (int examined = 0; examined < kMaxRejectionsPerNotice && m_api.GetReconfiguredMacId(mac) == 1;
+                 ++examined) {
+                m_api.RemoveFirstReconfiguredMacId();
+                modules::MacAddress answered;
+                std::copy(std::begin(mac), std::end(mac), answered.begin());
+                m_planApplier->OnReconfigured(answered);
+            }
             break;
         }
+        // Not the plan's: what is queued now names no write of a plan yet to come.
+        while (m_api.GetReconfiguredMacId(mac) == 1)
+            m_api.RemoveFirstReconfiguredMacId();
         if (m_api.GetInvPswdMacId(mac) == 1 && IsLastConfiguredMac(mac)) {
             m_api.RemoveFirstInvPswdMacId();
         }

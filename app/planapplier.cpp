@@ -1,6 +1,5 @@
 #include "app/planapplier.h"
 
-#include "commissioning/verification.h"
 #include "plandialog/plandialog.h"
 #include "ui/messagebox.h"
 
@@ -17,6 +16,7 @@ namespace {
 constexpr const char* kProgramName = "SorvindaConfig";
 constexpr const char* kSentText = "sent";
 constexpr const char* kRejectedText = "invalid password";
+constexpr const char* kReconfiguredText = "reconfigured";
 constexpr const char* kVerifiedText = "verified";
 
 void Wipe(void* data, std::size_t size)
@@ -121,16 +121,30 @@ void CPlanApplier::Apply()
     Wipe(password.data(), static_cast<std::size_t>(password.size()));
     m_dialog.SetConflictsConfirmed(force);
     m_run.emplace(m_steps, force);
-    m_requests = m_run->requests();
-    m_dialog.ShowRunning(static_cast<int>(m_requests.size()));
+    m_dialog.ShowRunning(static_cast<int>(m_run->counts().total));
+    StartWave();
+}
+
+void CPlanApplier::StartWave()
+{
+    m_wave = m_cancelled ? std::vector<QORT_ConfigureRequestType>() : m_run->requests();
+    m_next = 0;
+    m_waveMacs.clear();
+    m_unanswered.clear();
+    m_reconfigured.clear();
+    m_rescan.clear();
+    m_verifying = false;
+    if (m_wave.empty()) {
+        Finish();
+        return;
+    }
     m_sendTimer.start();
 }
 
 void CPlanApplier::SendNext()
 {
-    if (m_cancelled || m_next == m_requests.size()) {
+    if (m_cancelled || m_next == m_wave.size()) {
         m_sendTimer.stop();
-        WipePassword();
         if (m_cancelled)
             m_run->cancel();
         if (AllAnswered())
@@ -139,9 +153,13 @@ void CPlanApplier::SendNext()
             m_answerTimer.start(kAnswerWaitMs);
         return;
     }
-    QORT_ConfigureRequestType request = m_requests[m_next++];
+    QORT_ConfigureRequestType request = m_wave[m_next++];
     const modules::MacAddress mac = MacOfRequest(request);
-    m_sent[mac] = request;
+    if (std::optional<commissioning::AuditEntry> entry = m_run->sentEntry(mac)) {
+        entry->program = kProgramName;
+        m_hooks.log(*entry);
+    }
+    m_waveMacs.insert(mac);
     m_unanswered.insert(mac);
     std::memcpy(request.Password, m_password.c_str(), std::min(m_password.size() + 1, sizeof request.Password));
     m_run->sent(mac);
@@ -160,18 +178,22 @@ void CPlanApplier::Cancel()
         Finish();
 }
 
-void CPlanApplier::OnReconfigured()
+bool CPlanApplier::OnReconfigured(const modules::MacAddress& mac)
 {
-    if (!IsApplying())
-        return;
-    ++m_reconfigured;
+    if (!IsApplying() || m_verifying || m_unanswered.erase(mac) == 0)
+        return false;
+    m_run->answered(mac, commissioning::PlanRun::Answer::Reconfigured);
+    m_reconfigured.insert(mac);
+    m_dialog.ShowRowStatus(mac, QString::fromLatin1(kReconfiguredText));
+    ShowProgress();
     if (!m_sendTimer.isActive() && AllAnswered())
         StartVerifying();
+    return true;
 }
 
 bool CPlanApplier::OnRejected(const modules::MacAddress& mac)
 {
-    if (!IsApplying() || m_unanswered.erase(mac) == 0)
+    if (!IsApplying() || m_verifying || m_unanswered.erase(mac) == 0)
         return false;
     m_run->answered(mac, commissioning::PlanRun::Answer::InvalidPassword);
     m_dialog.ShowRowStatus(mac, QString::fromLatin1(kRejectedText));
@@ -181,20 +203,24 @@ bool CPlanApplier::OnRejected(const modules::MacAddress& mac)
     return true;
 }
 
-// Every write has its "Reconfigured:" or its rejection.
 bool CPlanApplier::AllAnswered() const
 {
-    return m_reconfigured >= static_cast<int>(m_unanswered.size());
+    return m_unanswered.empty();
 }
 
+// The writes without an answer by now have none; the reconfigured ones are
+// verified by rescans.
 void CPlanApplier::StartVerifying()
 {
     if (m_verifying || m_finished)
         return;
     m_answerTimer.stop();
     m_verifying = true;
-    if (m_unanswered.empty()) {
-        Finish();
+    for (const modules::MacAddress& mac : m_unanswered)
+        m_run->answered(mac, commissioning::PlanRun::Answer::None);
+    m_unanswered.clear();
+    if (m_reconfigured.empty()) {
+        EndWave();
         return;
     }
     m_hooks.rescan();
@@ -210,27 +236,10 @@ void CPlanApplier::OnReplies(const std::vector<QORT_ModuleScanResponseType>& bat
         if (reply.MacIdValid == 1)
             m_rescan[modules::macOfRecord(reply)] = reply;
     }
-    ClaimVerifiedAnswers();
+    const bool allVerified = m_run->verify(Rescanned());
     ShowProgress();
-    if (m_unanswered.empty())
-        Finish();
-}
-
-// A module whose rescan shows everything that was sent to it has taken the
-// write: one of the counted "Reconfigured:" notices was its own.
-void CPlanApplier::ClaimVerifiedAnswers()
-{
-    for (auto it = m_unanswered.begin(); it != m_unanswered.end();) {
-        const auto seen = m_rescan.find(*it);
-        if (seen == m_rescan.end() || !commissioning::unverifiedFields(m_sent.at(*it), seen->second).empty()) {
-            ++it;
-            continue;
-        }
-        m_run->answered(*it, commissioning::PlanRun::Answer::Reconfigured);
-        m_dialog.ShowRowStatus(*it, QString::fromLatin1(kVerifiedText));
-        m_reconfigured = std::max(0, m_reconfigured - 1);
-        it = m_unanswered.erase(it);
-    }
+    if (allVerified)
+        EndWave();
 }
 
 std::vector<QORT_ModuleScanResponseType> CPlanApplier::Rescanned() const
@@ -241,9 +250,33 @@ std::vector<QORT_ModuleScanResponseType> CPlanApplier::Rescanned() const
     return records;
 }
 
-// The modules still unclaimed either all answered (enough notices are left
-// for them: their rescan shows other values) or cannot be told apart from
-// one that never did; then none is taken to have answered.
+// Each row's outcome record once: after its wave for the rows sent, at the
+// end for the rows refused.
+void CPlanApplier::LogOutcomes(const std::set<modules::MacAddress>& macs)
+{
+    for (const commissioning::PlanRun::RowResult& result : m_run->results()) {
+        if (!result.audit || macs.count(result.row.mac) == 0 || !m_logged.insert(result.row.mac).second)
+            continue;
+        commissioning::AuditEntry entry = *result.audit;
+        entry.program = kProgramName;
+        m_hooks.log(entry);
+    }
+}
+
+void CPlanApplier::EndWave()
+{
+    m_rescanTimer.stop();
+    m_verifyTimer.stop();
+    m_run->verify(Rescanned());
+    for (const commissioning::PlanRun::RowResult& result : m_run->results())
+        if (m_reconfigured.count(result.row.mac) != 0 && result.outcome == "changed")
+            m_dialog.ShowRowStatus(result.row.mac, QString::fromLatin1(kVerifiedText));
+    LogOutcomes(m_waveMacs);
+    StartWave();
+}
+
+// Also when the window closes mid-wave: the writes out so far end with what
+// is known now.
 void CPlanApplier::Finish()
 {
     if (m_finished)
@@ -252,31 +285,27 @@ void CPlanApplier::Finish()
     m_answerTimer.stop();
     m_rescanTimer.stop();
     m_verifyTimer.stop();
-    const bool allAnswered = AllAnswered();
-    for (const modules::MacAddress& mac : m_unanswered) {
-        m_run->answered(
-            mac, allAnswered ? commissioning::PlanRun::Answer::Reconfigured : commissioning::PlanRun::Answer::None);
-    }
+    WipePassword();
+    for (const modules::MacAddress& mac : m_unanswered)
+        m_run->answered(mac, commissioning::PlanRun::Answer::None);
     m_unanswered.clear();
     m_run->verify(Rescanned());
     m_finished = true;
-    m_dialog.ShowProgress(static_cast<int>(m_next), static_cast<int>(m_next));
+    const commissioning::PlanRun::Counts counts = m_run->counts();
+    m_dialog.ShowProgress(static_cast<int>(counts.written), static_cast<int>(counts.written));
+    std::set<modules::MacAddress> all;
     const std::vector<commissioning::PlanRun::RowResult> results = m_run->results();
-    for (const commissioning::PlanRun::RowResult& result : results) {
-        if (!result.audit)
-            continue;
-        commissioning::AuditEntry entry = *result.audit;
-        entry.program = kProgramName;
-        m_hooks.log(entry);
-    }
+    for (const commissioning::PlanRun::RowResult& result : results)
+        all.insert(result.row.mac);
+    LogOutcomes(all);
     m_dialog.ShowResults(results, m_run->summary());
 }
 
 void CPlanApplier::ShowProgress()
 {
-    const int written = static_cast<int>(m_next);
-    const int known = written - static_cast<int>(m_unanswered.size());
-    m_dialog.ShowProgress(written, known);
+    const commissioning::PlanRun::Counts counts = m_run->counts();
+    const int written = static_cast<int>(counts.written);
+    m_dialog.ShowProgress(written, written - static_cast<int>(m_unanswered.size()));
 }
 
 void CPlanApplier::WipePassword()

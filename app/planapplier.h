@@ -27,14 +27,18 @@ class CPlanDialog;
 //              of its own (the address checks wait for the network) and
 //              shown when it is done;
 //   Apply      conflicts are confirmed first (No, the default, leaves those
-//              rows refused); the writes go out one per turn of the event
-//              loop, never waiting for an answer in between, so that Cancel
-//              stops before the next one;
-//   answers    "Invalid Password:" names its module; "Reconfigured:" does
-//              not, so those are counted, and a module whose rescan shows
-//              what was sent has certainly taken it;
-//   verifying  rescans, repeated until every answered row is verified or
-//              kVerifyWaitMs have passed; then each write is logged once.
+//              rows refused); then waves of writes, as PlanRun::requests()
+//              gives them (a row whose address a moving module holds waits
+//              for that move to be verified). A wave's writes go out one per
+//              turn of the event loop, never waiting for an answer in
+//              between, so that Cancel stops before the next one; each
+//              write's `sent` record is logged just before it leaves;
+//   answers    both "Reconfigured:" and "Invalid Password:" name their
+//              module; a row without an answer within kAnswerWaitMs has
+//              none;
+//   verifying  rescans, repeated until every reconfigured row of the wave
+//              is verified or kVerifyWaitMs have passed; then the wave's
+//              outcomes are logged and the next wave starts.
 //
 // Everything runs on the GUI thread except the dry run's worker. The main
 // window hands on the library's notices while IsApplying().
@@ -65,7 +69,8 @@ public:
 
     // From the first write until the results are known.
     bool IsApplying() const { return m_run.has_value() && !m_finished; }
-    void OnReconfigured();
+    // True when mac is a module this run wrote to and waits for.
+    bool OnReconfigured(const modules::MacAddress& mac);
     // True when mac is a module this run wrote to and waits for.
     bool OnRejected(const modules::MacAddress& mac);
     void OnReplies(const std::vector<QORT_ModuleScanResponseType>& batch);
@@ -74,11 +79,13 @@ private:
     void ShowDryRun(std::vector<commissioning::PlanStep> steps, const std::vector<std::string>& problems);
     void Apply();
     bool ConfirmConflicts() const;
+    void StartWave();
     void SendNext();
     void Cancel();
     bool AllAnswered() const;
     void StartVerifying();
-    void ClaimVerifiedAnswers();
+    void EndWave();
+    void LogOutcomes(const std::set<modules::MacAddress>& macs);
     std::vector<QORT_ModuleScanResponseType> Rescanned() const;
     void Finish();
     void ShowProgress();
@@ -90,15 +97,16 @@ private:
     std::thread m_dryRun;
     std::vector<commissioning::PlanStep> m_steps;
     std::optional<commissioning::PlanRun> m_run;
-    std::vector<QORT_ConfigureRequestType> m_requests;
-    std::size_t m_next = 0;
+    std::vector<QORT_ConfigureRequestType> m_wave; // the writes that may go now
+    std::size_t m_next = 0;                        // of m_wave
     std::string m_password;
     bool m_cancelled = false;
     bool m_verifying = false;
     bool m_finished = false;
-    int m_reconfigured = 0; // "Reconfigured:" notices not yet matched to a module
-    std::set<modules::MacAddress> m_unanswered;
-    std::map<modules::MacAddress, QORT_ConfigureRequestType> m_sent;
+    std::set<modules::MacAddress> m_waveMacs;     // sent in this wave
+    std::set<modules::MacAddress> m_unanswered;   // of them, no answer yet
+    std::set<modules::MacAddress> m_reconfigured; // of them, "Reconfigured:"
+    std::set<modules::MacAddress> m_logged;       // outcome logged
     std::map<modules::MacAddress, QORT_ModuleScanResponseType> m_rescan;
     QTimer m_sendTimer;
     QTimer m_answerTimer;

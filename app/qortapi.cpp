@@ -39,6 +39,8 @@ const QortApi& LinkedQortApi()
         QORT_GetInvPswdMacId,
         QORT_RemoveFirstInvPswdMacId,
         FindLostReplyCount(),
+        QORT_GetReconfiguredMacId,
+        QORT_RemoveFirstReconfiguredMacId,
     };
     return api;
 }

@@ -19,6 +19,9 @@ struct QortApi {
     void (*RemoveFirstInvPswdMacId)();
     // Optional: null with a library too old to count the replies it lost.
     std::uint32_t (*GetLostReplyCount)();
+    // Which module answered "Reconfigured:", as for the invalid-password queue.
+    int (*GetReconfiguredMacId)(std::uint8_t* macId);
+    void (*RemoveFirstReconfiguredMacId)();
 };
 
 // The table of the linked libqort.

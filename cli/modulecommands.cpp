@@ -9,6 +9,7 @@
 #include "cli/secretguard.h"
 #include "commissioning/addressinuse.h"
 #include "commissioning/auditlog.h"
+#include "commissioning/change.h"
 #include "commissioning/scanwarnings.h"
 #include "commissioning/verification.h"
 #include "diagnostics/scanfailure.h"
@@ -105,20 +106,23 @@ bool GivenSettingsAreReported(
     return true;
 }
 
-// The checks of the dialog's "Set", with its messages, on what will be sent.
-bool PassesDialogChecks(const QORT_ConfigureRequestType& request)
+// The checks of the dialog's "Set", with its messages, on what the write
+// changes: a host name or an IP the module already reports and the request
+// restates (a hyphen, an IP ending .255 in a wider subnet) never blocks it.
+bool PassesDialogChecks(const QORT_ModuleScanResponseType& found, const QORT_ConfigureRequestType& request)
 {
+    const commissioning::Change change = commissioning::changeOf(found, request);
+    if (!commissioning::writeProblem(change))
+        return true;
     const std::string_view hostName(request.HostName, ::strnlen(request.HostName, QORT_TEXT_FIELD_SIZE));
-    if (!modules::isLegalHostName(hostName)) {
+    if (commissioning::changesField(change, "hostname") && !modules::isLegalHostName(hostName))
         Complain(
             std::string(modules::kIllegalHostNameMessage) + " (host name \"" + platform::escapeBytes(hostName) + "\")");
-        return false;
-    }
-    if (request.IpAddr != QORT_ADDR_NOT_GIVEN && !modules::isAcceptableIpAddress(request.IpAddr)) {
+    else if (commissioning::changesField(change, "ip") && !modules::isAcceptableIpAddress(request.IpAddr))
         Complain(std::string(modules::kIpLastByte255Message));
-        return false;
-    }
-    return true;
+    else
+        Complain(*commissioning::writeProblem(change));
+    return false;
 }
 
 // The request for the given settings, or nothing (said on standard error).
@@ -134,7 +138,7 @@ std::optional<QORT_ConfigureRequestType> CommandLineRequest(
             + " characters, which would be written back cut: give --hostname");
         return std::nullopt;
     }
-    if (!PassesDialogChecks(*request))
+    if (!PassesDialogChecks(found, *request))
         return std::nullopt;
     return request;
 }
@@ -191,7 +195,7 @@ void Audit(
 bool NewAddressIsFree(const QORT_ConfigureRequestType& request, const ScanBeforeWrite& scan, bool force)
 {
     const QORT_ModuleScanResponseType& found = scan.found;
-    if (request.IpAddr == QORT_ADDR_NOT_GIVEN || (found.IpAddrValid == kValid && found.IpAddr == request.IpAddr))
+    if (!commissioning::addressToAsk(commissioning::changeOf(found, request)))
         return true;
     const std::vector<commissioning::AdapterSubnet> subnets = commissioning::usableAdapterSubnets();
     const commissioning::AddressUse use =
@@ -386,9 +390,9 @@ int RunUndo(const ConfigureOptions& options)
     if (const int status = ConnectAndFind(connection, options.mac, options.wait, before->IpAddrValid == kValid, scan);
         status != kExitOk)
         return status;
+    // The values the module itself reported before: no rule for typed
+    // input applies to them (a host name with a hyphen goes back as it was).
     QORT_ConfigureRequestType request = commissioning::undoRequest(*before, scan.found);
-    if (!PassesDialogChecks(request))
-        return kExitUsage;
     return CheckedWrite(connection, options, scan, request);
 }
 

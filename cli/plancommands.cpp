@@ -1,6 +1,8 @@
 // apply and plan-export: a whole line of modules from one CSV plan. The plan
-// is checked as a whole before anything is sent; then one scan, every write
-// sent at once, and one rescan loop that verifies them all.
+// is checked as a whole before anything is sent; then one scan, and the
+// writes in waves: every write that may go now is sent at once and
+// verified by one rescan loop, then the writes that waited for a module to
+// leave the address they take.
 #include "cli/commands.h"
 #include "cli/moduleaccess.h"
 #include "cli/secretguard.h"
@@ -27,7 +29,7 @@ constexpr std::uint8_t kProtected = 1;
 
 modules::MacAddress MacOf(const QORT_ConfigureRequestType& request)
 {
-    modules::MacAddress mac;
+    modules::MacAddress mac{};
     std::copy(std::begin(request.MacId), std::end(request.MacId), mac.begin());
     return mac;
 }
@@ -94,42 +96,70 @@ std::set<modules::MacAddress> ProtectedModules(const std::vector<commissioning::
     return macs;
 }
 
-// Sends the requests with the password where needed and wipes every copy
-// of it. Nothing when the password could not be read (said on standard
-// error; nothing was sent then).
-std::optional<QortSession::BatchAnswers> SendAll(QortSession& session, std::vector<QORT_ConfigureRequestType> requests,
-    const std::set<modules::MacAddress>& protectedMacs, const ApplyOptions& options, Progress& progress)
+// The run's one password, read once when any row to write needs it and
+// wiped when the run ends.
+class RunPassword {
+public:
+    RunPassword() = default;
+    ~RunPassword() { WipeSecret(password_, sizeof password_); }
+    RunPassword(const RunPassword&) = delete;
+    RunPassword& operator=(const RunPassword&) = delete;
+
+    // False when it was needed and could not be read (said on standard error).
+    bool read(const std::vector<commissioning::PlanStep>& steps, const std::set<modules::MacAddress>& protectedMacs,
+        const ApplyOptions& options)
+    {
+        const bool needed = std::any_of(steps.begin(), steps.end(), [&protectedMacs](const auto& step) {
+            return (step.kind == commissioning::StepKind::Change || step.kind == commissioning::StepKind::Conflict)
+                && protectedMacs.count(step.row.mac) != 0;
+        });
+        return !needed || ReadPassword({options.passwordFile, kPasswordVariable, "Password: "}, "password", password_);
+    }
+    void copyTo(QORT_ConfigureRequestType& request) const
+    {
+        std::copy(std::begin(password_), std::end(password_), std::begin(request.Password));
+    }
+
+private:
+    const SecretHolding holding_;
+    modules::ConfigText password_{};
+};
+
+// Appends the `sent` record of each request just before the wave leaves.
+void JournalSent(const commissioning::AuditLog& log, const commissioning::PlanRun& run,
+    const std::vector<QORT_ConfigureRequestType>& requests)
 {
-    const SecretHolding holding;
-    modules::ConfigText password{};
-    const bool needed = std::any_of(requests.begin(), requests.end(),
-        [&protectedMacs](const QORT_ConfigureRequestType& r) { return protectedMacs.count(MacOf(r)) != 0; });
-    if (needed && !ReadPassword({options.passwordFile, kPasswordVariable, "Password: "}, "password", password))
-        return std::nullopt;
+    for (const QORT_ConfigureRequestType& request : requests) {
+        std::optional<commissioning::AuditEntry> entry = run.sentEntry(MacOf(request));
+        if (!entry)
+            continue;
+        entry->program = kProgramName;
+        if (const auto error = log.append(*entry))
+            Complain("audit log: " + *error);
+    }
+}
+
+// Sends one wave with the password where needed and wipes every copy of it.
+QortSession::BatchAnswers SendWave(QortSession& session, std::vector<QORT_ConfigureRequestType> requests,
+    const std::set<modules::MacAddress>& protectedMacs, const RunPassword& password, const ApplyOptions& options,
+    Progress& progress, std::size_t writtenBefore)
+{
     for (QORT_ConfigureRequestType& request : requests)
         if (protectedMacs.count(MacOf(request)) != 0)
-            std::copy(std::begin(password), std::end(password), std::begin(request.Password));
-    const QortSession::BatchAnswers answers = session.configureAll(
-        requests, options.wait, [&progress](const QortSession::BatchAnswers& a) { progress.show(a.total(), 0); });
-    WipeSecret(password, sizeof password);
+            password.copyTo(request);
+    const QortSession::BatchAnswers answers =
+        session.configureAll(requests, options.wait, [&progress, writtenBefore](const QortSession::BatchAnswers& a) {
+            progress.show(writtenBefore + a.total(), 0);
+        });
     for (QORT_ConfigureRequestType& request : requests)
         WipeSecret(request.Password, sizeof request.Password);
     return answers;
 }
 
-std::size_t VerifiedCount(const commissioning::PlanRun& run, const std::set<modules::MacAddress>& written)
-{
-    std::size_t verified = 0;
-    for (const commissioning::PlanRun::RowResult& result : run.results())
-        verified += written.count(result.row.mac) != 0 && result.outcome == "changed" ? 1 : 0;
-    return verified;
-}
-
-// Rescans until every answered write shows its values, or until the only
-// rows left are as many as answers are missing (those modules did not
-// answer), or until wait has passed. `written`: the answers that came.
-void VerifyAll(QortSession& session, commissioning::PlanRun& run, const std::set<modules::MacAddress>& pending,
-    std::size_t written, std::size_t missingAnswers, std::chrono::milliseconds wait, Progress& progress)
+// Rescans until every module that answered "Reconfigured" shows what was
+// sent, or until wait has passed.
+void VerifyWave(QortSession& session, commissioning::PlanRun& run, const std::set<modules::MacAddress>& pending,
+    std::chrono::milliseconds wait, Progress& progress)
 {
     const auto deadline = Clock::now() + wait;
     for (;;) {
@@ -139,73 +169,90 @@ void VerifyAll(QortSession& session, commissioning::PlanRun& run, const std::set
             return std::all_of(pending.begin(), pending.end(), [&m](const auto& mac) { return m.Contains(mac); });
         });
         const bool allVerified = run.verify(RecordsOf(rescan));
-        const std::size_t verified = VerifiedCount(run, pending);
-        progress.show(written, verified);
-        if (allVerified || pending.size() - verified <= missingAnswers)
-            return;
-        if (Clock::now() + kVerifyRescanPause >= deadline)
+        const commissioning::PlanRun::Counts counts = run.counts();
+        progress.show(counts.written, counts.verified);
+        if (allVerified || Clock::now() + kVerifyRescanPause >= deadline)
             return;
         std::this_thread::sleep_for(kVerifyRescanPause);
     }
 }
 
-// Every answer goes to the run. A "Reconfigured:" answer names no module
-// through the library, so when some are missing, the written rows the
-// rescans could not verify are the ones taken as unanswered.
-void Write(QortSession& session, commissioning::PlanRun& run, const std::vector<commissioning::PlanStep>& steps,
-    const ApplyOptions& options, bool& passwordRead)
-{
-    const std::vector<QORT_ConfigureRequestType> requests = run.requests();
-    passwordRead = true;
-    if (requests.empty())
-        return; // nothing to change: no password asked for, nothing sent
-    Progress progress(requests.size());
-    const std::optional<QortSession::BatchAnswers> answers =
-        SendAll(session, requests, ProtectedModules(steps), options, progress);
-    passwordRead = answers.has_value();
-    if (!answers)
-        return;
-    std::set<modules::MacAddress> reconfigured;
-    for (const QORT_ConfigureRequestType& request : requests) {
-        const modules::MacAddress mac = MacOf(request);
-        run.sent(mac);
-        const bool refused = std::find(answers->invalidPassword.begin(), answers->invalidPassword.end(), mac)
-            != answers->invalidPassword.end();
-        run.answered(mac,
-            refused ? commissioning::PlanRun::Answer::InvalidPassword : commissioning::PlanRun::Answer::Reconfigured);
-        if (!refused)
-            reconfigured.insert(mac);
+// Each row's audit record once: after its wave for the rows sent, at the
+// end for the rows refused.
+class OutcomeJournal {
+public:
+    explicit OutcomeJournal(const commissioning::AuditLog& log)
+        : log_(log)
+    {
     }
-    const std::size_t missing = requests.size() - std::min(requests.size(), answers->total());
-    if (reconfigured.empty())
-        return;
-    VerifyAll(session, run, reconfigured, answers->total(), missing, options.wait, progress);
-    if (missing == 0)
-        return;
-    std::set<modules::MacAddress> verified;
-    for (const commissioning::PlanRun::RowResult& result : run.results())
-        if (result.outcome == "changed")
-            verified.insert(result.row.mac);
-    for (const modules::MacAddress& mac : reconfigured)
-        if (verified.count(mac) == 0)
-            run.answered(mac, commissioning::PlanRun::Answer::None);
+    void record(const commissioning::PlanRun& run, const std::set<modules::MacAddress>& macs)
+    {
+        for (const commissioning::PlanRun::RowResult& result : run.results()) {
+            if (!result.audit || macs.count(result.row.mac) == 0 || !logged_.insert(result.row.mac).second)
+                continue;
+            commissioning::AuditEntry entry = *result.audit;
+            entry.program = kProgramName;
+            if (const auto error = log_.append(entry))
+                Complain("audit log: " + *error);
+        }
+    }
+    void recordRest(const commissioning::PlanRun& run)
+    {
+        std::set<modules::MacAddress> all;
+        for (const commissioning::PlanRun::RowResult& result : run.results())
+            all.insert(result.row.mac);
+        record(run, all);
+    }
+
+private:
+    const commissioning::AuditLog& log_;
+    std::set<modules::MacAddress> logged_;
+};
+
+// The waves: what may be written now goes out together, its answers are
+// taken by the MAC each one names, its writes verified; then the rows that
+// waited for those modules to leave their addresses. False when the
+// password could not be read (nothing was sent then).
+bool Write(QortSession& session, commissioning::PlanRun& run, const std::vector<commissioning::PlanStep>& steps,
+    const ApplyOptions& options, OutcomeJournal& outcomes, const commissioning::AuditLog& log)
+{
+    std::vector<QORT_ConfigureRequestType> wave = run.requests();
+    if (wave.empty())
+        return true; // nothing to change: no password asked for, nothing sent
+    const std::set<modules::MacAddress> protectedMacs = ProtectedModules(steps);
+    RunPassword password;
+    if (!password.read(steps, protectedMacs, options))
+        return false;
+    Progress progress(run.counts().total);
+    for (; !wave.empty(); wave = run.requests()) {
+        JournalSent(log, run, wave);
+        const std::size_t writtenBefore = run.counts().written;
+        const QortSession::BatchAnswers answers =
+            SendWave(session, wave, protectedMacs, password, options, progress, writtenBefore);
+        std::set<modules::MacAddress> macs;
+        for (const QORT_ConfigureRequestType& request : wave) {
+            macs.insert(MacOf(request));
+            run.sent(MacOf(request));
+            run.answered(MacOf(request), commissioning::PlanRun::Answer::None);
+        }
+        for (const modules::MacAddress& mac : answers.invalidPassword)
+            run.answered(mac, commissioning::PlanRun::Answer::InvalidPassword);
+        const std::set<modules::MacAddress> reconfigured(answers.reconfigured.begin(), answers.reconfigured.end());
+        for (const modules::MacAddress& mac : reconfigured)
+            run.answered(mac, commissioning::PlanRun::Answer::Reconfigured);
+        if (!reconfigured.empty())
+            VerifyWave(session, run, reconfigured, options.wait, progress);
+        outcomes.record(run, macs);
+    }
+    return true;
 }
 
-// Result lines and the summary on standard output, one audit record per
-// write or refusal.
+// Result lines and the summary on standard output.
 int Report(const commissioning::PlanRun& run)
 {
-    const commissioning::AuditLog log = commissioning::AuditLog::forUser();
     std::string out;
-    for (const commissioning::PlanRun::RowResult& result : run.results()) {
+    for (const commissioning::PlanRun::RowResult& result : run.results())
         out += result.line + "\n";
-        if (!result.audit)
-            continue;
-        commissioning::AuditEntry entry = *result.audit;
-        entry.program = kProgramName;
-        if (const auto error = log.append(entry))
-            Complain("audit log: " + *error);
-    }
     out += run.summary() + "\n";
     if (!WriteOut(out))
         return kExitFailed;
@@ -226,6 +273,7 @@ int DryRun(const std::vector<commissioning::PlanStep>& steps)
 int RunApply(const ApplyOptions& options)
 {
     const commissioning::PlanReading reading = commissioning::readPlanFile(options.plan);
+    ListProblems(reading.notes);
     if (ListProblems(reading.problems))
         return kExitUsage;
     Connection connection;
@@ -244,17 +292,23 @@ int RunApply(const ApplyOptions& options)
     if (options.dryRun)
         return DryRun(steps);
     commissioning::PlanRun run(steps, options.force);
-    bool passwordRead = false;
-    Write(*connection.session, run, steps, options, passwordRead);
-    if (!passwordRead)
+    const commissioning::AuditLog log = commissioning::AuditLog::forUser();
+    OutcomeJournal outcomes(log);
+    if (!Write(*connection.session, run, steps, options, outcomes, log))
         return kExitUsage;
+    outcomes.recordRest(run);
     return Report(run);
 }
 
 int RunPlanExport(const PlanExportOptions& options)
 {
     const commissioning::PlanReading reading = commissioning::readPlanFile(options.plan);
+    ListProblems(reading.notes);
     if (ListProblems(reading.problems))
+        return kExitUsage;
+    // A row the server cannot be given whole is said, and nothing is
+    // written: half an export would look like a whole one.
+    if (ListProblems(commissioning::exportProblems(reading.plan)))
         return kExitUsage;
     const std::string text = options.format == ExportFormat::kKea ? commissioning::keaReservations(reading.plan)
                                                                   : commissioning::dnsmasqHosts(reading.plan);

@@ -57,7 +57,9 @@ std::optional<QortLibrary> QortLibrary::load(std::string& error)
         && lookUp(*handle, "QORT_SendWink", library.sendWink, error)
         && lookUp(*handle, "QORT_GetResponse", library.getResponse, error)
         && lookUp(*handle, "QORT_GetInvPswdMacId", library.getInvPswdMacId, error)
-        && lookUp(*handle, "QORT_RemoveFirstInvPswdMacId", library.removeFirstInvPswdMacId, error);
+        && lookUp(*handle, "QORT_RemoveFirstInvPswdMacId", library.removeFirstInvPswdMacId, error)
+        && lookUp(*handle, "QORT_GetReconfiguredMacId", library.getReconfiguredMacId, error)
+        && lookUp(*handle, "QORT_RemoveFirstReconfiguredMacId", library.removeFirstReconfiguredMacId, error);
     if (!complete)
         return std::nullopt;
     library.getLostReplyCount =

@@ -25,6 +25,8 @@ struct QortLibrary {
     int (*getResponse)(QORT_ModuleScanResponseType* response) = nullptr;
     int (*getInvPswdMacId)(std::uint8_t* macId) = nullptr;
     void (*removeFirstInvPswdMacId)() = nullptr;
+    int (*getReconfiguredMacId)(std::uint8_t* macId) = nullptr;
+    void (*removeFirstReconfiguredMacId)() = nullptr;
     // Optional: an older library lacks it (then null).
     std::uint32_t (*getLostReplyCount)() = nullptr;
     // Where the dynamic loader found the library.

@@ -111,21 +111,40 @@ bool QortSession::takeInvalidPassword(const modules::MacAddress& mac)
     return false;
 }
 
+bool QortSession::takeReconfigured(const modules::MacAddress& mac)
+{
+    constexpr modules::MacAddress kUnreadable = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    modules::MacAddress queued{};
+    while (library_.getReconfiguredMacId(queued.data()) == 1) {
+        library_.removeFirstReconfiguredMacId();
+        if (queued == mac || queued == kUnreadable)
+            return true;
+    }
+    return false;
+}
+
+void QortSession::dropQueuedAnswers()
+{
+    std::uint8_t stale[QORT_MAC_SIZE];
+    while (library_.getInvPswdMacId(stale) == 1)
+        library_.removeFirstInvPswdMacId();
+    while (library_.getReconfiguredMacId(stale) == 1)
+        library_.removeFirstReconfiguredMacId();
+}
+
 QortSession::ConfigureAnswer QortSession::configure(
     const QORT_ConfigureRequestType& request, std::chrono::milliseconds wait)
 {
     modules::MacAddress mac;
     std::copy(std::begin(request.MacId), std::end(request.MacId), mac.begin());
     // Answers that came before this request are not its answers.
-    std::uint8_t stale[QORT_MAC_SIZE];
-    while (library_.getInvPswdMacId(stale) == 1)
-        library_.removeFirstInvPswdMacId();
+    dropQueuedAnswers();
     discardNotices();
 
     const auto deadline = std::chrono::steady_clock::now() + wait;
     library_.sendConfigure(&request);
     while (const std::optional<int> code = nextNotice(deadline)) {
-        if (*code == QORT_CB_RECONFIGURED)
+        if (*code == QORT_CB_RECONFIGURED && takeReconfigured(mac))
             return ConfigureAnswer::kReconfigured;
         if (*code == QORT_CB_INVALID_PASSWORD && takeInvalidPassword(mac))
             return ConfigureAnswer::kInvalidPassword;
@@ -148,9 +167,7 @@ QortSession::BatchAnswers QortSession::configureAll(const std::vector<QORT_Confi
         std::copy(std::begin(request.MacId), std::end(request.MacId), mac.begin());
         batch.push_back(mac);
     }
-    std::uint8_t stale[QORT_MAC_SIZE];
-    while (library_.getInvPswdMacId(stale) == 1)
-        library_.removeFirstInvPswdMacId();
+    dropQueuedAnswers();
     discardNotices();
 
     const auto deadline = std::chrono::steady_clock::now() + wait;
@@ -161,16 +178,25 @@ QortSession::BatchAnswers QortSession::configureAll(const std::vector<QORT_Confi
         const std::optional<int> code = nextNotice(deadline);
         if (!code)
             break;
-        if (*code == QORT_CB_RECONFIGURED)
-            ++answers.reconfigured;
+        // A module answers once; a later answer of the same module (its
+        // request seen on two adapters) adds nothing.
+        const auto take = [&batch, &answers](
+                              const modules::MacAddress& queued, std::vector<modules::MacAddress>& into) {
+            const bool ours = std::find(batch.begin(), batch.end(), queued) != batch.end();
+            const auto known = [&queued](const std::vector<modules::MacAddress>& list) {
+                return std::find(list.begin(), list.end(), queued) != list.end();
+            };
+            if (ours && !known(answers.reconfigured) && !known(answers.invalidPassword))
+                into.push_back(queued);
+        };
         modules::MacAddress queued{};
+        while (*code == QORT_CB_RECONFIGURED && library_.getReconfiguredMacId(queued.data()) == 1) {
+            library_.removeFirstReconfiguredMacId();
+            take(queued, answers.reconfigured);
+        }
         while (*code == QORT_CB_INVALID_PASSWORD && library_.getInvPswdMacId(queued.data()) == 1) {
             library_.removeFirstInvPswdMacId();
-            const bool ours = std::find(batch.begin(), batch.end(), queued) != batch.end();
-            const bool known = std::find(answers.invalidPassword.begin(), answers.invalidPassword.end(), queued)
-                != answers.invalidPassword.end();
-            if (ours && !known)
-                answers.invalidPassword.push_back(queued);
+            take(queued, answers.invalidPassword);
         }
         if (progress)
             progress(answers);

@@ -38,18 +38,20 @@ public:
         const std::function<bool(const modules::ModuleStore&)>& done = {});
 
     // Sends the request and waits up to `wait` for its module's answer:
-    // "Reconfigured:", or "Invalid Password:" for the request's MAC. Queued
-    // invalid-password entries of other modules (another computer on the
-    // segment sees every broadcast) are dropped on the way.
+    // "Reconfigured:" or "Invalid Password:" naming the request's MAC (an
+    // answer whose MAC cannot be read counts as the one request's). Queued
+    // answers of other modules (another computer on the segment sees every
+    // broadcast) are dropped on the way.
     ConfigureAnswer configure(const QORT_ConfigureRequestType& request, std::chrono::milliseconds wait);
 
-    // What came back for a batch of requests: "Reconfigured:" answers carry
-    // no MAC through the library's interface, so they are counted;
-    // "Invalid Password:" answers name their module.
+    // What came back for a batch of requests, each answer named by the MAC
+    // it carries; answers of modules outside the batch (or whose MAC cannot
+    // be read) are left out, so a module that did not answer is never
+    // taken for one that did.
     struct BatchAnswers {
-        std::size_t reconfigured = 0;
+        std::vector<modules::MacAddress> reconfigured;
         std::vector<modules::MacAddress> invalidPassword;
-        std::size_t total() const { return reconfigured + invalidPassword.size(); }
+        std::size_t total() const { return reconfigured.size() + invalidPassword.size(); }
     };
     using BatchProgress = std::function<void(const BatchAnswers&)>;
 
@@ -73,6 +75,11 @@ private:
     // True when an entry for mac was found (and removed); entries ahead of
     // it, which are other modules', are removed too.
     bool takeInvalidPassword(const modules::MacAddress& mac);
+    // Likewise for "Reconfigured:" entries; an unreadable MAC matches too.
+    bool takeReconfigured(const modules::MacAddress& mac);
+    // Empties both answer queues: what is queued before a send is no
+    // answer to it.
+    void dropQueuedAnswers();
 
     const QortLibrary& library_;
 };

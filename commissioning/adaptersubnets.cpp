@@ -13,4 +13,14 @@ std::optional<AdapterSubnet> subnetHolding(const std::vector<AdapterSubnet>& sub
     return *found;
 }
 
+std::optional<std::string> adapterWithAddress(
+    const std::vector<AdapterSubnet>& subnets, const std::vector<AdapterSubnet>& computer, std::uint32_t ip)
+{
+    for (const std::vector<AdapterSubnet>* list : {&subnets, &computer})
+        for (const AdapterSubnet& subnet : *list)
+            if (subnet.address == ip)
+                return subnet.adapter;
+    return std::nullopt;
+}
+
 } // namespace commissioning

@@ -25,6 +25,17 @@ struct AdapterSubnet {
 // cannot be read).
 std::vector<AdapterSubnet> usableAdapterSubnets();
 
+// Every IPv4 address of this computer: every adapter, up or down, able to
+// broadcast or not, secondary addresses and /32s alike (loopback's
+// excepted). None of them may be given to a module. Empty when they cannot
+// be read.
+std::vector<AdapterSubnet> computerAddresses();
+
+// The adapter that holds ip as an address of its own, in subnets or in
+// computer (subnets first); nothing when none does.
+std::optional<std::string> adapterWithAddress(
+    const std::vector<AdapterSubnet>& subnets, const std::vector<AdapterSubnet>& computer, std::uint32_t ip);
+
 // The first subnet that holds ip: the adapter through which it is reached.
 std::optional<AdapterSubnet> subnetHolding(const std::vector<AdapterSubnet>& subnets, std::uint32_t ip);
 

@@ -38,20 +38,21 @@ struct FirstLook {
 };
 
 FirstLook lookBeforeAsking(std::uint32_t ip, const modules::MacAddress& module,
-    const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets)
+    const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets,
+    const std::vector<AdapterSubnet>& computer)
 {
     if (ip == kNoAddress)
         return {AddressUse{}, {}};
     if (const auto other = moduleAt(ip, module, scan))
-        return {AddressUse{true, *other, true, {}}, {}};
+        return {AddressUse{true, *other, true, {}, {}}, {}};
+    // Every address of this computer, a second one or a /32 too, before
+    // the subnet: a /32 is in no subnet the network could be asked on.
+    if (const std::optional<std::string> adapter = adapterWithAddress(subnets, computer, ip))
+        return {AddressUse{true, adapterMac(*adapter).value_or(modules::MacAddress{}), false, {}, *adapter}, {}};
     const std::optional<AdapterSubnet> subnet = subnetHolding(subnets, ip);
     if (!subnet)
         return {AddressUse{false, {}, false,
                     "no adapter of this computer is in the address's subnet: the network was not asked"},
-            {}};
-    if (subnet->address == ip)
-        return {AddressUse{true, adapterMac(subnet->adapter).value_or(modules::MacAddress{}), false,
-                    "the address is this computer's own, on " + subnet->adapter},
             {}};
     return {std::nullopt, *subnet};
 }
@@ -87,9 +88,9 @@ const SystemAsker kSystemAskers[] = {
 
 AddressUse checkAddressInUse(std::uint32_t ip, const modules::MacAddress& module,
     const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets,
-    const NetworkAsker& ask, std::chrono::milliseconds bound)
+    const NetworkAsker& ask, std::chrono::milliseconds bound, const std::vector<AdapterSubnet>& computer)
 {
-    const FirstLook look = lookBeforeAsking(ip, module, scan, subnets);
+    const FirstLook look = lookBeforeAsking(ip, module, scan, subnets, computer);
     if (look.use)
         return *look.use;
     return useFromAnswer(ip, module, scan, ask(look.subnet, ip, bound));
@@ -97,13 +98,13 @@ AddressUse checkAddressInUse(std::uint32_t ip, const modules::MacAddress& module
 
 std::vector<AddressUse> checkAddressesInUse(const std::vector<AddressTarget>& targets,
     const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets,
-    const NetworkBatchAsker& askAll, std::chrono::milliseconds bound)
+    const NetworkBatchAsker& askAll, std::chrono::milliseconds bound, const std::vector<AdapterSubnet>& computer)
 {
     std::vector<AddressUse> uses(targets.size());
     std::vector<AddressQuestion> questions;
     std::vector<std::size_t> asking; // the target of each question
     for (std::size_t i = 0; i < targets.size(); ++i) {
-        const FirstLook look = lookBeforeAsking(targets[i].ip, targets[i].module, scan, subnets);
+        const FirstLook look = lookBeforeAsking(targets[i].ip, targets[i].module, scan, subnets, computer);
         if (look.use) {
             uses[i] = *look.use;
         } else {
@@ -143,6 +144,8 @@ NetworkBatchAsker batchAsker(const NetworkAsker& ask)
 
 std::string holderText(const AddressUse& use)
 {
+    if (!use.computerAdapter.empty())
+        return "this computer (" + use.computerAdapter + ")";
     return (use.holderIsModule ? "module " : "") + modules::formatMac(use.holder);
 }
 

@@ -55,18 +55,21 @@ using NetworkAsker = std::function<NetworkAnswer(const AdapterSubnet&, std::uint
 struct AddressUse {
     bool inUse = false;
     modules::MacAddress holder{};
-    bool holderIsModule = false; // the holder is a module of the scan
-    std::string note;            // why the network was not asked, or could not be
+    bool holderIsModule = false;      // the holder is a module of the scan
+    std::string note;                 // why the network was not asked, or could not be
+    std::string computerAdapter = {}; // not empty: the address is this computer's own, on this adapter
 };
 
-// In use when another module of the scan reports ip, when it is this
-// computer's own address, or when another device answers for it on the
+// In use when another module of the scan reports ip, when it is an address
+// of this computer (any of subnets or of computer: every adapter's, see
+// computerAddresses()), or when another device answers for it on the
 // adapter whose subnet holds it. The module's own MAC answering is no
 // conflict, nor is an answer naming a module that this scan shows at
 // another address (the entry is older than the module's move).
 AddressUse checkAddressInUse(std::uint32_t ip, const modules::MacAddress& module,
     const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets,
-    const NetworkAsker& ask = askNetwork, std::chrono::milliseconds bound = kAddressAnswerBound);
+    const NetworkAsker& ask = askNetwork, std::chrono::milliseconds bound = kAddressAnswerBound,
+    const std::vector<AdapterSubnet>& computer = computerAddresses());
 
 // Many addresses at once (a plan): every question is sent first, then the
 // answers are awaited together, so the whole batch costs one bound, never
@@ -98,9 +101,11 @@ struct AddressTarget {
 // checkAddressInUse for every target, the network asked once for all of them.
 std::vector<AddressUse> checkAddressesInUse(const std::vector<AddressTarget>& targets,
     const std::vector<QORT_ModuleScanResponseType>& scan, const std::vector<AdapterSubnet>& subnets,
-    const NetworkBatchAsker& askAll = askAllNetwork, std::chrono::milliseconds bound = kAddressAnswerBound);
+    const NetworkBatchAsker& askAll = askAllNetwork, std::chrono::milliseconds bound = kAddressAnswerBound,
+    const std::vector<AdapterSubnet>& computer = computerAddresses());
 
-// "module 00-30-11-00-00-02" or "00-1B-21-0A-BC-0F", for "address A is in use by ...".
+// "module 00-30-11-00-00-02", "this computer (eth0)" or
+// "00-1B-21-0A-BC-0F", for "address A is in use by ...".
 std::string holderText(const AddressUse& use);
 
 // The MAC of a network adapter (nothing when it has none or cannot be read).

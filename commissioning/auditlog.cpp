@@ -162,6 +162,10 @@ const char* resultText(WriteResult result)
         return "no-answer";
     case WriteResult::Refused:
         return "refused";
+    case WriteResult::Sent:
+        return "sent";
+    case WriteResult::Interrupted:
+        return "interrupted";
     }
     return "unknown";
 }

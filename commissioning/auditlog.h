@@ -29,9 +29,11 @@
 
 namespace commissioning {
 
-enum class WriteResult { Verified, NotVerified, InvalidPassword, NoAnswer, Refused };
+// The new values are appended at the end: numbers already in use keep their meaning.
+enum class WriteResult { Verified, NotVerified, InvalidPassword, NoAnswer, Refused, Sent, Interrupted };
 
-// "verified", "not-verified", "invalid-password", "no-answer", "refused".
+// "verified", "not-verified", "invalid-password", "no-answer", "refused",
+// "sent", "interrupted".
 const char* resultText(WriteResult result);
 
 struct AuditEntry {

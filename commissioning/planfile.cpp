@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <charconv>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <map>
 #include <optional>
@@ -27,6 +28,14 @@ constexpr std::string_view kBlanks = " \t";
 // no plan, and is not read into memory.
 constexpr std::uintmax_t kLargestPlanFile = std::uintmax_t{16} * 1024 * 1024;
 constexpr int kHeaderLine = 1;
+// Memory follows from these, not from the text: a record keeps at most
+// kMostCells cells (a plan has a handful of columns; a spreadsheet's own
+// add some), a plan at most kMostRows rows (more modules than any segment
+// holds), and at most kMostProblems problems are listed.
+constexpr std::size_t kMostCells = 256;
+constexpr std::size_t kMostRows = 65536;
+constexpr std::size_t kMostProblems = 100;
+constexpr std::string_view kStandardInput = "-";
 
 constexpr std::string_view kDhcpOn = "on";
 constexpr std::string_view kDhcpOff = "off";
@@ -46,7 +55,13 @@ public:
     {
         CsvRecord record{line_, {}};
         for (;;) {
-            record.cells.push_back(cell(record.line));
+            std::string value = cell(record.line);
+            if (record.cells.size() < kMostCells)
+                record.cells.push_back(std::move(value));
+            else if (record.cells.size() == kMostCells && !value.empty() && !tooWide_) {
+                problem(record.line, "more than " + std::to_string(kMostCells) + " cells in one row");
+                tooWide_ = true;
+            }
             if (atEnd() || text_[at_] != kSeparator)
                 break;
             ++at_;
@@ -69,7 +84,11 @@ private:
         ++line_;
     }
 
-    void problem(int line, std::string message) { reading_.problems.emplace_back(line, std::move(message)); }
+    void problem(int line, std::string message)
+    {
+        if (reading_.problems.size() <= kMostProblems)
+            reading_.problems.emplace_back(line, std::move(message));
+    }
 
     std::string cell(int recordLine)
     {
@@ -121,6 +140,7 @@ private:
 
     std::string_view text_;
     CsvReading& reading_;
+    bool tooWide_ = false; // said once
     std::size_t at_ = 0;
     int line_ = kHeaderLine;
 };
@@ -190,6 +210,47 @@ constexpr std::optional<std::uint32_t> modules::GivenSettings::*addressMember(Co
 
 using Problems = std::vector<std::pair<int, std::string>>;
 
+// Edits (insert, delete, replace, swap two neighbours) from a to b, counted
+// up to limit + 1.
+std::size_t editDistance(std::string_view a, std::string_view b, std::size_t limit)
+{
+    if ((a.size() > b.size() ? a.size() - b.size() : b.size() - a.size()) > limit)
+        return limit + 1;
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i)
+        d[i][0] = i;
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        d[0][j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i)
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+        }
+    return d[a.size()][b.size()];
+}
+
+// A heading is taken for a misspelt known one when it is the known name
+// with blanks, "-" or "_" in it ("Host name"), or a few keystrokes off it:
+// a swap for the two- and three-letter names (so that a spreadsheet's "id"
+// is no "ip"), one edit for four letters, two for longer names.
+bool isNearMiss(std::string_view heading, std::string_view known)
+{
+    std::string compact;
+    for (const char c : heading)
+        if (c != ' ' && c != '\t' && c != '-' && c != '_')
+            compact += c;
+    if (compact == known)
+        return true;
+    if (heading.size() > known.size() + 2)
+        return false;
+    const std::size_t allowed = known.size() <= 3 ? 0 : known.size() == 4 ? 1 : 2;
+    if (allowed == 0)
+        return heading.size() == known.size() && heading != known && editDistance(heading, known, 1) == 1
+            && std::is_permutation(heading.begin(), heading.end(), known.begin());
+    return editDistance(heading, known, allowed) <= allowed;
+}
+
 class PlanChecker {
 public:
     PlanChecker(PlanReading& reading, Problems& problems)
@@ -198,16 +259,21 @@ public:
     {
     }
 
-    // False when the header cannot carry a plan.
+    // False when the header cannot carry a plan. A column it does not use
+    // is named in the reading's notes; a near miss of a known name is taken
+    // for a typo and refused, so that no edit in it is dropped unseen.
     bool readHeader(const CsvRecord& header)
     {
         bool fine = true;
         for (std::size_t index = 0; index < header.cells.size(); ++index) {
-            const std::string name = lowerCase(trimmed(modules::csvCellValue(header.cells[index])));
+            const std::string given(trimmed(modules::csvCellValue(header.cells[index])));
+            const std::string name = lowerCase(given);
             const auto known = std::find_if(
                 std::begin(kColumns), std::end(kColumns), [&name](const ColumnName& c) { return c.name == name; });
-            if (known == std::end(kColumns))
+            if (known == std::end(kColumns)) {
+                fine = unusedColumn(header.line, given, name) && fine;
                 continue;
+            }
             if (!columns_.emplace(known->column, index).second) {
                 problem(header.line, "column " + name + " appears twice");
                 fine = false;
@@ -231,12 +297,36 @@ public:
             readCell(column, value, row);
         }
         checkUnique(row);
+        if (rowFine_ && reading_.plan.rows.size() == kMostRows)
+            rowProblem("more than " + std::to_string(kMostRows) + " rows: no segment holds so many modules");
         if (rowFine_)
             reading_.plan.rows.push_back(std::move(row));
     }
 
+    std::vector<std::string> takeNotes() { return std::move(notes_); }
+
 private:
-    void problem(int line, std::string message) { problems_.emplace_back(line, std::move(message)); }
+    bool unusedColumn(int line, const std::string& given, const std::string& name)
+    {
+        if (name.empty())
+            return true; // a spreadsheet's column without a heading
+        const auto near = std::find_if(std::begin(kColumns), std::end(kColumns),
+            [&name](const ColumnName& c) { return isNearMiss(name, c.name); });
+        if (near != std::end(kColumns)) {
+            problem(line,
+                "column " + quotedText(given) + " is no column of a plan: is it \"" + std::string(near->name)
+                    + "\" misspelt? (a column the plan does not use needs a name of its own, such as \"note\")");
+            return false;
+        }
+        notes_.push_back("column " + quotedText(given) + " ignored");
+        return true;
+    }
+
+    void problem(int line, std::string message)
+    {
+        if (problems_.size() <= kMostProblems)
+            problems_.emplace_back(line, std::move(message));
+    }
 
     void rowProblem(std::string message)
     {
@@ -274,21 +364,20 @@ private:
         const std::optional<std::uint32_t> value = modules::parseDottedAddress(text);
         if (!value)
             return rowProblem("bad " + name + " address " + quotedText(text));
-        if (column == Column::Ip && !modules::isAcceptableIpAddress(*value))
-            return rowProblem("ip " + std::string(text) + ": " + std::string(modules::kIpLastByte255Message));
         row.settings.*addressMember(column) = *value;
     }
 
-    // Whether the name obeys the dialog's characters depends on whether the
-    // row changes it: planProblems decides after the scan. Its length the
-    // dialog's edit limits, whatever the module has.
+    // Whether the name obeys the dialog's rules (characters, length)
+    // depends on whether the row changes it: the scan's own CSV restates
+    // every name as the module reports it. planProblems decides after the
+    // scan. Longer than any module reports, it is no name.
     void readHostName(const std::string& value, PlanRow& row)
     {
         if (value.empty())
             return;
-        if (value.size() > modules::kConfigTextMaxChars)
+        if (value.size() >= QORT_TEXT_FIELD_SIZE)
             return rowProblem("hostname " + quotedText(value) + " is longer than "
-                + std::to_string(modules::kConfigTextMaxChars) + " characters");
+                + std::to_string(QORT_TEXT_FIELD_SIZE - 1) + " characters");
         row.settings.hostName = value;
     }
 
@@ -306,19 +395,13 @@ private:
         if (macRead_)
             if (const auto [first, added] = macLines_.emplace(row.mac, row.line); !added)
                 rowProblem("MAC " + modules::formatMac(row.mac) + " is also in line " + std::to_string(first->second));
-        // 0.0.0.0 is no address anybody holds: many modules may be given it.
-        if (!row.settings.ip || *row.settings.ip == 0)
-            return;
-        if (const auto [first, added] = ipLines_.emplace(*row.settings.ip, row.line); !added)
-            rowProblem("ip " + modules::formatDottedAddress(*row.settings.ip) + " is also the target of line "
-                + std::to_string(first->second));
     }
 
     PlanReading& reading_;
     Problems& problems_;
     std::map<Column, std::size_t> columns_;
     std::map<modules::MacAddress, int> macLines_;
-    std::map<std::uint32_t, int> ipLines_;
+    std::vector<std::string> notes_;
     int line_ = 0;
     bool rowFine_ = true;
     bool macRead_ = false;
@@ -340,33 +423,69 @@ CsvReading readCsv(std::string_view text)
     return reading;
 }
 
+// Record by record: only one record's cells are held at a time.
 PlanReading readPlan(std::string_view text, const std::string& file)
 {
-    PlanReading reading{{file, {}}, {}};
-    CsvReading csv = readCsv(text);
-    Problems problems = std::move(csv.problems);
-    if (csv.records.empty()) {
-        problems.emplace_back(kHeaderLine, "no header row: a plan needs at least the column \"mac\"");
-    } else {
-        PlanChecker checker(reading, problems);
-        if (checker.readHeader(csv.records.front()))
-            std::for_each(csv.records.begin() + 1, csv.records.end(),
-                [&checker](const CsvRecord& record) { checker.readRow(record); });
+    PlanReading reading{{file, {}}, {}, {}};
+    if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+        text.remove_prefix(kByteOrderMark.size());
+    CsvReading csv; // its problems only: the records are taken one at a time
+    Problems rowProblems;
+    PlanChecker checker(reading, rowProblems);
+    CsvScanner scanner(text, csv);
+    bool headerRead = false, headerFine = false;
+    while (!scanner.atEnd()) {
+        const CsvRecord record = scanner.record();
+        if (isBlank(record))
+            continue;
+        if (!headerRead)
+            headerFine = checker.readHeader(record);
+        else if (headerFine)
+            checker.readRow(record);
+        headerRead = true;
     }
+    Problems problems = std::move(csv.problems);
+    problems.insert(problems.end(), rowProblems.begin(), rowProblems.end());
+    if (!headerRead)
+        problems.emplace_back(kHeaderLine, "no header row: a plan needs at least the column \"mac\"");
+    for (const std::string& note : checker.takeNotes())
+        reading.notes.push_back(file + ":" + std::to_string(kHeaderLine) + ": " + note);
     std::stable_sort(problems.begin(), problems.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    const bool cut = problems.size() > kMostProblems;
+    problems.resize(std::min(problems.size(), kMostProblems));
     for (const auto& [line, message] : problems) {
         std::string text = file;
         text.append(":").append(std::to_string(line)).append(": ").append(message);
         reading.problems.push_back(std::move(text));
     }
+    if (cut)
+        reading.problems.push_back(
+            file + ": more problems follow; the first " + std::to_string(kMostProblems) + " are listed");
     return reading;
+}
+
+PlanReading readPlanStream(std::istream& in, const std::string& file)
+{
+    std::string text;
+    char buffer[1 << 16];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        text.append(buffer, static_cast<std::size_t>(in.gcount()));
+        if (text.size() > kLargestPlanFile)
+            return PlanReading{
+                {file, {}}, {file + ": cannot read: larger than " + std::to_string(kLargestPlanFile) + " bytes"}, {}};
+    }
+    if (in.bad())
+        return PlanReading{{file, {}}, {file + ": cannot read: " + std::generic_category().message(EIO)}, {}};
+    return readPlan(text, file);
 }
 
 PlanReading readPlanFile(const std::filesystem::path& path)
 {
     const std::string file = path.string();
+    if (file == kStandardInput)
+        return readPlanStream(std::cin, file);
     const auto cannotRead = [&file](const std::string& reason) {
-        return PlanReading{{file, {}}, {file + ": cannot read: " + reason}};
+        return PlanReading{{file, {}}, {file + ": cannot read: " + reason}, {}};
     };
     std::error_code error;
     if (std::filesystem::is_directory(path, error))

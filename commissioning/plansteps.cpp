@@ -9,63 +9,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <set>
 
 namespace commissioning {
 namespace {
-
-std::string_view recordText(const char (&field)[QORT_TEXT_FIELD_SIZE])
-{
-    return {field, ::strnlen(field, QORT_TEXT_FIELD_SIZE)};
-}
-
-std::string quotedName(std::string_view name)
-{
-    return "\"" + platform::escapeBytes(name) + "\"";
-}
-
-std::optional<std::string> reportedName(const QORT_ModuleScanResponseType& found)
-{
-    if (found.HostNameValid != kValid)
-        return std::nullopt;
-    return std::string(recordText(found.HostName));
-}
-
-std::optional<bool> reportedDhcp(const QORT_ModuleScanResponseType& found)
-{
-    if (found.DhcpValid != kValid || (found.Dhcp != kOn && found.Dhcp != kOff))
-        return std::nullopt;
-    return found.Dhcp == kOn;
-}
-
-std::string onOff(bool on)
-{
-    return on ? "on" : "off";
-}
-
-// A module left with DHCP on reports the addresses its DHCP server gave it:
-// they are compared neither here nor when a write is verified, so a plan
-// applied twice writes nothing the second time.
-std::vector<FieldChange> changesOf(const modules::GivenSettings& given, const QORT_ModuleScanResponseType& found)
-{
-    std::vector<FieldChange> changes;
-    const bool dhcpOn = given.dhcp.value_or(reportedDhcp(found).value_or(false));
-    for (const AddressField& setting : kAddressFields) {
-        const std::optional<std::uint32_t>& value = given.*setting.given;
-        const bool reported = found.*setting.valid == kValid;
-        if (value && !(dhcpOn && setting.setByDhcp) && (!reported || found.*setting.value != *value))
-            changes.push_back(
-                {setting.name, reported ? modules::formatDottedAddress(found.*setting.value) : kNotReported,
-                    modules::formatDottedAddress(*value)});
-    }
-    const std::optional<std::string> name = reportedName(found);
-    if (given.hostName && name != given.hostName)
-        changes.push_back({"hostname", name ? quotedName(*name) : kNotReported, quotedName(*given.hostName)});
-    const std::optional<bool> dhcp = reportedDhcp(found);
-    if (given.dhcp && dhcp != given.dhcp)
-        changes.push_back({"dhcp", dhcp ? onOff(*dhcp) : kNotReported, onOff(*given.dhcp)});
-    return changes;
-}
 
 // A setting the module does not report is locked in the configure dialog,
 // and so it is in a plan.
@@ -79,24 +27,19 @@ std::string unreportedSetting(const modules::GivenSettings& given, const QORT_Mo
     return {};
 }
 
-// Why a row that writes cannot be written, with the dialog's own messages.
-std::string writeProblem(const PlanStep& step, bool requestBuilt)
+// Why a row that writes cannot be written: a setting the module does not
+// report, a long reported name that would go back cut, or the typed-input
+// rules on what the row changes (never on what it restates).
+std::string writeProblemOf(const PlanStep& step, bool nameWouldBeCut)
 {
+    const std::string mac = modules::formatMac(step.row.mac);
     const std::string unreported = unreportedSetting(step.row.settings, *step.found);
     if (!unreported.empty())
-        return "module " + modules::formatMac(step.row.mac) + " does not report " + unreported
-            + ", so it cannot be set";
-    if (!requestBuilt)
-        return "module " + modules::formatMac(step.row.mac) + " reports a host name longer than "
-            + std::to_string(modules::kConfigTextMaxChars)
+        return "module " + mac + " does not report " + unreported + ", so it cannot be set";
+    if (nameWouldBeCut)
+        return "module " + mac + " reports a host name longer than " + std::to_string(modules::kConfigTextMaxChars)
             + " characters, which would be written back cut: give a hostname";
-    const std::string_view name = recordText(step.request.HostName);
-    if (!modules::isLegalHostName(name))
-        return "hostname " + quotedName(name) + ": " + std::string(modules::kIllegalHostNameMessage);
-    if (step.request.IpAddr != QORT_ADDR_NOT_GIVEN && !modules::isAcceptableIpAddress(step.request.IpAddr))
-        return "ip " + modules::formatDottedAddress(step.request.IpAddr) + ": "
-            + std::string(modules::kIpLastByte255Message);
-    return {};
+    return writeProblem(changeOf(*step.found, step.request)).value_or("");
 }
 
 const QORT_ModuleScanResponseType* recordOf(
@@ -108,30 +51,128 @@ const QORT_ModuleScanResponseType* recordOf(
     return found == scan.end() ? nullptr : &*found;
 }
 
+// The request as the row asks for it. A reported host name longer than a
+// request may carry (and no new one given) goes into the comparison whole:
+// a row that writes nothing else stays unchanged, one that writes is
+// refused rather than cutting the name.
+QORT_ConfigureRequestType requestOf(const PlanRow& row, const QORT_ModuleScanResponseType& found, bool& nameWouldBeCut)
+{
+    std::optional<QORT_ConfigureRequestType> request = modules::buildCommandLineConfigureRequest(found, row.settings);
+    nameWouldBeCut = !request.has_value();
+    if (request)
+        return *request;
+    modules::GivenSettings whole = row.settings;
+    whole.hostName = std::string(found.HostName, ::strnlen(found.HostName, QORT_TEXT_FIELD_SIZE));
+    return modules::buildCommandLineConfigureRequest(found, whole).value_or(QORT_ConfigureRequestType{});
+}
+
 PlanStep stepOf(const PlanRow& row, const std::vector<QORT_ModuleScanResponseType>& scan)
 {
-    PlanStep step{row, StepKind::Missing, std::nullopt, {}, {}, {}, {}, {}};
+    PlanStep step{row, StepKind::Missing, std::nullopt, {}, {}, {}, {}, {}, {}};
     std::copy(row.mac.begin(), row.mac.end(), step.request.MacId);
     const QORT_ModuleScanResponseType* found = recordOf(row.mac, scan);
     if (found == nullptr)
         return step;
     step.found = *found;
-    step.changes = changesOf(row.settings, *found);
-    step.kind = step.changes.empty() ? StepKind::Unchanged : StepKind::Change;
-    const std::optional<QORT_ConfigureRequestType> request =
-        modules::buildCommandLineConfigureRequest(*found, row.settings);
-    if (request)
-        step.request = *request;
-    if (step.kind == StepKind::Change)
-        step.problem = writeProblem(step, request.has_value());
+    bool nameWouldBeCut = false;
+    step.request = requestOf(row, *found, nameWouldBeCut);
+    const Change change = changeOf(*found, step.request);
+    step.kind = writesSomething(change) ? StepKind::Change : StepKind::Unchanged;
+    if (step.kind == StepKind::Change) {
+        step.changes = change.fields;
+        step.problem = writeProblemOf(step, nameWouldBeCut);
+    }
     return step;
 }
 
-// A row that gives its module a new IP.
-bool movesAddress(const PlanStep& step)
+// The address a writing row asks about: the new IP it sends.
+std::optional<std::uint32_t> newAddress(const PlanStep& step)
 {
-    return std::any_of(
-        step.changes.begin(), step.changes.end(), [](const FieldChange& change) { return change.field == "ip"; });
+    if (step.kind != StepKind::Change)
+        return std::nullopt;
+    return addressToAsk(changeOf(*step.found, step.request));
+}
+
+// The modules of the scan, other than the target's own, that report its IP.
+std::vector<modules::MacAddress> scanHolders(
+    const AddressTarget& target, const std::vector<QORT_ModuleScanResponseType>& scan)
+{
+    std::vector<modules::MacAddress> holders;
+    for (const QORT_ModuleScanResponseType& record : scan)
+        if (record.MacIdValid == kValid && record.IpAddrValid == kValid && record.IpAddr == target.ip
+            && modules::macOfRecord(record) != target.module)
+            holders.push_back(modules::macOfRecord(record));
+    return holders;
+}
+
+// Who keeps the target's address after all the plan's moves ("module M",
+// "this computer (eth0)", a MAC); nothing: it is free, or becomes free.
+std::optional<std::string> holderThatStays(const AddressTarget& target, const AddressUse& use,
+    const std::vector<QORT_ModuleScanResponseType>& scan, const std::set<modules::MacAddress>& movingAway)
+{
+    const std::vector<modules::MacAddress> holders = scanHolders(target, scan);
+    for (const modules::MacAddress& holder : holders)
+        if (movingAway.count(holder) == 0)
+            return "module " + modules::formatMac(holder);
+    if (!holders.empty() || !use.inUse || (use.holderIsModule && movingAway.count(use.holder) != 0))
+        return std::nullopt;
+    return holderText(use);
+}
+
+std::vector<modules::MacAddress> holdersMovingAway(
+    const AddressTarget& target, const AddressUse& use, const std::vector<QORT_ModuleScanResponseType>& scan)
+{
+    std::vector<modules::MacAddress> holders = scanHolders(target, scan);
+    if (holders.empty() && use.inUse && use.holderIsModule)
+        holders.push_back(use.holder);
+    return holders;
+}
+
+// Two writes sending one new IP would leave both modules on it, whichever
+// came second.
+void refuseSharedTargets(const std::vector<AddressTarget>& targets, const std::vector<PlanStep*>& checked)
+{
+    std::map<std::uint32_t, int> firstLine;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        PlanStep& step = *checked[i];
+        const auto [first, added] = firstLine.emplace(targets[i].ip, step.row.line);
+        if (!added && step.problem.empty())
+            step.problem = "ip " + modules::formatDottedAddress(targets[i].ip) + " is also the new address of line "
+                + std::to_string(first->second);
+    }
+}
+
+// Rows whose waits never end: they wait on each other in a ring (a swap),
+// or on such a row. Taken away are the rows that wait for nobody left, as
+// long as there are any; what remains cannot be ordered. Refused up front
+// rather than sent through a third address: nothing is sent, and the line
+// says how to go on.
+void refuseRings(std::vector<PlanStep>& steps)
+{
+    std::map<modules::MacAddress, PlanStep*> waiting;
+    for (PlanStep& step : steps)
+        if (step.kind == StepKind::Change && !step.waitsFor.empty())
+            waiting.emplace(step.row.mac, &step);
+    for (bool removed = true; removed && !waiting.empty();) {
+        removed = false;
+        for (auto it = waiting.begin(); it != waiting.end();) {
+            const std::vector<modules::MacAddress>& holders = it->second->waitsFor;
+            const bool free = std::none_of(holders.begin(), holders.end(),
+                [&waiting](const modules::MacAddress& holder) { return waiting.count(holder) != 0; });
+            if (free) {
+                it = waiting.erase(it);
+                removed = true;
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (auto& [mac, step] : waiting)
+        if (step->problem.empty())
+            step->problem = "ip " + modules::formatDottedAddress(step->request.IpAddr) + " is held by module "
+                + modules::formatMac(step->waitsFor.front())
+                + ", and the moves wait on each other in a ring: nothing is written; move one of these modules "
+                  "to a free address first, then apply the plan";
 }
 
 std::string joined(const std::vector<std::string>& parts, const char* separator)
@@ -144,16 +185,27 @@ std::string joined(const std::vector<std::string>& parts, const char* separator)
 
 std::string changesText(const std::vector<FieldChange>& changes)
 {
-    std::vector<std::string> parts;
-    parts.reserve(changes.size());
-    for (const FieldChange& change : changes)
-        parts.push_back(change.field + " " + change.before + " -> " + change.after);
-    return joined(parts, ", ");
+    Change change;
+    change.fields = changes;
+    return changeText(change);
+}
+
+std::string waitsText(const PlanStep& step)
+{
+    std::vector<std::string> macs;
+    for (const modules::MacAddress& mac : step.waitsFor)
+        macs.push_back(modules::formatMac(mac));
+    return macs.empty() ? std::string() : " (waits for " + joined(macs, ", ") + ")";
+}
+
+std::string noteText(const PlanStep& step)
+{
+    return step.addressNote.empty() ? std::string() : " (address not checked: " + step.addressNote + ")";
 }
 
 std::string conflictAddress(const PlanStep& step)
 {
-    return modules::formatDottedAddress(step.row.settings.ip.value_or(0));
+    return modules::formatDottedAddress(step.request.IpAddr);
 }
 
 } // namespace
@@ -183,32 +235,40 @@ std::vector<PlanStep> planSteps(const Plan& plan, const std::vector<QORT_ModuleS
     std::vector<AddressTarget> targets;
     std::vector<PlanStep*> checked;
     for (PlanStep& step : steps)
-        if (movesAddress(step)) {
+        if (const std::optional<std::uint32_t> address = newAddress(step)) {
             if (step.problem.empty())
                 movingAway.insert(step.row.mac);
-            targets.push_back({*step.row.settings.ip, step.row.mac});
+            targets.push_back({*address, step.row.mac});
             checked.push_back(&step);
         }
-    const std::vector<AddressUse> uses =
-        checkAddressesInUse(targets, scan, subnets, batchAsker(options.ask), options.bound);
+    const std::vector<AddressUse> uses = checkAddressesInUse(targets, scan, subnets, batchAsker(options.ask),
+        options.bound, options.computer ? options.computer() : std::vector<AdapterSubnet>());
     for (std::size_t i = 0; i < uses.size(); ++i)
         checked[i]->addressNote = uses[i].note;
     // A holder that leaves the address in the same run hands it over. One
     // that stays after all (its own new address is taken) does not, and
-    // that may hold another row back in turn.
+    // that may hold another row back in turn. Every module of the scan at
+    // the address counts: two may share it.
     for (bool settled = false; !settled;) {
         settled = true;
         for (std::size_t i = 0; i < uses.size(); ++i) {
             PlanStep& step = *checked[i];
-            if (step.kind == StepKind::Conflict || !uses[i].inUse
-                || (uses[i].holderIsModule && movingAway.count(uses[i].holder) != 0))
+            if (step.kind == StepKind::Conflict)
+                continue;
+            const std::optional<std::string> stays = holderThatStays(targets[i], uses[i], scan, movingAway);
+            if (!stays)
                 continue;
             step.kind = StepKind::Conflict;
-            step.holder = holderText(uses[i]);
+            step.holder = *stays;
             movingAway.erase(step.row.mac);
             settled = false;
         }
     }
+    for (std::size_t i = 0; i < uses.size(); ++i)
+        if (checked[i]->kind == StepKind::Change)
+            checked[i]->waitsFor = holdersMovingAway(targets[i], uses[i], scan);
+    refuseSharedTargets(targets, checked);
+    refuseRings(steps);
     return steps;
 }
 
@@ -225,7 +285,7 @@ std::string stepLine(const PlanStep& step)
 {
     std::string line = modules::formatMac(step.row.mac) + " " + stepKindText(step.kind);
     if (step.kind == StepKind::Change)
-        line += " " + changesText(step.changes);
+        line += " " + changesText(step.changes) + waitsText(step) + noteText(step);
     if (step.kind == StepKind::Conflict)
         line += " ip " + conflictAddress(step) + " (in use by " + step.holder + ")";
     return line;
@@ -250,13 +310,56 @@ PlanRun::PlanRun(std::vector<PlanStep> steps, bool force)
     }
 }
 
+const PlanRun::Row* PlanRun::rowOf(const modules::MacAddress& mac) const
+{
+    const auto found =
+        std::find_if(rows_.begin(), rows_.end(), [&mac](const Row& row) { return row.step.row.mac == mac; });
+    return found == rows_.end() ? nullptr : &*found;
+}
+
+// A holder's write that went out and ended short of verified leaves the
+// module where it was (or nobody knows where): the address is not free.
+// One never sent is failed only when it is blocked in turn (a chain of
+// moves); cancelled is not failed. depth bounds the walk along a chain.
+const PlanRun::Row* PlanRun::failedHolder(const Row& row, int depth) const
+{
+    if (depth > kLongestWaitChain)
+        return nullptr;
+    for (const modules::MacAddress& mac : row.step.waitsFor) {
+        const Row* holder = rowOf(mac);
+        if (holder == nullptr || !holder->written)
+            return holder; // cannot happen: planSteps makes holders that stay conflicts
+        const bool ended = holder->progress != Progress::Waiting && holder->progress != Progress::Verified
+            && holder->progress != Progress::Cancelled;
+        if (ended || (holder->progress == Progress::Waiting && failedHolder(*holder, depth + 1) != nullptr))
+            return holder;
+    }
+    return nullptr;
+}
+
 std::vector<QORT_ConfigureRequestType> PlanRun::requests() const
 {
     std::vector<QORT_ConfigureRequestType> requests;
-    for (const Row& row : rows_)
-        if (row.written && row.progress != Progress::Cancelled)
+    for (const Row& row : rows_) {
+        if (!row.written || row.progress != Progress::Waiting)
+            continue;
+        const bool holdersLeft =
+            std::all_of(row.step.waitsFor.begin(), row.step.waitsFor.end(), [this](const modules::MacAddress& mac) {
+                const Row* holder = rowOf(mac);
+                return holder != nullptr && holder->progress == Progress::Verified;
+            });
+        if (holdersLeft)
             requests.push_back(row.step.request);
+    }
     return requests;
+}
+
+std::optional<AuditEntry> PlanRun::sentEntry(const modules::MacAddress& mac) const
+{
+    const Row* row = rowOf(mac);
+    if (row == nullptr || !row->written || !row->step.found)
+        return std::nullopt;
+    return auditEntry(changeOf(*row->step.found, row->step.request), {}, WriteResult::Sent);
 }
 
 PlanRun::Row* PlanRun::writtenRow(const modules::MacAddress& mac)
@@ -332,6 +435,10 @@ PlanRun::RowResult PlanRun::resultOf(const Row& row) const
     case Progress::Cancelled:
         return result("cancelled", {}, std::nullopt);
     case Progress::Waiting:
+        if (const Row* holder = failedHolder(row, 0))
+            return result("blocked",
+                ": module " + modules::formatMac(holder->step.row.mac) + " did not leave " + conflictAddress(step),
+                std::nullopt);
         return failed("not sent");
     case Progress::Sent:
     case Progress::NoAnswer:
@@ -344,7 +451,7 @@ PlanRun::RowResult PlanRun::resultOf(const Row& row) const
     case Progress::Verified:
         break;
     }
-    return result("changed", " " + changesText(step.changes), WriteResult::Verified);
+    return result("changed", " " + changesText(step.changes) + noteText(step), WriteResult::Verified);
 }
 
 std::vector<PlanRun::RowResult> PlanRun::results() const
@@ -364,6 +471,8 @@ std::string PlanRun::summary() const
     std::string text = std::to_string(count("changed")) + " changed, " + std::to_string(count("unchanged"))
         + " unchanged, " + std::to_string(count("missing")) + " missing, " + std::to_string(count("failed"))
         + " failed";
+    if (const auto blocked = count("blocked"); blocked > 0)
+        text += ", " + std::to_string(blocked) + " blocked";
     if (const auto cancelled = count("cancelled"); cancelled > 0)
         text += ", " + std::to_string(cancelled) + " cancelled";
     return text;

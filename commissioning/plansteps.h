@@ -4,10 +4,12 @@
 #include "commissioning/adaptersubnets.h"
 #include "commissioning/addressinuse.h"
 #include "commissioning/auditlog.h"
+#include "commissioning/change.h"
 #include "commissioning/planfile.h"
 #include "protocol/qort.h"
 
 #include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,12 +23,16 @@
 //   auto problems = commissioning::planProblems(reading.plan, steps);
 //   if (!problems.empty()) print each and send nothing (exit 2);
 //   for (auto& step : steps) print stepLine(step);  print dryRunSummary(steps);
-// Apply:
+// Apply, in waves: a row whose new address is held by a plan module that
+// moves away is written only once that move is verified.
 //   commissioning::PlanRun run(steps, force);
-//   for (auto request : run.requests()) { add the password; send; run.sent(mac); }
-//   as answers come in (or the wait ends): run.answered(mac, answer);
-//   rescan until run.verify(rescan) or time is up;
-//   for (auto& r : run.results()) { print r.line; if (r.audit) { r.audit->program = ...; log.append(*r.audit); } }
+//   for (auto wave = run.requests(); !wave.empty(); wave = run.requests()) {
+//       for (auto request : wave) { log.append(*run.sentEntry(mac)); add the password; send; run.sent(mac); }
+//       as answers come in (each names its module): run.answered(mac, answer); the others: Answer::None;
+//       rescan until run.verify(rescan) or time is up;
+//       log the outcome records of the wave's rows (run.results()'s audit);
+//   }
+//   for (auto& r : run.results()) { print r.line; log the audit records not logged yet; }
 //   print run.summary(); exit run.succeeded() ? 0 : 8;
 
 namespace commissioning {
@@ -35,14 +41,6 @@ enum class StepKind { Unchanged, Change, Missing, Conflict };
 
 // "unchanged" "change" "missing" "conflict"
 const char* stepKindText(StepKind kind);
-
-// field: ip mask gateway dns1 dns2 hostname dhcp. Texts as the scan's JSON
-// shows them: dotted, on/off, the host name quoted and escaped; a value the
-// module does not report reads "not reported".
-struct FieldChange {
-    std::string field, before, after;
-    bool operator==(const FieldChange&) const = default;
-};
 
 struct PlanStep {
     PlanRow row;
@@ -58,6 +56,10 @@ struct PlanStep {
     // Why the network was not asked about the new IP, or could not be (for
     // the front end to show); empty when it was.
     std::string addressNote;
+    // Change: the plan modules that hold the new IP now and move away in
+    // this plan. The row is written only after each of their writes is
+    // verified.
+    std::vector<modules::MacAddress> waitsFor;
 };
 
 struct PlanCheckOptions {
@@ -67,16 +69,23 @@ struct PlanCheckOptions {
     // (from several threads at once).
     NetworkAsker ask = askNetwork;
     std::chrono::milliseconds bound = kAddressAnswerBound;
+    // Every address of this computer (computerAddresses()), none of which a
+    // module may take.
+    std::function<std::vector<AdapterSubnet>()> computer = computerAddresses;
 };
 
 // One step per plan row, in plan order. The request is
-// modules::buildCommandLineConfigureRequest of the row's settings. Every
-// target IP that differs from the module's own is checked: held by a module
-// outside the plan, by a plan module that keeps its address, or by another
-// host (this computer too), it is a Conflict; held by a plan module that
-// moves away, it is not (unless that module's own move is a Conflict). A
-// row that leaves its module with DHCP on compares no IP, mask or gateway:
-// the module reports what its DHCP server gave it.
+// modules::buildCommandLineConfigureRequest of the row's settings, and the
+// step is the change (change.h) it makes to the module's scan record. Every
+// new IP a write sends is checked: held by a module outside the plan, by a
+// plan module that keeps its address, or by another host (this computer
+// too), it is a Conflict; held by plan modules that move away, the row
+// waits for them (waitsFor), unless one of those moves is a Conflict. Moves
+// that wait on each other in a ring (A takes B's address, B takes A's) are
+// refused up front: each such row gets a problem, and nothing is sent. Two
+// writes sending one new IP are refused likewise. A module that runs DHCP
+// and keeps it on is not written for IP, mask or gateway alone: it reports
+// what its DHCP server gave it.
 std::vector<PlanStep> planSteps(const Plan& plan, const std::vector<QORT_ModuleScanResponseType>& scan,
     const std::vector<AdapterSubnet>& subnets, const PlanCheckOptions& options = {});
 
@@ -89,7 +98,9 @@ std::vector<std::string> planProblems(const Plan& plan, const std::vector<PlanSt
 
 // `00-30-11-00-00-01 change ip 192.168.10.1 -> 192.168.20.1, hostname "a" -> "b"`,
 // `00-30-11-00-00-02 unchanged`, `00-30-11-00-00-03 missing`,
-// `00-30-11-00-00-04 conflict ip 192.168.0.9 (in use by module 00-30-11-00-00-09)`
+// `00-30-11-00-00-04 conflict ip 192.168.0.9 (in use by module 00-30-11-00-00-09)`;
+// a change that waits ends `(waits for 00-30-11-00-00-09)`, and one whose
+// address could not be asked about `(address not checked: NOTE)`.
 std::string stepLine(const PlanStep& step);
 
 // "N to change, N unchanged, N missing, N conflicts"
@@ -99,13 +110,20 @@ std::string dryRunSummary(const std::vector<PlanStep>& steps);
 // them. Written are the Change rows, and the Conflict rows when forced; a
 // Conflict row without force fails without being sent ("failed: address A
 // is in use by M", audit result refused). A failed row never stops the
-// others.
+// others, except the rows waiting for it: those are never sent and end
+// "blocked: module M did not leave A".
 class PlanRun {
 public:
     PlanRun(std::vector<PlanStep> steps, bool force);
 
-    // The rows to write, plan order, without passwords.
+    // The rows that may be written now, plan order, without passwords: not
+    // sent yet, and every module they wait for verified at its new place.
+    // Call it again after each wave's verification; empty: the run is done.
     std::vector<QORT_ConfigureRequestType> requests() const;
+    // The `sent` record to append (and flush) just before this module's
+    // request leaves; program is left empty for the front end. Nothing: no
+    // such row to write.
+    std::optional<AuditEntry> sentEntry(const modules::MacAddress& mac) const;
     // The front end sent this module's request.
     void sent(const modules::MacAddress& mac);
 
@@ -123,7 +141,7 @@ public:
 
     struct RowResult {
         PlanRow row;
-        std::string outcome; // changed unchanged missing failed cancelled
+        std::string outcome; // changed unchanged missing failed blocked cancelled
         std::string line;    // the result line: MAC, outcome, and why it failed
         // Each row written or refused: program is left empty for the front end.
         std::optional<AuditEntry> audit;
@@ -132,7 +150,8 @@ public:
     // not answered, reconfigured rows not verified by the last rescan as
     // not verified.
     std::vector<RowResult> results() const;
-    // "N changed, N unchanged, N missing, N failed" (", N cancelled" after a cancel)
+    // "N changed, N unchanged, N missing, N failed" (", N blocked" when
+    // rows waited in vain, ", N cancelled" after a cancel)
     std::string summary() const;
     // Every row changed or unchanged (the command line's exit 0, else 8).
     bool succeeded() const;
@@ -155,6 +174,10 @@ private:
         std::vector<std::string> unverified; // from the last rescan that saw the module
     };
     RowResult resultOf(const Row& row) const;
+    const Row* rowOf(const modules::MacAddress& mac) const;
+    // The module this waiting row waits for whose write failed, if any.
+    static constexpr int kLongestWaitChain = 1000;
+    const Row* failedHolder(const Row& row, int depth) const;
     Row* writtenRow(const modules::MacAddress& mac); // nothing: no such row, or cancelled
     std::vector<Row> rows_;
 };

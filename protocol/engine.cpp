@@ -79,6 +79,7 @@ int Engine::start() noexcept
         if (lock.owns_lock()) {
             responses_.clear();
             invalidPasswordMacs_.clear();
+            reconfiguredMacs_.clear();
         }
     }
     try {
@@ -137,6 +138,7 @@ void Engine::releaseUnused() noexcept
     wakeup_.release();
     responses_.clear();
     invalidPasswordMacs_.clear();
+    reconfiguredMacs_.clear();
     modulesOfScan_.clear();
 }
 
@@ -239,6 +241,22 @@ void Engine::dropInvalidPasswordMac() noexcept
     Lock lock = lockBounded();
     if (lock.owns_lock() && !invalidPasswordMacs_.empty())
         invalidPasswordMacs_.pop_front();
+}
+
+int Engine::peekReconfiguredMac(std::uint8_t* mac) noexcept
+{
+    Lock lock = lockBounded();
+    if (!lock.owns_lock() || reconfiguredMacs_.empty())
+        return 0;
+    std::memcpy(mac, reconfiguredMacs_.front().data(), QORT_MAC_SIZE);
+    return 1;
+}
+
+void Engine::dropReconfiguredMac() noexcept
+{
+    Lock lock = lockBounded();
+    if (lock.owns_lock() && !reconfiguredMacs_.empty())
+        reconfiguredMacs_.pop_front();
 }
 
 std::uint32_t Engine::lostReplies() noexcept
@@ -382,7 +400,7 @@ void Engine::handleReply(char* data, std::size_t length) noexcept
     const std::string_view text(data, ::strnlen(data, length));
     switch (classifyReply(text)) {
     case ReplyKind::Reconfigured:
-        raise(QORT_CB_RECONFIGURED);
+        queueReconfigured(text);
         break;
     case ReplyKind::InvalidPassword:
         queueInvalidPassword(text);
@@ -440,6 +458,19 @@ void Engine::queueInvalidPassword(std::string_view text) noexcept
         return;
     }
     raise(QORT_CB_INVALID_PASSWORD);
+}
+
+// The code is raised even when the MAC could not be kept (no memory): the
+// answer came, only its name is lost, as before the queue existed.
+void Engine::queueReconfigured(std::string_view text) noexcept
+{
+    try {
+        if (reconfiguredMacs_.size() >= kMaxQueuedReconfigured)
+            reconfiguredMacs_.pop_front();
+        reconfiguredMacs_.push_back(parseReconfiguredReply(text));
+    } catch (const std::bad_alloc&) {
+    }
+    raise(QORT_CB_RECONFIGURED);
 }
 
 // Called with the lock held and after the entry was queued, so the program

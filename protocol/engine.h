@@ -78,6 +78,9 @@ public:
     // anything leaves nothing behind when its library is unloaded.)
     static constexpr std::size_t kMaxQueuedResponses = 16384;
     static constexpr std::size_t kMaxQueuedInvalidPasswords = 256;
+    // The MACs of "Reconfigured:" answers, a queue of their own beside the
+    // invalid-password one and bounded alike.
+    static constexpr std::size_t kMaxQueuedReconfigured = 256;
 
     // Lost replies. A scan and each of its repeats is a round. When the
     // kernel reports datagrams dropped on the socket (its buffer
@@ -144,6 +147,8 @@ public:
     int takeResponse(QORT_ModuleScanResponseType& response) noexcept;
     int peekInvalidPasswordMac(std::uint8_t* mac) noexcept;
     void dropInvalidPasswordMac() noexcept;
+    int peekReconfiguredMac(std::uint8_t* mac) noexcept;
+    void dropReconfiguredMac() noexcept;
 
     // Datagrams the kernel dropped on the socket in the last round of the
     // latest scan: the scan itself or, when it was repeated, its last
@@ -182,6 +187,7 @@ private:
     void handleReply(char* data, std::size_t length) noexcept;
     void queueResponse(std::string_view text) noexcept;
     void queueInvalidPassword(std::string_view text) noexcept;
+    void queueReconfigured(std::string_view text) noexcept;
     void raise(int code) noexcept;
     void noteDrops(std::optional<std::uint32_t> kernelCount) noexcept;
     std::uint32_t currentDropCount() noexcept;
@@ -210,6 +216,7 @@ private:
     platform::UdpSocket socket_;
     std::list<QORT_ModuleScanResponseType> responses_;
     std::list<MacAddress> invalidPasswordMacs_;
+    std::list<MacAddress> reconfiguredMacs_;
     std::uint32_t dropsSeen_ = 0;
     std::uint32_t dropsAtSetUp_ = 0;
     std::uint32_t repeatedScans_ = 0;

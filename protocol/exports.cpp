@@ -78,6 +78,16 @@ QORT_EXPORT void QORT_RemoveFirstInvPswdMacId(void)
     qort::libraryEngine().dropInvalidPasswordMac();
 }
 
+QORT_EXPORT int QORT_GetReconfiguredMacId(uint8_t* macId)
+{
+    return macId != nullptr ? qort::libraryEngine().peekReconfiguredMac(macId) : 0;
+}
+
+QORT_EXPORT void QORT_RemoveFirstReconfiguredMacId(void)
+{
+    qort::libraryEngine().dropReconfiguredMac();
+}
+
 // The numbers come from the build (SORVINDA_QORT_VERSION). cbSize is not
 // read: callers of this library are known to leave it unset.
 QORT_EXPORT long QORT_DLLVERSION_CALL DllGetVersion(DLLVERSIONINFO* info)

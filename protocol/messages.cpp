@@ -444,4 +444,16 @@ MacAddress parseInvalidPasswordReply(std::string_view text)
     return mac;
 }
 
+MacAddress parseReconfiguredReply(std::string_view text)
+{
+    MacAddress mac;
+    mac.fill(kAbsentByte);
+    std::size_t value = kReconfiguredPrefix.size();
+    while (value < text.size() && (text[value] == ' ' || text[value] == '\t'))
+        ++value;
+    if (value < text.size())
+        readMac(text, value, mac.data());
+    return mac;
+}
+
 } // namespace qort

@@ -107,6 +107,9 @@ std::optional<RequestText> buildConfigureRequest(const QORT_ConfigureRequestType
 ReplyKind classifyReply(std::string_view text);
 QORT_ModuleScanResponseType parseScanReply(std::string_view text);
 MacAddress parseInvalidPasswordReply(std::string_view text);
+// The MAC after "Reconfigured:" (blanks before it skipped); bytes it does
+// not give read 0xFF, as for an invalid-password answer.
+MacAddress parseReconfiguredReply(std::string_view text);
 
 } // namespace qort
 

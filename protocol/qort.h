@@ -3,10 +3,11 @@
  *
  * The library finds and configures Ethernet field modules with short ASCII
  * texts carried in UDP datagrams broadcast to port 3250. Its whole interface
- * is the ten functions below and the two records that cross between the
- * caller and the library byte for byte. (QORT_GetLostReplyCount came later
- * than the other nine: a program that must also run with an older library
- * looks it up at run time and treats its absence as "unknown".)
+ * is the twelve functions below and the two records that cross between the
+ * caller and the library byte for byte. (QORT_GetLostReplyCount and the
+ * two "Reconfigured:" queue functions came later than the other nine: a
+ * program that must also run with an older library looks them up at run
+ * time and treats their absence as "unknown".)
  *
  * Results are int 1 (success, something returned) or 0; the library has no
  * error codes and no messages of its own.
@@ -196,6 +197,17 @@ QORT_EXPORT int QORT_GetInvPswdMacId(uint8_t* macId);
 
 /* Removes the oldest invalid-password entry; nothing when there is none. */
 QORT_EXPORT void QORT_RemoveFirstInvPswdMacId(void);
+
+/* Which module answered "Reconfigured:". Each such answer queues the MAC
+ * that follows the word (bytes it does not give read 0xFF) before code
+ * QORT_CB_RECONFIGURED is raised; the queue holds at most 256 entries,
+ * beyond that the oldest are dropped. Shaped like the invalid-password
+ * queue: 1: the oldest entry's six bytes were copied into macId, the entry
+ * stays queued. 0: the queue is empty. */
+QORT_EXPORT int QORT_GetReconfiguredMacId(uint8_t* macId);
+
+/* Removes the oldest "Reconfigured:" entry; nothing when there is none. */
+QORT_EXPORT void QORT_RemoveFirstReconfiguredMacId(void);
 
 /* Writes 1, 1, 2 and DLLVER_PLATFORM_WINDOWS; returns 0. cbSize is not read. */
 QORT_EXPORT long QORT_DLLVERSION_CALL DllGetVersion(DLLVERSIONINFO* info);

@@ -31,6 +31,23 @@ unsigned adapterIndex(const std::string& label)
 
 } // namespace
 
+std::vector<AdapterSubnet> computerAddresses()
+{
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return {};
+    const std::unique_ptr<ifaddrs, decltype(&::freeifaddrs)> owner(list, &::freeifaddrs);
+    std::vector<AdapterSubnet> addresses;
+    for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+        if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET
+            || (entry->ifa_flags & IFF_LOOPBACK) != 0)
+            continue;
+        addresses.push_back({entry->ifa_name, adapterIndex(entry->ifa_name), hostOrder(entry->ifa_addr),
+            entry->ifa_netmask != nullptr ? hostOrder(entry->ifa_netmask) : 0xFFFFFFFFu});
+    }
+    return addresses;
+}
+
 std::vector<AdapterSubnet> usableAdapterSubnets()
 {
     ifaddrs* list = nullptr;

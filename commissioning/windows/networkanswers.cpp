@@ -23,6 +23,11 @@ std::vector<AdapterSubnet> usableAdapterSubnets()
     return {};
 }
 
+std::vector<AdapterSubnet> computerAddresses()
+{
+    return {};
+}
+
 std::optional<modules::MacAddress> adapterMac(const std::string&)
 {
     return std::nullopt;

@@ -91,6 +91,8 @@ const QortApi kFakeApi{
             g_fake.invalidPasswords.pop_front();
     },
     [] { return g_fake.lostReplies; },
+    [](std::uint8_t*) { return 0; }, // no "Reconfigured:" answer names its module here
+    [] {},
 };
 
 // Every write the tests make goes to an audit log in a folder of their own,
@@ -910,7 +912,8 @@ const QortApi& CountingApi()
             const int taken = QORT_GetResponse(r);
             return g_responses += taken, taken;
         },
-        QORT_GetInvPswdMacId, QORT_RemoveFirstInvPswdMacId, LinkedQortApi().GetLostReplyCount};
+        QORT_GetInvPswdMacId, QORT_RemoveFirstInvPswdMacId, LinkedQortApi().GetLostReplyCount,
+        QORT_GetReconfiguredMacId, QORT_RemoveFirstReconfiguredMacId};
     return api;
 }
 

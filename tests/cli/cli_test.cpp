@@ -109,7 +109,8 @@ fs::path StateFolder(const Scratch& scratch)
 
 // Runs bin/<program> with arguments and extra environment entries; `timeout`
 // kills it when it outlives kProgramTimeout (status 128 + 9 then).
-Outcome RunProgram(const std::vector<std::string>& command, const std::vector<std::string>& env, const Scratch& scratch)
+Outcome RunProgram(const std::vector<std::string>& command, const std::vector<std::string>& env, const Scratch& scratch,
+    bool planOnStdin = false)
 {
     std::string line = "env " + Quoted("XDG_STATE_HOME=" + StateFolder(scratch).string());
     for (const std::string& entry : env)
@@ -119,7 +120,8 @@ Outcome RunProgram(const std::vector<std::string>& command, const std::vector<st
     for (std::size_t i = 1; i < command.size(); ++i)
         line += " " + Quoted(Expand(command[i], scratch));
     const fs::path out = scratch.dir.path() / "out", err = scratch.dir.path() / "err";
-    line += " </dev/null >" + Quoted(out.string()) + " 2>" + Quoted(err.string());
+    line += " <" + Quoted(planOnStdin ? scratch.plan.string() : "/dev/null") + " >" + Quoted(out.string()) + " 2>"
+        + Quoted(err.string());
     const int status = std::system(line.c_str());
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(out), ReadText(err)};
 }
@@ -198,6 +200,7 @@ struct CliCase {
     bool otherDhcpServer = false;        // busybox udhcpd runs among the modules
     std::string plan = "";               // @PLAN@; empty: the first run's standard output
     int configures = -1;                 // Configure requests the simulator received in all (-1: not counted)
+    bool planOnStdin = false;            // the command's standard input is @PLAN@ (else /dev/null)
     std::function<void(const Outcome&)> check = {};
 };
 
@@ -454,7 +457,9 @@ const CliCase kCases[] = {
         .check =
             [](const Outcome& run) {
                 EXPECT_FALSE(HasLineMatching(run.err, ".*/plan\\.csv:2: .*")) << run.err; // the good row
-                for (int line = 3; line <= 10; ++line)
+                // Lines 6 to 8 (.255, a long name, one new IP twice) are the
+                // scan's to judge: a plan that cannot be read is not scanned.
+                for (const int line : {3, 4, 5, 9, 10})
                     EXPECT_TRUE(HasLineMatching(run.err, (".*/plan\\.csv:" + std::to_string(line) + ": .+").c_str()))
                         << line << "\n"
                         << run.err;
@@ -479,7 +484,8 @@ const CliCase kCases[] = {
         .check =
             [](const Outcome& run) {
                 EXPECT_EQ(run.out,
-                    "00-30-11-00-00-01 change ip 192.168.0.10 -> 192.168.0.20, hostname \"press1\" -> \"line1\"\n"
+                    "00-30-11-00-00-01 change ip 192.168.0.10 -> 192.168.0.20, hostname \"press1\" -> \"line1\" (address "
+                    "not checked: no adapter of this computer is in the address's subnet: the network was not asked)\n"
                     "00-30-11-00-00-03 conflict ip 192.168.0.9 (in use by module 00-30-11-00-00-02)\n"
                     "00-30-11-00-00-04 unchanged\n00-30-11-00-00-09 missing\n"
                     "1 to change, 1 unchanged, 1 missing, 1 conflicts\n");
@@ -504,6 +510,119 @@ const CliCase kCases[] = {
         .audit = "no-answer",
         .plan = "mac,hostname\n00-30-11-00-00-01,a\n00-30-11-00-00-02,b\n00-30-11-00-00-03,c\n",
         .configures = 3},
+    // Module 1 takes module 2's address; 2 moves on. A holder that does not
+    // leave keeps its address alone: the row waiting for it is never sent.
+    {.name = "ApplyHolderThatKeepsItsValuesBlocksTheRowWaitingForIt",
+        .simulator = testsupport::moduleArgs(
+            {"mac=00-30-11-00-00-01,ip=192.168.0.10", "mac=00-30-11-00-00-02,ip=192.168.0.11,keep=on"}),
+        .command = {"sorvinda", "apply", "@PLAN@", "--wait", "500"},
+        .status = 8,
+        .outHas = "00-30-11-00-00-01 blocked: module 00-30-11-00-00-02 did not leave 192.168.0.11\n"
+                  "00-30-11-00-00-02 failed: not verified: IP is 192.168.0.11, sent 192.168.0.12\n"
+                  "0 changed, 0 unchanged, 0 missing, 1 failed, 1 blocked\n",
+        .noLogLine = ".*Configure: ?00-30-11-00-00-01.*",
+        .audit = "not-verified",
+        .plan = "mac,ip\n00-30-11-00-00-01,192.168.0.11\n00-30-11-00-00-02,192.168.0.12\n",
+        .configures = 1},
+    // A silent module and one that keeps its values are told apart: each
+    // answer names its module.
+    {.name = "ApplySilentHolderIsNoAnswerAndBlocks",
+        .simulator = testsupport::moduleArgs(
+            {"mac=00-30-11-00-00-01,ip=192.168.0.10", "mac=00-30-11-00-00-02,ip=192.168.0.11,answer=off"}),
+        .command = {"sorvinda", "apply", "@PLAN@", "--wait", "500"},
+        .status = 8,
+        .outHas = "00-30-11-00-00-01 blocked: module 00-30-11-00-00-02 did not leave 192.168.0.11\n"
+                  "00-30-11-00-00-02 failed: no answer\n",
+        .noLogLine = ".*Configure: ?00-30-11-00-00-01.*",
+        .audit = "no-answer",
+        .plan = "mac,ip\n00-30-11-00-00-01,192.168.0.11\n00-30-11-00-00-02,192.168.0.12\n",
+        .configures = 1},
+    {.name = "ApplyChainWritesInOrder",
+        .simulator = testsupport::moduleArgs(
+            {"mac=00-30-11-00-00-01,ip=192.168.0.10", "mac=00-30-11-00-00-02,ip=192.168.0.11"}),
+        .command = {"sorvinda", "apply", "@PLAN@", "--wait", "2000"},
+        .outHas = "2 changed, 0 unchanged, 0 missing, 0 failed\n",
+        .audit = "verified",
+        .plan = "mac,ip\n00-30-11-00-00-01,192.168.0.11\n00-30-11-00-00-02,192.168.0.12\n",
+        .configures = 2,
+        .check =
+            [](const Outcome& run) {
+                EXPECT_EQ(run.out.find("00-30-11-00-00-01 changed ip 192.168.0.10 -> 192.168.0.11"), 0u) << run.out;
+            }},
+    {.name = "ApplyDryRunShowsTheOrder",
+        .simulator = testsupport::moduleArgs(
+            {"mac=00-30-11-00-00-01,ip=192.168.0.10", "mac=00-30-11-00-00-02,ip=192.168.0.11"}),
+        .command = {"sorvinda", "apply", "--dry-run", "@PLAN@", "--wait", "500"},
+        .outHas = "00-30-11-00-00-01 change ip 192.168.0.10 -> 192.168.0.11 (waits for 00-30-11-00-00-02)",
+        .plan = "mac,ip\n00-30-11-00-00-01,192.168.0.11\n00-30-11-00-00-02,192.168.0.12\n",
+        .configures = 0},
+    {.name = "ApplySwapIsRefusedUpFront",
+        .simulator = testsupport::moduleArgs(
+            {"mac=00-30-11-00-00-01,ip=192.168.0.10", "mac=00-30-11-00-00-02,ip=192.168.0.11"}),
+        .command = {"sorvinda", "apply", "@PLAN@", "--wait", "500"},
+        .status = 2,
+        .plan = "mac,ip\n00-30-11-00-00-01,192.168.0.11\n00-30-11-00-00-02,192.168.0.10\n",
+        .configures = 0,
+        .check =
+            [](const Outcome& run) {
+                EXPECT_TRUE(HasLineMatching(run.err, ".*/plan\\.csv:2: .*wait on each other in a ring.*")) << run.err;
+            }},
+    // The scan's own CSV is a plan that changes nothing, whatever the
+    // modules report: a long name, a hyphen, an IP ending .255 in a /16,
+    // two modules on one IP.
+    {.name = "ApplyScanCsvOfHostileButReportedValues",
+        .simulator = testsupport::moduleArgs({"mac=00-30-11-00-00-01,ip=10.1.0.255,sn=255.255.0.0,hn=press-line-1",
+            "mac=00-30-11-00-00-02,ip=10.1.0.7,sn=255.255.0.0,hn=" + std::string(40, 'n'),
+            "mac=00-30-11-00-00-03,ip=10.1.0.7,sn=255.255.0.0,hn=module-000003"}),
+        .command = {"sorvinda", "apply", "@PLAN@", "--wait", "500"},
+        .outHas = "0 changed, 3 unchanged, 0 missing, 0 failed\n",
+        .first = Scan({"--format", "csv"}),
+        .configures = 0},
+    // A reported name with a hyphen does not stop a new address.
+    {.name = "ConfigureKeepsAReportedHyphenatedName",
+        .simulator = testsupport::moduleArgs({"mac=00-30-11-00-00-01,ip=10.1.0.255,sn=255.255.0.0,hn=press-line-1"}),
+        .command = ConfigureFirst({"--ip", "10.1.0.20", "--wait", "2000"}),
+        .outHas = "Reconfigured: 00-30-11-00-00-01\n",
+        .logLine = "applied 00-30-11-00-00-01 ip=10\\.1\\.0\\.20 .*press-line-1.*",
+        .audit = "verified"},
+    {.name = "ApplyTypoHeadingIsRefused",
+        .simulator = kModules,
+        .command = {"sorvinda", "apply", "@PLAN@", "--wait", "500"},
+        .status = 2,
+        .plan = "mac,hostnmae\n00-30-11-00-00-01,x\n",
+        .configures = 0,
+        .check =
+            [](const Outcome& run) {
+                EXPECT_TRUE(HasLineMatching(run.err,
+                    ".*/plan\\.csv:1: column \"hostnmae\" is no column of a plan: is it \"hostname\" misspelt\\?.*"))
+                    << run.err;
+            }},
+    {.name = "ApplyFromStandardInputNamesIgnoredColumns",
+        .simulator = kModules,
+        .command = {"sorvinda", "apply", "--dry-run", "-", "--wait", "500"},
+        .outHas = "00-30-11-00-00-01 change hostname \"press1\" -> \"line1\"\n",
+        .errLine = "-:1: column \"note\" ignored",
+        .plan = "mac,hostname,note\n00-30-11-00-00-01,line1,by the door\n",
+        .configures = 0,
+        .planOnStdin = true},
+    // Module 4 runs DHCP: an empty dhcp cell keeps it, and an IP alone
+    // (its server's business) writes nothing.
+    {.name = "ApplyEmptyDhcpCellLeavesADhcpModuleAlone",
+        .simulator = kModules,
+        .command = {"sorvinda", "apply", "@PLAN@", "--wait", "500"},
+        .outHas = "0 changed, 1 unchanged, 0 missing, 0 failed\n",
+        .plan = "mac,ip,dhcp\n00-30-11-00-00-04,192.168.0.77,\n",
+        .configures = 0},
+    {.name = "PlanExportRefusesARowItCannotExportWhole",
+        .command = {"sorvinda", "plan-export", "--format", "dnsmasq", "@PLAN@"},
+        .status = 2,
+        .plan = "mac,ip,hostname\n00-30-11-00-00-01,192.168.0.20,a\n00-30-11-00-00-02,192.168.0.21,a-b\n",
+        .check =
+            [](const Outcome& run) {
+                EXPECT_EQ(run.out, "") << "nothing half";
+                EXPECT_TRUE(HasLineMatching(run.err, ".*/plan\\.csv:3: hostname \"a-b\": Illegal hostname!.*"))
+                    << run.err;
+            }},
     {.name = "PlanExportKea",
         .command = {"sorvinda", "plan-export", "--format", "kea", "@PLAN@"},
         .plan = kExportPlan,
@@ -708,7 +827,7 @@ TEST_P(CliTest, Runs)
     }
     // The kernel's name of this process, as a port holder is named by.
     ::prctl(PR_SET_NAME, c.holderName);
-    const Outcome run = RunProgram(c.command, c.env, scratch);
+    const Outcome run = RunProgram(c.command, c.env, scratch, c.planOnStdin);
     ::prctl(PR_SET_NAME, "cli_test");
     EXPECT_EQ(run.status, c.status) << run.out << run.err;
     EXPECT_NE(run.out.find(c.outHas), std::string::npos) << run.out;

@@ -4,6 +4,7 @@
 
 #include "commissioning/addressinuse.h"
 #include "commissioning/auditlog.h"
+#include "commissioning/change.h"
 #include "commissioning/dhcpprobe.h"
 #include "commissioning/planexport.h"
 #include "commissioning/planfile.h"
@@ -19,6 +20,8 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace commissioning {
@@ -192,6 +195,7 @@ TEST(AddressInUse, ScanAndNetworkAnswers)
         std::vector<QORT_ModuleScanResponseType> scan;
         NetworkAnswer answer;
         AddressUse expected; // note only compared for being empty
+        std::string holderText = "";
     } rows[] = {
         {"nobody answers", target, scan, {}, {}},
         {"another host answers", target, scan, {host, ""}, {true, host, false, ""}},
@@ -200,7 +204,12 @@ TEST(AddressInUse, ScanAndNetworkAnswers)
         {"a module of the scan answers for it", target, {Record().Mac(2)}, {other, ""}, {true, other, true, ""}},
         {"an old entry of a module now elsewhere", target, scan, {other, ""}, {}},
         {"outside every subnet: not asked", Address(172, 16, 0, 1), scan, {host, ""}, {false, {}, false, "x"}},
-        {"this computer's own address", Address(10, 0, 0, 5), scan, {}, {true, {}, false, "x"}},
+        {"this computer's own address", Address(10, 0, 0, 5), scan, {}, {true, {}, false, "", "eth1"},
+            "this computer (eth1)"},
+        {"a second address of an adapter", Address(192, 168, 0, 2), scan, {}, {true, {}, false, "", "eth0"},
+            "this computer (eth0)"},
+        {"a /32 of an adapter that cannot broadcast", Address(172, 31, 9, 9), scan, {host, ""},
+            {true, {}, false, "", "wg0"}, "this computer (wg0)"},
         {"the network cannot be asked", target, scan, {std::nullopt, "x"}, {false, {}, false, "x"}},
     };
     for (const auto& row : rows) {
@@ -208,8 +217,14 @@ TEST(AddressInUse, ScanAndNetworkAnswers)
             EXPECT_EQ(subnet.adapter, "eth0") << row.what;
             return row.answer;
         };
-        const AddressUse use = checkAddressInUse(row.ip, module, row.scan, kSubnets, ask);
+        const AddressUse use = checkAddressInUse(row.ip, module, row.scan, kSubnets, ask, kAddressAnswerBound,
+            {{"eth0", 2, Address(192, 168, 0, 2), Address(255, 255, 255, 0)},
+                {"wg0", 7, Address(172, 31, 9, 9), Address(255, 255, 255, 255)}});
         EXPECT_EQ(use.inUse, row.expected.inUse) << row.what;
+        EXPECT_EQ(use.computerAdapter, row.expected.computerAdapter) << row.what;
+        if (!row.holderText.empty()) {
+            EXPECT_EQ(holderText(use), row.holderText) << row.what;
+        }
         EXPECT_EQ(use.holderIsModule, row.expected.holderIsModule) << row.what;
         EXPECT_EQ(use.note.empty(), row.expected.note.empty()) << row.what;
         if (row.expected.holder != modules::MacAddress{}) { // an adapter's own MAC differs per computer
@@ -230,7 +245,7 @@ TEST(AddressInUse, ManyTargetsAskTheNetworkOnce)
     };
     const auto uses = checkAddressesInUse(
         {{Address(192, 168, 0, 30), module}, {Address(172, 16, 0, 1), module}, {Address(192, 168, 0, 31), module}},
-        {Record().Mac(1).Ip(Address(192, 168, 0, 20))}, kSubnets, askAll);
+        {Record().Mac(1).Ip(Address(192, 168, 0, 20))}, kSubnets, askAll, kAddressAnswerBound, {});
     EXPECT_EQ(calls, 1);
     ASSERT_EQ(uses.size(), 3u);
     EXPECT_TRUE(uses[0].inUse);
@@ -314,12 +329,25 @@ TEST(PlanFile, RowsAndProblems)
             "00-30-11-00-00-02,10.0.0.1,255.255.256.0\n00-30-11-00-00-03,10.0.0.1,,abcdefghijabcdefghijabcdefghij\n"
             "00-30-11-00-00-04,,,,yes\n00-30-11-00-00-05,10.0.0.2\n00-30-11-00-00-05,10.0.0.3\n00-30-11-00-00-06,10.0."
             "0.2",
-            {"8 00-30-11-00-00-05 ip=10.0.0.2"},
-            {"2: bad MAC \"00-30-11-00-00-1\"", "3: no MAC",
-                "4: ip 10.0.0.255: Last digit of IP address can not be 255.", "5: bad mask address \"255.255.256.0\"",
-                "6: hostname \"abcdefghijabcdefghijabcdefghij\" is longer than 29 characters",
-                "6: ip 10.0.0.1 is also the target of line 5", "7: dhcp \"yes\" is neither on nor off",
-                "9: MAC 00-30-11-00-00-05 is also in line 8", "10: ip 10.0.0.2 is also the target of line 8"}},
+            // What depends on the module (an IP ending in 255, a long name,
+            // one new IP twice) only the scan shows.
+            {"4 00-30-11-00-00-01 ip=10.0.0.255",
+                "6 00-30-11-00-00-03 ip=10.0.0.1 hostname=abcdefghijabcdefghijabcdefghij",
+                "8 00-30-11-00-00-05 ip=10.0.0.2", "10 00-30-11-00-00-06 ip=10.0.0.2"},
+            {"2: bad MAC \"00-30-11-00-00-1\"", "3: no MAC", "5: bad mask address \"255.255.256.0\"",
+                "7: dhcp \"yes\" is neither on nor off", "9: MAC 00-30-11-00-00-05 is also in line 8"}},
+        {"typo headings are refused, a spreadsheet's own columns named",
+            "mac,hostnmae,Gatway,Host name,dns,note,location,id,,SN\n00-30-11-00-00-01\n", {},
+            {"1: column \"hostnmae\" is no column of a plan: is it \"hostname\" misspelt? (a column the plan does "
+             "not use needs a name of its own, such as \"note\")",
+                "1: column \"Gatway\" is no column of a plan: is it \"gateway\" misspelt? (a column the plan does "
+                "not use needs a name of its own, such as \"note\")",
+                "1: column \"Host name\" is no column of a plan: is it \"hostname\" misspelt? (a column the plan "
+                "does not use needs a name of its own, such as \"note\")",
+                "1: column \"dns\" is no column of a plan: is it \"dns1\" misspelt? (a column the plan does not use "
+                "needs a name of its own, such as \"note\")"}},
+        {"a row of 300 cells", "mac\n00-30-11-00-00-01" + std::string(300, ',') + "x\n", {"2 00-30-11-00-00-01"},
+            {"2: more than 256 cells in one row"}},
         {"no mac column", "ip,ip\n1.2.3.4\n", {},
             {"1: column ip appears twice", "1: no column \"mac\": every row needs the MAC of its module"}},
         {"empty file", "", {}, {"1: no header row: a plan needs at least the column \"mac\""}},
@@ -340,6 +368,28 @@ TEST(PlanFile, RowsAndProblems)
         EXPECT_EQ(reading.problems, problems) << row.what;
     }
     EXPECT_EQ(readPlanFile("/").problems, std::vector<std::string>{"/: cannot read: it is a folder"});
+    // Every column not used is named, so no edit in it goes unseen.
+    EXPECT_EQ(readPlan(scanCsv, "p.csv").notes,
+        (std::vector<std::string>{"p.csv:1: column \"password\" ignored", "p.csv:1: column \"type\" ignored",
+            "p.csv:1: column \"version\" ignored", "p.csv:1: column \"protocol\" ignored",
+            "p.csv:1: column \"warnings\" ignored"}));
+    std::istringstream piped("mac,ip,note\n00-30-11-00-00-01,10.0.0.1,x\n");
+    const PlanReading fromPipe = readPlanStream(piped, "-");
+    EXPECT_EQ(fromPipe.plan.rows.size(), 1u);
+    EXPECT_EQ(fromPipe.notes, std::vector<std::string>{"-:1: column \"note\" ignored"});
+}
+
+// 16 MB of commas is one blank row of many empty cells: it is read
+// without keeping them (its memory is measured in bench/README.md).
+TEST(PlanFile, AWideRowIsNotKept)
+{
+    const PlanReading reading = readPlan(std::string(std::size_t{16} << 20, ','), "p.csv");
+    EXPECT_EQ(
+        reading.problems, std::vector<std::string>{"p.csv:1: no header row: a plan needs at least the column \"mac\""});
+    std::string many = "mac\n";
+    for (int n = 0; n < 300; ++n)
+        many += "bad\n";
+    EXPECT_EQ(readPlan(many, "p.csv").problems.size(), 101u) << "100 problems and a line that more follow";
 }
 
 TEST(PlanExport, ReservationsForRowsWithAnAddressAndDhcpNotOff)
@@ -378,6 +428,12 @@ std::vector<QORT_ModuleScanResponseType> PlanScan()
     return scan;
 }
 
+// The tests' computer has only kSubnets' addresses, whatever this one has.
+std::vector<AdapterSubnet> NoOtherAddresses()
+{
+    return {};
+}
+
 // Another host answers for 192.168.0.40; nobody for any other address.
 NetworkAnswer FakeNetwork(const AdapterSubnet&, std::uint32_t ip, std::chrono::milliseconds)
 {
@@ -403,9 +459,29 @@ TEST(PlanSteps, DryRunLinesAndProblems)
         {"held by a module outside the plan", "2,192.168.0.22",
             {m + "2 conflict ip 192.168.0.22 (in use by module " + m + "3)"}, {},
             "0 to change, 0 unchanged, 0 missing, 1 conflicts"},
-        {"two plan modules swap", "1,192.168.0.21\n2,192.168.0.20",
-            {m + "1 change ip 192.168.0.20 -> 192.168.0.21", m + "2 change ip 192.168.0.21 -> 192.168.0.20"}, {},
+        {"two plan modules swap: a ring, refused", "1,192.168.0.21\n2,192.168.0.20",
+            {m + "1 change ip 192.168.0.20 -> 192.168.0.21 (waits for " + m + "2)",
+                m + "2 change ip 192.168.0.21 -> 192.168.0.20 (waits for " + m + "1)"},
+            {"p.csv:2: ip 192.168.0.21 is held by module " + m
+                    + "2, and the moves wait on each other in a ring: nothing is written; move one of these modules "
+                      "to a free address first, then apply the plan",
+                "p.csv:3: ip 192.168.0.20 is held by module " + m
+                    + "1, and the moves wait on each other in a ring: nothing is written; move one of these modules "
+                      "to a free address first, then apply the plan"},
             "2 to change, 0 unchanged, 0 missing, 0 conflicts"},
+        {"a chain waits in order", "1,192.168.0.21\n2,192.168.0.30",
+            {m + "1 change ip 192.168.0.20 -> 192.168.0.21 (waits for " + m + "2)",
+                m + "2 change ip 192.168.0.21 -> 192.168.0.30"},
+            {}, "2 to change, 0 unchanged, 0 missing, 0 conflicts"},
+        {"one new IP twice", "1,192.168.0.30\n2,192.168.0.30",
+            {m + "1 change ip 192.168.0.20 -> 192.168.0.30", m + "2 change ip 192.168.0.21 -> 192.168.0.30"},
+            {"p.csv:3: ip 192.168.0.30 is also the new address of line 2"},
+            "2 to change, 0 unchanged, 0 missing, 0 conflicts"},
+        {"an address outside this computer's subnets is said", "1,172.16.0.9",
+            {m
+                + "1 change ip 192.168.0.20 -> 172.16.0.9 (address not checked: no adapter of this computer is in the "
+                  "address's subnet: the network was not asked)"},
+            {}, "1 to change, 0 unchanged, 0 missing, 0 conflicts"},
         {"a chain held back by a conflict", "1,192.168.0.21\n2,192.168.0.22",
             {m + "1 conflict ip 192.168.0.21 (in use by module " + m + "2)",
                 m + "2 conflict ip 192.168.0.22 (in use by module " + m + "3)"},
@@ -415,14 +491,21 @@ TEST(PlanSteps, DryRunLinesAndProblems)
             {}, "1 to change, 0 unchanged, 0 missing, 1 conflicts"},
         {"another host answers", "1,192.168.0.40", {m + "1 conflict ip 192.168.0.40 (in use by 02-00-00-00-00-09)"}, {},
             "0 to change, 0 unchanged, 0 missing, 1 conflicts"},
-        {"with DHCP on the server gives the IP", "1,192.168.0.30,,,on", {m + "1 change dhcp off -> on"}, {},
+        {"turning DHCP on sends the IP too: shown and checked", "1,192.168.0.22,,,on",
+            {m + "1 conflict ip 192.168.0.22 (in use by module " + m + "3)"}, {},
+            "0 to change, 0 unchanged, 0 missing, 1 conflicts"},
+        {"turning DHCP on with a free IP", "1,192.168.0.30,,,on",
+            {m + "1 change ip 192.168.0.20 -> 192.168.0.30, dhcp off -> on"}, {},
+            "1 to change, 0 unchanged, 0 missing, 0 conflicts"},
+        {"an IP ending .255 written is refused", "2,192.168.0.255", {m + "2 change ip 192.168.0.21 -> 192.168.0.255"},
+            {"p.csv:2: ip 192.168.0.255: Last digit of IP address can not be 255."},
             "1 to change, 0 unchanged, 0 missing, 0 conflicts"},
         {"a name the dialog refuses kept by a row that writes nothing", "4,192.168.0.23", {m + "4 unchanged"}, {},
             "0 to change, 1 unchanged, 0 missing, 0 conflicts"},
         {"rows that write", "3,,,10.0.0.1\n4,192.168.0.41",
             {m + "3 change dns1 not reported -> 10.0.0.1", m + "4 change ip 192.168.0.23 -> 192.168.0.41"},
-            {"p.csv:2: module " + m + "3 does not report dns1, so it cannot be set",
-                "p.csv:3: hostname \"a-b\": Illegal hostname! Only a-z, A-Z and 0-9 allowed."},
+            // The reported "a-b" is left as it is: no check of typed input.
+            {"p.csv:2: module " + m + "3 does not report dns1, so it cannot be set"},
             "2 to change, 0 unchanged, 0 missing, 0 conflicts"},
     };
     for (const auto& row : rows) {
@@ -430,13 +513,137 @@ TEST(PlanSteps, DryRunLinesAndProblems)
         for (char c : row.rows)
             text += c == '\n' ? "\n" + m : std::string(1, c);
         const Plan plan = readPlan(text, "p.csv").plan;
-        const auto steps = planSteps(plan, PlanScan(), kSubnets, {FakeNetwork});
+        const auto steps = planSteps(plan, PlanScan(), kSubnets, {FakeNetwork, kAddressAnswerBound, NoOtherAddresses});
         std::vector<std::string> lines;
         for (const PlanStep& step : steps)
             lines.push_back(stepLine(step));
         EXPECT_EQ(lines, row.lines) << row.what;
         EXPECT_EQ(planProblems(plan, steps), row.problems) << row.what;
         EXPECT_EQ(dryRunSummary(steps), row.summary) << row.what;
+    }
+}
+
+// The checks of typed input apply to what a write changes, never to what
+// it restates from the module's record.
+TEST(Change, ShownCheckedAskedAndRecorded)
+{
+    const std::string longName(40, 'n');
+    const Record reported =
+        Record().Mac(1).Ip(Address(10, 1, 0, 255)).Mask(Address(255, 255, 0, 0)).Dhcp(0).HostName("press-line-1\x07");
+    const auto request = [](const Record& found, const modules::GivenSettings& given) {
+        return modules::buildCommandLineConfigureRequest(found, given).value_or(QORT_ConfigureRequestType{});
+    };
+    QORT_ConfigureRequestType cut = request(Record(reported).HostName(longName), {.hostName = std::string(29, 'n')});
+    const struct {
+        const char* what;
+        QORT_ModuleScanResponseType found;
+        QORT_ConfigureRequestType sent;
+        std::string text;
+        bool writes;
+        std::optional<std::string> problem;
+        bool cutsName;
+        std::optional<std::uint32_t> ask;
+    } rows[] = {
+        {"a reported name and a .255 IP restated never block", reported,
+            request(reported, {.gateway = Address(10, 1, 0, 1)}), "gateway not reported -> 10.1.0.1", true,
+            std::nullopt, false, std::nullopt},
+        {"a new IP is asked about and checked", reported, request(reported, {.ip = Address(10, 1, 1, 255)}),
+            "ip 10.1.0.255 -> 10.1.1.255", true, "ip 10.1.1.255: Last digit of IP address can not be 255.", false,
+            Address(10, 1, 1, 255)},
+        {"a new name obeys the dialog", reported, request(reported, {.hostName = "a-b"}),
+            "hostname \"press-line-1\\x07\" -> \"a-b\"", true,
+            "hostname \"a-b\": Illegal hostname! Only a-z, A-Z and 0-9 allowed.", false, std::nullopt},
+        {"nothing differs", reported, request(reported, {}), "", false, std::nullopt, false, std::nullopt},
+        {"0.0.0.0 is asked about by nobody", reported, request(reported, {.ip = 0}), "ip 10.1.0.255 -> 0.0.0.0", true,
+            std::nullopt, false, std::nullopt},
+        {"DHCP kept on: IP alone is no write", Record(reported).Dhcp(1),
+            request(Record(reported).Dhcp(1), {.ip = Address(10, 1, 0, 7)}), "ip 10.1.0.255 -> 10.1.0.7", false,
+            std::nullopt, false, Address(10, 1, 0, 7)},
+        {"an empty dhcp cell keeps DHCP on", Record(reported).Dhcp(1),
+            request(Record(reported).Dhcp(1), {.hostName = "b"}), "hostname \"press-line-1\\x07\" -> \"b\"", true,
+            std::nullopt, false, std::nullopt},
+        {"a long reported name written back cut", Record(reported).HostName(longName), cut,
+            "hostname \"" + longName + "\" -> \"" + std::string(29, 'n') + "\"", true, std::nullopt, true,
+            std::nullopt},
+    };
+    for (const auto& row : rows) {
+        const Change change = changeOf(row.found, row.sent);
+        EXPECT_EQ(changeText(change), row.text) << row.what;
+        EXPECT_EQ(writesSomething(change), row.writes) << row.what;
+        EXPECT_EQ(writeProblem(change), row.problem) << row.what;
+        EXPECT_EQ(cutsReportedName(change), row.cutsName) << row.what;
+        EXPECT_EQ(addressToAsk(change), row.ask) << row.what;
+        const AuditEntry entry = auditEntry(change, "sorvinda", WriteResult::Sent);
+        EXPECT_EQ(std::memcmp(&entry.before, &row.found, sizeof row.found), 0) << row.what;
+        EXPECT_EQ(std::memcmp(&entry.sent, &row.sent, sizeof row.sent), 0) << row.what;
+        EXPECT_EQ(std::string(resultText(entry.result)), "sent");
+    }
+    EXPECT_EQ(request(Record(reported).Dhcp(1), {}).Dhcp, 1) << "an empty dhcp cell sends DHCP as reported";
+}
+
+// Rows wait for the modules whose addresses they take: written only once
+// that move is verified, blocked when it fails.
+TEST(PlanRun, WavesFollowTheMovesTheyWaitFor)
+{
+    const std::string m = "00-30-11-00-00-0";
+    // 1 takes 2's address, 2 takes 3's, 3 moves to a free one.
+    const Plan plan = readPlan(
+        "mac,ip\n" + m + "1,192.168.0.21\n" + m + "2,192.168.0.22\n" + m + "3,192.168.0.40\n" + m + "4,192.168.0.41",
+        "p.csv")
+                          .plan;
+    const auto steps = planSteps(plan, PlanScan(), kSubnets,
+        {[](const AdapterSubnet&, std::uint32_t, std::chrono::milliseconds) { return NetworkAnswer{}; }});
+    ASSERT_TRUE(planProblems(plan, steps).empty());
+    using A = PlanRun::Answer;
+    const struct {
+        const char* what;
+        A answerOf3; // 3 and 4 go first; 4 is always verified
+        bool moved3;
+        std::vector<std::string> waves; // the MACs' last digits per wave
+        std::vector<std::string> outcomes;
+        std::string summary;
+    } rows[] = {
+        {"every move verified", A::Reconfigured, true, {"34", "2", "1"}, {"changed", "changed", "changed", "changed"},
+            "4 changed, 0 unchanged, 0 missing, 0 failed"},
+        {"a holder that keeps its values", A::Reconfigured, false, {"34"}, {"blocked", "blocked", "failed", "changed"},
+            "1 changed, 0 unchanged, 0 missing, 1 failed, 2 blocked"},
+        {"a silent holder", A::None, false, {"34"}, {"blocked", "blocked", "failed", "changed"},
+            "1 changed, 0 unchanged, 0 missing, 1 failed, 2 blocked"},
+    };
+    for (const auto& row : rows) {
+        PlanRun run(steps, false);
+        std::vector<QORT_ModuleScanResponseType> now = PlanScan();
+        std::vector<std::string> waves;
+        for (auto wave = run.requests(); !wave.empty(); wave = run.requests()) {
+            std::string macs;
+            for (const QORT_ConfigureRequestType& request : wave) {
+                const modules::MacAddress mac = modules::macOfRecord(Record().Mac(request.MacId[5]));
+                ASSERT_TRUE(run.sentEntry(mac).has_value());
+                run.sent(mac);
+                macs += std::to_string(request.MacId[5]);
+                const bool silent = request.MacId[5] == 3 && row.answerOf3 == A::None;
+                run.answered(mac, silent ? A::None : A::Reconfigured);
+                if (request.MacId[5] != 3 || row.moved3)
+                    now[request.MacId[5] - 1].IpAddr = request.IpAddr;
+            }
+            run.verify(now);
+            waves.push_back(macs);
+            ASSERT_LE(waves.size(), 4u) << row.what;
+        }
+        EXPECT_EQ(waves, row.waves) << row.what;
+        std::vector<std::string> outcomes;
+        for (const auto& result : run.results())
+            outcomes.push_back(result.outcome);
+        EXPECT_EQ(outcomes, row.outcomes) << row.what;
+        EXPECT_EQ(run.summary(), row.summary) << row.what;
+        if (row.outcomes[0] == "blocked") {
+            EXPECT_EQ(run.results()[1].line, m + "2 blocked: module " + m + "3 did not leave 192.168.0.22") << row.what;
+            EXPECT_FALSE(run.results()[1].audit.has_value()) << "never sent, nothing recorded";
+        }
+        // Never two modules on one address.
+        std::set<std::uint32_t> addresses;
+        for (const auto& record : now)
+            EXPECT_TRUE(addresses.insert(record.IpAddr).second) << row.what;
     }
 }
 
@@ -448,7 +655,8 @@ TEST(PlanRun, AnswersVerificationCancelForce)
         "mac,ip,hostname\n" + m + "1,192.168.0.30\n" + m + "2,,y\n" + m + "3,192.168.0.23\n" + m + "4,,\n" + m + "5,,",
         "p.csv")
                           .plan;
-    const std::vector<PlanStep> steps = planSteps(plan, PlanScan(), kSubnets, {FakeNetwork});
+    const std::vector<PlanStep> steps =
+        planSteps(plan, PlanScan(), kSubnets, {FakeNetwork, kAddressAnswerBound, NoOtherAddresses});
     std::vector<QORT_ModuleScanResponseType> written = PlanScan();
     written[0].IpAddr = Address(192, 168, 0, 30);
     written[2].IpAddr = Address(192, 168, 0, 23);

@@ -1,21 +1,23 @@
 #!/bin/sh
-# Checks the shared library's dynamic interface: exactly the ten exports,
+# Checks the shared library's dynamic interface: exactly the twelve exports,
 # and the SONAME that programs record. Reads the file only; loads nothing.
 set -eu
 library=$1
 expected="DllGetVersion
 QORT_GetInvPswdMacId
 QORT_GetLostReplyCount
+QORT_GetReconfiguredMacId
 QORT_GetResponse
 QORT_RegisterCallBack
 QORT_RemoveFirstInvPswdMacId
+QORT_RemoveFirstReconfiguredMacId
 QORT_SendConfigure
 QORT_SendModuleScan
 QORT_SendWink
 QORT_Start"
 actual=$(nm -D --defined-only "$library" | awk '{print $NF}' | sort)
 if [ "$actual" != "$expected" ]; then
-  echo "exported symbols differ from the ten exports:"
+  echo "exported symbols differ from the twelve exports:"
   printf '%s\n' "$actual"
   exit 1
 fi
@@ -24,4 +26,4 @@ if [ "$soname" != "libqort.so.1" ]; then
   echo "SONAME is '$soname', expected libqort.so.1"
   exit 1
 fi
-echo "ten exports, SONAME $soname"
+echo "twelve exports, SONAME $soname"

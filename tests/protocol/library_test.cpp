@@ -114,7 +114,8 @@ TEST_F(LibraryTest, OnePassHandlesEveryKindOfDatagramInArrivalOrder)
         send(std::string(65507, 'x'));                        // the largest datagram: dropped whole
         send(std::string(1500 - 10, ' ') + "hn = edge;");     // 1500 bytes: read
         send("hn = a\0ip = 1.2.3.4;"s);                       // the text ends at its first NUL
-        send("RECONFIGURED: 02-00-00-12-34-56;hn = no;\0"s);  // code 2, nothing queued
+        send("RECONFIGURED: 02-00-00-12-34-56;hn = no;\0"s);  // code 2, MAC queued
+        send("Reconfigured:"s);                               // code 2, MAC unreadable
         send("Invalid Password: 02-00-00-00-00-01"s);         // code 3, MAC queued
         send("INVALID PASSWORD:02-00-00-00-00-02\0"s);        // code 3, MAC unreadable
         send("mOdUlE sCaN\0"s);                               // our own scan: ignored
@@ -140,6 +141,17 @@ TEST_F(LibraryTest, OnePassHandlesEveryKindOfDatagramInArrivalOrder)
     EXPECT_EQ(QORT_GetInvPswdMacId(mac), 0);
     EXPECT_EQ(macText(mac), "5A-5A-5A-5A-5A-5A") << "an empty peek wrote the MAC";
     QORT_RemoveFirstInvPswdMacId(); // on an empty queue: nothing happens
+    struct {
+        int taken;
+        const char* mac;
+    } const reconfigured[] = {{1, "02-00-00-12-34-56"}, {1, "FF-FF-FF-FF-FF-FF"}, {0, "5A-5A-5A-5A-5A-5A"}};
+    for (const auto& row : reconfigured) {
+        std::memset(mac, 0x5A, sizeof mac);
+        ASSERT_EQ(QORT_GetReconfiguredMacId(mac), row.taken);
+        EXPECT_EQ(macText(mac), row.mac);
+        ASSERT_EQ(QORT_GetReconfiguredMacId(mac), row.taken) << "a peek must not remove the entry";
+        QORT_RemoveFirstReconfiguredMacId(); // on an empty queue: nothing happens
+    }
     QORT_ModuleScanResponseType response, untouched;
     std::memset(&response, 0x5A, sizeof response);
     std::memcpy(&untouched, &response, sizeof response);

@@ -251,4 +251,25 @@ TEST(InvalidPasswordTest, ReadsTheMacBehindTheKey)
     }
 }
 
+// The answer's MAC follows the word, blanks before it or none.
+TEST(Messages, ReconfiguredReplyNamesItsModule)
+{
+    const struct {
+        const char* text;
+        const char* mac;
+    } cases[] = {
+        {"Reconfigured: 02-00-00-12-34-56", "02-00-00-12-34-56"},
+        {"RECONFIGURED:ab-CD-ef-1-2-3;hn = x;", "AB-CD-EF-01-02-03"},
+        {"Reconfigured: \t 00-30-11-00-00-08", "00-30-11-00-00-08"},
+        {"Reconfigured: 02-00", "02-00-FF-FF-FF-FF"},
+        {"Reconfigured:", "FF-FF-FF-FF-FF-FF"},
+        {"Reconfigured:   ", "FF-FF-FF-FF-FF-FF"},
+        {"Reconfigured: xyz", "FF-FF-FF-FF-FF-FF"},
+    };
+    for (const auto& c : cases) {
+        const MacAddress mac = withExactCopy(c.text, parseReconfiguredReply);
+        EXPECT_EQ(integration::macText(mac.data()), c.mac) << '"' << c.text << '"';
+    }
+}
+
 } // namespace
