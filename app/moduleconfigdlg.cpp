@@ -766,6 +766,9 @@ void CModuleConfigDlg::OnWriteSending(
     const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request)
 {
     EndPendingWriteUnanswered(true);
+    // On disk before the request leaves; the outcome follows as its own
+    // record. A log that cannot be written is shown once, with the outcome.
+    LogWrite(before, request, commissioning::WriteResult::Sent, false);
     m_pendingWrite = PendingWrite{before, request, false};
     m_pendingWriteTimer.start(kWriteAnswerWaitMs);
 }

@@ -3,6 +3,7 @@
 // new address must be free, the module's next scan must show what was sent,
 // and the audit log keeps a record of it.
 #include "cli/commands.h"
+#include "cli/interruptedwrites.h"
 #include "cli/moduleaccess.h"
 #include "cli/qortsession.h"
 #include "cli/secret.h"
@@ -23,6 +24,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <system_error>
 #include <thread>
@@ -159,11 +161,11 @@ bool ReadPasswords(const ConfigureOptions& options, modules::EthernetConfigField
     return true;
 }
 
-// Reads the passwords into the request, sends it and wipes every copy of
-// them this program made. Nothing when a password could not be read (said on
-// standard error).
+// Reads the passwords into the request, calls leaving just before it goes
+// out, sends it and wipes every copy of them this program made. Nothing when
+// a password could not be read (said on standard error): nothing was sent.
 std::optional<QortSession::ConfigureAnswer> SendWithPasswords(QortSession& session, const ConfigureOptions& options,
-    const QORT_ModuleScanResponseType& found, QORT_ConfigureRequestType& request)
+    const QORT_ModuleScanResponseType& found, QORT_ConfigureRequestType& request, const std::function<void()>& leaving)
 {
     const SecretHolding holding;
     // The dialog's fields only for the passwords: whether one is asked for.
@@ -172,6 +174,7 @@ std::optional<QortSession::ConfigureAnswer> SendWithPasswords(QortSession& sessi
     std::optional<QortSession::ConfigureAnswer> answer;
     if (ReadPasswords(options, passwords)) {
         modules::copyRequestPasswords(request, passwords);
+        leaving();
         answer = session.configure(request, options.wait);
     }
     WipeSecret(passwords.Password, sizeof passwords.Password);
@@ -183,10 +186,9 @@ std::optional<QortSession::ConfigureAnswer> SendWithPasswords(QortSession& sessi
 
 // Every write is logged, whatever its outcome; a log that cannot be written
 // is said and the write's own outcome stands.
-void Audit(
-    const QORT_ModuleScanResponseType& found, const QORT_ConfigureRequestType& sent, commissioning::WriteResult result)
+void SayAuditFailure(const std::optional<std::string>& error)
 {
-    if (const auto error = commissioning::AuditLog::forUser().append({kProgramName, found, sent, result}))
+    if (error)
         Complain("audit log: " + *error);
 }
 
@@ -239,18 +241,27 @@ std::vector<std::string> UnverifiedAfterWrite(
     }
 }
 
-// configure's and undo's write: the address check, the request with its
-// passwords, the verifying scans and the audit record. The exit status.
+// configure's and undo's write: the address check, the `sent` record, the
+// request with its passwords, the verifying scans and the outcome record (or
+// `interrupted`, when a signal ends the program first). The exit status.
 int CheckedWrite(Connection& connection, const ConfigureOptions& options, const ScanBeforeWrite& scan,
     QORT_ConfigureRequestType& request)
 {
     const std::string macText = modules::formatMac(options.mac);
+    commissioning::WriteJournal journal(commissioning::AuditLog::forUser());
     if (!NewAddressIsFree(request, scan, options.force)) {
-        Audit(scan.found, request, commissioning::WriteResult::Refused);
+        SayAuditFailure(journal.log().append({kProgramName, scan.found, request, commissioning::WriteResult::Refused}));
         return kExitAddressInUse;
     }
+    const InterruptedWrites interrupted(journal);
+    commissioning::WriteJournal::Ticket ticket;
+    const auto leaving = [&] {
+        std::optional<std::string> error;
+        ticket = journal.sent({kProgramName, scan.found, request, commissioning::WriteResult::Sent}, error);
+        SayAuditFailure(error);
+    };
     const std::optional<QortSession::ConfigureAnswer> answer =
-        SendWithPasswords(*connection.session, options, scan.found, request);
+        SendWithPasswords(*connection.session, options, scan.found, request, leaving);
     if (!answer)
         return kExitUsage;
     switch (*answer) {
@@ -260,18 +271,18 @@ int CheckedWrite(Connection& connection, const ConfigureOptions& options, const 
         const std::vector<std::string> differences = UnverifiedAfterWrite(*connection.session, request, options.wait);
         for (const std::string& line : differences)
             Complain(line);
-        Audit(scan.found, request,
-            differences.empty() ? commissioning::WriteResult::Verified : commissioning::WriteResult::NotVerified);
+        SayAuditFailure(journal.finish(ticket,
+            differences.empty() ? commissioning::WriteResult::Verified : commissioning::WriteResult::NotVerified));
         return differences.empty() ? kExitOk : kExitNotVerified;
     }
     case QortSession::ConfigureAnswer::kInvalidPassword:
-        Audit(scan.found, request, commissioning::WriteResult::InvalidPassword);
+        SayAuditFailure(journal.finish(ticket, commissioning::WriteResult::InvalidPassword));
         Complain("Invalid password (module " + macText + ")");
         return kExitInvalidPassword;
     case QortSession::ConfigureAnswer::kNone:
         break;
     }
-    Audit(scan.found, request, commissioning::WriteResult::NoAnswer);
+    SayAuditFailure(journal.finish(ticket, commissioning::WriteResult::NoAnswer));
     Complain("module " + macText + " did not answer the configure request within " + WaitText(options.wait));
     return kExitNoAnswer;
 }
@@ -379,9 +390,14 @@ int RunConfigure(const ConfigureOptions& options)
 int RunUndo(const ConfigureOptions& options)
 {
     const commissioning::AuditLog log = commissioning::AuditLog::forUser();
-    const std::optional<QORT_ModuleScanResponseType> before = log.undoValues(options.mac);
+    const commissioning::UndoLookup lookup = log.findUndo(options.mac);
+    if (lookup.refusal) {
+        Complain("undo refused, nothing sent: " + *lookup.refusal);
+        return kExitFailed;
+    }
+    const std::optional<QORT_ModuleScanResponseType>& before = lookup.values;
     if (!before) {
-        Complain("nothing to undo: " + log.file().string() + " holds no verified change of module "
+        Complain("nothing to undo: " + log.file().string() + " holds no change of module "
             + modules::formatMac(options.mac));
         return kExitNoAnswer;
     }

@@ -412,6 +412,15 @@ const CliCase kCases[] = {
         .outHas = "Reconfigured: 00-30-11-00-00-06\n",
         .errLine = "sorvinda: not verified: IP is 192.168.0.40, sent 192.168.0.30",
         .audit = "not-verified"},
+    // The module answers the write, then never a scan: nothing showed the
+    // values, so the write is not verified (7), never "verified".
+    {.name = "ConfigureAnsweredButNeverRescanned",
+        .simulator = {"--file", "@MODULES@", "--exit-after", "2"},
+        .command = ConfigureFirst({"--hostname", "late", "--wait", "300"}),
+        .status = 7,
+        .outHas = "Reconfigured: 00-30-11-00-00-01\n",
+        .errLine = "sorvinda: not verified: module 00-30-11-00-00-01 did not answer a scan after the write",
+        .audit = "not-verified"},
     {.name = "ConfigureUnanswered",
         .simulator = {"--file", "@MODULES@", "--exit-after", "1"},
         .command = ConfigureFirst({"--hostname", "late", "--wait", "300"}),
@@ -431,7 +440,7 @@ const CliCase kCases[] = {
         .check =
             [](const Outcome& run) {
                 EXPECT_TRUE(HasLineMatching(run.err,
-                    "sorvinda: nothing to undo: /.*/sorvinda/audit\\.jsonl holds no verified change of module "
+                    "sorvinda: nothing to undo: /.*/sorvinda/audit\\.jsonl holds no change of module "
                     "00-30-11-00-00-01"))
                     << run.err;
             }},
@@ -1155,6 +1164,142 @@ TEST(CliWatch, ReportsEachChangeOnceAndKeepsItsView)
         ::kill(pid, SIGHUP);
         EXPECT_TRUE(testsupport::waitUntil([&] { return fs::exists(events); }, kLogWait));
     }
+}
+
+// Starts bin/<command[0]> with XDG_STATE_HOME=state, standard output on
+// out (a descriptor), standard error in err; the interrupting signals at
+// their default action, whatever this test inherited.
+pid_t SpawnWithState(std::vector<std::string> command, const fs::path& state, int out, const fs::path& err)
+{
+    command[0] = testsupport::binaryDirectory() + "/" + command[0];
+    std::vector<char*> argv;
+    for (std::string& word : command)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    std::vector<std::string> env{"XDG_STATE_HOME=" + state.string()};
+    for (char** entry = environ; *entry != nullptr; ++entry)
+        if (std::strncmp(*entry, "XDG_STATE_HOME=", 15) != 0)
+            env.emplace_back(*entry);
+    std::vector<char*> envp;
+    for (std::string& entry : env)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_adddup2(&files, out, STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&files, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        sigaddset(&defaults, number);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &files, &attributes, argv.data(), envp.data()) != 0)
+        pid = -1;
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&files);
+    return pid;
+}
+
+// A write cut short between the module's answer and the verifying scans
+// (a signal, or a reader of standard output that went away): the journal
+// holds `sent`, then `interrupted`, and undo puts back the values from just
+// before that write, not those of an older record.
+TEST(CliJournal, AWriteCutShortIsRecordedAndUndoRestoresTheValuesBeforeIt)
+{
+    testsupport::requireIsolatedNetwork();
+    const struct {
+        const char* name;
+        int signal;
+    } rows[] = {{"SIGTERM", SIGTERM}, {"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}, {"closed pipe", SIGPIPE}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Scratch scratch;
+        const fs::path out = scratch.dir.path() / "out", err = scratch.dir.path() / "err";
+        const fs::path journal = StateFolder(scratch) / "sorvinda/audit.jsonl";
+        {
+            // An older verified change of the same module that undo must not go back to.
+            testsupport::SimulatorProcess module(
+                testsupport::moduleArgs({"mac=00-30-11-00-00-01,ip=192.168.0.10,hn=first"}));
+            ASSERT_TRUE(module.start()) << module.error();
+            const Outcome first = RunProgram(ConfigureFirst({"--hostname", "before", "--wait", "500"}), {}, scratch);
+            ASSERT_EQ(first.status, 0) << first.err;
+        }
+        // Answers the write (its second datagram), then no scan any more.
+        auto module = std::make_unique<testsupport::SimulatorProcess>(std::vector<std::string>{
+            "--module", "mac=00-30-11-00-00-01,ip=192.168.0.10,hn=before", "--exit-after", "2"});
+        ASSERT_TRUE(module->start()) << module->error();
+        int outFd = -1;
+        int pipeEnds[2] = {-1, -1};
+        if (row.signal == SIGPIPE) {
+            ASSERT_EQ(::pipe(pipeEnds), 0);
+            ::close(pipeEnds[0]); // nobody reads: the first line written raises SIGPIPE
+            outFd = pipeEnds[1];
+        } else {
+            outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        }
+        ASSERT_GE(outFd, 0);
+        const pid_t pid = SpawnWithState(
+            ConfigureFirst({"--hostname", "after", "--wait", "20000"}), StateFolder(scratch), outFd, err);
+        ::close(outFd);
+        ASSERT_GT(pid, 0);
+        if (row.signal != SIGPIPE) {
+            EXPECT_TRUE(testsupport::waitUntil(
+                [&] { return ReadText(out).find("Reconfigured: 00-30-11-00-00-01") != std::string::npos; }, kLogWait))
+                << ReadText(err);
+            ::kill(pid, row.signal);
+        }
+        int status = 0;
+        if (!testsupport::waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, kLogWait)) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+        }
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << status << " " << ReadText(err);
+        const std::vector<std::string> records = Lines(ReadText(journal));
+        ASSERT_EQ(records.size(), 4u) << ReadText(journal);
+        const nlohmann::json sent = nlohmann::json::parse(records[2]), cut = nlohmann::json::parse(records[3]);
+        EXPECT_EQ(sent["result"], "sent");
+        EXPECT_EQ(cut["result"], "interrupted");
+        EXPECT_EQ(cut["before"]["hostname"], "before");
+        EXPECT_EQ(cut["after"]["hostname"], "after");
+
+        // The module as the cut write left it.
+        module = std::make_unique<testsupport::SimulatorProcess>(
+            testsupport::moduleArgs({"mac=00-30-11-00-00-01,ip=192.168.0.10,hn=after"}));
+        ASSERT_TRUE(module->start()) << module->error();
+        const Outcome undo = RunProgram({"sorvinda", "undo", "00-30-11-00-00-01", "--wait", "500"}, {}, scratch);
+        EXPECT_EQ(undo.status, 0) << undo.out << undo.err;
+        EXPECT_TRUE(module->waitForLine(std::regex("applied 00-30-11-00-00-01 .*hn=\"before\".*"), kLogWait));
+    }
+}
+
+// Undo refuses when a line after the module's last record cannot be read
+// (a cut `sent` record may be that module's), naming it; nothing is sent.
+TEST(CliJournal, UndoRefusesAtAnUnreadableLineAndSendsNothing)
+{
+    testsupport::requireIsolatedNetwork();
+    Scratch scratch;
+    testsupport::SimulatorProcess module(testsupport::moduleArgs({"mac=00-30-11-00-00-01,ip=192.168.0.10,hn=first"}));
+    ASSERT_TRUE(module.start()) << module.error();
+    ASSERT_EQ(RunProgram(ConfigureFirst({"--hostname", "second", "--wait", "500"}), {}, scratch).status, 0);
+    const fs::path journal = StateFolder(scratch) / "sorvinda/audit.jsonl";
+    std::ofstream(journal, std::ios::app) << R"({"time":"2026-12-07T21:00:00Z","user":"tech","prog)";
+    const Outcome undo = RunProgram({"sorvinda", "undo", "00-30-11-00-00-01", "--wait", "500"}, {}, scratch);
+    EXPECT_EQ(undo.status, 1);
+    EXPECT_EQ(undo.err,
+        "sorvinda: undo refused, nothing sent: " + journal.string()
+            + ":3: cannot be read and may be a record of module 00-30-11-00-00-01; undo does not go back to older "
+              "records: repair or remove that line\n");
+    const std::size_t configures =
+        module
+            .linesMatching([](const std::string& line) {
+                return line.find("Configure:") != std::string::npos && line.rfind("recv", 0) == 0;
+            })
+            .size();
+    EXPECT_EQ(configures, 1u) << "only the first configure";
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -20,9 +20,12 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace commissioning {
 namespace {
@@ -862,66 +865,140 @@ TEST(AuditLog, LineOfAWrite)
     };
     for (const auto& row : rows)
         EXPECT_EQ(auditLine(row.entry, 86400, "tech"), prefix + row.expected);
-    for (WriteResult result : {WriteResult::NoAnswer, WriteResult::Refused})
+    for (WriteResult result :
+        {WriteResult::NoAnswer, WriteResult::Refused, WriteResult::Sent, WriteResult::Interrupted})
         EXPECT_NE(auditLine({"sorvinda", kFull, Request(1, 0, 0, ""), result}, 0, "tech")
                       .find(std::string(R"("result":")") + resultText(result) + "\"}"),
             std::string::npos);
 }
 
-TEST(AuditLog, UndoTakesTheNewestVerifiedBefore)
+TEST(AuditLog, UndoTakesTheNewestRecordThatMayHaveChangedTheModule)
 {
-    const std::string mac1 = R"("mac":"00-30-11-00-00-01")";
-    const auto line = [&](const char* ip, const char* result) {
-        return "{" + mac1 + R"(,"before":{"ip":")" + ip + R"(","dhcp":false},"result":")" + result + "\"}\n";
+    const auto line = [](const char* ip, const char* result, const char* mac = "00-30-11-00-00-01") {
+        return std::string(R"({"time":"2026-01-01T00:00:00Z","mac":")") + mac + R"(","before":{"ip":")" + ip
+            + R"(","dhcp":false},"result":")" + result + "\"}\n";
     };
+    const std::string older = line("10.0.0.1", "sent") + line("10.0.0.1", "verified");
     const struct {
         const char* what;
         std::string text;
         std::optional<std::uint32_t> ip; // of the undo values; nothing: no undo
+        std::uint64_t refusedLine = 0;   // undo refused at this line
     } rows[] = {
         {"empty", "", std::nullopt},
-        {"newest wins", line("10.0.0.1", "verified") + line("10.0.0.2", "verified"), Address(10, 0, 0, 2)},
-        {"only verified", line("10.0.0.1", "verified") + line("10.0.0.2", "not-verified"), Address(10, 0, 0, 1)},
-        {"other module",
-            line("10.0.0.1", "verified") + R"({"mac":"00-30-11-00-00-02","before":{},"result":"verified"})",
+        {"newest wins", older + line("10.0.0.2", "sent") + line("10.0.0.2", "verified"), Address(10, 0, 0, 2)},
+        {"a sent write with no outcome counts", older + line("10.0.0.2", "sent"), Address(10, 0, 0, 2)},
+        {"an interrupted write counts", older + line("10.0.0.2", "sent") + line("10.0.0.2", "interrupted"),
+            Address(10, 0, 0, 2)},
+        {"an unanswered write counts", older + line("10.0.0.2", "sent") + line("10.0.0.2", "no-answer"),
+            Address(10, 0, 0, 2)},
+        {"a not verified write counts", older + line("10.0.0.2", "not-verified"), Address(10, 0, 0, 2)},
+        {"a refused password and its sent record changed nothing",
+            older + line("10.0.0.2", "sent") + line("10.0.0.2", "invalid-password"), Address(10, 0, 0, 1)},
+        {"a refused write changed nothing", older + line("10.0.0.2", "refused"), Address(10, 0, 0, 1)},
+        {"a result of a newer program counts", older + line("10.0.0.2", "blocked-later"), Address(10, 0, 0, 2)},
+        {"other module's lines, even cut, are passed over",
+            older + line("10.0.0.9", "verified", "00-30-11-00-00-02")
+                + line("10.0.0.9", "sent", "00-30-11-00-00-02").substr(0, 70) + "\n",
             Address(10, 0, 0, 1)},
-        {"cut and garbage lines",
-            line("10.0.0.1", "verified") + "\x01garbage\n[1,2]\n\"x\"\n" + line("10.0.0.2", "verified").substr(0, 40),
-            Address(10, 0, 0, 1)},
-        {"value of the wrong kind", line("10.0.0.1", "verified") + line("10.0.0.999", "verified"),
-            Address(10, 0, 0, 1)},
-        {"before not an object", "{" + mac1 + R"(,"before":7,"result":"verified"})", std::nullopt},
+        {"blank lines are passed over", older + "\n \r\n", Address(10, 0, 0, 1)},
+        {"garbage before the last record is old news", "\x01garbage\n[1,2]\n" + older, Address(10, 0, 0, 1)},
+        {"a cut last line refuses", older + line("10.0.0.2", "sent").substr(0, 40), std::nullopt, 3},
+        {"a cut line of this module refuses", older + line("10.0.0.2", "sent").substr(0, 90) + "\n", std::nullopt, 3},
+        {"a line that is no record refuses", older + "[1,2]\n" + line("10.0.0.9", "sent", "00-30-11-00-00-02"),
+            std::nullopt, 3},
+        {"a record without mac refuses", older + R"({"before":{},"result":"sent"})" + "\n", std::nullopt, 3},
+        {"a value of the wrong kind refuses", older + line("10.0.0.999", "verified"), std::nullopt, 3},
+        {"before not an object refuses", older + R"({"mac":"00-30-11-00-00-01","before":7,"result":"sent"})",
+            std::nullopt, 3},
+        {"no result refuses", older + R"({"mac":"00-30-11-00-00-01","before":{}})", std::nullopt, 3},
+        {"an unreadable line with no record of the module refuses", "\x01\n", std::nullopt, 1},
+        {"an over-long line refuses",
+            older + std::string(70000, 'x') + "\n" + line("1.2.3.4", "sent", "00-30-11-00-00-02"), std::nullopt, 3},
     };
     for (const auto& row : rows) {
-        const auto values = findUndoValues(row.text, modules::macOfRecord(kFull));
-        ASSERT_EQ(values.has_value(), row.ip.has_value()) << row.what;
-        if (values) {
-            EXPECT_EQ(values->IpAddr, *row.ip) << row.what;
-            EXPECT_EQ(values->DhcpValid, 1) << row.what;
-            EXPECT_EQ(values->MacIdValid, 1) << row.what;
+        const UndoLookup lookup = findUndo(row.text, modules::macOfRecord(kFull));
+        EXPECT_EQ(lookup.refusedLine, row.refusedLine) << row.what;
+        EXPECT_EQ(lookup.refusal.has_value(), row.refusedLine != 0) << row.what;
+        if (lookup.refusal) {
+            EXPECT_EQ(lookup.refusal->rfind("line:" + std::to_string(row.refusedLine) + ": ", 0), 0u)
+                << row.what << ": " << *lookup.refusal;
+            EXPECT_FALSE(lookup.values.has_value()) << row.what << ": never an older record";
+        }
+        ASSERT_EQ(lookup.values.has_value(), row.ip.has_value()) << row.what;
+        if (lookup.values) {
+            EXPECT_EQ(lookup.values->IpAddr, *row.ip) << row.what;
+            EXPECT_EQ(lookup.values->DhcpValid, 1) << row.what;
+            EXPECT_EQ(lookup.values->MacIdValid, 1) << row.what;
         }
     }
 }
 
-TEST(AuditLog, FileIsPrivateAppendedAndReadBackForUndo)
+// Read from the end block by block: the answer is the same when the records
+// that matter lie blocks away from the end or span a block's edge.
+TEST(AuditLog, UndoReadsTheWholeLogFromItsEnd)
 {
-    char folder[] = "/tmp/commissioning-test-XXXXXX";
-    ASSERT_NE(::mkdtemp(folder), nullptr);
-    const std::filesystem::path root(folder);
-    ::setenv("XDG_STATE_HOME", (root / "state").c_str(), 1);
+    const std::string mine = R"({"mac":"00-30-11-00-00-01","before":{"ip":"10.0.0.7"},"result":"sent"})"
+                             "\n";
+    const std::string other = R"({"mac":"00-30-11-00-00-02","before":{"ip":"10.0.0.8"},"result":"sent"})"
+                              "\n";
+    for (const std::size_t others : {0, 1, 3, 40}) {
+        for (const std::size_t pad : {0, 1, 7, 70}) {
+            std::string text = std::string(pad, ' ') + "\n" + mine;
+            for (std::size_t i = 0; i < others; ++i)
+                text += other;
+            for (const std::size_t block : {std::size_t{1}, std::size_t{7}, std::size_t{64}, kUndoBlockSize}) {
+                const UndoLookup lookup = findUndo(text, modules::macOfRecord(kFull), block);
+                ASSERT_TRUE(lookup.values.has_value()) << others << " " << pad << " " << block;
+                EXPECT_EQ(lookup.values->IpAddr, Address(10, 0, 0, 7));
+                const UndoLookup old = findUndo("\x01\n" + text, modules::macOfRecord(kFull), block);
+                EXPECT_EQ(old.refusedLine, 0u) << "older than the module's record";
+                const UndoLookup cut = findUndo(text + "\x01", modules::macOfRecord(kFull), block);
+                EXPECT_EQ(cut.refusedLine, others + 3) << others << " " << pad << " " << block;
+            }
+        }
+    }
+}
+
+class AuditFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(::mkdtemp(folder_), nullptr);
+        root_ = folder_;
+        ::setenv("XDG_STATE_HOME", (root_ / "state").c_str(), 1);
+    }
+    void TearDown() override { std::filesystem::remove_all(root_); }
+    std::string Text(const std::filesystem::path& file) const
+    {
+        std::ifstream in(file, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    void Write(const std::filesystem::path& file, const std::string& text) const
+    {
+        std::ofstream(file, std::ios::binary) << text;
+    }
+    static mode_t Mode(const std::filesystem::path& path)
+    {
+        struct stat info { };
+        return ::lstat(path.c_str(), &info) == 0 ? info.st_mode & 0777 : 0;
+    }
+
+    char folder_[32] = "/tmp/commissioning-test-XXXXXX";
+    std::filesystem::path root_;
+};
+
+TEST_F(AuditFolder, FileIsPrivateAppendedAndReadBackForUndo)
+{
     const AuditLog log = AuditLog::forUser();
-    EXPECT_EQ(log.file(), root / "state/sorvinda/audit.jsonl");
+    EXPECT_EQ(log.file(), root_ / "state/sorvinda/audit.jsonl");
     const QORT_ConfigureRequestType request = Request(1, Address(192, 168, 0, 30), 0, "plc-2");
     EXPECT_EQ(log.append({"sorvinda", kFull, request, WriteResult::Verified}), std::nullopt);
     EXPECT_EQ(log.append({"SorvindaConfig", kFull, request, WriteResult::Refused}), std::nullopt);
 
-    struct stat info { };
-    ASSERT_EQ(::stat(log.file().parent_path().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0700u);
-    ASSERT_EQ(::stat(log.file().c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0600u);
-    std::ifstream in(log.file());
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(Mode(log.file().parent_path()), 0700u);
+    EXPECT_EQ(Mode(log.file()), 0600u);
+    const std::string text = Text(log.file());
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
     EXPECT_EQ(text.find("secret"), std::string::npos);
 
@@ -935,11 +1012,155 @@ TEST(AuditLog, FileIsPrivateAppendedAndReadBackForUndo)
     EXPECT_EQ(undo.Password[0], '\0');
 
     // A folder in the way of the file: the caller hears why.
-    const AuditLog blocked(root / "state/sorvinda");
+    const AuditLog blocked(root_ / "state/sorvinda");
     const auto error = blocked.append({"sorvinda", kFull, request, WriteResult::Verified});
     ASSERT_TRUE(error.has_value());
-    EXPECT_NE(error->find("cannot open the audit log"), std::string::npos) << *error;
-    std::filesystem::remove_all(root);
+    EXPECT_NE(error->find("audit log"), std::string::npos) << *error;
+}
+
+// What the writer refuses, the reader refuses; a folder or file open to
+// others is made private again.
+TEST_F(AuditFolder, WriterAndReaderRefuseTheSameFiles)
+{
+    const AuditLog log = AuditLog::forUser();
+    const std::filesystem::path folder = log.file().parent_path(), elsewhere = root_ / "elsewhere.jsonl";
+    const std::string record = R"({"mac":"00-30-11-00-00-01","before":{"ip":"10.0.0.7"},"result":"verified"})"
+                               "\n";
+    const QORT_ConfigureRequestType request = Request(1, Address(192, 168, 0, 30), 0, "plc-2");
+    const struct {
+        const char* what;
+        std::function<void()> plant;
+        const char* refusal; // in both sentences; empty: accepted
+    } rows[] = {
+        {"a plain file of this user", [&] { Write(log.file(), record); }, ""},
+        {"a symbolic link at the file",
+            [&] {
+                Write(elsewhere, record);
+                std::filesystem::create_symlink(elsewhere, log.file());
+            },
+            "is a symbolic link"},
+        {"a symbolic link at the folder",
+            [&] {
+                std::filesystem::remove_all(folder);
+                std::filesystem::create_directories(root_ / "real");
+                Write(root_ / "real/audit.jsonl", record);
+                std::filesystem::create_symlink(root_ / "real", folder);
+            },
+            "is a symbolic link"},
+        {"a file of another user",
+            [&] {
+                Write(log.file(), record);
+                ASSERT_EQ(::chown(log.file().c_str(), 4242, 4242), 0);
+            },
+            "belongs to another user"},
+        {"a folder of another user",
+            [&] {
+                Write(log.file(), record);
+                ASSERT_EQ(::chown(folder.c_str(), 4242, 4242), 0);
+            },
+            "belongs to another user"},
+        {"a folder in place of the file", [&] { std::filesystem::create_directory(log.file()); },
+            "is not a regular file"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::filesystem::remove_all(root_ / "state");
+        std::filesystem::remove_all(root_ / "real");
+        std::filesystem::remove(elsewhere);
+        std::filesystem::create_directories(folder);
+        row.plant();
+        const UndoLookup lookup = log.findUndo(modules::macOfRecord(kFull));
+        const std::optional<std::string> written = log.append({"sorvinda", kFull, request, WriteResult::Sent});
+        if (*row.refusal == '\0') {
+            EXPECT_FALSE(lookup.refusal.has_value()) << *lookup.refusal;
+            EXPECT_TRUE(lookup.values.has_value());
+            EXPECT_EQ(written, std::nullopt);
+            continue;
+        }
+        ASSERT_TRUE(lookup.refusal.has_value());
+        EXPECT_NE(lookup.refusal->find(row.refusal), std::string::npos) << *lookup.refusal;
+        EXPECT_FALSE(lookup.values.has_value());
+        ASSERT_TRUE(written.has_value());
+        EXPECT_NE(written->find(row.refusal), std::string::npos) << *written;
+        if (std::filesystem::exists(elsewhere)) {
+            EXPECT_EQ(Text(elsewhere), record) << "the link's target is untouched";
+        }
+    }
+}
+
+TEST_F(AuditFolder, AnExistingFolderAndFileAreMadePrivate)
+{
+    const AuditLog log = AuditLog::forUser();
+    std::filesystem::create_directories(log.file().parent_path());
+    ::chmod(log.file().parent_path().c_str(), 0755);
+    Write(log.file(), "");
+    ::chmod(log.file().c_str(), 0644);
+    EXPECT_EQ(log.append({"sorvinda", kFull, Request(1, 0, 0, "a"), WriteResult::Sent}), std::nullopt);
+    EXPECT_EQ(Mode(log.file().parent_path()), 0700u);
+    EXPECT_EQ(Mode(log.file()), 0600u);
+}
+
+// A cut last line (a full disk, a crash) never swallows the next record,
+// and undo refuses at the cut line until it is repaired.
+TEST_F(AuditFolder, ARecordAfterACutLineStartsOnItsOwnLine)
+{
+    const AuditLog log = AuditLog::forUser();
+    const QORT_ConfigureRequestType request = Request(1, Address(192, 168, 0, 30), 0, "plc-2");
+    EXPECT_EQ(log.append({"sorvinda", kFull, request, WriteResult::Verified}), std::nullopt);
+    std::filesystem::resize_file(log.file(), std::filesystem::file_size(log.file()) - 30);
+    EXPECT_EQ(log.append({"sorvinda", kFull, request, WriteResult::Sent}), std::nullopt);
+    const std::string text = Text(log.file());
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
+    EXPECT_EQ(text.rfind("\n{\"time\""), text.find('\n')) << text;
+    EXPECT_EQ(text.back(), '\n');
+    // The cut line is older than the newest record: the newest counts.
+    EXPECT_TRUE(log.findUndo(modules::macOfRecord(kFull)).values.has_value());
+
+    std::filesystem::resize_file(log.file(), std::filesystem::file_size(log.file()) - 30);
+    const UndoLookup lookup = log.findUndo(modules::macOfRecord(kFull));
+    ASSERT_TRUE(lookup.refusal.has_value());
+    EXPECT_EQ(lookup.refusedLine, 2u);
+    EXPECT_EQ(lookup.refusal->rfind(log.file().string() + ":2: ", 0), 0u) << *lookup.refusal;
+    EXPECT_FALSE(log.undoValues(modules::macOfRecord(kFull)).has_value());
+}
+
+// sent, then the outcome; a signal's `interrupted` for every write still
+// open, and no outcome after it.
+TEST_F(AuditFolder, JournalRecordsSentThenTheOutcomeOrInterrupted)
+{
+    const AuditLog log = AuditLog::forUser();
+    const auto results = [&] {
+        std::string found;
+        std::istringstream in(Text(log.file()));
+        for (std::string line; std::getline(in, line);)
+            found += nlohmann::json::parse(line)["result"].get<std::string>() + " ";
+        return found;
+    };
+    WriteJournal journal(log);
+    std::optional<std::string> error;
+    const WriteJournal::Ticket one =
+        journal.sent({"sorvinda", kFull, Request(1, 0, 0, "a"), WriteResult::Verified}, error);
+    EXPECT_EQ(error, std::nullopt);
+    const std::vector<WriteJournal::Ticket> more =
+        journal.sent({{"sorvinda", Full().Mac(2), Request(2, 0, 0, "b"), {}},
+                         {"sorvinda", Full().Mac(3), Request(3, 0, 0, "c"), {}}},
+            error);
+    EXPECT_EQ(error, std::nullopt);
+    ASSERT_EQ(more.size(), 2u);
+    EXPECT_EQ(journal.finish(one, WriteResult::Verified), std::nullopt);
+    EXPECT_EQ(results(), "sent sent sent verified ");
+    journal.recordInterrupted();
+    EXPECT_EQ(results(), "sent sent sent verified interrupted interrupted ");
+    EXPECT_EQ(journal.finish({{more[0], WriteResult::NoAnswer}, {one, WriteResult::Verified}}), std::nullopt);
+    journal.recordInterrupted();
+    EXPECT_EQ(results(), "sent sent sent verified interrupted interrupted ") << "each write closed once";
+    const std::string text = Text(log.file());
+    EXPECT_EQ(text.find("secret"), std::string::npos) << "no password";
+    EXPECT_EQ(text.find("1970"), std::string::npos) << "interrupted records carry their own time";
+    // Undo after the interrupted write takes the values from just before it.
+    const auto before = log.undoValues(modules::macOfRecord(Full().Mac(3)));
+    ASSERT_TRUE(before.has_value());
+    EXPECT_EQ(before->IpAddr, kFull.IpAddr);
 }
 
 } // namespace
