@@ -127,6 +127,8 @@ void CPlanApplier::Apply()
 
 void CPlanApplier::StartWave()
 {
+    if (m_cancelled)
+        m_run->cancel(); // the rows of later waves end "cancelled"
     m_wave = m_cancelled ? std::vector<QORT_ConfigureRequestType>() : m_run->requests();
     m_next = 0;
     m_waveMacs.clear();
@@ -169,12 +171,16 @@ void CPlanApplier::SendNext()
     ShowProgress();
 }
 
+// Writes still to go are not sent; the answers to those out are still
+// awaited and verified. Once every write is out, Cancel ("Stop waiting")
+// ends the wait, and what is not verified by then is recorded so.
 void CPlanApplier::Cancel()
 {
     m_cancelled = true;
-    // Every write is out: Cancel ("Stop waiting") ends the wait, and what is
-    // not verified by now is recorded so.
-    if (m_run && !m_sendTimer.isActive())
+    if (!m_run || m_finished)
+        return;
+    const commissioning::PlanRun::Counts counts = m_run->counts();
+    if (counts.written >= counts.total)
         Finish();
 }
 
