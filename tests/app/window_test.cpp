@@ -841,8 +841,9 @@ TEST_F(WindowTest, APlanThatIsBadOrChangesNothingCannotBeApplied)
         QString summary;
         int problems;
     } cases[] = {
+        // A bad MAC stops the reading; a written .255 is the dry run's business.
         {"bad rows", "mac,ip\nzz,10.0.0.1\n00-30-11-00-00-07,10.0.0.255\n",
-            "The plan cannot be applied; nothing will be sent:", 2},
+            "The plan cannot be applied; nothing will be sent:", 1},
         {"no such file", nullptr, "The plan cannot be applied; nothing will be sent:", 1},
         {"unchanged and missing", "mac,ip\n00-30-11-00-00-07,192.168.0.7\n00-30-11-00-00-08,\n",
             "0 to change, 1 unchanged, 1 missing, 0 conflicts", 0},
@@ -1068,10 +1069,10 @@ TEST_F(WindowE2eTest, AWrongPasswordIsReportedOnceAndTheRightOneReconfigures)
     EXPECT_TRUE(WaitFor([&] { return Text(mac, modules::kColumnIp) == "10.1.2.3"; }));
     EXPECT_EQ(Text("00-30-11-00-00-21", modules::kColumnIp), QStringLiteral("192.168.0.10")); // untouched
     EXPECT_EQ(boxes.Count(), 1);
-    ASSERT_TRUE(WaitFor([&] { return StateFolder::AuditResults().size() == logged + 2; }));
+    ASSERT_TRUE(WaitFor([&] { return StateFolder::AuditResults().size() == logged + 4; }));
     const std::vector<std::string> results = StateFolder::AuditResults();
     EXPECT_EQ(std::vector<std::string>(results.begin() + std::ptrdiff_t(logged), results.end()),
-        (std::vector<std::string>{"invalid-password", "verified"}));
+        (std::vector<std::string>{"sent", "invalid-password", "sent", "verified"}));
     for (const char* password : {"nope", "secret"})
         EXPECT_EQ(StateFolder::AuditText().find(password), std::string::npos) << password;
 }
@@ -1112,7 +1113,7 @@ TEST_F(WindowE2eTest, ASetToAnAddressInUseAsksBothRowsThenWarnAndUndoPutsItBack)
     Configure(mac, setTaken);
     EXPECT_TRUE(Logged("^applied 00-30-11-00-00-21 ip=192\\.168\\.0\\.12"));
     EXPECT_EQ(simulator->linesMatching([](const std::string& l) { return l.rfind("applied ", 0) == 0; }).size(), 1u);
-    ASSERT_TRUE(WaitFor([&] { return StateFolder::AuditResults().size() == logged + 2; }));
+    ASSERT_TRUE(WaitFor([&] { return StateFolder::AuditResults().size() == logged + 3; })); // sent, verified
     EXPECT_EQ(StateFolder::AuditResults().back(), "verified");
     EXPECT_TRUE(WaitFor([&] {
         return List()->RowNote(RowOf(mac)).contains("Shares 192.168.0.12 with 00-30-11-00-00-23");
@@ -1131,7 +1132,7 @@ TEST_F(WindowE2eTest, ASetToAnAddressInUseAsksBothRowsThenWarnAndUndoPutsItBack)
     window.OnUndoLastChange(RowOf(mac));
     EXPECT_TRUE(Logged("^applied 00-30-11-00-00-21 ip=192\\.168\\.0\\.10", from));
     EXPECT_TRUE(WaitFor([&] { return Text(mac, modules::kColumnIp) == "192.168.0.10"; }));
-    ASSERT_TRUE(WaitFor([&] { return StateFolder::AuditResults().size() == logged + 3; }));
+    ASSERT_TRUE(WaitFor([&] { return StateFolder::AuditResults().size() == logged + 5; }));
     EXPECT_EQ(StateFolder::AuditResults().back(), "verified");
 }
 
@@ -1157,11 +1158,11 @@ TEST_F(WindowE2eTest, APlanIsAppliedVerifiedAndLoggedAndAgainSendsNothing)
         bool asks = false; // whether to set a conflict's address anyway (No, as the recorder answers)
     } cases[] = {
         {"whole plan", forward, "secret", false, {"changed", "changed", "changed"},
-            {"verified", "verified", "verified"}, 3},
+            {"sent", "sent", "sent", "verified", "verified", "verified"}, 3},
         {"again", forward, "secret", false, {"unchanged", "unchanged", "unchanged"}, {}, 0},
-        {"cancel after the first write", back, "secret", true, {"changed", "cancelled", "cancelled"}, {"verified"}, 1},
+        {"cancel after the first write", back, "secret", true, {"changed", "cancelled", "cancelled"}, {"sent", "verified"}, 1},
         {"wrong password", back, "nope", false, {"unchanged", "failed: invalid password", "changed"},
-            {"invalid-password", "verified"}, 2},
+            {"sent", "sent", "invalid-password", "verified"}, 2},
         {"conflict refused", "mac,ip\n00-30-11-00-00-21,192.168.0.12\n", "", false, {"skipped (not confirmed)"},
             {"refused"}, 0, true},
     };
