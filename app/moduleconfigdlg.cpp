@@ -219,7 +219,7 @@ CModuleConfigDlg::CModuleConfigDlg(QWidget* parent, const QortApi& api, std::str
         devicelist::ConfigureHooks{[this](const QORT_ConfigureRequestType& request) { m_api.SendConfigure(&request); },
             [this](std::uint32_t ip, const modules::MacAddress& module,
                 const std::vector<QORT_ModuleScanResponseType>& scan) {
-                const commissioning::AddressUse use = CheckAddressFromWindow(ip, module, scan);
+                commissioning::AddressUse use = CheckAddressFromWindow(ip, module, scan);
                 // Why the address could not be asked about is said, not hidden.
                 if (!use.note.empty())
                     ShowTransient(QString::fromStdString(modules::formatDottedAddress(ip) + ": " + use.note));

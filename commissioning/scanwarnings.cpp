@@ -202,6 +202,7 @@ std::string adapterSubnetsText(const std::vector<AdapterSubnet>& subnets)
     if (subnets.empty())
         return "no adapter is up";
     std::vector<std::string> parts;
+    parts.reserve(subnets.size());
     for (const AdapterSubnet& subnet : subnets)
         parts.push_back(
             subnet.adapter + " " + dotted(subnet.address) + "/" + std::to_string(std::popcount(subnet.mask)));
