@@ -209,10 +209,13 @@ void AddApply(CLI::App& app, ApplyOptions& options, RawArguments& raw)
     CLI::App* apply = app.add_subcommand("apply",
         "give every module of a CSV plan its row's settings (mac, ip, mask, gateway, dns1, dns2, hostname, dhcp; "
         "an empty cell keeps the module's value), writing only what differs and verifying it");
-    apply->add_option("PLAN", options.plan, "the plan ('-': standard input), e.g. from 'sorvinda scan --format csv', edited")
+    apply
+        ->add_option(
+            "PLAN", options.plan, "the plan ('-': standard input), e.g. from 'sorvinda scan --format csv', edited")
         ->required()
         ->check(NonEmptyValidator());
-    apply->add_flag("--dry-run", options.dryRun, "show what each row would change and in which order; sends no configuration (it scans and asks who holds "
+    apply->add_flag("--dry-run", options.dryRun,
+        "show what each row would change and in which order; sends no configuration (it scans and asks who holds "
         "new addresses)");
     apply->add_flag("--force", options.force, "write rows whose new address another device holds");
     apply->add_option("--password-file", options.passwordFile, "the modules' password is this file's first line")
@@ -229,7 +232,9 @@ void AddPlanExport(CLI::App& app, PlanExportOptions& options)
     planExport->add_option("--format", options.format, "kea (reservations, JSON) or dnsmasq (dhcp-host= lines)")
         ->required()
         ->transform(NameValidator(formats, "a format"));
-    planExport->add_option("PLAN", options.plan, "the plan ('-': standard input)")->required()->check(NonEmptyValidator());
+    planExport->add_option("PLAN", options.plan, "the plan ('-': standard input)")
+        ->required()
+        ->check(NonEmptyValidator());
 }
 
 void AddDhcpServerOptions(CLI::App& command, DhcpServerOptions& options)

@@ -147,7 +147,7 @@ QortSession::BatchAnswers SendWave(QortSession& session, std::vector<QORT_Config
     for (QORT_ConfigureRequestType& request : requests)
         if (protectedMacs.count(MacOf(request)) != 0)
             password.copyTo(request);
-    const QortSession::BatchAnswers answers =
+    QortSession::BatchAnswers answers =
         session.configureAll(requests, options.wait, [&progress, writtenBefore](const QortSession::BatchAnswers& a) {
             progress.show(writtenBefore + a.total(), 0);
         });

@@ -449,7 +449,8 @@ PlanReading readPlan(std::string_view text, const std::string& file)
     if (!headerRead)
         problems.emplace_back(kHeaderLine, "no header row: a plan needs at least the column \"mac\"");
     for (const std::string& note : checker.takeNotes())
-        reading.notes.push_back(file + ":" + std::to_string(kHeaderLine) + ": " + note);
+        reading.notes.push_back(
+            std::string(file).append(":").append(std::to_string(kHeaderLine)).append(": ").append(note));
     std::stable_sort(problems.begin(), problems.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     const bool cut = problems.size() > kMostProblems;
     problems.resize(std::min(problems.size(), kMostProblems));

@@ -234,13 +234,16 @@ std::vector<PlanStep> planSteps(const Plan& plan, const std::vector<QORT_ModuleS
     std::set<modules::MacAddress> movingAway;
     std::vector<AddressTarget> targets;
     std::vector<PlanStep*> checked;
-    for (PlanStep& step : steps)
+    for (PlanStep& step : steps) {
+        // A module given 0.0.0.0 leaves its address too; nobody is asked about that one.
+        if (step.kind == StepKind::Change && step.problem.empty()
+            && changesField(changeOf(*step.found, step.request), "ip"))
+            movingAway.insert(step.row.mac);
         if (const std::optional<std::uint32_t> address = newAddress(step)) {
-            if (step.problem.empty())
-                movingAway.insert(step.row.mac);
             targets.push_back({*address, step.row.mac});
             checked.push_back(&step);
         }
+    }
     const std::vector<AddressUse> uses = checkAddressesInUse(targets, scan, subnets, batchAsker(options.ask),
         options.bound, options.computer ? options.computer() : std::vector<AdapterSubnet>());
     for (std::size_t i = 0; i < uses.size(); ++i)
@@ -417,7 +420,7 @@ PlanRun::RowResult PlanRun::resultOf(const Row& row) const
     const auto result = [&](const char* outcome, const std::string& detail, std::optional<WriteResult> audit) {
         RowResult ended{step.row, outcome, mac + " " + outcome + detail, std::nullopt};
         if (audit)
-            ended.audit = AuditEntry{{}, *step.found, step.request, *audit};
+            ended.audit = auditEntry(changeOf(*step.found, step.request), {}, *audit);
         return ended;
     };
     const auto failed = [&](const std::string& why, std::optional<WriteResult> audit = std::nullopt) {

@@ -841,9 +841,8 @@ TEST_F(WindowTest, APlanThatIsBadOrChangesNothingCannotBeApplied)
         QString summary;
         int problems;
     } cases[] = {
-        // A bad MAC stops the reading; a written .255 is the dry run's business.
-        {"bad rows", "mac,ip\nzz,10.0.0.1\n00-30-11-00-00-07,10.0.0.255\n",
-            "The plan cannot be applied; nothing will be sent:", 1},
+        {"bad rows", "mac,ip\nzz,10.0.0.1\n00-30-11-00-00-07,10.0.0.256\n",
+            "The plan cannot be applied; nothing will be sent:", 2},
         {"no such file", nullptr, "The plan cannot be applied; nothing will be sent:", 1},
         {"unchanged and missing", "mac,ip\n00-30-11-00-00-07,192.168.0.7\n00-30-11-00-00-08,\n",
             "0 to change, 1 unchanged, 1 missing, 0 conflicts", 0},
@@ -1157,6 +1156,7 @@ TEST_F(WindowE2eTest, APlanIsAppliedVerifiedAndLoggedAndAgainSendsNothing)
         std::size_t configures;
         bool asks = false; // whether to set a conflict's address anyway (No, as the recorder answers)
     } cases[] = {
+        // A `sent` record before each write leaves, the outcomes after the wave.
         {"whole plan", forward, "secret", false, {"changed", "changed", "changed"},
             {"sent", "sent", "sent", "verified", "verified", "verified"}, 3},
         {"again", forward, "secret", false, {"unchanged", "unchanged", "unchanged"}, {}, 0},

@@ -493,7 +493,8 @@ const CliCase kCases[] = {
         .check =
             [](const Outcome& run) {
                 EXPECT_EQ(run.out,
-                    "00-30-11-00-00-01 change ip 192.168.0.10 -> 192.168.0.20, hostname \"press1\" -> \"line1\" (address "
+                    "00-30-11-00-00-01 change ip 192.168.0.10 -> 192.168.0.20, hostname \"press1\" -> \"line1\" "
+                    "(address "
                     "not checked: no adapter of this computer is in the address's subnet: the network was not asked)\n"
                     "00-30-11-00-00-03 conflict ip 192.168.0.9 (in use by module 00-30-11-00-00-02)\n"
                     "00-30-11-00-00-04 unchanged\n00-30-11-00-00-09 missing\n"
@@ -547,8 +548,8 @@ const CliCase kCases[] = {
         .plan = "mac,ip\n00-30-11-00-00-01,192.168.0.11\n00-30-11-00-00-02,192.168.0.12\n",
         .configures = 1},
     {.name = "ApplyChainWritesInOrder",
-        .simulator = testsupport::moduleArgs(
-            {"mac=00-30-11-00-00-01,ip=192.168.0.10", "mac=00-30-11-00-00-02,ip=192.168.0.11"}),
+        .simulator =
+            testsupport::moduleArgs({"mac=00-30-11-00-00-01,ip=192.168.0.10", "mac=00-30-11-00-00-02,ip=192.168.0.11"}),
         .command = {"sorvinda", "apply", "@PLAN@", "--wait", "2000"},
         .outHas = "2 changed, 0 unchanged, 0 missing, 0 failed\n",
         .audit = "verified",
@@ -559,15 +560,15 @@ const CliCase kCases[] = {
                 EXPECT_EQ(run.out.find("00-30-11-00-00-01 changed ip 192.168.0.10 -> 192.168.0.11"), 0u) << run.out;
             }},
     {.name = "ApplyDryRunShowsTheOrder",
-        .simulator = testsupport::moduleArgs(
-            {"mac=00-30-11-00-00-01,ip=192.168.0.10", "mac=00-30-11-00-00-02,ip=192.168.0.11"}),
+        .simulator =
+            testsupport::moduleArgs({"mac=00-30-11-00-00-01,ip=192.168.0.10", "mac=00-30-11-00-00-02,ip=192.168.0.11"}),
         .command = {"sorvinda", "apply", "--dry-run", "@PLAN@", "--wait", "500"},
         .outHas = "00-30-11-00-00-01 change ip 192.168.0.10 -> 192.168.0.11 (waits for 00-30-11-00-00-02)",
         .plan = "mac,ip\n00-30-11-00-00-01,192.168.0.11\n00-30-11-00-00-02,192.168.0.12\n",
         .configures = 0},
     {.name = "ApplySwapIsRefusedUpFront",
-        .simulator = testsupport::moduleArgs(
-            {"mac=00-30-11-00-00-01,ip=192.168.0.10", "mac=00-30-11-00-00-02,ip=192.168.0.11"}),
+        .simulator =
+            testsupport::moduleArgs({"mac=00-30-11-00-00-01,ip=192.168.0.10", "mac=00-30-11-00-00-02,ip=192.168.0.11"}),
         .command = {"sorvinda", "apply", "@PLAN@", "--wait", "500"},
         .status = 2,
         .plan = "mac,ip\n00-30-11-00-00-01,192.168.0.11\n00-30-11-00-00-02,192.168.0.10\n",
