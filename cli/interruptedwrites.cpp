@@ -3,6 +3,7 @@
 #include <array>
 #include <atomic>
 #include <csignal>
+#include <unistd.h>
 
 namespace cli {
 namespace {
@@ -52,6 +53,12 @@ InterruptedWrites::~InterruptedWrites()
     for (std::size_t i = 0; i < kInterruptingSignals.size(); ++i)
         ::sigaction(kInterruptingSignals[i], &previousActions[i], nullptr);
     activeJournal.store(nullptr);
+    // A handler on another thread may still be writing from the journal
+    // (it sets the flag before it reads the journal): the program ends by
+    // its signal in a moment, and the journal must live until then.
+    if (ending.test())
+        for (;;)
+            ::pause();
 }
 
 } // namespace cli

@@ -25,7 +25,8 @@ constexpr const char* kDhcpdName = "sorvinda-dhcpd";
 constexpr const char* kExitStatusText = R"(
 Exit status (diff: 0 same, 1 different, 2 a file is no saved scan; watch: 0
 after SIGTERM or SIGINT): 0 done; 1 no module answered the scan, or a scan could not be
-sent, or the library or the DHCP port could not be used; 2 wrong usage, a
+sent, or the library or the DHCP port could not be used, or undo cannot read
+the audit log safely (nothing sent); 2 wrong usage, a
 setting the configure dialog would refuse, or a host name that would be
 written back shortened (give --hostname); 3 the module refused
 the password; 4 the module did not answer, or undo found nothing to undo;
@@ -36,7 +37,8 @@ the plan was not changed (not answered, refused, not verified, missing).
 A plan with problems (each listed as FILE:LINE: message) is status 2, and
 nothing is sent.
 Every write is recorded in $XDG_STATE_HOME/sorvinda/audit.jsonl
-(~/.local/state/sorvinda/audit.jsonl), without any password.
+(~/.local/state/sorvinda/audit.jsonl), without any password: "sent" before
+it leaves, then its outcome, or "interrupted" when a signal ends the program.
 Passwords never go on the command line: --password-file FILE, the
 environment variable SORVINDA_PASSWORD, or a prompt without echo when
 standard input is a terminal (the new password likewise: --new-password-file,
@@ -152,8 +154,8 @@ void AddConfigure(CLI::App& app, ConfigureOptions& options, RawArguments& raw)
 
 void AddUndo(CLI::App& app, ConfigureOptions& options, RawArguments& raw)
 {
-    CLI::App* undo = app.add_subcommand(
-        "undo", "put back the values the module had before its last verified change (from the audit log)");
+    CLI::App* undo =
+        app.add_subcommand("undo", "put back the values the module had before its last write (from the audit log)");
     undo->add_option("MAC", raw.mac, "the module, e.g. 00-30-11-0A-BC-0F")->required()->check(MacValidator());
     undo->add_option("--password-file", options.passwordFile, "the current password is this file's first line")
         ->check(CLI::ExistingFile);

@@ -143,7 +143,7 @@ std::optional<QORT_ModuleScanResponseType> recordOfValues(const Json& values, co
 
 constexpr std::size_t kBlockSize = kUndoBlockSize;
 // A record is well under a kilobyte; a longer line is none of ours.
-constexpr std::size_t kLongestLine = 64 * 1024;
+constexpr std::size_t kLongestLine = std::size_t{64} * 1024;
 constexpr std::size_t kMacTextSize = sizeof "00-30-11-00-00-01" - 1;
 constexpr std::string_view kMacMember = R"("mac":")";
 
@@ -331,7 +331,8 @@ std::uint64_t lineNumberAt(const LogBytes& bytes, std::uint64_t offset)
         const auto size = static_cast<std::size_t>(std::min<std::uint64_t>(kBlockSize, offset - at));
         if (!bytes.read(at, block.data(), size))
             break;
-        newlines += static_cast<std::uint64_t>(std::count(block.begin(), block.begin() + size, '\n'));
+        const std::string_view read(block.data(), size);
+        newlines += static_cast<std::uint64_t>(std::count(read.begin(), read.end(), '\n'));
     }
     return newlines + 1;
 }
@@ -459,13 +460,25 @@ QORT_ConfigureRequestType undoRequest(
 
 std::optional<std::string> AuditLog::append(const AuditEntry& entry) const
 {
+    return append(std::vector<AuditEntry>{entry});
+}
+
+std::optional<std::string> AuditLog::append(const std::vector<AuditEntry>& entries) const
+{
+    if (entries.empty())
+        return std::nullopt;
     if (!file_.is_absolute())
         return "cannot place the audit log: neither XDG_STATE_HOME nor a home folder is known";
     std::string error;
     const int fd = auditfile::openForAppend(file_, error);
     if (fd < 0)
         return error;
-    auto failed = auditfile::appendText(fd, auditLine(entry, std::time(nullptr), auditfile::userName()) + "\n", file_);
+    const std::time_t now = std::time(nullptr);
+    const std::string user = auditfile::userName();
+    std::string lines;
+    for (const AuditEntry& entry : entries)
+        lines += auditLine(entry, now, user) + "\n";
+    auto failed = auditfile::appendText(fd, lines, file_);
     auditfile::closeFile(fd);
     return failed;
 }

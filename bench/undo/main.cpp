@@ -11,6 +11,7 @@
 #include "commissioning/auditlog.h"
 #include "modules/macaddress.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -45,12 +46,14 @@ std::string Record(unsigned module, const char* result)
 
 // The log: the target module (number 0) first or last, everything else
 // modules 1..kModules in turn, a `sent` and a `verified` record per write.
-void WriteLog(const std::filesystem::path& file, std::uint64_t bytes, bool targetLast)
+// The number of lines written.
+std::uint64_t WriteLog(const std::filesystem::path& file, std::uint64_t bytes, bool targetLast)
 {
     const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::string chunk;
-    std::uint64_t written = 0;
+    std::uint64_t written = 0, lines = 0;
     const auto flush = [&] {
+        lines += static_cast<std::uint64_t>(std::count(chunk.begin(), chunk.end(), '\n'));
         if (::write(fd, chunk.data(), chunk.size()) != static_cast<ssize_t>(chunk.size()))
             std::exit(1);
         written += chunk.size();
@@ -69,6 +72,7 @@ void WriteLog(const std::filesystem::path& file, std::uint64_t bytes, bool targe
     flush();
     ::fsync(fd);
     ::close(fd);
+    return lines;
 }
 
 void DropFromCache(const std::filesystem::path& file)
@@ -78,7 +82,9 @@ void DropFromCache(const std::filesystem::path& file)
     ::close(fd);
 }
 
-// One lookup in a child: wall time (ms) and the child's peak resident memory.
+// One lookup in a child: wall time, the child's CPU time (user and system:
+// what the lookup costs when other programs share the cores) and its peak
+// resident memory.
 void Measure(const char* name, const commissioning::AuditLog& log, bool lookUp = true)
 {
     const modules::MacAddress target = {0x00, 0x30, 0x11, 0x00, 0x00, 0x00};
@@ -94,7 +100,9 @@ void Measure(const char* name, const commissioning::AuditLog& log, bool lookUp =
     rusage usage{};
     ::wait4(pid, &status, 0, &usage);
     const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%-14s %9.1f ms  peak resident %6ld KiB  %s\n", name, ms, usage.ru_maxrss,
+    const auto cpuMs = [](const timeval& t) { return static_cast<double>(t.tv_sec) * 1e3 + t.tv_usec / 1e3; };
+    std::printf("%-14s %9.1f ms (CPU %7.1f ms)  peak resident %6ld KiB  %s\n", name, ms,
+        cpuMs(usage.ru_utime) + cpuMs(usage.ru_stime), usage.ru_maxrss,
         !lookUp                                             ? "(no lookup: what a child of this program starts with)"
             : WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "found"
                                                             : "NOT FOUND");
@@ -110,10 +118,10 @@ int main(int argc, char** argv)
     const commissioning::AuditLog log(file);
     Measure("baseline", log, false);
     for (const bool targetLast : {true, false}) {
-        WriteLog(file, megabytes * kBytesPerMegabyte, targetLast);
-        std::printf("log of %.1f MB, the module's record %s\n",
+        const std::uint64_t lines = WriteLog(file, megabytes * kBytesPerMegabyte, targetLast);
+        std::printf("log of %.1f MB, %llu lines, the module's record %s\n",
             static_cast<double>(std::filesystem::file_size(file)) / kBytesPerMegabyte,
-            targetLast ? "last (newest)" : "first (oldest)");
+            static_cast<unsigned long long>(lines), targetLast ? "last (newest)" : "first (oldest)");
         Measure("warm", log);
         DropFromCache(file);
         Measure("cold", log);

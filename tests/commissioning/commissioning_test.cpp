@@ -999,11 +999,15 @@ TEST_F(AuditFolder, FileIsPrivateAppendedAndReadBackForUndo)
     const QORT_ConfigureRequestType request = Request(1, Address(192, 168, 0, 30), 0, "plc-2");
     EXPECT_EQ(log.append({"sorvinda", kFull, request, WriteResult::Verified}), std::nullopt);
     EXPECT_EQ(log.append({"SorvindaConfig", kFull, request, WriteResult::Refused}), std::nullopt);
+    // Many at once: one write; here the invalid password closes its sent record.
+    EXPECT_EQ(log.append(std::vector<AuditEntry>{{"sorvinda", Full().Ip(1), request, WriteResult::Sent},
+                  {"sorvinda", Full().Ip(1), request, WriteResult::InvalidPassword}}),
+        std::nullopt);
 
     EXPECT_EQ(Mode(log.file().parent_path()), 0700u);
     EXPECT_EQ(Mode(log.file()), 0600u);
     const std::string text = Text(log.file());
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 4);
     EXPECT_EQ(text.find("secret"), std::string::npos);
 
     const auto before = log.undoValues(modules::macOfRecord(kFull));
