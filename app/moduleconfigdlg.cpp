@@ -5,6 +5,7 @@
 #include "app/noticeguard.h"
 #include "app/planapplier.h"
 #include "app/sizingclamp.h"
+#include "commissioning/addressfields.h"
 #include "commissioning/addressinuse.h"
 #include "commissioning/verification.h"
 #include "devicelist/configureflow.h"
@@ -12,6 +13,7 @@
 #include "dhcp/advancedoptions.h"
 #include "diagnostics/scanfailure.h"
 #include "modules/columnspec.h"
+#include "modules/columntexts.h"
 #include "modules/lostreplies.h"
 #include "modules/winkrule.h"
 #include "plandialog/plandialog.h"
@@ -27,10 +29,12 @@
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QResizeEvent>
 #include <QSaveFile>
 #include <QShortcut>
+#include <QTime>
 #include <QTimer>
 
 #include <algorithm>
@@ -56,6 +60,16 @@ constexpr const char* kApplyPlanCaption = "Apply plan";
 constexpr const char* kPlanFilter = "CSV files (*.csv);;All files (*)";
 constexpr const char* kOtherDhcpServerText =
     "Another DHCP server answers on this network; modules may take its offer instead of ours. Ours keeps running.";
+constexpr const char* kConfigureText = "Configure...";
+constexpr const char* kFilterHint = "Filter by IP, MAC, type or host name (Esc ends the filter)";
+constexpr const char* kFailedWriteCaption = "Write not verified";
+// How long the summary line tells what a command just did.
+constexpr int kTransientMs = 4000;
+// Addresses the recovery server gave that the summary line names; the
+// tooltip names all of this run's (up to kLeasesKept).
+constexpr int kLeasesShown = 2;
+constexpr int kLeasesKept = 256;
+constexpr int kSummaryLines = 2;
 // Invalid-password entries one notice examines at most.
 constexpr int kMaxRejectionsPerNotice = 64;
 // How long one batch may take replies from the library before it lists
@@ -87,6 +101,22 @@ CNoticeGuard& MainDlgNotices()
 {
     static CNoticeGuard* guard = new CNoticeGuard;
     return *guard;
+}
+
+QString Plural(int count, const char* one, const char* many)
+{
+    return QStringLiteral("%1 %2").arg(count).arg(QString::fromLatin1(count == 1 ? one : many));
+}
+
+QString AdapterNames(const std::vector<commissioning::AdapterSubnet>& subnets)
+{
+    QStringList names;
+    for (const commissioning::AdapterSubnet& subnet : subnets) {
+        const QString name = QString::fromStdString(subnet.adapter);
+        if (!names.contains(name))
+            names << name;
+    }
+    return names.join(QStringLiteral(", "));
 }
 
 QString LostRepliesLine(std::uint32_t lost)
@@ -144,10 +174,40 @@ CModuleConfigDlg::CModuleConfigDlg(QWidget* parent, const QortApi& api, std::str
     , m_api(api)
     , m_libraryFile(std::move(libraryFile))
     , m_pStatusLine(new QLabel(this))
+    , m_pSummaryLine(new QLabel(this))
+    , m_pFilterEdit(new QLineEdit(this))
 {
     SubstituteControl(IDC_DEVICE_LIST, m_pDeviceList);
     m_pStatusLine->setWordWrap(true);
     m_pStatusLine->hide();
+    m_pSummaryLine->setWordWrap(false);
+    m_pSummaryLine->setTextFormat(Qt::PlainText);
+    m_pFilterEdit->setPlaceholderText(QString::fromLatin1(kFilterHint));
+    m_pFilterEdit->setClearButtonEnabled(true);
+    m_pFilterEdit->hide();
+    connect(m_pFilterEdit, &QLineEdit::textChanged, m_pDeviceList, &CDeviceListCtrl::SetFilter);
+    connect(m_pFilterEdit, &QLineEdit::textChanged, this, &CModuleConfigDlg::UpdateSummaryLine);
+    auto* endFilter = new QShortcut(QKeySequence(Qt::Key_Escape), m_pFilterEdit, nullptr, nullptr, Qt::WidgetShortcut);
+    connect(endFilter, &QShortcut::activated, this, &CModuleConfigDlg::EndFilter);
+    connect(new QShortcut(QKeySequence::Find, this), &QShortcut::activated, this, &CModuleConfigDlg::BeginFilter);
+    // Enter stays Scan (the default button); F2 configures the selected row.
+    connect(new QShortcut(QKeySequence(Qt::Key_F2), this), &QShortcut::activated, this,
+        &CModuleConfigDlg::OnConfigureSelected);
+    for (const QKeySequence& key : {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)})
+        connect(new QShortcut(key, this), &QShortcut::activated, this, &CModuleConfigDlg::ShowContextMenuAtSelection);
+    connect(m_pDeviceList, &CDeviceListCtrl::NotesChanged, this, &CModuleConfigDlg::UpdateSummaryLine);
+    m_transientTimer.setSingleShot(true);
+    m_transientTimer.setInterval(kTransientMs);
+    connect(&m_transientTimer, &QTimer::timeout, this, [this] {
+        m_transient.clear();
+        UpdateSummaryLine();
+    });
+    // The server's worker reports each address it gave; the window shows it
+    // on its own thread, and not at all once it has gone.
+    m_DhcpServer.SetLeaseSink([this](const DhcpServerControl::Lease& lease) {
+        QMetaObject::invokeMethod(
+            this, [this, lease] { OnDhcpLease(lease); }, Qt::QueuedConnection);
+    });
     m_lostReplyCheck.setSingleShot(true);
     m_lostReplyCheck.setInterval(kLostReplyCheckMs);
     connect(&m_lostReplyCheck, &QTimer::timeout, this, &CModuleConfigDlg::ShowLostReplies);
@@ -155,14 +215,22 @@ CModuleConfigDlg::CModuleConfigDlg(QWidget* parent, const QortApi& api, std::str
     // through the same library table as every other call of this window.
     // Every write is checked, logged and verified by the rules in
     // commissioning/.
-    m_writeHooks = devicelist::ConfigureHooks{
-        [this](const QORT_ConfigureRequestType& request) { m_api.SendConfigure(&request); }, CheckAddressFromWindow,
-        [this](const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request) {
-            LogWrite(before, request, commissioning::WriteResult::Refused);
-        },
-        [this](const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request) {
-            OnWriteSending(before, request);
-        }};
+    m_writeHooks =
+        devicelist::ConfigureHooks{[this](const QORT_ConfigureRequestType& request) { m_api.SendConfigure(&request); },
+            [this](std::uint32_t ip, const modules::MacAddress& module,
+                const std::vector<QORT_ModuleScanResponseType>& scan) {
+                commissioning::AddressUse use = CheckAddressFromWindow(ip, module, scan);
+                // Why the address could not be asked about is said, not hidden.
+                if (!use.note.empty())
+                    ShowTransient(QString::fromStdString(modules::formatDottedAddress(ip) + ": " + use.note));
+                return use;
+            },
+            [this](const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request) {
+                LogWrite(before, request, commissioning::WriteResult::Refused);
+            },
+            [this](const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request) {
+                OnWriteSending(before, request);
+            }};
     devicelist::AttachConfigureFlow(*m_pDeviceList, m_writeHooks);
     m_pendingWriteTimer.setSingleShot(true);
     connect(&m_pendingWriteTimer, &QTimer::timeout, this, [this] { EndPendingWriteUnanswered(true); });
@@ -242,19 +310,40 @@ void CModuleConfigDlg::AddAboutEntry()
 
 void CModuleConfigDlg::contextMenuEvent(QContextMenuEvent* event)
 {
-    QMenu menu(this);
+    const bool overList = m_pDeviceList != nullptr && m_pDeviceList->geometry().contains(event->pos());
+    ShowContextMenu(event->globalPos(), overList);
+}
+
+void CModuleConfigDlg::ShowContextMenuAtSelection()
+{
+    if (m_pDeviceList == nullptr)
+        return;
+    const int row = m_pDeviceList->GetFirstSelectedRow();
+    const QRect cell =
+        row >= 0 ? m_pDeviceList->visualRect(m_pDeviceList->model()->index(row, 0)) : m_pDeviceList->viewport()->rect();
+    ShowContextMenu(m_pDeviceList->viewport()->mapToGlobal(cell.center()), true);
+}
+
+void CModuleConfigDlg::FillContextMenu(QMenu& menu, bool overList, QAction*& about)
+{
     // The list's own entries come first when the menu is opened over it;
     // they act when chosen.
-    if (m_pDeviceList != nullptr && m_pDeviceList->geometry().contains(event->pos())) {
-        m_pDeviceList->AddContextActions(menu);
+    if (overList) {
         const int row = m_pDeviceList->GetFirstSelectedRow();
+        // Queued: the dialog opens once the menu has closed.
+        QAction* configure = menu.addAction(QString::fromLatin1(kConfigureText), this,
+            [this] { QTimer::singleShot(0, this, &CModuleConfigDlg::OnConfigureSelected); });
+        configure->setShortcut(QKeySequence(Qt::Key_F2));
+        configure->setEnabled(row >= 0);
+        menu.setDefaultAction(configure);
+        menu.addSeparator();
+        m_pDeviceList->AddContextActions(menu);
         QAction* undo = menu.addAction(QString::fromLatin1(kUndoText), this, [this, row] { OnUndoLastChange(row); });
         undo->setEnabled(UndoValuesOfRow(row).has_value());
         // Queued: the file dialog opens once the context menu has closed.
         menu.addAction(QString::fromLatin1(kApplyPlanText), this,
             [this] { QTimer::singleShot(0, this, &CModuleConfigDlg::OnApplyPlan); });
     }
-    QAction* about = nullptr;
     if (!m_aboutText.isEmpty()) {
         if (!menu.isEmpty()) {
             menu.addSeparator();
@@ -262,13 +351,129 @@ void CModuleConfigDlg::contextMenuEvent(QContextMenuEvent* event)
         about = menu.addAction(m_aboutText);
         about->setData(IDM_ABOUTBOX);
     }
+}
+
+void CModuleConfigDlg::ShowContextMenu(const QPoint& globalPos, bool overList)
+{
+    QMenu menu(this);
+    QAction* about = nullptr;
+    FillContextMenu(menu, overList && m_pDeviceList != nullptr, about);
     if (menu.isEmpty()) {
         return;
     }
-    QAction* chosen = menu.exec(event->globalPos());
+    QAction* chosen = menu.exec(globalPos, menu.defaultAction());
     if (chosen != nullptr && chosen == about) {
         OnSysCommand(IDM_ABOUTBOX);
     }
+}
+
+void CModuleConfigDlg::OnConfigureSelected()
+{
+    if (m_pDeviceList != nullptr)
+        m_pDeviceList->ConfigureRow(m_pDeviceList->GetFirstSelectedRow());
+}
+
+void CModuleConfigDlg::BeginFilter()
+{
+    if (m_pDeviceList == nullptr)
+        return;
+    if (m_pFilterEdit->isHidden()) {
+        m_pFilterEdit->show();
+        RepositionControls(false);
+    }
+    m_pFilterEdit->setFocus(Qt::ShortcutFocusReason);
+    m_pFilterEdit->selectAll();
+}
+
+void CModuleConfigDlg::EndFilter()
+{
+    m_pFilterEdit->clear();
+    if (!m_pFilterEdit->isHidden()) {
+        m_pFilterEdit->hide();
+        RepositionControls(false);
+    }
+    if (m_pDeviceList != nullptr)
+        m_pDeviceList->setFocus(Qt::OtherFocusReason);
+}
+
+QString CModuleConfigDlg::SummaryLineText() const
+{
+    return m_pSummaryLine->text();
+}
+
+void CModuleConfigDlg::UpdateSummaryLine()
+{
+    if (m_pDeviceList == nullptr)
+        return;
+    const int modules = m_pDeviceList->GetItemCount();
+    const std::array<int, 3> notes = m_pDeviceList->NoteCounts();
+    QString first = Plural(modules, "module", "modules");
+    if (!m_pDeviceList->Filter().isEmpty())
+        first += QStringLiteral(" (%1 shown)").arg(m_pDeviceList->VisibleRowCount());
+    first += QStringLiteral(": %1, %2, %3")
+                 .arg(Plural(notes[static_cast<std::size_t>(commissioning::NoteKind::Failure)], "failure", "failures"),
+                     Plural(notes[static_cast<std::size_t>(commissioning::NoteKind::Warning)], "warning", "warnings"),
+                     QStringLiteral("%1 information")
+                         .arg(notes[static_cast<std::size_t>(commissioning::NoteKind::Information)]));
+    if (!m_transient.isEmpty())
+        first += QStringLiteral(" \u2014 ") + m_transient;
+    const std::vector<commissioning::AdapterSubnet>& subnets = m_pDeviceList->AdapterSubnets();
+    QString second =
+        QStringLiteral("This computer: ") + QString::fromStdString(commissioning::adapterSubnetsText(subnets));
+    QString third;
+    if (!m_DhcpServer.IsRunning()) {
+        second += QStringLiteral(" \u2014 Recovery DHCP server off");
+    } else {
+        // A line of its own: the addresses it gave are what the user waits for.
+        third = QStringLiteral("Recovery DHCP server on (%1)").arg(AdapterNames(subnets));
+        if (m_leases.isEmpty())
+            third += QStringLiteral(": no address given yet");
+        else
+            third += QStringLiteral(": ")
+                + m_leases.mid(std::max<qsizetype>(0, m_leases.size() - kLeasesShown)).join(QStringLiteral(", "));
+    }
+    const QString text = first + QLatin1Char('\n') + second + (third.isEmpty() ? QString() : QLatin1Char('\n') + third);
+    const bool linesChanged = text.count(QLatin1Char('\n')) != m_pSummaryLine->text().count(QLatin1Char('\n'));
+    m_pSummaryLine->setText(text);
+    m_pSummaryLine->setToolTip(m_leases.isEmpty() ? text : text + QLatin1Char('\n') + m_leases.join(QLatin1Char('\n')));
+    if (linesChanged)
+        RepositionControls(false);
+}
+
+void CModuleConfigDlg::ShowTransient(const QString& text)
+{
+    m_transient = text;
+    m_transientTimer.start();
+    UpdateSummaryLine();
+}
+
+void CModuleConfigDlg::OnDhcpLease(const DhcpServerControl::Lease& lease)
+{
+    modules::MacAddress mac;
+    std::copy(lease.mac.begin(), lease.mac.end(), mac.begin());
+    m_leases << QStringLiteral("%1 given to %2 at %3")
+                    .arg(QString::fromStdString(modules::formatDottedAddress(lease.address)),
+                        QString::fromStdString(modules::formatMac(mac)),
+                        QTime::currentTime().toString(QStringLiteral("HH:mm:ss")));
+    if (m_leases.size() > kLeasesKept)
+        m_leases.removeFirst();
+    UpdateSummaryLine();
+}
+
+void CModuleConfigDlg::ReportFailedWrite(
+    const modules::MacAddress& mac, const std::vector<commissioning::ScanNote>& notes, bool mayShowBox)
+{
+    m_pDeviceList->MarkFailure(mac, notes);
+    if (!mayShowBox)
+        return;
+    QStringList lines;
+    for (const commissioning::ScanNote& note : notes)
+        lines << QString::fromStdString(note.text);
+    const QString text = QStringLiteral("The write to %1 did not take:\n%2")
+                             .arg(QString::fromStdString(modules::formatMac(mac)), lines.join(QLatin1Char('\n')));
+    // Told once the notice that brought it has been handled.
+    QTimer::singleShot(0, this,
+        [this, text] { ShowMessageBox(this, text, QString::fromLatin1(kFailedWriteCaption), MB_OK | MB_ICONERROR); });
 }
 
 std::optional<QORT_ModuleScanResponseType> CModuleConfigDlg::UndoValuesOfRow(int row) const
@@ -355,6 +560,7 @@ void CModuleConfigDlg::StartScan()
     m_pDeviceList->ClearModules();
     // Read per scan: an adapter may have come up or changed its address.
     m_pDeviceList->SetAdapterSubnets(commissioning::usableAdapterSubnets());
+    UpdateSummaryLine();
     m_pDeviceList->BeginScan();
     const bool sent = m_api.SendModuleScan() != 0;
     // The library counts the lost replies of each scan afresh.
@@ -383,13 +589,25 @@ void CModuleConfigDlg::ShowLostReplies()
 
 void CModuleConfigDlg::PlaceStatusLine()
 {
-    if (m_pDeviceList == nullptr || !m_pStatusLine->isVisibleTo(this)) {
+    if (m_pDeviceList == nullptr) {
         return;
     }
-    const QRect list = m_pDeviceList->geometry();
-    const int height = std::min(m_pStatusLine->heightForWidth(list.width()), list.height() / 2);
-    m_pDeviceList->setGeometry(list.adjusted(0, 0, 0, -height));
-    m_pStatusLine->setGeometry(list.left(), list.bottom() + 1 - height, list.width(), height);
+    // From the bottom of the list's place up: the summary, the lost
+    // replies while there are any, the filter while it is in use.
+    QRect list = m_pDeviceList->geometry();
+    const auto takeBottom = [&list](QWidget* line, int height) {
+        height = std::min(height, list.height() / 2);
+        line->setGeometry(list.left(), list.bottom() + 1 - height, list.width(), height);
+        list.adjust(0, 0, 0, -height);
+    };
+    const int lines =
+        std::max<int>(kSummaryLines, static_cast<int>(m_pSummaryLine->text().count(QLatin1Char('\n'))) + 1);
+    takeBottom(m_pSummaryLine, lines * m_pSummaryLine->fontMetrics().lineSpacing());
+    if (m_pStatusLine->isVisibleTo(this))
+        takeBottom(m_pStatusLine, m_pStatusLine->heightForWidth(list.width()));
+    if (m_pFilterEdit->isVisibleTo(this))
+        takeBottom(m_pFilterEdit, m_pFilterEdit->sizeHint().height());
+    m_pDeviceList->setGeometry(list);
 }
 
 void CModuleConfigDlg::ReportScanFailure()
@@ -498,8 +716,11 @@ int CModuleConfigDlg::OnLibraryNotify(int code)
             break;
         }
         if (TakeRejectionOfLastConfigured()) {
+            const std::optional<PendingWrite> rejected = m_pendingWrite;
             OnRejected();
             ShowMessageBox(this, kInvalidPasswordText, kWarningCaption, MB_OK | MB_ICONEXCLAMATION);
+            if (rejected)
+                ReopenConfigure(*rejected);
         }
         break;
     default:
@@ -560,6 +781,31 @@ void CModuleConfigDlg::OnReconfigured()
     m_pendingWriteTimer.start(kVerifyReplyWaitMs);
 }
 
+// The user's edits are not lost to a mistyped password: the dialog opens
+// again with them, once the notice has been handled, for the password to be
+// typed again.
+void CModuleConfigDlg::ReopenConfigure(const PendingWrite& write)
+{
+    QORT_ModuleScanResponseType values = write.before;
+    for (const commissioning::AddressField& field : commissioning::kAddressFields) {
+        if (values.*field.valid == commissioning::kValid)
+            values.*field.value = write.sent.*field.sent;
+    }
+    values.DhcpValid = commissioning::kValid;
+    values.Dhcp = write.sent.Dhcp == commissioning::kOn ? commissioning::kOn : commissioning::kOff;
+    if (values.HostNameValid == commissioning::kValid)
+        std::memcpy(values.HostName, write.sent.HostName, sizeof values.HostName);
+    const modules::MacAddress mac = modules::macOfRecord(write.before);
+    QTimer::singleShot(0, this, [this, values, mac] {
+        for (int row = 0; row < m_pDeviceList->GetItemCount(); ++row) {
+            if (m_pDeviceList->GetRowMac(row) == mac) {
+                devicelist::RunUndoFlow(*m_pDeviceList, row, values, m_writeHooks);
+                return;
+            }
+        }
+    });
+}
+
 void CModuleConfigDlg::OnRejected()
 {
     if (m_pendingWrite)
@@ -571,10 +817,13 @@ void CModuleConfigDlg::VerifyPendingWrite(const QORT_ModuleScanResponseType& rep
     if (!m_pendingWrite || !m_pendingWrite->reconfigured
         || !std::equal(std::begin(reply.MacId), std::end(reply.MacId), std::begin(m_pendingWrite->sent.MacId)))
         return;
-    const std::vector<std::string> differences =
-        commissioning::unverifiedFields(VerifiableRequest(m_pendingWrite->before, m_pendingWrite->sent), reply);
-    if (!differences.empty())
-        m_pDeviceList->MarkNotVerified(modules::macOfRecord(reply), differences);
+    const QORT_ConfigureRequestType verifiable = VerifiableRequest(m_pendingWrite->before, m_pendingWrite->sent);
+    const std::vector<std::string> differences = commissioning::unverifiedFields(verifiable, reply);
+    if (differences.empty())
+        m_pDeviceList->ClearFailure(modules::macOfRecord(reply));
+    else
+        ReportFailedWrite(modules::macOfRecord(reply),
+            commissioning::notVerifiedNotes(m_pendingWrite->before, verifiable, reply), true);
     FinishPendingWrite(
         differences.empty() ? commissioning::WriteResult::Verified : commissioning::WriteResult::NotVerified);
 }
@@ -584,6 +833,12 @@ void CModuleConfigDlg::EndPendingWriteUnanswered(bool mayShowBox)
     if (!m_pendingWrite)
         return;
     // Answered "Reconfigured:" but never seen again: nothing shows the values.
+    if (m_pDeviceList != nullptr) {
+        ReportFailedWrite(modules::macOfRecord(m_pendingWrite->before),
+            {commissioning::unansweredNote(m_pendingWrite->before,
+                VerifiableRequest(m_pendingWrite->before, m_pendingWrite->sent), m_pendingWrite->reconfigured)},
+            mayShowBox);
+    }
     FinishPendingWrite(
         m_pendingWrite->reconfigured ? commissioning::WriteResult::NotVerified : commissioning::WriteResult::NoAnswer,
         mayShowBox);
@@ -629,6 +884,7 @@ void CModuleConfigDlg::OnWink()
     }
     if (modules::supportsWink(*module)) {
         m_api.SendWink(&request);
+        ShowTransient(QStringLiteral("Wink sent to %1").arg(QString::fromStdString(modules::formatMac(*mac))));
     } else {
         AfxMessageBox(kNoWinkText, MB_OK);
     }
@@ -638,8 +894,12 @@ void CModuleConfigDlg::OnAdvancedOptions()
 {
     // Runs "Advanced Settings", switches the server as its box says and tells
     // the user "DHCP server init failed" when the socket cannot be opened.
-    if (RunAdvancedSettings(m_DhcpServer) == DhcpServerControl::Change::Started)
+    const DhcpServerControl::Change change = RunAdvancedSettings(m_DhcpServer);
+    if (change == DhcpServerControl::Change::Started)
         StartDhcpProbe();
+    if (change == DhcpServerControl::Change::Started || change == DhcpServerControl::Change::StartFailed)
+        m_leases.clear(); // a fresh run of the server
+    UpdateSummaryLine();
 }
 
 void CModuleConfigDlg::StartDhcpProbe()

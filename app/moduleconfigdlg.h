@@ -9,10 +9,12 @@
 
 #include "commissioning/auditlog.h"
 #include "commissioning/dhcpprobe.h"
+#include "commissioning/scanwarnings.h"
 #include "devicelist/configureflow.h"
 
 #include <QIcon>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <optional>
@@ -23,6 +25,8 @@ class CDeviceListCtrl;
 class CPlanApplier;
 class QContextMenuEvent;
 class QLabel;
+class QLineEdit;
+class QMenu;
 
 // The library's event callback. Runs on the library's receive thread while
 // the library holds its lock: it only posts the code to the main window as a
@@ -51,7 +55,29 @@ public:
     // The line under the list that tells how many replies of the last scan
     // were lost; empty while it is hidden.
     QString StatusLineText() const;
+    // The two lines under the list that tell the state of things: how many
+    // modules are listed (and shown, while filtered) with their notes of
+    // each kind, and what a command just did (Wink); this computer's
+    // adapters and subnets, and the recovery DHCP server: off, or on with
+    // its adapters and each address it gave.
+    QString SummaryLineText() const;
     bool IsDhcpServerRunning() const { return m_DhcpServer.IsRunning(); }
+    // The filter's edit (Ctrl+F shows it, Esc ends it); hidden while unused.
+    QLineEdit* FilterEdit() const { return m_pFilterEdit; }
+    // Ctrl+F: shows the filter's edit and gives it the focus.
+    void BeginFilter();
+    // Esc in the filter's edit: every row shows again, the edit goes.
+    void EndFilter();
+    // The row's context menu at a point of the screen: "Configure..." first
+    // and the default (what a double-click does), the list's entries,
+    // "Undo last change", "Apply plan...", then About. The menu key and
+    // Shift+F10 open it at the selected row.
+    void ShowContextMenu(const QPoint& globalPos, bool overList);
+    void ShowContextMenuAtSelection();
+    // "Configure..." and F2: the configure flow for the selected row.
+    void OnConfigureSelected();
+    // An address the recovery server gave (from its worker, via the queue).
+    void OnDhcpLease(const DhcpServerControl::Lease& lease);
 
     // Handlers, public so that the commands can be driven as the user would.
     void OnScan();
@@ -120,6 +146,14 @@ private:
     // Hands every queued invalid-password entry to the running plan.
     void TakeRejectionsOfPlan();
     void ApplyMinimumWindowSize();
+    void FillContextMenu(QMenu& menu, bool overList, QAction*& about);
+    void UpdateSummaryLine();
+    // Says briefly, in the summary line, what a command did.
+    void ShowTransient(const QString& text);
+    // A write that did not take: its row keeps the failure mark and the
+    // user is told at once.
+    void ReportFailedWrite(
+        const modules::MacAddress& mac, const std::vector<commissioning::ScanNote>& notes, bool mayShowBox);
 
     // A write from the configure flow, from its sending until its result is
     // known and logged; one at a time (a newer write ends the older one).
@@ -139,6 +173,7 @@ private:
     void OnWriteSending(const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request);
     void OnReconfigured();
     void OnRejected();
+    void ReopenConfigure(const PendingWrite& write);
     void VerifyPendingWrite(const QORT_ModuleScanResponseType& reply);
     void EndPendingWriteUnanswered(bool mayShowBox);
     void FinishPendingWrite(commissioning::WriteResult result, bool mayShowBox = true);
@@ -154,9 +189,14 @@ private:
     const QortApi& m_api;
     std::string m_libraryFile;
     CControlLayout m_layout;
-    QString m_aboutText;             // empty: no About entry
-    QLabel* m_pStatusLine = nullptr; // owned by the dialog; hidden while nothing was lost
-    QTimer m_lostReplyCheck;         // looks at the count once the scan's replies have come
+    QString m_aboutText;                // empty: no About entry
+    QLabel* m_pStatusLine = nullptr;    // owned by the dialog; hidden while nothing was lost
+    QLabel* m_pSummaryLine = nullptr;   // owned by the dialog; always shown
+    QLineEdit* m_pFilterEdit = nullptr; // owned by the dialog; shown while filtering
+    QString m_transient;                // what a command just did, for a moment
+    QTimer m_transientTimer;
+    QStringList m_leases;    // "10.200.1.66 given to 00-30-11-00-00-42 at 14:02:11", oldest first
+    QTimer m_lostReplyCheck; // looks at the count once the scan's replies have come
     devicelist::ConfigureHooks m_writeHooks;
     platform::Wakeup m_dhcpProbeStop;
     std::thread m_dhcpProbe;

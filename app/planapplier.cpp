@@ -119,6 +119,7 @@ void CPlanApplier::Apply()
     m_dialog.ClearPassword();
     m_password.assign(password.constData(), static_cast<std::size_t>(password.size()));
     Wipe(password.data(), static_cast<std::size_t>(password.size()));
+    m_dialog.SetConflictsConfirmed(force);
     m_run.emplace(m_steps, force);
     m_dialog.ShowRunning(static_cast<int>(m_run->counts().total));
     StartWave();
@@ -126,6 +127,8 @@ void CPlanApplier::Apply()
 
 void CPlanApplier::StartWave()
 {
+    if (m_cancelled)
+        m_run->cancel(); // the rows of later waves end "cancelled"
     m_wave = m_cancelled ? std::vector<QORT_ConfigureRequestType>() : m_run->requests();
     m_next = 0;
     m_waveMacs.clear();
@@ -168,9 +171,17 @@ void CPlanApplier::SendNext()
     ShowProgress();
 }
 
+// Writes still to go are not sent; the answers to those out are still
+// awaited and verified. Once every write is out, Cancel ("Stop waiting")
+// ends the wait, and what is not verified by then is recorded so.
 void CPlanApplier::Cancel()
 {
     m_cancelled = true;
+    if (!m_run || m_finished)
+        return;
+    const commissioning::PlanRun::Counts counts = m_run->counts();
+    if (counts.written >= counts.total)
+        Finish();
 }
 
 bool CPlanApplier::OnReconfigured(const modules::MacAddress& mac)

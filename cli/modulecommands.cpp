@@ -342,11 +342,12 @@ int RunScan(const ScanOptions& options)
         return kExitFailed;
     }
     const std::vector<QORT_ModuleScanResponseType> sorted = SortedModules(modules, options.order);
-    const ScanWarnings warnings = commissioning::scanWarnings(sorted, commissioning::usableAdapterSubnets());
+    const std::vector<commissioning::AdapterSubnet> subnets = commissioning::usableAdapterSubnets();
+    const ScanWarnings warnings = commissioning::scanWarnings(sorted, subnets);
     std::string out;
     switch (options.format) {
     case ScanFormat::kTable:
-        out = FormatTable(sorted, warnings);
+        out = FormatTable(sorted, commissioning::scanNotes(sorted, subnets));
         break;
     case ScanFormat::kJson:
         out = FormatJson(sorted, warnings);

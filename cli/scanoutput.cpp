@@ -1,4 +1,5 @@
 #include "cli/scanoutput.h"
+#include "commissioning/scancsv.h"
 #include "commissioning/scanview.h"
 
 #include "modules/boundedsort.h"
@@ -19,8 +20,7 @@ namespace {
 
 constexpr const char* kHostNameHeading = "Host name";
 constexpr const char* kNotesHeading = "Notes";
-constexpr const char* kTableCodeSeparator = ", ";
-constexpr const char* kCsvCodeSeparator = ";";
+constexpr const char* kTableNoteSeparator = "; ";
 constexpr std::size_t kColumnGap = 2;
 constexpr int kJsonIndent = 2;
 
@@ -42,11 +42,14 @@ commissioning::WarningCodes CodesOf(const QORT_ModuleScanResponseType& record, c
     return codes == warnings.end() ? commissioning::WarningCodes{} : codes->second;
 }
 
-std::string Joined(const commissioning::WarningCodes& codes, const char* separator)
+std::string NotesText(const QORT_ModuleScanResponseType& record, const ScanNotes& notes)
 {
+    const auto said = notes.find(modules::macOfRecord(record));
     std::string text;
-    for (const std::string& code : codes)
-        text += (text.empty() ? "" : separator) + code;
+    if (said == notes.end())
+        return text;
+    for (const commissioning::ScanNote& note : said->second)
+        text += (text.empty() ? "" : kTableNoteSeparator) + note.text;
     return text;
 }
 
@@ -100,12 +103,12 @@ std::vector<QORT_ModuleScanResponseType> SortedModules(const modules::ModuleStor
     return sorted;
 }
 
-std::string FormatTable(const std::vector<QORT_ModuleScanResponseType>& modules, const ScanWarnings& warnings)
+std::string FormatTable(const std::vector<QORT_ModuleScanResponseType>& modules, const ScanNotes& notes)
 {
     std::vector<std::vector<std::string>> lines{Headings()};
     for (const QORT_ModuleScanResponseType& record : modules) {
         std::vector<std::string> cells = RowOf(record).ColumnTexts;
-        cells.push_back(Joined(CodesOf(record, warnings), kTableCodeSeparator));
+        cells.push_back(NotesText(record, notes));
         for (std::string& cell : cells)
             cell = platform::escapeControlBytes(cell);
         lines.push_back(std::move(cells));
@@ -132,19 +135,7 @@ std::string FormatJson(const std::vector<QORT_ModuleScanResponseType>& modules, 
 
 std::string FormatCsv(const std::vector<QORT_ModuleScanResponseType>& modules, const ScanWarnings& warnings)
 {
-    std::vector<std::string> header;
-    for (const commissioning::ScanField& field : commissioning::scanFields(QORT_ModuleScanResponseType{}))
-        header.push_back(field.name);
-    header.push_back(commissioning::kWarningsName);
-    std::string out = modules::csvRecord(header);
-    for (const QORT_ModuleScanResponseType& record : modules) {
-        std::vector<std::string> cells;
-        for (const commissioning::ScanField& field : commissioning::scanFields(record))
-            cells.push_back(field.csvText);
-        cells.push_back(Joined(CodesOf(record, warnings), kCsvCodeSeparator));
-        out += modules::csvRecord(cells);
-    }
-    return out;
+    return commissioning::scanCsv(modules, warnings);
 }
 
 } // namespace cli

@@ -13,13 +13,15 @@
 namespace cli {
 
 // The columns of the table: the window's seven, the host name, then the
-// notes (the warning codes of the module, joined by ", ").
+// notes (commissioning::scanNotes in the window's words, joined by "; ").
 inline constexpr int kColumnHostName = 7;
 inline constexpr int kTableColumnCount = 9;
 
 // A module's warning codes (commissioning::scanWarnings); a module not in
 // it has none.
 using ScanWarnings = std::map<modules::MacAddress, commissioning::WarningCodes>;
+// A module's notes in sentences (commissioning::scanNotes).
+using ScanNotes = std::map<modules::MacAddress, std::vector<commissioning::ScanNote>>;
 
 enum class ScanFormat { kTable, kJson, kCsv };
 
@@ -30,7 +32,7 @@ std::vector<QORT_ModuleScanResponseType> SortedModules(const modules::ModuleStor
 
 // Aligned columns with a heading line. Text a module reported is written
 // with control bytes replaced (platform::escapeControlBytes).
-std::string FormatTable(const std::vector<QORT_ModuleScanResponseType>& modules, const ScanWarnings& warnings);
+std::string FormatTable(const std::vector<QORT_ModuleScanResponseType>& modules, const ScanNotes& notes);
 
 // An array with one object per module, with a member for every field the
 // module reported and none for a field it left out: mac "00-30-11-0A-BC-0F",

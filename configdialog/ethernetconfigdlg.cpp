@@ -1,12 +1,15 @@
 #include "configdialog/ethernetconfigdlg.h"
 
 #include "modules/ethernetconfigcheck.h"
+#include "modules/moduletext.h"
 #include "resources/resourceids.h"
 #include "ui/appicon.h"
 #include "ui/messagebox.h"
 
+#include <QApplication>
 #include <QByteArray>
 #include <QLineEdit>
+#include <QPalette>
 
 namespace {
 
@@ -22,6 +25,26 @@ void StoreFieldText(modules::ConfigText& field, const QString& text)
 {
     const QByteArray bytes = text.toLatin1();
     modules::storeConfigText(field, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+}
+
+std::string_view View(const QByteArray& bytes)
+{
+    return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
+}
+
+// A read-only edit takes the window's colour behind its text, as the
+// platform draws one, so that it does not look as if it could be typed in.
+void SetReadOnlyLook(QLineEdit* edit, bool readOnly)
+{
+    if (edit == nullptr)
+        return;
+    edit->setReadOnly(readOnly);
+    QPalette palette = edit->palette();
+    const QPalette normal = QApplication::palette(edit);
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+        palette.setColor(group, QPalette::Base,
+            readOnly ? normal.color(group, QPalette::Window) : normal.color(group, QPalette::Base));
+    edit->setPalette(palette);
 }
 
 // A reported value is shown; an unreported one leaves the control blank and
@@ -81,11 +104,10 @@ bool CEthernetConfigDlg::OnInitDialog()
     SetWindowText(FromFieldText(Title));
     ShowHostName();
     ShowAddresses();
-    if (m_PasswordEdit != nullptr && PasswordProtected == 0)
-        m_PasswordEdit->setReadOnly(true);
+    if (PasswordProtected == 0)
+        SetReadOnlyLook(m_PasswordEdit, true);
     // Writable only while "Change password" is checked.
-    if (m_NewPasswordEdit != nullptr)
-        m_NewPasswordEdit->setReadOnly(true);
+    SetReadOnlyLook(m_NewPasswordEdit, true);
     return true;
 }
 
@@ -94,7 +116,11 @@ void CEthernetConfigDlg::ShowHostName()
     if (m_HostNameEdit == nullptr)
         return;
     if (HostNameValid == kValid) {
-        m_HostNameEdit->setText(FromFieldText(modules::configTextView(HostName)));
+        // Shown as UTF-8 when the module's bytes are UTF-8, else as
+        // Windows-1252; left as it is, the name goes back as these bytes.
+        m_ReportedHostName.assign(modules::configTextView(HostName));
+        const std::string shown = modules::moduleTextToUtf8(m_ReportedHostName);
+        m_HostNameEdit->setText(QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size())));
     } else {
         m_HostNameEdit->setEnabled(false);
     }
@@ -112,15 +138,21 @@ void CEthernetConfigDlg::ShowAddresses()
 void CEthernetConfigDlg::OnChangePassword()
 {
     UpdateData(true);
-    if (m_NewPasswordEdit != nullptr)
-        m_NewPasswordEdit->setReadOnly(ChangePassword != 1);
+    SetReadOnlyLook(m_NewPasswordEdit, ChangePassword != 1);
+}
+
+bool CEthernetConfigDlg::HostNameLeftAsReported() const
+{
+    return HostNameValid == kValid && modules::showsBytes(View(HostNameText.toUtf8()), m_ReportedHostName);
 }
 
 void CEthernetConfigDlg::OnOK()
 {
     UpdateData(true);
+    // The rule is for a name the user types: a module's own name, left as
+    // it is, never blocks a write (it may hold a hyphen, or any byte).
     const QByteArray hostName = HostNameText.toLatin1();
-    if (!modules::isLegalHostName(std::string_view(hostName.constData(), static_cast<std::size_t>(hostName.size())))) {
+    if (!HostNameLeftAsReported() && !modules::isLegalHostName(View(hostName))) {
         AfxMessageBox(FromFieldText(modules::kIllegalHostNameMessage), MB_OK);
         return;
     }
@@ -152,5 +184,10 @@ void CEthernetConfigDlg::ReadBackTexts()
 {
     StoreFieldText(Password, PasswordText);
     StoreFieldText(NewPassword, NewPasswordText);
+    if (HostNameLeftAsReported()) {
+        modules::storeConfigText(HostName, m_ReportedHostName);
+        return;
+    }
+    // A typed name passed the check, so it is ASCII: one byte a character.
     StoreFieldText(HostName, HostNameText);
 }

@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include <string>
+
 class QLineEdit;
 
 // The modal "Ethernet configuration" dialog (template 103) for one module.
@@ -17,8 +19,11 @@ class QLineEdit;
 // disabled control) and the three texts from the last saving data exchange
 // ("Set" or a click on "Change password"), cut to 29 characters.
 //
-// Texts cross as Latin-1, one byte per character, so a module's 8-bit host
-// name shows and comes back unchanged and "29 characters" is also 29 bytes.
+// A module's host name shows as UTF-8 when its bytes are UTF-8, otherwise
+// as Windows-1252 (modules/moduletext.h); a name left as it is goes back as
+// the module's own bytes, and is not held to the rule for typed names. The
+// passwords cross as Latin-1, one byte per character, so "29 characters"
+// is also 29 bytes. Read-only edits look read-only.
 //
 // The dialog never talks to the protocol library.
 class CEthernetConfigDlg : public CDialog, public modules::EthernetConfigFields {
@@ -32,6 +37,10 @@ protected:
     bool OnInitDialog() override;
     void OnOK() override;
     void OnDestroy() override;
+
+public:
+    // The host name edit shows exactly the name the module reported.
+    bool HostNameLeftAsReported() const;
 
 private:
     void OnChangePassword();
@@ -54,4 +63,5 @@ private:
     QString NewPasswordText;
     QString PasswordText;
     QString HostNameText;
+    std::string m_ReportedHostName; // the module's bytes, as they came
 };

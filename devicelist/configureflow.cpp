@@ -2,6 +2,7 @@
 
 #include "configdialog/ethernetconfigdlg.h"
 #include "devicelist/devicelistctrl.h"
+#include "devicelist/devicelistmodel.h"
 #include "modules/columntexts.h"
 #include "resources/resourceids.h"
 #include "ui/messagebox.h"
@@ -98,18 +99,58 @@ QORT_ModuleScanResponseType WithValues(QORT_ModuleScanResponseType found, const 
 
 } // namespace
 
+namespace {
+
+// The module reported a name longer than a request carries, and the user
+// left it as it was: it would go out shortened.
+bool WouldShortenReportedName(const QORT_ModuleScanResponseType& found, const QORT_ConfigureRequestType& request)
+{
+    if (found.HostNameValid != 1)
+        return false;
+    const std::size_t reported = ::strnlen(found.HostName, QORT_TEXT_FIELD_SIZE);
+    const std::size_t sent = ::strnlen(request.HostName, QORT_TEXT_FIELD_SIZE);
+    return reported > sent && sent == modules::kConfigTextMaxChars
+        && std::memcmp(found.HostName, request.HostName, sent) == 0;
+}
+
+QString Quoted(const char* bytes, std::size_t size)
+{
+    return QLatin1Char('"') + devicelist::DeviceListModel::ShownText({bytes, size}) + QLatin1Char('"');
+}
+
+bool ShorteningConfirmed(const QORT_ModuleScanResponseType& found, const QORT_ConfigureRequestType& request)
+{
+    const std::size_t reported = ::strnlen(found.HostName, QORT_TEXT_FIELD_SIZE);
+    const QString question =
+        QStringLiteral("The module's host name %1 has %2 bytes; a module takes at most %3. Send it shortened to %4?")
+            .arg(Quoted(found.HostName, reported))
+            .arg(reported)
+            .arg(modules::kConfigTextMaxChars)
+            .arg(Quoted(request.HostName, ::strnlen(request.HostName, QORT_TEXT_FIELD_SIZE)));
+    return AfxMessageBox(question, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+}
+
+// The dialog's fields as the user left them, to open it again with: the
+// password is typed again, and "Change password" starts unchecked so that
+// an empty new password can never go out unseen.
+void KeepEdits(modules::EthernetConfigFields& fields, const modules::EthernetConfigFields& edited)
+{
+    fields = edited;
+    std::memset(fields.Password, 0, sizeof fields.Password);
+    std::memset(fields.NewPassword, 0, sizeof fields.NewPassword);
+    fields.ChangePassword = 0;
+}
+
+} // namespace
+
 // The dialog starts from the module's reported values, or for an undo from
-// those values with the logged ones put in; every check is the same.
+// those values with the logged ones put in; every check is the same. After
+// No to a question (the address is in use, the name would be shortened)
+// the dialog opens again with the user's edits.
 static bool RunFlow(
     CDeviceListCtrl& list, int row, const ConfigureHooks& hooks, const QORT_ModuleScanResponseType* startValues)
 {
-    // No parent: the dialog is application-modal on its own, as the list's
-    // window may be rebuilt by a rescan while it is open.
-    CEthernetConfigDlg dialog;
     const QByteArray macText = list.GetItemText(row, modules::kColumnMac).toLatin1();
-    dialog.Title =
-        ConfigureDialogTitle(std::string_view(macText.constData(), static_cast<std::size_t>(macText.size())));
-
     const std::optional<modules::MacAddress> mac = list.GetRowMac(row);
     if (!mac)
         return false;
@@ -118,21 +159,35 @@ static bool RunFlow(
         return false;
 
     const QORT_ModuleScanResponseType shown = startValues ? WithValues(*found, *startValues) : *found;
-    modules::prefillConfigFields(shown, dialog);
-    if (dialog.DoModal() != IDOK)
-        return false;
+    std::optional<modules::EthernetConfigFields> edited;
+    for (;;) {
+        // No parent: the dialog is application-modal on its own, as the list's
+        // window may be rebuilt by a rescan while it is open.
+        CEthernetConfigDlg dialog;
+        if (edited)
+            KeepEdits(dialog, *edited);
+        else
+            modules::prefillConfigFields(shown, dialog);
+        dialog.Title =
+            ConfigureDialogTitle(std::string_view(macText.constData(), static_cast<std::size_t>(macText.size())));
+        if (dialog.DoModal() != IDOK)
+            return false;
+        edited = static_cast<const modules::EthernetConfigFields&>(dialog);
 
-    const QORT_ConfigureRequestType request = modules::buildConfigureRequest(shown, dialog);
-    if (!AddressMayBeSet(list, *found, request, hooks.checkAddress)) {
-        if (hooks.refused)
-            hooks.refused(*found, request);
-        return false;
+        const QORT_ConfigureRequestType request = modules::buildConfigureRequest(shown, dialog);
+        if (WouldShortenReportedName(*found, request) && !ShorteningConfirmed(*found, request))
+            continue;
+        if (!AddressMayBeSet(list, *found, request, hooks.checkAddress)) {
+            if (hooks.refused)
+                hooks.refused(*found, request);
+            continue;
+        }
+        list.SetLastConfiguredMac(modules::macOfRecord(*found));
+        if (hooks.sending)
+            hooks.sending(*found, request);
+        hooks.send(request);
+        return true;
     }
-    list.SetLastConfiguredMac(modules::macOfRecord(*found));
-    if (hooks.sending)
-        hooks.sending(*found, request);
-    hooks.send(request);
-    return true;
 }
 
 void AttachConfigureFlow(CDeviceListCtrl& list, ConfigureHooks hooks)

@@ -6,9 +6,12 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStyle>
+#include <QStyleOptionViewItem>
 #include <algorithm>
 #include <cstring>
 
+#include "commissioning/scancsv.h"
 #include "commissioning/scanwarnings.h"
 #include "devicelist/sortarrowheaderctrl.h"
 #include "modules/columntexts.h"
@@ -23,21 +26,22 @@ constexpr int kDoubleClickHitTestX = 2;
 constexpr const char* kScanningText = "Scanning...";
 constexpr const char* kNoAnswerText =
     "No module has answered. Check the cable and the adapter, and that no firewall blocks UDP port 3250.";
-constexpr const char* kHostNameHeading = "Host name";
 constexpr const char* kCopyText = "Copy";
 constexpr const char* kExportListText = "Export list...";
 constexpr char kCopySeparator = '\t';
 // Keeps the placeholder off the list's edges so that it wraps before them.
 constexpr int kPlaceholderMargin = 8;
 
+// The mark sits before the text in the first column; the style keeps this
+// much room around it.
+constexpr int kMarkMargin = 8;
+constexpr const char* kWidestIpText = "255.255.255.255";
+
 QString RecordHostName(const QORT_ModuleScanResponseType& record)
 {
-    if (record.HostNameValid == 0) {
+    if (record.HostNameValid == 0)
         return QString::fromLatin1(modules::kNotAvailableText);
-    }
-    // Shown like every other module text: one character per byte, up to the
-    // NUL, never past the field.
-    return QString::fromLatin1(record.HostName, static_cast<qsizetype>(strnlen(record.HostName, QORT_TEXT_FIELD_SIZE)));
+    return devicelist::DeviceListModel::ShownText({record.HostName, ::strnlen(record.HostName, QORT_TEXT_FIELD_SIZE)});
 }
 
 } // namespace
@@ -96,6 +100,7 @@ void CDeviceListCtrl::AddModules(const std::vector<QORT_ModuleScanResponseType>&
     if (m_model->AddModules(batch) > 0) {
         const modules::SortOrder order = m_model->Table().GetSortOrder();
         m_header->SetSortIndicator(order.column, order.ascending);
+        ApplyFilter();
         m_notesTimer.start();
     }
 }
@@ -103,7 +108,8 @@ void CDeviceListCtrl::AddModules(const std::vector<QORT_ModuleScanResponseType>&
 void CDeviceListCtrl::ClearModules()
 {
     m_model->ClearModules();
-    m_notVerified.clear();
+    FitFirstColumnToMarks();
+    emit NotesChanged();
 }
 
 std::vector<QORT_ModuleScanResponseType> CDeviceListCtrl::Modules() const
@@ -127,35 +133,131 @@ void CDeviceListCtrl::SetAdapterSubnets(std::vector<commissioning::AdapterSubnet
     m_notesTimer.start();
 }
 
-void CDeviceListCtrl::MarkNotVerified(const modules::MacAddress& mac, const std::vector<std::string>& lines)
+const std::vector<commissioning::AdapterSubnet>& CDeviceListCtrl::AdapterSubnets() const
 {
-    m_notVerified[mac] = lines;
+    static const std::vector<commissioning::AdapterSubnet> none;
+    return m_subnets ? *m_subnets : none;
+}
+
+void CDeviceListCtrl::MarkFailure(const modules::MacAddress& mac, std::vector<commissioning::ScanNote> notes)
+{
+    m_failures[mac] = std::move(notes);
     UpdateNotes();
+}
+
+void CDeviceListCtrl::ClearFailure(const modules::MacAddress& mac)
+{
+    if (m_failures.erase(mac) > 0)
+        UpdateNotes();
 }
 
 void CDeviceListCtrl::UpdateNotes()
 {
-    std::map<modules::MacAddress, std::string> notes;
-    const auto addLine = [&notes](const modules::MacAddress& mac, const std::string& line) {
-        std::string& note = notes[mac];
-        note += (note.empty() ? "" : "\n") + line;
-    };
-    if (m_subnets) {
-        for (const auto& [mac, codes] : commissioning::scanWarnings(Modules(), *m_subnets)) {
-            for (const std::string& code : codes)
-                addLine(mac, commissioning::warningText(code));
-        }
-    }
-    for (const auto& [mac, lines] : m_notVerified) {
-        for (const std::string& line : lines)
-            addLine(mac, line);
+    devicelist::DeviceListModel::Notes notes;
+    if (m_subnets)
+        notes = commissioning::scanNotes(Modules(), *m_subnets);
+    for (const auto& [mac, failures] : m_failures) {
+        std::vector<commissioning::ScanNote>& said = notes[mac];
+        said.insert(said.end(), failures.begin(), failures.end());
     }
     m_model->SetNotes(std::move(notes));
+    FitFirstColumnToMarks();
+    emit NotesChanged();
+}
+
+void CDeviceListCtrl::FitFirstColumnToMarks()
+{
+    bool marked = false;
+    for (int row = 0; row < GetItemCount() && !marked; ++row)
+        marked = m_model->NoteKindOfRow(row).has_value();
+    if (m_model->columnCount() == 0)
+        return;
+    const int unmarked = m_header->sectionSize(modules::kColumnIp) - m_markWidthAdded;
+    const int icon =
+        iconSize().isValid() ? iconSize().width() : style()->pixelMetric(QStyle::PM_SmallIconSize, nullptr, this);
+    const int wanted = marked ? std::max(icon + kMarkMargin, WidestMarkedIpWidth() - unmarked) : 0;
+    if (wanted == m_markWidthAdded)
+        return;
+    m_header->resizeSection(modules::kColumnIp, std::max(0, unmarked + wanted));
+    m_markWidthAdded = wanted;
+}
+
+// What the style needs for the longest IP text with a mark before it.
+int CDeviceListCtrl::WidestMarkedIpWidth() const
+{
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.features |= QStyleOptionViewItem::HasDisplay | QStyleOptionViewItem::HasDecoration;
+    option.text = QString::fromLatin1(kWidestIpText);
+    option.icon = devicelist::DeviceListModel::MarkOf(commissioning::NoteKind::Failure);
+    return style()->sizeFromContents(QStyle::CT_ItemViewItem, &option, QSize(), this).width();
 }
 
 QString CDeviceListCtrl::RowNote(int row) const
 {
     return QString::fromStdString(m_model->NoteOfRow(row));
+}
+
+std::optional<commissioning::NoteKind> CDeviceListCtrl::RowNoteKind(int row) const
+{
+    return m_model->NoteKindOfRow(row);
+}
+
+std::array<int, 3> CDeviceListCtrl::NoteCounts() const
+{
+    std::array<int, 3> counts{};
+    for (int row = 0; row < GetItemCount(); ++row) {
+        std::array<bool, 3> seen{};
+        if (const auto* notes = m_model->NotesOfRow(row)) {
+            for (const commissioning::ScanNote& note : *notes)
+                seen[static_cast<std::size_t>(note.kind)] = true;
+        }
+        for (std::size_t kind = 0; kind < seen.size(); ++kind)
+            counts[kind] += seen[kind] ? 1 : 0;
+    }
+    return counts;
+}
+
+void CDeviceListCtrl::SetFilter(const QString& text)
+{
+    if (text == m_filter)
+        return;
+    m_filter = text;
+    ApplyFilter();
+}
+
+bool CDeviceListCtrl::RowMatchesFilter(int row) const
+{
+    for (const int column : {modules::kColumnIp, modules::kColumnMac, modules::kColumnType}) {
+        if (GetItemText(row, column).contains(m_filter, Qt::CaseInsensitive))
+            return true;
+    }
+    const std::optional<modules::MacAddress> mac = GetRowMac(row);
+    const std::optional<QORT_ModuleScanResponseType> module = mac ? FindModule(*mac) : std::nullopt;
+    return module && module->HostNameValid == 1 && RecordHostName(*module).contains(m_filter, Qt::CaseInsensitive);
+}
+
+void CDeviceListCtrl::ApplyFilter()
+{
+    for (int row = 0; row < GetItemCount(); ++row) {
+        const bool hide = !m_filter.isEmpty() && !RowMatchesFilter(row);
+        if (isRowHidden(row, QModelIndex()) != hide)
+            setRowHidden(row, QModelIndex(), hide);
+    }
+}
+
+int CDeviceListCtrl::VisibleRowCount() const
+{
+    int visible = 0;
+    for (int row = 0; row < GetItemCount(); ++row)
+        visible += isRowHidden(row, QModelIndex()) ? 0 : 1;
+    return visible;
+}
+
+void CDeviceListCtrl::ConfigureRow(int row)
+{
+    if (row >= 0 && row < GetItemCount())
+        OnRowDoubleClicked(row);
 }
 
 std::optional<modules::MacAddress> CDeviceListCtrl::GetRowMac(int row) const
@@ -185,11 +287,13 @@ void CDeviceListCtrl::SortByColumn(int column, bool ascending)
 {
     m_header->SetSortIndicator(column, ascending);
     m_model->SortByColumn(modules::SortOrder{column, ascending});
+    ApplyFilter();
 }
 
 void CDeviceListCtrl::Resort()
 {
     m_model->Resort();
+    ApplyFilter();
 }
 
 modules::SortOrder CDeviceListCtrl::GetSortOrder() const
@@ -298,23 +402,13 @@ void CDeviceListCtrl::CopySelectedRow()
 
 std::string CDeviceListCtrl::ExportCsv() const
 {
-    std::vector<std::string> fields;
-    for (int column = 0; column < m_model->columnCount(); ++column) {
-        fields.push_back(m_model->headerData(column, Qt::Horizontal).toString().toStdString());
-    }
-    fields.emplace_back(kHostNameHeading);
-    std::string csv = modules::csvRecord(fields);
+    std::vector<QORT_ModuleScanResponseType> shown;
     for (int row = 0; row < GetItemCount(); ++row) {
-        fields.clear();
-        for (int column = 0; column < m_model->columnCount(); ++column) {
-            fields.push_back(GetItemText(row, column).toStdString());
-        }
         const std::optional<modules::MacAddress> mac = GetRowMac(row);
-        const std::optional<QORT_ModuleScanResponseType> module = mac ? FindModule(*mac) : std::nullopt;
-        fields.push_back(module ? RecordHostName(*module).toStdString() : std::string());
-        csv += modules::csvRecord(fields);
+        if (const std::optional<QORT_ModuleScanResponseType> module = mac ? FindModule(*mac) : std::nullopt)
+            shown.push_back(*module);
     }
-    return csv;
+    return commissioning::scanCsv(shown, commissioning::scanWarnings(shown, AdapterSubnets()));
 }
 
 void CDeviceListCtrl::AddContextActions(QMenu& menu)

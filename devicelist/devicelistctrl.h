@@ -4,6 +4,7 @@
 #include <QString>
 #include <QTimer>
 #include <QTreeView>
+#include <array>
 #include <map>
 #include <optional>
 #include <string>
@@ -61,15 +62,33 @@ public:
     std::vector<QORT_ModuleScanResponseType> Modules() const;
 
     // The subnets of this computer's adapters, against which the rows'
-    // warnings (commissioning::scanWarnings) are judged.
+    // notes (commissioning::scanNotes) are judged.
     void SetAdapterSubnets(std::vector<commissioning::AdapterSubnet> subnets);
-    // Marks the module's row with the lines saying how its reply differs
-    // from what was written, until the next ClearModules.
-    void MarkNotVerified(const modules::MacAddress& mac, const std::vector<std::string>& lines);
-    // The row's tooltip: its warnings in words, then any "not verified"
-    // lines; empty for a row with nothing to tell. The warnings follow the
-    // rows once the event loop has run (a burst of replies is judged once).
+    const std::vector<commissioning::AdapterSubnet>& AdapterSubnets() const;
+    // A write to the module did not take: its row shows these failure notes
+    // (commissioning::notVerifiedNotes, unansweredNote), also after later
+    // scans, until ClearFailure after a write of the module that was
+    // verified.
+    void MarkFailure(const modules::MacAddress& mac, std::vector<commissioning::ScanNote> notes);
+    void ClearFailure(const modules::MacAddress& mac);
+    // The row's notes in words, one per line; empty for a row with nothing to
+    // tell. The scan's notes follow the rows once the event loop has run (a
+    // burst of replies is judged once).
     QString RowNote(int row) const;
+    // The kind of the row's most serious note, which its mark shows.
+    std::optional<commissioning::NoteKind> RowNoteKind(int row) const;
+    // How many listed modules have notes of each kind (index: NoteKind).
+    std::array<int, 3> NoteCounts() const;
+
+    // Shows only the rows whose IP, MAC, type or host name holds text (any
+    // part, any case); an empty text shows every row. Kept while rows come
+    // and go and the list is sorted.
+    void SetFilter(const QString& text);
+    QString Filter() const { return m_filter; }
+    int VisibleRowCount() const;
+
+    // Runs what a double-click on the row runs (the configure flow).
+    void ConfigureRow(int row);
 
     // No value until a configure request has been sent.
     std::optional<modules::MacAddress> GetLastConfiguredMac() const;
@@ -100,9 +119,10 @@ public:
     // Puts SelectedRowText on the clipboard (also Ctrl+C); nothing without a
     // selection.
     void CopySelectedRow();
-    // Every row in the order shown, as UTF-8 CSV with a header row: the
-    // columns' texts, then each module's host name ("N/A" when it reported
-    // none), which the list has no column for.
+    // Every module in the order shown, in the scan's CSV dialect
+    // (commissioning::scanCsv, as `sorvinda scan --format csv` writes it),
+    // so that the file, edited, is a plan. Rows hidden by the filter are
+    // written too.
     std::string ExportCsv() const;
 
     // The list's entries of a context menu: "Copy" (enabled with a
@@ -113,6 +133,8 @@ public:
     static constexpr int kScanningTextMs = 2000;
 
 signals:
+    // Rows came or went, or their notes changed.
+    void NotesChanged();
     // A double-click on a row (anywhere across its width); the configure flow
     // starts from here.
     void RowDoubleClicked(int row);
@@ -128,10 +150,18 @@ protected:
 private:
     void OnColumnClick(int column);
     void UpdateNotes();
+    // The first column grows by the mark's width while a row shows a mark,
+    // so that a mark never shortens the IP.
+    void FitFirstColumnToMarks();
+    int WidestMarkedIpWidth() const;
+    void ApplyFilter();
+    bool RowMatchesFilter(int row) const;
 
     // Nothing until the owner has read them: no row is judged against none.
     std::optional<std::vector<commissioning::AdapterSubnet>> m_subnets;
-    std::map<modules::MacAddress, std::vector<std::string>> m_notVerified;
+    std::map<modules::MacAddress, std::vector<commissioning::ScanNote>> m_failures;
+    int m_markWidthAdded = 0;
+    QString m_filter;
     QTimer m_notesTimer; // zero-time: the notes are judged once per burst of replies
     devicelist::DeviceListModel* m_model;
     CSortArrowHeaderCtrl* m_header;

@@ -1,8 +1,12 @@
 #include "devicelist/devicelistmodel.h"
 
+#include "modules/columntexts.h"
+#include "modules/moduletext.h"
+
 #include <QApplication>
 #include <QStyle>
 #include <algorithm>
+#include <cstring>
 
 namespace devicelist {
 
@@ -26,21 +30,52 @@ QVariant DeviceListModel::data(const QModelIndex& index, int role) const
     if (!index.isValid()) {
         return {};
     }
-    if (role == Qt::ToolTipRole || (role == Qt::DecorationRole && index.column() == 0)) {
-        const std::string note = NoteOfRow(index.row());
-        if (note.empty())
-            return {};
-        if (role == Qt::DecorationRole)
-            return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
-        return QString::fromStdString(note);
+    if (role == Qt::DecorationRole && index.column() == 0) {
+        const std::optional<commissioning::NoteKind> kind = NoteKindOfRow(index.row());
+        return kind ? QVariant(MarkOf(*kind)) : QVariant();
     }
+    if (role == Qt::ToolTipRole)
+        return ToolTipOfRow(index.row());
     if (role != Qt::DisplayRole) {
         return {};
     }
-    // Module texts are single bytes as they came off the wire; Latin-1 shows
-    // every byte as one character and never fails.
-    const std::string_view text = table_.RowText(static_cast<std::size_t>(index.row()), index.column());
-    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+    return ShownText(table_.RowText(static_cast<std::size_t>(index.row()), index.column()));
+}
+
+QString DeviceListModel::ShownText(std::string_view bytes)
+{
+    const std::string text = modules::moduleTextToUtf8(bytes);
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// The notes, then the host name, which the list has no column for.
+QString DeviceListModel::ToolTipOfRow(int row) const
+{
+    const std::optional<modules::MacAddress> mac =
+        row < 0 ? std::nullopt : table_.GetRowMac(static_cast<std::size_t>(row));
+    const std::optional<QORT_ModuleScanResponseType> module = mac ? table_.FindModule(*mac) : std::nullopt;
+    if (!module)
+        return {};
+    QString tip = QString::fromStdString(NoteOfRow(row));
+    if (!tip.isEmpty())
+        tip += QLatin1Char('\n');
+    const QString name = module->HostNameValid == 1
+        ? ShownText({module->HostName, ::strnlen(module->HostName, QORT_TEXT_FIELD_SIZE)})
+        : QString::fromLatin1(modules::kNotAvailableText);
+    return tip + QStringLiteral("Host name: ") + name;
+}
+
+QIcon DeviceListModel::MarkOf(commissioning::NoteKind kind)
+{
+    switch (kind) {
+    case commissioning::NoteKind::Information:
+        return QApplication::style()->standardIcon(QStyle::SP_MessageBoxInformation);
+    case commissioning::NoteKind::Warning:
+        return QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    case commissioning::NoteKind::Failure:
+        break;
+    }
+    return QApplication::style()->standardIcon(QStyle::SP_MessageBoxCritical);
 }
 
 QVariant DeviceListModel::headerData(int section, Qt::Orientation orientation, int role) const
@@ -97,7 +132,7 @@ std::size_t DeviceListModel::AddModules(const std::vector<QORT_ModuleScanRespons
     return fresh.size();
 }
 
-void DeviceListModel::SetNotes(std::map<modules::MacAddress, std::string> notes)
+void DeviceListModel::SetNotes(Notes notes)
 {
     if (notes == notes_)
         return;
@@ -106,12 +141,32 @@ void DeviceListModel::SetNotes(std::map<modules::MacAddress, std::string> notes)
         emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1), {Qt::DecorationRole, Qt::ToolTipRole});
 }
 
-std::string DeviceListModel::NoteOfRow(int row) const
+const std::vector<commissioning::ScanNote>* DeviceListModel::NotesOfRow(int row) const
 {
     const std::optional<modules::MacAddress> mac =
         row < 0 ? std::nullopt : table_.GetRowMac(static_cast<std::size_t>(row));
-    const auto note = mac ? notes_.find(*mac) : notes_.end();
-    return note == notes_.end() ? std::string() : note->second;
+    const auto notes = mac ? notes_.find(*mac) : notes_.end();
+    return notes == notes_.end() || notes->second.empty() ? nullptr : &notes->second;
+}
+
+std::string DeviceListModel::NoteOfRow(int row) const
+{
+    std::string text;
+    if (const auto* notes = NotesOfRow(row)) {
+        for (const commissioning::ScanNote& note : *notes)
+            text += (text.empty() ? "" : "\n") + note.text;
+    }
+    return text;
+}
+
+std::optional<commissioning::NoteKind> DeviceListModel::NoteKindOfRow(int row) const
+{
+    const auto* notes = NotesOfRow(row);
+    if (notes == nullptr)
+        return std::nullopt;
+    return std::max_element(notes->begin(), notes->end(), [](const auto& a, const auto& b) {
+        return a.kind < b.kind;
+    })->kind;
 }
 
 void DeviceListModel::ClearModules()

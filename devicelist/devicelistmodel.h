@@ -2,13 +2,17 @@
 #define DEVICELIST_DEVICELISTMODEL_H
 
 #include <QAbstractTableModel>
+#include <QIcon>
 #include <functional>
 #include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "commissioning/scanwarnings.h"
 #include "modules/devicetable.h"
+
+#include <optional>
 
 namespace devicelist {
 
@@ -39,19 +43,32 @@ public:
     const modules::DeviceTable& Table() const { return table_; }
     void SetLastConfiguredMac(const modules::MacAddress& mac) { table_.SetLastConfiguredMac(mac); }
 
-    // What to tell about a module's row (warnings, a write not verified): a
-    // warning icon in its first column and the text as its tooltip. Replaces
-    // every earlier note; ClearModules drops them with the rows.
-    void SetNotes(std::map<modules::MacAddress, std::string> notes);
+    using Notes = std::map<modules::MacAddress, std::vector<commissioning::ScanNote>>;
+    // What to tell about a module's row (warnings, a write that did not
+    // take): the mark of its most serious note in its first column (an
+    // information, warning or error icon) and the notes as its tooltip,
+    // followed by the host name. Replaces every earlier note; ClearModules
+    // drops them with the rows.
+    void SetNotes(Notes notes);
+    // The row's notes, one per line (UTF-8); empty when it has none.
     std::string NoteOfRow(int row) const;
+    std::optional<commissioning::NoteKind> NoteKindOfRow(int row) const;
+    // The mark a kind of note shows.
+    static QIcon MarkOf(commissioning::NoteKind kind);
+    // The text a cell shows for bytes a module sent (modules::moduleTextToUtf8).
+    static QString ShownText(std::string_view bytes);
+
+    // Nothing for a row without notes.
+    const std::vector<commissioning::ScanNote>* NotesOfRow(int row) const;
 
 private:
+    QString ToolTipOfRow(int row) const;
     // Runs a reordering of the table between the layout-change signals and
     // moves the views' persistent indexes (selection, current row) along.
     void Reorder(const std::function<std::vector<std::size_t>()>& reorder);
 
     modules::DeviceTable table_;
-    std::map<modules::MacAddress, std::string> notes_;
+    Notes notes_;
 };
 
 } // namespace devicelist

@@ -3,9 +3,11 @@
 
 #include "dhcp/dhcpserver.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <thread>
 
 // Switches the recovery server on and off: owns the server, the running
@@ -29,6 +31,16 @@ public:
         Stopped,
     };
 
+    // An address the server gave: the MAC it went to and the address an ACK
+    // confirmed (a<<24 | b<<16 | c<<8 | d).
+    struct Lease {
+        std::array<std::uint8_t, 6> mac{};
+        std::uint32_t address = 0;
+    };
+    // Called on the worker thread after each ACK that was sent; it must not
+    // block (the window posts it to its own thread).
+    using LeaseSink = std::function<void(const Lease&)>;
+
     DhcpServerControl() = default;
     ~DhcpServerControl();
     DhcpServerControl(const DhcpServerControl&) = delete;
@@ -51,6 +63,8 @@ public:
 
     // For setting the trace sink before Start.
     CDhcpServer& Server() { return m_Server; }
+    // Set while the server is stopped.
+    void SetLeaseSink(LeaseSink sink) { m_LeaseSink = std::move(sink); }
 
 private:
     friend unsigned DhcpWorkerThread(DhcpServerControl& control);
@@ -60,6 +74,7 @@ private:
     // worker before every poll.
     std::atomic<std::uint8_t> DhcpServerRunning{0};
     platform::Wakeup m_StopWakeup;
+    LeaseSink m_LeaseSink;
     std::thread m_Worker;
 };
 

@@ -10,7 +10,10 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTableWidget>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -24,6 +27,11 @@ constexpr const char* kPasswordLabel = "Module password (for every module of the
 constexpr const char* kApplyText = "Apply";
 constexpr const char* kCancelText = "Cancel";
 constexpr const char* kCloseText = "Close";
+constexpr const char* kStopWaitingText = "Stop waiting";
+constexpr const char* kSkippedText = "skipped (not confirmed)";
+constexpr const char* kNothingToWriteText = "Nothing to write";
+// The problems' box keeps at least this many lines.
+constexpr int kProblemLinesAtLeast = 3;
 constexpr const char* kHeadings[CPlanDialog::kColumnCount] = {"MAC", "Field", "Old", "New", "Status"};
 constexpr int kMinimumWidth = 640;
 constexpr int kMinimumHeight = 360;
@@ -44,6 +52,10 @@ QString StepStatus(const commissioning::PlanStep& step)
     QString status = QString::fromLatin1(commissioning::stepKindText(step.kind));
     if (step.kind == commissioning::StepKind::Conflict)
         status += QStringLiteral(": in use by ") + Text(step.holder);
+    // Why the new address could not be asked about, so nobody takes an
+    // unchecked address for a free one.
+    if (!step.addressNote.empty())
+        status += QStringLiteral(" (") + Text(step.addressNote) + QLatin1Char(')');
     return status;
 }
 
@@ -83,7 +95,10 @@ CPlanDialog::CPlanDialog(const QString& file, QWidget* parent)
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->verticalHeader()->hide();
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    // The last column is as wide as its longest text (the results can be
+    // long); the table scrolls sideways rather than cut a result.
+    m_table->horizontalHeader()->setStretchLastSection(false);
+    m_table->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_problems->setReadOnly(true);
     m_problems->hide();
     m_password->setEchoMode(QLineEdit::Password);
@@ -116,10 +131,60 @@ CPlanDialog::CPlanDialog(const QString& file, QWidget* parent)
 void CPlanDialog::reject()
 {
     if (m_running) {
+        if (m_notSent < 0) {
+            m_notSent = m_writes - m_written;
+            m_progressText->setText(m_notSent > 0
+                    ? QStringLiteral("Cancelled: %1 not sent; waiting for the answers to the %2 sent")
+                          .arg(m_notSent == 1 ? QStringLiteral("1 write") : QStringLiteral("%1 writes").arg(m_notSent))
+                          .arg(m_written)
+                    : QStringLiteral("Stopped waiting: what is not verified now is recorded so"));
+        }
         emit CancelRequested();
         return;
     }
     QDialog::reject();
+}
+
+void CPlanDialog::resizeEvent(QResizeEvent* event)
+{
+    QDialog::resizeEvent(event);
+    FitProblems();
+}
+
+void CPlanDialog::FitProblems()
+{
+    if (m_problems->isHidden())
+        return;
+    layout()->activate();
+    const int others = height() - m_table->height() - m_problems->height();
+    const int least = kProblemLinesAtLeast * m_problems->fontMetrics().lineSpacing() + 2 * m_problems->frameWidth()
+        + static_cast<int>(2 * m_problems->document()->documentMargin());
+    setMinimumHeight(std::max(kMinimumHeight, 2 * (others + least)));
+    const int most = std::max(least, height() / 2 - others);
+    if (m_problems->maximumHeight() != most) {
+        m_problems->setMaximumHeight(most);
+        layout()->activate();
+    }
+}
+
+void CPlanDialog::FitStatusColumn()
+{
+    m_table->resizeColumnToContents(kColumnStatus);
+}
+
+void CPlanDialog::SetConflictsConfirmed(bool confirmed)
+{
+    m_conflictsConfirmed = confirmed;
+}
+
+QString CPlanDialog::ProgressText() const
+{
+    return m_progressText->isHidden() ? QString() : m_progressText->text();
+}
+
+bool CPlanDialog::IsProgressBarShown() const
+{
+    return !m_progress->isHidden();
 }
 
 void CPlanDialog::ShowChecking()
@@ -136,6 +201,7 @@ void CPlanDialog::ShowProblems(const std::vector<std::string>& problems)
         lines << Text(problem);
     m_problems->setPlainText(lines.join(QLatin1Char('\n')));
     m_problems->show();
+    FitProblems();
     m_password->setEnabled(false);
     m_apply->setEnabled(false);
 }
@@ -143,8 +209,11 @@ void CPlanDialog::ShowProblems(const std::vector<std::string>& problems)
 void CPlanDialog::ShowSteps(const std::vector<commissioning::PlanStep>& steps)
 {
     m_table->setRowCount(0);
+    m_conflicts.clear();
     bool writes = false;
     for (const commissioning::PlanStep& step : steps) {
+        if (step.kind == commissioning::StepKind::Conflict)
+            m_conflicts.push_back(step.row.mac);
         const QString status = StepStatus(step);
         writes = writes || IsWritten(step);
         if (step.kind != commissioning::StepKind::Change || step.changes.empty()) {
@@ -179,19 +248,35 @@ void CPlanDialog::ShowRunning(int writes)
 {
     m_running = true;
     m_writes = writes;
+    m_written = 0;
+    m_notSent = -1;
     m_apply->setEnabled(false);
     m_password->setEnabled(false);
+    m_progressText->show();
+    if (writes == 0) {
+        // A range of 0 to 0 is Qt's busy bar, which would run for ever.
+        m_progress->hide();
+        m_progressText->setText(QString::fromLatin1(kNothingToWriteText));
+        return;
+    }
     m_progress->setRange(0, 2 * writes); // each write counts when sent and again when its result is known
     m_progress->show();
-    m_progressText->show();
     ShowProgress(0, 0);
 }
 
 void CPlanDialog::ShowProgress(int written, int verified)
 {
+    if (m_writes == 0)
+        return;
+    m_written = written;
     m_progress->setValue(written + verified);
-    m_progressText->setText(
-        QStringLiteral("Written %1 of %3, results known %2 of %3").arg(written).arg(verified).arg(m_writes));
+    if (m_notSent < 0)
+        m_progressText->setText(
+            QStringLiteral("Written %1 of %3, results known %2 of %3").arg(written).arg(verified).arg(m_writes));
+    // Once every write is out there is nothing left to hold back: Cancel
+    // can only stop the wait for the answers.
+    if (m_running && written >= m_writes)
+        m_cancel->setText(QString::fromLatin1(kStopWaitingText));
 }
 
 void CPlanDialog::ShowRowStatus(const modules::MacAddress& mac, const QString& status)
@@ -201,21 +286,36 @@ void CPlanDialog::ShowRowStatus(const modules::MacAddress& mac, const QString& s
         if (m_table->item(row, kColumnMac)->text() == macText)
             m_table->item(row, kColumnStatus)->setText(status);
     }
+    FitStatusColumn();
 }
 
 void CPlanDialog::ShowResults(const std::vector<commissioning::PlanRun::RowResult>& results, const std::string& summary)
 {
+    int skipped = 0;
     for (const commissioning::PlanRun::RowResult& result : results) {
-        ShowRowStatus(result.row.mac, ResultStatus(result));
+        const bool declined = !m_conflictsConfirmed && result.outcome == "failed"
+            && std::find(m_conflicts.begin(), m_conflicts.end(), result.row.mac) != m_conflicts.end();
+        skipped += declined ? 1 : 0;
+        ShowRowStatus(result.row.mac, declined ? QString::fromLatin1(kSkippedText) : ResultStatus(result));
         const QString macText = MacText(result.row.mac);
         for (int row = 0; row < m_table->rowCount(); ++row) {
             if (m_table->item(row, kColumnMac)->text() == macText)
                 m_table->item(row, kColumnStatus)->setToolTip(Text(result.line));
         }
     }
-    m_summary->setText(Text(summary));
+    QString said = Text(summary);
+    if (skipped > 0)
+        said += QStringLiteral(" (%1 of the failed skipped, not confirmed)").arg(skipped);
+    if (m_notSent > 0)
+        said += QStringLiteral("; Cancel stopped %1")
+                    .arg(m_notSent == 1 ? QStringLiteral("1 write") : QStringLiteral("%1 writes").arg(m_notSent));
+    m_summary->setText(said);
     m_running = false;
+    if (m_writes > 0)
+        m_progress->setValue(m_progress->maximum());
     m_cancel->setText(QString::fromLatin1(kCloseText));
+    FitStatusColumn();
+    FitWidthToTable();
 }
 
 QString CPlanDialog::Password() const
@@ -241,4 +341,17 @@ QString CPlanDialog::SummaryText() const
 QStringList CPlanDialog::Problems() const
 {
     return m_problems->isHidden() ? QStringList() : m_problems->toPlainText().split(QLatin1Char('\n'));
+}
+
+void CPlanDialog::FitWidthToTable()
+{
+    // Wide enough to show every column whole, as far as the screen allows.
+    int wanted = 2 * m_table->frameWidth() + m_table->verticalScrollBar()->sizeHint().width();
+    for (int column = 0; column < kColumnCount; ++column)
+        wanted += m_table->horizontalHeader()->sectionSize(column);
+    wanted += width() - m_table->width();
+    const QScreen* screen = this->screen();
+    const int most = screen != nullptr ? screen->availableGeometry().width() : wanted;
+    if (wanted > width())
+        resize(std::min(wanted, most), height());
 }

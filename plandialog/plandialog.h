@@ -48,8 +48,11 @@ public:
     void ShowProgress(int written, int verified);
     // The status of the module's rows while the run goes on ("sent").
     void ShowRowStatus(const modules::MacAddress& mac, const QString& status);
+    // Whether the user confirmed the rows that take an address in use; rows
+    // left out read "skipped (not confirmed)" in the results.
+    void SetConflictsConfirmed(bool confirmed);
     // The run has ended: each module's result in its rows, the summary, and
-    // Cancel becomes Close.
+    // Cancel becomes Close. The Status column grows to its longest text.
     void ShowResults(const std::vector<commissioning::PlanRun::RowResult>& results, const std::string& summary);
 
     // The password typed for the run; ClearPassword empties the edit once
@@ -66,14 +69,27 @@ public:
     QPushButton* ApplyButton() const { return m_apply; }
     QPushButton* CancelButton() const { return m_cancel; }
 
+    // The progress text (what is written, what Cancel stopped).
+    QString ProgressText() const;
+    bool IsProgressBarShown() const;
+
 signals:
     void ApplyRequested();
+    // While writes are still to go out, Cancel sends no more of them; once
+    // every write is out it reads "Stop waiting" and ends the verification.
     void CancelRequested();
 
 public slots:
     void reject() override;
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    // The problems' box never takes the table below half the dialog's height.
+    void FitProblems();
+    void FitStatusColumn();
+    void FitWidthToTable();
     void AddRow(const modules::MacAddress& mac, const QString& field, const QString& before, const QString& after,
         const QString& status);
 
@@ -86,7 +102,11 @@ private:
     QPushButton* m_apply;
     QPushButton* m_cancel;
     int m_writes = 0;
+    int m_written = 0;
+    int m_notSent = -1; // how many writes Cancel stopped; -1: not cancelled
     bool m_running = false;
+    bool m_conflictsConfirmed = true;
+    std::vector<modules::MacAddress> m_conflicts; // rows that take an address in use
 };
 
 #endif

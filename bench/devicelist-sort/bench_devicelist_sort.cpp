@@ -3,6 +3,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -130,6 +131,54 @@ void BM_WidgetAdd1000Modules(benchmark::State& state)
     }
 }
 BENCHMARK(BM_WidgetAdd1000Modules)->Unit(benchmark::kMillisecond);
+
+// A list of 200 modules as a technician sees it from a laptop in another
+// subnet: every row carries a mark, every tooltip its note.
+constexpr int kFieldModuleCount = 200;
+
+void FillMarkedList(CDeviceListCtrl& list)
+{
+    list.InitColumns(modules::kDeviceListColumnSpec);
+    list.resize(800, 600);
+    list.SetAdapterSubnets({{"eth1", 2, (192u << 24) | (168u << 16) | 1u, 0xFFFFFF00u}});
+    for (const auto& module : MakeModules(kFieldModuleCount))
+        list.AddModule(module);
+    QCoreApplication::processEvents(); // the notes of the burst
+}
+
+// One column click on 200 marked rows.
+void BM_Widget200MarkedColumnClickSort(benchmark::State& state)
+{
+    CDeviceListCtrl list;
+    FillMarkedList(list);
+    bool ascending = false;
+    for (auto _ : state) {
+        list.SortByColumn(static_cast<int>(state.range(0)), ascending);
+        ascending = !ascending;
+    }
+    const std::array<int, 3> notes = list.NoteCounts();
+    state.counters["marked_rows"] = notes[0] + notes[1] + notes[2];
+}
+BENCHMARK(BM_Widget200MarkedColumnClickSort)
+    ->Arg(modules::kColumnIp)
+    ->Arg(modules::kColumnMac)
+    ->Unit(benchmark::kMillisecond);
+
+// One keystroke in the filter (Ctrl+F): the text grows by a character and
+// every row is matched against IP, MAC, type and host name again.
+void BM_Widget200FilterKeystroke(benchmark::State& state)
+{
+    CDeviceListCtrl list;
+    FillMarkedList(list);
+    const QString texts[] = {QStringLiteral("10.1"), QStringLiteral("10.12")};
+    int next = 0;
+    for (auto _ : state) {
+        list.SetFilter(texts[next]);
+        next = 1 - next;
+        benchmark::DoNotOptimize(list.VisibleRowCount());
+    }
+}
+BENCHMARK(BM_Widget200FilterKeystroke)->Unit(benchmark::kMillisecond);
 #endif
 
 } // namespace

@@ -29,10 +29,14 @@
 
 #include <QAbstractButton>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTableWidget>
 #include <QTemporaryDir>
 
@@ -426,7 +430,7 @@ TEST(Window, EveryWriteIsLoggedWithItsResultAndAnUnverifiedOneMarksItsRow)
     } cases[] = {
         {"verified", {QORT_CB_RECONFIGURED, QORT_CB_RESPONSE}, kSent, "verified", ""},
         {"values unchanged", {QORT_CB_RECONFIGURED, QORT_CB_RESPONSE}, 0xC0A80007u, "not-verified",
-            "not verified: IP is 192.168.0.7, sent 192.168.0.99"},
+            "Sent IP 192.168.0.99; the module still reports 192.168.0.7"},
         {"password refused", {QORT_CB_INVALID_PASSWORD}, std::nullopt, "invalid-password", ""},
         {"window closed unanswered", {}, std::nullopt, "no-answer", ""},
     };
@@ -454,7 +458,7 @@ TEST(Window, EveryWriteIsLoggedWithItsResultAndAnUnverifiedOneMarksItsRow)
             if (c.rescanIp) { // the row may also warn of its subnet: the isolated network's is another
                 ASSERT_EQ(window.DeviceList()->GetItemCount(), 1);
                 const QString note = window.DeviceList()->RowNote(0);
-                EXPECT_EQ(note.contains("not verified"), !c.note.isEmpty()) << note.toStdString();
+                EXPECT_EQ(note.contains("Sent IP"), !c.note.isEmpty()) << note.toStdString();
                 EXPECT_TRUE(note.contains(c.note)) << note.toStdString();
             }
             window.EndDialog(IDOK);
@@ -488,6 +492,299 @@ TEST_F(WindowTest, AnAuditLogThatCannotBeWrittenIsShownAndTheWriteGoesOn)
 }
 
 // A plan file written for the test; its path.
+// Runs `script` on every configure dialog that opens once `ready` holds,
+// each one once: for the dialogs the window opens again by itself (after No
+// to a question, after a refused password), which no caller waits for.
+class LaterDialogs {
+public:
+    LaterDialogs(std::function<bool()> ready, std::function<void(CEthernetConfigDlg&)> script)
+    {
+        QObject::connect(&timer_, &QTimer::timeout, [this, ready = std::move(ready), script = std::move(script)] {
+            auto* d = qobject_cast<CEthernetConfigDlg*>(QApplication::activeModalWidget());
+            if (d == nullptr || !d->isVisible() || d->property("later").toBool() || !ready())
+                return;
+            d->setProperty("later", true);
+            ++count;
+            script(*d);
+        });
+        timer_.start(10);
+    }
+    int count = 0;
+
+private:
+    QTimer timer_;
+};
+
+QORT_ModuleScanResponseType FullModule(std::uint8_t last, std::uint32_t ip)
+{
+    return Record()
+        .Mac(last)
+        .Ip(ip)
+        .Mask(0xFFFFFF00u)
+        .Gateway(0xC0A80001u)
+        .Dhcp(0)
+        .Pswd(0)
+        .HostName("plc")
+        .Protocol(1, 10);
+}
+
+// Configures the row to `ip` as the user would: double-click, Set.
+void SetIpOfRow(CModuleConfigDlg& window, int row, std::uint32_t ip)
+{
+    testsupport::WhenModal<CEthernetConfigDlg>([ip](CEthernetConfigDlg& d) {
+        d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->SetAddress(ip);
+        QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton);
+    });
+    emit window.DeviceList()->RowDoubleClicked(row);
+}
+
+// A write whose rescan shows other values leaves an error mark that a
+// rescan does not wipe, says so at once, and goes when a later write of that
+// module is verified; the summary line counts it.
+TEST(Window, AFailedWriteIsToldAndMarkedUntilAWriteOfItsModuleIsVerified)
+{
+    g_fake = FakeLibrary{};
+    MessageBoxRecorder shown;
+    CModuleConfigDlg window(nullptr, kFakeApi);
+    window.Create();
+    constexpr std::uint32_t kOld = 0xC0A80007u, kSent = 0xC0A80063u; // 192.168.0.7, 192.168.0.99
+    const auto scanned = [&](std::uint32_t ip) {
+        g_fake.responses = {FullModule(7, ip)};
+        window.OnLibraryNotify(QORT_CB_RESPONSE);
+        QCoreApplication::processEvents(); // the notes of the burst, the message
+    };
+    scanned(kOld);
+    const struct {
+        const char* step;
+        bool write;           // set the IP to kSent first, and the module answers
+        std::uint32_t rescan; // what the module reports after it
+        bool failed;
+        int messages;
+    } steps[] = {{"write kept the old IP", true, kOld, true, 1}, {"plain rescan", false, kOld, true, 1},
+        {"write verified", true, kSent, false, 1}, {"later rescan", false, kSent, false, 1}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.step);
+        if (step.write) {
+            SetIpOfRow(window, 0, kSent);
+            window.OnLibraryNotify(QORT_CB_RECONFIGURED); // clears the list and rescans
+        } else {
+            window.OnScan();
+        }
+        scanned(step.rescan);
+        ASSERT_EQ(window.DeviceList()->GetItemCount(), 1);
+        EXPECT_EQ(window.DeviceList()->RowNoteKind(0) == commissioning::NoteKind::Failure, step.failed);
+        EXPECT_EQ(
+            window.DeviceList()->RowNote(0).contains("Sent IP 192.168.0.99; the module still reports 192.168.0.7"),
+            step.failed);
+        EXPECT_EQ(window.SummaryLineText().contains(step.failed ? "1 failure," : "0 failures,"), true)
+            << window.SummaryLineText().toStdString();
+        ASSERT_EQ(shown.Count(), step.messages);
+    }
+    EXPECT_EQ(shown.Records()[0].text,
+        QStringLiteral("The write to 00-30-11-00-00-07 did not take:\nSent IP 192.168.0.99; the module still "
+                       "reports 192.168.0.7"));
+    EXPECT_EQ(shown.Records()[0].Icon(), MB_ICONERROR);
+    window.EndDialog(IDOK);
+}
+
+// Configure from the keyboard: the menu key and Shift+F10 open the row's
+// menu with "Configure..." first and the default; F2 configures at once;
+// Enter stays Scan. Nothing is selected: the entry is disabled.
+TEST_F(WindowTest, ConfigureFromTheMenuKeyShiftF10AndF2WhileEnterScans)
+{
+    g_fake.responses = {Module(7), Module(8)};
+    Notify(QORT_CB_RESPONSE);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window)); // window shortcuts need the active window
+    QStringList firstEntries, defaults;
+    QList<bool> enabled;
+    int dialogs = 0;
+    QTimer user;
+    QObject::connect(&user, &QTimer::timeout, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            firstEntries << menu->actions().value(0)->text();
+            defaults << (menu->defaultAction() != nullptr ? menu->defaultAction()->text() : QString());
+            enabled << menu->actions().value(0)->isEnabled();
+            if (menu->actions().value(0)->isEnabled())
+                menu->setActiveAction(menu->actions().value(0));
+            QTest::keyClick(menu, menu->actions().value(0)->isEnabled() ? Qt::Key_Return : Qt::Key_Escape);
+            return;
+        }
+        if (auto* d = qobject_cast<CEthernetConfigDlg*>(QApplication::activeModalWidget()); d && d->isVisible()) {
+            ++dialogs;
+            EXPECT_EQ(d->windowTitle(), QStringLiteral("Configure: 00-30-11-00-00-08"));
+            d->EndDialog(IDCANCEL);
+        }
+    });
+    user.start(10);
+    QTest::keyClick(window.DeviceList(), Qt::Key_F10, Qt::ShiftModifier); // nothing selected yet
+    window.DeviceList()->setFocus();
+    window.DeviceList()->setCurrentIndex(window.DeviceList()->model()->index(1, 0));
+    int expected = 0;
+    for (const auto& [key, modifiers] : {std::pair{Qt::Key_Menu, Qt::NoModifier},
+             std::pair{Qt::Key_F10, Qt::ShiftModifier}, std::pair{Qt::Key_F2, Qt::NoModifier}}) {
+        window.activateWindow(); // the dialog before had it; the window manager gives it back
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        QTest::keyClick(window.DeviceList(), key, modifiers);
+        ++expected;
+        EXPECT_TRUE(QTest::qWaitFor([&] { return dialogs == expected; }, testsupport::kGuiWaitMs)) << key;
+    }
+    user.stop();
+    EXPECT_EQ(firstEntries, QStringList(3, QStringLiteral("Configure...")));
+    EXPECT_EQ(defaults, QStringList(3, QStringLiteral("Configure...")));
+    EXPECT_EQ(enabled, (QList<bool>{false, true, true}));
+    EXPECT_EQ(g_fake.Count("configure"), 0); // every dialog was cancelled
+    const int scans = g_fake.Count("scan");
+    QTest::keyClick(window.DeviceList(), Qt::Key_Return);
+    EXPECT_EQ(g_fake.Count("scan"), scans + 1) << "Enter stays Scan";
+}
+
+// Ctrl+F shows the filter under the list; what is typed filters the rows,
+// the summary says how many show; Esc ends it and the window looks as
+// before.
+TEST_F(WindowTest, CtrlFFiltersTheListAndEscEndsIt)
+{
+    g_fake.responses = {Module(7), Module(8), Record().Mac(9).Ip(0x0A000001u).Type("PROFINET").HostName("press-1")};
+    Notify(QORT_CB_RESPONSE);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window)); // window shortcuts need the active window
+    const QRect before = window.DeviceList()->geometry();
+    EXPECT_FALSE(window.FilterEdit()->isVisible());
+    QTest::keyClick(window.DeviceList(), Qt::Key_F, Qt::ControlModifier);
+    ASSERT_TRUE(window.FilterEdit()->isVisible());
+    EXPECT_TRUE(window.FilterEdit()->hasFocus());
+    EXPECT_LT(window.DeviceList()->geometry().height(), before.height());
+    const struct {
+        const char* typed;
+        int shown;
+    } rows[] = {{"00-08", 1}, {"192.168", 2}, {"PRESS", 1}, {"profinet", 1}, {"nothing like it", 0}};
+    for (const auto& r : rows) {
+        window.FilterEdit()->clear();
+        QTest::keyClicks(window.FilterEdit(), r.typed);
+        EXPECT_EQ(window.DeviceList()->VisibleRowCount(), r.shown) << r.typed;
+        EXPECT_TRUE(window.SummaryLineText().startsWith(QStringLiteral("3 modules (%1 shown)").arg(r.shown)))
+            << window.SummaryLineText().toStdString();
+    }
+    QTest::keyClick(window.FilterEdit(), Qt::Key_Escape);
+    EXPECT_FALSE(window.FilterEdit()->isVisible());
+    EXPECT_EQ(window.DeviceList()->VisibleRowCount(), 3);
+    EXPECT_EQ(window.DeviceList()->geometry(), before);
+    EXPECT_TRUE(window.isVisible()) << "Esc in the filter ends the filter, not the window";
+    EXPECT_TRUE(window.SummaryLineText().startsWith(QStringLiteral("3 modules:")));
+}
+
+// The summary line: modules and notes per kind, this computer's adapters,
+// the recovery server; Wink says there for a moment that it was sent.
+TEST_F(WindowTest, TheSummaryLineTellsTheStateAndWhatWinkDid)
+{
+    g_fake.responses = {Module(7), Module(8)};
+    Notify(QORT_CB_RESPONSE);
+    QCoreApplication::processEvents();
+    const QStringList lines = window.SummaryLineText().split('\n');
+    ASSERT_EQ(lines.size(), 2) << window.SummaryLineText().toStdString();
+    EXPECT_TRUE(lines[0].startsWith("2 modules: 0 failures, 0 warnings, ")) << lines[0].toStdString();
+    EXPECT_TRUE(lines[1].startsWith("This computer: ")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].endsWith(QStringLiteral("Recovery DHCP server off"))) << lines[1].toStdString();
+    window.DeviceList()->setCurrentIndex(window.DeviceList()->model()->index(0, 0));
+    QTest::mouseClick(Button(IDC_WINK), Qt::LeftButton);
+    EXPECT_EQ(g_fake.Count("wink"), 1);
+    EXPECT_TRUE(window.SummaryLineText().split('\n')[0].endsWith(QStringLiteral("Wink sent to 00-30-11-00-00-07")))
+        << window.SummaryLineText().toStdString();
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return !window.SummaryLineText().contains("Wink"); }, 3 * testsupport::kGuiWaitMs));
+}
+
+// The plan dialog says what it does: a Status column as wide as its texts,
+// a table of at least half the dialog under a long list of problems, no
+// busy bar with nothing to write, declined rows "skipped (not confirmed)",
+// Cancel that says what it stopped, and "Stop waiting" once every write
+// is out.
+TEST(PlanDialog, SaysWhatItDoes)
+{
+    const auto step = [](std::uint8_t last, commissioning::StepKind kind) {
+        commissioning::PlanStep s;
+        s.row.mac = MacOf(last);
+        s.kind = kind;
+        s.changes = {{"ip", "192.168.0.7", "192.168.0.99"}};
+        s.holder = "module 00-30-11-00-00-09";
+        return s;
+    };
+    const auto result = [](std::uint8_t last, const char* outcome, const std::string& why) {
+        return commissioning::PlanRun::RowResult{
+            {0, MacOf(last), {}}, outcome, modules::formatMac(MacOf(last)) + " " + outcome + why, std::nullopt};
+    };
+    const auto statusOf = [](CPlanDialog& d, int row) {
+        return d.Table()->item(row, CPlanDialog::kColumnStatus)->text();
+    };
+    {
+        SCOPED_TRACE("declined and failed, then the results");
+        CPlanDialog d(QStringLiteral("plan.csv"));
+        d.resize(640, 400);
+        d.show();
+        d.ShowSteps({step(1, commissioning::StepKind::Change), step(2, commissioning::StepKind::Conflict)});
+        d.SetConflictsConfirmed(false);
+        d.ShowRunning(0);
+        EXPECT_FALSE(d.IsProgressBarShown()) << "nothing to write: no busy bar";
+        EXPECT_EQ(d.ProgressText(), QStringLiteral("Nothing to write"));
+        d.ShowResults({result(1, "failed", ": not verified: IP is 192.168.0.7, sent 192.168.0.99 after a long wait"),
+                          result(2, "failed", ": address 192.168.0.99 is in use by module 00-30-11-00-00-09")},
+            "0 changed, 0 unchanged, 0 missing, 2 failed");
+        EXPECT_EQ(statusOf(d, 0),
+            QStringLiteral("failed: not verified: IP is 192.168.0.7, sent 192.168.0.99 after a long wait"));
+        EXPECT_EQ(statusOf(d, 1), QStringLiteral("skipped (not confirmed)"));
+        const int needed =
+            static_cast<const QAbstractItemView*>(d.Table())->sizeHintForColumn(CPlanDialog::kColumnStatus);
+        EXPECT_GE(d.Table()->horizontalHeader()->sectionSize(CPlanDialog::kColumnStatus), needed);
+        EXPECT_TRUE(d.SummaryText().contains("1 of the failed skipped, not confirmed"))
+            << d.SummaryText().toStdString();
+        EXPECT_EQ(d.CancelButton()->text(), QStringLiteral("Close"));
+    }
+    {
+        SCOPED_TRACE("Cancel with writes still to go, then with every write out");
+        for (const int written : {1, 3}) {
+            CPlanDialog d(QStringLiteral("plan.csv"));
+            QSignalSpy cancels(&d, &CPlanDialog::CancelRequested);
+            d.ShowSteps({step(1, commissioning::StepKind::Change)});
+            d.ShowRunning(3);
+            EXPECT_TRUE(d.IsProgressBarShown());
+            d.ShowProgress(written, 0);
+            EXPECT_EQ(
+                d.CancelButton()->text(), written == 3 ? QStringLiteral("Stop waiting") : QStringLiteral("Cancel"));
+            d.CancelButton()->click();
+            EXPECT_EQ(cancels.count(), 1);
+            EXPECT_TRUE(d.ProgressText().startsWith(
+                written == 3 ? QStringLiteral("Stopped waiting") : QStringLiteral("Cancelled: 2 writes not sent")))
+                << d.ProgressText().toStdString();
+            d.ShowResults({result(1, "cancelled", "")}, "0 changed, 0 unchanged, 0 missing, 0 failed, 1 cancelled");
+            EXPECT_EQ(d.SummaryText().contains("Cancel stopped 2 writes"), written == 1)
+                << d.SummaryText().toStdString();
+        }
+    }
+    {
+        SCOPED_TRACE("many problems");
+        CPlanDialog d(QStringLiteral("plan.csv"));
+        d.resize(640, 400);
+        d.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&d));
+        std::vector<commissioning::PlanStep> steps;
+        std::vector<std::string> problems;
+        for (std::uint8_t i = 1; i <= 40; ++i) {
+            steps.push_back(step(i, commissioning::StepKind::Change));
+            problems.push_back("plan.csv:" + std::to_string(i + 1) + ": something is wrong with this row");
+        }
+        d.ShowSteps(steps);
+        d.ShowProblems(problems);
+        for (const int height : {400, 700}) {
+            d.resize(640, height);
+            QCoreApplication::processEvents();
+            EXPECT_GE(2 * d.Table()->height(), d.height()) << d.Table()->height() << " of " << d.height();
+            EXPECT_GT(d.Problems().size(), 30);
+        }
+    }
+}
+
 QString WritePlan(const QTemporaryDir& folder, const char* text)
 {
     const QString path = folder.filePath(QStringLiteral("plan.csv"));
@@ -743,6 +1040,18 @@ TEST_F(WindowE2eTest, AWrongPasswordIsReportedOnceAndTheRightOneReconfigures)
     const std::size_t logged = StateFolder::AuditResults().size();
     ASSERT_TRUE(Open(testsupport::moduleArgs({kPlain, kProtected}), 2));
     const QString mac = QStringLiteral("00-30-11-00-00-23");
+    // After the box the dialog opens again with the user's edits, for the
+    // password to be typed again.
+    int scansWhenReopened = -1;
+    QString ipWhenReopened;
+    std::uint32_t shownAgain = 0;
+    LaterDialogs reopened([&] { return boxes.Count() == 1; },
+        [&](CEthernetConfigDlg& d) {
+            scansWhenReopened = g_scans;
+            ipWhenReopened = Text(mac, modules::kColumnIp);
+            d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->GetAddress(shownAgain);
+            TypePasswordAndSet(d, QStringLiteral("secret"));
+        });
     Configure(mac, [&](CEthernetConfigDlg& d) {
         EXPECT_FALSE(d.GetDlgItemAs<QLineEdit>(IDC_PASSWORD)->isReadOnly());
         TypePasswordAndSet(d, QStringLiteral("nope"));
@@ -751,10 +1060,10 @@ TEST_F(WindowE2eTest, AWrongPasswordIsReportedOnceAndTheRightOneReconfigures)
     ASSERT_TRUE(WaitFor([&] { return boxes.Count() == 1; }));
     EXPECT_EQ(boxes.Records()[0].text, QStringLiteral("Invalid password"));
     EXPECT_EQ(boxes.Records()[0].caption, QStringLiteral("Warning"));
-    EXPECT_EQ(g_scans, 1); // refused: no rescan, the module keeps its address
-    EXPECT_EQ(Text(mac, modules::kColumnIp), QStringLiteral("192.168.0.12"));
-
-    Configure(mac, [&](CEthernetConfigDlg& d) { TypePasswordAndSet(d, QStringLiteral("secret")); });
+    ASSERT_TRUE(WaitFor([&] { return reopened.count == 1; }));
+    EXPECT_EQ(scansWhenReopened, 1); // refused: no rescan, the module keeps its address
+    EXPECT_EQ(ipWhenReopened, QStringLiteral("192.168.0.12"));
+    EXPECT_EQ(shownAgain, 0x0A010203u) << "the dialog opens again with the address the user typed";
     EXPECT_TRUE(Logged("^applied 00-30-11-00-00-23 ip=10\\.1\\.2\\.3"));
     EXPECT_TRUE(WaitFor([&] { return Text(mac, modules::kColumnIp) == "10.1.2.3"; }));
     EXPECT_EQ(Text("00-30-11-00-00-21", modules::kColumnIp), QStringLiteral("192.168.0.10")); // untouched
@@ -782,7 +1091,18 @@ TEST_F(WindowE2eTest, ASetToAnAddressInUseAsksBothRowsThenWarnAndUndoPutsItBack)
         QStringLiteral("The address 192.168.0.12 is already used by module 00-30-11-00-00-23. Set it anyway?");
     boxes.SetAnswer(IDNO);
     const std::size_t logged = StateFolder::AuditResults().size();
-    Configure(mac, setTaken);
+    {
+        // No opens the dialog again with the edit; Cancel it.
+        LaterDialogs again([&] { return boxes.Count() == 1; },
+            [](CEthernetConfigDlg& d) {
+                std::uint32_t shown = 0;
+                d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->GetAddress(shown);
+                EXPECT_EQ(shown, 0xC0A8000Cu);
+                QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDCANCEL), Qt::LeftButton);
+            });
+        Configure(mac, setTaken);
+        EXPECT_EQ(again.count, 1);
+    }
     ASSERT_EQ(boxes.Count(), 1);
     EXPECT_EQ(boxes.Records()[0].text, question);
     EXPECT_EQ(StateFolder::AuditResults().back(), "refused");
@@ -794,9 +1114,11 @@ TEST_F(WindowE2eTest, ASetToAnAddressInUseAsksBothRowsThenWarnAndUndoPutsItBack)
     EXPECT_EQ(simulator->linesMatching([](const std::string& l) { return l.rfind("applied ", 0) == 0; }).size(), 1u);
     ASSERT_TRUE(WaitFor([&] { return StateFolder::AuditResults().size() == logged + 3; })); // sent, verified
     EXPECT_EQ(StateFolder::AuditResults().back(), "verified");
-    const QString duplicate = QString::fromStdString(commissioning::warningText(commissioning::kWarningDuplicateIp));
-    EXPECT_TRUE(WaitFor([&] { return List()->RowNote(RowOf(mac)).contains(duplicate); }));
-    EXPECT_TRUE(List()->RowNote(RowOf("00-30-11-00-00-23")).contains(duplicate));
+    EXPECT_TRUE(WaitFor([&] {
+        return List()->RowNote(RowOf(mac)).contains("Shares 192.168.0.12 with 00-30-11-00-00-23");
+    })) << List()->RowNote(RowOf(mac)).toStdString();
+    EXPECT_TRUE(List()->RowNote(RowOf("00-30-11-00-00-23")).contains("Shares 192.168.0.12 with 00-30-11-00-00-21"));
+    EXPECT_EQ(List()->RowNoteKind(RowOf(mac)), commissioning::NoteKind::Warning);
 
     // Undo opens the dialog with the logged values; Set writes them back.
     const std::size_t from = simulator->lineCount();
@@ -842,8 +1164,8 @@ TEST_F(WindowE2eTest, APlanIsAppliedVerifiedAndLoggedAndAgainSendsNothing)
             {"sent", "verified"}, 1},
         {"wrong password", back, "nope", false, {"unchanged", "failed: invalid password", "changed"},
             {"sent", "sent", "invalid-password", "verified"}, 2},
-        {"conflict refused", "mac,ip\n00-30-11-00-00-21,192.168.0.12\n", "", false,
-            {"failed: address 192.168.0.12 is in use by module 00-30-11-00-00-23"}, {"refused"}, 0, true},
+        {"conflict refused", "mac,ip\n00-30-11-00-00-21,192.168.0.12\n", "", false, {"skipped (not confirmed)"},
+            {"refused"}, 0, true},
     };
     const auto isConfigure = [](const std::string& l) {
         return l.rfind("recv ", 0) == 0 && l.find("\"Configure: ") != std::string::npos;
@@ -910,6 +1232,59 @@ TEST_F(WindowE2eTest, StartingTheDhcpServerWarnsOfAnotherOne)
     EXPECT_TRUE(window.IsDhcpServerRunning());
     other.terminate();
     other.waitForFinished(kGuiWaitMs);
+}
+
+// The recovery server's work shows in the summary line: on, its adapters,
+// and the address a real DHCP client (busybox udhcpc in the modules'
+// namespace, with a module's MAC) was given.
+TEST_F(WindowE2eTest, TheSummaryLineShowsTheRecoveryServerAndTheAddressesItGave)
+{
+    ASSERT_TRUE(Open(testsupport::moduleArgs({kPlain}), 1));
+    const std::string ns = qEnvironmentVariable("SORVINDA_NETNS_MODULES").toStdString();
+    const std::string dev = qEnvironmentVariable("SORVINDA_MODULES_IF").toStdString();
+    const std::string script =
+        qEnvironmentVariable("SORVINDA_SOURCE_DIR").toStdString() + "/tests/dhcp/udhcpc-lease.sh";
+    const auto shell = [](const std::string& command) {
+        QProcess p;
+        p.start("sh", {"-c", QString::fromStdString(command)});
+        p.waitForFinished(-1);
+        return QString::fromLocal8Bit(p.readAllStandardOutput() + p.readAllStandardError());
+    };
+    const QString macBefore = shell("cat /sys/class/net/" + dev + "/address 2>/dev/null || ip netns exec '" + ns
+        + "' cat /sys/class/net/" + dev + "/address")
+                                  .trimmed();
+    ASSERT_EQ(shell("ip -n '" + ns + "' link set dev '" + dev + "' address 00:30:11:00:00:42"), QString());
+    testsupport::WhenModal<TemplateDialog>([](TemplateDialog& d) {
+        d.GetDlgItemAs<QAbstractButton>(IDC_ENABLE_DHCP_SERVER)->click();
+        d.GetDlgItemAs<QAbstractButton>(IDOK)->click();
+    });
+    window.OnAdvancedOptions();
+    ASSERT_TRUE(window.IsDhcpServerRunning());
+    const QString hostIf = qEnvironmentVariable("SORVINDA_HOST_IF");
+    EXPECT_TRUE(window.SummaryLineText().contains("Recovery DHCP server on (" + hostIf))
+        << window.SummaryLineText().toStdString();
+    EXPECT_TRUE(window.SummaryLineText().contains("no address given yet"));
+    EXPECT_EQ(window.SummaryLineText().count('\n'), 2) << "the server's line is a line of its own";
+    // The client runs beside the window's event loop, which takes the lease.
+    QProcess client;
+    client.start("ip",
+        {"netns", "exec", QString::fromStdString(ns), "timeout", "30", "busybox", "udhcpc", "-f", "-q", "-n", "-t", "3",
+            "-T", "1", "-i", QString::fromStdString(dev), "-s", QString::fromStdString(script)});
+    ASSERT_TRUE(WaitFor([&] { return client.state() == QProcess::NotRunning; }) || client.waitForFinished(30000));
+    EXPECT_TRUE(client.readAllStandardOutput().contains("LEASE 10.200.1.66"));
+    const QRegularExpression given(
+        QStringLiteral("10\\.200\\.1\\.66 given to 00-30-11-00-00-42 at \\d\\d:\\d\\d:\\d\\d"));
+    EXPECT_TRUE(WaitFor([&] { return given.match(window.SummaryLineText()).hasMatch(); }))
+        << window.SummaryLineText().toStdString();
+    testsupport::WhenModal<TemplateDialog>([](TemplateDialog& d) {
+        d.GetDlgItemAs<QAbstractButton>(IDC_ENABLE_DHCP_SERVER)->click();
+        d.GetDlgItemAs<QAbstractButton>(IDOK)->click();
+    });
+    window.OnAdvancedOptions();
+    EXPECT_TRUE(window.SummaryLineText().endsWith("Recovery DHCP server off"))
+        << window.SummaryLineText().toStdString();
+    if (!macBefore.isEmpty())
+        shell("ip -n '" + ns + "' link set dev '" + dev + "' address " + macBefore.toStdString());
 }
 
 // A scan that cannot be sent, with the real library in the isolated

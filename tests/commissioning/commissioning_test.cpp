@@ -9,6 +9,7 @@
 #include "commissioning/planexport.h"
 #include "commissioning/planfile.h"
 #include "commissioning/plansteps.h"
+#include "commissioning/scancsv.h"
 #include "commissioning/scanwarnings.h"
 #include "commissioning/verification.h"
 #include "commissioning/watch.h"
@@ -60,12 +61,127 @@ TEST(ScanWarnings, CodesPerModule)
         {"both", {Record().Mac(1).Ip(Address(172, 16, 0, 1)), Record().Mac(2).Ip(Address(172, 16, 0, 1))},
             {both, both}},
         {"no IP reported", {Record().Mac(1), Record().Mac(2)}, {none, none}},
+        {"this computer's address", {Record().Mac(1).Ip(Address(10, 0, 0, 5))}, {{kWarningOwnAddress}}},
     };
     for (const auto& row : rows) {
         const auto warnings = scanWarnings(row.scan, kSubnets);
         for (std::size_t i = 0; i < row.scan.size(); ++i)
             EXPECT_EQ(warnings.at(modules::macOfRecord(row.scan[i])), row.expected[i]) << row.what << " #" << i;
     }
+}
+
+// The sentences both front ends show: what, who and what to do, and how
+// much each matters.
+TEST(ScanWarnings, NotesSayWhatAndWho)
+{
+    const std::vector<AdapterSubnet> subnets = {
+        {"eth1", 2, Address(10, 213, 0, 1), Address(255, 255, 255, 0)},
+        {"wlan0", 3, Address(192, 168, 1, 7), Address(255, 255, 255, 0)},
+    };
+    using N = ScanNote;
+    const N other{NoteKind::Information,
+        "Not in any subnet of this computer (eth1 10.213.0.1/24, wlan0 192.168.1.7/24): it can still be configured "
+        "here"};
+    const struct {
+        const char* what;
+        std::vector<QORT_ModuleScanResponseType> scan;
+        std::vector<std::vector<N>> expected; // per record, in scan order
+    } rows[] = {
+        {"in a subnet of this computer", {Record().Mac(1).Ip(Address(10, 213, 0, 50))}, {{}}},
+        {"duplicate names the other module",
+            {Record().Mac(1).Ip(Address(10, 213, 0, 50)), Record().Mac(8).Ip(Address(10, 213, 0, 50))},
+            {{N{NoteKind::Warning, "Shares 10.213.0.50 with 00-30-11-00-00-08"}},
+                {N{NoteKind::Warning, "Shares 10.213.0.50 with 00-30-11-00-00-01"}}}},
+        {"three on one address",
+            {Record().Mac(1).Ip(Address(10, 213, 0, 9)), Record().Mac(2).Ip(Address(10, 213, 0, 9)),
+                Record().Mac(3).Ip(Address(10, 213, 0, 9))},
+            {{N{NoteKind::Warning, "Shares 10.213.0.9 with 00-30-11-00-00-02, 00-30-11-00-00-03"}},
+                {N{NoteKind::Warning, "Shares 10.213.0.9 with 00-30-11-00-00-01, 00-30-11-00-00-03"}},
+                {N{NoteKind::Warning, "Shares 10.213.0.9 with 00-30-11-00-00-01, 00-30-11-00-00-02"}}}},
+        {"other subnet names every subnet", {Record().Mac(1).Ip(Address(172, 16, 0, 5)).Dhcp(0)}, {{other}}},
+        {"this computer's address", {Record().Mac(1).Ip(Address(192, 168, 1, 7))},
+            {{N{NoteKind::Warning,
+                "Uses 192.168.1.7, the address of this computer (wlan0): give it another address"}}}},
+    };
+    for (const auto& row : rows) {
+        const auto notes = scanNotes(row.scan, subnets);
+        for (std::size_t i = 0; i < row.scan.size(); ++i)
+            EXPECT_EQ(notes.at(modules::macOfRecord(row.scan[i])), row.expected[i]) << row.what << " #" << i;
+    }
+    EXPECT_EQ(adapterSubnetsText({}), "no adapter is up");
+    EXPECT_EQ(warningKind(kWarningOtherSubnet), NoteKind::Information);
+    EXPECT_EQ(warningKind(kWarningDuplicateIp), NoteKind::Warning);
+    EXPECT_EQ(warningKind(kWarningOwnAddress), NoteKind::Warning);
+}
+
+// A write that did not take, in the words the row's mark and the message
+// use: what was sent and what the module reports.
+TEST(ScanWarnings, FailedWritesSayWhatWasSentAndWhatIsReported)
+{
+    const QORT_ModuleScanResponseType before =
+        Record().Mac(8).Ip(Address(10, 213, 0, 50)).Mask(Address(255, 255, 255, 0)).Dhcp(0).HostName("press1");
+    const auto request = [&](std::uint32_t ip, const char* name) {
+        QORT_ConfigureRequestType r{};
+        std::memcpy(r.MacId, before.MacId, sizeof r.MacId);
+        r.IpAddr = ip;
+        r.SubnetMask = Address(255, 255, 255, 0);
+        r.Gateway = QORT_ADDR_NOT_GIVEN;
+        r.Dns1 = QORT_ADDR_NOT_GIVEN;
+        r.Dns2 = QORT_ADDR_NOT_GIVEN;
+        r.Dhcp = 0;
+        std::strncpy(r.HostName, name, sizeof r.HostName - 1);
+        return r;
+    };
+    const std::uint32_t sent = Address(10, 213, 0, 91);
+    const auto withIp = [&](std::uint32_t ip, std::uint8_t valid = 1) {
+        QORT_ModuleScanResponseType r = before;
+        r.IpAddr = ip;
+        r.IpAddrValid = valid;
+        return r;
+    };
+    const struct {
+        const char* what;
+        QORT_ConfigureRequestType request;
+        QORT_ModuleScanResponseType seen;
+        std::vector<std::string> expected;
+    } rows[] = {
+        {"verified", request(sent, "press1"), withIp(sent), {}},
+        {"kept its IP", request(sent, "press1"), before, {"Sent IP 10.213.0.91; the module still reports 10.213.0.50"}},
+        {"took another IP", request(sent, "press1"), withIp(Address(10, 213, 0, 92)),
+            {"Sent IP 10.213.0.91; the module reports 10.213.0.92"}},
+        {"IP and name", request(sent, "press2"), before,
+            {"Sent IP 10.213.0.91; the module still reports 10.213.0.50",
+                "Sent host name \"press2\"; the module still reports \"press1\""}},
+        {"IP no longer reported", request(sent, "press1"), withIp(0, 0),
+            {"Sent IP 10.213.0.91; the module reports no IP"}},
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> texts;
+        for (const ScanNote& note : notVerifiedNotes(before, row.request, row.seen)) {
+            EXPECT_EQ(note.kind, NoteKind::Failure) << row.what;
+            texts.push_back(note.text);
+        }
+        EXPECT_EQ(texts, row.expected) << row.what;
+    }
+    EXPECT_EQ(
+        unansweredNote(before, request(sent, "press1"), false).text, "Sent IP 10.213.0.91; the module did not answer");
+    EXPECT_EQ(unansweredNote(before, request(sent, "press2"), true).text,
+        "Sent IP 10.213.0.91, host name \"press2\"; the module answered but did not show up in a rescan");
+    EXPECT_EQ(unansweredNote(before, request(Address(10, 213, 0, 50), "press1"), false).text,
+        "Sent IP 10.213.0.50; the module did not answer");
+}
+
+// Both front ends write the scan in one dialect, which the plan reader takes.
+TEST(ScanCsv, TheScanDialectIsAPlan)
+{
+    const std::vector<QORT_ModuleScanResponseType> scan = {
+        Record().Mac(1).Ip(Address(10, 213, 0, 50)).Mask(Address(255, 255, 255, 0)).Dhcp(0).HostName("press-line-1"),
+        Record().Mac(2).Ip(Address(10, 213, 0, 50)).Dhcp(1)};
+    const std::string csv = scanCsv(scan, scanWarnings(scan, {}));
+    EXPECT_EQ(csv.substr(0, csv.find('\r')),
+        "mac,ip,mask,gateway,dhcp,password,hostname,dns1,dns2,type,version,protocol,warnings");
+    EXPECT_NE(csv.find("00-30-11-00-00-01,10.213.0.50,255.255.255.0,,off,,press-line-1,"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("duplicate-ip;other-subnet"), std::string::npos) << csv;
 }
 
 TEST(AddressInUse, ScanAndNetworkAnswers)

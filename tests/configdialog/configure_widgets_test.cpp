@@ -15,7 +15,10 @@
 #include "ui/messagebox.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QLineEdit>
+#include <QPalette>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -285,6 +288,69 @@ TEST_F(ConfigDialogTest, PasswordEditsFollowProtectionAndTheChangeBox)
         std::vector<std::uint32_t>({kIp, kMask, kGateway}));
 }
 
+// A module's own name shows as UTF-8 when it is UTF-8, else as
+// Windows-1252; left as it is, it goes back as the same bytes and is not
+// held to the rule for typed names (a hyphen, a byte above 127); a typed
+// name is.
+TEST_F(ConfigDialogTest, AReportedNameShowsReadablyAndGoesBackAsItsBytes)
+{
+    const struct {
+        const char* what;
+        std::string reported;
+        QString shown;
+        QString typed; // empty: left as it is
+        int boxes;
+        std::string back;
+    } rows[] = {
+        {"UTF-8", "K\xC3\xBChlung", QString::fromUtf8("K\xC3\xBChlung"), {}, 0, "K\xC3\xBChlung"},
+        {"Windows-1252", "K\xFChlung", QString::fromUtf8("K\xC3\xBChlung"), {}, 0, "K\xFChlung"},
+        {"hyphen left", "press-line-1", "press-line-1", {}, 0, "press-line-1"},
+        {"hyphen typed", "press1", "press1", "press-2", 1, "press1"},
+        {"replaced", "K\xFChlung", QString::fromUtf8("K\xC3\xBChlung"), "Kuehlung", 0, "Kuehlung"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        boxes.Clear();
+        CEthernetConfigDlg dialog;
+        static_cast<modules::EthernetConfigFields&>(dialog) = Prefill(Full().HostName(r.reported));
+        QString shown;
+        testsupport::WhenModal<CEthernetConfigDlg>([&](CEthernetConfigDlg&) {
+            auto* edit = dialog.GetDlgItemAs<QLineEdit>(IDC_HOSTNAME);
+            shown = edit->text();
+            if (!r.typed.isEmpty())
+                edit->setText(r.typed);
+            QTest::mouseClick(dialog.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton);
+            if (dialog.isVisible()) // refused: put the module's name back
+                edit->setText(shown), QTest::mouseClick(dialog.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton);
+        });
+        EXPECT_EQ(dialog.DoModal(), IDOK);
+        EXPECT_EQ(shown, r.shown);
+        EXPECT_EQ(boxes.Count(), r.boxes);
+        EXPECT_EQ(std::string(modules::configTextView(dialog.HostName)), r.back);
+    }
+}
+
+// A read-only edit looks read-only: the window's colour behind its text.
+TEST_F(ConfigDialogTest, ReadOnlyEditsLookReadOnly)
+{
+    const auto base = [&](int id) { return Edit(id)->palette().color(QPalette::Active, QPalette::Base); };
+    const QColor window = QApplication::palette().color(QPalette::Active, QPalette::Window);
+    const QColor writable = QApplication::palette().color(QPalette::Active, QPalette::Base);
+    ASSERT_NE(window, writable) << "the style draws edits and windows alike; nothing to tell apart";
+    d.PasswordProtected = 0;
+    EXPECT_EQ(Run([&] {
+        EXPECT_EQ(base(IDC_PASSWORD), window);
+        EXPECT_EQ(base(IDC_NEW_PASSWORD), window);
+        EXPECT_EQ(base(IDC_HOSTNAME), writable);
+        Click(IDC_CHANGE_PASSWORD);
+        EXPECT_EQ(base(IDC_NEW_PASSWORD), writable);
+        Click(IDC_CHANGE_PASSWORD);
+        EXPECT_EQ(base(IDC_NEW_PASSWORD), window);
+        Click(IDCANCEL);
+    }),
+        IDCANCEL);
+}
+
 TEST_F(ConfigDialogTest, CancelEscapeAndCloseBoxCheckNothing)
 {
     for (int how = 0; how < 3; ++how) {
@@ -398,7 +464,8 @@ TEST_F(ConfigureFlowTest, NothingIsSentWithoutARowOrAfterCancel)
 }
 
 // A Set that changes the IP asks who holds the new address first; an
-// address in use asks the user, No the default, and No sends nothing.
+// address in use asks the user, No the default, and No sends nothing and
+// opens the dialog again with the user's edits.
 TEST_F(ConfigureFlowTest, ASetToAnAddressInUseAsksAndNoSendsNothing)
 {
     const R fixed = Module(0x05, Address(192, 168, 0, 30), "EtherCAT").Dhcp(0); // with DHCP on, nothing is checked
@@ -438,17 +505,76 @@ TEST_F(ConfigureFlowTest, ASetToAnAddressInUseAsksAndNoSendsNothing)
                 EXPECT_EQ(MacOf(before.MacId), MacOf(r.MacId));
             },
             {}};
-        testsupport::WhenModal<CEthernetConfigDlg>([&](CEthernetConfigDlg& d) {
-            d.GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS)->SetAddress(c.ip);
-            QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton);
+        // The first dialog sets the address; after No the dialog opens again
+        // with that edit, and is cancelled.
+        std::vector<std::uint32_t> shownAgain;
+        QTimer user;
+        QObject::connect(&user, &QTimer::timeout, [&] {
+            auto* d = qobject_cast<CEthernetConfigDlg*>(QApplication::activeModalWidget());
+            if (d == nullptr || !d->isVisible() || d->property("seen").toBool())
+                return;
+            d->setProperty("seen", true);
+            auto* ip = d->GetDlgItemAs<IpAddressEdit>(IDC_IPADDRESS);
+            if (shownAgain.empty() && checks == 0 && sent.empty() && refused == 0) {
+                ip->SetAddress(c.ip);
+                QTest::mouseClick(d->GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton);
+                return;
+            }
+            std::uint32_t shown = 0;
+            ip->GetAddress(shown);
+            shownAgain.push_back(shown);
+            QTest::mouseClick(d->GetDlgItemAs<QAbstractButton>(IDCANCEL), Qt::LeftButton);
         });
+        user.start(10);
         EXPECT_EQ(devicelist::RunConfigureFlow(list, 2, hooks), c.sent == 1); // rows in IP order
+        user.stop();
         EXPECT_EQ(std::vector<int>({checks, boxes.Count(), int(sent.size()), refused}),
             std::vector<int>({c.checks, c.boxes, c.sent, c.refused}));
+        EXPECT_EQ(shownAgain, c.refused == 1 ? std::vector<std::uint32_t>{c.ip} : std::vector<std::uint32_t>{});
         if (boxes.Count() == 1) {
             EXPECT_EQ(boxes.Records()[0].text,
                 QStringLiteral("The address 192.168.0.20 is already used by module 00-30-11-00-00-02. Set it anyway?"));
             EXPECT_EQ(boxes.Records()[0].type, MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2);
+        }
+    }
+}
+
+// A reported name longer than a request holds is never shortened without
+// the user's word: left as it is, Set asks; No opens the dialog again, Yes
+// sends the name as shortened.
+TEST_F(ConfigureFlowTest, ANameTooLongToWriteBackIsShortenedOnlyWhenTheUserSaysSo)
+{
+    const std::string forty(40, 'n');
+    list.AddModule(Module(0x07, Address(192, 168, 0, 40), "IO").HostName(forty));
+    for (const int answer : {IDNO, IDYES}) {
+        SCOPED_TRACE(answer == IDYES ? "Yes" : "No");
+        sent.clear();
+        MessageBoxRecorder boxes(answer);
+        int dialogs = 0;
+        QTimer user;
+        QObject::connect(&user, &QTimer::timeout, [&] {
+            auto* d = qobject_cast<CEthernetConfigDlg*>(QApplication::activeModalWidget());
+            if (d == nullptr || !d->isVisible() || d->property("seen").toBool())
+                return;
+            d->setProperty("seen", true);
+            ++dialogs;
+            QTest::mouseClick(d->GetDlgItemAs<QAbstractButton>(dialogs == 1 ? IDOK : IDCANCEL), Qt::LeftButton);
+        });
+        user.start(10);
+        EXPECT_EQ(
+            devicelist::RunConfigureFlow(list, 2, [this](const QORT_ConfigureRequestType& r) { sent.push_back(r); }),
+            answer == IDYES);
+        user.stop();
+        ASSERT_EQ(boxes.Count(), 1);
+        EXPECT_EQ(boxes.Records()[0].text,
+            QStringLiteral("The module's host name \"%1\" has 40 bytes; a module takes at most 29. Send it shortened "
+                           "to \"%2\"?")
+                .arg(QString::fromStdString(forty), QString::fromStdString(forty.substr(0, 29))));
+        EXPECT_EQ(boxes.Records()[0].type, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+        EXPECT_EQ(dialogs, answer == IDYES ? 1 : 2);
+        ASSERT_EQ(sent.size(), answer == IDYES ? 1u : 0u);
+        if (!sent.empty()) {
+            EXPECT_EQ(Text(sent[0].HostName), forty.substr(0, 29));
         }
     }
 }

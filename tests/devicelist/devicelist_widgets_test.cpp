@@ -3,6 +3,7 @@
 // painted pixels and geometry, and its texts for people: the placeholder of an empty
 // list, Copy of the selected row and the CSV export.
 
+#include "commissioning/planfile.h"
 #include "commissioning/scanwarnings.h"
 #include "devicelist/devicelistctrl.h"
 #include "devicelist/devicelistmodel.h"
@@ -20,6 +21,9 @@
 #include <QImage>
 #include <QMenu>
 #include <QSignalSpy>
+
+#include <array>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -119,34 +123,137 @@ TEST_F(DeviceListCtrlTest, ColumnsAndRowsAsShown)
     EXPECT_EQ(narrow.model()->columnCount(), 1);
 }
 
-// A row with something to tell shows the warning icon in its first column
-// and says it in words as its tooltip; the codes are commissioning's.
-TEST_F(DeviceListCtrlTest, RowsWithWarningsOrAnUnverifiedWriteShowAnIconAndSayWhy)
+// Each kind of note has its own mark in the first column (the style's
+// information, warning and error icons; the most serious one shows) and
+// says what and who in the row's tooltip, followed by the host name. A
+// failure outlives rescans until it is cleared; the scan's notes go with
+// the rows.
+TEST_F(DeviceListCtrlTest, EachKindOfNoteHasItsMarkAndItsWords)
 {
+    using commissioning::NoteKind;
+    const auto imageOf = [](const QIcon& icon) { return icon.pixmap(16, 16).toImage(); };
     AddThreeModules();
-    list.AddModule(Record().Mac(0x04).Ip(Address(10, 0, 0, 2)).Type("CANopen"));
+    list.AddModule(Record().Mac(0x04).Ip(Address(10, 0, 0, 2)).Type("CANopen").HostName("K\xC3\xBChlung"));
     QCoreApplication::processEvents();
     EXPECT_EQ(list.RowNote(0), QString()) << "no row is judged before the adapters are known";
     list.SetAdapterSubnets({{"veth0", 2, Address(10, 0, 0, 1), 0xFFFFFF00u}});
-    const QString duplicate = QString::fromStdString(commissioning::warningText(commissioning::kWarningDuplicateIp));
-    const QString elsewhere = QString::fromStdString(commissioning::warningText(commissioning::kWarningOtherSubnet));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !list.RowNote(0).isEmpty(); }, testsupport::kGuiWaitMs));
-    list.MarkNotVerified({0x00, 0x30, 0x11, 0x00, 0x00, 0x01}, {"not verified: IP is 10.0.0.10, sent 10.0.0.11"});
+    const modules::MacAddress failed{0x00, 0x30, 0x11, 0x00, 0x00, 0x01};
+    list.MarkFailure(failed, {{NoteKind::Failure, "Sent IP 10.0.0.11; the module still reports 10.0.0.10"}});
+    const QString other = "Not in any subnet of this computer (veth0 10.0.0.1/24): it can still be configured here";
     const struct {
-        int row;
-        QString note;
-    } rows[] = {{0, elsewhere}, {1, duplicate}, {2, duplicate}, {3, "not verified: IP is 10.0.0.10, sent 10.0.0.11"}};
+        int row; // in IP order
+        std::optional<NoteKind> kind;
+        QString note, hostName;
+    } rows[] = {{0, NoteKind::Information, other, "N/A"},
+        {1, NoteKind::Warning, "Shares 10.0.0.2 with 00-30-11-00-00-04", "N/A"},
+        {2, NoteKind::Warning, "Shares 10.0.0.2 with 00-30-11-00-00-03", QString::fromUtf8("K\xC3\xBChlung")},
+        {3, NoteKind::Failure, "Sent IP 10.0.0.11; the module still reports 10.0.0.10", "N/A"}};
     for (const auto& r : rows) {
         EXPECT_EQ(list.RowNote(r.row), r.note) << r.row;
-        EXPECT_EQ(list.model()->index(r.row, modules::kColumnMac).data(Qt::ToolTipRole).toString(), r.note) << r.row;
-        EXPECT_FALSE(list.model()->index(r.row, 0).data(Qt::DecorationRole).value<QIcon>().isNull()) << r.row;
+        EXPECT_EQ(list.RowNoteKind(r.row), r.kind) << r.row;
+        EXPECT_EQ(list.model()->index(r.row, modules::kColumnMac).data(Qt::ToolTipRole).toString(),
+            r.note + "\nHost name: " + r.hostName)
+            << r.row;
+        const QIcon mark = list.model()->index(r.row, 0).data(Qt::DecorationRole).value<QIcon>();
+        EXPECT_EQ(imageOf(mark), imageOf(DeviceListModel::MarkOf(*r.kind))) << r.row;
         EXPECT_FALSE(list.model()->index(r.row, 1).data(Qt::DecorationRole).isValid()) << r.row;
     }
+    EXPECT_NE(
+        imageOf(DeviceListModel::MarkOf(NoteKind::Information)), imageOf(DeviceListModel::MarkOf(NoteKind::Warning)));
+    EXPECT_NE(imageOf(DeviceListModel::MarkOf(NoteKind::Warning)), imageOf(DeviceListModel::MarkOf(NoteKind::Failure)));
+    EXPECT_EQ(list.NoteCounts(), (std::array<int, 3>{1, 2, 1}));
+
+    // A rescan: the scan's notes are judged anew, the failure stays until a
+    // write of that module is verified.
     list.ClearModules();
     list.AddModule(Record().Mac(0x01).Ip(Address(10, 0, 0, 10)));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(list.RowNote(0), QString()) << "a clear drops the marks with the rows";
-    EXPECT_FALSE(list.model()->index(0, 0).data(Qt::DecorationRole).isValid());
+    list.AddModule(Record().Mac(0x02).Ip(Address(10, 0, 0, 20)));
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return list.GetItemCount() == 2 && !list.RowNote(0).isEmpty(); }, testsupport::kGuiWaitMs));
+    EXPECT_EQ(list.RowNoteKind(0), NoteKind::Failure);
+    EXPECT_EQ(list.RowNote(1), QString());
+    EXPECT_FALSE(list.model()->index(1, 0).data(Qt::DecorationRole).isValid());
+    list.ClearFailure(failed);
+    EXPECT_EQ(list.RowNote(0), QString());
+    EXPECT_EQ(list.NoteCounts(), (std::array<int, 3>{0, 0, 0}));
+}
+
+// A mark never shortens the IP: the first column grows by the mark's width
+// while a row shows one, and is as specified again without.
+TEST_F(DeviceListCtrlTest, AMarkedRowShowsTheWholeIp)
+{
+    const int specified = list.header()->sectionSize(modules::kColumnIp);
+    list.SetAdapterSubnets({{"veth0", 2, Address(10, 0, 0, 1), 0xFFFFFF00u}});
+    for (const bool marked : {false, true, false}) {
+        SCOPED_TRACE(marked ? "marked" : "unmarked");
+        list.ClearModules();
+        // 255.255.255.255 lies in no subnet of this computer: an information mark.
+        list.AddModule(Record().Mac(0x01).Ip(marked ? 0xFFFFFFFFu : Address(10, 0, 0, 9)).Dhcp(0));
+        list.AddModule(Record().Mac(0x02).Ip(Address(10, 0, 0, 10)).Dhcp(0));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return list.RowNoteKind(1).has_value() == marked; }, testsupport::kGuiWaitMs));
+        QCoreApplication::processEvents();
+        const int width = list.header()->sectionSize(modules::kColumnIp);
+        EXPECT_EQ(width > specified, marked);
+        const int needed = static_cast<const QAbstractItemView&>(list).sizeHintForColumn(modules::kColumnIp);
+        EXPECT_LE(needed, width) << "the widest IP with its mark needs " << needed << " of " << width;
+    }
+    EXPECT_EQ(list.header()->sectionSize(modules::kColumnIp), specified);
+}
+
+// Ctrl+F's filter: any part of IP, MAC, type or host name, any case; it
+// holds while rows come and the list is sorted, and an empty filter shows
+// every row.
+TEST_F(DeviceListCtrlTest, TheFilterShowsTheRowsThatMatch)
+{
+    AddThreeModules();
+    list.AddModule(Record().Mac(0x0A).Ip(Address(192, 168, 5, 7)).Type("IO").HostName("press-line-1"));
+    const struct {
+        const char* filter;
+        QStringList shownMacs;
+    } rows[] = {{"", {"00-30-11-00-00-02", "00-30-11-00-00-03", "00-30-11-00-00-01", "00-30-11-00-00-0A"}},
+        {"10.0.0.1", {"00-30-11-00-00-01"}}, {"00-0a", {"00-30-11-00-00-0A"}}, {"profi", {"00-30-11-00-00-03"}},
+        {"LINE", {"00-30-11-00-00-0A"}}, {"no such module", {}}};
+    const auto shown = [&] {
+        QStringList macs;
+        for (int row = 0; row < list.GetItemCount(); ++row)
+            if (!list.isRowHidden(row, QModelIndex()))
+                macs << list.GetItemText(row, modules::kColumnMac);
+        return macs;
+    };
+    for (const auto& r : rows) {
+        list.SetFilter(QString::fromLatin1(r.filter));
+        EXPECT_EQ(shown(), r.shownMacs) << r.filter;
+        EXPECT_EQ(list.VisibleRowCount(), r.shownMacs.size()) << r.filter;
+    }
+    list.SetFilter("0.0.0");
+    list.AddModule(Record().Mac(0x0B).Ip(Address(10, 0, 0, 3)));
+    list.AddModule(Record().Mac(0x0C).Ip(Address(172, 16, 0, 3)));
+    list.SortByColumn(modules::kColumnMac, false);
+    EXPECT_EQ(shown(), (QStringList{"00-30-11-00-00-0B", "00-30-11-00-00-03", "00-30-11-00-00-01"}));
+    list.SetFilter(QString());
+    EXPECT_EQ(list.VisibleRowCount(), 6);
+}
+
+// Module texts: valid UTF-8 shows as UTF-8, any other bytes as
+// Windows-1252, in the cells and the tooltip.
+TEST_F(DeviceListCtrlTest, TextsShowAsUtf8OrWindows1252)
+{
+    const struct {
+        std::string bytes;
+        QString shown;
+    } rows[] = {{"K\xC3\xBChlung", QString::fromUtf8("K\xC3\xBChlung")},
+        {"K\xFChlung", QString::fromUtf8("K\xC3\xBChlung")}, {"\x80 5", QString::fromUtf8("\xE2\x82\xAC 5")},
+        {"\xC3\x28", QString::fromUtf8("\xC3\x83(")}, {"plain", "plain"}};
+    std::uint8_t mac = 1;
+    for (const auto& r : rows) {
+        list.ClearModules();
+        list.AddModule(Record().Mac(mac++).Ip(Address(10, 0, 0, 1)).Type(r.bytes).HostName(r.bytes));
+        EXPECT_EQ(list.GetItemText(0, modules::kColumnType), r.shown) << r.bytes;
+        EXPECT_TRUE(list.model()->index(0, 0).data(Qt::ToolTipRole).toString().endsWith("Host name: " + r.shown))
+            << r.bytes;
+    }
 }
 
 TEST_F(DeviceListCtrlTest, ColumnClicksSortAndClearKeepsTheOrder)
@@ -375,23 +482,46 @@ TEST_F(DeviceListTextsTest, CopyPutsTheSelectedRowOnTheClipboard)
     }
 }
 
-// The rows in the order shown, each with its host name: RFC 4180 quoting,
-// CR LF record ends, UTF-8.
-TEST_F(DeviceListTextsTest, ExportWritesTheRowsShown)
+// The export is the scan's CSV (as `sorvinda scan --format csv` writes it)
+// in the order shown: the same heading names, so that an edited export is a
+// plan; rows hidden by the filter are written too.
+TEST_F(DeviceListTextsTest, ExportWritesTheScanDialectInTheOrderShown)
 {
     list.AddModule(Module(1, "IO", "plain"));
     list.AddModule(Module(2, "Coupler, 8 ports", "north,south"));
-    list.AddModule(Module(3, "\"quoted\" type", "say \"hi\""));
     list.AddModule(Module(4, "Line\r\nbreak", "caf\xE9"));
     list.AddModule(Module(5, "IO")); // no host name reported
     list.SortByColumn(modules::kColumnMac, false);
-    EXPECT_EQ(list.ExportCsv(),
-        "IP,SN,GW,DHCP,Version,Type,MAC,Host name\r\n"
-        "10.0.0.5,N/A,N/A,N/A,2.10.300,IO,00-30-11-00-00-05,N/A\r\n"
-        "10.0.0.4,N/A,N/A,N/A,2.10.300,\"Line\r\nbreak\",00-30-11-00-00-04,caf\xC3\xA9\r\n"
-        "10.0.0.3,N/A,N/A,N/A,2.10.300,\"\"\"quoted\"\" type\",00-30-11-00-00-03,\"say \"\"hi\"\"\"\r\n"
-        "10.0.0.2,N/A,N/A,N/A,2.10.300,\"Coupler, 8 ports\",00-30-11-00-00-02,\"north,south\"\r\n"
-        "10.0.0.1,N/A,N/A,N/A,2.10.300,IO,00-30-11-00-00-01,plain\r\n");
+    list.SetFilter("Coupler");
+    const std::string csv = list.ExportCsv();
+    EXPECT_EQ(csv.substr(0, csv.find("\r\n")),
+        "mac,ip,mask,gateway,dhcp,password,hostname,dns1,dns2,type,version,protocol,warnings");
+    std::vector<std::string> macs;
+    for (std::size_t at = csv.find("\r\n00-30-11"); at != std::string::npos; at = csv.find("\r\n00-30-11", at + 1))
+        macs.push_back(csv.substr(at + 2, 17));
+    EXPECT_EQ(macs,
+        (std::vector<std::string>{"00-30-11-00-00-05", "00-30-11-00-00-04", "00-30-11-00-00-02", "00-30-11-00-00-01"}));
+    EXPECT_NE(csv.find("00-30-11-00-00-02,10.0.0.2,"), std::string::npos) << csv;
+    EXPECT_NE(csv.find("\"Coupler, 8 ports\""), std::string::npos) << csv;
+}
+
+// The window's export, edited in a spreadsheet, is a plan: the plan reader
+// takes it whole and finds the edit.
+TEST_F(DeviceListTextsTest, AnEditedExportReadsAsAPlan)
+{
+    list.AddModule(Record().Mac(0x01).Ip(Address(10, 0, 0, 1)).Mask(0xFFFFFF00u).Dhcp(0).HostName("plc1"));
+    list.AddModule(Record().Mac(0x02).Ip(Address(10, 0, 0, 2)).Mask(0xFFFFFF00u).Dhcp(0).HostName("plc2"));
+    std::string csv = list.ExportCsv();
+    const std::string from = "00-30-11-00-00-02,10.0.0.2,", to = "00-30-11-00-00-02,10.0.0.99,";
+    const std::size_t at = csv.find(from);
+    ASSERT_NE(at, std::string::npos) << csv;
+    csv.replace(at, from.size(), to);
+    const commissioning::PlanReading reading = commissioning::readPlan(csv, "modules.csv");
+    EXPECT_TRUE(reading.problems.empty()) << reading.problems.front();
+    ASSERT_EQ(reading.plan.rows.size(), 2u);
+    EXPECT_EQ(reading.plan.rows[1].mac, (modules::MacAddress{0x00, 0x30, 0x11, 0x00, 0x00, 0x02}));
+    EXPECT_EQ(reading.plan.rows[1].settings.ip, Address(10, 0, 0, 99));
+    EXPECT_EQ(reading.plan.rows[1].settings.hostName, std::optional<std::string>("plc2"));
 }
 
 } // namespace

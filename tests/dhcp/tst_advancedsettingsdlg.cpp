@@ -24,7 +24,7 @@ using Change = DhcpServerControl::Change;
 
 // What the user saw in one run of the dialog; empty texts: it never showed.
 struct Visit {
-    QString title, boxText;
+    QString title, boxText, answersText;
     bool boxWasChecked = false;
 };
 
@@ -38,7 +38,7 @@ Change RunAsUser(DhcpServerControl& control, bool toggle, bool ok = true, Visit*
         if (box == nullptr)
             return dialog.EndDialog(IDCANCEL);
         if (visit != nullptr)
-            *visit = {dialog.windowTitle(), box->text(), box->isChecked()};
+            *visit = {dialog.windowTitle(), box->text(), dialog.ShownAnswersText(), box->isChecked()};
         if (toggle)
             box->click();
         dialog.GetDlgItemAs<QAbstractButton>(ok ? IDOK : IDCANCEL)->click();
@@ -80,6 +80,10 @@ TEST_F(AdvancedSettingsTest, TheBoxShowsTheServerAndOnlyOkSwitchesIt)
         EXPECT_EQ(RunAsUser(*control, r.toggle, r.ok, &visit), r.change);
         EXPECT_EQ(visit.title, QStringLiteral("Advanced Settings"));
         EXPECT_EQ(visit.boxText, QStringLiteral("Enable internal DHCP server"));
+        // One line under the buttons says whom the server answers and what it gives.
+        EXPECT_EQ(visit.answersText,
+            QStringLiteral("Answers only modules whose MAC begins 00-30-11-...: each gets 10.200.1.x, x the MAC's "
+                           "last byte (00 gets 10.200.1.1, FF gets 10.200.1.254), mask 255.255.255.0."));
         EXPECT_EQ(visit.boxWasChecked, r.runningBefore);
         const bool runningAfter = r.ok && r.toggle ? !r.runningBefore : r.runningBefore;
         EXPECT_EQ(control->IsRunning(), runningAfter);

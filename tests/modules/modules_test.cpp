@@ -12,6 +12,7 @@
 #include "modules/dottedaddress.h"
 #include "modules/leadingnumber.h"
 #include "modules/macaddress.h"
+#include "modules/moduletext.h"
 #include "modules/rowcomparison.h"
 #include "modules/winkrule.h"
 #include "tests/modules/records.h"
@@ -114,6 +115,38 @@ TEST(Csv, FieldsAreQuotedFormulasNeutralisedAndReadBack)
         EXPECT_EQ(csvCellValue(unquoted), r.text) << r.field;
     }
     EXPECT_EQ(csvRecord({"=a", "b,c", ""}), "'=a,\"b,c\",\r\n");
+}
+
+// A module's bytes as shown: UTF-8 when they are well-formed UTF-8, else
+// every byte as its Windows-1252 character; never a byte lost or invented.
+TEST(Parsers, ModuleTextIsUtf8ElseWindows1252)
+{
+    const struct {
+        const char* what;
+        std::string bytes;
+        bool utf8;
+        std::string shown;
+    } rows[] = {
+        {"ASCII", "press1", true, "press1"},
+        {"UTF-8 umlaut", "K\xC3\xBChlung", true, "K\xC3\xBChlung"},
+        {"UTF-8 euro, 4-byte", "\xE2\x82\xAC \xF0\x9F\x98\x80", true, "\xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {"Windows-1252 umlaut", "K\xFChlung", false, "K\xC3\xBChlung"},
+        {"Windows-1252 euro", "\x80", false, "\xE2\x82\xAC"},
+        {"unassigned 0x81 keeps its number", "\x81", false, "\xC2\x81"},
+        {"overlong slash", "\xC0\xAF", false, "\xC3\x80\xC2\xAF"},
+        {"surrogate", "\xED\xA0\x80", false, "\xC3\xAD\xC2\xA0\xE2\x82\xAC"},
+        {"above U+10FFFF", "\xF4\x90\x80\x80", false, "\xC3\xB4\xC2\x90\xE2\x82\xAC\xE2\x82\xAC"},
+        {"cut sequence", "ab\xE2\x82", false, "ab\xC3\xA2\xE2\x80\x9A"},
+        {"lone continuation", "\xBF", false, "\xC2\xBF"},
+        {"empty", "", true, ""},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(modules::isValidUtf8(r.bytes), r.utf8) << r.what;
+        EXPECT_EQ(modules::moduleTextToUtf8(r.bytes), r.shown) << r.what;
+        EXPECT_TRUE(modules::isValidUtf8(modules::moduleTextToUtf8(r.bytes))) << r.what;
+        EXPECT_TRUE(modules::showsBytes(r.shown, r.bytes)) << r.what;
+    }
+    EXPECT_FALSE(modules::showsBytes("Kuhlung", "K\xFChlung"));
 }
 
 TEST(Parsers, ColumnSpec)
