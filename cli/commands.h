@@ -60,6 +60,7 @@ struct WatchOptions {
     std::string site;                         // empty: this computer's host name
     std::optional<std::string> mqtt;          // --mqtt HOST[:PORT] or a UNIX socket path
     std::optional<std::string> metricsListen; // --metrics-listen ADDR:PORT
+    std::optional<std::string> metricsWebConfig; // --metrics-web-config FILE: TLS and logins for the endpoint
 };
 
 struct ApplyOptions {

@@ -563,6 +563,17 @@ const CliCase kCases[] = {
                 EXPECT_TRUE(HasLineMatching(run.err, ".*held by \\\\x0AUDP 3250: free .*")) << run.err;
             }},
     {.name = "HeldScanPortWink", .command = {"sorvinda", "wink", "00-30-11-00-00-01"}, .status = 1, .holdPort = 3250},
+    // A second agent on a host where the port is taken ends at once, naming
+    // the holder, instead of failing every interval.
+    {.name = "HeldScanPortWatchEndsAtStart",
+        .command = {"sorvinda", "watch", "--interval", "0.5"},
+        .status = 1,
+        .holdPort = 3250,
+        .check =
+            [](const Outcome& run) {
+                EXPECT_TRUE(HasLineMatching(run.err, "sorvinda: .*3250.* held by cli_test \\(process ID [0-9]+\\).*"))
+                    << run.err;
+            }},
     {.name = "WinkOldModuleSendsNothing",
         .simulator = kModules,
         .command = {"sorvinda", "wink", "00-30-11-00-00-03"},
