@@ -16,8 +16,10 @@
 
 #include <array>
 #include <charconv>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <system_error>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -69,6 +71,7 @@ void initialiseCivetweb(bool tls)
 }
 
 // civetweb takes numeric addresses only; a name (localhost) is looked up.
+// The address without brackets.
 std::string numericAddress(const std::string& host)
 {
     addrinfo hints{};
@@ -80,11 +83,32 @@ std::string numericAddress(const std::string& host)
     std::array<char, NI_MAXHOST> text{};
     const int failed =
         ::getnameinfo(found->ai_addr, found->ai_addrlen, text.data(), text.size(), nullptr, 0, NI_NUMERICHOST);
-    const bool v6 = found->ai_family == AF_INET6;
     ::freeaddrinfo(found);
     if (failed != 0)
         throw std::runtime_error("cannot listen on " + host + " for metrics: no such address");
-    return v6 ? "[" + std::string(text.data()) + "]" : std::string(text.data());
+    return text.data();
+}
+
+// Why ADDR:PORT cannot be bound, in the system's words (civetweb only says
+// that it failed); empty when it can.
+std::string bindFailure(const std::string& host, std::uint16_t port)
+{
+    addrinfo hints{};
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICHOST;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || found == nullptr)
+        return {};
+    std::string reason;
+    const int probe = ::socket(found->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (probe >= 0 && ::bind(probe, found->ai_addr, found->ai_addrlen) != 0)
+        reason = std::generic_category().message(errno);
+    if (probe >= 0)
+        ::close(probe);
+    ::freeaddrinfo(found);
+    return reason;
 }
 
 std::uint16_t localPort(int descriptor)
@@ -165,7 +189,10 @@ MetricsServer::MetricsServer(
 {
     const bool tls = webConfig_.tls.has_value();
     initialiseCivetweb(tls);
-    const std::string listen = numericAddress(address) + ":" + std::to_string(port) + (tls ? "s" : "");
+    const std::string numeric = numericAddress(address);
+    const bool v6 = numeric.find(':') != std::string::npos;
+    const std::string listen =
+        (v6 ? "[" + numeric + "]" : numeric) + ":" + std::to_string(port) + (tls ? "s" : "");
     const std::string workers = std::to_string(kWorkers), deadline = std::to_string(kRequestDeadline.count()),
                       headerSize = std::to_string(kMaxRequestHeader);
     std::vector<const char*> options{"listening_ports", listen.c_str(), "num_threads", workers.c_str(),
@@ -184,7 +211,9 @@ MetricsServer::MetricsServer(
     mg_error_data error{&errorCode, errorText.data(), errorText.size()};
     context_ = mg_start2(&init, &error);
     if (context_ == nullptr) {
-        const std::string why = !tlsError_.empty() ? tlsError_ : std::string(errorText.data());
+        std::string why = !tlsError_.empty() ? tlsError_ : bindFailure(numeric, port);
+        if (why.empty())
+            why = errorText.data();
         throw std::runtime_error("cannot listen on " + address + ":" + std::to_string(port) + " for metrics"
             + (why.empty() ? std::string() : ": " + why));
     }
