@@ -646,6 +646,20 @@ const std::vector<GuardedStep> kGuardedSteps{
         [](Guarded& g) { return httpsRequest(g, "GET", "/metrics", kScrapeUser, "scrape"); }, {"401"}},
     {"no login, not even a 404", [](Guarded& g) { return httpsRequest(g, "GET", "/other", "", ""); }, {"401"}},
     {"the login gets the page", page, {"200", R"(sorvinda_modules\{site="hallP"\} [0-9]+)"}},
+    {"the example web configuration passes promtool and the agent's reader",
+        [](Guarded& g) {
+            const fs::path example = g.dir / "example";
+            fs::create_directories(example);
+            fs::copy_file(fs::path(std::getenv("SORVINDA_SOURCE_DIR")) / "packaging/systemd/metrics-web.yml",
+                example / "metrics-web.yml", fs::copy_options::overwrite_existing);
+            fs::copy_file(g.dir / "server.crt", example / "metrics.crt", fs::copy_options::overwrite_existing);
+            fs::copy_file(g.dir / "server.key", example / "metrics.key", fs::copy_options::overwrite_existing);
+            std::string error;
+            const bool read = reporting::readWebConfig(example / "metrics-web.yml", error).has_value();
+            return run("promtool check web-config " + (example / "metrics-web.yml").string()) + "\n"
+                + (read ? "the agent reads it" : error);
+        },
+        {".*metrics-web.yml SUCCESS", "the agent reads it"}},
     {"POST is not allowed",
         [](Guarded& g) { return httpsRequest(g, "POST", "/metrics", kScrapeUser, kScrapePassword); }, {"405"}},
     {"another path is not found",
