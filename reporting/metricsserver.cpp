@@ -15,14 +15,14 @@
 #include <unistd.h>
 
 #include <array>
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
-#include <system_error>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
+#include <system_error>
 #include <vector>
 
 namespace reporting {
@@ -126,7 +126,7 @@ std::uint16_t localPort(int descriptor)
 
 bool isStreamSocket(int descriptor)
 {
-    struct stat status {};
+    struct stat status { };
     int type = 0;
     socklen_t length = sizeof type;
     return ::fstat(descriptor, &status) == 0 && S_ISSOCK(status.st_mode)
@@ -172,8 +172,8 @@ void setClientAuth(SSL_CTX* context, WebConfig::ClientAuth auth)
 
 void respond(mg_connection* connection, const char* status, const std::string& headers, const std::string& body)
 {
-    const std::string head = std::string("HTTP/1.1 ") + status + "\r\n" + headers + "Content-Length: "
-        + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
+    const std::string head = std::string("HTTP/1.1 ") + status + "\r\n" + headers
+        + "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n";
     mg_write(connection, head.data(), head.size());
     mg_write(connection, body.data(), body.size());
 }
@@ -191,8 +191,7 @@ MetricsServer::MetricsServer(
     initialiseCivetweb(tls);
     const std::string numeric = numericAddress(address);
     const bool v6 = numeric.find(':') != std::string::npos;
-    const std::string listen =
-        (v6 ? "[" + numeric + "]" : numeric) + ":" + std::to_string(port) + (tls ? "s" : "");
+    const std::string listen = (v6 ? "[" + numeric + "]" : numeric) + ":" + std::to_string(port) + (tls ? "s" : "");
     const std::string workers = std::to_string(kWorkers), deadline = std::to_string(kRequestDeadline.count()),
                       headerSize = std::to_string(kMaxRequestHeader);
     std::vector<const char*> options{"listening_ports", listen.c_str(), "num_threads", workers.c_str(),

@@ -39,8 +39,8 @@ public:
 
     // Binds at once: throws std::runtime_error when ADDR:PORT cannot be had
     // or the TLS files cannot be used.
-    MetricsServer(const std::string& site, const std::string& address, std::uint16_t port,
-        const WebConfig& webConfig = {});
+    MetricsServer(
+        const std::string& site, const std::string& address, std::uint16_t port, const WebConfig& webConfig = {});
     ~MetricsServer() override;
     MetricsServer(const MetricsServer&) = delete;
     MetricsServer& operator=(const MetricsServer&) = delete;

@@ -6,8 +6,8 @@
 #include <array>
 #include <fstream>
 #include <set>
-#include <vector>
 #include <utility>
+#include <vector>
 
 namespace reporting {
 namespace {
@@ -72,8 +72,9 @@ WebConfig::ClientAuth clientAuth(const std::string& name)
     };
     const auto found = kNames.find(name);
     if (found == kNames.end())
-        fail("client_auth_type: " + name + " is none of NoClientCert, RequestClientCert, RequireAnyClientCert, "
-             "VerifyClientCertIfGiven, RequireAndVerifyClientCert");
+        fail("client_auth_type: " + name
+            + " is none of NoClientCert, RequestClientCert, RequireAnyClientCert, "
+              "VerifyClientCertIfGiven, RequireAndVerifyClientCert");
     return found->second;
 }
 
@@ -134,7 +135,8 @@ std::map<std::string, std::string> usersSection(const YAML::Node& node)
 
 } // namespace
 
-std::optional<WebConfig> parseWebConfig(std::string_view content, const std::filesystem::path& folder, std::string& error)
+std::optional<WebConfig> parseWebConfig(
+    std::string_view content, const std::filesystem::path& folder, std::string& error)
 {
     try {
         const YAML::Node root = YAML::Load(std::string(content));

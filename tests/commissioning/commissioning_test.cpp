@@ -503,11 +503,10 @@ TEST(WatchTracker, OneEventPerChange)
         {"a restart on the state knows its modules", {{a, b}, {}, {a}}, "new 01new 02||missing 02|", true},
         // The sharer answers every other scan; the scan's own warnings come
         // and go with it, the known set does not.
-        {"a flapping sharer gives one duplicate-ip",
-            {{a}, {aDup, bDup}, {a}, {aDup, bDup}, {a}, {aDup, bDup}},
+        {"a flapping sharer gives one duplicate-ip", {{a}, {aDup, bDup}, {a}, {aDup, bDup}, {a}, {aDup, bDup}},
             "new 01|duplicate-ip 01new 02duplicate-ip 02|||||"},
-        {"sharing ends when the sharer is missing, and starts again",
-            {{a}, {a, bDup}, {a}, {a}, {a, bDup}}, "new 01|duplicate-ip 01new 02duplicate-ip 02||missing 02|"
+        {"sharing ends when the sharer is missing, and starts again", {{a}, {a, bDup}, {a}, {a}, {a, bDup}},
+            "new 01|duplicate-ip 01new 02duplicate-ip 02||missing 02|"
             "duplicate-ip 01new 02duplicate-ip 02|"},
         {"sharing ends when the sharer moves", {{a, bDup}, {a, b}, {a, bDup}},
             "new 01duplicate-ip 01new 02duplicate-ip 02|changed 02|duplicate-ip 01changed 02duplicate-ip 02|"},

@@ -20,11 +20,13 @@
 #include <crypt.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <nlohmann/json.hpp>
 #include <openssl/evp.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
@@ -32,15 +34,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <algorithm>
-#include <atomic>
 #include <optional>
 #include <poll.h>
 #include <regex>
 #include <spawn.h>
-#include <thread>
 #include <sstream>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -347,12 +347,15 @@ TEST(MetricsPage, EscapesLabelValues)
         {"backslash", R"(C:\io)", R"(type="C:\\io")"},
         {"quote", R"(a"b)", R"(type="a\"b")"},
         {"newline", "a\nb", R"(type="a\nb")"},
-        {"other control bytes", std::string("a\x01\x7f" "b"), R"(type="a??b")"},
+        {"other control bytes",
+            std::string("a\x01\x7f"
+                        "b"),
+            R"(type="a??b")"},
         {"bytes that are no UTF-8", "a\xff", "type=\"a\xEF\xBF\xBD\""},
     };
     for (const auto& row : rows) {
-        reporting::MetricsSnapshot snapshot{"s", {{"00-30-11-00-00-01", "10.0.0.1", row.type, "1.0", true}}, 0, 0, 0,
-            true};
+        reporting::MetricsSnapshot snapshot{
+            "s", {{"00-30-11-00-00-01", "10.0.0.1", row.type, "1.0", true}}, 0, 0, 0, true};
         const std::string page = reporting::metricsPage(snapshot);
         EXPECT_NE(page.find("," + row.label + ","), std::string::npos) << row.what << "\n" << page;
     }
@@ -561,9 +564,9 @@ void startGuardedAgent(Guarded& guarded)
             "openssl x509 -req -in " + dir + "/server.csr -CA " + dir + "/ca.crt -CAkey " + dir
                 + "/ca.key -CAcreateserial -days 2 -out " + dir + "/server.crt -extfile " + dir + "/san.ext"})
         ASSERT_EQ(run(command).find("[failed]"), std::string::npos) << command;
-    std::ofstream(guarded.dir / "web.yml") << "tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
-                                           << "basic_auth_users:\n  " << kScrapeUser << ": "
-                                           << bcryptHash(kScrapePassword) << "\n";
+    std::ofstream(guarded.dir / "web.yml")
+        << "tls_server_config:\n  cert_file: server.crt\n  key_file: server.key\n"
+        << "basic_auth_users:\n  " << kScrapeUser << ": " << bcryptHash(kScrapePassword) << "\n";
     ASSERT_EQ(run("promtool check web-config " + dir + "/web.yml").find("[failed]"), std::string::npos);
     guarded.agent = Child({program("sorvinda"), "watch", "--site", "hallP", "--interval", "1", "--metrics-listen",
                               "127.0.0.1:" + std::to_string(kGuardedPort), "--metrics-web-config", dir + "/web.yml"},
@@ -584,10 +587,10 @@ void startPrometheus(Guarded& guarded)
                << "/ca.crt\n    basic_auth:\n      username: " << kScrapeUser << "\n      password: '" << password
                << "'\n    static_configs:\n      - targets: ['127.0.0.1:" << kGuardedPort << "']\n";
     config.close();
-    guarded.prometheus = Child({"prometheus", "--config.file=" + dir + "/prometheus.yml",
-                                   "--storage.tsdb.path=" + dir + "/tsdb",
-                                   "--web.listen-address=127.0.0.1:" + std::to_string(kPrometheusPort)},
-        guarded.dir / "prometheus.log");
+    guarded.prometheus =
+        Child({"prometheus", "--config.file=" + dir + "/prometheus.yml", "--storage.tsdb.path=" + dir + "/tsdb",
+                  "--web.listen-address=127.0.0.1:" + std::to_string(kPrometheusPort)},
+            guarded.dir / "prometheus.log");
 }
 
 // "JOB up=VALUE" for each job Prometheus has scraped, from its HTTP API.
@@ -640,10 +643,9 @@ struct GuardedStep {
 };
 
 const std::vector<GuardedStep> kGuardedSteps{
-    {"no login, no page",
-        [](Guarded& g) { return httpsRequest(g, "GET", "/metrics", "", ""); }, {"401"}},
-    {"a wrong password, no page",
-        [](Guarded& g) { return httpsRequest(g, "GET", "/metrics", kScrapeUser, "scrape"); }, {"401"}},
+    {"no login, no page", [](Guarded& g) { return httpsRequest(g, "GET", "/metrics", "", ""); }, {"401"}},
+    {"a wrong password, no page", [](Guarded& g) { return httpsRequest(g, "GET", "/metrics", kScrapeUser, "scrape"); },
+        {"401"}},
     {"no login, not even a 404", [](Guarded& g) { return httpsRequest(g, "GET", "/other", "", ""); }, {"401"}},
     {"the login gets the page", page, {"200", R"(sorvinda_modules\{site="hallP"\} [0-9]+)"}},
     {"the example web configuration passes promtool and the agent's reader",
@@ -662,8 +664,8 @@ const std::vector<GuardedStep> kGuardedSteps{
         {".*metrics-web.yml SUCCESS", "the agent reads it"}},
     {"POST is not allowed",
         [](Guarded& g) { return httpsRequest(g, "POST", "/metrics", kScrapeUser, kScrapePassword); }, {"405"}},
-    {"another path is not found",
-        [](Guarded& g) { return httpsRequest(g, "GET", "/", kScrapeUser, kScrapePassword); }, {"404"}},
+    {"another path is not found", [](Guarded& g) { return httpsRequest(g, "GET", "/", kScrapeUser, kScrapePassword); },
+        {"404"}},
     {"plain HTTP gets nothing",
         [](Guarded&) {
             httplib::Client client("127.0.0.1", kGuardedPort);
