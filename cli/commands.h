@@ -57,10 +57,12 @@ struct WatchOptions {
     double intervalSeconds = 10; // from the start of one scan to the next
     int missingAfter = 3;        // scans in a row without an answer
     std::optional<std::string> eventsFile, stateFile;
-    std::string site;                            // empty: this computer's host name
-    std::optional<std::string> mqtt;             // --mqtt HOST[:PORT] or a UNIX socket path
-    std::optional<std::string> metricsListen;    // --metrics-listen ADDR:PORT
-    std::optional<std::string> metricsWebConfig; // --metrics-web-config FILE: TLS and logins for the endpoint
+    std::string site;                         // empty: this computer's host name
+    std::optional<std::string> mqtt;          // --mqtt HOST[:PORT] or a UNIX socket path
+    std::optional<std::string> metricsListen; // --metrics-listen ADDR:PORT
+
+    // --metrics-web-config FILE: TLS and logins for the metrics endpoint
+    std::optional<std::string> metricsWebConfig;
 };
 
 struct ApplyOptions {
