@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sched.h>
 #include <spawn.h>
@@ -102,12 +103,13 @@ long statusKilobytes(pid_t pid, const std::string& key)
 std::string makeWebConfig()
 {
     const std::string dir = kTlsFolder, key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
-    for (const std::string& command : {"mkdir -p " + dir,
-             "openssl req -x509" + key + " -keyout " + dir + "/ca.key -out " + dir + "/ca.crt -days 2 -subj /CN=ca",
-             "openssl req" + key + " -keyout " + dir + "/agent.key -out " + dir + "/agent.csr -subj /CN=agent",
-             "printf 'subjectAltName=IP:127.0.0.1\\n' >" + dir + "/san.ext",
-             "openssl x509 -req -in " + dir + "/agent.csr -CA " + dir + "/ca.crt -CAkey " + dir
-                 + "/ca.key -CAcreateserial -days 2 -out " + dir + "/agent.crt -extfile " + dir + "/san.ext"})
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/san.ext") << "subjectAltName=IP:127.0.0.1\n";
+    for (const std::string& command :
+        {"openssl req -x509" + key + " -keyout " + dir + "/ca.key -out " + dir + "/ca.crt -days 2 -subj /CN=ca",
+            "openssl req" + key + " -keyout " + dir + "/agent.key -out " + dir + "/agent.csr -subj /CN=agent",
+            "openssl x509 -req -in " + dir + "/agent.csr -CA " + dir + "/ca.crt -CAkey " + dir
+                + "/ca.key -CAcreateserial -days 2 -out " + dir + "/agent.crt -extfile " + dir + "/san.ext"})
         if (std::system((command + " >/dev/null 2>&1").c_str()) != 0)
             return {};
     char setting[CRYPT_GENSALT_OUTPUT_SIZE] = {};

@@ -773,4 +773,47 @@ TEST(Reporting, FailedStartEnds)
     fs::remove_all(kScratch);
 }
 
+// A full disk (here a file size limit of a few hundred bytes, which cuts a
+// write short exactly where a full disk would) costs events, never the
+// file: it holds whole lines only, the loss is said once and counted on
+// the metrics page.
+TEST(Reporting, FullDiskCostsEventsNotTheFile)
+{
+    testsupport::requireIsolatedNetwork();
+    constexpr int kRoomBlocks = 1; // ulimit -f: one block (512 or 1024 bytes), room for one or two lines
+    testsupport::SimulatorProcess modules(testsupport::moduleArgs({"mac=00-30-11-00-00-31,ip=192.168.0.31",
+        "mac=00-30-11-00-00-32,ip=192.168.0.32", "mac=00-30-11-00-00-33,ip=192.168.0.33",
+        "mac=00-30-11-00-00-34,ip=192.168.0.34", "mac=00-30-11-00-00-35,ip=192.168.0.35"}));
+    ASSERT_TRUE(modules.start()) << modules.error();
+    const fs::path dir = kScratch / "full";
+    fs::create_directories(dir);
+    Child agent({"sh", "-c", "ulimit -f " + std::to_string(kRoomBlocks) + " && exec \"$@\"", "sh", program("sorvinda"),
+                    "watch", "--site", "hallF", "--interval", "1", "--events", (dir / "events").string(),
+                    "--metrics-listen", "127.0.0.1:" + std::to_string(kMetricsPort)},
+        dir / "agent.log");
+    const std::string page = pageShowing(R"(sorvinda_events_lost_total\{site="hallF"\} [1-9][0-9]*)");
+    EXPECT_TRUE(hasLine(page, R"(sorvinda_events_lost_total\{site="hallF"\} [1-9][0-9]*)")) << page;
+    // A few more scans: losing goes on, and is not said again.
+    const auto isScan = [](const std::string& line) {
+        return line.rfind("recv", 0) == 0 && line.find("Module Scan") != std::string::npos;
+    };
+    EXPECT_TRUE(modules.waitForLines(isScan, modules.linesMatching(isScan).size() + 3, kStartWait));
+    agent.stop(SIGTERM);
+    const std::string events = readText(dir / "events");
+    std::istringstream lines(events);
+    int whole = 0;
+    for (std::string line; std::getline(lines, line);)
+        whole += nlohmann::json::parse(line, nullptr, false).is_object() ? 1 : 0;
+    EXPECT_GE(whole, 1) << events;
+    EXPECT_TRUE(events.empty() || events.back() == '\n') << events;
+    EXPECT_EQ(std::count(events.begin(), events.end(), '\n'), whole) << events;
+    const std::string log = readText(dir / "agent.log");
+    std::size_t said = 0;
+    for (std::size_t at = log.find("events are being lost"); at != std::string::npos;
+         at = log.find("events are being lost", at + 1))
+        ++said;
+    EXPECT_EQ(said, 1u) << log;
+    fs::remove_all(kScratch);
+}
+
 } // namespace
