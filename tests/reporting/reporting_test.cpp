@@ -12,6 +12,7 @@
 // this one, reaches through the file system.
 #include "reporting/basicauth.h"
 #include "reporting/metricspage.h"
+#include "reporting/metricsserver.h"
 #include "reporting/webconfig.h"
 #include "tests/support/isolatednetwork.h"
 #include "tests/support/simulatorprocess.h"
@@ -474,12 +475,14 @@ constexpr int kDrippers = 2;
 constexpr int kPagePolls = 6;
 constexpr auto kPrometheusWait = 60s;
 
-// A client that sends the start of a TLS handshake and then a byte every
-// kDrip, until stopped or cut; it counts how often the server cut it.
+// A client that sends the start of a request - a TLS handshake, or an
+// HTTP request line - and then a byte every kDrip, until stopped or cut;
+// it counts how often the server cut it.
 class Dripper {
 public:
-    explicit Dripper(std::atomic<int>& cuts)
-        : thread_([this, &cuts] { drip(cuts); })
+    enum class Kind { kTlsHandshake, kHttpHeader };
+    explicit Dripper(std::atomic<int>& cuts, Kind kind = Kind::kTlsHandshake)
+        : thread_([this, &cuts, kind] { drip(cuts, kind); })
     {
     }
     int sent() const { return sent_.load(); }
@@ -492,17 +495,19 @@ public:
     Dripper& operator=(const Dripper&) = delete;
 
 private:
-    void drip(std::atomic<int>& cuts)
+    void drip(std::atomic<int>& cuts, Kind kind)
     {
         const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{AF_INET, htons(kGuardedPort), {htonl(INADDR_LOOPBACK)}, {}};
         ::connect(client, reinterpret_cast<const sockaddr*>(&address), sizeof address);
-        const char recordHeader[] = {0x16, 0x03, 0x01, 0x02, 0x00}; // a handshake record of 512 bytes to come
-        ::send(client, recordHeader, sizeof recordHeader, MSG_NOSIGNAL);
+        const std::string opening = kind == Kind::kTlsHandshake
+            ? std::string("\x16\x03\x01\x02\x00", 5) // a handshake record of 512 bytes to come
+            : std::string("GET /metrics HTTP/1.1\r\nX-Slow: ");
+        const char* drop = kind == Kind::kTlsHandshake ? "\x01" : "a";
+        ::send(client, opening.data(), opening.size(), MSG_NOSIGNAL);
         while (!stop_) {
             pollfd ready{client, POLLIN, 0};
-            if (::send(client, "\x01", 1, MSG_NOSIGNAL) != 1
-                || ::poll(&ready, 1, static_cast<int>(kDrip.count())) > 0) {
+            if (::send(client, drop, 1, MSG_NOSIGNAL) != 1 || ::poll(&ready, 1, static_cast<int>(kDrip.count())) > 0) {
                 ++cuts;
                 break;
             }
@@ -814,6 +819,50 @@ TEST(Reporting, FullDiskCostsEventsNotTheFile)
         ++said;
     EXPECT_EQ(said, 1u) << log;
     fs::remove_all(kScratch);
+}
+
+// The endpoint in this process: its stop ends at once at any moment - right
+// after the start, and with slow clients in the middle of a request, whose
+// connections it cuts. Each row: how many slow clients, how many rounds.
+TEST(MetricsServer, StopsAtAnyMoment)
+{
+    testsupport::requireIsolatedNetwork();
+    std::signal(SIGPIPE, SIG_IGN);
+    constexpr auto kStopBound = 1000ms;
+    const struct {
+        const char* what;
+        int slowClients;
+        int rounds;
+    } rows[] = {{"right after the start", 0, 20}, {"with slow clients mid-request", kDrippers, 4}};
+    for (const auto& row : rows) {
+        int stopped = 0, cut = 0, cutEarly = 0;
+        for (int round = 0; round < row.rounds; ++round) {
+            auto server = std::make_unique<reporting::MetricsServer>("s", "127.0.0.1", kGuardedPort);
+            std::atomic<int> cuts{0};
+            std::vector<std::unique_ptr<Dripper>> drippers;
+            for (int i = 0; i < row.slowClients; ++i)
+                drippers.push_back(std::make_unique<Dripper>(cuts, Dripper::Kind::kHttpHeader));
+            testsupport::waitUntil(
+                [&] {
+                    return std::all_of(drippers.begin(), drippers.end(),
+                        [](const auto& dripper) { return dripper->sent() >= kDripsBeforeServing; });
+                },
+                kPageWait);
+            cutEarly += cuts.load();
+            std::atomic<bool> done{false};
+            std::thread stopping([&] {
+                server.reset();
+                done = true;
+            });
+            stopped += testsupport::waitUntil([&] { return done.load(); }, kStopBound) ? 1 : 0;
+            stopping.join();
+            testsupport::waitUntil([&] { return cuts.load() == row.slowClients; }, kPageWait);
+            cut += cuts.load();
+        }
+        EXPECT_EQ(stopped, row.rounds) << row.what;
+        EXPECT_EQ(cutEarly, 0) << row.what; // they were in the middle of a request when the stop came
+        EXPECT_EQ(cut, row.rounds * row.slowClients) << row.what;
+    }
 }
 
 } // namespace
