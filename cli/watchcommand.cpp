@@ -297,7 +297,7 @@ int RunWatch(const WatchOptions& options)
     WatchSignals signals; // first: before any other thread starts
     // A file size limit (systemd's LimitFSIZE=) then fails a write instead
     // of killing the agent; the events writer counts what it loses.
-    std::signal(SIGXFSZ, SIG_IGN);
+    static_cast<void>(std::signal(SIGXFSZ, SIG_IGN));
     EventsWriter events(options.eventsFile);
     if (!events.open())
         return kExitFailed;

@@ -46,7 +46,8 @@ std::optional<std::string> decodeBase64(std::string_view text)
         return std::nullopt;
     // EVP_DecodeBlock counts the bytes the padding stands for.
     const std::size_t padding = text.size() - text.find_last_not_of('=') - 1;
-    return std::string(bytes.begin(), bytes.begin() + (static_cast<std::size_t>(length) - padding));
+    return std::string(
+        bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length) - static_cast<std::ptrdiff_t>(padding));
 }
 
 // The crypt of password with hash as its setting, compared in constant time.

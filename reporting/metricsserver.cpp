@@ -48,6 +48,7 @@ std::string loadOpenSslForCivetweb()
         std::filesystem::path(*program).parent_path().parent_path() / SORVINDA_PRIVATE_LIBRARY_DIR;
     for (const char* name : {"libsorvinda-civetweb-crypto.so", "libsorvinda-civetweb-ssl.so"})
         if (::dlopen((folder / name).c_str(), RTLD_NOW | RTLD_LOCAL) == nullptr)
+            // NOLINTNEXTLINE(concurrency-mt-unsafe): called once (std::call_once), nothing else loads meanwhile
             return std::string("cannot load ") + ::dlerror();
     return {};
 }
@@ -236,6 +237,7 @@ void MetricsServer::cutConnections()
     if (folder == nullptr)
         return;
     const int own = ::dirfd(folder);
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the directory stream is this function's own
     while (const dirent* entry = ::readdir(folder)) {
         int descriptor = -1;
         const char* end = entry->d_name + std::strlen(entry->d_name);

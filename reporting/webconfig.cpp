@@ -42,7 +42,7 @@ std::vector<std::pair<std::string, YAML::Node>> entries(const YAML::Node& node, 
             fail(where + " has a key that is not text");
         std::string key = it->first.Scalar();
         if (!seen.insert(key).second)
-            fail(where + ": " + key + " is given twice");
+            fail(std::string(where).append(": ").append(key).append(" is given twice"));
         list.emplace_back(std::move(key), it->second);
     }
     return list;
