@@ -63,6 +63,9 @@ struct WatchOptions {
     std::optional<std::string> mqttUser, mqttPasswordFile;
     bool mqttInsecure = false;                // the broker's name is not checked against its certificate
     std::optional<std::string> metricsListen; // --metrics-listen ADDR:PORT
+
+    // --metrics-web-config FILE: TLS and logins for the metrics endpoint
+    std::optional<std::string> metricsWebConfig;
 };
 
 struct ApplyOptions {

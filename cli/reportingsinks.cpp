@@ -4,6 +4,7 @@
 #include "reporting/endpoint.h"
 #include "reporting/metricsserver.h"
 #include "reporting/mqttreporter.h"
+#include "reporting/webconfig.h"
 
 #include "cli/secret.h"
 
@@ -81,6 +82,33 @@ reporting::MqttSettings brokerSettings(const WatchOptions& options)
     return settings;
 }
 
+void addMetricsOptions(CLI::App& watch, WatchOptions& options)
+{
+    CLI::Option* listen =
+        watch.add_option("--metrics-listen", options.metricsListen, "serve Prometheus metrics at ADDR:PORT/metrics")
+            ->check(endpointValidator(false));
+    watch
+        .add_option("--metrics-web-config", options.metricsWebConfig,
+            "TLS and logins for the metrics, in the Prometheus web configuration form (YAML)")
+        ->needs(listen);
+}
+
+// The metrics endpoint, with its web configuration when one is named; a
+// configuration that cannot be read or used is a usage error.
+std::unique_ptr<commissioning::WatchSink> startMetrics(const WatchOptions& options, const std::string& site)
+{
+    reporting::WebConfig webConfig;
+    if (options.metricsWebConfig) {
+        std::string error;
+        std::optional<reporting::WebConfig> read = reporting::readWebConfig(*options.metricsWebConfig, error);
+        if (!read)
+            throw std::invalid_argument("--metrics-web-config: " + error);
+        webConfig = std::move(*read);
+    }
+    const reporting::Endpoint listen = *reporting::parseEndpoint(*options.metricsListen, std::nullopt);
+    return std::make_unique<reporting::MetricsServer>(site, listen.host, listen.port, webConfig);
+}
+
 } // namespace
 
 void addReportingOptions(CLI::App& watch, WatchOptions& options)
@@ -115,8 +143,7 @@ void addReportingOptions(CLI::App& watch, WatchOptions& options)
     watch.add_option("--mqtt-password-file", options.mqttPasswordFile, "the broker password is this file's first line")
         ->check(CLI::ExistingFile)
         ->needs(user);
-    watch.add_option("--metrics-listen", options.metricsListen, "serve Prometheus metrics at ADDR:PORT/metrics")
-        ->check(endpointValidator(false));
+    addMetricsOptions(watch, options);
 }
 
 ReportingSinks startReporting(const WatchOptions& options, const std::string& site)
@@ -130,10 +157,8 @@ ReportingSinks startReporting(const WatchOptions& options, const std::string& si
             };
             result.sinks.push_back(std::move(reporter));
         }
-        if (options.metricsListen) {
-            const reporting::Endpoint listen = *reporting::parseEndpoint(*options.metricsListen, std::nullopt);
-            result.sinks.push_back(std::make_unique<reporting::MetricsServer>(site, listen.host, listen.port));
-        }
+        if (options.metricsListen)
+            result.sinks.push_back(startMetrics(options, site));
     } catch (const std::invalid_argument& error) {
         result.sinks.clear();
         result.mqttDroppedEvents = [] { return std::optional<std::uint64_t>(); };

@@ -114,8 +114,11 @@ private:
     std::thread thread_;
 };
 
-// The events as JSON lines, each with one write() so that a reader of the
-// file never sees half a line; to standard output or appended to a file.
+// The events as JSON lines, each whole or not at all (a reader of the file
+// never sees half a line, a full disk never leaves one); to standard output
+// or appended to a file. An event the file has no room for is lost: said
+// once when losing starts and once when writing works again, and counted
+// (sorvinda_events_lost_total on the metrics page).
 class EventsWriter : public commissioning::WatchSink {
 public:
     explicit EventsWriter(std::optional<std::string> file)
@@ -142,22 +145,22 @@ public:
         return true;
     }
 
+    std::uint64_t lostTotal() const { return lostTotal_; }
+
     void scanned(const commissioning::ScanReport&) override { }
     void reported(const commissioning::WatchEvent& event) override
     {
-        const std::string line = event.line() + "\n";
-        std::size_t written = 0;
-        while (written < line.size()) {
-            const ssize_t count = ::write(descriptor_, line.data() + written, line.size() - written);
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count <= 0) {
-                // The watch goes on for its other sinks; the loss is said.
-                Complain(std::string("an event could not be written: ") + std::generic_category().message(errno));
-                return;
-            }
-            written += static_cast<std::size_t>(count);
+        const std::optional<std::string> error = commissioning::appendWholeLine(descriptor_, event.line() + "\n");
+        if (!error) {
+            if (lostInRow_ > 0)
+                Complain("events are written again; " + std::to_string(lostInRow_) + " were lost");
+            lostInRow_ = 0;
+            return;
         }
+        // The watch goes on for its other sinks.
+        if (lostInRow_++ == 0)
+            Complain("events are being lost (counted as sorvinda_events_lost_total): " + *error);
+        ++lostTotal_;
     }
 
 private:
@@ -169,6 +172,7 @@ private:
 
     std::optional<std::string> file_;
     int descriptor_ = STDOUT_FILENO;
+    std::uint64_t lostTotal_ = 0, lostInRow_ = 0;
 };
 
 // Every sink the watch reports to, in the order they hear of each event:
@@ -210,6 +214,18 @@ void RestoreState(const std::optional<std::string>& file, commissioning::WatchTr
         Complain("--state: " + *file + " is no watch state (" + error + "); starting without it");
 }
 
+// The library could not bind the scan port when another program holds it:
+// every scan would fail, so the watch ends at once with the holder named
+// (a restart policy sees the failure) instead of saying so every interval.
+bool ScanPortIsOurs()
+{
+    const diagnostics::UdpPortUse use = diagnostics::udpPortUse(diagnostics::kScanPort);
+    if (use.heldByThisProcess || !use.heldByOthers)
+        return true;
+    Complain(diagnostics::scanFailureText({diagnostics::ScanFailureCause::kPortHeld, use.otherHolders, {}}));
+    return false;
+}
+
 struct ScanResult {
     bool sent = false;
     std::vector<Json> modules; // moduleJson of each module that answered
@@ -240,6 +256,7 @@ struct Watch {
     commissioning::WatchTracker tracker;
     std::vector<commissioning::WatchSink*> sinks;
     std::function<std::optional<std::uint64_t>()> mqttDroppedEvents;
+    const EventsWriter& events;
     std::uint64_t lostReplies = 0;
     std::string savedState; // what the state file holds
     std::string stateError; // the last failure to write it, already said
@@ -251,8 +268,8 @@ void Report(Watch& watch, const ScanResult& scan, double seconds)
         watch.tracker.take(scan.modules, watch.site, commissioning::utcTimeText(std::time(nullptr))))
         for (commissioning::WatchSink* sink : watch.sinks)
             sink->reported(event);
-    const commissioning::ScanReport report{
-        watch.site, watch.tracker.modules(), seconds, watch.lostReplies, watch.mqttDroppedEvents()};
+    const commissioning::ScanReport report{watch.site, watch.tracker.modules(), seconds, watch.lostReplies,
+        watch.events.lostTotal(), watch.mqttDroppedEvents()};
     for (commissioning::WatchSink* sink : watch.sinks)
         sink->scanned(report);
 }
@@ -280,12 +297,15 @@ void SaveState(Watch& watch)
 int RunWatch(const WatchOptions& options)
 {
     WatchSignals signals; // first: before any other thread starts
+    // A file size limit (systemd's LimitFSIZE=) then fails a write instead
+    // of killing the agent; the events writer counts what it loses.
+    static_cast<void>(std::signal(SIGXFSZ, SIG_IGN));
     EventsWriter events(options.eventsFile);
     if (!events.open())
         return kExitFailed;
     commissioning::WatchTracker tracker(options.missingAfter);
     RestoreState(options.stateFile, tracker);
-    Watch watch{options, SiteName(options), std::move(tracker), {}, {}, 0, {}, {}};
+    Watch watch{options, SiteName(options), std::move(tracker), {}, {}, events, 0, {}, {}};
     ReportingSinks reporting = startReporting(options, watch.site);
     if (!reporting.error.empty()) {
         Complain(reporting.error);
@@ -295,7 +315,7 @@ int RunWatch(const WatchOptions& options)
     watch.sinks = WatchSinks(events, owned);
     watch.mqttDroppedEvents = std::move(reporting.mqttDroppedEvents);
     Connection connection;
-    if (!Connect(connection))
+    if (!Connect(connection) || !ScanPortIsOurs())
         return kExitFailed;
 
     const auto interval =

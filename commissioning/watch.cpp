@@ -24,11 +24,16 @@ constexpr const char* kMissedName = "missed";
 // More missed scans than any --missing-after: a count read back stays an int.
 constexpr std::int64_t kMaxMissed = std::int64_t{1} << 30;
 
-bool HasDuplicateIp(const Json& record)
+constexpr const char* kIpName = "ip";
+constexpr const char* kNoAddress = "0.0.0.0"; // a module without an address yet shares nothing
+
+// The module's IP as its record writes it; empty when it has none.
+std::string AddressOf(const Json& record)
 {
-    const auto warnings = record.find(kWarningsName);
-    return warnings != record.end() && warnings->is_array()
-        && std::find(warnings->begin(), warnings->end(), kWarningDuplicateIp) != warnings->end();
+    const auto ip = record.find(kIpName);
+    if (ip == record.end() || !ip->is_string() || *ip == kNoAddress)
+        return {};
+    return ip->get<std::string>();
 }
 
 #ifndef _WIN32
@@ -81,31 +86,61 @@ std::vector<WatchEvent> WatchTracker::take(
     const auto add = [&](const char* event, const std::string& mac, const Json& before, const Json& after) {
         events.push_back({time, site, event, mac, before, after});
     };
+    // The known set after this scan first: sharing is judged on it.
+    std::map<std::string, Json> before; // the earlier record of each module that answered
+    std::vector<std::pair<std::string, Json>> missing;
     for (const auto& [mac, record] : answered) {
-        const auto known = known_.find(mac);
-        if (known == known_.end()) {
-            add(kEventNew, mac, nullptr, *record);
-            if (HasDuplicateIp(*record))
-                add(kEventDuplicateIp, mac, nullptr, *record);
-            known_.emplace(mac, Known{*record, 0});
-            continue;
-        }
-        Known& module = known->second;
-        if (!changedFields(module.record, *record).empty())
-            add(kEventChanged, mac, module.record, *record);
-        if (HasDuplicateIp(*record) && !HasDuplicateIp(module.record))
-            add(kEventDuplicateIp, mac, module.record, *record);
-        module = Known{*record, 0};
+        Known& module = known_[mac];
+        if (!module.record.is_null())
+            before.emplace(mac, module.record);
+        module.record = *record;
+        module.missed = 0;
     }
     for (auto module = known_.begin(); module != known_.end();) {
         if (answered.count(module->first) != 0 || ++module->second.missed < missingAfter_) {
             ++module;
             continue;
         }
-        add(kEventMissing, module->first, module->second.record, nullptr);
+        missing.emplace_back(module->first, std::move(module->second.record));
         module = known_.erase(module);
     }
+    const std::vector<std::string> sharing = updateSharing();
+
+    for (const auto& [mac, module] : known_) {
+        const auto earlier = before.find(mac);
+        const bool answeredNow = answered.count(mac) != 0;
+        if (answeredNow) {
+            if (earlier == before.end())
+                add(kEventNew, mac, nullptr, module.record);
+            else if (!changedFields(earlier->second, module.record).empty())
+                add(kEventChanged, mac, earlier->second, module.record);
+        }
+        if (std::find(sharing.begin(), sharing.end(), mac) != sharing.end())
+            // A silent module that a newcomer now shares with: its last answer on both sides.
+            add(kEventDuplicateIp, mac,
+                !answeredNow ? module.record : (earlier != before.end() ? earlier->second : Json(nullptr)),
+                module.record);
+    }
+    for (const auto& [mac, record] : missing)
+        add(kEventMissing, mac, record, nullptr);
     return events;
+}
+
+std::vector<std::string> WatchTracker::updateSharing()
+{
+    std::map<std::string, int> holders; // IP -> known modules with it
+    for (const auto& [mac, module] : known_)
+        if (const std::string ip = AddressOf(module.record); !ip.empty())
+            ++holders[ip];
+    std::vector<std::string> began;
+    for (auto& [mac, module] : known_) {
+        const std::string ip = AddressOf(module.record);
+        const bool shares = !ip.empty() && holders[ip] > 1;
+        if (shares && !module.sharing)
+            began.push_back(mac);
+        module.sharing = shares;
+    }
+    return began;
 }
 
 std::vector<WatchedModule> WatchTracker::modules() const
@@ -143,12 +178,34 @@ bool WatchTracker::restore(const Json& state, std::string& error)
             return false;
         }
         known_[entry[kMacName].get<std::string>()] =
-            Known{entry[kRecordName], static_cast<int>(entry[kMissedName].get<std::int64_t>())};
+            Known{entry[kRecordName], static_cast<int>(entry[kMissedName].get<std::int64_t>()), false};
     }
+    // Sharing that was reported before the restart is not news after it.
+    updateSharing();
     return true;
 }
 
 #ifndef _WIN32
+std::optional<std::string> appendWholeLine(int descriptor, const std::string& line)
+{
+    const off_t start = ::lseek(descriptor, 0, SEEK_END);
+    std::size_t written = 0;
+    while (written < line.size()) {
+        const ssize_t count = ::write(descriptor, line.data() + written, line.size() - written);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0) {
+            const std::string reason =
+                count < 0 ? std::generic_category().message(errno) : std::string("nothing was written");
+            if (start >= 0 && written > 0 && ::ftruncate(descriptor, start) != 0)
+                return reason + "; the torn line could not be cut off: " + std::generic_category().message(errno);
+            return reason;
+        }
+        written += static_cast<std::size_t>(count);
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> replaceFileAtomically(const std::filesystem::path& file, const std::string& text)
 {
     std::filesystem::path temporary = file;

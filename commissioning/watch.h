@@ -55,6 +55,7 @@ struct ScanReport {
     std::vector<WatchedModule> modules; // every known module, up or not, sorted by mac
     double durationSeconds = 0;
     std::uint64_t lostRepliesTotal = 0;                  // replies the library dropped since the watch started
+    std::uint64_t eventsLostTotal = 0;                   // event lines the events file had no room for since the start
     std::optional<std::uint64_t> mqttEventsDroppedTotal; // events the MQTT reporter gave up; none without MQTT
 };
 
@@ -72,9 +73,15 @@ public:
 // is new the first time it answers (again after it was reported missing);
 // changed when a field it reports differs from its last answer (warnings
 // do not count, they follow from the others); duplicate-ip when it starts
-// sharing its IP with another module (first seen so: after its new event);
-// missing after missingAfter scans in a row without an answer, and then
-// forgotten. One event per change, never one per scan.
+// sharing its IP with another module the watch knows (first seen so: after
+// its new event); missing after missingAfter scans in a row without an
+// answer, and then forgotten. One event per change, never one per scan.
+//
+// Sharing is judged on the known modules, not on one scan: a module that
+// answers only every other scan stays known in between, so the one it
+// shares an address with gets one duplicate-ip, not one every other scan.
+// Sharing ends when no other known module has the address (the other one
+// is reported missing or moves); sharing again is a new event.
 class WatchTracker {
 public:
     explicit WatchTracker(int missingAfter);
@@ -97,13 +104,26 @@ public:
 private:
     struct Known {
         nlohmann::ordered_json record;
-        int missed = 0; // scans in a row without an answer
+        int missed = 0;       // scans in a row without an answer
+        bool sharing = false; // another known module has its IP
     };
+    // Marks every known module that shares its IP with another; the MACs
+    // that began to share now.
+    std::vector<std::string> updateSharing();
+
     int missingAfter_;
     std::map<std::string, Known> known_;
 };
 
 #ifndef _WIN32
+// Appends line to descriptor whole or not at all: when the file takes only
+// part of it (a full disk, a file size limit), the file is cut back to
+// where the line began, so the next line never starts in the middle of a
+// torn one. Nothing when it was written, else the system's reason. Where
+// the descriptor cannot seek (a pipe, a terminal) the line is written as
+// it comes.
+std::optional<std::string> appendWholeLine(int descriptor, const std::string& line);
+
 // Replaces file with text so that a reader (or a restart after a power cut)
 // finds either the old or the new content, never a part: a temporary file
 // beside it, written and synced, then renamed over it, and the folder

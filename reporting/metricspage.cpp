@@ -50,8 +50,8 @@ std::string number(double value)
 
 MetricsSnapshot metricsSnapshot(const commissioning::ScanReport& report)
 {
-    MetricsSnapshot snapshot{
-        report.site, {}, report.durationSeconds, report.lostRepliesTotal, true, report.mqttEventsDroppedTotal};
+    MetricsSnapshot snapshot{report.site, {}, report.durationSeconds, report.lostRepliesTotal, report.eventsLostTotal,
+        true, report.mqttEventsDroppedTotal};
     snapshot.modules.reserve(report.modules.size());
     for (const commissioning::WatchedModule& module : report.modules)
         snapshot.modules.push_back({module.mac, field(module.record, "ip"), field(module.record, "type"),
@@ -82,6 +82,9 @@ std::string metricsPage(const MetricsSnapshot& snapshot)
     header(page, "sorvinda_scan_replies_lost_total", "counter",
         "Scan replies the receive buffer had no room for since the agent started.");
     page += "sorvinda_scan_replies_lost_total{" + site + "} " + std::to_string(snapshot.lostRepliesTotal) + '\n';
+    header(page, "sorvinda_events_lost_total", "counter",
+        "Event lines the events file had no room for (a full disk) since the agent started.");
+    page += "sorvinda_events_lost_total{" + site + "} " + std::to_string(snapshot.eventsLostTotal) + '\n';
     if (snapshot.mqttEventsDroppedTotal) {
         header(page, "sorvinda_mqtt_events_dropped_total", "counter",
             "Events the MQTT reporter gave up, oldest first, while the broker did not take them.");

@@ -21,6 +21,7 @@ struct MetricsSnapshot {
     std::vector<Module> modules;
     double scanDurationSeconds = 0;
     std::uint64_t lostRepliesTotal = 0;
+    std::uint64_t eventsLostTotal = 0;
     bool scannedOnce = false;                            // before the first scan only the module count (0) is shown
     std::optional<std::uint64_t> mqttEventsDroppedTotal; // shown only with MQTT
 };

@@ -2,7 +2,8 @@
 #define REPORTING_METRICSSERVER_H
 
 #include "commissioning/watch.h"
-#include "reporting/metricspage.h"
+#include "reporting/basicauth.h"
+#include "reporting/webconfig.h"
 
 #include <chrono>
 #include <cstddef>
@@ -10,30 +11,36 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 
-namespace httplib {
-class Server;
-}
+struct mg_context;
+struct mg_connection;
 
 namespace reporting {
 
-// Serves GET /metrics (the Prometheus text format, see metricspage.h) on
-// ADDR:PORT; any other method on it gets 405, any other path 404. scanned()
-// only swaps in a copy of the report under a mutex; the page is built from
-// that copy on a worker thread. A few workers and a short queue serve the
-// requests, and every read, write and idle connection is cut after
-// kClientTimeout, so slow or hostile clients can at worst keep the page from
-// other clients for a while, never hold up the scans or the agent's end.
+// Serves GET (and HEAD) /metrics, the Prometheus text format (see
+// metricspage.h), on ADDR:PORT with civetweb; any other method gets 405,
+// any other path 404. With a web configuration (webconfig.h) it speaks
+// only TLS and asks for a login before anything else.
+//
+// What no client can do to it: every connection is one request (no
+// keep-alive), and that request has one deadline for all of it - the TLS
+// handshake and the request's header - after which it is cut; the header
+// may be kMaxRequestHeader bytes at most. A few workers serve, so clients
+// that send a byte now and then hold a worker each for kRequestDeadline at
+// most and the others still answer. The page is built once per scan, in
+// scanned(), and a request only copies a pointer to it. The destructor
+// cuts every connection in progress and ends within a fraction of a second
+// at any moment, also right after the constructor.
 class MetricsServer : public commissioning::WatchSink {
 public:
-    static constexpr std::size_t kWorkers = 2;
-    static constexpr std::size_t kMaxWaitingConnections = 8;
-    static constexpr std::chrono::seconds kClientTimeout{1};
-    static constexpr std::size_t kMaxRequestBody = 1024;
+    static constexpr int kWorkers = 4;
+    static constexpr std::chrono::milliseconds kRequestDeadline{5000};
+    static constexpr std::size_t kMaxRequestHeader = 8192;
 
-    // Binds at once: throws std::runtime_error when ADDR:PORT cannot be had.
-    MetricsServer(const std::string& site, const std::string& address, std::uint16_t port);
+    // Binds at once: throws std::runtime_error when ADDR:PORT cannot be had
+    // or the TLS files cannot be used.
+    MetricsServer(
+        const std::string& site, const std::string& address, std::uint16_t port, const WebConfig& webConfig = {});
     ~MetricsServer() override;
     MetricsServer(const MetricsServer&) = delete;
     MetricsServer& operator=(const MetricsServer&) = delete;
@@ -42,12 +49,24 @@ public:
     void reported(const commissioning::WatchEvent& event) override;
 
 private:
-    std::string page() const;
+    static int handle(mg_connection* connection, void* server);
+    static int initTls(void* sslContext, void* server);
+    static void connectionClosing(const mg_connection* connection);
+    int serve(mg_connection* connection);
+    std::shared_ptr<const std::string> page() const;
+    void cutConnections();
 
-    mutable std::mutex mutex_;
-    std::shared_ptr<const MetricsSnapshot> snapshot_;
-    std::unique_ptr<httplib::Server> server_;
-    std::thread listener_;
+    const std::uint16_t port_;
+    const WebConfig webConfig_;
+    BasicAuth auth_;
+    std::string tlsError_; // what the TLS set-up found wrong, for the constructor's exception
+
+    mutable std::mutex pageMutex_;
+    std::shared_ptr<const std::string> page_;
+    // Held while the destructor cuts the connections: a worker closing one
+    // waits for it, so no descriptor it looks at is closed and reused meanwhile.
+    std::mutex cuttingMutex_;
+    mg_context* context_ = nullptr;
 };
 
 } // namespace reporting

@@ -1,18 +1,21 @@
 // Cost of the watch agent: `sorvinda watch` over 1000 simulated modules,
-// one scan every 10 s, reporting to a mosquitto broker and scraped every
-// 15 s as Prometheus would. Prints the agent's average share of one core
-// (utime + stime from /proc over the run, start-up excluded) and its
+// one scan every 10 s, reporting to a mosquitto broker and scraped once
+// per scan as Prometheus would. Prints the agent's average share of one
+// core (utime + stime from /proc over the run, start-up excluded) and its
 // resident memory at the end and at its peak.
 //
-//   bench_watch [--busy-cpu] [--mqtt-tls] [SECONDS]     default: 120
+//   bench_watch [--busy-cpu] [--mqtt-tls] [--metrics-tls] [SECONDS]     default: 120
 //   --busy-cpu: a thread spins on CPU 0 throughout, as another program
 //               keeping one core busy would
 //   --mqtt-tls: the agent reports over TLS with a user and a password, as
 //               in a plant (a CA and a certificate made with openssl)
+//   --metrics-tls: the metrics over TLS with a login (bcrypt cost 10), a
+//               web configuration and certificates made with openssl
 // Inside scripts/isolated-net only (the agent and the broker run there).
 #include "tests/support/isolatednetwork.h"
 #include "tests/support/simulatorprocess.h"
 
+#include <crypt.h>
 #include <httplib.h>
 
 #include <atomic>
@@ -21,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sched.h>
 #include <spawn.h>
@@ -39,8 +43,12 @@ constexpr int kDefaultSeconds = 120;
 constexpr int kModules = 1000;
 constexpr int kBrokerPort = 18831;
 constexpr int kMetricsPort = 19751;
-constexpr auto kScrapeInterval = 15s;
-constexpr auto kWarmUp = 15s; // start-up and the first scans are not counted
+constexpr auto kScrapeInterval = 10s; // one scrape per scan
+constexpr const char* kTlsFolder = "/tmp/bench_watch_tls";
+constexpr const char* kScrapeUser = "prometheus";
+constexpr const char* kScrapePassword = "bench scrape";
+constexpr unsigned long kBcryptCost = 10; // htpasswd -B's default
+constexpr auto kWarmUp = 15s;             // start-up and the first scans are not counted
 constexpr const char* kModulesLine = "sorvinda_modules{site=\"bench\"} ";
 
 pid_t spawn(std::vector<std::string> argv, const char* output)
@@ -120,25 +128,54 @@ std::vector<std::string> mqttTlsAgentOptions()
         "--mqtt-user", "bench", "--mqtt-password-file", dir + "/password"};
 }
 
+// A CA, the agent's certificate for 127.0.0.1 and a web configuration with
+// one login, in kTlsFolder; the web configuration's path, or nothing.
+std::string makeWebConfig()
+{
+    const std::string dir = kTlsFolder, key = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/san.ext") << "subjectAltName=IP:127.0.0.1\n";
+    for (const std::string& command :
+        {"openssl req -x509" + key + " -keyout " + dir + "/ca.key -out " + dir + "/ca.crt -days 2 -subj /CN=ca",
+            "openssl req" + key + " -keyout " + dir + "/agent.key -out " + dir + "/agent.csr -subj /CN=agent",
+            "openssl x509 -req -in " + dir + "/agent.csr -CA " + dir + "/ca.crt -CAkey " + dir
+                + "/ca.key -CAcreateserial -days 2 -out " + dir + "/agent.crt -extfile " + dir + "/san.ext"})
+        if (std::system((command + " >/dev/null 2>&1").c_str()) != 0)
+            return {};
+    char setting[CRYPT_GENSALT_OUTPUT_SIZE] = {};
+    crypt_data data{};
+    crypt_gensalt_rn("$2y$", kBcryptCost, nullptr, 0, setting, sizeof setting);
+    std::ofstream(dir + "/web.yml") << "tls_server_config:\n  cert_file: agent.crt\n  key_file: agent.key\n"
+                                    << "basic_auth_users:\n  " << kScrapeUser << ": "
+                                    << crypt_rn(kScrapePassword, setting, &data, sizeof data) << "\n";
+    return dir + "/web.yml";
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     testsupport::requireIsolatedNetwork();
-    bool busy = false;
-    bool tls = false;
+    bool busy = false, mqttTls = false, metricsTls = false;
     int seconds = kDefaultSeconds;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--busy-cpu")
             busy = true;
         else if (std::string(argv[i]) == "--mqtt-tls")
-            tls = true;
+            mqttTls = true;
+        else if (std::string(argv[i]) == "--metrics-tls")
+            metricsTls = true;
         else
             seconds = std::atoi(argv[i]);
     }
     if (seconds <= 0) {
-        std::fprintf(stderr, "usage: bench_watch [--busy-cpu] [--mqtt-tls] [SECONDS]\n");
+        std::fprintf(stderr, "usage: bench_watch [--busy-cpu] [--mqtt-tls] [--metrics-tls] [SECONDS]\n");
         return 2;
+    }
+    const std::string webConfig = metricsTls ? makeWebConfig() : std::string();
+    if (metricsTls && webConfig.empty()) {
+        std::fprintf(stderr, "bench_watch: could not make the certificates with openssl\n");
+        return 1;
     }
     std::atomic<bool> spinning{busy};
     std::thread spinner([&] {
@@ -156,18 +193,27 @@ int main(int argc, char** argv)
     }
     const std::string config = "/tmp/bench_watch_mosquitto.conf";
     std::ofstream(config) << "listener " << kBrokerPort << "\npersistence false\n"
-                          << (tls ? mqttTlsBrokerConfig() : "allow_anonymous true\n");
+                          << (mqttTls ? mqttTlsBrokerConfig() : "allow_anonymous true\n");
     const pid_t broker = spawn({"mosquitto", "-c", config}, "/dev/null");
     std::this_thread::sleep_for(1s);
     std::vector<std::string> agentArgv{testsupport::binaryDirectory() + "/sorvinda", "watch", "--site", "bench",
         "--interval", "10", "--metrics-listen", "127.0.0.1:" + std::to_string(kMetricsPort)};
-    const std::vector<std::string> mqtt =
-        tls ? mqttTlsAgentOptions() : std::vector<std::string>{"--mqtt", "127.0.0.1:" + std::to_string(kBrokerPort)};
+    const std::vector<std::string> mqtt = mqttTls
+        ? mqttTlsAgentOptions()
+        : std::vector<std::string>{"--mqtt", "127.0.0.1:" + std::to_string(kBrokerPort)};
     agentArgv.insert(agentArgv.end(), mqtt.begin(), mqtt.end());
+    if (metricsTls)
+        agentArgv.insert(agentArgv.end(), {"--metrics-web-config", webConfig});
     const pid_t agent = spawn(agentArgv, "/dev/null");
 
     std::this_thread::sleep_for(kWarmUp);
-    httplib::Client scraper("127.0.0.1", kMetricsPort);
+    // A new connection for every scrape, as the agent closes each after its answer.
+    httplib::Client scraper((metricsTls ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(kMetricsPort));
+    if (metricsTls) {
+        scraper.set_ca_cert_path((std::string(kTlsFolder) + "/ca.crt").c_str());
+        scraper.enable_server_certificate_verification(true);
+        scraper.set_basic_auth(kScrapeUser, kScrapePassword);
+    }
     const double cpuBefore = cpuSeconds(agent);
     const auto wallBefore = std::chrono::steady_clock::now();
     std::size_t pageBytes = 0;
@@ -186,9 +232,9 @@ int main(int argc, char** argv)
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wallBefore).count();
     // The agent did report: the broker holds its status.
     const std::string statusRead = "mosquitto_sub -t sorvinda/bench/status -C 1 -W 5 "
-        + (tls ? "-h localhost -p " + std::to_string(kBrokerPort) + " --cafile " + std::string(kPki)
+        + (mqttTls ? "-h localhost -p " + std::to_string(kBrokerPort) + " --cafile " + std::string(kPki)
                     + "/ca.pem -u bench -P bench-secret"
-               : "-h 127.0.0.1 -p " + std::to_string(kBrokerPort));
+                   : "-h 127.0.0.1 -p " + std::to_string(kBrokerPort));
     const bool reported = std::system((statusRead + " | grep -qx online").c_str()) == 0;
     const double cpu = cpuSeconds(agent) - cpuBefore;
     const long rss = statusKilobytes(agent, "VmRSS"), peak = statusKilobytes(agent, "VmHWM");
@@ -197,9 +243,10 @@ int main(int argc, char** argv)
     spinning = false;
     spinner.join();
 
-    std::printf("watch %d modules every 10 s%s%s, %.0f s: cpu %.3f s (%.3f %% of one core), rss %.1f MB "
+    std::printf("watch %d modules every 10 s%s%s%s, %.0f s: cpu %.3f s (%.3f %% of one core), rss %.1f MB "
                 "(peak %.1f MB), %d scrapes of %zu bytes, %ld modules known at the last, status %s at the broker\n",
-        kModules, busy ? ", CPU 0 busy" : "", tls ? ", MQTT over TLS with a login" : "", wall, cpu, 100.0 * cpu / wall,
-        rss / 1024.0, peak / 1024.0, scrapes, pageBytes, modulesSeen, reported ? "online" : "NOT online");
+        kModules, busy ? ", CPU 0 busy" : "", mqttTls ? ", MQTT over TLS with a login" : "",
+        metricsTls ? ", metrics over TLS with a login" : "", wall, cpu, 100.0 * cpu / wall, rss / 1024.0, peak / 1024.0,
+        scrapes, pageBytes, modulesSeen, reported ? "online" : "NOT online");
     return scrapes > 0 ? 0 : 1;
 }

@@ -694,6 +694,17 @@ const CliCase kCases[] = {
                 EXPECT_TRUE(HasLineMatching(run.err, ".*held by \\\\x0AUDP 3250: free .*")) << run.err;
             }},
     {.name = "HeldScanPortWink", .command = {"sorvinda", "wink", "00-30-11-00-00-01"}, .status = 1, .holdPort = 3250},
+    // A second agent on a host where the port is taken ends at once, naming
+    // the holder, instead of failing every interval.
+    {.name = "HeldScanPortWatchEndsAtStart",
+        .command = {"sorvinda", "watch", "--interval", "0.5"},
+        .status = 1,
+        .holdPort = 3250,
+        .check =
+            [](const Outcome& run) {
+                EXPECT_TRUE(HasLineMatching(run.err, "sorvinda: .*3250.* held by cli_test \\(process ID [0-9]+\\).*"))
+                    << run.err;
+            }},
     {.name = "WinkOldModuleSendsNothing",
         .simulator = kModules,
         .command = {"sorvinda", "wink", "00-30-11-00-00-03"},
@@ -787,10 +798,13 @@ const CliCase kCases[] = {
         "sorvinda: --mqtt-insecure is for TLS (mqtts://)"),
     Refused("WatchMqttsWithoutHost", {"sorvinda", "watch", "--mqtt", "mqtts://"},
         "sorvinda: --mqtt: not [mqtt[s]://]HOST[:PORT] or a socket path: mqtts://"),
+    Refused("WatchWebConfigUnreadable",
+        {"sorvinda", "watch", "--metrics-listen", "127.0.0.1:19759", "--metrics-web-config", "/nonexistent/web.yml"},
+        "sorvinda: --metrics-web-config: /nonexistent/web.yml: cannot be read"),
     {.name = "WatchMetricsAddressNotHere",
         .command = {"sorvinda", "watch", "--metrics-listen", "10.213.0.99:9750"},
         .status = 1,
-        .errLine = "sorvinda: cannot listen on 10.213.0.99:9750 for metrics"},
+        .errLine = "sorvinda: cannot listen on 10.213.0.99:9750 for metrics: Cannot assign requested address"},
     {.name = "Version",
         .command = {"sorvinda", "--version"},
         .check =

@@ -18,12 +18,15 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
+#include <fcntl.h>
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -828,6 +831,19 @@ TEST(WatchTracker, OneEventPerChange)
             "new 01new 02|duplicate-ip 01changed 02duplicate-ip 02||"},
         {"entries without a MAC are skipped", {{{{"ip", "10.0.0.1"}}, {{"mac", "00:30:11:00:00:01"}}}}, "|"},
         {"a restart on the state knows its modules", {{a, b}, {}, {a}}, "new 01new 02||missing 02|", true},
+        // The sharer answers every other scan; the scan's own warnings come
+        // and go with it, the known set does not.
+        {"a flapping sharer gives one duplicate-ip", {{a}, {aDup, bDup}, {a}, {aDup, bDup}, {a}, {aDup, bDup}},
+            "new 01|duplicate-ip 01new 02duplicate-ip 02|||||"},
+        {"sharing ends when the sharer is missing, and starts again", {{a}, {a, bDup}, {a}, {a}, {a, bDup}},
+            "new 01|duplicate-ip 01new 02duplicate-ip 02||missing 02|"
+            "duplicate-ip 01new 02duplicate-ip 02|"},
+        {"sharing ends when the sharer moves", {{a, bDup}, {a, b}, {a, bDup}},
+            "new 01duplicate-ip 01new 02duplicate-ip 02|changed 02|duplicate-ip 01changed 02duplicate-ip 02|"},
+        {"a silent module shares with a newcomer", {{a}, {bDup}}, "new 01|duplicate-ip 01new 02duplicate-ip 02|"},
+        {"no address is no sharing", {{Seen(1, "0.0.0.0"), Seen(2, "0.0.0.0")}}, "new 01new 02|"},
+        {"sharing known before a restart is not news after it", {{a, bDup}, {a, bDup}},
+            "new 01duplicate-ip 01new 02duplicate-ip 02||", true},
     };
     for (const auto& row : rows) {
         WatchTracker tracker(2);
@@ -1169,6 +1185,78 @@ TEST_F(AuditFolder, JournalRecordsSentThenTheOutcomeOrInterrupted)
     const auto before = log.undoValues(modules::macOfRecord(Full().Mac(3)));
     ASSERT_TRUE(before.has_value());
     EXPECT_EQ(before->IpAddr, kFull.IpAddr);
+}
+
+// Each row: what the events file takes before the disk is full (a file
+// size limit, with SIGXFSZ ignored, so a write is cut short exactly as on a
+// full disk) and the lines written; the file holds whole lines only.
+TEST(EventsFile, LinesAreWholeOrNotAtAll)
+{
+    const struct {
+        const char* what;
+        rlim_t room;
+        std::vector<std::string> lines;
+        std::string expected;
+        std::size_t failures;
+    } rows[] = {
+        {"room for all", 64, {"aaaa\n", "bbbb\n"}, "aaaa\nbbbb\n", 0},
+        {"the second line is torn: cut back", 7, {"aaaa\n", "bbbb\n", "c\n"}, "aaaa\nc\n", 1},
+        {"no room at all", 3, {"aaaa\n", "bb\n"}, "bb\n", 1},
+    };
+    char folder[] = "/tmp/commissioning-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::filesystem::path file = std::filesystem::path(folder) / "events";
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit previous{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &previous), 0);
+    for (const auto& row : rows) {
+        std::filesystem::remove(file);
+        const int descriptor = ::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        ASSERT_GE(descriptor, 0);
+        rlimit limit{row.room, previous.rlim_max};
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        std::size_t failures = 0;
+        for (const std::string& line : row.lines)
+            failures += appendWholeLine(descriptor, line).has_value() ? 1 : 0;
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &previous), 0);
+        ::close(descriptor);
+        std::ifstream in(file);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(text, row.expected) << row.what;
+        EXPECT_EQ(failures, row.failures) << row.what;
+    }
+    std::signal(SIGXFSZ, previousHandler);
+    std::filesystem::remove_all(folder);
+}
+
+// The state file is replaced whole: a temporary left by an earlier run
+// (longer than the new state) must not leave its tail behind, and a reader
+// finds the new text exactly.
+TEST(StateFile, ReplacedWhole)
+{
+    char folder[] = "/tmp/commissioning-test-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::filesystem::path file = std::filesystem::path(folder) / "state.json";
+    const struct {
+        const char* what;
+        std::string leftover; // in file.new before the replace; empty: none
+        std::string text;
+    } rows[] = {
+        {"first write", "", "{\"modules\":[]}\n"},
+        {"a longer temporary left behind", std::string(4096, 'x'), "{}\n"},
+        {"a longer state before", "", "{\"modules\":[1]}\n"},
+        {"then a shorter one", "", "{}\n"},
+    };
+    for (const auto& row : rows) {
+        if (!row.leftover.empty())
+            std::ofstream(std::filesystem::path(folder) / "state.json.new") << row.leftover;
+        EXPECT_EQ(replaceFileAtomically(file, row.text), std::nullopt) << row.what;
+        std::ifstream in(file);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(text, row.text) << row.what;
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(folder) / "state.json.new")) << row.what;
+    }
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace

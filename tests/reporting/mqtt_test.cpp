@@ -493,7 +493,7 @@ private:
 
 commissioning::ScanReport scanOf(const std::vector<std::string>& macs)
 {
-    commissioning::ScanReport report{"S", {}, 0, 0, {}};
+    commissioning::ScanReport report{"S", {}, 0, 0, 0, {}};
     for (const std::string& mac : macs)
         report.modules.push_back({mac, nlohmann::ordered_json{{"mac", mac}, {"ip", "192.168.0.10"}}, true});
     return report;
