@@ -197,7 +197,7 @@ TEST_F(WindowTest, AboutShowsTheProgramsOwnVersion)
         about.EndDialog(IDOK);
     });
     window.OnSysCommand(IDM_ABOUTBOX | 0x2); // the low four bits carry flags
-    EXPECT_EQ(shown, QStringLiteral("Version: 1.3.1.0"));
+    EXPECT_EQ(shown, QStringLiteral("Version: 1.4.0.0"));
     EXPECT_TRUE(window.isVisible());
 }
 
@@ -567,8 +567,8 @@ TEST(ProgramFiles, TheBuiltProgramCarriesItsVersionAndTheLoadedLibqortPassesTheC
     CVFXVersionData data;
     CVFXVersionInfo reader(CVFXVersionInfo::kCodePageUnicode, CVFXVersionInfo::kLanguageEnglishUs);
     ASSERT_TRUE(reader.Read(data, program.c_str())) << program;
-    EXPECT_EQ(data.m_wFileVersion, (std::array<std::uint16_t, 4>{1, 3, 1, 0}));
-    EXPECT_EQ(data.m_strProductVersion, "1, 3, 1, 0");
+    EXPECT_EQ(data.m_wFileVersion, (std::array<std::uint16_t, 4>{1, 4, 0, 0}));
+    EXPECT_EQ(data.m_strProductVersion, "1, 4, 0, 0");
     EXPECT_EQ(data.m_strProductName, "SorvindaConfig");
 
     // "qort.dll" names the file the dynamic loader bound, and it passes.

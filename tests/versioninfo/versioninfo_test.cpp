@@ -469,7 +469,7 @@ TEST(CVFXVersionInfo, ReadsFilesAndTheProgramsOwn)
     for (const char* blank : {static_cast<const char*>(nullptr), "", " \t\r\n "}) {
         ASSERT_TRUE(CVFXVersionInfo(CVFXVersionInfo::kCodePageUnicode, 0x0409).Read(data, blank));
         EXPECT_EQ(data.m_strFileName, std::filesystem::canonical("/proc/self/exe").string());
-        EXPECT_EQ(data.m_strProductVersion, "1, 3, 1, 0");
+        EXPECT_EQ(data.m_strProductVersion, "1, 4, 0, 0");
     }
 }
 
@@ -588,7 +588,7 @@ TEST(Deliverables, CarryTheirVersionResources)
     constexpr std::uint32_t kOsWindows32 = 4, kTypeApplication = 1, kTypeDll = 2;
     CVFXVersionData data;
     ASSERT_TRUE(CVFXVersionInfo(CVFXVersionInfo::kCodePageUnicode, 0x0409).Read(data, nullptr));
-    EXPECT_EQ(allStrings(data).substr(0, 39), "1.3.1.0.1.3.1.0.|1, 3, 1, 0|1, 3, 1, 0|");
+    EXPECT_EQ(allStrings(data).substr(0, 39), "1.4.0.0.1.4.0.0.|1, 4, 0, 0|1, 4, 0, 0|");
     EXPECT_EQ(data.m_strFileDescription + "|" + data.m_strInternalName + "|" + data.m_strOriginalFilename + "|"
             + data.m_strProductName + "|" + data.m_strComments + data.m_strLegalTrademarks + data.m_strPrivateBuild
             + data.m_strSpecialBuild,
