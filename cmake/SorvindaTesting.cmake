@@ -12,7 +12,7 @@
 # QT: a Qt Test program run with the offscreen platform.
 
 # Windows builds compile GoogleTest from source themselves (tests/windows).
-if(NOT WIN32)
+if(NOT WIN32 AND BUILD_TESTING)
   find_package(GTest REQUIRED)
 endif()
 

@@ -7,6 +7,7 @@
 # of the top CMakeLists.txt:
 #   @SORVINDA_QORT_VERSION_COMMAS@  1,1,2,0      @SORVINDA_QORT_VERSION_TEXT@  1, 1, 2, 0
 #   @SORVINDA_APP_VERSION_COMMAS@   1,3,1,0      @SORVINDA_APP_VERSION_TEXT@   1, 3, 1, 0
+#   @SORVINDA_RELEASE_VERSION_COMMAS@ 1,4,0,0    @SORVINDA_RELEASE_VERSION_TEXT@ 1, 4, 0, 0
 # For Windows the declaration is the resource script itself: windres
 # compiles it into the file's .rsrc section. Otherwise, at build time the encoder (sorvinda-verencode, from versioninfo/) turns it
 # into a VS_VERSIONINFO block, written as a C source that places the block in
@@ -30,7 +31,7 @@ if(NOT TARGET sorvinda-verencode)
 endif()
 
 function(sorvinda_configure_version_declaration declaration output)
-  foreach(which QORT APP)
+  foreach(which QORT APP RELEASE)
     string(REPLACE "." "," SORVINDA_${which}_VERSION_COMMAS "${SORVINDA_${which}_VERSION}")
     string(REPLACE "." ", " SORVINDA_${which}_VERSION_TEXT "${SORVINDA_${which}_VERSION}")
   endforeach()
