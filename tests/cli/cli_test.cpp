@@ -1315,6 +1315,45 @@ TEST(CliJournal, AWriteCutShortIsRecordedAndUndoRestoresTheValuesBeforeIt)
     }
 }
 
+// A plan cut short while its wave waits for the verifying scans: the
+// wave's `sent` record is on disk before the write leaves, and SIGTERM adds
+// its `interrupted` record before the program ends.
+TEST(CliJournal, AnApplyCutShortRecordsItsSentWriteAsInterrupted)
+{
+    testsupport::requireIsolatedNetwork();
+    Scratch scratch;
+    const fs::path out = scratch.dir.path() / "out", err = scratch.dir.path() / "err";
+    const fs::path plan = scratch.dir.write("plan.csv", Bytes("mac,hostname\n00-30-11-00-00-01,after\n"));
+    const fs::path journal = StateFolder(scratch) / "sorvinda/audit.jsonl";
+    // Answers "Reconfigured" and keeps its values: the verifying scans go
+    // on until the wait is over, and the signal comes during them.
+    testsupport::SimulatorProcess module(
+        testsupport::moduleArgs({"mac=00-30-11-00-00-01,ip=192.168.0.10,hn=before,keep=on"}));
+    ASSERT_TRUE(module.start()) << module.error();
+    const int outFd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(outFd, 0);
+    const pid_t pid =
+        SpawnWithState({"sorvinda", "apply", plan.string(), "--wait", "4000"}, StateFolder(scratch), outFd, err);
+    ::close(outFd);
+    ASSERT_GT(pid, 0);
+    // The write reached the module: its `sent` record was on disk before it left.
+    EXPECT_TRUE(module.waitForLine(std::regex("recv [^ ]+ [0-9]+ \"Configure:.*"), 3 * kLogWait)) << ReadText(err);
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    if (!testsupport::waitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, kLogWait)) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status << " " << ReadText(err);
+    const std::vector<std::string> records = Lines(ReadText(journal));
+    ASSERT_EQ(records.size(), 2u) << ReadText(journal);
+    const nlohmann::json sent = nlohmann::json::parse(records[0]), cut = nlohmann::json::parse(records[1]);
+    EXPECT_EQ(sent["result"], "sent");
+    EXPECT_EQ(cut["result"], "interrupted");
+    EXPECT_EQ(cut["before"]["hostname"], "before");
+    EXPECT_EQ(cut["after"]["hostname"], "after");
+}
+
 // Undo refuses when a line after the module's last record cannot be read
 // (a cut `sent` record may be that module's), naming it; nothing is sent.
 TEST(CliJournal, UndoRefusesAtAnUnreadableLineAndSendsNothing)
