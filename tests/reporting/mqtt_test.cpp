@@ -8,6 +8,7 @@
 //    against small stand-ins that accept and then stall or drop;
 //  - an agent whose broker name lookup stalls ends promptly on SIGTERM.
 #include "reporting/mqttreporter.h"
+#include "tests/support/childprocess.h"
 #include "tests/support/isolatednetwork.h"
 #include "tests/support/simulatorprocess.h"
 #include "tests/support/waituntil.h"
@@ -57,7 +58,6 @@ constexpr auto kReportWait = 20s;
 // What the agent promises: it ends within a second of SIGTERM, whatever it
 // is doing.
 constexpr auto kTermBound = 1s;
-constexpr auto kKillWait = 5s;
 // Connection tries a refused agent makes before its lines are counted.
 constexpr int kRefusedTries = 3;
 
@@ -92,68 +92,7 @@ std::string program(const char* name)
     return testsupport::binaryDirectory() + "/" + name;
 }
 
-// A child process with its output in a file; ended and reaped at the end.
-class Child {
-public:
-    Child() = default;
-    Child(std::vector<std::string> argv, const fs::path& output)
-    {
-        std::vector<char*> words;
-        for (std::string& word : argv)
-            words.push_back(word.data());
-        words.push_back(nullptr);
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_adddup2(&files, STDOUT_FILENO, STDERR_FILENO);
-        if (posix_spawnp(&pid_, words[0], &files, nullptr, words.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&files);
-    }
-    Child(Child&& other) noexcept
-        : pid_(std::exchange(other.pid_, -1))
-    {
-    }
-    Child& operator=(Child&& other) noexcept
-    {
-        stop(SIGTERM);
-        pid_ = std::exchange(other.pid_, -1);
-        return *this;
-    }
-    ~Child() { stop(SIGTERM); }
-
-    // Sends the signal and reaps the child; SIGKILL when it is not gone
-    // within wait. Its exit status (128 + signal when killed), -1 when it
-    // had to be killed or never ran.
-    int stop(int signal, std::chrono::milliseconds wait = kKillWait)
-    {
-        if (pid_ <= 0)
-            return -1;
-        ::kill(pid_, signal);
-        int status = 0;
-        const bool ended = testsupport::waitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, wait);
-        if (!ended) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-        }
-        pid_ = -1;
-        if (!ended)
-            return -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    // Its exit status once it ended by itself within wait, else -1.
-    int waitExit(std::chrono::milliseconds wait)
-    {
-        int status = 0;
-        if (pid_ <= 0 || !testsupport::waitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, wait))
-            return -1;
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-private:
-    pid_t pid_ = -1;
-};
+using Child = testsupport::ChildProcess;
 
 // The plant's security material, made once with openssl: a CA, a server
 // certificate for "localhost" only (no address), a client certificate for

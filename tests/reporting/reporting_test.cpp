@@ -14,6 +14,7 @@
 #include "reporting/metricspage.h"
 #include "reporting/metricsserver.h"
 #include "reporting/webconfig.h"
+#include "tests/support/childprocess.h"
 #include "tests/support/isolatednetwork.h"
 #include "tests/support/simulatorprocess.h"
 #include "tests/support/waituntil.h"
@@ -66,65 +67,7 @@ std::string readText(const fs::path& path)
     return text.str();
 }
 
-// A child process with its output in a file; killed and reaped at the end.
-class Child {
-public:
-    Child() = default;
-    Child(std::vector<std::string> argv, const fs::path& output)
-    {
-        std::vector<char*> words;
-        for (std::string& word : argv)
-            words.push_back(word.data());
-        words.push_back(nullptr);
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_adddup2(&files, STDOUT_FILENO, STDERR_FILENO);
-        if (posix_spawnp(&pid_, words[0], &files, nullptr, words.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&files);
-    }
-    Child(Child&& other) noexcept
-        : pid_(std::exchange(other.pid_, -1))
-    {
-    }
-    Child& operator=(Child&& other) noexcept
-    {
-        stop(SIGTERM);
-        pid_ = std::exchange(other.pid_, -1);
-        return *this;
-    }
-    ~Child() { stop(SIGTERM); }
-    pid_t pid() const { return pid_; }
-
-    // Its wait status once it ends within timeout (then it is reaped and
-    // forgotten), else nothing.
-    std::optional<int> endsWithin(std::chrono::milliseconds timeout)
-    {
-        int status = 0;
-        if (pid_ <= 0 || !testsupport::waitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, timeout))
-            return std::nullopt;
-        pid_ = -1;
-        return status;
-    }
-
-    // Sends the signal and reaps the child (SIGKILL after kStopWait).
-    void stop(int signal)
-    {
-        if (pid_ <= 0)
-            return;
-        ::kill(pid_, signal);
-        int status = 0;
-        if (!testsupport::waitUntil([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, kStopWait)) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, &status, 0);
-        }
-        pid_ = -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-};
+using Child = testsupport::ChildProcess;
 
 std::string program(const char* name)
 {
