@@ -10,6 +10,7 @@
 #include "commissioning/adaptersubnets.h"
 #include "commissioning/planexport.h"
 #include "commissioning/planfile.h"
+#include "commissioning/planjournal.h"
 #include "commissioning/plansteps.h"
 #include "diagnostics/scanfailure.h"
 #include "platform/terminal.h"
@@ -17,7 +18,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <map>
 #include <set>
 #include <system_error>
 #include <thread>
@@ -28,13 +28,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr std::uint8_t kValid = 1;
 constexpr std::uint8_t kProtected = 1;
-
-modules::MacAddress MacOf(const QORT_ConfigureRequestType& request)
-{
-    modules::MacAddress mac{};
-    std::copy(std::begin(request.MacId), std::end(request.MacId), mac.begin());
-    return mac;
-}
 
 // Problems go to standard error as they are: "FILE:LINE: message".
 bool ListProblems(const std::vector<std::string>& problems)
@@ -127,38 +120,13 @@ private:
     modules::ConfigText password_{};
 };
 
-// Appends the `sent` record of each request just before the wave leaves.
-// The `sent` records of a wave, one append and one fsync for all of them,
-// before the wave leaves; each write keeps its ticket for its outcome.
-void JournalSent(commissioning::WriteJournal& journal, const commissioning::PlanRun& run,
-    const std::vector<QORT_ConfigureRequestType>& requests,
-    std::map<modules::MacAddress, commissioning::WriteJournal::Ticket>& tickets)
-{
-    std::vector<commissioning::AuditEntry> entries;
-    std::vector<modules::MacAddress> macs;
-    for (const QORT_ConfigureRequestType& request : requests) {
-        std::optional<commissioning::AuditEntry> entry = run.sentEntry(MacOf(request));
-        if (!entry)
-            continue;
-        entry->program = kProgramName;
-        entries.push_back(*entry);
-        macs.push_back(MacOf(request));
-    }
-    std::optional<std::string> error;
-    const std::vector<commissioning::WriteJournal::Ticket> sent = journal.sent(entries, error);
-    if (error)
-        Complain("audit log: " + *error);
-    for (std::size_t i = 0; i < sent.size() && i < macs.size(); ++i)
-        tickets[macs[i]] = sent[i];
-}
-
 // Sends one wave with the password where needed and wipes every copy of it.
 QortSession::BatchAnswers SendWave(QortSession& session, std::vector<QORT_ConfigureRequestType> requests,
     const std::set<modules::MacAddress>& protectedMacs, const RunPassword& password, const ApplyOptions& options,
     Progress& progress, std::size_t writtenBefore)
 {
     for (QORT_ConfigureRequestType& request : requests)
-        if (protectedMacs.count(MacOf(request)) != 0)
+        if (protectedMacs.count(modules::macOfRequest(request)) != 0)
             password.copyTo(request);
     QortSession::BatchAnswers answers =
         session.configureAll(requests, options.wait, [&progress, writtenBefore](const QortSession::BatchAnswers& a) {
@@ -190,57 +158,19 @@ void VerifyWave(QortSession& session, commissioning::PlanRun& run, const std::se
     }
 }
 
-// Each row's audit record once: after its wave for the rows sent (the
-// outcome of its `sent` record), at the end for the rows refused. Each
-// batch is one append and one fsync, so a large plan costs few syncs.
-class OutcomeJournal {
-public:
-    explicit OutcomeJournal(commissioning::WriteJournal& journal)
-        : journal_(journal)
-    {
-    }
-    std::map<modules::MacAddress, commissioning::WriteJournal::Ticket>& tickets() { return tickets_; }
-
-    void record(const commissioning::PlanRun& run, const std::set<modules::MacAddress>& macs)
-    {
-        std::vector<std::pair<commissioning::WriteJournal::Ticket, commissioning::WriteResult>> outcomes;
-        std::vector<commissioning::AuditEntry> refused;
-        for (const commissioning::PlanRun::RowResult& result : run.results()) {
-            if (!result.audit || macs.count(result.row.mac) == 0 || !logged_.insert(result.row.mac).second)
-                continue;
-            const auto ticket = tickets_.find(result.row.mac);
-            if (ticket != tickets_.end()) {
-                outcomes.emplace_back(ticket->second, result.audit->result);
-                continue;
-            }
-            refused.push_back(*result.audit);
-            refused.back().program = kProgramName;
-        }
-        if (const auto error = journal_.finish(outcomes))
-            Complain("audit log: " + *error);
-        if (const auto error = journal_.log().append(refused))
-            Complain("audit log: " + *error);
-    }
-    void recordRest(const commissioning::PlanRun& run)
-    {
-        std::set<modules::MacAddress> all;
-        for (const commissioning::PlanRun::RowResult& result : run.results())
-            all.insert(result.row.mac);
-        record(run, all);
-    }
-
-private:
-    commissioning::WriteJournal& journal_;
-    std::map<modules::MacAddress, commissioning::WriteJournal::Ticket> tickets_;
-    std::set<modules::MacAddress> logged_;
-};
+// Journal trouble is said and the run goes on: the writes' outcomes stand.
+void SayJournalErrors(const std::vector<std::string>& errors)
+{
+    for (const std::string& error : errors)
+        Complain("audit log: " + error);
+}
 
 // The waves: what may be written now goes out together, its answers are
 // taken by the MAC each one names, its writes verified; then the rows that
 // waited for those modules to leave their addresses. False when the
 // password could not be read (nothing was sent then).
 bool Write(QortSession& session, commissioning::PlanRun& run, const std::vector<commissioning::PlanStep>& steps,
-    const ApplyOptions& options, OutcomeJournal& outcomes, commissioning::WriteJournal& journal)
+    const ApplyOptions& options, commissioning::PlanJournal& journal)
 {
     std::vector<QORT_ConfigureRequestType> wave = run.requests();
     if (wave.empty())
@@ -251,15 +181,17 @@ bool Write(QortSession& session, commissioning::PlanRun& run, const std::vector<
         return false;
     Progress progress(run.counts().total);
     for (; !wave.empty(); wave = run.requests()) {
-        JournalSent(journal, run, wave, outcomes.tickets());
+        if (const std::optional<std::string> error = journal.sent(run, wave))
+            SayJournalErrors({*error});
         const std::size_t writtenBefore = run.counts().written;
         const QortSession::BatchAnswers answers =
             SendWave(session, wave, protectedMacs, password, options, progress, writtenBefore);
         std::set<modules::MacAddress> macs;
         for (const QORT_ConfigureRequestType& request : wave) {
-            macs.insert(MacOf(request));
-            run.sent(MacOf(request));
-            run.answered(MacOf(request), commissioning::PlanRun::Answer::None);
+            const modules::MacAddress mac = modules::macOfRequest(request);
+            macs.insert(mac);
+            run.sent(mac);
+            run.answered(mac, commissioning::PlanRun::Answer::None);
         }
         for (const modules::MacAddress& mac : answers.invalidPassword)
             run.answered(mac, commissioning::PlanRun::Answer::InvalidPassword);
@@ -268,7 +200,7 @@ bool Write(QortSession& session, commissioning::PlanRun& run, const std::vector<
             run.answered(mac, commissioning::PlanRun::Answer::Reconfigured);
         if (!reconfigured.empty())
             VerifyWave(session, run, reconfigured, options.wait, progress);
-        outcomes.record(run, macs);
+        SayJournalErrors(journal.record(run, macs));
     }
     return true;
 }
@@ -320,10 +252,10 @@ int RunApply(const ApplyOptions& options)
     commissioning::PlanRun run(steps, options.force);
     commissioning::WriteJournal journal(commissioning::AuditLog::forUser());
     const InterruptedWrites interrupted(journal);
-    OutcomeJournal outcomes(journal);
-    if (!Write(*connection.session, run, steps, options, outcomes, journal))
+    commissioning::PlanJournal planJournal(journal, kProgramName);
+    if (!Write(*connection.session, run, steps, options, planJournal))
         return kExitUsage;
-    outcomes.recordRest(run);
+    SayJournalErrors(planJournal.recordAll(run));
     return Report(run);
 }
 

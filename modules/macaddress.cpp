@@ -76,6 +76,13 @@ MacAddress macOfRecord(const QORT_ModuleScanResponseType& record)
     return mac;
 }
 
+MacAddress macOfRequest(const QORT_ConfigureRequestType& request)
+{
+    MacAddress mac;
+    std::memcpy(mac.data(), request.MacId, mac.size());
+    return mac;
+}
+
 std::optional<MacAddress> parseRowMac(std::string_view text)
 {
     text = text.substr(0, kMacTextReadLimit);

@@ -18,6 +18,8 @@ using MacAddress = std::array<std::uint8_t, QORT_MAC_SIZE>;
 std::string formatMac(const MacAddress& mac);
 
 MacAddress macOfRecord(const QORT_ModuleScanResponseType& record);
+// The module a Configure or Wink request is addressed to.
+MacAddress macOfRequest(const QORT_ConfigureRequestType& request);
 
 // Characters of a MAC column text that are read back: six two-digit
 // numbers and five dashes.

@@ -8,6 +8,7 @@
 #include "commissioning/dhcpprobe.h"
 #include "commissioning/planexport.h"
 #include "commissioning/planfile.h"
+#include "commissioning/planjournal.h"
 #include "commissioning/plansteps.h"
 #include "commissioning/scancsv.h"
 #include "commissioning/scanwarnings.h"
@@ -1185,6 +1186,54 @@ TEST_F(AuditFolder, JournalRecordsSentThenTheOutcomeOrInterrupted)
     const auto before = log.undoValues(modules::macOfRecord(Full().Mac(3)));
     ASSERT_TRUE(before.has_value());
     EXPECT_EQ(before->IpAddr, kFull.IpAddr);
+}
+
+// A plan run's journal, as both front ends keep it: the `sent` records of
+// what leaves, then one outcome per row, each once, however often the front
+// end asks; a row refused before it left has `refused` alone.
+TEST_F(AuditFolder, APlanJournalRecordsSentWritesThenEachRowsOutcomeOnce)
+{
+    // 1 and 2 change, 3 conflicts with module 4 and is refused.
+    const std::string m = "00-30-11-00-00-0";
+    const Plan plan = readPlan(
+        "mac,ip,hostname\n" + m + "1,192.168.0.30\n" + m + "2,,y\n" + m + "3,192.168.0.23\n" + m + "4,,", "p.csv")
+                          .plan;
+    PlanRun run(planSteps(plan, PlanScan(), kSubnets, {FakeNetwork, kAddressAnswerBound, NoOtherAddresses}), false);
+    const AuditLog log = AuditLog::forUser();
+    const auto records = [&] {
+        std::string found;
+        std::istringstream in(Text(log.file()));
+        for (std::string line; std::getline(in, line);) {
+            const nlohmann::json record = nlohmann::json::parse(line);
+            found += record["mac"].get<std::string>().substr(m.size()) + record["result"].get<std::string>() + " ";
+            EXPECT_EQ(record["program"], "SorvindaConfig");
+        }
+        return found;
+    };
+    WriteJournal journal(log);
+    PlanJournal planJournal(journal, "SorvindaConfig");
+    const std::vector<QORT_ConfigureRequestType> wave = run.requests();
+    ASSERT_EQ(wave.size(), 2u);
+    EXPECT_EQ(planJournal.sent(run, wave), std::nullopt);
+    EXPECT_EQ(records(), "1sent 2sent ");
+    for (const QORT_ConfigureRequestType& request : wave)
+        run.sent(modules::macOfRequest(request));
+    run.answered(modules::macOfRecord(Record().Mac(1)), PlanRun::Answer::Reconfigured);
+    run.answered(modules::macOfRecord(Record().Mac(2)), PlanRun::Answer::InvalidPassword);
+    std::vector<QORT_ModuleScanResponseType> rescan = PlanScan();
+    rescan[0].IpAddr = Address(192, 168, 0, 30);
+    run.verify(rescan);
+    const std::set<modules::MacAddress> sentMacs{modules::macOfRequest(wave[0]), modules::macOfRequest(wave[1])};
+    EXPECT_TRUE(planJournal.record(run, sentMacs).empty());
+    EXPECT_TRUE(planJournal.record(run, sentMacs).empty());
+    EXPECT_EQ(records(), "1sent 2sent 1verified 2invalid-password ");
+    EXPECT_TRUE(planJournal.recordAll(run).empty());
+    EXPECT_TRUE(planJournal.recordAll(run).empty());
+    EXPECT_EQ(records(), "1sent 2sent 1verified 2invalid-password 3refused ");
+    // Undo of module 1 takes the values from before the plan.
+    const auto before = log.undoValues(modules::macOfRecord(Record().Mac(1)));
+    ASSERT_TRUE(before.has_value());
+    EXPECT_EQ(before->IpAddr, PlanScan()[0].IpAddr);
 }
 
 // Each row: what the events file takes before the disk is full (a file
