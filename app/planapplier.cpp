@@ -24,19 +24,14 @@ void Wipe(void* data, std::size_t size)
     ::explicit_bzero(data, size);
 }
 
-modules::MacAddress MacOfRequest(const QORT_ConfigureRequestType& request)
-{
-    modules::MacAddress mac;
-    std::copy(std::begin(request.MacId), std::end(request.MacId), mac.begin());
-    return mac;
-}
-
 } // namespace
 
 CPlanApplier::CPlanApplier(CPlanDialog& dialog, Hooks hooks, commissioning::PlanCheckOptions options)
     : m_dialog(dialog)
     , m_hooks(std::move(hooks))
     , m_options(std::move(options))
+    , m_journal(commissioning::AuditLog::forUser())
+    , m_planJournal(m_journal, kProgramName)
 {
     m_sendTimer.setInterval(0);
     m_answerTimer.setSingleShot(true);
@@ -156,11 +151,11 @@ void CPlanApplier::SendNext()
         return;
     }
     QORT_ConfigureRequestType request = m_wave[m_next++];
-    const modules::MacAddress mac = MacOfRequest(request);
-    if (std::optional<commissioning::AuditEntry> entry = m_run->sentEntry(mac)) {
-        entry->program = kProgramName;
-        m_hooks.log(*entry);
-    }
+    const modules::MacAddress mac = modules::macOfRequest(request);
+    // One write a turn, so that Cancel stops before the next: its record is
+    // its own fsync (milliseconds), never a wave's worth on one turn.
+    if (const std::optional<std::string> error = m_planJournal.sent(*m_run, {request}))
+        SayJournalErrors({*error});
     m_waveMacs.insert(mac);
     m_unanswered.insert(mac);
     std::memcpy(request.Password, m_password.c_str(), std::min(m_password.size() + 1, sizeof request.Password));
@@ -256,17 +251,14 @@ std::vector<QORT_ModuleScanResponseType> CPlanApplier::Rescanned() const
     return records;
 }
 
-// Each row's outcome record once: after its wave for the rows sent, at the
-// end for the rows refused.
-void CPlanApplier::LogOutcomes(const std::set<modules::MacAddress>& macs)
+// Once per run, so that a disk that fails does not ask at every wave.
+void CPlanApplier::SayJournalErrors(const std::vector<std::string>& errors)
 {
-    for (const commissioning::PlanRun::RowResult& result : m_run->results()) {
-        if (!result.audit || macs.count(result.row.mac) == 0 || !m_logged.insert(result.row.mac).second)
-            continue;
-        commissioning::AuditEntry entry = *result.audit;
-        entry.program = kProgramName;
-        m_hooks.log(entry);
-    }
+    if (errors.empty() || m_journalErrorSaid)
+        return;
+    m_journalErrorSaid = true;
+    if (m_hooks.journalError)
+        m_hooks.journalError(errors.front());
 }
 
 void CPlanApplier::EndWave()
@@ -277,7 +269,7 @@ void CPlanApplier::EndWave()
     for (const commissioning::PlanRun::RowResult& result : m_run->results())
         if (m_reconfigured.count(result.row.mac) != 0 && result.outcome == "changed")
             m_dialog.ShowRowStatus(result.row.mac, QString::fromLatin1(kVerifiedText));
-    LogOutcomes(m_waveMacs);
+    SayJournalErrors(m_planJournal.record(*m_run, m_waveMacs));
     StartWave();
 }
 
@@ -299,12 +291,8 @@ void CPlanApplier::Finish()
     m_finished = true;
     const commissioning::PlanRun::Counts counts = m_run->counts();
     m_dialog.ShowProgress(static_cast<int>(counts.written), static_cast<int>(counts.written));
-    std::set<modules::MacAddress> all;
-    const std::vector<commissioning::PlanRun::RowResult> results = m_run->results();
-    for (const commissioning::PlanRun::RowResult& result : results)
-        all.insert(result.row.mac);
-    LogOutcomes(all);
-    m_dialog.ShowResults(results, m_run->summary());
+    SayJournalErrors(m_planJournal.recordAll(*m_run));
+    m_dialog.ShowResults(m_run->results(), m_run->summary());
 }
 
 void CPlanApplier::ShowProgress()

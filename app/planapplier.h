@@ -3,6 +3,7 @@
 #include "commissioning/adaptersubnets.h"
 #include "commissioning/auditlog.h"
 #include "commissioning/planfile.h"
+#include "commissioning/planjournal.h"
 #include "commissioning/plansteps.h"
 #include "modules/macaddress.h"
 #include "protocol/qort.h"
@@ -32,13 +33,16 @@ class CPlanDialog;
 //              for that move to be verified). A wave's writes go out one per
 //              turn of the event loop, never waiting for an answer in
 //              between, so that Cancel stops before the next one; each
-//              write's `sent` record is logged just before it leaves;
+//              write's `sent` record is on disk just before it leaves;
 //   answers    both "Reconfigured:" and "Invalid Password:" name their
 //              module; a row without an answer within kAnswerWaitMs has
 //              none;
 //   verifying  rescans, repeated until every reconfigured row of the wave
 //              is verified or kVerifyWaitMs have passed; then the wave's
-//              outcomes are logged and the next wave starts.
+//              outcomes are journalled together (one fsync) and the next
+//              wave starts.
+//
+// The journal is commissioning::PlanJournal, as on the command line.
 //
 // Everything runs on the GUI thread except the dry run's worker. The main
 // window hands on the library's notices while IsApplying().
@@ -49,7 +53,8 @@ public:
     struct Hooks {
         std::function<void(const QORT_ConfigureRequestType&)> send;
         std::function<void()> rescan;
-        std::function<void(const commissioning::AuditEntry&)> log;
+        // Told what could not be written to the audit log; the run goes on.
+        std::function<void(const std::string&)> journalError;
     };
 
     // How long the run waits for the answers to its writes, how often it
@@ -85,7 +90,7 @@ private:
     bool AllAnswered() const;
     void StartVerifying();
     void EndWave();
-    void LogOutcomes(const std::set<modules::MacAddress>& macs);
+    void SayJournalErrors(const std::vector<std::string>& errors);
     std::vector<QORT_ModuleScanResponseType> Rescanned() const;
     void Finish();
     void ShowProgress();
@@ -97,16 +102,18 @@ private:
     std::thread m_dryRun;
     std::vector<commissioning::PlanStep> m_steps;
     std::optional<commissioning::PlanRun> m_run;
+    commissioning::WriteJournal m_journal;
+    commissioning::PlanJournal m_planJournal;
     std::vector<QORT_ConfigureRequestType> m_wave; // the writes that may go now
     std::size_t m_next = 0;                        // of m_wave
     std::string m_password;
     bool m_cancelled = false;
     bool m_verifying = false;
     bool m_finished = false;
+    bool m_journalErrorSaid = false;
     std::set<modules::MacAddress> m_waveMacs;     // sent in this wave
     std::set<modules::MacAddress> m_unanswered;   // of them, no answer yet
     std::set<modules::MacAddress> m_reconfigured; // of them, "Reconfigured:"
-    std::set<modules::MacAddress> m_logged;       // outcome logged
     std::map<modules::MacAddress, QORT_ModuleScanResponseType> m_rescan;
     QTimer m_sendTimer;
     QTimer m_answerTimer;
