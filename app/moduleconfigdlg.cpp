@@ -7,6 +7,7 @@
 #include "app/sizingclamp.h"
 #include "commissioning/addressfields.h"
 #include "commissioning/addressinuse.h"
+#include "commissioning/change.h"
 #include "commissioning/verification.h"
 #include "devicelist/configureflow.h"
 #include "devicelist/devicelistctrl.h"
@@ -226,7 +227,8 @@ CModuleConfigDlg::CModuleConfigDlg(QWidget* parent, const QortApi& api, std::str
                 return use;
             },
             [this](const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request) {
-                LogWrite(before, request, commissioning::WriteResult::Refused);
+                ShowAuditFailure(commissioning::AuditLog::forUser().append(commissioning::auditEntry(
+                    commissioning::changeOf(before, request), kProgramName, commissioning::WriteResult::Refused)));
             },
             [this](const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request) {
                 OnWriteSending(before, request);
@@ -512,8 +514,7 @@ void CModuleConfigDlg::ApplyPlanFile(const QString& path)
     CPlanDialog dialog(path, this);
     CPlanApplier applier(dialog,
         CPlanApplier::Hooks{[this](const QORT_ConfigureRequestType& request) { m_api.SendConfigure(&request); },
-            [this] { StartScan(); },
-            [this](const commissioning::AuditEntry& entry) { LogWrite(entry.before, entry.sent, entry.result); }});
+            [this] { StartScan(); }, [this](const std::string& error) { ShowAuditFailure(error); }});
     m_planApplier = &applier;
     applier.Start(commissioning::readPlanFile(std::filesystem::path(path.toStdString())), m_pDeviceList->Modules(),
         commissioning::usableAdapterSubnets());
@@ -768,9 +769,17 @@ void CModuleConfigDlg::OnWriteSending(
     EndPendingWriteUnanswered(true);
     // On disk before the request leaves; the outcome follows as its own
     // record. A log that cannot be written is shown once, with the outcome.
-    LogWrite(before, request, commissioning::WriteResult::Sent, false);
-    m_pendingWrite = PendingWrite{before, request, false};
+    const commissioning::Change change = commissioning::changeOf(before, request);
+    auto journal = std::make_shared<commissioning::WriteJournal>(commissioning::AuditLog::forUser());
+    std::optional<std::string> error;
+    const commissioning::WriteJournal::Ticket ticket =
+        journal->sent(commissioning::auditEntry(change, kProgramName, commissioning::WriteResult::Sent), error);
+    m_pendingWrite = PendingWrite{before, request, false, std::move(journal), ticket, error};
     m_pendingWriteTimer.start(kWriteAnswerWaitMs);
+    // What goes out, in the words of the dry run and the audit log.
+    const std::string changed = commissioning::changeText(change);
+    ShowTransient(QString::fromStdString("Configure sent to " + modules::formatMac(modules::macOfRecord(before)) + ": "
+        + (changed.empty() ? std::string("no value changes") : changed)));
 }
 
 void CModuleConfigDlg::OnReconfigured()
@@ -849,14 +858,12 @@ void CModuleConfigDlg::FinishPendingWrite(commissioning::WriteResult result, boo
     const PendingWrite write = *m_pendingWrite;
     m_pendingWrite.reset();
     m_pendingWriteTimer.stop();
-    LogWrite(write.before, write.sent, result, mayShowBox);
+    const std::optional<std::string> error = write.journal->finish(write.ticket, result);
+    ShowAuditFailure(error ? error : write.journalError, mayShowBox);
 }
 
-void CModuleConfigDlg::LogWrite(const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request,
-    commissioning::WriteResult result, bool mayShowBox)
+void CModuleConfigDlg::ShowAuditFailure(const std::optional<std::string>& error, bool mayShowBox)
 {
-    const std::optional<std::string> error =
-        commissioning::AuditLog::forUser().append({kProgramName, before, request, result});
     if (error && mayShowBox)
         ShowMessageBox(this, QString::fromStdString(*error), kWarningCaption, MB_OK | MB_ICONEXCLAMATION);
 }

@@ -17,6 +17,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -161,6 +162,11 @@ private:
         QORT_ModuleScanResponseType before;
         QORT_ConfigureRequestType sent;
         bool reconfigured = false; // "Reconfigured:" came: waiting for the module's reply to the rescan
+        // The write's own journal: its `sent` record is on disk before the
+        // request leaves, and the ticket names it for its outcome.
+        std::shared_ptr<commissioning::WriteJournal> journal;
+        commissioning::WriteJournal::Ticket ticket;
+        std::optional<std::string> journalError; // the `sent` record's, shown with the outcome
     };
     // Another DHCP server on the segment: asked on a thread of its own each
     // time the recovery server starts, so the start is never delayed and
@@ -177,9 +183,8 @@ private:
     void VerifyPendingWrite(const QORT_ModuleScanResponseType& reply);
     void EndPendingWriteUnanswered(bool mayShowBox);
     void FinishPendingWrite(commissioning::WriteResult result, bool mayShowBox = true);
-    // Appends the write to the audit log; a box says when that fails.
-    void LogWrite(const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request,
-        commissioning::WriteResult result, bool mayShowBox = true);
+    // A box says when the audit log could not be written.
+    void ShowAuditFailure(const std::optional<std::string>& error, bool mayShowBox = true);
 
     // Declared first so that it is destroyed last; the destructor stops the
     // server explicitly before anything else goes.

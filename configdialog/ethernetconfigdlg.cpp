@@ -130,6 +130,8 @@ void CEthernetConfigDlg::ShowAddresses()
 {
     ShowAddress(m_SubnetMaskCtrl, SubnetMaskValid, SubnetMask);
     ShowAddress(m_IpAddrCtrl, IpAddrValid, IpAddr);
+    if (IpAddrValid == kValid)
+        m_ShownIpAddr = IpAddr;
     ShowAddress(m_GatewayCtrl, GatewayValid, Gateway);
     ShowAddress(m_Dns1Ctrl, Dns1Valid, Dns1);
     ShowAddress(m_Dns2Ctrl, Dns2Valid, Dns2);
@@ -157,7 +159,10 @@ void CEthernetConfigDlg::OnOK()
         return;
     }
     IpAddr = ReadAddress(m_IpAddrCtrl);
-    if (!modules::isAcceptableIpAddress(IpAddr)) {
+    // Likewise an address the dialog opened with: a module may sit on an
+    // address ending .255 in a wider subnet, and a write that keeps it is
+    // no typing error.
+    if (IpAddr != m_ShownIpAddr && !modules::isAcceptableIpAddress(IpAddr)) {
         AfxMessageBox(FromFieldText(modules::kIpLastByte255Message), MB_OK);
         return;
     }

@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 
 class QLineEdit;
@@ -63,5 +65,6 @@ private:
     QString NewPasswordText;
     QString PasswordText;
     QString HostNameText;
-    std::string m_ReportedHostName; // the module's bytes, as they came
+    std::string m_ReportedHostName;             // the module's bytes, as they came
+    std::optional<std::uint32_t> m_ShownIpAddr; // the IP the dialog opened with, when it showed one
 };

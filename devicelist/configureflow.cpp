@@ -1,5 +1,6 @@
 #include "devicelist/configureflow.h"
 
+#include "commissioning/change.h"
 #include "configdialog/ethernetconfigdlg.h"
 #include "devicelist/devicelistctrl.h"
 #include "devicelist/devicelistmodel.h"
@@ -29,27 +30,20 @@ std::string AddressInUseQuestion(std::uint32_t ip, const commissioning::AddressU
         + ". Set it anyway?";
 }
 
-bool RequestChangesIp(const QORT_ModuleScanResponseType& found, const QORT_ConfigureRequestType& request)
-{
-    if (request.Dhcp == 1 || request.IpAddr == QORT_ADDR_NOT_GIVEN)
-        return false;
-    return found.IpAddrValid == 0 || found.IpAddr != request.IpAddr;
-}
-
 namespace {
 
 // True when the request may go out: its address is free, or the user
 // chose to set it anyway.
-bool AddressMayBeSet(const CDeviceListCtrl& list, const QORT_ModuleScanResponseType& found,
-    const QORT_ConfigureRequestType& request, const AddressCheck& check)
+bool AddressMayBeSet(const CDeviceListCtrl& list, const commissioning::Change& change, const AddressCheck& check)
 {
-    if (!check || !RequestChangesIp(found, request))
+    const std::optional<std::uint32_t> ip = commissioning::addressToAsk(change);
+    if (!check || !ip)
         return true;
-    const commissioning::AddressUse use = check(request.IpAddr, modules::macOfRecord(found), list.Modules());
+    const commissioning::AddressUse use = check(*ip, modules::macOfRecord(change.found), list.Modules());
     if (!use.inUse)
         return true;
-    const int answer = AfxMessageBox(QString::fromStdString(AddressInUseQuestion(request.IpAddr, use)),
-        MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2);
+    const int answer = AfxMessageBox(
+        QString::fromStdString(AddressInUseQuestion(*ip, use)), MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2);
     return answer == IDYES;
 }
 
@@ -100,18 +94,6 @@ QORT_ModuleScanResponseType WithValues(QORT_ModuleScanResponseType found, const 
 } // namespace
 
 namespace {
-
-// The module reported a name longer than a request carries, and the user
-// left it as it was: it would go out shortened.
-bool WouldShortenReportedName(const QORT_ModuleScanResponseType& found, const QORT_ConfigureRequestType& request)
-{
-    if (found.HostNameValid != 1)
-        return false;
-    const std::size_t reported = ::strnlen(found.HostName, QORT_TEXT_FIELD_SIZE);
-    const std::size_t sent = ::strnlen(request.HostName, QORT_TEXT_FIELD_SIZE);
-    return reported > sent && sent == modules::kConfigTextMaxChars
-        && std::memcmp(found.HostName, request.HostName, sent) == 0;
-}
 
 QString Quoted(const char* bytes, std::size_t size)
 {
@@ -175,9 +157,10 @@ static bool RunFlow(
         edited = static_cast<const modules::EthernetConfigFields&>(dialog);
 
         const QORT_ConfigureRequestType request = modules::buildConfigureRequest(shown, dialog);
-        if (WouldShortenReportedName(*found, request) && !ShorteningConfirmed(*found, request))
+        const commissioning::Change change = commissioning::changeOf(*found, request);
+        if (commissioning::cutsReportedName(change) && !ShorteningConfirmed(*found, request))
             continue;
-        if (!AddressMayBeSet(list, *found, request, hooks.checkAddress)) {
+        if (!AddressMayBeSet(list, change, hooks.checkAddress)) {
             if (hooks.refused)
                 hooks.refused(*found, request);
             continue;

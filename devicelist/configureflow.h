@@ -57,11 +57,6 @@ struct ConfigureHooks {
 // "The address A is already used by M. Set it anyway?"
 std::string AddressInUseQuestion(std::uint32_t ip, const commissioning::AddressUse& use);
 
-// A request that sets an IP other than the one the module reported. With
-// DHCP turned on the server hands the address out, so there is nothing to
-// check.
-bool RequestChangesIp(const QORT_ModuleScanResponseType& found, const QORT_ConfigureRequestType& request);
-
 // The flow for one row of the list, on the GUI thread: opens the dialog
 // titled "Configure: " and the row's MAC text, filled from the module's
 // stored scan reply, and after "Set" records the module as the list's last
@@ -74,9 +69,13 @@ bool RequestChangesIp(const QORT_ModuleScanResponseType& found, const QORT_Confi
 // after another module's "Reconfigured:"): the flow works on its own copy of
 // the record and sends that record's MAC.
 //
-// A request that changes the IP is checked first (hooks.checkAddress, over
-// the modules listed when Set was pressed); an address in use asks "Set it
-// anyway?" (No the default), and No sends nothing and tells hooks.refused.
+// What is asked and checked comes from the change the request makes to the
+// module's record (commissioning::changeOf), as on the command line: a
+// reported name the request would carry shortened asks first; the address
+// the change sets (commissioning::addressToAsk) is checked (hooks.checkAddress,
+// over the modules listed when Set was pressed), and an address in use asks
+// "Set it anyway?" (No the default). No sends nothing (hooks.refused hears
+// of a refused address) and opens the dialog again with the user's edits.
 // hooks.sending hears of every request before it goes out.
 bool RunConfigureFlow(CDeviceListCtrl& list, int row, const ConfigureHooks& hooks);
 bool RunConfigureFlow(CDeviceListCtrl& list, int row, const ConfigureSender& send);

@@ -247,6 +247,28 @@ TEST_F(ConfigDialogTest, SetRefusesUntilTheHostNameAndTheAddressAreRight)
     EXPECT_EQ(boxes.Count(), messages.size());
 }
 
+// The .255 rule is for an address the user types: a module that sits on
+// one in a wider subnet can still be renamed, and typing another is refused.
+TEST_F(ConfigDialogTest, TheAddressItOpenedWithIsNeverRefused)
+{
+    constexpr std::uint32_t kReported = 0x0A0100FFu; // 10.1.0.255 in a /16
+    d.IpAddr = kReported;
+    d.SubnetMask = 0xFFFF0000u;
+    EXPECT_EQ(Run([&] {
+        Type(IDC_HOSTNAME, "plc2");
+        Address(IDC_IPADDRESS)->PasteText("10.1.1.255");
+        Click(IDOK);
+        EXPECT_TRUE(d.isVisible()) << "a typed .255 is refused";
+        Address(IDC_IPADDRESS)->PasteText("10.1.0.255");
+        Click(IDOK);
+    }),
+        IDOK);
+    ASSERT_EQ(boxes.Count(), 1);
+    EXPECT_EQ(boxes.Records()[0].text, QString::fromLatin1(kLast255));
+    EXPECT_EQ(d.IpAddr, kReported);
+    EXPECT_EQ(Shown(d.HostName), QStringLiteral("plc2"));
+}
+
 TEST_F(ConfigDialogTest, PasswordEditsFollowProtectionAndTheChangeBox)
 {
     for (int isProtected : {0, 1}) {
@@ -468,7 +490,7 @@ TEST_F(ConfigureFlowTest, NothingIsSentWithoutARowOrAfterCancel)
 // opens the dialog again with the user's edits.
 TEST_F(ConfigureFlowTest, ASetToAnAddressInUseAsksAndNoSendsNothing)
 {
-    const R fixed = Module(0x05, Address(192, 168, 0, 30), "EtherCAT").Dhcp(0); // with DHCP on, nothing is checked
+    const R fixed = Module(0x05, Address(192, 168, 0, 30), "EtherCAT").Dhcp(0);
     list.AddModule(fixed);
     const std::uint32_t taken = Address(192, 168, 0, 20);
     const struct {
