@@ -450,6 +450,10 @@ TEST(Window, EveryWriteIsLoggedWithItsResultAndAnUnverifiedOneMarksItsRow)
             });
             emit window.DeviceList()->RowDoubleClicked(0);
             ASSERT_EQ(g_fake.Count("configure"), 1);
+            // What went out, in the dry run's words.
+            EXPECT_TRUE(window.SummaryLineText().contains(
+                QStringLiteral("Configure sent to 00-30-11-00-00-07: ip 192.168.0.7 -> 192.168.0.99")))
+                << window.SummaryLineText().toStdString();
             if (c.rescanIp)
                 g_fake.responses = {full(*c.rescanIp)};
             g_fake.invalidPasswords = {MacOf(7)};
