@@ -702,13 +702,22 @@ int CModuleConfigDlg::OnLibraryNotify(int code)
             }
             break;
         }
-        // Not the plan's: what is queued now names no write of a plan yet to come.
-        while (m_api.GetReconfiguredMacId(mac) == 1)
-            m_api.RemoveFirstReconfiguredMacId();
-        if (m_api.GetInvPswdMacId(mac) == 1 && IsLastConfiguredMac(mac)) {
-            m_api.RemoveFirstInvPswdMacId();
+        // Not the plan's: what is queued now names no write of a plan yet to
+        // come. Only the pending write's own answer moves it on to
+        // verifying; another module's (another tool's write) says nothing
+        // of it.
+        {
+            bool pendingAnswered = false;
+            while (m_api.GetReconfiguredMacId(mac) == 1) {
+                m_api.RemoveFirstReconfiguredMacId();
+                pendingAnswered = pendingAnswered || IsPendingWriteOf(mac);
+            }
+            if (m_api.GetInvPswdMacId(mac) == 1 && IsLastConfiguredMac(mac)) {
+                m_api.RemoveFirstInvPswdMacId();
+            }
+            if (pendingAnswered)
+                OnReconfigured();
         }
-        OnReconfigured();
         StartScan();
         break;
     case QORT_CB_INVALID_PASSWORD:
@@ -780,6 +789,11 @@ void CModuleConfigDlg::OnWriteSending(
     const std::string changed = commissioning::changeText(change);
     ShowTransient(QString::fromStdString("Configure sent to " + modules::formatMac(modules::macOfRecord(before)) + ": "
         + (changed.empty() ? std::string("no value changes") : changed)));
+}
+
+bool CModuleConfigDlg::IsPendingWriteOf(const std::uint8_t* mac) const
+{
+    return m_pendingWrite && std::equal(mac, mac + QORT_MAC_SIZE, std::begin(m_pendingWrite->sent.MacId));
 }
 
 void CModuleConfigDlg::OnReconfigured()

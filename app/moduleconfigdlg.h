@@ -177,6 +177,8 @@ private:
     void ReportDhcpProbe(const commissioning::DhcpProbe& probe);
 
     void OnWriteSending(const QORT_ModuleScanResponseType& before, const QORT_ConfigureRequestType& request);
+    // Whether mac names the module of the pending write.
+    bool IsPendingWriteOf(const std::uint8_t* mac) const;
     void OnReconfigured();
     void OnRejected();
     void ReopenConfigure(const PendingWrite& write);

@@ -62,6 +62,7 @@ struct FakeLibrary {
     std::vector<std::string> calls; // register, start, scan, configure, wink in order
     std::deque<QORT_ModuleScanResponseType> responses;
     std::deque<modules::MacAddress> invalidPasswords;
+    std::deque<modules::MacAddress> reconfigured; // the modules that answered "Reconfigured:"
     std::uint32_t lostReplies = 0;
     int Count(const std::string& call) const { return int(std::count(calls.begin(), calls.end(), call)); }
 };
@@ -91,8 +92,16 @@ const QortApi kFakeApi{
             g_fake.invalidPasswords.pop_front();
     },
     [] { return g_fake.lostReplies; },
-    [](std::uint8_t*) { return 0; }, // no "Reconfigured:" answer names its module here
-    [] {},
+    [](std::uint8_t* mac) {
+        if (g_fake.reconfigured.empty())
+            return 0;
+        std::memcpy(mac, g_fake.reconfigured.front().data(), QORT_MAC_SIZE);
+        return 1;
+    },
+    [] {
+        if (!g_fake.reconfigured.empty())
+            g_fake.reconfigured.pop_front();
+    },
 };
 
 // Every write the tests make goes to an audit log in a folder of their own,
@@ -432,6 +441,8 @@ TEST(Window, EveryWriteIsLoggedWithItsResultAndAnUnverifiedOneMarksItsRow)
         {"values unchanged", {QORT_CB_RECONFIGURED, QORT_CB_RESPONSE}, 0xC0A80007u, "not-verified",
             "Sent IP 192.168.0.99; the module still reports 192.168.0.7"},
         {"password refused", {QORT_CB_INVALID_PASSWORD}, std::nullopt, "invalid-password", ""},
+        // Another module's answer (another tool's write) is not this write's.
+        {"another module answered", {QORT_CB_RECONFIGURED, QORT_CB_RESPONSE}, kSent, "no-answer", ""},
         {"window closed unanswered", {}, std::nullopt, "no-answer", ""},
     };
     for (const auto& c : cases) {
@@ -457,6 +468,7 @@ TEST(Window, EveryWriteIsLoggedWithItsResultAndAnUnverifiedOneMarksItsRow)
             if (c.rescanIp)
                 g_fake.responses = {full(*c.rescanIp)};
             g_fake.invalidPasswords = {MacOf(7)};
+            g_fake.reconfigured = {MacOf(c.result == "no-answer" ? 8 : 7)};
             for (int notice : c.notices)
                 window.OnLibraryNotify(notice);
             if (c.rescanIp) { // the row may also warn of its subnet: the isolated network's is another
@@ -570,6 +582,7 @@ TEST(Window, AFailedWriteIsToldAndMarkedUntilAWriteOfItsModuleIsVerified)
         SCOPED_TRACE(step.step);
         if (step.write) {
             SetIpOfRow(window, 0, kSent);
+            g_fake.reconfigured = {MacOf(7)};
             window.OnLibraryNotify(QORT_CB_RECONFIGURED); // clears the list and rescans
         } else {
             window.OnScan();
