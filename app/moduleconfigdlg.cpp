@@ -779,10 +779,10 @@ void CModuleConfigDlg::OnWriteSending(
     // On disk before the request leaves; the outcome follows as its own
     // record. A log that cannot be written is shown once, with the outcome.
     const commissioning::Change change = commissioning::changeOf(before, request);
-    auto journal = std::make_shared<commissioning::WriteJournal>(commissioning::AuditLog::forUser());
+    auto journal = std::make_shared<PendingWrite::Journal>();
     std::optional<std::string> error;
     const commissioning::WriteJournal::Ticket ticket =
-        journal->sent(commissioning::auditEntry(change, kProgramName, commissioning::WriteResult::Sent), error);
+        journal->journal.sent(commissioning::auditEntry(change, kProgramName, commissioning::WriteResult::Sent), error);
     m_pendingWrite = PendingWrite{before, request, false, std::move(journal), ticket, error};
     m_pendingWriteTimer.start(kWriteAnswerWaitMs);
     // What goes out, in the words of the dry run and the audit log.
@@ -872,7 +872,7 @@ void CModuleConfigDlg::FinishPendingWrite(commissioning::WriteResult result, boo
     const PendingWrite write = *m_pendingWrite;
     m_pendingWrite.reset();
     m_pendingWriteTimer.stop();
-    const std::optional<std::string> error = write.journal->finish(write.ticket, result);
+    const std::optional<std::string> error = write.journal->journal.finish(write.ticket, result);
     ShowAuditFailure(error ? error : write.journalError, mayShowBox);
 }
 

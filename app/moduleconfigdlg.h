@@ -9,6 +9,7 @@
 
 #include "commissioning/auditlog.h"
 #include "commissioning/dhcpprobe.h"
+#include "commissioning/interruptedwrites.h"
 #include "commissioning/scanwarnings.h"
 #include "devicelist/configureflow.h"
 
@@ -163,8 +164,13 @@ private:
         QORT_ConfigureRequestType sent;
         bool reconfigured = false; // "Reconfigured:" came: waiting for the module's reply to the rescan
         // The write's own journal: its `sent` record is on disk before the
-        // request leaves, and the ticket names it for its outcome.
-        std::shared_ptr<commissioning::WriteJournal> journal;
+        // request leaves, and the ticket names it for its outcome; a signal
+        // meanwhile records it `interrupted`.
+        struct Journal {
+            commissioning::WriteJournal journal{commissioning::AuditLog::forUser()};
+            commissioning::InterruptedWrites guard{journal};
+        };
+        std::shared_ptr<Journal> journal;
         commissioning::WriteJournal::Ticket ticket;
         std::optional<std::string> journalError; // the `sent` record's, shown with the outcome
     };

@@ -31,6 +31,7 @@ CPlanApplier::CPlanApplier(CPlanDialog& dialog, Hooks hooks, commissioning::Plan
     , m_hooks(std::move(hooks))
     , m_options(std::move(options))
     , m_journal(commissioning::AuditLog::forUser())
+    , m_interrupted(m_journal)
     , m_planJournal(m_journal, kProgramName)
 {
     m_sendTimer.setInterval(0);

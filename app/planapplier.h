@@ -2,6 +2,7 @@
 
 #include "commissioning/adaptersubnets.h"
 #include "commissioning/auditlog.h"
+#include "commissioning/interruptedwrites.h"
 #include "commissioning/planfile.h"
 #include "commissioning/planjournal.h"
 #include "commissioning/plansteps.h"
@@ -103,6 +104,7 @@ private:
     std::vector<commissioning::PlanStep> m_steps;
     std::optional<commissioning::PlanRun> m_run;
     commissioning::WriteJournal m_journal;
+    commissioning::InterruptedWrites m_interrupted; // a signal records the run's open writes
     commissioning::PlanJournal m_planJournal;
     std::vector<QORT_ConfigureRequestType> m_wave; // the writes that may go now
     std::size_t m_next = 0;                        // of m_wave

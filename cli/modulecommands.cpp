@@ -3,7 +3,6 @@
 // new address must be free, the module's next scan must show what was sent,
 // and the audit log keeps a record of it.
 #include "cli/commands.h"
-#include "cli/interruptedwrites.h"
 #include "cli/moduleaccess.h"
 #include "cli/qortsession.h"
 #include "cli/secret.h"
@@ -11,6 +10,7 @@
 #include "commissioning/addressinuse.h"
 #include "commissioning/auditlog.h"
 #include "commissioning/change.h"
+#include "commissioning/interruptedwrites.h"
 #include "commissioning/scanwarnings.h"
 #include "commissioning/verification.h"
 #include "diagnostics/scanfailure.h"
@@ -253,7 +253,7 @@ int CheckedWrite(Connection& connection, const ConfigureOptions& options, const 
         SayAuditFailure(journal.log().append({kProgramName, scan.found, request, commissioning::WriteResult::Refused}));
         return kExitAddressInUse;
     }
-    const InterruptedWrites interrupted(journal);
+    const commissioning::InterruptedWrites interrupted(journal);
     commissioning::WriteJournal::Ticket ticket;
     const auto leaving = [&] {
         std::optional<std::string> error;

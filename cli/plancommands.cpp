@@ -4,10 +4,10 @@
 // verified by one rescan loop, then the writes that waited for a module to
 // leave the address they take.
 #include "cli/commands.h"
-#include "cli/interruptedwrites.h"
 #include "cli/moduleaccess.h"
 #include "cli/secretguard.h"
 #include "commissioning/adaptersubnets.h"
+#include "commissioning/interruptedwrites.h"
 #include "commissioning/planexport.h"
 #include "commissioning/planfile.h"
 #include "commissioning/planjournal.h"
@@ -251,7 +251,7 @@ int RunApply(const ApplyOptions& options)
         return DryRun(steps);
     commissioning::PlanRun run(steps, options.force);
     commissioning::WriteJournal journal(commissioning::AuditLog::forUser());
-    const InterruptedWrites interrupted(journal);
+    const commissioning::InterruptedWrites interrupted(journal);
     commissioning::PlanJournal planJournal(journal, kProgramName);
     if (!Write(*connection.session, run, steps, options, planJournal))
         return kExitUsage;

@@ -43,10 +43,10 @@
 // Many writes sent at once (a plan): sent(entries, error) and
 // finish(outcomes) take them together, one write() and one fsync each; an
 // fsync per record costs milliseconds on a real disk (about 4.6 ms on the
-// development machine: 200 of them would take 0.9 s). The command line keeps the
-// journal in cli::InterruptedWrites while writes are out, so that SIGINT,
-// SIGTERM, SIGHUP and SIGPIPE append `interrupted` for every write still open
-// (WriteJournal::recordInterrupted) before the program ends.
+// development machine: 200 of them would take 0.9 s). Both front ends keep
+// each journal in a commissioning::InterruptedWrites while writes are out,
+// so that SIGINT, SIGTERM, SIGHUP and SIGPIPE append `interrupted` for every
+// write still open (WriteJournal::recordInterrupted) before the program ends.
 // A write refused before it left: AuditLog::append({..., WriteResult::Refused}).
 //
 // Undo (AuditLog::findUndo) reads the log from its end, block by block, and

@@ -45,6 +45,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <csignal>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -552,6 +553,26 @@ void SetIpOfRow(CModuleConfigDlg& window, int row, std::uint32_t ip)
         QTest::mouseClick(d.GetDlgItemAs<QAbstractButton>(IDOK), Qt::LeftButton);
     });
     emit window.DeviceList()->RowDoubleClicked(row);
+}
+
+// A signal while a write is out (the session ends, a kill) records it
+// `interrupted` before the window ends, as on the command line. The signal
+// is raised in a child forked with the write out, which it ends.
+TEST(WindowDeathTest, ASignalWhileAWriteIsOutRecordsItInterrupted)
+{
+    g_fake = FakeLibrary{};
+    CModuleConfigDlg window(nullptr, kFakeApi);
+    window.Create();
+    g_fake.responses = {FullModule(7, 0xC0A80007u)};
+    window.OnLibraryNotify(QORT_CB_RESPONSE);
+    const std::size_t logged = StateFolder::AuditResults().size();
+    SetIpOfRow(window, 0, 0xC0A80063u);
+    ASSERT_EQ(g_fake.Count("configure"), 1);
+    EXPECT_EXIT(::raise(SIGTERM), ::testing::KilledBySignal(SIGTERM), "");
+    const std::vector<std::string> results = StateFolder::AuditResults();
+    EXPECT_EQ(std::vector<std::string>(results.begin() + std::ptrdiff_t(logged), results.end()),
+        (std::vector<std::string>{"sent", "interrupted"}));
+    window.EndDialog(IDOK);
 }
 
 // A write whose rescan shows other values leaves an error mark that a

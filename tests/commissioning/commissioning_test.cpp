@@ -6,6 +6,7 @@
 #include "commissioning/auditlog.h"
 #include "commissioning/change.h"
 #include "commissioning/dhcpprobe.h"
+#include "commissioning/interruptedwrites.h"
 #include "commissioning/planexport.h"
 #include "commissioning/planfile.h"
 #include "commissioning/planjournal.h"
@@ -24,11 +25,13 @@
 #include <fcntl.h>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace commissioning {
@@ -1186,6 +1189,55 @@ TEST_F(AuditFolder, JournalRecordsSentThenTheOutcomeOrInterrupted)
     const auto before = log.undoValues(modules::macOfRecord(Full().Mac(3)));
     ASSERT_TRUE(before.has_value());
     EXPECT_EQ(before->IpAddr, kFull.IpAddr);
+}
+
+// A signal records the open writes of every guarded journal (the window
+// keeps a pending write's and a plan run's at once), then ends the program
+// by that signal. In a child, which the signal ends.
+TEST_F(AuditFolder, ASignalRecordsTheOpenWritesOfEveryGuardedJournal)
+{
+    const AuditLog log = AuditLog::forUser();
+    for (const int number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        SCOPED_TRACE(number);
+        std::filesystem::remove(log.file());
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            WriteJournal pending(log), plan(log);
+            const InterruptedWrites pendingGuard(pending), planGuard(plan);
+            std::optional<std::string> error;
+            pending.sent({"SorvindaConfig", kFull, Request(1, 0, 0, "a"), {}}, error);
+            plan.sent({"SorvindaConfig", Full().Mac(2), Request(2, 0, 0, "b"), {}}, error);
+            const WriteJournal::Ticket done =
+                plan.sent({"SorvindaConfig", Full().Mac(3), Request(3, 0, 0, "c"), {}}, error);
+            plan.finish(done, WriteResult::Verified);
+            ::raise(number);
+            ::_exit(0); // not reached: the signal ends the child
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+        EXPECT_EQ(WTERMSIG(status), number);
+        std::string records;
+        std::istringstream in(Text(log.file()));
+        for (std::string line; std::getline(in, line);) {
+            const nlohmann::json record = nlohmann::json::parse(line);
+            records += record["mac"].get<std::string>().back() + record["result"].get<std::string>() + " ";
+        }
+        EXPECT_EQ(records, "1sent 2sent 3sent 3verified 1interrupted 2interrupted ");
+    }
+    // Every place taken: the next journal is said not to be guarded.
+    std::vector<std::unique_ptr<WriteJournal>> journals;
+    std::vector<std::unique_ptr<InterruptedWrites>> guards;
+    for (std::size_t i = 0; i <= kMaxGuardedJournals; ++i) {
+        journals.push_back(std::make_unique<WriteJournal>(log));
+        guards.push_back(std::make_unique<InterruptedWrites>(*journals.back()));
+        EXPECT_EQ(guards.back()->guarded(), i < kMaxGuardedJournals) << i;
+    }
+    guards.clear();
+    struct sigaction now { };
+    ::sigaction(SIGTERM, nullptr, &now);
+    EXPECT_EQ(now.sa_handler, SIG_DFL) << "the last guard puts the handlers back";
 }
 
 // A plan run's journal, as both front ends keep it: the `sent` records of

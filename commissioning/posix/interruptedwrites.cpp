@@ -1,18 +1,25 @@
-#include "cli/interruptedwrites.h"
+#include "commissioning/interruptedwrites.h"
 
 #include <array>
 #include <atomic>
 #include <csignal>
+#include <mutex>
 #include <unistd.h>
 
-namespace cli {
+namespace commissioning {
 namespace {
 
 constexpr std::array kInterruptingSignals{SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
-// Reached from the handler: set before it is installed.
-std::atomic<commissioning::WriteJournal*> activeJournal{nullptr};
+// Reached from the handler: a journal is set before the handlers are
+// installed, and cleared before its guard lets it go.
+std::array<std::atomic<WriteJournal*>, kMaxGuardedJournals> guardedJournals{};
 std::atomic_flag ending = ATOMIC_FLAG_INIT;
+
+// Guards come and go on one thread or several; the handlers are installed
+// with the first and put back with the last.
+std::mutex guardsMutex;
+std::size_t guardCount = 0;
 struct sigaction previousActions[kInterruptingSignals.size()];
 
 void onInterruptingSignal(int number)
@@ -21,19 +28,17 @@ void onInterruptingSignal(int number)
     // on another thread meanwhile leaves it to that one.
     if (ending.test_and_set())
         return;
-    if (commissioning::WriteJournal* journal = activeJournal.load())
-        journal->recordInterrupted();
+    for (std::atomic<WriteJournal*>& slot : guardedJournals)
+        if (WriteJournal* journal = slot.load())
+            journal->recordInterrupted();
     // Ended by the signal itself, so the parent sees why; it is delivered
     // when this handler returns.
     static_cast<void>(::signal(number, SIG_DFL));
     static_cast<void>(::raise(number));
 }
 
-} // namespace
-
-InterruptedWrites::InterruptedWrites(commissioning::WriteJournal& journal)
+void installHandlers()
 {
-    activeJournal.store(&journal);
     struct sigaction action { };
     action.sa_handler = onInterruptingSignal;
     sigemptyset(&action.sa_mask);
@@ -48,17 +53,44 @@ InterruptedWrites::InterruptedWrites(commissioning::WriteJournal& journal)
     }
 }
 
-InterruptedWrites::~InterruptedWrites()
+void restoreHandlers()
 {
     for (std::size_t i = 0; i < kInterruptingSignals.size(); ++i)
         ::sigaction(kInterruptingSignals[i], &previousActions[i], nullptr);
-    activeJournal.store(nullptr);
+}
+
+} // namespace
+
+InterruptedWrites::InterruptedWrites(WriteJournal& journal)
+{
+    const std::lock_guard<std::mutex> lock(guardsMutex);
+    for (std::size_t i = 0; i < guardedJournals.size(); ++i) {
+        WriteJournal* free = nullptr;
+        if (guardedJournals[i].compare_exchange_strong(free, &journal)) {
+            slot_ = i;
+            break;
+        }
+    }
+    if (guarded() && guardCount++ == 0)
+        installHandlers();
+}
+
+InterruptedWrites::~InterruptedWrites()
+{
+    if (!guarded())
+        return;
+    {
+        const std::lock_guard<std::mutex> lock(guardsMutex);
+        guardedJournals[slot_].store(nullptr);
+        if (--guardCount == 0)
+            restoreHandlers();
+    }
     // A handler on another thread may still be writing from the journal
-    // (it sets the flag before it reads the journal): the program ends by
+    // (it sets the flag before it reads the journals): the program ends by
     // its signal in a moment, and the journal must live until then.
     if (ending.test())
         for (;;)
             ::pause();
 }
 
-} // namespace cli
+} // namespace commissioning
