@@ -1,25 +1,18 @@
-#include "commissioning/interruptedwrites.h"
+// POSIX: SIGINT, SIGTERM, SIGHUP and SIGPIPE (Ctrl+C, kill, a closed
+// terminal or session, a reader that went away).
+#include "commissioning/interruptsource.h"
 
 #include <array>
 #include <atomic>
 #include <csignal>
-#include <mutex>
 #include <unistd.h>
 
-namespace commissioning {
+namespace commissioning::interruptsource {
 namespace {
 
 constexpr std::array kInterruptingSignals{SIGINT, SIGTERM, SIGHUP, SIGPIPE};
 
-// Reached from the handler: a journal is set before the handlers are
-// installed, and cleared before its guard lets it go.
-std::array<std::atomic<WriteJournal*>, kMaxGuardedJournals> guardedJournals{};
 std::atomic_flag ending = ATOMIC_FLAG_INIT;
-
-// Guards come and go on one thread or several; the handlers are installed
-// with the first and put back with the last.
-std::mutex guardsMutex;
-std::size_t guardCount = 0;
 struct sigaction previousActions[kInterruptingSignals.size()];
 
 void onInterruptingSignal(int number)
@@ -28,16 +21,16 @@ void onInterruptingSignal(int number)
     // on another thread meanwhile leaves it to that one.
     if (ending.test_and_set())
         return;
-    for (std::atomic<WriteJournal*>& slot : guardedJournals)
-        if (WriteJournal* journal = slot.load())
-            journal->recordInterrupted();
+    recordInterruptedWrites();
     // Ended by the signal itself, so the parent sees why; it is delivered
     // when this handler returns.
     static_cast<void>(::signal(number, SIG_DFL));
     static_cast<void>(::raise(number));
 }
 
-void installHandlers()
+} // namespace
+
+void install()
 {
     struct sigaction action { };
     action.sa_handler = onInterruptingSignal;
@@ -53,44 +46,20 @@ void installHandlers()
     }
 }
 
-void restoreHandlers()
+void restore()
 {
     for (std::size_t i = 0; i < kInterruptingSignals.size(); ++i)
         ::sigaction(kInterruptingSignals[i], &previousActions[i], nullptr);
 }
 
-} // namespace
-
-InterruptedWrites::InterruptedWrites(WriteJournal& journal)
+// The handler sets the flag before it reads the journals, and a guard
+// clears its journal before it asks: either the handler finds the journal
+// gone, or the guard waits here until the signal ends the program.
+void waitForRunningHandler()
 {
-    const std::lock_guard<std::mutex> lock(guardsMutex);
-    for (std::size_t i = 0; i < guardedJournals.size(); ++i) {
-        WriteJournal* free = nullptr;
-        if (guardedJournals[i].compare_exchange_strong(free, &journal)) {
-            slot_ = i;
-            break;
-        }
-    }
-    if (guarded() && guardCount++ == 0)
-        installHandlers();
-}
-
-InterruptedWrites::~InterruptedWrites()
-{
-    if (!guarded())
-        return;
-    {
-        const std::lock_guard<std::mutex> lock(guardsMutex);
-        guardedJournals[slot_].store(nullptr);
-        if (--guardCount == 0)
-            restoreHandlers();
-    }
-    // A handler on another thread may still be writing from the journal
-    // (it sets the flag before it reads the journals): the program ends by
-    // its signal in a moment, and the journal must live until then.
     if (ending.test())
         for (;;)
             ::pause();
 }
 
-} // namespace commissioning
+} // namespace commissioning::interruptsource
