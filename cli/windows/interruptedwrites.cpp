@@ -1,20 +1,29 @@
 // Windows: Ctrl+C, Ctrl+Break and a closed console reach the program as
 // console control events, handled on a thread of their own; the records are
 // written there and the default handler then ends the program.
+//
+// The main thread goes on meanwhile and may finish its write and leave, so
+// the handler and the destructor take turns on one lock: once the
+// destructor has run, no handler is still writing to the journal its owner
+// is about to destroy, and a handler that comes later finds none.
 #include "cli/interruptedwrites.h"
 
-#include <atomic>
+#include <mutex>
 #include <windows.h>
 
 namespace cli {
 namespace {
 
-std::atomic<commissioning::WriteJournal*> activeJournal{nullptr};
+std::mutex journalLock;
+commissioning::WriteJournal* activeJournal = nullptr; // under journalLock
 
 BOOL WINAPI onConsoleEvent(DWORD)
 {
-    if (commissioning::WriteJournal* journal = activeJournal.exchange(nullptr))
-        journal->recordInterrupted();
+    const std::lock_guard lock(journalLock);
+    if (activeJournal != nullptr) {
+        activeJournal->recordInterrupted();
+        activeJournal = nullptr;
+    }
     return FALSE;
 }
 
@@ -22,14 +31,18 @@ BOOL WINAPI onConsoleEvent(DWORD)
 
 InterruptedWrites::InterruptedWrites(commissioning::WriteJournal& journal)
 {
-    activeJournal.store(&journal);
+    {
+        const std::lock_guard lock(journalLock);
+        activeJournal = &journal;
+    }
     ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 }
 
 InterruptedWrites::~InterruptedWrites()
 {
     ::SetConsoleCtrlHandler(onConsoleEvent, FALSE);
-    activeJournal.store(nullptr);
+    const std::lock_guard lock(journalLock);
+    activeJournal = nullptr;
 }
 
 } // namespace cli
