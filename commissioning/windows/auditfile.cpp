@@ -271,6 +271,11 @@ std::time_t timeNowFromSignal() noexcept
     return std::time(nullptr);
 }
 
+const char* unplacedReason()
+{
+    return "cannot place the audit log: LOCALAPPDATA is not set";
+}
+
 std::string userName()
 {
     const std::string user = environmentText(kUserVariable);

@@ -129,7 +129,8 @@ TEST(AuditFile, TheUsersLogIsUnderLocalAppDataWithItsFoldersCreated)
         EXPECT_EQ(log.file(), row.file);
         const std::optional<std::string> error = log.append(Write(1, "plc-2", WriteResult::Verified));
         if (row.file.empty()) {
-            EXPECT_TRUE(error.has_value());
+            ASSERT_TRUE(error.has_value());
+            EXPECT_NE(error->find("LOCALAPPDATA is not set"), std::string::npos) << *error;
             continue;
         }
         ASSERT_EQ(error, std::nullopt);
