@@ -65,6 +65,7 @@ bool isMissing(DWORD error)
 
 HANDLE handleOf(int fd)
 {
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): the C runtime hands out the system's handle as a number
     return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
 }
 
