@@ -43,6 +43,9 @@ std::time_t timeNowFromSignal() noexcept;
 
 std::string userName();
 
+// Why AuditLog::forUser() found no place for the log (an empty path).
+const char* unplacedReason();
+
 } // namespace commissioning::auditfile
 
 #endif

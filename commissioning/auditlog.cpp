@@ -468,7 +468,7 @@ std::optional<std::string> AuditLog::append(const std::vector<AuditEntry>& entri
     if (entries.empty())
         return std::nullopt;
     if (!file_.is_absolute())
-        return "cannot place the audit log: neither XDG_STATE_HOME nor a home folder is known";
+        return auditfile::unplacedReason();
     std::string error;
     const int fd = auditfile::openForAppend(file_, error);
     if (fd < 0)
@@ -534,7 +534,7 @@ std::optional<std::string> WriteJournal::appendLines(const std::string& lines)
 {
     if (fd_ < 0) {
         if (!log_.file().is_absolute())
-            return "cannot place the audit log: neither XDG_STATE_HOME nor a home folder is known";
+            return auditfile::unplacedReason();
         std::string error;
         fd_ = auditfile::openForAppend(log_.file(), error);
         if (fd_ < 0)

@@ -240,6 +240,11 @@ std::time_t timeNowFromSignal() noexcept
     return now.tv_sec;
 }
 
+const char* unplacedReason()
+{
+    return "cannot place the audit log: neither XDG_STATE_HOME nor a home folder is known";
+}
+
 std::string userName()
 {
     passwd entry{};
